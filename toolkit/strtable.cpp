@@ -1,0 +1,39 @@
+#include "toolkit/strtable.h"
+
+#include <unordered_map>
+
+std::string LoadStr(int id) {
+  static const std::unordered_map<int, const char*> kTable = {
+      {sOperationTimedOut, "Operation timed out"},
+      {sOperationCanceled, "Operation has been canceled"},
+      {sServerRequired, "Server property is required"},
+      {sInvalidWinsockVersion, "Invalid Winsock version"},
+      {sErrorResolvingHost, "Error resolving remote host"},
+      {sServiceNameRequired, "Service name is required"},
+      {sConnectFirst, "You have to connect to the server first"},
+      {sFunctionNotFound, "Function %s not found"},
+      {sWinsockNotLoaded, "Winsock is not loaded"},
+      {sWinsockNotFound, "Winsock not found"},
+      {sSenderRequired, "The address of sender is required"},
+      {sRecipientRequired, "At least one Recipient, CC or BCC must be entered"},
+      {sMailMessageRequired, "MailMessage property must be assigned"},
+      {sNewsgroupRequired, "Newsgroup header is required"},
+      {sSubjectRequired, "Subject header is required"},
+      {sLoadNotAvailable, "Reading messages is not available"},
+      {sUnableToParseAddress, "Unable to parse email address"},
+      {sInvalidCharacter, "Invalid Character"},
+      {sParagraphTooLarge, "Paragraph is too large"},
+      {sUnableToRetrieveHeaders, "Unable to retrieve headers"},
+      {sCannotFindBoundary, "Cannot find boundary"},
+      {sCannotFindClosingBoundary, "Cannot find closing boundary"},
+      {sErrorDecodingAttachment, "Error decoding the attachment"},
+      {sParserErrorNote, "The following error has been occured while processing the message:"},
+      {sOriginalStoredNote, "The original message will be stored as an attachment"},
+      {sRasNotDetected, "TnkRas component was unable to detect\rRAS on your system."},
+      {sRasSetBeforeConnect, "This property can be set only before\restablishing the connection"},
+      {sRasInvalidService, "Invalid service name"},
+      {sRasErrorNo, "RAS error no "},
+  };
+  auto it = kTable.find(id);
+  return it == kTable.end() ? std::string() : std::string(it->second);
+}

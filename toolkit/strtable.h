@@ -1,0 +1,45 @@
+// The application's string table: every library text by its numeric identifier, in one place.
+#pragma once
+
+#include <string>
+
+enum StringId : int {
+  // Socket client and time counter
+  sOperationTimedOut = 57000,
+  sOperationCanceled = 57001,
+  sServerRequired = 57002,
+  sInvalidWinsockVersion = 57003,
+  sErrorResolvingHost = 57004,
+  sServiceNameRequired = 57005,
+  sConnectFirst = 57008,
+  // Socket function binding
+  sFunctionNotFound = 57010,
+  sWinsockNotLoaded = 57011,
+  sWinsockNotFound = 57012,
+  // Messages
+  sSenderRequired = 57100,
+  sRecipientRequired = 57101,
+  sMailMessageRequired = 57102,
+  sNewsgroupRequired = 57103,
+  sSubjectRequired = 57104,
+  sLoadNotAvailable = 57105,
+  // Addresses and codecs
+  sUnableToParseAddress = 57200,
+  sInvalidCharacter = 57201,
+  sParagraphTooLarge = 57202,
+  // Parser
+  sUnableToRetrieveHeaders = 57300,
+  sCannotFindBoundary = 57301,
+  sCannotFindClosingBoundary = 57302,
+  sErrorDecodingAttachment = 57303,
+  sParserErrorNote = 57304,
+  sOriginalStoredNote = 57305,
+  // Dial-up
+  sRasNotDetected = 57400,
+  sRasSetBeforeConnect = 57401,
+  sRasInvalidService = 57402,
+  sRasErrorNo = 57403,
+};
+
+// The text with that identifier, or the empty text when there is none.
+std::string LoadStr(int id);

@@ -1,0 +1,56 @@
+// Byte-string helpers. Strings are plain byte strings: no character-set conversion anywhere,
+// and case folding touches ASCII letters only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Removes blanks and control characters (every byte up to and including ' ').
+std::string Trim(std::string_view s);
+std::string TrimLeft(std::string_view s);
+std::string TrimRight(std::string_view s);
+
+std::string UpperCase(std::string_view s);
+std::string LowerCase(std::string_view s);
+char UpCase(char c);
+bool SameText(std::string_view a, std::string_view b);
+bool StartsText(std::string_view prefix, std::string_view s);  // case-insensitive
+bool StartsStr(std::string_view prefix, std::string_view s);
+bool EndsStr(std::string_view suffix, std::string_view s);
+// Position of the first case-insensitive occurrence of needle, or npos.
+size_t PosText(std::string_view needle, std::string_view s, size_t from = 0);
+
+// Signed decimal integer; "$" or "0x" prefixed hexadecimal is not accepted here.
+bool TryStrToInt(std::string_view s, long long& value);
+long long StrToIntDef(std::string_view s, long long def);
+std::string IntToHex(uint64_t value, int digits);
+bool TryHexToInt(std::string_view s, uint64_t& value);
+
+// Replaces each "%s" and "%d" of fmt, in order, by the next argument.
+std::string FormatText(std::string_view fmt, std::initializer_list<std::string_view> args);
+
+// Locale's case-insensitive comparison of byte strings (used to sort file paths).
+int CompareTextLocale(const std::string& a, const std::string& b);
+
+// A byte string of at most 255 characters: a longer value is cut when stored.
+class ShortString {
+ public:
+  static constexpr size_t kMaxLength = 255;
+  ShortString() = default;
+  ShortString(std::string_view s) : value_(Cut(s)) {}  // NOLINT: implicit by design
+  ShortString(const char* s) : value_(Cut(s)) {}       // NOLINT
+  ShortString(const std::string& s) : value_(Cut(s)) {}  // NOLINT
+  ShortString& operator=(std::string_view s) { value_ = Cut(s); return *this; }
+  operator const std::string&() const { return value_; }  // NOLINT
+  const std::string& str() const { return value_; }
+  bool empty() const { return value_.empty(); }
+  size_t size() const { return value_.size(); }
+  bool operator==(const ShortString& o) const = default;
+  bool operator==(std::string_view s) const { return value_ == s; }
+
+  static std::string Cut(std::string_view s) { return std::string(s.substr(0, kMaxLength)); }
+
+ private:
+  std::string value_;
+};
