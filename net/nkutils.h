@@ -1,0 +1,92 @@
+// Support objects of the network layer: a self-deleting temporary file stream, a line reader
+// over a memory stream, a seconds counter for time-outs, and the transport's exceptions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "toolkit/exceptions.h"
+#include "toolkit/streams.h"
+#include "toolkit/timer.h"
+
+// Socket and usage errors of the socket client; the text is given at the raise.
+MAILCART_EXCEPTION(ESocketError, Exception);
+// A server reply of the wrong class; the text is the server's last reply line.
+MAILCART_EXCEPTION(EServerError, Exception);
+
+// "Operation has been canceled".
+class ECanceledError : public Exception {
+ public:
+  ECanceledError();
+};
+
+// "Operation timed out".
+class ETimedOutError : public Exception {
+ public:
+  ETimedOutError();
+};
+
+// A file stream on a fresh file "px…" in the temporary directory, opened for reading and
+// writing; the file is deleted when the stream goes away, and a failed delete is ignored.
+class TTempFileStream : public TFileStream {
+ public:
+  TTempFileStream();
+  ~TTempFileStream() override;
+};
+
+// Reads the lines of its own contents from the current position. Lines end at CR LF, a lone
+// LF or a lone CR; the line ends are not returned. Every line comes back whole, whatever its
+// length, including a last line without a line end; after the last line ReadLine returns
+// kLineStreamEnd and sets Eof. A zero byte is kept as part of its line.
+class TLineStream : public TMemoryStream {
+ public:
+  static const std::string kLineStreamEnd;  // four bytes of 0xFF
+
+  void ReadLine(std::string& line);
+  // Starts again from the first byte.
+  void Reset();
+  bool Eof() const { return eof_; }
+
+ private:
+  // Where a byte was last searched for and found (npos: not up to the end of data of that
+  // size), so that data with only one kind of line end is not searched again from each line.
+  struct Hit {
+    size_t from = 0;
+    size_t at = 0;
+    size_t size = 0;
+  };
+  size_t Find(char c, size_t from, Hit& hit) const;
+
+  bool eof_ = false;
+  Hit cr_;
+  Hit lf_;
+};
+
+// Counts seconds down from TimeOut once started and sets TimedOut when none are left. It ticks
+// from the event loop, so it only advances while the thread dispatches events (a wait loop).
+class TTimeCounter {
+ public:
+  TTimeCounter();
+  TTimeCounter(const TTimeCounter&) = delete;
+  TTimeCounter& operator=(const TTimeCounter&) = delete;
+
+  // Remaining = TimeOut and the ticks begin; TimedOut is left as it is.
+  void Start();
+  // The ticks end; Remaining and TimedOut keep their values.
+  void Stop();
+
+  uint32_t TimeOut() const { return timeOut_; }
+  void SetTimeOut(uint32_t seconds) { timeOut_ = seconds; }
+  bool TimedOut() const { return timedOut_; }
+  void SetTimedOut(bool timedOut) { timedOut_ = timedOut; }
+  int32_t Remaining() const { return remaining_; }
+
+ private:
+  void Tick();
+
+  TTimer timer_;
+  int32_t remaining_ = 0;
+  uint32_t timeOut_ = 60;
+  bool timedOut_ = false;
+};
