@@ -1,0 +1,32 @@
+#include "platform/tempfiles.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "toolkit/exceptions.h"
+
+std::string GetTempPath() {
+  std::string path = QFile::encodeName(QDir::tempPath()).toStdString();
+  if (path.empty() || path.back() != '/') path += '/';
+  return path;
+}
+
+std::string GetTempFileName(const std::string& dir, const std::string& prefix) {
+  std::string path = dir;
+  if (!path.empty() && path.back() != '/') path += '/';
+  path += prefix + "XXXXXX";
+  // O_CLOEXEC: a process started meanwhile by another thread must not inherit the handle.
+  const int fd = mkostemp(path.data(), O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    throw FileCreateError(path, std::strerror(error));
+  }
+  close(fd);
+  return path;
+}

@@ -1,0 +1,95 @@
+#!/usr/bin/python3
+"""A capturing SMTP server for the end-to-end tests.
+
+Listens on 127.0.0.1, prints "PORT <n>" on its first stdout line once it accepts connections,
+and stores every accepted message as NNNN.eml (the DATA bytes exactly as received, after the
+server has removed the transparency dots, RFC 5321 4.5.2) plus NNNN.json (envelope sender and
+recipients) in the given folder. Stops on SIGTERM or SIGINT, when stdin is closed (its parent
+went away) or after --max-seconds.
+"""
+
+import argparse
+import asyncio
+import json
+import os
+import signal
+import sys
+
+from aiosmtpd.smtp import SMTP
+
+
+class CaptureHandler:
+    def __init__(self, folder, rejected):
+        self.folder = folder
+        self.rejected = {address.lower() for address in rejected}
+        self.count = 0
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if address.lower() in self.rejected:
+            return '550 5.1.1 Recipient rejected'
+        envelope.rcpt_tos.append(address)
+        envelope.rcpt_options.extend(rcpt_options)
+        return '250 OK'
+
+    async def handle_DATA(self, server, session, envelope):
+        self.count += 1
+        stem = os.path.join(self.folder, '%04d' % self.count)
+        mail_from = envelope.mail_from
+        rcpt_tos = list(envelope.rcpt_tos)
+        write_atomically(stem + '.json',
+                         json.dumps({'mail_from': mail_from, 'rcpt_tos': rcpt_tos}).encode())
+        # The .eml appears last and whole: a reader that sees it also finds its .json.
+        write_atomically(stem + '.eml', envelope.original_content)
+        return '250 OK'
+
+
+def write_atomically(path, data):
+    partial = path + '.part'
+    with open(partial, 'wb') as f:
+        f.write(data)
+    os.replace(partial, path)
+
+
+def watch_stdin(loop, stop):
+    def on_readable():
+        try:
+            if not os.read(0, 4096):
+                stop()
+        except OSError:
+            stop()
+    try:
+        loop.add_reader(0, on_readable)
+    except (OSError, ValueError):
+        pass  # stdin is a plain file or /dev/null: rely on the signals and the time limit
+
+
+async def serve(args):
+    os.makedirs(args.dir, exist_ok=True)
+    loop = asyncio.get_running_loop()
+    done = asyncio.Event()
+    handler = CaptureHandler(args.dir, args.reject_rcpt)
+    server = await loop.create_server(
+        lambda: SMTP(handler, hostname='localhost', loop=loop), '127.0.0.1', args.port)
+    for sig in (signal.SIGTERM, signal.SIGINT):
+        loop.add_signal_handler(sig, done.set)
+    watch_stdin(loop, done.set)
+    loop.call_later(args.max_seconds, done.set)
+    print('PORT %d' % server.sockets[0].getsockname()[1], flush=True)
+    await done.wait()
+    server.close()
+    await server.wait_closed()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument('--dir', required=True, help='folder for the stored messages')
+    parser.add_argument('--port', type=int, default=0, help='0 picks a free port')
+    parser.add_argument('--max-seconds', type=float, default=600)
+    parser.add_argument('--reject-rcpt', action='append', default=[], metavar='ADDR',
+                        help='answer 550 to RCPT TO for this address (repeatable)')
+    asyncio.run(serve(parser.parse_args()))
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())

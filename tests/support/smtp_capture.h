@@ -1,0 +1,53 @@
+// A real SMTP server for the end-to-end tests: runs tests/e2e/smtp_capture.py (aiosmtpd) on
+// 127.0.0.1 at a free port for the life of the object and reads back what it stored. The
+// server writes a message before it answers the final "." of DATA, so once a client has its
+// reply the message is here.
+#pragma once
+
+#include <QTemporaryDir>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class QProcess;
+
+class SmtpCapture {
+ public:
+  struct Options {
+    std::vector<std::string> rejectRcpt;  // RCPT TO for these addresses is answered with 550
+    int maxSeconds = 600;                 // the server stops by itself after this long
+  };
+
+  struct Envelope {
+    std::string mailFrom;
+    std::vector<std::string> rcptTos;
+  };
+
+  // Starts the server and waits (at most 15 s) until it listens; raises std::runtime_error
+  // with the server's error output when it does not.
+  SmtpCapture();
+  explicit SmtpCapture(const Options& options);
+  // Stops the server (SIGTERM, then SIGKILL if it lingers) and removes its folder.
+  ~SmtpCapture();
+  SmtpCapture(const SmtpCapture&) = delete;
+  SmtpCapture& operator=(const SmtpCapture&) = delete;
+
+  int Port() const { return port_; }
+  // The folder holding the accepted messages as 0001.eml, 0002.eml, ...
+  std::string Dir() const;
+  // The accepted messages' DATA bytes, in the order they arrived.
+  std::vector<std::string> Messages() const;
+  // Sender and accepted recipients of each message, in the same order.
+  std::vector<Envelope> Envelopes() const;
+  int Count() const;
+
+ private:
+  std::vector<std::string> StoredFiles(const char* extension) const;
+  std::string ServerLog() const;
+  void Stop();
+
+  QTemporaryDir root_;
+  std::unique_ptr<QProcess> server_;
+  int port_ = 0;
+};
