@@ -36,6 +36,6 @@ std::string UUFileName(std::string_view line);
 
 // RFC 2047: decodes the "=?charset?B|Q?text?=" words of a header value (no character-set
 // conversion). Blanks between two adjacent encoded words go; all other text stays as it is,
-// "_" included. A word that is malformed or does not decode stays as it stands. The value is
-// read up to 255 characters and the result is cut to 255.
+// "_" included. A word that is malformed or does not decode stays as it stands. The result is
+// cut to 255 characters.
 std::string DecodeHeaderWords(std::string_view value);
