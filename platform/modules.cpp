@@ -44,10 +44,14 @@ void RegisterModule(const std::string& name, ModuleDefinition definition) {
   m.definition = std::move(definition);
 }
 
+// Handles still open on the module die with it: otherwise they would act on a module
+// registered later under the same name, and freeing them would corrupt its load count.
 void UnregisterModule(const std::string& name) {
   Registry& r = registry();
   std::lock_guard lock(r.mutex);
-  r.modules.erase(LowerCase(name));
+  const std::string key = LowerCase(name);
+  r.modules.erase(key);
+  std::erase_if(r.handles, [&key](const auto& handle) { return handle.second == key; });
 }
 
 void HideModule(const std::string& name, bool hidden) {

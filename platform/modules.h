@@ -17,8 +17,8 @@ struct ModuleDefinition {
 
 // Registers (or replaces) a module under a case-insensitive name.
 void RegisterModule(const std::string& name, ModuleDefinition definition);
-void UnregisterModule(const std::string& name);
-// A hidden module cannot be loaded; a hidden export is not found. Both are undone by Show*.
+void UnregisterModule(const std::string& name);  // its open handles become invalid
+// A hidden module cannot be loaded; a hidden export is not found. hidden = false undoes it.
 void HideModule(const std::string& name, bool hidden);
 void HideExport(const std::string& module, const std::string& exportName, bool hidden);
 

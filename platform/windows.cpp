@@ -28,19 +28,33 @@ class HiddenWindow : public QObject {
  public:
   HiddenWindow(HWND h, TWndProc p, std::string cls) : handle(h), proc(std::move(p)), className(std::move(cls)) {}
 
+  // A procedure may pump events, and a handler run from that pump may deallocate this very
+  // window: the window (and the procedure with everything it captured) then lives on until
+  // the outermost call has returned.
   LRESULT Call(UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
+    ++depth;
     try {
-      return proc(handle, message, wParam, lParam);
+      result = proc(handle, message, wParam, lParam);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "mailcart: window procedure failed: %s\n", e.what());
     }
-    return 0;
+    if (--depth == 0 && closed) delete this;  // Qt allows deleting the receiver in event()
+    return result;
+  }
+
+  // Deletes the window now, or marks it closed while one of its calls is still running.
+  void Close() {
+    for (const auto& [id, qtId] : timers) killTimer(qtId);
+    timers.clear();
+    closed = true;
+    if (depth == 0) delete this;
   }
 
   bool event(QEvent* e) override {
     if (e->type() == kMessageEvent) {
       auto* m = static_cast<MessageEvent*>(e);
-      Call(m->message, m->wParam, m->lParam);
+      if (!closed) Call(m->message, m->wParam, m->lParam);  // a closed window drops its queue
       return true;
     }
     return QObject::event(e);
@@ -58,6 +72,8 @@ class HiddenWindow : public QObject {
   TWndProc proc;
   std::string className;
   std::map<uintptr_t, int> timers;  // user id -> Qt timer id
+  int depth = 0;                     // calls of proc currently on the stack
+  bool closed = false;
 };
 
 struct Windows {
@@ -99,7 +115,7 @@ void DeallocateHWnd(HWND window) {
     hw = it->second;
     w.byHandle.erase(it);
   }
-  delete hw;  // Qt drops the events still queued for it
+  hw->Close();  // Qt drops the events still queued for it once it is deleted
 }
 
 bool IsWindow(HWND window) { return Find(window) != nullptr; }

@@ -36,7 +36,7 @@ std::string RunPython(const std::string& script, const std::vector<std::string>&
   const int code = Finish(process);
   const std::string out = process.readAllStandardOutput().toStdString();
   std::string err = process.readAllStandardError().toStdString();
-  if (code != 0 && err.empty()) err = process.errorString().toStdString();
+  if (code == -1 && err.empty()) err = process.errorString().toStdString();
   if (exitCode == nullptr) {
     if (code != 0)
       throw std::runtime_error(script + " failed (" + std::to_string(code) + "): " + err);

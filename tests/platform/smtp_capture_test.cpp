@@ -1,0 +1,160 @@
+// The capturing SMTP server the end-to-end tests deliver to: it must store exactly the bytes
+// a client sent, minus the transparency dots, and keep the envelope.
+#include "support/smtp_capture.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "support/python_referee.h"
+
+namespace {
+
+constexpr int kReplyTimeoutSeconds = 10;
+
+// A bare SMTP client over a blocking socket: what it sends is exactly what is on the wire.
+class RawSession {
+ public:
+  explicit RawSession(int port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    const timeval timeout{kReplyTimeoutSeconds, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~RawSession() { close(fd_); }
+  bool Connected() const { return connected_; }
+
+  // Reads one reply (all its lines) and returns its code; 0 when none came in time.
+  int Reply() {
+    for (;;) {
+      size_t end;
+      while ((end = buffer_.find("\r\n")) != std::string::npos) {
+        const std::string line = buffer_.substr(0, end);
+        buffer_.erase(0, end + 2);
+        if (line.size() >= 4 && line[3] == ' ') return std::stoi(line.substr(0, 3));
+      }
+      char chunk[4096];
+      const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
+      if (n <= 0) return 0;
+      buffer_.append(chunk, static_cast<size_t>(n));
+    }
+  }
+
+  int Send(const std::string& bytes) {
+    if (send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
+      return 0;
+    return Reply();
+  }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+  std::string buffer_;
+};
+
+TEST(SmtpCaptureTest, StoresTheDataBytesWithoutTransparencyDots) {
+  struct Case {
+    const char* name;
+    std::string onTheWire;  // message text as sent, dot-stuffed, before the final "."
+    std::string stored;
+  } cases[] = {
+      {"stuffed line loses its first dot", "Subject: a\r\n\r\n..x\r\n", "Subject: a\r\n\r\n.x\r\n"},
+      {"line of two dots becomes a lone dot", "\r\n..\r\nend\r\n", "\r\n.\r\nend\r\n"},
+      {"dots inside a line stay", "a.b..c\r\n", "a.b..c\r\n"},
+      {"bare LF and bare CR stay inside their line", "a\nb\rc\r\n", "a\nb\rc\r\n"},
+      {"8-bit and NUL bytes stay", std::string("\xff\xfe\0z\r\n", 6), std::string("\xff\xfe\0z\r\n", 6)},
+      {"empty lines stay", "\r\n\r\n\r\n", "\r\n\r\n\r\n"},
+  };
+  SmtpCapture capture;
+  RawSession session(capture.Port());
+  ASSERT_TRUE(session.Connected());
+  ASSERT_EQ(session.Reply(), 220);
+  ASSERT_EQ(session.Send("EHLO client\r\n"), 250);
+  for (const Case& c : cases) {
+    ASSERT_EQ(session.Send("MAIL FROM:<from@example.org>\r\n"), 250) << c.name;
+    ASSERT_EQ(session.Send("RCPT TO:<to@example.org>\r\n"), 250) << c.name;
+    ASSERT_EQ(session.Send("DATA\r\n"), 354) << c.name;
+    ASSERT_EQ(session.Send(c.onTheWire + ".\r\n"), 250) << c.name;
+  }
+  session.Send("QUIT\r\n");
+  const std::vector<std::string> messages = capture.Messages();
+  ASSERT_EQ(messages.size(), std::size(cases));
+  EXPECT_EQ(capture.Count(), static_cast<int>(std::size(cases)));
+  for (size_t i = 0; i < messages.size(); ++i)
+    EXPECT_EQ(messages[i], cases[i].stored) << cases[i].name << " (message " << i + 1 << ")";
+}
+
+// smtplib as the client: a refused recipient is told 550 and left out of the envelope.
+constexpr const char* kSmtplibClient = R"(
+import json, smtplib, sys
+with smtplib.SMTP('127.0.0.1', int(sys.argv[1]), timeout=30) as client:
+    refused = client.sendmail('sender@example.org', ['kept@example.org', 'refused@example.org'],
+                              b'Subject: envelope\r\n\r\n.x\r\n')
+print(json.dumps({address: reply[0] for address, reply in refused.items()}))
+)";
+
+TEST(SmtpCaptureTest, RejectedRecipientIsRefusedAndLeftOutOfTheEnvelope) {
+  SmtpCapture capture(SmtpCapture::Options{{"Refused@Example.org"}});
+  QTemporaryDir scripts;
+  const std::string script = scripts.filePath("client.py").toStdString();
+  std::ofstream(script) << kSmtplibClient;
+  const std::string refused = RunPython(script, {std::to_string(capture.Port())});
+  EXPECT_EQ(refused, "{\"refused@example.org\": 550}\n");
+  ASSERT_EQ(capture.Count(), 1);
+  EXPECT_EQ(capture.Messages()[0], "Subject: envelope\r\n\r\n.x\r\n");
+  const SmtpCapture::Envelope envelope = capture.Envelopes().at(0);
+  EXPECT_EQ(envelope.mailFrom, "sender@example.org");
+  EXPECT_EQ(envelope.rcptTos, std::vector<std::string>{"kept@example.org"});
+}
+
+// True once nothing accepts connections on the port any more (bounded).
+bool StopsListening(int port) {
+  const QDeadlineTimer deadline(15000);
+  while (!deadline.hasExpired()) {
+    if (!RawSession(port).Connected()) return true;
+    QThread::msleep(100);
+  }
+  return false;
+}
+
+TEST(SmtpCaptureTest, ServerGoesAwayWithTheObjectOrAtItsTimeLimit) {
+  int port = 0;
+  std::string dir;
+  {
+    SmtpCapture capture;
+    port = capture.Port();
+    dir = capture.Dir();
+    EXPECT_TRUE(RawSession(port).Connected());
+    EXPECT_TRUE(QDir(QString::fromStdString(dir)).exists());
+  }
+  EXPECT_TRUE(StopsListening(port));
+  EXPECT_FALSE(QDir(QString::fromStdString(dir)).exists()) << "its folder is removed";
+
+  SmtpCapture shortLived(SmtpCapture::Options{{}, 1});
+  EXPECT_TRUE(StopsListening(shortLived.Port())) << "the server stops by itself";
+}
+
+TEST(SmtpCaptureTest, RunPythonReportsTheExitCode) {
+  QTemporaryDir scripts;
+  const std::string script = scripts.filePath("exit.py").toStdString();
+  std::ofstream(script) << "import sys\nprint(sys.argv[1])\nsys.exit(int(sys.argv[2]))\n";
+  int code = -2;
+  EXPECT_EQ(RunPython(script, {"hello world", "3"}, &code), "hello world\n");
+  EXPECT_EQ(code, 3);
+  EXPECT_THROW(RunPython(script, {"x", "1"}), std::runtime_error);
+}
+
+}  // namespace
