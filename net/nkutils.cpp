@@ -1,13 +1,25 @@
 #include "net/nkutils.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
+#include "platform/tempfiles.h"
 #include "toolkit/strtable.h"
 
 ECanceledError::ECanceledError() : Exception(LoadStr(sOperationCanceled)) {}
 
 ETimedOutError::ETimedOutError() : Exception(LoadStr(sOperationTimedOut)) {}
+
+// ---------------------------------------------------------------------------------------------
+
+TTempFileStream::TTempFileStream()
+    : TFileStream(GetTempFileName(GetTempPath(), "px"), TFileMode::fmCreate) {}
+
+TTempFileStream::~TTempFileStream() {
+  // The descriptor is still open here; on POSIX the name can go first all the same.
+  std::remove(FileName().c_str());
+}
 
 // ---------------------------------------------------------------------------------------------
 
