@@ -14,6 +14,9 @@ class TStream;
 
 MAILCART_EXCEPTION(EMessageError, Exception);
 
+// The last component of an attachment's path: what a message announces as its file name.
+std::string FileNamePart(std::string_view path);
+
 enum TMsgEncoding { meMIME, meUU };
 enum TCharSet { csUSASCII, csISO8859 };
 enum TPriority { ptLow, ptNormal, ptHigh };
@@ -44,7 +47,7 @@ class TpxCustomMessage : public TComponent {
   void SetAttachments(const TpxAttList& attachments);
 
   // Reading derives the content type from encoding, attachments and body, and stores it.
-  std::string ContentType();
+  std::string ContentType() const;
   void SetContentType(std::string_view contentType);  // stored in lower case, cut to 255
 
   virtual void Validate();
@@ -60,6 +63,8 @@ class TpxCustomMessage : public TComponent {
   TPersistent* SubObject(const std::string& name) override;
 
  private:
+  std::string DeriveContentType() const;
+
   std::unique_ptr<TpxMailAddress> sender_;
   ShortString subject_;
   TMsgEncoding encoding_ = meMIME;
@@ -67,7 +72,8 @@ class TpxCustomMessage : public TComponent {
   std::unique_ptr<TpxHeaders> headers_;
   std::unique_ptr<TStringList> body_;
   std::unique_ptr<TpxAttList> attachments_;
-  ShortString contentType_ = "text/plain";
+  // Written by every read of ContentType, which is const to its callers.
+  mutable ShortString contentType_ = "text/plain";
 };
 
 class TpxMessage : public TpxCustomMessage {

@@ -1,0 +1,372 @@
+#include "mime/pxencoder.h"
+
+#include <algorithm>
+#include <chrono>
+#include <random>
+
+#include "mail/pxmsg.h"
+#include "mime/pxcodecs.h"
+#include "toolkit/exceptions.h"
+#include "toolkit/pump.h"
+#include "toolkit/streams.h"
+
+namespace {
+
+constexpr const char* kPreamble = "This is a multipart message in MIME format";
+constexpr std::string_view kHtmlBodyFile = "_htmbody.htm";
+constexpr std::string_view kRtfBodyFile = "_rtfbody.rtf";
+constexpr std::string_view kAlternativePrefix = "_alt.";
+// Source bytes handed to an encoder at a time: whole Base64 lines, about 80 KB of output.
+constexpr size_t kDataBlock = kBase64LineBytes * 1024;
+
+TBoundarySource& BoundarySource() {
+  static TBoundarySource source;
+  return source;
+}
+
+uint32_t MillisecondsOfDay() {
+  using namespace std::chrono;
+  const auto now = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+  return static_cast<uint32_t>(now % 86'400'000);
+}
+
+// Eight digits from 0 to 8. The generator is seeded from the clock again and again while the
+// window gets its events; the count of boundaries drawn so far is mixed into the seed, so that
+// two boundaries drawn within one millisecond (the outer and inner one of a message) differ.
+std::string ClockBoundary() {
+  static uint32_t drawn = 0;
+  const uint32_t salt = ++drawn * 2654435761u;
+  std::minstd_rand random;
+  const auto reseed = [&] {
+    random.seed(MillisecondsOfDay() ^ salt);
+    ProcessMessages();
+  };
+  for (int i = 0; i < 101; ++i) reseed();
+  const int more = std::uniform_int_distribution<int>(0, 29)(random);
+  for (int i = 0; i < more + 1; ++i) reseed();
+  std::uniform_int_distribution<int> digit(0, 8);
+  std::string boundary;
+  for (int i = 0; i < 8; ++i) boundary += static_cast<char>('0' + digit(random));
+  return boundary;
+}
+
+// RFC 5322 2.2: a field body holds no CR or LF of its own; a stray one would end the header.
+std::string HeaderText(std::string_view text) {
+  std::string result(text);
+  for (char& c : result)
+    if (c == '\r' || c == '\n') c = ' ';
+  return result;
+}
+
+// The header lines built from one short field stay within 255 characters.
+std::string CutLine(std::string line) { return ShortString::Cut(line); }
+
+std::string LowerFileName(const TpxAttItem& item) { return LowerCase(FileNamePart(item.FileName())); }
+
+bool IsAlternative(const TpxAttItem& item) { return StartsStr(kAlternativePrefix, LowerFileName(item)); }
+
+std::string EncodingLine(const TpxAttItem& item) {
+  return std::string("Content-Transfer-Encoding: ") + TransferEncodingNames[item.TransferEncoding()];
+}
+
+// Feeds data to a block encoder (Base64 or quoted-printable lines) a block at a time.
+template <class Encoder>
+void EncodeBlocks(std::string_view data, TpxOutBuffer& out) {
+  Encoder encoder;
+  for (size_t pos = 0; pos < data.size(); pos += kDataBlock) {
+    encoder.Add(data.substr(pos, kDataBlock), out.Pending());
+    out.Written();
+    ProcessMessages();
+  }
+  encoder.Finish(out.Pending());
+  out.Written();
+}
+
+// 7bit data is a sequence of lines (RFC 2045 2.7): every line end, CR LF, a lone CR or a lone
+// LF, is written as CR LF; no other byte changes. A last line without a line end stays without
+// one, so that the line end that follows belongs to the delimiter (RFC 2046 5.1.1).
+void WriteTextLines(std::string_view data, TpxOutBuffer& out) {
+  size_t pos = 0;
+  while (pos < data.size()) {
+    const size_t end = data.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) {
+      out.Pending().append(data.substr(pos));
+      break;
+    }
+    out.Pending().append(data.substr(pos, end - pos)).append("\r\n");
+    pos = end + (data.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    out.Written();
+    ProcessMessages();
+  }
+  out.Written();
+}
+
+}  // namespace
+
+void SetBoundarySource(TBoundarySource source) { BoundarySource() = std::move(source); }
+
+std::string DisplayName(std::string_view name) {
+  const std::string text = HeaderText(name);
+  if (text.find('"') != std::string::npos || text.find_first_of("()<>[]:;@\\,.") == std::string::npos) return text;
+  return QuotedParameter(text);
+}
+
+std::string QuotedParameter(std::string_view value) {
+  std::string quoted = "\"";
+  for (char c : HeaderText(value)) {
+    if (c == '"' || c == '\\') quoted += '\\';
+    quoted += c;
+  }
+  return quoted + '"';
+}
+
+// --- TpxCustomEncoder ---------------------------------------------------------------------
+
+TpxCustomEncoder::TpxCustomEncoder(TpxCustomMessage& message) : message_(message) {
+  for (const std::string& line : message.Body()) {
+    if (line.size() > 255) {
+      longLines_ = true;
+      break;
+    }
+  }
+}
+
+void TpxCustomEncoder::Encode() {
+  output_->SetPosition(0);
+  out_.SetStream(output_);
+  WriteHeaders();
+  WriteBody();
+  out_.Flush();
+}
+
+void TpxCustomEncoder::WriteBody() {
+  if (message_.Encoding() == meUU) return WriteUUMessage();
+  contentType_ = message_.ContentType();
+  // A text type with attachments means the single attachment is the whole body: sending the
+  // message's (empty) body instead would lose the file.
+  const bool noAttachments = message_.Attachments().Count() == 0;
+  if (contentType_ == "multipart/mixed") {
+    WriteMultipart(false);
+  } else if (contentType_ == "multipart/alternative") {
+    WriteMultipart(true);
+  } else if (contentType_ == "text/plain" && noAttachments) {
+    WritePlainText();
+  } else if ((contentType_ == "text/html" || contentType_ == "text/rtf") && noAttachments) {
+    WriteFormattedBody();
+  } else {
+    WriteSinglePart();
+  }
+}
+
+std::string TpxCustomEncoder::NewBoundary() { return BoundarySource() ? BoundarySource()() : ClockBoundary(); }
+
+void TpxCustomEncoder::RemoveReservedHeaders() {
+  for (const char* name : {"From", "To", "CC", "BCC", "Return-Receipt-To", "X-Priority", "Subject", "Mime-Version",
+                           "Content-Type", "X-Encoding", "Content-Transfer-Encoding"})
+    RemoveHeader(message_.Headers(), name);
+}
+
+void TpxCustomEncoder::WriteExtraHeaders() {
+  for (const std::string& line : message_.Headers()) WriteLine(line);
+}
+
+void TpxCustomEncoder::WriteAddressLines(std::string_view label, const TpxAddressList& list) {
+  std::string first(label);
+  if (!EndsStr(":", first)) first += ':';
+  first.resize(std::max<size_t>(first.size(), 10), ' ');
+  const std::string indent(10, ' ');
+  for (int i = 0; i < list.Count(); ++i) {
+    const TpxMailAddress& address = list.Items(i);
+    const std::string line = (i == 0 ? first : indent) + DisplayName(address.Name()) + " <" +
+                             HeaderText(address.Address()) + (i + 1 == list.Count() ? ">" : ">,");
+    WriteLine(i == 0 ? CutLine(line) : line);
+  }
+}
+
+void TpxCustomEncoder::WriteSubjectAndVersion() {
+  if (!message_.Subject().empty()) WriteLine(CutLine("Subject:  " + HeaderText(message_.Subject())));
+  if (message_.Encoding() == meMIME) WriteLine("Mime-Version: 1.0");
+}
+
+void TpxCustomEncoder::WritePlainTextHeaders() {
+  if (message_.CharSet() == csISO8859) {
+    WriteLine("Content-Type: text/plain; charset=\"iso-8859-1\"");
+    WriteLine("Content-Transfer-Encoding: quoted-printable");
+  } else {
+    WriteLine("Content-Type: text/plain; charset=\"us-ascii\"");
+    WriteLine(longLines_ ? "Content-Transfer-Encoding: quoted-printable" : "Content-Transfer-Encoding: 7bit");
+  }
+}
+
+void TpxCustomEncoder::EncodeBody() {
+  if (message_.CharSet() == csISO8859 || longLines_) return WriteQuotedPrintableBody();
+  for (const std::string& line : message_.Body()) WriteLine(line);
+}
+
+void TpxCustomEncoder::WriteQuotedPrintableBody() {
+  TQPEncoder encoder;
+  for (const std::string& line : message_.Body()) {
+    encoder.Add(line, out_.Pending());
+    encoder.Add("\r\n", out_.Pending());
+    out_.Written();
+  }
+  encoder.Finish(out_.Pending());
+  out_.Written();
+}
+
+void TpxCustomEncoder::WritePlainText() {
+  WritePlainTextHeaders();
+  WriteLine("");
+  EncodeBody();
+}
+
+void TpxCustomEncoder::WriteFormattedBody() {
+  std::string type = contentType_ == "text/html" ? "Content-Type: text/html" : "Content-Type: text/rtf";
+  if (message_.CharSet() == csISO8859) type += "; charset=\"iso-8859-1\"";
+  WriteLine(type);
+  WriteLine("Content-Transfer-Encoding: quoted-printable");
+  WriteLine("");
+  // The message's Body keeps its own text: encoding it in place would encode it again on the
+  // next send.
+  WriteQuotedPrintableBody();
+}
+
+void TpxCustomEncoder::WriteAttachmentHeaders(const TpxAttItem& item, bool bare) {
+  const std::string type = CutLine("Content-Type: " + HeaderText(item.ContentType()));
+  const std::string name = QuotedParameter(FileNamePart(item.FileName()));
+  WriteLine(bare ? type : type + "; name=" + name);
+  WriteLine(EncodingLine(item));
+  if (!bare) WriteLine("Content-Disposition: attachment; filename=" + name);
+}
+
+void TpxCustomEncoder::WriteAttachmentData(const TpxAttItem& item) {
+  const std::string& data = item.Stream().Data();
+  switch (item.TransferEncoding()) {
+    case kEncodingBase64: return EncodeBlocks<TBase64LineEncoder>(data, out_);
+    case kEncodingQuotedPrintable: return EncodeBlocks<TQPEncoder>(data, out_);
+    default: return WriteTextLines(data, out_);
+  }
+}
+
+void TpxCustomEncoder::WriteSinglePart() {
+  const TpxAttList& attachments = message_.Attachments();
+  const TpxAttItem& item = attachments.Items(0);
+  const std::string name = LowerFileName(item);
+  if (attachments.Count() == 1 && (name == kHtmlBodyFile || name == kRtfBodyFile)) {
+    // The file is the message's body: no name, no disposition.
+    WriteLine(name == kHtmlBodyFile ? "Content-Type: text/html" : "Content-Type: text/rtf");
+    WriteLine(EncodingLine(item));
+  } else {
+    WriteAttachmentHeaders(item, false);
+  }
+  WriteLine("");
+  WriteAttachmentData(item);
+  if (!out_.AtLineStart()) WriteLine("");
+}
+
+void TpxCustomEncoder::WriteMultipart(bool alternative) {
+  const TpxAttList& attachments = message_.Attachments();
+  // Without attachments this fails here, before anything of the body is written.
+  const std::string firstName = LowerFileName(attachments.Items(0));
+  const bool hasBody = !message_.Body().Empty();
+  const bool bodyFile = !hasBody && (firstName == kHtmlBodyFile || firstName == kRtfBodyFile);
+  std::string boundary = NewBoundary();
+  WriteLine("Content-Type: " + contentType_ + "; boundary=" + QuotedParameter(boundary));
+  WriteLine("");
+  WriteLine(kPreamble);
+  WriteLine("");
+  WriteLine("--" + boundary);
+  bool inAlternative = alternative || StartsStr(kAlternativePrefix, firstName);
+  bool inner = inAlternative && !alternative;
+  const std::string outer = boundary;
+  if (inner) {
+    boundary = InnerBoundary(outer);
+    WriteLine("Content-Type:  multipart/alternative; boundary=" + QuotedParameter(boundary));
+    WriteLine("Content-Transfer-Encoding: 7bit");
+    WriteLine("");
+    WriteLine("--" + boundary);
+  }
+  if (hasBody) {
+    WritePlainTextHeaders();
+    WriteLine("");
+    EncodeBody();
+    WriteLine("");  // RFC 2046 5.1.1: the line end before a delimiter belongs to the delimiter
+    WriteLine("--" + boundary);
+  }
+  for (int i = 0; i < attachments.Count(); ++i) {
+    const TpxAttItem& item = attachments.Items(i);
+    WriteAttachmentHeaders(item, inAlternative || (i == 0 && bodyFile));
+    WriteLine("");
+    WriteAttachmentData(item);
+    WriteLine("");
+    const bool last = i + 1 == attachments.Count();
+    if (last || (inner && !IsAlternative(attachments.Items(i + 1)))) {
+      WriteLine("--" + boundary + "--");
+      if (last) return;
+      inner = inAlternative = false;
+      boundary = outer;
+    }
+    WriteLine("--" + boundary);
+  }
+}
+
+// The boundary of a nested alternative. RFC 2046 5.1.1: no boundary may be the same as an
+// enclosing one, so a draw that equals the outer one changes its last digit (still 0 to 8).
+std::string TpxCustomEncoder::InnerBoundary(const std::string& outer) {
+  std::string boundary = NewBoundary();
+  if (boundary == outer && !boundary.empty()) boundary.back() = boundary.back() == '8' ? '0' : boundary.back() + 1;
+  return boundary;
+}
+
+void TpxCustomEncoder::WriteUUMessage() {
+  WriteLine("");
+  for (const std::string& line : message_.Body()) WriteLine(line);
+  for (int i = 0; i < message_.Attachments().Count(); ++i) WriteUUAttachment(message_.Attachments().Items(i));
+}
+
+void TpxCustomEncoder::WriteUUAttachment(const TpxAttItem& item) {
+  WriteLine("");
+  WriteLine("begin 600 " + HeaderText(FileNamePart(item.FileName())));
+  const std::string_view data = item.Stream().Data();
+  // Lines of 45 bytes; the line of fewer (none, when the length is a multiple of 45) ends it.
+  for (size_t pos = 0;; pos += kUULineBytes) {
+    const std::string_view bytes = data.substr(std::min(pos, data.size()), kUULineBytes);
+    AppendUUEncodedLine(bytes, out_.Pending());
+    out_.Pending().append("\r\n");
+    out_.Written();
+    if (bytes.size() < kUULineBytes) break;
+    ProcessMessages();
+  }
+  WriteLine("`");
+  WriteLine("end");
+}
+
+// --- Header blocks ------------------------------------------------------------------------
+
+void TpxMessageEncoder::WriteHeaders() {
+  const auto* message = dynamic_cast<const TpxMessage*>(&Message());
+  if (message == nullptr) throw InvalidCastError();
+  const TpxMailAddress& sender = message->Sender();
+  WriteLine("From:     " + DisplayName(sender.Name()) + " <" + HeaderText(sender.Address()) + ">");
+  WriteAddressLines("To", message->Recipients());
+  WriteAddressLines("CC", message->CC());
+  if (message->ReturnReceipt()) WriteLine(CutLine("Return-Receipt-To: <" + HeaderText(sender.Address()) + ">"));
+  if (message->Priority() == ptLow) WriteLine("X-Priority: 5");
+  if (message->Priority() == ptHigh) WriteLine("X-Priority: 1");
+  RemoveReservedHeaders();
+  WriteExtraHeaders();
+  WriteSubjectAndVersion();
+}
+
+void TpxArticleEncoder::WriteHeaders() {
+  const auto* article = dynamic_cast<const TpxArticle*>(&Message());
+  if (article == nullptr) throw InvalidCastError();
+  const TpxMailAddress& sender = article->Sender();
+  WriteLine(CutLine("From:     " + DisplayName(sender.Name()) + " <" + HeaderText(sender.Address()) + ">"));
+  WriteLine("Newsgroups: " + HeaderText(article->NewsGroups()));
+  RemoveReservedHeaders();
+  // RFC 5536 3.1.4: one Newsgroups header, the one just written.
+  RemoveHeader(Message().Headers(), "Newsgroups");
+  WriteExtraHeaders();
+  WriteSubjectAndVersion();
+}

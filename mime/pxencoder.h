@@ -1,0 +1,96 @@
+// The message composer: turns one mail message or news article into RFC 5322 text with a
+// MIME body (RFC 2045/2046) or uuencoded attachments. The text is written as it is; making
+// lines safe for the SMTP data phase (dot-stuffing) is the SMTP client's business.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "mime/pxoutbuffer.h"
+
+class TStream;
+class TpxAddressList;
+class TpxAttItem;
+class TpxCustomMessage;
+
+// Draws the boundary of a multipart body. Tests install a predictable one; an empty function
+// restores the default, eight digits from 0 to 8 drawn from a generator seeded by the clock.
+using TBoundarySource = std::function<std::string()>;
+void SetBoundarySource(TBoundarySource source);
+
+// Holds the whole algorithm; the two composers below differ only in their header block. One
+// composer serves one Encode of one message and is then thrown away.
+class TpxCustomEncoder {
+ public:
+  explicit TpxCustomEncoder(TpxCustomMessage& message);
+  virtual ~TpxCustomEncoder() = default;
+  TpxCustomEncoder(const TpxCustomEncoder&) = delete;
+  TpxCustomEncoder& operator=(const TpxCustomEncoder&) = delete;
+
+  TpxCustomMessage& Message() const { return message_; }
+  TStream* Output() const { return output_; }
+  void SetOutput(TStream* output) { output_ = output; }
+  // True when a body line is longer than 255 characters: the body then goes quoted-printable.
+  bool LongLines() const { return longLines_; }
+
+  // Writes the whole text into Output from position 0 on and leaves it after the last line.
+  void Encode();
+
+ protected:
+  virtual void WriteHeaders() = 0;
+
+  void WriteLine(std::string_view text) { out_.WriteLine(text); }
+  std::string NewBoundary();
+  std::string InnerBoundary(const std::string& outer);
+  // Drops the headers the composer writes itself from the message's own header list.
+  void RemoveReservedHeaders();
+  void WriteExtraHeaders();
+  void WriteAddressLines(std::string_view label, const TpxAddressList& list);
+  void WriteSubjectAndVersion();
+
+ private:
+  void WriteBody();
+  void EncodeBody();
+  void WriteQuotedPrintableBody();
+  void WriteAttachmentData(const TpxAttItem& item);
+  void WriteAttachmentHeaders(const TpxAttItem& item, bool bare);
+  void WritePlainTextHeaders();
+  void WritePlainText();
+  void WriteSinglePart();
+  void WriteFormattedBody();
+  void WriteMultipart(bool alternative);
+  void WriteUUMessage();
+  void WriteUUAttachment(const TpxAttItem& item);
+
+  TpxCustomMessage& message_;
+  TStream* output_ = nullptr;
+  bool longLines_ = false;
+  std::string contentType_;  // the message's, as computed for this Encode
+  TpxOutBuffer out_;
+};
+
+// Header block of a mail message (a TpxMessage; another class is an invalid cast).
+class TpxMessageEncoder : public TpxCustomEncoder {
+ public:
+  using TpxCustomEncoder::TpxCustomEncoder;
+
+ protected:
+  void WriteHeaders() override;
+};
+
+// Header block of a news article (a TpxArticle; another class is an invalid cast).
+class TpxArticleEncoder : public TpxCustomEncoder {
+ public:
+  using TpxCustomEncoder::TpxCustomEncoder;
+
+ protected:
+  void WriteHeaders() override;
+};
+
+// Header field helpers, shared by the two header blocks.
+// A display name as a phrase (RFC 5322 3.2.5): quoted when it holds a special character and no
+// double quote of its own; a name that already holds a double quote stays as the user wrote it.
+std::string DisplayName(std::string_view name);
+// A parameter value in double quotes, with " and \ escaped (RFC 2045 5.1, RFC 5322 3.2.4).
+std::string QuotedParameter(std::string_view value);
