@@ -132,15 +132,15 @@ void SetRasText(char (&field)[N], std::string_view text) {
 namespace RasStandIn {
 
 struct Entry {
-  std::string name;
+  std::string name{};
   bool passwordSaved = false;
-  std::string password;  // the saved password
-  std::string userName;
+  std::string password{};  // the saved password
+  std::string userName{};
 };
 
 struct Connection {
-  std::string entry;
-  std::string ipAddress;           // empty: the connection has no IP projection
+  std::string entry{};
+  std::string ipAddress{};         // empty: the connection has no IP projection
   uint32_t projectionError = 0;    // non-zero: RasGetProjectionInfoA fails with it
   HRASCONN handle = 0;             // given by AddConnection
 };

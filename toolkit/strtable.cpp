@@ -24,6 +24,8 @@ std::string LoadStr(int id) {
       {sInvalidCharacter, "Invalid Character"},
       {sParagraphTooLarge, "Paragraph is too large"},
       {sUnableToRetrieveHeaders, "Unable to retrieve headers"},
+      {sInvalidPropertyValue, "Invalid value of property %s"},
+      {sInvalidTransferEncoding, "Invalid transfer encoding %d"},
       {sCannotFindBoundary, "Cannot find boundary"},
       {sCannotFindClosingBoundary, "Cannot find closing boundary"},
       {sErrorDecodingAttachment, "Error decoding the attachment"},

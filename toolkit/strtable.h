@@ -28,6 +28,8 @@ enum StringId : int {
   sInvalidCharacter = 57201,
   sParagraphTooLarge = 57202,
   // Parser
+  sInvalidPropertyValue = 57210,
+  sInvalidTransferEncoding = 57211,
   sUnableToRetrieveHeaders = 57300,
   sCannotFindBoundary = 57301,
   sCannotFindClosingBoundary = 57302,
