@@ -1,0 +1,148 @@
+// The small classes a mail message is built from: addresses and address lists, attachments,
+// and the raw header list with the functions that read values out of it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "toolkit/components.h"
+#include "toolkit/streams.h"
+#include "toolkit/stringlist.h"
+#include "toolkit/strutils.h"
+
+// One mailbox with an optional display name.
+class TpxMailAddress : public TPersistent {
+ public:
+  const char* ClassName() const override { return "TpxMailAddress"; }
+  const std::string& Name() const { return name_; }
+  void SetName(std::string_view name) { name_ = name; }
+  const std::string& Address() const { return address_; }
+  void SetAddress(std::string_view address) { address_ = address; }
+
+  void Assign(const TPersistent& source) override;
+  void Clear();
+  // Lets the user edit the address in the address dialog; true when it closed with OK.
+  virtual bool Edit();
+
+  void WriteProperties(TPropertyWriter& writer) const override;
+  bool ReadProperty(const std::string& name, const TPropValue& value) override;
+
+ private:
+  ShortString name_;
+  ShortString address_;
+};
+
+// An ordered list of addresses that owns its entries; duplicates are allowed.
+class TpxAddressList : public TPersistent {
+ public:
+  TpxAddressList() = default;
+  ~TpxAddressList() override { Clear(); }
+  TpxAddressList(const TpxAddressList&) = delete;
+  TpxAddressList& operator=(const TpxAddressList&) = delete;
+  const char* ClassName() const override { return "TpxAddressList"; }
+
+  // Index outside 0..Count-1 raises EListError.
+  TpxMailAddress& Items(int index);
+  const TpxMailAddress& Items(int index) const;
+  int Count() const { return static_cast<int>(items_.size()); }
+  int Add(std::unique_ptr<TpxMailAddress> address);
+  void AddAddress(std::string_view address, std::string_view name);
+  void Clear();
+  void Assign(const TPersistent& source) override;
+
+  // "Items": the Name and Address of every entry in turn, only when there are entries.
+  void WriteProperties(TPropertyWriter& writer) const override;
+  bool ReadProperty(const std::string& name, const TPropValue& value) override;
+
+ private:
+  std::vector<std::unique_ptr<TpxMailAddress>> items_;
+};
+
+// Removes blanks and control characters at both ends, then every double quote at either end.
+std::string StripQuotes(std::string_view text);
+// Splits "Name <mailbox>", "mailbox (Name)" or a bare mailbox into address. A "<" without a
+// ">" after it raises Exception "Unable to parse email address" and leaves address alone.
+void ParseAddress(std::string_view text, TpxMailAddress& address);
+
+// Transfer-encoding codes of an attachment, and the names written for them.
+enum : uint8_t { kEncoding7Bit = 0, kEncodingBase64 = 1, kEncodingQuotedPrintable = 2 };
+inline constexpr const char* TransferEncodingNames[3] = {"7bit", "Base64", "Quoted-Printable"};
+
+// The MIME type the system associates with the file's extension, else
+// "application/octet-stream".
+std::string ContentTypeOfFile(std::string_view fileName);
+
+// One attachment: its bytes, held whole in memory, and how the composer is to announce them.
+class TpxAttItem : public TPersistent {
+ public:
+  const char* ClassName() const override { return "TpxAttItem"; }
+  TMemoryStream& Stream() { return stream_; }
+  const TMemoryStream& Stream() const { return stream_; }
+  const std::string& FileName() const { return fileName_; }
+  // Also derives ContentType and TransferEncoding from the name's extension, unless it is empty.
+  void SetFileName(std::string_view fileName);
+  const std::string& ContentType() const { return contentType_; }
+  void SetContentType(std::string_view contentType) { contentType_ = contentType; }
+  uint8_t TransferEncoding() const { return transferEncoding_; }
+  // A code outside 0..2 raises EConvertError: the composer indexes TransferEncodingNames by it.
+  void SetTransferEncoding(int code);
+
+  void Assign(const TPersistent& source) override;
+
+ private:
+  TMemoryStream stream_;
+  ShortString fileName_;
+  ShortString contentType_;
+  uint8_t transferEncoding_ = kEncoding7Bit;
+};
+
+// An ordered list of attachments that owns its items.
+class TpxAttList : public TPersistent {
+ public:
+  TpxAttList() = default;
+  ~TpxAttList() override { Clear(); }
+  TpxAttList(const TpxAttList&) = delete;
+  TpxAttList& operator=(const TpxAttList&) = delete;
+  const char* ClassName() const override { return "TpxAttList"; }
+
+  // Index outside 0..Count-1 raises EListError.
+  TpxAttItem& Items(int index);
+  const TpxAttItem& Items(int index) const;
+  int Count() const { return static_cast<int>(items_.size()); }
+  int Add(std::unique_ptr<TpxAttItem> item);
+  // Appends the whole file as a new item. A file that cannot be read raises the toolkit's file
+  // error naming it, and the list stays as it was.
+  void AddFile(const std::string& fileName);
+  void Clear();
+  void Assign(const TPersistent& source) override;
+
+  // "Items": FileName, ContentType and TransferEncoding of every item in turn (never the
+  // data), only when there are items.
+  void WriteProperties(TPropertyWriter& writer) const override;
+  bool ReadProperty(const std::string& name, const TPropValue& value) override;
+
+ private:
+  std::vector<std::unique_ptr<TpxAttItem>> items_;
+};
+
+// The header section of a message as raw lines, continuation lines included, without line ends.
+using TpxHeaders = TStringList;
+
+// The value of the first header of that name (a trailing colon optional), unfolded. Values
+// other than Content-Type and X-UIDL are cut to 255 characters and their encoded words decoded.
+std::string GetHeaderValue(const TpxHeaders& headers, std::string_view name);
+// The comma-separated items of every header of that name, in order, each trimmed, cut to 255
+// characters and decoded. Commas inside double quotes do not split.
+void GetHeaderAddresses(const TpxHeaders& headers, std::string_view name, TStringList& items);
+// Deletes the first header of that name with its continuation lines.
+void RemoveHeader(TpxHeaders& headers, std::string_view name);
+// The value of parameter paramName in a header value such as
+// `attachment; filename="a.txt"`, unquoted; empty when absent.
+std::string GetHeaderParam(std::string_view paramName, std::string_view value);
+// The text before the first blank or semicolon, trimmed: the type of a Content-Type value.
+std::string FirstToken(std::string_view text);
+// Writes every line followed by CR LF into a new or emptied file; failures raise EInOutError.
+void SaveLinesToFile(const TStringList& lines, const std::string& fileName);
