@@ -27,9 +27,9 @@ enum StringId : int {
   sUnableToParseAddress = 57200,
   sInvalidCharacter = 57201,
   sParagraphTooLarge = 57202,
-  // Parser
   sInvalidPropertyValue = 57210,
   sInvalidTransferEncoding = 57211,
+  // Parser
   sUnableToRetrieveHeaders = 57300,
   sCannotFindBoundary = 57301,
   sCannotFindClosingBoundary = 57302,
