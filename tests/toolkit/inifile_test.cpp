@@ -1,0 +1,183 @@
+#include "toolkit/inifile.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <filesystem>
+#include <optional>
+
+#include "toolkit/exceptions.h"
+#include "toolkit/streams.h"
+
+namespace {
+
+std::string Load(const std::string& path) {
+  TMemoryStream m;
+  m.LoadFromFile(path);
+  return m.Data();
+}
+
+void Save(const std::string& path, const std::string& data) { TMemoryStream(data).SaveToFile(path); }
+
+}  // namespace
+
+TEST(IniFile, FirstRunGivesDefaults) {
+  QTemporaryDir dir;
+  const TIniFile ini(dir.filePath("mailcart.ini").toStdString());
+  EXPECT_EQ(ini.ReadString("Param", "Addr", ""), "");
+  EXPECT_EQ(ini.ReadString("Param", "Addr", "default"), "default");
+  EXPECT_FALSE(ini.ReadBool("Param", "DelFiles", false));
+  EXPECT_EQ(ini.ReadInteger("Param", "PauseSec", 0), 0);
+  const TIniFile folder(dir.path().toStdString());  // exists but cannot be read as a file
+  EXPECT_EQ(folder.ReadInteger("Param", "PauseSec", 5), 5);
+}
+
+TEST(IniFile, ReadsIntegersAsHexadecimalOrDecimal) {
+  struct Case {
+    const char* name;
+    const char* value;
+    int expected;  // -99 is the default
+  };
+  const Case cases[] = {
+      {"0x prefix is hexadecimal", "0x1E", 30},
+      {"0X prefix and lower-case digits", "0X1e", 30},
+      {"letters give the default", "abc", -99},
+      {"decimal", "2", 2},
+      {"negative", "-7", -7},
+      {"blanks around", "  12  ", 12},
+      {"0x alone is not hexadecimal", "0x", -99},
+      {"hexadecimal is a 32-bit word", "0xFFFFFFFF", -1},
+      {"hexadecimal over 32 bits", "0x100000000", -99},
+      {"negative hexadecimal is not", "-0x10", -99},
+      {"largest", "2147483647", INT_MAX},
+      {"over 32 bits", "2147483648", -99},
+      {"fraction", "1.5", -99},
+      {"empty", "", -99},
+  };
+  QTemporaryDir dir;
+  const std::string path = dir.filePath("mailcart.ini").toStdString();
+  const TIniFile ini(path);
+  for (const Case& c : cases) {
+    Save(path, std::string("[Param]\r\nPauseSec=") + c.value + "\r\n");
+    EXPECT_EQ(ini.ReadInteger("Param", "PauseSec", -99), c.expected) << c.name;
+  }
+  Save(path, "[Param]\r\nDelFiles=2\r\nSortFiles=0\r\nOther=abc\r\n");
+  EXPECT_TRUE(ini.ReadBool("Param", "DelFiles", false)) << "any non-zero integer is true";
+  EXPECT_FALSE(ini.ReadBool("Param", "SortFiles", true));
+  EXPECT_TRUE(ini.ReadBool("Param", "Other", true)) << "not a number: the default";
+}
+
+TEST(IniFile, FindsSectionsAndKeysWithoutRegardToCase) {
+  QTemporaryDir dir;
+  const std::string path = dir.filePath("mailcart.ini").toStdString();
+  Save(path,
+       "Subj=outside any section\n"
+       "[param]\n"
+       "  ADDR = ann@example.com \n"
+       ";Subj=commented out\n"
+       "Empty=\n"
+       "[Other]\n"
+       "subj=other section\n"
+       "Long=" + std::string(2000, 'x') + "\n");
+  const TIniFile ini(path);
+  EXPECT_EQ(ini.ReadString("PARAM", "addr", ""), "ann@example.com");
+  EXPECT_EQ(ini.ReadString("Param", "Subj", "none"), "none");
+  EXPECT_EQ(ini.ReadString("Param", "Empty", "none"), "") << "a present empty value is not the default";
+  EXPECT_EQ(ini.ReadString("other", "SUBJ", ""), "other section");
+  EXPECT_EQ(ini.ReadString("Other", "Long", ""), std::string(1023, 'x'));
+}
+
+TEST(IniFile, WriteChangesOnlyItsLine) {
+  QTemporaryDir dir;
+  const std::string path = dir.filePath("mailcart.ini").toStdString();
+  Save(path,
+       "; Mailcart settings\r\n\r\n[Other]\r\nKeep = this \r\n\r\n"
+       "[Param]\r\nAddr=old@example.com\r\n; note\r\nSubj = old subject\r\n\r\n"
+       "[Last]\nlf=only\n");
+  TIniFile ini(path);
+  ini.WriteString("PARAM", "subj", "new");
+  ini.WriteInteger("Param", "PauseSec", -2);
+  ini.WriteBool("Param", "DelFiles", true);
+  ini.WriteString("Last", "Added", "x");
+  EXPECT_EQ(Load(path),
+            "; Mailcart settings\r\n\r\n[Other]\r\nKeep = this \r\n\r\n"
+            "[Param]\r\nAddr=old@example.com\r\n; note\r\nSubj = new\r\nPauseSec=-2\r\nDelFiles=1\r\n\r\n"
+            "[Last]\nlf=only\nAdded=x\n");
+  EXPECT_EQ(ini.ReadInteger("Param", "PauseSec", 0), -2);
+}
+
+TEST(IniFile, WriteCreatesFileSectionAndKey) {
+  struct Case {
+    const char* name;
+    std::optional<std::string> before;  // nothing: no file
+    const char* value;
+    const char* after;
+  };
+  const Case cases[] = {
+      {"no file", std::nullopt, "a@b", "[Param]\r\nAddr=a@b\r\n"},
+      {"empty file", "", "a@b", "[Param]\r\nAddr=a@b\r\n"},
+      {"no such section", "[Other]\r\nx=1\r\n", "a@b", "[Other]\r\nx=1\r\n[Param]\r\nAddr=a@b\r\n"},
+      {"last line without line end", "[Param]\r\nSubj=s", "a@b", "[Param]\r\nSubj=s\r\nAddr=a@b\r\n"},
+      {"section line alone", "[Param]", "a@b", "[Param]\r\nAddr=a@b\r\n"},
+      {"key goes before the blank lines", "[Param]\nSubj=s\n\n[Z]\n", "a@b", "[Param]\nSubj=s\nAddr=a@b\n\n[Z]\n"},
+      {"replaced in place, spelling kept", "[PARAM]\r\nADDR=old\r\nx=1\r\n", "a@b", "[PARAM]\r\nADDR=a@b\r\nx=1\r\n"},
+      {"empty value", "[Param]\r\nAddr=old\r\n", "", "[Param]\r\nAddr=\r\n"},
+      {"a line break cannot start a section", std::nullopt, "a@b\r\n[Evil]", "[Param]\r\nAddr=a@b  [Evil]\r\n"},
+  };
+  for (const Case& c : cases) {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("mailcart.ini").toStdString();
+    if (c.before) Save(path, *c.before);
+    TIniFile(path).WriteString("Param", "Addr", c.value);
+    EXPECT_EQ(Load(path), c.after) << c.name;
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1) << c.name << ": temporary file left";
+  }
+}
+
+TEST(IniFile, WriteKeepsModeAndSymbolicLink) {
+  QTemporaryDir dir;
+  const std::string real = dir.filePath("real.ini").toStdString();
+  const std::string link = dir.filePath("link.ini").toStdString();
+  Save(real, "[Param]\r\n");
+  ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
+  ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
+  TIniFile(link).WriteString("Param", "Subj", "s");
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(Load(real), "[Param]\r\nSubj=s\r\n");
+  struct stat st;
+  ASSERT_EQ(::stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(IniFile, FailedWriteRaisesNamingTheFile) {
+  QTemporaryDir dir;
+  std::vector<std::string> paths = {dir.filePath("no/such/folder/mailcart.ini").toStdString(),
+                                    dir.path().toStdString()};
+  // Permissions do not stop the superuser; the case runs for everyone else.
+  const std::string locked = dir.filePath("locked").toStdString();
+  const bool lockable = ::geteuid() != 0 && QDir(dir.path()).mkdir("locked");
+  if (lockable) {
+    Save(locked + "/mailcart.ini", "[Param]\r\nAddr=kept\r\n");
+    ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
+    paths.push_back(locked + "/mailcart.ini");
+  }
+  for (const std::string& path : paths) {
+    try {
+      TIniFile(path).WriteString("Param", "Addr", "a@b");
+      ADD_FAILURE() << path << ": no error";
+    } catch (const Exception& e) {
+      EXPECT_TRUE(dynamic_cast<const EFCreateError*>(&e) || dynamic_cast<const EInOutError*>(&e)) << e.what();
+      EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+    }
+  }
+  if (lockable) {
+    EXPECT_EQ(Load(locked + "/mailcart.ini"), "[Param]\r\nAddr=kept\r\n");
+    ::chmod(locked.c_str(), 0755);
+  }
+}
