@@ -30,6 +30,7 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
     source.SetPosition(0);
     count = source.Size();
   }
+  if (count < 0) return 0;
   constexpr int64_t kBlock = 1 << 16;
   std::vector<char> buffer(static_cast<size_t>(std::min(count, kBlock)));
   int64_t left = count;
@@ -80,7 +81,8 @@ int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
 }
 
 void TMemoryStream::SetSize(int64_t size) {
-  data_.resize(static_cast<size_t>(std::max<int64_t>(size, 0)));
+  size = std::max<int64_t>(size, 0);  // a negative position would read before the buffer
+  data_.resize(static_cast<size_t>(size));
   if (pos_ > size) pos_ = size;
 }
 

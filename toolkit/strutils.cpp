@@ -77,11 +77,14 @@ bool TryStrToInt(std::string_view s, long long& value) {
     i = 1;
   }
   if (i >= t.size()) return false;
+  constexpr unsigned long long kLimit = 1ULL << 63;  // the magnitude of INT64_MIN
   unsigned long long v = 0;
   for (; i < t.size(); ++i) {
     if (t[i] < '0' || t[i] > '9') return false;
-    v = v * 10 + static_cast<unsigned>(t[i] - '0');
-    if (v > (1ULL << 63)) return false;
+    const unsigned digit = static_cast<unsigned>(t[i] - '0');
+    // Checked before multiplying: v * 10 would wrap silently for 20 digits and more.
+    if (v > (kLimit - digit) / 10) return false;
+    v = v * 10 + digit;
   }
   if (!negative && v > static_cast<unsigned long long>(INT64_MAX)) return false;
   value = negative ? -static_cast<long long>(v - 1) - 1 : static_cast<long long>(v);

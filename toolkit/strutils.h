@@ -48,6 +48,9 @@ class ShortString {
   size_t size() const { return value_.size(); }
   bool operator==(const ShortString& o) const = default;
   bool operator==(std::string_view s) const { return value_ == s; }
+  // Exact matches, so that comparing with a literal or a std::string is not ambiguous.
+  bool operator==(const char* s) const { return value_ == s; }
+  bool operator==(const std::string& s) const { return value_ == s; }
 
   static std::string Cut(std::string_view s) { return std::string(s.substr(0, kMaxLength)); }
 
