@@ -6,12 +6,20 @@
 #include <QThread>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
 namespace {
 using Clock = std::chrono::steady_clock;
-Clock::time_point g_nextDispatch{};
+// Read by ProcessMessages on any thread (a codec may run off the application thread), written
+// only on the application thread.
+std::atomic<Clock::rep> g_nextDispatch{0};
+
+void ScheduleNextDispatch() {
+  const auto next = Clock::now() + std::chrono::milliseconds(kPumpIntervalMs);
+  g_nextDispatch.store(next.time_since_epoch().count(), std::memory_order_relaxed);
+}
 
 bool OnApplicationThread() {
   QCoreApplication* app = QCoreApplication::instance();
@@ -23,12 +31,12 @@ void ProcessMessagesNow() {
   if (!OnApplicationThread()) return;
   QCoreApplication::sendPostedEvents();
   QCoreApplication::processEvents(QEventLoop::AllEvents);
-  g_nextDispatch = Clock::now() + std::chrono::milliseconds(kPumpIntervalMs);
+  ScheduleNextDispatch();
 }
 
 void ProcessMessages() {
   // Reading the monotonic clock is a few nanoseconds (vDSO); a dispatch is microseconds.
-  if (Clock::now() < g_nextDispatch) return;
+  if (Clock::now().time_since_epoch().count() < g_nextDispatch.load(std::memory_order_relaxed)) return;
   ProcessMessagesNow();
 }
 
@@ -43,7 +51,7 @@ void WaitForEvents(int timeoutMs) {
   bound.setSingleShot(true);
   bound.start(timeoutMs < 0 ? 0 : timeoutMs);
   QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-  g_nextDispatch = Clock::now() + std::chrono::milliseconds(kPumpIntervalMs);
+  ScheduleNextDispatch();
 }
 
 void SleepProcessing(int ms) {
