@@ -10,6 +10,7 @@ std::string LoadStr(int id) {
       {sInvalidWinsockVersion, "Invalid Winsock version"},
       {sErrorResolvingHost, "Error resolving remote host"},
       {sServiceNameRequired, "Service name is required"},
+      {sReplyLineTooLong, "The server sent a line longer than 65536 bytes"},
       {sConnectFirst, "You have to connect to the server first"},
       {sFunctionNotFound, "Function %s not found"},
       {sWinsockNotLoaded, "Winsock is not loaded"},

@@ -11,6 +11,7 @@ enum StringId : int {
   sInvalidWinsockVersion = 57003,
   sErrorResolvingHost = 57004,
   sServiceNameRequired = 57005,
+  sReplyLineTooLong = 57006,
   sConnectFirst = 57008,
   // Socket function binding
   sFunctionNotFound = 57010,

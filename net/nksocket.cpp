@@ -1,0 +1,507 @@
+#include "net/nksocket.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+#include "mail/pxmsgcls.h"
+#include "net/nkRasCmp.h"
+#include "net/nkwinsock.h"
+#include "platform/modules.h"
+#include "toolkit/pump.h"
+#include "toolkit/streams.h"
+#include "toolkit/strtable.h"
+#include "toolkit/strutils.h"
+
+namespace {
+constexpr long kSocketEvents = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
+constexpr uint16_t kWinsockVersion = 0x0101;
+// Any event ends a slice early; the slice only bounds a wait that nothing wakes.
+constexpr int kWaitSliceMs = 1000;
+const char kErrorTextLibrary[] = "wserr32.dll";
+const char kSuppressedBody[] = "Suppressing the message body";
+
+TnkWinsock& Ws() { return SharedWinsock(); }
+
+std::string DottedText(const unsigned char* bytes) {
+  return std::to_string(bytes[0]) + "." + std::to_string(bytes[1]) + "." +
+         std::to_string(bytes[2]) + "." + std::to_string(bytes[3]);
+}
+
+// RFC 5321 4.2.1: the last line of a reply has a blank or nothing after its code.
+bool EndsReply(const std::string& line) { return line.size() == 3 || line.find(' ') == 3; }
+}  // namespace
+
+TnkSocket::TnkSocket(TComponent* owner) : TComponent(owner), receiveBuffer_(kMaxLineLength) {
+  window_ = AllocateHWnd([this](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return WindowProc(window, message, wParam, lParam);
+  });
+  SetWinsockLoaded(false);
+}
+
+TnkSocket::~TnkSocket() {
+  // The library must not write into this object or post to it once it is gone, and a socket
+  // still held would outlive its owner.
+  try {
+    CancelPendingRequest();
+    if (Connected()) Ws().closesocket(socket_);
+  } catch (const EWinsockDLLError&) {
+  }
+  DeallocateHWnd(window_);
+  for (; startupCount_ > 0; --startupCount_) {
+    try {
+      Ws().WSACleanup();
+    } catch (const EWinsockDLLError&) {
+    }
+  }
+  if (logFileName_.empty()) return;
+  try {
+    SaveLinesToFile(lineLog_, logFileName_);
+  } catch (const Exception&) {
+    // A destructor cannot report it; the log is a debugging aid.
+  }
+}
+
+// --- State, hidden window and waiting --------------------------------------------------------
+
+void TnkSocket::ResetState() {
+  canceled_ = false;
+  counter_.SetTimedOut(false);
+  CancelPendingRequest();
+  errorSeen_ = false;
+  hostLookupDone_ = serviceLookupDone_ = false;
+  connectSeen_ = readSeen_ = writeSeen_ = closeSeen_ = false;
+  connectError_ = 0;
+}
+
+LRESULT TnkSocket::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_HOSTLOOKUP:
+    case WM_SERVICELOOKUP:
+      // The reply to a request given up (canceled, timed out) may still have been queued.
+      if (wParam == 0 || wParam != pendingRequest_) return 0;
+      (message == WM_HOSTLOOKUP ? hostLookupDone_ : serviceLookupDone_) = true;
+      errorCode_ = WSAGetSelectError(lParam);
+      errorSeen_ = errorCode_ != 0;
+      return 0;
+    case WM_SOCKETEVENT:
+      SocketEvent(wParam, lParam);
+      return 0;
+    default:
+      return DefWindowProc(window, message, wParam, lParam);
+  }
+}
+
+void TnkSocket::SocketEvent(WPARAM socket, LPARAM lParam) {
+  if (socket != socket_) return;  // queued for a socket closed since
+  errorCode_ = WSAGetSelectError(lParam);
+  errorSeen_ = errorCode_ != 0;
+  const uint16_t event = WSAGetSelectEvent(lParam);
+  if (errorSeen_) {
+    if (event == FD_CONNECT) connectError_ = errorCode_;
+    return;
+  }
+  switch (event) {
+    case FD_READ: readSeen_ = true; break;
+    case FD_WRITE: writeSeen_ = true; break;
+    case FD_CONNECT: connectSeen_ = true; break;
+    case FD_CLOSE: closeSeen_ = true; break;
+    default: break;
+  }
+}
+
+template <typename Done>
+void TnkSocket::Wait(Done done) {
+  while (!done() && !Aborted()) WaitForEvents(kWaitSliceMs);
+}
+
+void TnkSocket::CancelPendingRequest() {
+  if (pendingRequest_ == 0) return;
+  const HANDLE request = pendingRequest_;
+  pendingRequest_ = 0;
+  Ws().WSACancelAsyncRequest(request);
+}
+
+void TnkSocket::Fire(const TNotifyEvent& event) {
+  if (event) event(this);
+}
+
+void TnkSocket::Log(const std::string& line) {
+  if (!logFileName_.empty()) lineLog_.Add(line);
+}
+
+// --- Open: library, address, port, socket ----------------------------------------------------
+
+void TnkSocket::Open() {
+  Fire(OnOpen);
+  if (server_.empty()) RaiseSocketError(LoadStr(sServerRequired));
+  if (Ws().WSAStartup(kWinsockVersion, &startupData_) != 0)
+    RaiseSocketError(LoadStr(sInvalidWinsockVersion));
+  ++startupCount_;
+  std::array<char, 512> name{};
+  localHost_ = Ws().gethostname(name.data(), static_cast<int>(name.size())) == 0 ? name.data()
+                                                                                  : HostPart();
+  ResolveAddress();
+  ResolvePort();
+  socket_ = Ws().socket(WS_AF_INET, WS_SOCK_STREAM, 0);
+  if (socket_ == INVALID_SOCKET) RaiseSocketError(static_cast<uint16_t>(Ws().WSAGetLastError()));
+}
+
+std::string TnkSocket::HostPart() const { return server_.substr(0, server_.find(':')); }
+
+uint16_t TnkSocket::PortPart() const {
+  const size_t colon = server_.find(':');
+  long long port = 0;
+  if (colon == std::string::npos || !TryStrToInt(server_.substr(colon + 1), port)) return 0;
+  // A number outside the port range names no port: the service look-up decides, as for text.
+  return port >= 1 && port <= 65535 ? static_cast<uint16_t>(port) : 0;
+}
+
+void TnkSocket::WaitForLookup(const bool& done) {
+  counter_.Start();
+  Wait([&done] { return done; });
+  counter_.Stop();
+  if (!done) CancelPendingRequest();  // so that its reply can no longer be written or posted
+  pendingRequest_ = 0;
+}
+
+void TnkSocket::ResolveAddress() {
+  const std::string host = HostPart();
+  uint32_t address = Ws().inet_addr(host.c_str());
+  if (address != WS_INADDR_NONE) {
+    remoteAddress_ = address;
+    remoteAddressText_ = DottedText(reinterpret_cast<const unsigned char*>(&address));
+    return;
+  }
+  hostLookupDone_ = false;
+  pendingRequest_ = Ws().WSAAsyncGetHostByName(window_, WM_HOSTLOOKUP, host.c_str(),
+                                               hostEntry_.data(), static_cast<int>(hostEntry_.size()));
+  if (pendingRequest_ == 0) {
+    // A look-up that cannot start must not leave the caller waiting for the time-out.
+    const int error = Ws().WSAGetLastError();
+    RaiseSocketError(static_cast<uint16_t>(error != 0 ? error : WSAHOST_NOT_FOUND));
+  }
+  WaitForLookup(hostLookupDone_);
+  if (hostLookupDone_ && errorSeen_) RaiseSocketError(errorCode_);
+  if (counter_.TimedOut()) RaiseTimedOut();
+  if (canceled_) RaiseCanceled();
+  ProcessMessagesNow();
+  const auto* entry = reinterpret_cast<const HOSTENT*>(hostEntry_.data());
+  remoteAddressText_ = DottedText(reinterpret_cast<const unsigned char*>(entry->h_addr_list[0]));
+  address = Ws().inet_addr(remoteAddressText_.c_str());
+  if (address == WS_INADDR_NONE) RaiseSocketError(LoadStr(sErrorResolvingHost));
+  remoteAddress_ = address;
+}
+
+void TnkSocket::ResolvePort() {
+  port_ = PortPart();
+  if (port_ != 0) return;
+  if (serviceName_.empty()) RaiseSocketError(LoadStr(sServiceNameRequired));
+  if (canceled_) RaiseCanceled();
+  serviceLookupDone_ = false;
+  pendingRequest_ = Ws().WSAAsyncGetServByName(window_, WM_SERVICELOOKUP, serviceName_.c_str(), "tcp",
+                                               serviceEntry_.data(),
+                                               static_cast<int>(serviceEntry_.size()));
+  if (pendingRequest_ == 0) {
+    port_ = defaultPort_;
+    return;
+  }
+  WaitForLookup(serviceLookupDone_);
+  if ((serviceLookupDone_ && errorSeen_) || counter_.TimedOut()) {
+    port_ = defaultPort_;
+    return;
+  }
+  if (canceled_) RaiseCanceled();
+  const auto* entry = reinterpret_cast<const SERVENT*>(serviceEntry_.data());
+  port_ = Ws().htons(static_cast<uint16_t>(entry->s_port));
+}
+
+// --- Connect and close -----------------------------------------------------------------------
+
+void TnkSocket::ConnectSocket() {
+  if (canceled_) RaiseCanceled();
+  SOCKADDR_IN address{};
+  address.sin_family = WS_AF_INET;
+  address.sin_port = Ws().htons(port_);
+  address.sin_addr = remoteAddress_;
+  if (Ws().WSAAsyncSelect(socket_, window_, WM_SOCKETEVENT, kSocketEvents) != 0)
+    RaiseSocketError(static_cast<uint16_t>(Ws().WSAGetLastError()));
+  connectSeen_ = false;
+  connectError_ = 0;
+  counter_.Start();
+  if (Ws().connect(socket_, &address, sizeof address) != 0) {
+    const int error = Ws().WSAGetLastError();
+    if (error != WSAEWOULDBLOCK) ReportAndRaise(ErrorText(static_cast<uint16_t>(error)), true);
+  }
+  Wait([this] { return connectSeen_ || connectError_ != 0; });
+  counter_.Stop();
+  if (canceled_) RaiseCanceled();
+  if (counter_.TimedOut()) RaiseTimedOut();
+  // A refused or failed connection ends the wait at once; the socket is of no further use.
+  if (connectError_ != 0) ReportAndRaise(ErrorText(connectError_), true);
+  Fire(OnConnected);
+}
+
+void TnkSocket::Close() {
+  if (!Connected()) return;
+  Fire(OnClosing);
+  Ws().closesocket(socket_);
+  socket_ = INVALID_SOCKET;
+  Fire(OnClosed);
+}
+
+void TnkSocket::Cancel() {
+  canceled_ = true;
+  Fire(OnCancel);
+  CancelPendingRequest();
+  Close();
+}
+
+// --- Reading ---------------------------------------------------------------------------------
+
+int TnkSocket::ReplyCode(const std::string& line) {
+  long long code = 0;
+  return TryStrToInt(line.substr(0, 3), code) ? static_cast<int>(code) : -1;
+}
+
+int TnkSocket::ReadLine(std::string& line) {
+  if (!Connected()) RaiseSocketError(LoadStr(sConnectFirst));
+  counter_.Start();
+  Wait([this] { return readSeen_ || closeSeen_ || errorSeen_; });
+  counter_.Stop();
+  if (canceled_) RaiseCanceled();
+  if (counter_.TimedOut()) RaiseTimedOut();
+  if (errorSeen_) RaiseSocketError(errorCode_);
+  line.clear();
+  int code = -1;
+  try {
+    std::string raw;
+    counter_.Start();
+    const bool complete = ReceiveLine(raw);
+    counter_.Stop();
+    if (complete) {
+      raw.erase(raw.find_last_not_of("\r\n") + 1);
+      line = raw;
+      code = ReplyCode(line);
+    }
+    if (counter_.TimedOut()) RaiseTimedOut();
+    if (canceled_) RaiseCanceled();
+  } catch (...) {
+    Log(line);
+    if (OnLineReceived) OnLineReceived(this, line);
+    throw;
+  }
+  Log(line);
+  if (OnLineReceived) OnLineReceived(this, line);
+  return code;
+}
+
+// Takes one line from the socket up to and including its line feed; what follows stays in the
+// socket for the next read. A peek shows what has arrived, so a line costs two receive calls
+// however long it is. False when the server closed before the line feed, or on cancel or
+// time-out.
+bool TnkSocket::ReceiveLine(std::string& raw) {
+  while (!Aborted()) {
+    readSeen_ = false;
+    const int room = static_cast<int>(kMaxLineLength - raw.size());
+    const int n = Ws().recv(socket_, receiveBuffer_.data(), room, WS_MSG_PEEK);
+    if (n == 0) return false;
+    if (n > 0) {
+      if (TakeFromSocket(raw, n)) return true;
+    } else {
+      const int error = Ws().WSAGetLastError();
+      if (canceled_) return false;
+      if (error != WSAEWOULDBLOCK) RaiseSocketError(static_cast<uint16_t>(error));
+      if (closeSeen_) return false;
+    }
+    Wait([this] { return readSeen_ || closeSeen_ || errorSeen_; });
+    if (errorSeen_ && !Aborted()) RaiseSocketError(errorCode_);
+  }
+  return false;
+}
+
+// Receives the peeked bytes up to the first line feed, or all of them when there is none.
+bool TnkSocket::TakeFromSocket(std::string& raw, int peeked) {
+  const auto* lf = static_cast<const char*>(std::memchr(receiveBuffer_.data(), '\n', static_cast<size_t>(peeked)));
+  const int wanted = lf != nullptr ? static_cast<int>(lf - receiveBuffer_.data()) + 1 : peeked;
+  const int n = Ws().recv(socket_, receiveBuffer_.data(), wanted, 0);
+  if (n < 0) {
+    if (!canceled_) RaiseSocketError(static_cast<uint16_t>(Ws().WSAGetLastError()));
+    return false;
+  }
+  raw.append(receiveBuffer_.data(), static_cast<size_t>(n));
+  if (lf != nullptr && n == wanted) return true;
+  // The rest of an overlong line would be read as the next reply: the conversation is lost.
+  if (raw.size() >= kMaxLineLength) ReportAndRaise(LoadStr(sReplyLineTooLong), true);
+  return false;
+}
+
+int TnkSocket::ReadReply() {
+  const int code = ReadLine(lastReply_);
+  if (code <= 0 || lastReply_.find('-') != 3) return code;
+  for (;;) {
+    const int next = ReadLine(lastReply_);
+    if (closeSeen_ || (next == code && EndsReply(lastReply_))) return code;
+  }
+}
+
+// --- Writing ---------------------------------------------------------------------------------
+
+void TnkSocket::WriteLine(const std::string& line) {
+  if (!Connected()) RaiseSocketError(LoadStr(sConnectFirst));
+  const std::string text = line + "\r\n";
+  counter_.Start();
+  SendBuffer(text.data(), text.size(), false);
+  counter_.Stop();
+  if (counter_.TimedOut()) RaiseTimedOut();
+  if (canceled_) RaiseCanceled();
+  Log(line);
+  if (OnLineSent) OnLineSent(this, line);
+}
+
+void TnkSocket::SendBuffer(const char* data, size_t size, bool restartCounter) {
+  size_t sent = 0;
+  while (sent < size && !Aborted()) {
+    writeSeen_ = false;
+    const int chunk = static_cast<int>(std::min<size_t>(size - sent, INT_MAX));
+    const int n = Ws().send(socket_, data + sent, chunk, 0);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      if (restartCounter) counter_.Start();
+      ProcessMessages();
+      continue;
+    }
+    const int error = Ws().WSAGetLastError();
+    if (canceled_) return;
+    if (error != WSAEWOULDBLOCK) {
+      RaiseSocketError(static_cast<uint16_t>(error));
+      return;
+    }
+    Wait([this] { return writeSeen_; });
+  }
+}
+
+void TnkSocket::SendBlock(const char* data, size_t size) { SendBuffer(data, size, true); }
+
+void TnkSocket::WriteStream(TStream& stream) {
+  if (!Connected()) RaiseSocketError(LoadStr(sConnectFirst));
+  stream.SetPosition(0);
+  Log(kSuppressedBody);
+  const int64_t size = stream.Size();
+  std::array<char, kBlockSize> block;
+  int64_t n = 0;
+  bool first = true;
+  do {
+    n = stream.Read(block.data(), kBlockSize);
+    // An empty stream still reports its progress once.
+    if (n > 0 || first) {
+      counter_.Start();
+      SendBlock(block.data(), static_cast<size_t>(n));
+      counter_.Stop();
+      FireProgress(stream.Position(), size);
+    }
+    first = false;
+  } while (n == kBlockSize && !Aborted());
+  if (counter_.TimedOut()) RaiseTimedOut();
+  if (canceled_) RaiseCanceled();
+  if (OnProgress) OnProgress(this, 0, 0);
+}
+
+void TnkSocket::FireProgress(int64_t position, int64_t size) {
+  if (!OnProgress) return;
+  // Half to even, the default rounding mode; an empty stream counts as complete.
+  const double perc = size > 0 ? std::nearbyint(static_cast<double>(position) * 100.0 / static_cast<double>(size))
+                               : 100.0;
+  OnProgress(this, static_cast<int32_t>(perc), static_cast<int32_t>(std::min<int64_t>(position, INT32_MAX)));
+}
+
+// --- Errors ----------------------------------------------------------------------------------
+
+void TnkSocket::RaiseSocketError(uint16_t code) {
+  if (code == 0) return;
+  ReportAndRaise(ErrorText(code), code == WSAECONNRESET);
+}
+
+void TnkSocket::RaiseSocketError(const std::string& text) { ReportAndRaise(text, false); }
+
+void TnkSocket::ReportAndRaise(std::string text, bool close) {
+  counter_.Stop();
+  if (OnError) OnError(this, text);
+  if (close) Close();
+  throw ESocketError(text);
+}
+
+std::string TnkSocket::ErrorText(uint16_t code) const {
+  std::string text;
+  if (code >= 10000 && code <= 11004) {
+    if (const HMODULE texts = LoadLibrary(kErrorTextLibrary)) {
+      std::array<char, 255> buffer{};
+      LoadString(texts, code, buffer.data(), static_cast<int>(buffer.size()));
+      text = buffer.data();
+      FreeLibrary(texts);
+    }
+  } else {
+    text = LoadStr(code);
+  }
+  return text.empty() ? "Error #" + std::to_string(code) : text;
+}
+
+void TnkSocket::RaiseTimedOut() {
+  counter_.Stop();
+  std::string text = LoadStr(sOperationTimedOut);
+  if (OnError) OnError(this, text);  // the text of the error stays fixed
+  CancelPendingRequest();
+  if (Ws().WSAIsBlocking()) Ws().WSACancelBlockingCall();
+  Close();
+  throw ETimedOutError();
+}
+
+void TnkSocket::RaiseCanceled() {
+  counter_.Stop();
+  std::string text = LoadStr(sOperationCanceled);
+  if (OnError) OnError(this, text);
+  throw ECanceledError();
+}
+
+// --- Properties ------------------------------------------------------------------------------
+
+bool TnkSocket::WinsockLoaded() const { return Ws().IsLoaded(); }
+
+void TnkSocket::SetWinsockLoaded(bool loaded) {
+  if (!loaded) Ws().Unload();
+  else if (!Ws().IsLoaded()) Ws().Load();
+}
+
+void TnkSocket::SetRAS(TnkRas* ras) {
+  if (ras == ras_) return;
+  if (ras_ != nullptr) ras_->RemoveFreeNotification(this);
+  ras_ = ras;
+  if (ras_ != nullptr) ras_->FreeNotification(this);
+}
+
+void TnkSocket::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation == TOperation::opRemove && component == ras_) ras_ = nullptr;
+}
+
+void TnkSocket::WriteProperties(TPropertyWriter& writer) const {
+  TComponent::WriteProperties(writer);
+  writer.Property("WinsockLoaded", TPropValue::Bool(WinsockLoaded()));
+  if (ras_ != nullptr) writer.Property("RAS", TPropValue::Ident(ras_->Name()));
+}
+
+bool TnkSocket::ReadProperty(const std::string& name, const TPropValue& value) {
+  if (name == "WinsockLoaded") {
+    SetWinsockLoaded(value.boolean);
+    return true;
+  }
+  if (name != "RAS") return TComponent::ReadProperty(name, value);
+  // A reference names a component of the same owner.
+  TnkRas* ras = nullptr;
+  for (int i = 0; Owner() != nullptr && i < Owner()->ComponentCount(); ++i)
+    if (Owner()->Components(i)->Name() == value.text) ras = dynamic_cast<TnkRas*>(Owner()->Components(i));
+  SetRAS(ras);
+  return true;
+}

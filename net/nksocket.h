@@ -1,0 +1,170 @@
+// The socket client: a line-oriented TCP client conversation on the application thread. Look-ups,
+// connect and reads are non-blocking; their results arrive as messages at a hidden window, and
+// every wait blocks in the event loop until a notification, a cancel or the time-out, so the
+// window stays alive while the client waits for a server.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "net/nkutils.h"
+#include "platform/winsock.h"
+#include "toolkit/components.h"
+#include "toolkit/stringlist.h"
+
+class TnkRas;
+class TStream;
+
+using TNotifyEvent = std::function<void(TComponent* Sender)>;
+using TpxProgressEvent = std::function<void(TComponent* Sender, int32_t Perc, int32_t Transferred)>;
+// The handler may rewrite Msg; the socket error raised afterwards carries the rewritten text.
+using TpxErrorEvent = std::function<void(TComponent* Sender, std::string& Msg)>;
+using TnkLineEvent = std::function<void(TComponent* Sender, const std::string& Line)>;
+
+constexpr UINT WM_HOSTLOOKUP = WM_USER + 148;
+constexpr UINT WM_SERVICELOOKUP = WM_USER + 149;
+constexpr UINT WM_SOCKETEVENT = WM_USER + 150;
+
+class TnkSocket : public TComponent {
+ public:
+  // A reply line may be this long with its line end; a longer one is an error.
+  static constexpr size_t kMaxLineLength = 65536;
+  // WriteStream sends the stream in blocks of this size.
+  static constexpr int kBlockSize = 2047;
+
+  explicit TnkSocket(TComponent* owner = nullptr);
+  ~TnkSocket() override;
+  const char* ClassName() const override { return "TnkSocket"; }
+
+  // True while a socket is held: from the socket's creation in Open to Close.
+  bool Connected() const { return socket_ != INVALID_SOCKET; }
+
+  // Clears the cancel, time-out and notification state before a new connection.
+  virtual void ResetState();
+  // The first three characters as a number; -1 when they are not one.
+  virtual int ReplyCode(const std::string& line);
+  // Starts the library, resolves Server's host and port, creates the socket.
+  virtual void Open();
+  virtual void Close();
+  // For a handler that runs during a wait: closes the socket; the wait raises ECanceledError.
+  virtual void Cancel();
+
+  // Connects to the resolved address and port.
+  void ConnectSocket();
+  // One line without its line end, and its reply code; -1 and an empty line when the server
+  // closed before the line was complete.
+  int ReadLine(std::string& line);
+  // One reply, single- or multi-line: the code of its first line; LastReply holds its last line.
+  int ReadReply();
+  void WriteLine(const std::string& line);
+  // Sends the whole stream from its start in blocks, with OnProgress after each block.
+  void WriteStream(TStream& stream);
+
+  // Reports the error through OnError and raises ESocketError; code 0 reports nothing.
+  void RaiseSocketError(uint16_t code);
+  [[noreturn]] void RaiseSocketError(const std::string& text);
+
+  bool WinsockLoaded() const;
+  void SetWinsockLoaded(bool loaded);
+  int TimeOut() const { return static_cast<int>(counter_.TimeOut()); }
+  void SetTimeOut(int seconds) { counter_.SetTimeOut(static_cast<uint32_t>(seconds)); }
+  const std::string& Server() const { return server_; }
+  void SetServer(const std::string& server) { server_ = server; }
+  const std::string& LogFileName() const { return logFileName_; }
+  void SetLogFileName(const std::string& fileName) { logFileName_ = fileName; }
+  uint16_t DefaultPort() const { return defaultPort_; }
+  void SetDefaultPort(uint16_t port) { defaultPort_ = port; }
+  const std::string& ServiceName() const { return serviceName_; }
+  void SetServiceName(const std::string& name) { serviceName_ = name; }
+  TnkRas* RAS() const { return ras_; }
+  void SetRAS(TnkRas* ras);
+
+  const std::string& RemoteAddress() const { return remoteAddressText_; }
+  const std::string& LocalHost() const { return localHost_; }
+  uint16_t Port() const { return port_; }  // host byte order, as resolved by Open
+  const std::string& LastReply() const { return lastReply_; }
+  const TStringList& LineLog() const { return lineLog_; }
+
+  TNotifyEvent OnOpen;
+  TNotifyEvent OnConnected;
+  TNotifyEvent OnClosing;
+  TNotifyEvent OnClosed;
+  TNotifyEvent OnCancel;
+  TpxProgressEvent OnProgress;
+  TpxErrorEvent OnError;
+  TnkLineEvent OnLineSent;
+  TnkLineEvent OnLineReceived;
+
+  void WriteProperties(TPropertyWriter& writer) const override;
+  bool ReadProperty(const std::string& name, const TPropValue& value) override;
+
+ protected:
+  void Notification(TComponent* component, TOperation operation) override;
+
+  // Sends one block of a stream. A writer that transforms the text on its way (SMTP dot
+  // stuffing) overrides this and passes its output to SendBuffer.
+  virtual void SendBlock(const char* data, size_t size);
+  // Sends all bytes unless canceled or timed out; with restartCounter each send that moves
+  // bytes starts the time-out again, so it limits a stall, not the whole buffer.
+  void SendBuffer(const char* data, size_t size, bool restartCounter);
+
+  [[noreturn]] void RaiseTimedOut();
+  [[noreturn]] void RaiseCanceled();
+
+ private:
+  LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  void SocketEvent(WPARAM socket, LPARAM lParam);
+  template <typename Done>
+  void Wait(Done done);
+  bool Aborted() const { return canceled_ || counter_.TimedOut(); }
+
+  std::string HostPart() const;
+  uint16_t PortPart() const;
+  void ResolveAddress();
+  void ResolvePort();
+  void WaitForLookup(const bool& done);
+  void CancelPendingRequest();
+
+  bool ReceiveLine(std::string& raw);
+  bool TakeFromSocket(std::string& raw, int peeked);
+  [[noreturn]] void ReportAndRaise(std::string text, bool close);
+  std::string ErrorText(uint16_t code) const;
+  void FireProgress(int64_t position, int64_t size);
+  void Log(const std::string& line);
+  void Fire(const TNotifyEvent& event);
+
+  std::string server_;
+  std::string logFileName_;
+  uint16_t defaultPort_ = 0;
+  std::string serviceName_;
+  TnkRas* ras_ = nullptr;
+  HWND window_ = 0;
+  WSADATA startupData_{};
+  SOCKET socket_ = INVALID_SOCKET;
+  HANDLE pendingRequest_ = 0;
+  TTimeCounter counter_;
+  uint32_t remoteAddress_ = 0;  // network byte order
+  std::string remoteAddressText_;
+  std::string localHost_;
+  uint16_t port_ = 0;
+  int startupCount_ = 0;
+  TStringList lineLog_;
+  bool canceled_ = false;
+  bool hostLookupDone_ = false;
+  bool serviceLookupDone_ = false;
+  bool connectSeen_ = false;
+  bool readSeen_ = false;
+  bool writeSeen_ = false;
+  bool closeSeen_ = false;
+  bool errorSeen_ = false;
+  uint16_t errorCode_ = 0;
+  uint16_t connectError_ = 0;  // carried by a failed FD_CONNECT
+  std::string lastReply_;
+  // Look-up replies are written here by the library; aligned for its records.
+  alignas(8) std::array<char, MAXGETHOSTSTRUCT> hostEntry_{};
+  alignas(8) std::array<char, MAXGETHOSTSTRUCT> serviceEntry_{};
+  std::vector<char> receiveBuffer_;
+};
