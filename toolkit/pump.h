@@ -19,4 +19,4 @@ void SleepProcessing(int ms);
 // Sleeps without dispatching anything.
 void SleepBlocking(int ms);
 
-constexpr int kPumpIntervalMs = 5;
+constexpr int kPumpIntervalMs = 2;
