@@ -281,23 +281,37 @@ TEST_F(RasTest, StatusTextsReachOnStatusChange) {
 }
 
 TEST_F(RasTest, CancelFromOnStatusChange) {
-  auto ras = Make();
-  std::vector<std::string> texts;
-  ras->OnStatusChange = [&](TComponent*, const std::string& text) {
-    texts.push_back(text);
-    ras->Cancel();
+  const struct {
+    const char* name;
+    std::string cancelAt;
+  } rows[] = {
+      {"while the port opens", "Opening port..."},
+      {"at the notice of the connection", "Connected"},
   };
-  try {
-    ras->Connect();
-    ADD_FAILURE() << "no error";
-  } catch (const ECanceledError& e) {
-    EXPECT_STREQ(e.what(), "Operation has been canceled");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    SetUp();
+    disconnected = 0;
+    RasStandIn::SetDialPlan(Plan({{RASCS_OpenPort}, {RASCS_Connected, 629}, {RASCS_Authenticated}}));
+    auto ras = Make();
+    std::vector<std::string> texts;
+    ras->OnStatusChange = [&](TComponent*, const std::string& text) {
+      texts.push_back(text);
+      if (text == row.cancelAt) ras->Cancel();
+    };
+    try {
+      ras->Connect();
+      ADD_FAILURE() << "no error";
+    } catch (const ECanceledError& e) {
+      EXPECT_STREQ(e.what(), "Operation has been canceled");
+    }
+    EXPECT_FALSE(ras->Connected());
+    EXPECT_EQ(ras->LastError(), 0u);  // the cancelled dial's news is not taken up
+    EXPECT_EQ(disconnected, 1);
+    EXPECT_EQ(RasStandIn::HungUp(), std::vector<HRASCONN>{RasStandIn::Dials()[0].handle});
+    SleepProcessing(30);  // the plan's later steps would have been posted by now
+    EXPECT_EQ(texts.back(), row.cancelAt);
   }
-  EXPECT_FALSE(ras->Connected());
-  EXPECT_EQ(disconnected, 1);
-  EXPECT_EQ(RasStandIn::HungUp(), std::vector<HRASCONN>{RasStandIn::Dials()[0].handle});
-  SleepProcessing(30);  // the plan's later steps would have been posted by now
-  EXPECT_EQ(texts, std::vector<std::string>{"Opening port..."});
 }
 
 TEST_F(RasTest, TimeOutLeavesTheDialRunning) {
