@@ -226,14 +226,16 @@ HANDLE StartServiceLookup(HWND window, UINT message, const char* name, const cha
 
 int CancelLookup(HANDLE task) {
   std::shared_ptr<Task> found;
+  bool issued = false;
   {
     Tasks& t = tasks();
     std::lock_guard lock(t.mutex);
     auto it = t.open.find(task);
     if (it != t.open.end()) found = it->second;
+    issued = task != 0 && task < t.next;  // handles are never reused
   }
   if (!found) {
-    SetWsaLastError(WSAEINVAL);
+    SetWsaLastError(issued ? WSAEALREADY : WSAEINVAL);
     return SOCKET_ERROR;
   }
   std::lock_guard lock(found->mutex);
