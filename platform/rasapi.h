@@ -4,8 +4,8 @@
 //
 // The stand-in works over a phonebook and a connection table that a test fills. A dial runs
 // the steps of the current dial plan: each step is posted as a "RASDIALEVENT" message
-// (state in wParam, error in lParam) to the notify window, one step per event-loop pass after
-// the plan's delay, and no step is posted once the dial was hung up.
+// (state in wParam, error in lParam) to the notify window from the event loop, each the plan's
+// delay after the one before, and no step is posted once the dial was hung up.
 #pragma once
 
 #include <cstdint>
