@@ -1,5 +1,6 @@
 #include "mail/pxmsg.h"
 
+#include "mime/pxdecoder.h"
 #include "mime/pxencoder.h"
 #include "toolkit/componentstream.h"
 #include "toolkit/strtable.h"
@@ -240,7 +241,11 @@ void TpxMessage::SaveToStream(TStream& stream) {
   encoder.Encode();
 }
 
-void TpxMessage::LoadFromStream(TStream&) { throw EMessageError(LoadStr(sLoadNotAvailable)); }
+void TpxMessage::LoadFromStream(TStream& stream) {
+  TpxMessageDecoder decoder(stream);
+  decoder.SetMessage(this);
+  decoder.Decode();
+}
 
 void TpxMessage::Clear() {
   TpxCustomMessage::Clear();
@@ -314,7 +319,11 @@ void TpxArticle::SaveToStream(TStream& stream) {
   encoder.Encode();
 }
 
-void TpxArticle::LoadFromStream(TStream&) { throw EMessageError(LoadStr(sLoadNotAvailable)); }
+void TpxArticle::LoadFromStream(TStream& stream) {
+  TpxArticleDecoder decoder(stream);
+  decoder.SetMessage(this);
+  decoder.Decode();
+}
 
 void TpxArticle::Clear() {
   newsGroups_.clear();

@@ -1,0 +1,473 @@
+#include "mime/pxdecoder.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "mail/pxmsg.h"
+#include "mime/pxcodecs.h"
+#include "toolkit/streams.h"
+#include "toolkit/strtable.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+std::string ParserData(const std::string& name) {
+  std::ifstream file(std::string(MAILCART_TEST_DATA) + "/parser/" + name + ".eml", std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+void Load(TpxCustomMessage& message, const std::string& text) {
+  TMemoryStream stream(text);
+  message.LoadFromStream(stream);
+}
+
+std::vector<std::string> Lines(const TStringList& list) { return list.Lines(); }
+
+TStringList ListOf(const std::vector<std::string>& lines) {
+  TStringList list;
+  for (const std::string& line : lines) list.Add(line);
+  return list;
+}
+
+struct Att {
+  std::string name;
+  std::string type;
+  int code;
+  std::string data;
+};
+
+void ExpectAttachments(const TpxAttList& list, const std::vector<Att>& expected) {
+  ASSERT_EQ(list.Count(), static_cast<int>(expected.size()));
+  for (int i = 0; i < list.Count(); ++i) {
+    SCOPED_TRACE("attachment " + std::to_string(i));
+    const TpxAttItem& item = list.Items(i);
+    EXPECT_EQ(item.FileName(), expected[i].name);
+    EXPECT_EQ(item.ContentType(), expected[i].type);
+    EXPECT_EQ(item.TransferEncoding(), expected[i].code);
+    EXPECT_EQ(item.Stream().Data(), expected[i].data);
+  }
+}
+
+// --- Messages as files: one per case -----------------------------------------------------
+
+struct FileCase {
+  const char* file;
+  std::vector<std::string> body;
+  std::vector<Att> attachments;
+  const char* error = nullptr;  // the parser error the note in the body names
+  const char* contentType = nullptr;
+};
+
+const std::string kPng = "\x89PNG\r\n\x1a\n\x00\x01"s;
+const std::string kPdf = "%PDF-1.4\n%\xe2\xe3";
+const std::string k012 = "\x00\x01\x02"s;
+const std::string kUU = "Hello, uu world!\r\n";
+
+const FileCase kFileCases[] = {
+    {"empty", {}, {}},
+    {"mime_version_with_comment", {"--b1", "Content-Type: text/plain", "", "hello", "--b1--"}, {}},
+    {"boundary_never_occurs", {}, {}, "Cannot find boundary"},
+    {"mixed_two_unnamed_base64",
+     {"The text."},
+     {{"att.0", "image/png", 1, kPng}, {"att.1", "application/pdf", 1, kPdf}}},
+    {"alternative_text_html", {"Plain words."}, {{"_alt.0", "text/html", 2, "<p>Plain words=</p>"}}},
+    {"nested_alternative_then_file",
+     {"Plain words."},
+     {{"_alt.0", "text/html", 0, "<p>Plain words</p>"}, {"report.pdf", "application/pdf", 1, kPdf}}},
+    {"nested_alternative_only", {"Plain words."}, {{"_alt.0", "text/html", 0, "<p>Plain words</p>"}}},
+    {"only_one_part", {"Only part."}, {}, nullptr, "text/plain; charset=us-ascii"},
+    {"base64_first_part", {}, {{"att.0", "text/plain", 1, "first part bytes"}, {"att.1", "image/gif", 1, "GIF"}}},
+    {"related_first_part",
+     {"--r", "Content-Type: text/html", "", "<p>x</p>", "--r--"},
+     {{"att.0", "multipart/mixed", 0, "--q\r\nContent-Type: text/plain\r\n\r\ninner\r\n--q--"}}},
+    {"empty_first_part", {""}, {{"notes.txt", "text/plain", 0, "note"}}},
+    {"padded_delimiters",
+     {"body", "--b1 ", "still body"},
+     {{"att.0", "image/png", 1, k012}, {"att.1", "image/gif", 1, "\x03\x04\x05"}}},
+    {"named_parts_take_extension_type",
+     {"body"},
+     {{"photo.png", "image/png", 1, k012}, {"att.1", "image/x-odd", 1, "\x03\x04\x05"}}},
+    {"single_part_named_keeps_declared_type", {}, {{"data.png", "application/x-custom", 1, k012}}},
+    {"disposition_names_part", {"body"}, {{"table.txt", "text/plain", 1, k012}}},
+    {"disposition_names_single_part", {}, {{"table.txt", "application/octet-stream", 1, k012}}},
+    {"single_part_base64_ends_at_dot", {}, {{"a.bin", "application/octet-stream", 1, "\x00\x01\x02\x03\x04\x05"s}}},
+    {"x_uue_part", {"body"}, {{"hello.txt", "text/plain", 1, kUU}}},
+    {"uuencoded_plain", {"See the file."}, {{"hello.txt", "text/plain", 2, kUU}}},
+    {"uuencoded_without_name", {}, {{"att.0", "application/octet-stream", 1, kUU}}},
+    {"quoted_printable_text",
+     {"caf\xe9 au lait, a long line cut with a soft break, and 1+1=2", "second line"},
+     {}},
+    {"html_single_part", {"<html>", "<p>Hi</p>", "</html>"}, {}, nullptr, "text/html"},
+    {"truncated_attachment",
+     {"body"},
+     {{"cut.bin", "application/octet-stream", 1, "\x00\x01\x02\x03\x04\x05\x06\x07\x08"s}},
+     "Cannot find closing boundary"},
+    {"nested_alternative_without_outer_close",
+     {"Plain words."},
+     {{"_alt.0", "text/html", 0, "<p>Plain words</p>"}},
+     "Cannot find closing boundary"},
+    {"bad_base64_attachment", {"body"}, {{"good.png", "image/png", 1, k012}}, "Error decoding the attachment"},
+    {"quoted_name_with_escapes", {"body"}, {{"say \"hi\" \\ now.txt", "text/plain", 0, "hi"}}},
+    {"encoded_names",
+     {"body"},
+     {{"na\xc3\xafve r\xc3\xa9sum\xc3\xa9.txt", "text/plain", 1, k012},
+      {"two sections.txt", "text/plain", 1, k012},
+      {"na\xc3\xafve.txt", "text/plain", 1, k012}}},
+    {"lf_line_ends", {"line one", "line two"}, {{"unix.txt", "text/plain", 0, "a\r\nb\r\n"}}},
+};
+
+TEST(ParserTest, MessageFiles) {
+  for (const FileCase& c : kFileCases) {
+    SCOPED_TRACE(c.file);
+    const std::string text = ParserData(c.file);
+    TpxMessage message;
+    Load(message, text);
+    std::vector<std::string> body = c.body;
+    std::vector<Att> attachments = c.attachments;
+    if (c.error != nullptr) {
+      body.insert(body.end(), {LoadStr(sParserErrorNote), c.error, LoadStr(sOriginalStoredNote)});
+      attachments.push_back({"original.eml", "message/rfc822", 0, text});
+    }
+    EXPECT_EQ(Lines(message.Body()), body);
+    ExpectAttachments(message.Attachments(), attachments);
+    if (c.contentType != nullptr) {
+      EXPECT_EQ(message.ContentType(), c.contentType);
+    }
+  }
+}
+
+TEST(ParserTest, MessageFieldsFromTheText) {
+  TpxMessage uu;
+  Load(uu, ParserData("uuencoded_plain"));
+  EXPECT_EQ(uu.Encoding(), meUU);
+  EXPECT_EQ(uu.Subject(), "uu");
+
+  TpxMessage quoted;
+  Load(quoted, ParserData("quoted_printable_text"));
+  EXPECT_EQ(quoted.CharSet(), csISO8859);
+
+  // The text is read a second time as a plain body; the header block is applied only once.
+  TpxMessage mime;
+  Load(mime, ParserData("mime_text_with_uuencoded_block"));
+  EXPECT_EQ(Lines(mime.Body()), std::vector<std::string>{"See the file."});
+  EXPECT_EQ(mime.Recipients().Count(), 2);
+  EXPECT_EQ(mime.Encoding(), meUU);
+  ExpectAttachments(mime.Attachments(), {{"hello.txt", "text/plain", 2, kUU}});
+}
+
+// --- Exactness: lines of any length, part ends -------------------------------------------
+
+const char* kHeader = "From: ann@example.com\r\nTo: bob@example.com\r\nMIME-Version: 1.0\r\n";
+
+// A multipart message whose second part has the given headers and text (after its empty line).
+std::string WithPart(const std::string& headers, const std::string& text) {
+  return std::string(kHeader) + "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n\r\nbody\r\n--b\r\n" +
+         headers + "\r\n\r\n" + text + "--b--\r\n";
+}
+
+std::string SinglePart(const std::string& headers, const std::string& text) {
+  return std::string(kHeader) + headers + "\r\n\r\n" + text;
+}
+
+std::string AttachmentData(const std::string& text) {
+  TpxMessage message;
+  Load(message, text);
+  EXPECT_EQ(message.Attachments().Count(), 1);
+  return message.Attachments().Count() > 0 ? message.Attachments().Items(message.Attachments().Count() - 1).Stream().Data()
+                                           : std::string();
+}
+
+TEST(ParserTest, PartsEndExactly) {
+  const std::string sevenBit = "Content-Type: application/x-text\r\nContent-Transfer-Encoding: 7bit";
+  const std::string quoted = "Content-Type: application/x-text\r\nContent-Transfer-Encoding: quoted-printable";
+  const struct {
+    const char* name;
+    std::string text;
+    std::string data;
+  } cases[] = {
+      {"7bit part: the line end before the delimiter is not data", WithPart(sevenBit, "a\r\nb\r\n"), "a\r\nb"},
+      {"7bit part: an empty line before the delimiter is a line end", WithPart(sevenBit, "a\r\nb\r\n\r\n"), "a\r\nb\r\n"},
+      {"7bit part: no lines", WithPart(sevenBit, ""), ""},
+      {"7bit part: lone LF and CR become line ends", WithPart(sevenBit, "a\nb\rc\r\n"), "a\r\nb\r\nc"},
+      {"quoted-printable part ending in a soft break", WithPart(quoted, "abc=\r\n\r\n"), "abc"},
+      {"quoted-printable part ending in a hard break", WithPart(quoted, "abc\r\n\r\n"), "abc\r\n"},
+      {"quoted-printable part without the empty line", WithPart(quoted, "abc\r\n"), "abc"},
+      {"single 7bit part: the text's last line end is data", SinglePart(sevenBit, "a\r\nb\r\n"), "a\r\nb\r\n"},
+      {"single 7bit part without a last line end", SinglePart(sevenBit, "a\r\nb"), "a\r\nb"},
+      {"single quoted-printable part ending in a soft break", SinglePart(quoted, "abc=\r\n"), "abc"},
+      {"single quoted-printable part ending in a hard break", SinglePart(quoted, "abc\r\n"), "abc\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(AttachmentData(c.text), c.data);
+  }
+}
+
+TEST(ParserTest, LinesOfAnyLengthAreReadWhole) {
+  std::string bytes;
+  for (int i = 0; i < 750; ++i) bytes += static_cast<char>(i * 37);
+  std::string base64;
+  AppendBase64(bytes, base64);
+  ASSERT_EQ(base64.size(), 1000u);
+  EXPECT_EQ(AttachmentData(WithPart("Content-Type: image/png\r\nContent-Transfer-Encoding: base64", base64 + "\r\n")),
+            bytes);
+
+  std::string longLine;
+  for (int i = 0; longLine.size() < 100000; ++i) longLine += "word" + std::to_string(i) + ' ';
+  EXPECT_EQ(AttachmentData(WithPart("Content-Type: application/x-text", longLine + "\r\n\r\n")), longLine + "\r\n");
+  EXPECT_EQ(AttachmentData(WithPart("Content-Type: application/x-text\r\nContent-Transfer-Encoding: quoted-printable",
+                                    longLine + "=3D\r\n")),
+            longLine + "=");
+
+  TpxMessage text;
+  Load(text, SinglePart("Content-Type: text/plain", longLine + "\r\nnext\r\n"));
+  EXPECT_EQ(Lines(text.Body()), (std::vector<std::string>{longLine, "next"}));
+}
+
+// --- Failures ------------------------------------------------------------------------------
+
+TEST(ParserTest, HeaderAndTextBodyFailuresReachTheCaller) {
+  const struct {
+    const char* name;
+    std::string text;
+    const char* message;  // nullptr: any EInOutError
+  } cases[] = {
+      {"end mark inside the message's header block", "From: a@example.com\r\n\xFF\xFF\xFF\xFF\r\nSubject: x\r\n\r\nbody\r\n",
+       "Unable to retrieve headers"},
+      {"unparsable sender", "From: Ann <ann@example.com\r\n\r\nbody\r\n", "Unable to parse email address"},
+      {"invalid Base64 in a text body", SinglePart("Content-Type: text/plain\r\nContent-Transfer-Encoding: base64", "QQ!!\r\n"),
+       nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TpxMessage message;
+    try {
+      Load(message, c.text);
+      ADD_FAILURE() << "no exception";
+    } catch (const EInOutError&) {
+      EXPECT_EQ(c.message, nullptr);
+    } catch (const Exception& e) {
+      EXPECT_EQ(e.Message(), c.message != nullptr ? c.message : "(an input/output error)");
+    }
+    EXPECT_EQ(message.Attachments().Count(), 0);
+  }
+}
+
+TEST(ParserTest, ParserAndMessageClassMustMatch) {
+  TMemoryStream stream("From: a@example.com\r\n\r\nbody\r\n"s);
+  TpxArticle article;
+  TpxMessageDecoder messageDecoder(stream);
+  messageDecoder.SetMessage(&article);
+  EXPECT_THROW(messageDecoder.Decode(), EInvalidCast);
+  TpxMessage message;
+  TpxArticleDecoder articleDecoder(stream);
+  articleDecoder.SetMessage(&message);
+  EXPECT_THROW(articleDecoder.Decode(), EInvalidCast);
+}
+
+TEST(ParserTest, EndMarkInPartHeadersBecomesTheNote) {
+  const std::string text = WithPart("Content-Type: image/png\r\n\xFF\xFF\xFF\xFF", "AAEC\r\n");
+  TpxMessage message;
+  Load(message, text);
+  EXPECT_EQ(Lines(message.Body()), (std::vector<std::string>{"body", LoadStr(sParserErrorNote),
+                                                               "Unable to retrieve headers", LoadStr(sOriginalStoredNote)}));
+  ExpectAttachments(message.Attachments(), {{"original.eml", "message/rfc822", 0, text}});
+}
+
+TEST(ParserTest, PartsAreBounded) {
+  std::string text = std::string(kHeader) + "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\n\r\nbody\r\n";
+  for (int i = 0; i <= kMaxAttachmentParts; ++i) text += "--b\r\n\r\n";
+  text += "--b--\r\n";
+  TpxMessage message;
+  Load(message, text);
+  ASSERT_EQ(message.Attachments().Count(), kMaxAttachmentParts + 1);
+  EXPECT_EQ(message.Attachments().Items(kMaxAttachmentParts).FileName(), "original.eml");
+  EXPECT_EQ(message.Body()[2], "Error decoding the attachment");
+}
+
+// --- What the parser adds to ---------------------------------------------------------------
+
+TEST(ParserTest, AddsToWhatTheMessageHolds) {
+  TpxMessage message;
+  message.Recipients().AddAddress("first@example.com", "");
+  auto old = std::make_unique<TpxAttItem>();
+  old->SetFileName("old.bin");
+  message.Attachments().Add(std::move(old));
+  Load(message, ParserData("mixed_two_unnamed_base64"));
+  ASSERT_EQ(message.Recipients().Count(), 2);
+  EXPECT_EQ(message.Recipients().Items(1).Address(), "bob@example.com");
+  ASSERT_EQ(message.Attachments().Count(), 3);
+  EXPECT_EQ(message.Attachments().Items(1).FileName(), "att.1");
+  EXPECT_EQ(message.Attachments().Items(2).FileName(), "att.2");
+}
+
+TEST(ParserTest, ReadsTheWholeStreamWhereverItStands) {
+  TMemoryStream stream(ParserData("html_single_part"));
+  stream.Seek(0, TSeekOrigin::soEnd);
+  TpxMessage message;
+  message.LoadFromStream(stream);
+  EXPECT_EQ(message.Body().Count(), 3);
+}
+
+TEST(ParserTest, ArticleHeaders) {
+  TpxArticle article;
+  Load(article,
+       "From: Ann <ann@example.com>\r\nNewsgroups: comp.misc\r\nPath: news!ann\r\nMessage-ID: <1@example.com>\r\n"
+       "Subject: hello\r\n\r\nbody\r\n");
+  EXPECT_EQ(article.Sender().Address(), "ann@example.com");
+  EXPECT_EQ(article.NewsGroups(), "comp.misc");
+  EXPECT_EQ(article.Path(), "news!ann");
+  EXPECT_EQ(article.MessageId(), "<1@example.com>");
+  EXPECT_EQ(article.Subject(), "hello");
+  EXPECT_EQ(Lines(article.Body()), std::vector<std::string>{"body"});
+}
+
+// --- Round trip through the composer ------------------------------------------------------
+
+struct Tricky {
+  const char* name;
+  std::string data;
+};
+
+std::vector<Tricky> TrickyData() {
+  std::string binary;
+  for (int i = 0; i < 600; ++i) binary += static_cast<char>((i * 7) & 0xFF);
+  return {{"lone CR", "one\rtwo\r"},
+          {"lone LF", "one\ntwo\n\n"},
+          {"trailing blanks", "one  \r\ntwo\t\r\nthree "},
+          {"dot lines", ".\r\n..\r\n.hidden\r\n."},
+          {"empty", ""},
+          {"no final line end", "first\r\nlast line"},
+          {"binary", binary},
+          {"57 bytes", std::string(57, 'x')},
+          {"58 bytes", std::string(58, 'y')}};
+}
+
+void Attach(TpxCustomMessage& message, const std::string& path, const std::string& type, int code,
+            const std::string& data) {
+  auto item = std::make_unique<TpxAttItem>();
+  item->SetFileName(path);
+  item->SetContentType(type);
+  item->SetTransferEncoding(code);
+  item->Stream().Data() = data;
+  message.Attachments().Add(std::move(item));
+}
+
+const std::vector<std::string> kBody = {"Hello,", ".", ".hidden", "  indented", ""};
+
+struct Layout {
+  const char* name;
+  void (*fill)(TpxMessage& message, const std::string& data);
+  std::vector<std::string> names;  // the names read back; empty: as the composer wrote them
+};
+
+const Layout kLayouts[] = {
+    {"multipart/mixed, Base64 and quoted-printable parts",
+     [](TpxMessage& m, const std::string& data) {
+       m.SetBody(ListOf(kBody));
+       Attach(m, "/tmp/data.bin", "application/octet-stream", kEncodingBase64, data);
+       Attach(m, "/tmp/data.txt", "text/plain", kEncodingQuotedPrintable, data);
+       Attach(m, "/tmp/a \"quoted\" \\ name.bin", "application/octet-stream", kEncodingBase64, data);
+     },
+     {}},
+    {"single Base64 part",
+     [](TpxMessage& m, const std::string& data) { Attach(m, "/tmp/data.bin", "application/octet-stream", kEncodingBase64, data); },
+     {}},
+    {"single quoted-printable part",
+     [](TpxMessage& m, const std::string& data) { Attach(m, "/tmp/data.txt", "text/plain", kEncodingQuotedPrintable, data); },
+     {}},
+    {"multipart/alternative",
+     [](TpxMessage& m, const std::string& data) {
+       m.SetBody(ListOf(kBody));
+       Attach(m, "_alt.html", "text/html", kEncodingQuotedPrintable, data);
+       Attach(m, "_alt.bin", "application/octet-stream", kEncodingBase64, data);
+     },
+     {"_alt.0", "_alt.1"}},
+    {"nested alternative and a file",
+     [](TpxMessage& m, const std::string& data) {
+       m.SetBody(ListOf(kBody));
+       Attach(m, "_alt.html", "text/html", kEncodingQuotedPrintable, data);
+       Attach(m, "_alt.bin", "application/octet-stream", kEncodingBase64, data);
+       Attach(m, "file.bin", "application/octet-stream", kEncodingBase64, data);
+     },
+     {"_alt.0", "_alt.1", "file.bin"}},
+    {"uuencoded",
+     [](TpxMessage& m, const std::string& data) {
+       m.SetBody(ListOf(kBody));
+       m.SetEncoding(meUU);
+       Attach(m, "first.bin", "application/octet-stream", kEncodingBase64, data);
+       Attach(m, "second file.bin", "application/octet-stream", kEncodingBase64, std::string(45, 'z'));
+     },
+     {}},
+};
+
+TEST(ParserTest, ReadsBackWhatTheComposerWrites) {
+  for (const Layout& layout : kLayouts) {
+    for (const Tricky& tricky : TrickyData()) {
+      SCOPED_TRACE(std::string(layout.name) + ", " + tricky.name);
+      TpxMessage original;
+      original.Sender().SetAddress("ann@example.com");
+      original.Recipients().AddAddress("bob@example.com", "Bob");
+      layout.fill(original, tricky.data);
+      TMemoryStream text;
+      original.SaveToStream(text);
+      TpxMessage read;
+      Load(read, text.Data());
+      EXPECT_EQ(Lines(read.Body()), Lines(original.Body()));
+      EXPECT_EQ(read.Encoding(), original.Encoding());
+      ASSERT_EQ(read.Attachments().Count(), original.Attachments().Count());
+      for (int i = 0; i < read.Attachments().Count(); ++i) {
+        const std::string name = layout.names.empty() ? FileNamePart(original.Attachments().Items(i).FileName())
+                                                      : layout.names[static_cast<size_t>(i)];
+        EXPECT_EQ(read.Attachments().Items(i).FileName(), name);
+        EXPECT_EQ(read.Attachments().Items(i).Stream().Data(), original.Attachments().Items(i).Stream().Data()) << name;
+      }
+    }
+  }
+}
+
+// Text bodies and 7bit parts carry lines: CR LF text comes back as it was written.
+TEST(ParserTest, ReadsBackTextLayouts) {
+  const struct {
+    const char* name;
+    std::vector<std::string> body;
+    TCharSet charSet;
+    const char* contentType;
+  } cases[] = {
+      {"7bit text with 8-bit bytes and a dot line", {"caf\xe9", ".", " both ends ", ""}, csUSASCII, "text/plain"},
+      {"quoted-printable text: a line over 255 characters", {std::string(300, 'w'), "=", "tail "}, csUSASCII, "text/plain"},
+      {"quoted-printable text: iso-8859-1", {"caf\xe9 ", "", "x"}, csISO8859, "text/plain"},
+      {"HTML body", {"<p>", "  caf\xe9", "</p>"}, csUSASCII, "text/html"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TpxMessage original;
+    original.SetBody(ListOf(c.body));
+    original.SetCharSet(c.charSet);
+    original.SetContentType(c.contentType);
+    TMemoryStream text;
+    original.SaveToStream(text);
+    TpxMessage read;
+    Load(read, text.Data());
+    EXPECT_EQ(Lines(read.Body()), c.body);
+    EXPECT_EQ(read.ContentType(), c.contentType);
+  }
+  TpxMessage mixed;
+  mixed.Body().Add("body");
+  const std::vector<std::string> texts = {"line\r\n.\r\n", "no final line end", "", "\r\n\r\n"};
+  for (const std::string& data : texts) Attach(mixed, "m.eml", "message/rfc822", kEncoding7Bit, data);
+  TMemoryStream text;
+  mixed.SaveToStream(text);
+  TpxMessage read;
+  Load(read, text.Data());
+  ASSERT_EQ(read.Attachments().Count(), 4);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(read.Attachments().Items(i).Stream().Data(), texts[static_cast<size_t>(i)]);
+}
+
+}  // namespace
