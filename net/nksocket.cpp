@@ -307,7 +307,10 @@ bool TnkSocket::ReceiveLine(std::string& raw) {
     readSeen_ = false;
     const int room = static_cast<int>(kMaxLineLength - raw.size());
     const int n = Ws().recv(socket_, receiveBuffer_.data(), room, WS_MSG_PEEK);
-    if (n == 0) return false;
+    if (n == 0) {
+      closeSeen_ = true;  // the end of the data is the server's close, whether or not FD_CLOSE came
+      return false;
+    }
     if (n > 0) {
       if (TakeFromSocket(raw, n)) return true;
     } else {

@@ -1,0 +1,409 @@
+#include "net/nksocket.h"
+
+#include <gtest/gtest.h>
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTimer>
+
+#include <functional>
+#include <optional>
+
+#include "net/nkRasCmp.h"
+#include "net/nkwinsock.h"
+#include "net/pxmb.h"
+#include "platform/modules.h"
+#include "platform/tempfiles.h"
+#include "support/scripted_server.h"
+#include "toolkit/componentstream.h"
+#include "toolkit/streams.h"
+
+namespace {
+
+// A mail client whose protocol only connects, counting its hooks.
+class Probe : public TpxMailBase {
+ public:
+  Probe() {
+    SetWinsockLoaded(true);
+    SetTimeOut(10);  // a safety net: no test below should reach it unless it asks for it
+    SetServiceName("smtp");
+    SetDefaultPort(25);
+    OnError = [this](TComponent*, std::string& msg) {
+      events.push_back("error:" + msg);
+      if (rewrite) msg = "rewritten: " + msg;
+    };
+    OnCancel = [this](TComponent*) { events.push_back("cancel"); };
+    OnClosing = [this](TComponent*) { events.push_back("closing"); };
+    OnClosed = [this](TComponent*) { events.push_back("closed"); };
+  }
+  void ConnectTo(const std::string& server) {
+    SetServer(server);
+    Open();
+    ConnectSocket();
+  }
+  std::vector<std::string> events;
+  bool rewrite = false;
+  int logins = 0;
+  int logouts = 0;
+
+ protected:
+  void Login() override {
+    ++logins;
+    ConnectSocket();
+  }
+  void Logout() override { ++logouts; }
+};
+
+// A port on which nothing listens.
+uint16_t ClosedPort() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  const uint16_t port = probe.serverPort();
+  probe.close();
+  return port;
+}
+
+// The text of the exception the call raises and its kind, or "" when it raises none.
+std::string Raised(const std::function<void()>& call, std::string* kind = nullptr) {
+  auto note = [&](const char* k, const Exception& e) {
+    if (kind) *kind = k;
+    return std::string(e.what());
+  };
+  try {
+    call();
+  } catch (const ESocketError& e) {
+    return note("ESocketError", e);
+  } catch (const ETimedOutError& e) {
+    return note("ETimedOutError", e);
+  } catch (const ECanceledError& e) {
+    return note("ECanceledError", e);
+  } catch (const EWinsockDLLError& e) {
+    return note("EWinsockDLLError", e);
+  }
+  return "";
+}
+
+TEST(SocketClient, ReadsRepliesByTheirLines) {
+  const std::string line64k = "250 " + std::string(TnkSocket::kMaxLineLength - 6, 'x');
+  struct Case {
+    const char* name;
+    std::string transcript;
+    int code;
+    std::string last;
+    std::optional<std::string> next;  // what the following reply holds: bytes stayed behind
+  } cases[] = {
+      {"single line", "S: 220 ready\nS: 221 next", 220, "220 ready", "221 next"},
+      {"multi-line reply ends at the blank", "S: 250-a\nS: 250-b\nS: 250 c\nS: 221 next", 250, "250 c", "221 next"},
+      {"blank after another code does not end it", "S: 250-a\nS: 251 b\nS: 250 c", 250, "250 c", {}},
+      {"code alone ends it (RFC 5321 4.2.1)", "S: 250-a\nS: 250\nS: 221 next", 250, "250", "221 next"},
+      {"LF-only line end", "P: 220 lf only\\n\nS: 221 next", 220, "220 lf only", "221 next"},
+      {"every trailing CR and LF removed", "P: 220 x\\r\\r\\n", 220, "220 x", {}},
+      {"no number: one line, code -1", "S: hello\nS: 250-a\nS: 250 b", -1, "hello", "250 b"},
+      {"reply dripped in pieces", "drip 3 5\nS: 220 slowly now\nS: 221 next", 220, "220 slowly now", "221 next"},
+      {"server closes mid-line", "P: 220 half\nclose", -1, "", {}},
+      {"server closes inside a multi-line reply", "S: 250-a\nP: 250 b\nclose", 250, "", {}},
+      {"line of 64 KiB read whole", "S: " + line64k + "\nS: 221 next", 250, line64k, "221 next"},
+  };
+  for (const Case& c : cases) {
+    ScriptedServer server(c.transcript);
+    Probe client;
+    client.ConnectTo(server.Address());
+    int code = 0;
+    EXPECT_EQ(Raised([&] { code = client.ReadReply(); }), "") << c.name;
+    EXPECT_EQ(code, c.code) << c.name;
+    EXPECT_EQ(client.LastReply(), c.last) << c.name;
+    if (c.next) {
+      client.ReadReply();
+      EXPECT_EQ(client.LastReply(), *c.next) << c.name;
+    }
+    EXPECT_EQ(server.Failures(), "") << c.name;
+  }
+}
+
+TEST(SocketClient, ReadsALineWithAFewReceiveCalls) {
+  std::string transcript;
+  for (int i = 0; i < 19; ++i) transcript += "S: 250-" + std::string(1000, 'a') + "\n";
+  ScriptedServer server(transcript + "S: 250 end");
+  Probe client;
+  client.ConnectTo(server.Address());
+  const long long before = WinsockRecvCalls();
+  EXPECT_EQ(client.ReadReply(), 250);
+  const long long calls = WinsockRecvCalls() - before;
+  EXPECT_LE(calls, 20 * 4) << "one receive call per byte would be 20000";
+}
+
+TEST(SocketClient, LineOverTheLimitIsAClearErrorAndEndsTheConversation) {
+  ScriptedServer server("S: 250 " + std::string(TnkSocket::kMaxLineLength, 'x'));
+  Probe client;
+  client.ConnectTo(server.Address());
+  std::string line = "old";
+  EXPECT_EQ(Raised([&] { client.ReadLine(line); }), "The server sent a line longer than 65536 bytes");
+  EXPECT_EQ(line, "");
+  EXPECT_FALSE(client.Connected()) << "the rest of the line must not be read as the next reply";
+}
+
+TEST(SocketClient, WritesLinesAndReportsThemInOrder) {
+  ScriptedServer server("S: 220 hi\nC: HELO me\nS: 250 ok\nC: QUIT");
+  Probe client;
+  std::vector<std::string> lines;
+  client.OnLineSent = [&](TComponent*, const std::string& l) { lines.push_back("sent " + l); };
+  client.OnLineReceived = [&](TComponent*, const std::string& l) { lines.push_back("got " + l); };
+  client.ConnectTo(server.Address());
+  client.ReadReply();
+  client.WriteLine("HELO me");
+  client.ReadReply();
+  client.WriteLine("QUIT");
+  EXPECT_TRUE(server.WaitFinished());
+  EXPECT_EQ(server.Failures(), "");
+  EXPECT_EQ(lines, (std::vector<std::string>{"got 220 hi", "sent HELO me", "got 250 ok", "sent QUIT"}));
+}
+
+TEST(SocketClient, SendsStreamsWithProgress) {
+  using Progress = std::vector<std::pair<int, int>>;
+  struct Case {
+    const char* name;
+    int size;
+    Progress progress;  // empty: not checked
+  } cases[] = {
+      {"three blocks", 5000, {{41, 2047}, {82, 4094}, {100, 5000}, {0, 0}}},
+      {"half rounds to even", 4600, {{44, 2047}, {89, 4094}, {100, 4600}, {0, 0}}},
+      {"exactly one block", 2047, {{100, 2047}, {0, 0}}},
+      {"empty stream counts as complete", 0, {{100, 0}, {0, 0}}},
+      {"more than the socket buffers hold", 8 << 20, {}},
+  };
+  for (const Case& c : cases) {
+    std::string data(static_cast<size_t>(c.size), '\0');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 % 251);
+    ScriptedServer server("");
+    server.ExpectBytes(data);
+    Probe client;
+    Progress progress;
+    client.OnProgress = [&](TComponent*, int perc, int transferred) { progress.emplace_back(perc, transferred); };
+    client.ConnectTo(server.Address());
+    TMemoryStream stream(data);
+    stream.SetPosition(stream.Size());  // sent from the start all the same
+    client.WriteStream(stream);
+    EXPECT_TRUE(server.WaitFinished()) << c.name;
+    EXPECT_EQ(server.Failures(), "") << c.name;
+    if (!c.progress.empty()) {
+      EXPECT_EQ(progress, c.progress) << c.name;
+    }
+    EXPECT_EQ(progress.back(), std::make_pair(0, 0)) << c.name;
+  }
+}
+
+TEST(SocketClient, ErrorsPassOnErrorFirstAndOnlySocketErrorsTakeItsText) {
+  struct Case {
+    const char* name;
+    std::string transcript;  // "refused": nothing listens
+    std::function<void(Probe&)> act;
+    std::string kind;
+    std::string reported;
+    std::string raised;
+    bool closed;
+  } cases[] = {
+      {"refused connection ends at once", "refused", [](Probe&) {}, "ESocketError", "Connection refused",
+       "rewritten: Connection refused", true},
+      {"reset by the server closes the socket", "reset", [](Probe& p) { std::string l; p.ReadLine(l); },
+       "ESocketError", "Connection reset by the server", "rewritten: Connection reset by the server", true},
+      {"time-out", "", [](Probe& p) { p.SetTimeOut(1); std::string l; p.ReadLine(l); }, "ETimedOutError",
+       "Operation timed out", "Operation timed out", true},
+      {"cancel", "", [](Probe& p) {
+         QTimer::singleShot(50, [&p] { p.Cancel(); });
+         std::string l;
+         p.ReadLine(l);
+       },
+       "ECanceledError", "Operation has been canceled", "Operation has been canceled", true},
+      {"usage error", "", [](Probe& p) { p.Close(); p.WriteLine("x"); }, "ESocketError",
+       "You have to connect to the server first", "rewritten: You have to connect to the server first", true},
+  };
+  for (const Case& c : cases) {
+    const bool refused = c.transcript == "refused";
+    ScriptedServer server(refused ? "" : c.transcript);
+    Probe client;
+    client.rewrite = true;
+    std::string kind;
+    const std::string raised = Raised([&] {
+      client.ConnectTo("127.0.0.1:" + std::to_string(refused ? ClosedPort() : server.Port()));
+      c.act(client);
+    }, &kind);
+    EXPECT_EQ(kind, c.kind) << c.name;
+    EXPECT_EQ(raised, c.raised) << c.name;
+    EXPECT_NE(std::find(client.events.begin(), client.events.end(), "error:" + c.reported), client.events.end())
+        << c.name;
+    EXPECT_EQ(client.Connected(), !c.closed) << c.name;
+  }
+}
+
+TEST(SocketClient, CancelFromAHandlerClosesAtOnceThenTheWaitRaises) {
+  ScriptedServer server("");
+  Probe client;
+  client.ConnectTo(server.Address());
+  QTimer::singleShot(50, [&] {
+    client.Cancel();
+    client.events.push_back("handler done");
+  });
+  std::string line;
+  EXPECT_THROW(client.ReadLine(line), ECanceledError);
+  EXPECT_EQ(client.events, (std::vector<std::string>{"cancel", "closing", "closed", "handler done",
+                                                      "error:Operation has been canceled"}));
+}
+
+TEST(SocketClient, TimedOutStaysUntilResetState) {
+  ScriptedServer server("");
+  Probe client;
+  client.SetTimeOut(1);
+  client.ConnectTo(server.Address());
+  std::string line;
+  EXPECT_THROW(client.ReadLine(line), ETimedOutError);
+  client.Open();
+  EXPECT_THROW(client.ConnectSocket(), ETimedOutError) << "the flag set by the first time-out";
+  client.ResetState();
+  client.Open();
+  EXPECT_NO_THROW(client.ConnectSocket());
+  EXPECT_TRUE(client.Connected());
+}
+
+TEST(SocketClient, WithoutErrorTextsTheNumberIsShown) {
+  HideModule("wserr32.dll", true);
+  Probe client;
+  EXPECT_EQ(Raised([&] { client.ConnectTo("127.0.0.1:" + std::to_string(ClosedPort())); }), "Error #10061");
+  HideModule("wserr32.dll", false);
+}
+
+TEST(SocketClient, ResolvesHostAndPortFromServer) {
+  struct Case {
+    const char* name;
+    std::string server;
+    std::string service;
+    const char* hidden;  // an export the case must not need
+    int port;
+    std::string remote;
+    std::string error;
+  } cases[] = {
+      {"port after the colon, no service look-up", "127.0.0.1:2525", "smtp", "WSAAsyncGetServByName", 2525, "127.0.0.1", ""},
+      {"dotted host, no host look-up", "127.0.0.1:2525", "smtp", "WSAAsyncGetHostByName", 2525, "127.0.0.1", ""},
+      {"host name looked up", "localhost:2525", "smtp", nullptr, 2525, "127.0.0.1", ""},
+      {"no colon: services database", "127.0.0.1", "smtp", nullptr, 25, "127.0.0.1", ""},
+      {":0 asks the services database", "127.0.0.1:0", "smtp", nullptr, 25, "127.0.0.1", ""},
+      {":abc asks the services database", "127.0.0.1:abc", "smtp", nullptr, 25, "127.0.0.1", ""},
+      {"port out of range is no port", "127.0.0.1:65561", "smtp", nullptr, 25, "127.0.0.1", ""},
+      {"unknown service gives DefaultPort", "127.0.0.1", "no-such-service-here", nullptr, 2626, "127.0.0.1", ""},
+      {"empty Server", "", "smtp", nullptr, 0, "", "Server property is required"},
+      {"no service name", "127.0.0.1", "", nullptr, 0, "", "Service name is required"},
+      {"look-up that cannot start fails at once", std::string(300, 'h'), "smtp", nullptr, 0, "", "Invalid argument"},
+  };
+  for (const Case& c : cases) {
+    Probe client;
+    client.SetDefaultPort(2626);
+    client.SetServer(c.server);
+    client.SetServiceName(c.service);
+    if (c.hidden) HideExport("wsock32.dll", c.hidden, true);
+    EXPECT_EQ(Raised([&] { client.Open(); }), c.error) << c.name;
+    if (c.hidden) HideExport("wsock32.dll", c.hidden, false);
+    if (!c.error.empty()) continue;
+    EXPECT_EQ(client.Port(), c.port) << c.name;
+    EXPECT_EQ(client.RemoteAddress(), c.remote) << c.name;
+    EXPECT_TRUE(client.Connected()) << c.name;
+  }
+}
+
+TEST(SocketClient, UnknownHostIsASocketError) {
+  Probe client;
+  client.SetServer("no-such-host.invalid:25");
+  std::string kind;
+  EXPECT_EQ(Raised([&] { client.Open(); }, &kind).rfind("Host not found", 0), 0u);
+  EXPECT_EQ(kind, "ESocketError");
+}
+
+TEST(SocketClient, SharesOneLibraryThatEachNewComponentUnloads) {
+  Probe first;
+  EXPECT_TRUE(first.WinsockLoaded());
+  EXPECT_EQ(ModuleLoadCount("wsock32.dll"), 1);
+  TnkSocket second;
+  EXPECT_FALSE(first.WinsockLoaded());
+  first.SetServer("127.0.0.1:25");
+  EXPECT_EQ(Raised([&] { first.Open(); }), "Winsock is not loaded");
+  EXPECT_EQ(first.events, std::vector<std::string>{}) << "binding errors bypass OnError";
+  second.SetWinsockLoaded(true);
+  first.SetWinsockLoaded(true);
+  EXPECT_TRUE(first.WinsockLoaded());
+  EXPECT_EQ(ModuleLoadCount("wsock32.dll"), 1);
+}
+
+TEST(SocketClient, EveryStartUpIsCleanedUpWhenTheComponentGoes) {
+  const int before = WinsockStartupCount();
+  {
+    Probe client;
+    client.SetServer("127.0.0.1:2525");
+    client.Open();
+    client.Close();
+    client.SetServiceName("");
+    client.SetServer("127.0.0.1");
+    EXPECT_THROW(client.Open(), ESocketError);  // after the start-up: counted all the same
+    EXPECT_EQ(WinsockStartupCount(), before + 2);
+  }
+  EXPECT_EQ(WinsockStartupCount(), before);
+}
+
+TEST(SocketClient, LineLogIsWrittenWhenTheComponentGoes) {
+  const std::string log = GetTempFileName(GetTempPath(), "nklog");
+  {
+    ScriptedServer server("S: 220 hi\nC: HELO x\nS: 250 ok");
+    server.ExpectBytes("body");
+    Probe client;
+    client.SetLogFileName(log);
+    client.ConnectTo(server.Address());
+    client.ReadReply();
+    client.WriteLine("HELO x");
+    client.ReadReply();
+    TMemoryStream body("body");
+    client.WriteStream(body);
+    EXPECT_TRUE(server.WaitFinished());
+  }
+  TMemoryStream written;
+  written.LoadFromFile(log);
+  EXPECT_EQ(written.Data(), "220 hi\r\nHELO x\r\n250 ok\r\nSuppressing the message body\r\n");
+  std::remove(log.c_str());
+}
+
+TEST(MailBase, ConnectAndDisconnectOnlyWhenThereIsSomethingToDo) {
+  ScriptedServer server("");
+  Probe client;
+  client.Disconnect();
+  EXPECT_EQ(client.logouts, 0);
+  client.SetServer(server.Address());
+  client.Connect();
+  client.Connect();
+  EXPECT_EQ(client.logins, 1);
+  EXPECT_EQ(server.Connections(), 1);
+  client.Disconnect();
+  client.Disconnect();
+  EXPECT_EQ(client.logouts, 1);
+  EXPECT_FALSE(client.Connected());
+}
+
+TEST(MailBase, PublishedPropertiesRoundTripAndTheRasLinkIsCleared) {
+  TComponent form;
+  auto* ras = new TnkRas(&form);
+  ras->SetName("Ras1");
+  TpxMailBase stored(&form);
+  stored.SetWinsockLoaded(true);
+  stored.SetServer("mail.example:2525");
+  stored.SetDefaultPort(25);
+  stored.SetTimeOut(30);
+  stored.SetRAS(ras);
+  const std::string text = ComponentToText(stored);
+  TpxMailBase read(&form);  // unloads the shared library; the stored value loads it again
+  ComponentFromText(text, read);
+  EXPECT_EQ(read.Server(), "mail.example:2525");
+  EXPECT_EQ(read.DefaultPort(), 25);
+  EXPECT_EQ(read.TimeOut(), 30);
+  EXPECT_EQ(read.RAS(), ras);
+  EXPECT_TRUE(read.WinsockLoaded());
+  delete ras;
+  EXPECT_EQ(stored.RAS(), nullptr);
+  EXPECT_EQ(read.RAS(), nullptr);
+}
+
+}  // namespace
