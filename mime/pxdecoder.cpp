@@ -326,10 +326,11 @@ bool TpxCustomDecoder::ReadAttachmentPart() {
 // Names an attachment part: the declared type's name, else the disposition's filename, else a
 // generated name. A named part takes the content type its extension gives.
 void TpxCustomDecoder::NamePart(TpxAttItem& item, TDataEncoding encoding) {
-  std::string declared = ShortString::Cut(GetHeaderValue(partHeaders_, "Content-type"));
-  if (declared.empty()) declared = "text/plain";  // RFC 2045 5.2
+  const std::string value = GetHeaderValue(partHeaders_, "Content-type");
+  const std::string declared = value.empty() ? "text/plain" : ShortString::Cut(value);  // RFC 2045 5.2
   item.SetContentType(FirstToken(declared));
-  item.SetFileName(MimeParam("name", declared));
+  // The name comes from the whole value: only the name itself is cut, when it is stored.
+  item.SetFileName(MimeParam("name", value));
   item.SetTransferEncoding(encoding.code);
   if (!item.FileName().empty()) return;
   item.SetFileName(MimeParam("filename", GetHeaderValue(partHeaders_, "Content-Disposition")));
@@ -410,13 +411,13 @@ void TpxCustomDecoder::ReadSinglePartAttachment() {
 
 // Named as a part is, except that the attachment always keeps the declared media type.
 void TpxCustomDecoder::NameSinglePart(TpxAttItem& item, TDataEncoding encoding) {
-  const std::string declared = ShortString::Cut(GetHeaderValue(messageHeaders_, "Content-type"));
-  item.SetFileName(MimeParam("name", declared));
+  const std::string value = GetHeaderValue(messageHeaders_, "Content-type");
+  item.SetFileName(MimeParam("name", value));
   if (item.FileName().empty())
     item.SetFileName(MimeParam("filename", GetHeaderValue(messageHeaders_, "Content-Disposition")));
   if (item.FileName().empty()) item.SetFileName(GeneratedName(kAttachmentPrefix));
   item.SetTransferEncoding(encoding.code);
-  item.SetContentType(FirstToken(declared));
+  item.SetContentType(FirstToken(ShortString::Cut(value)));
 }
 
 // The data runs to the end of the text, whose last line end is the data's own.

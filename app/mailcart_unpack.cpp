@@ -1,0 +1,103 @@
+// mailcart-unpack MESSAGE [DIR]: reads one saved message and writes its body lines to
+// DIR/body.txt and each attachment to DIR under a safe name, printing one line per file.
+// Exit status: 0 done (also when the parser could only keep the original text), 1 the message
+// could not be read or a file not written, 2 wrong usage.
+#include <QCoreApplication>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/unpacknames.h"
+#include "mail/pxmsg.h"
+#include "toolkit/exceptions.h"
+#include "toolkit/streams.h"
+
+namespace {
+
+constexpr int kExitDone = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+// How many numbered names are tried before a directory counts as too full of one name.
+constexpr int kMaxNumberedNames = 10000;
+
+EInOutError FileError(const std::string& path) { return EInOutError(path + ": " + std::strerror(errno)); }
+
+void WriteAndClose(int fd, const std::string& path, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t written = ::write(fd, data.data(), data.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) {
+      const EInOutError error = FileError(path);
+      ::close(fd);
+      throw error;
+    }
+    data.remove_prefix(static_cast<size_t>(written));
+  }
+  if (::close(fd) != 0) throw FileError(path);
+}
+
+// The body file is ours to replace, but a link in its place is not followed.
+std::string WriteBody(const std::string& dir, const TStringList& body) {
+  const std::string path = dir + "/body.txt";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) throw FileError(path);
+  WriteAndClose(fd, path, body.Text());
+  return path;
+}
+
+// An attachment never replaces a file that is there (the body file included), nor writes
+// through a link: a name that is taken gets a number.
+std::string WriteAttachment(const std::string& dir, const std::string& name, std::string_view data) {
+  for (int n = 1; n <= kMaxNumberedNames; ++n) {
+    const std::string path = dir + "/" + NumberedFileName(name, n);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) throw FileError(path);
+    WriteAndClose(fd, path, data);
+    return path;
+  }
+  throw EInOutError(dir + "/" + name + ": too many files of that name");
+}
+
+void Unpack(const TpxMessage& message, const std::string& dir) {
+  std::filesystem::create_directories(dir);
+  std::printf("%s\n", WriteBody(dir, message.Body()).c_str());
+  for (int i = 0; i < message.Attachments().Count(); ++i) {
+    const TpxAttItem& item = message.Attachments().Items(i);
+    std::printf("%s\n", WriteAttachment(dir, SafeFileName(item.FileName()), item.Stream().Data()).c_str());
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  QCoreApplication app(argc, argv);  // the library's pump needs one; no display is used
+  if (args.empty() || args.size() > 2) {
+    std::fprintf(stderr, "usage: mailcart-unpack MESSAGE [DIR]\n");
+    return kExitUsage;
+  }
+  const std::string dir = args.size() == 2 ? args[1] : ".";
+  TpxMessage message;
+  try {
+    TFileStream file(args[0], TFileMode::fmOpenRead);
+    message.LoadFromStream(file);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "mailcart-unpack: %s: %s\n", args[0].c_str(), e.what());
+    return kExitFailed;
+  }
+  try {
+    Unpack(message, dir);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "mailcart-unpack: %s\n", e.what());
+    return kExitFailed;
+  }
+  return kExitDone;
+}

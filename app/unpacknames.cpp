@@ -1,0 +1,35 @@
+#include "app/unpacknames.h"
+
+namespace {
+
+// An extension longer than this is part of the name, not a type.
+constexpr size_t kMaxExtensionBytes = 16;
+
+bool IsControl(char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }
+
+}  // namespace
+
+std::string SafeFileName(std::string_view name) {
+  const size_t separator = name.find_last_of("/\\");
+  if (separator != std::string_view::npos) name.remove_prefix(separator + 1);
+  std::string safe;
+  for (char c : name)
+    if (!IsControl(c)) safe += c;
+  const size_t last = safe.find_last_not_of(' ');
+  safe.erase(last == std::string::npos ? 0 : last + 1);
+  safe.erase(0, std::min(safe.find_first_not_of(". "), safe.size()));
+  if (safe.size() > kMaxFileNameBytes) safe.resize(kMaxFileNameBytes);
+  return safe.empty() ? kGeneratedFileName : safe;
+}
+
+std::string NumberedFileName(const std::string& name, int n) {
+  if (n <= 1) return name;
+  const size_t dot = name.rfind('.');
+  const bool hasExtension = dot != std::string::npos && dot > 0 && name.size() - dot <= kMaxExtensionBytes;
+  std::string stem = name.substr(0, hasExtension ? dot : std::string::npos);
+  const std::string extension = hasExtension ? name.substr(dot) : std::string();
+  const std::string number = " (" + std::to_string(n) + ")";
+  const size_t room = kMaxFileNameBytes - number.size() - extension.size();
+  if (stem.size() > room) stem.resize(room);
+  return stem + number + extension;
+}

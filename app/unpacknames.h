@@ -1,0 +1,20 @@
+// File names for attachments written to disk. A name that comes with a message is data from
+// outside: it may hold folders, "..", control characters or nothing at all.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The longest name a Linux file system takes (NAME_MAX), in bytes.
+inline constexpr size_t kMaxFileNameBytes = 255;
+// What an attachment is called when nothing of its own name is left.
+inline constexpr const char* kGeneratedFileName = "attachment";
+
+// The last path component of name ("/" and "\" both separate), without control characters,
+// blanks at either end and leading dots, cut to kMaxFileNameBytes; kGeneratedFileName when
+// nothing is left. So the result is never "", "." or "..", and never names a hidden file.
+std::string SafeFileName(std::string_view name);
+
+// The n-th choice for a file of that name: the name itself for n = 1, then "stem (2).ext",
+// "stem (3).ext", ..., the stem cut so that the whole stays within kMaxFileNameBytes.
+std::string NumberedFileName(const std::string& name, int n);

@@ -1,0 +1,138 @@
+// mailcart-unpack from outside: usage, exit status, and that a file name taken from a message
+// can never leave the target folder, hide a file or replace one.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/unpack_tool.h"
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
+
+// A multipart message with one small 7bit attachment part per name, each holding its index.
+std::string MessageWithNames(const std::vector<std::string>& names) {
+  std::string text =
+      "From: ann@example.com\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+      "--b\r\nContent-Type: text/plain\r\n\r\nThe body.\r\n";
+  for (size_t i = 0; i < names.size(); ++i)
+    text += "--b\r\nContent-Type: application/x-data; name=\"" + names[i] + "\"\r\n\r\n" + std::to_string(i) + "\r\n";
+  return text + "--b--\r\n";
+}
+
+class UnpackTest : public ::testing::Test {
+ protected:
+  std::string Root() const { return temp_.path().toStdString(); }
+  // Writes the message to ROOT/message.eml and unpacks it into ROOT/out.
+  UnpackRun Unpack(const std::string& text) {
+    WriteFile(Root() + "/message.eml", text);
+    return RunUnpack({Root() + "/message.eml", Out()});
+  }
+  std::string Out() const { return Root() + "/out"; }
+
+  QTemporaryDir temp_;
+};
+
+TEST_F(UnpackTest, ExitStatus) {
+  QDir(QString::fromStdString(Root())).mkdir("folder");
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    int exitCode;
+  } cases[] = {
+      {"no arguments", {}, 2},
+      {"three arguments", {"a.eml", "dir", "more"}, 2},
+      {"a message that is not there", {Root() + "/missing.eml", Out()}, 1},
+      {"a folder instead of a message", {Root() + "/folder", Out()}, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const UnpackRun run = RunUnpack(c.args);
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    EXPECT_TRUE(run.lines.empty());
+    EXPECT_FALSE(run.errors.empty());
+  }
+}
+
+TEST_F(UnpackTest, NamesFromTheMessageAreMadeSafe) {
+  const std::string longName = std::string(251, 'n') + ".txt";
+  const struct {
+    std::string inMessage;
+    std::string written;
+  } names[] = {
+      {"report.pdf", "report.pdf"},
+      {"../../escape.txt", "escape.txt"},
+      {"/etc/passwd", "passwd"},
+      {"C:\\Users\\ann\\notes.txt", "notes.txt"},
+      {".bashrc", "bashrc"},
+      {"..", "attachment"},
+      {"folder/", "attachment (2)"},
+      {" . .hidden ", "hidden"},
+      {"tab\there\x01.txt", "tabhere.txt"},
+      {"body.txt", "body (2).txt"},
+      {"same.tar.gz", "same.tar.gz"},
+      {"same.tar.gz", "same.tar (2).gz"},
+      {"same.tar.gz", "same.tar (3).gz"},
+      {longName, longName},
+      {longName, std::string(247, 'n') + " (2).txt"},
+  };
+  std::vector<std::string> inMessage;
+  for (const auto& n : names) inMessage.push_back(n.inMessage);
+  const UnpackRun run = Unpack(MessageWithNames(inMessage));
+  ASSERT_EQ(run.exitCode, 0) << run.errors;
+  std::vector<std::string> expected = {Out() + "/body.txt"};
+  for (const auto& n : names) expected.push_back(Out() + "/" + n.written);
+  EXPECT_EQ(run.lines, expected);
+  for (size_t i = 0; i < std::size(names); ++i)
+    EXPECT_EQ(ReadFile(Out() + "/" + names[i].written), std::to_string(i)) << names[i].written;
+  EXPECT_EQ(ReadFile(Out() + "/body.txt"), "The body.\r\n");
+  // Nothing was written beside the folder.
+  EXPECT_EQ(QDir(QString::fromStdString(Root())).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            (QStringList{"message.eml", "out"}));
+}
+
+TEST_F(UnpackTest, FilesThatAreThereAreKept) {
+  QDir(QString::fromStdString(Root())).mkdir("out");
+  WriteFile(Out() + "/report.pdf", "keep");
+  WriteFile(Root() + "/target", "target");
+  ASSERT_TRUE(QFile::link(QString::fromStdString(Root() + "/target"), QString::fromStdString(Out() + "/link.txt")));
+  const UnpackRun run = Unpack(MessageWithNames({"report.pdf", "link.txt"}));
+  ASSERT_EQ(run.exitCode, 0) << run.errors;
+  EXPECT_EQ(run.lines, (std::vector<std::string>{Out() + "/body.txt", Out() + "/report (2).pdf", Out() + "/link (2).txt"}));
+  EXPECT_EQ(ReadFile(Out() + "/report.pdf"), "keep");
+  EXPECT_EQ(ReadFile(Root() + "/target"), "target");
+}
+
+TEST_F(UnpackTest, AMessageTheParserCannotFollowIsKeptWhole) {
+  const std::string text =
+      "From: ann@example.com\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\nno parts\r\n";
+  const UnpackRun run = Unpack(text);
+  ASSERT_EQ(run.exitCode, 0) << run.errors;
+  EXPECT_EQ(run.lines, (std::vector<std::string>{Out() + "/body.txt", Out() + "/original.eml"}));
+  EXPECT_EQ(ReadFile(Out() + "/original.eml"), text);
+  EXPECT_NE(ReadFile(Out() + "/body.txt").find("\r\nCannot find boundary\r\n"), std::string::npos);
+}
+
+TEST_F(UnpackTest, WritesIntoTheCurrentFolderByDefault) {
+  WriteFile(Root() + "/message.eml", MessageWithNames({"a.txt"}));
+  const UnpackRun run = RunUnpack({"message.eml"}, Root());
+  ASSERT_EQ(run.exitCode, 0) << run.errors;
+  EXPECT_EQ(run.lines, (std::vector<std::string>{"./body.txt", "./a.txt"}));
+  EXPECT_EQ(ReadFile(Root() + "/a.txt"), "0");
+}
+
+}  // namespace
