@@ -189,6 +189,7 @@ void TnkSocket::ResolveAddress() {
   if (canceled_) RaiseCanceled();
   ProcessMessagesNow();
   const auto* entry = reinterpret_cast<const HOSTENT*>(hostEntry_.data());
+  if (entry->h_addr_list[0] == nullptr) RaiseSocketError(LoadStr(sErrorResolvingHost));
   remoteAddressText_ = DottedText(reinterpret_cast<const unsigned char*>(entry->h_addr_list[0]));
   address = Ws().inet_addr(remoteAddressText_.c_str());
   if (address == WS_INADDR_NONE) RaiseSocketError(LoadStr(sErrorResolvingHost));

@@ -29,30 +29,21 @@ constexpr uint32_t WS_INADDR_NONE = 0xFFFFFFFF;
 
 constexpr long FD_READ = 0x01;
 constexpr long FD_WRITE = 0x02;
-constexpr long FD_OOB = 0x04;
-constexpr long FD_ACCEPT = 0x08;
 constexpr long FD_CONNECT = 0x10;
 constexpr long FD_CLOSE = 0x20;
 
 constexpr int MAXGETHOSTSTRUCT = 1024;
 
 // Error numbers (WSAGetLastError, the high word of notifications).
-constexpr int WSAEINTR = 10004;
-constexpr int WSAEBADF = 10009;
-constexpr int WSAEACCES = 10013;
 constexpr int WSAEFAULT = 10014;
 constexpr int WSAEINVAL = 10022;
-constexpr int WSAEMFILE = 10024;
 constexpr int WSAEWOULDBLOCK = 10035;
-constexpr int WSAEINPROGRESS = 10036;
 constexpr int WSAEALREADY = 10037;
 constexpr int WSAENOTSOCK = 10038;
-constexpr int WSAEAFNOSUPPORT = 10047;
 constexpr int WSAESOCKTNOSUPPORT = 10044;
-constexpr int WSAENOBUFS = 10055;
-constexpr int WSAENOTCONN = 10057;
+constexpr int WSAEAFNOSUPPORT = 10047;
 constexpr int WSAECONNRESET = 10054;
-constexpr int WSAETIMEDOUT = 10060;
+constexpr int WSAENOBUFS = 10055;
 constexpr int WSAECONNREFUSED = 10061;
 constexpr int WSAVERNOTSUPPORTED = 10092;
 constexpr int WSANOTINITIALISED = 10093;
