@@ -49,5 +49,6 @@ class TBase64LineEncoder {
 void WriteBase64Lines(TStream& source, TStream& output);
 
 // Decodes a block of Base64 body lines (each ending in CR LF or LF; the last may lack it) and
-// appends the bytes to out, one line at a time as Base64Decode would. Pumps once.
+// appends the bytes to out, each line as Base64Decode would. On "Invalid Character" out holds
+// the bytes of the lines before the bad one. Pumps once.
 void AppendBase64DecodedLines(std::string_view text, std::string& out);

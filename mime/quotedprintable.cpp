@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 #include "toolkit/pump.h"
@@ -17,14 +18,25 @@ constexpr size_t kLookahead = kPieceLength + 2;
 constexpr size_t kBlockSize = 64 * 1024;
 constexpr char kHex[] = "0123456789ABCDEF";
 
+// What each byte becomes, padded to four bytes so that one store writes any of them.
 // RFC 2045 6.7: control characters (TAB included), "=" and 8-bit bytes are escaped; the blank
 // and DEL stand for themselves.
-constexpr std::array<bool, 256> MakeEscaped() {
-  std::array<bool, 256> t{};
-  for (int c = 0; c < 256; ++c) t[c] = c < 32 || c == '=' || c >= 128;
+struct Encoded {
+  char text[4];
+  uint8_t length;
+};
+constexpr std::array<Encoded, 256> MakeEncoded() {
+  std::array<Encoded, 256> t{};
+  for (int c = 0; c < 256; ++c) {
+    if (c < 32 || c == '=' || c >= 128) {
+      t[c] = {{'=', kHex[c >> 4], kHex[c & 15], 0}, 3};
+    } else {
+      t[c] = {{static_cast<char>(c), 0, 0, 0}, 1};
+    }
+  }
   return t;
 }
-constexpr std::array<bool, 256> kEscaped = MakeEscaped();
+constexpr std::array<Encoded, 256> kEncoded = MakeEncoded();
 
 constexpr std::array<int8_t, 256> MakeHexValues() {
   std::array<int8_t, 256> t{};
@@ -84,9 +96,10 @@ void AppendUnescaped(std::string_view text, std::string& out) {
 // Splits encoder output (lines ending in CR LF, none holding a raw CR or LF) into list lines.
 void AddLines(std::string_view text, TStringList& lines) {
   while (!text.empty()) {
-    const size_t end = text.find("\r\n");
-    lines.Add(std::string(text.substr(0, end)));
-    text.remove_prefix(end + 2);
+    const auto* lf = static_cast<const char*>(std::memchr(text.data(), '\n', text.size()));
+    const auto end = static_cast<size_t>(lf - text.data());
+    lines.Add(std::string(text.substr(0, end - 1)));
+    text.remove_prefix(end + 1);
   }
 }
 
@@ -113,7 +126,7 @@ size_t TQuotedPrintable::SplitParagraph(std::string_view rest, bool whole, bool&
 
 void TQuotedPrintable::EncodeLine(std::string_view piece, TBreak lineBreak, std::string& out) {
   const size_t old = out.size();
-  out.resize(old + piece.size() * 3 + 3);
+  out.resize(old + piece.size() * 3 + 4);  // one spare byte for the four-byte stores
   char* const start = out.data() + old;
   char* o = start;
   const size_t n = piece.size();
@@ -123,12 +136,9 @@ void TQuotedPrintable::EncodeLine(std::string_view piece, TBreak lineBreak, std:
   const bool escapeLast = n > 0 && endsLine && piece[n - 1] == ' ';
   const bool loneDot = lineBreak == TBreak::hard && piece == ".";
   for (size_t i = 0; i < n; ++i) {
-    const auto c = static_cast<uint8_t>(piece[i]);
-    if (kEscaped[c]) {
-      o = PutEscape(c, o);
-    } else {
-      *o++ = static_cast<char>(c);
-    }
+    const Encoded& e = kEncoded[static_cast<uint8_t>(piece[i])];
+    std::memcpy(o, e.text, 4);
+    o += e.length;
   }
   if (escapeLast || loneDot) o = PutEscape(static_cast<uint8_t>(piece[n - 1]), o - 1);
   if (lineBreak != TBreak::hard) *o++ = '=';
@@ -150,16 +160,15 @@ void TQPEncoder::Add(std::string_view block, std::string& out) {
     Emit(block, false, out);
     return;
   }
-  std::string text = std::move(carry_);
-  carry_.clear();
-  text.append(block);
-  Emit(text, false, out);
+  work_.assign(carry_);
+  work_.append(block);
+  Emit(work_, false, out);
 }
 
 void TQPEncoder::Finish(std::string& out) {
-  std::string text = std::move(carry_);
+  work_.swap(carry_);
   carry_.clear();
-  Emit(text, true, out);
+  Emit(work_, true, out);
 }
 
 // Encodes the complete paragraphs of text; of the unfinished one at its end, the pieces that

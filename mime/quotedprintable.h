@@ -26,7 +26,8 @@ class TQPEncoder {
 
  private:
   void Emit(std::string_view text, bool whole, std::string& out);
-  std::string carry_;
+  std::string carry_;  // the start of a paragraph whose cut is not yet sure
+  std::string work_;   // carry_ and the next block, reused from block to block
 };
 
 // One Encode or one Decode per object; the codec owns neither side.

@@ -37,6 +37,8 @@ std::string EncodeInChunks(std::string_view data, size_t chunk) {
   return out;
 }
 
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=";
+
 struct Case {
   const char* name;
   std::string in;
@@ -90,6 +92,27 @@ TEST(Base64, RejectsForeignCharactersAndMisplacedPadding) {
   EXPECT_EQ(Base64Value('='), 255);
   EXPECT_EQ(Base64Value('/'), 63);
   EXPECT_THROW(Base64Value('\n'), EInOutError);
+}
+
+TEST(Base64, FindsAForeignByteAnywhereInALongLine) {
+  const std::string bytes = RandomBytes(114, 9);
+  const std::string line = Base64Encode(bytes);  // 152 characters, quick paths all through
+  for (size_t pos : {size_t{0}, size_t{5}, size_t{31}, size_t{32}, size_t{63}, size_t{64},
+                     size_t{100}, size_t{151}}) {
+    for (int c = 0; c < 256; ++c) {
+      if (std::string_view(kAlphabet).find(static_cast<char>(c)) != std::string_view::npos) continue;
+      std::string bad = line;
+      bad[pos] = static_cast<char>(c);
+      std::string out;
+      ASSERT_THROW(AppendBase64Decoded(bad, out), EInOutError) << pos << " " << c;
+      if (c == '\n') continue;  // in a block it only ends a line
+      // In a block, the lines before the bad one are kept.
+      out.clear();
+      ASSERT_THROW(AppendBase64DecodedLines(line + "\r\n" + line + "\r\n" + bad + "\r\n", out),
+                   EInOutError);
+      ASSERT_EQ(out, bytes + bytes) << pos << " " << c;
+    }
+  }
 }
 
 TEST(Base64, RoundTripsEveryLengthUpTo300) {
