@@ -1,5 +1,6 @@
 #include "mime/pxdecoder.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "mail/pxmsg.h"
@@ -17,6 +18,8 @@ constexpr const char* kOriginalName = "original.eml";
 constexpr int kMaxParamSections = 64;
 // Lines of part data between two calls of the (rate-limited) pump.
 constexpr int kLinesPerPump = 256;
+// Base64 text decoded in one go; the decoder pumps once per block.
+constexpr size_t kBase64Block = 64 * 1024;
 
 bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
 
@@ -345,14 +348,16 @@ void TpxCustomDecoder::NamePart(TpxAttItem& item, TDataEncoding encoding) {
 
 TpxCustomDecoder::TPartEnd TpxCustomDecoder::ReadPartData(TpxAttItem& item, TDataEncoding encoding) {
   std::string& data = item.Stream().Data();
-  if (encoding.code == kEncodingBase64 && !encoding.uuencoded) ReserveForBase64(data);
-  TPartWriter writer(encoding.code, encoding.uuencoded, data);
   std::string line;
-  for (lines_.ReadLine(line); !lines_.Eof(); lines_.ReadLine(line)) {
-    if (IsDelimiter(line)) return IsCloseDelimiter(line, false) ? TPartEnd::closeDelimiter : TPartEnd::delimiter;
-    writer.Add(line);
+  const bool base64 = encoding.code == kEncodingBase64 && !encoding.uuencoded;
+  if (!base64 || !DecodeBase64Block(data, FindLine(delimiter_, false))) {
+    TPartWriter writer(encoding.code, encoding.uuencoded, data);
+    for (lines_.ReadLine(line); !lines_.Eof() && !IsDelimiter(line); lines_.ReadLine(line)) writer.Add(line);
+  } else {
+    lines_.ReadLine(line);
   }
-  return TPartEnd::endOfInput;
+  if (lines_.Eof()) return TPartEnd::endOfInput;
+  return IsCloseDelimiter(line, false) ? TPartEnd::closeDelimiter : TPartEnd::delimiter;
 }
 
 // The nested alternative set is over; the walk goes on in the enclosing set.
@@ -420,14 +425,16 @@ void TpxCustomDecoder::NameSinglePart(TpxAttItem& item, TDataEncoding encoding) 
   item.SetContentType(FirstToken(ShortString::Cut(value)));
 }
 
-// The data runs to the end of the text, whose last line end is the data's own.
+// The data runs to the end of the text, whose last line end is the data's own. Base64 data
+// also ends at a line ".": a message saved with the SMTP end-of-data line still carries it
+// (RFC 5321 4.1.1.4).
 void TpxCustomDecoder::ReadSinglePartData(TpxAttItem& item, TDataEncoding encoding) {
   std::string& data = item.Stream().Data();
-  if (encoding.code == kEncodingBase64 && !encoding.uuencoded) ReserveForBase64(data);
+  const bool base64 = encoding.code == kEncodingBase64 && !encoding.uuencoded;
+  if (base64 && DecodeBase64Block(data, FindLine(".", true))) return;
   TPartWriter writer(encoding.code, encoding.uuencoded, data);
   std::string line;
   for (lines_.ReadLine(line); !lines_.Eof(); lines_.ReadLine(line)) {
-    // A message saved with the SMTP end-of-data line still carries it (RFC 5321 4.1.1.4).
     if (encoding.code == kEncodingBase64 && line == ".") return;
     writer.Add(line);
   }
@@ -469,14 +476,45 @@ void TpxCustomDecoder::CountPart() {
   if (++partsRead_ > kMaxAttachmentParts) RaiseParserError(sErrorDecodingAttachment);
 }
 
-// A Base64 part decodes to three quarters of its text. Reserving that up front keeps a large
-// attachment from being moved, and held twice, each time its buffer grows.
-void TpxCustomDecoder::ReserveForBase64(std::string& data) {
-  const std::string& text = lines_.Data();
+// Where the first line from the reading position on that begins with prefix (or, when whole, is
+// exactly prefix) starts; the end of the text when there is none.
+size_t TpxCustomDecoder::FindLine(std::string_view prefix, bool whole) {
+  const std::string_view text = lines_.Data();
   const size_t from = static_cast<size_t>(lines_.Position());
-  size_t end = delimiter_.empty() ? std::string::npos : text.find(delimiter_, from);
-  if (end == std::string::npos) end = text.size();
-  if (end > from) data.reserve(data.size() + (end - from) / 4 * 3);
+  for (size_t at = text.find(prefix, from); at != std::string_view::npos; at = text.find(prefix, at + 1)) {
+    const bool lineStart = at == from || text[at - 1] == '\n' || text[at - 1] == '\r';
+    const size_t after = at + prefix.size();
+    if (lineStart && (!whole || after == text.size() || text[after] == '\r' || text[after] == '\n')) return at;
+  }
+  return text.size();
+}
+
+// Decodes the Base64 lines from the reading position up to end (a line start) a block at a
+// time, many times faster than line by line, and moves the reader there. Reserving three
+// quarters of the text up front keeps a large attachment from being moved, and held twice, as
+// its buffer grows. Lines the block decoder refuses (padding blanks, a lone CR) leave data and
+// reader as they were and return false: the line-by-line path takes those.
+bool TpxCustomDecoder::DecodeBase64Block(std::string& data, size_t end) {
+  const std::string_view text = lines_.Data();
+  const size_t start = static_cast<size_t>(lines_.Position());
+  const size_t kept = data.size();
+  data.reserve(kept + (end - start) / 4 * 3 + kBase64Block);
+  try {
+    for (size_t pos = start; pos < end;) {
+      size_t stop = std::min(end, pos + kBase64Block);
+      if (stop < end) {
+        const size_t lf = text.find('\n', stop - 1);
+        stop = lf < end ? lf + 1 : end;
+      }
+      AppendBase64DecodedLines(text.substr(pos, stop - pos), data);
+      pos = stop;
+    }
+  } catch (const EInOutError&) {
+    data.resize(kept);
+    return false;
+  }
+  lines_.SetPosition(static_cast<int64_t>(end));
+  return true;
 }
 
 // --- The two parsers ----------------------------------------------------------------------

@@ -76,7 +76,8 @@ class TpxCustomDecoder {
   bool EndsWithLineEnd() const;
   std::string GeneratedName(std::string_view prefix) const;
   void CountPart();
-  void ReserveForBase64(std::string& data);
+  size_t FindLine(std::string_view prefix, bool whole);
+  bool DecodeBase64Block(std::string& data, size_t end);
 
   TLineStream lines_;
   TpxHeaders messageHeaders_;

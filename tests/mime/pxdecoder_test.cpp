@@ -230,6 +230,49 @@ TEST(ParserTest, LinesOfAnyLengthAreReadWhole) {
   EXPECT_EQ(Lines(text.Body()), (std::vector<std::string>{longLine, "next"}));
 }
 
+std::string Base64Lines(const std::string& bytes, size_t lineLength) {
+  std::string encoded;
+  AppendBase64(bytes, encoded);
+  std::string lines;
+  for (size_t pos = 0; pos < encoded.size(); pos += lineLength) lines += encoded.substr(pos, lineLength) + "\r\n";
+  return lines;
+}
+
+// Base64 data is read in blocks; what the block reader refuses goes line by line.
+TEST(ParserTest, Base64DataOfAnyShape) {
+  std::string bytes;
+  for (int i = 0; i < 300000; ++i) bytes += static_cast<char>((i * 131) >> 3);
+  const std::string base64 = "Content-Type: image/png\r\nContent-Transfer-Encoding: base64";
+  const std::string nine = "\x00\x01\x02\x03\x04\x05\x06\x07\x08"s;
+  const struct {
+    const char* name;
+    std::string text;
+    std::string data;
+  } cases[] = {
+      {"many blocks of 76-character lines", WithPart(base64, Base64Lines(bytes, 76)), bytes},
+      {"one line longer than a block", WithPart(base64, Base64Lines(bytes, 1000000)), bytes},
+      {"LF line ends", WithPart(base64, "AAEC\nAwQF\nBgcI\n"), nine},
+      {"padding blanks and a lone CR", WithPart(base64, "AAEC \r\nAwQF\rBgcI\t\r\n"), nine},
+      {"a delimiter inside a line is data", WithPart(base64, "AAEC--b\r\n\r\n"), "(error)"},
+      {"single part in many blocks", SinglePart(base64, Base64Lines(bytes, 76)), bytes},
+      {"single part up to the line \".\"", SinglePart(base64, "AAEC\r\nAwQF\r\n.\r\nBgcI\r\n"), nine.substr(0, 6)},
+      {"single part with padding up to \".\"", SinglePart(base64, "AAEC \r\n.\r\nBgcI\r\n"), nine.substr(0, 3)},
+      {"single part: a dot ending a line is no end", SinglePart(base64, "AAEC.\r\nAwQF\r\n"), "(error)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TpxMessage message;
+    Load(message, c.text);
+    const TpxAttList& list = message.Attachments();
+    ASSERT_GE(list.Count(), 1);
+    if (c.data == "(error)") {
+      EXPECT_EQ(list.Items(list.Count() - 1).FileName(), "original.eml");
+    } else {
+      EXPECT_EQ(list.Items(0).Stream().Data(), c.data);
+    }
+  }
+}
+
 // --- Failures ------------------------------------------------------------------------------
 
 TEST(ParserTest, HeaderAndTextBodyFailuresReachTheCaller) {

@@ -1,0 +1,159 @@
+// Reading messages back: one message with a 100 MB Base64 attachment (and, for comparison, one
+// with a 20 MB quoted-printable text) read from a file, and 10,000 small messages of the shape
+// the main window sends. Rates are bytes of message text per second, or messages per second;
+// "peak_rss_MB" is the process's peak resident set so far, which must stay under three times
+// the message's size.
+//
+// Run one benchmark per process for a clean peak, e.g.
+//   parser_bench --benchmark_filter=Base64
+#include <QCoreApplication>
+
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <random>
+
+#include "mail/pxmsg.h"
+#include "platform/tempfiles.h"
+#include "toolkit/streams.h"
+
+namespace {
+
+constexpr size_t kBinarySize = 100 * 1000 * 1000;
+constexpr size_t kTextSize = 20 * 1000 * 1000;
+constexpr int kSmallMessages = 10000;
+
+double PeakRssMB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+double ThreadCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+void RandomBytes(std::string& data, size_t size) {
+  std::mt19937_64 random(42);
+  data.resize(size);
+  for (size_t i = 0; i + 8 <= size; i += 8) {
+    const uint64_t v = random();
+    std::memcpy(&data[i], &v, 8);
+  }
+}
+
+void TextLines(std::string& data, size_t size) {
+  static const char* const kWords[] = {"the", "report", "caf\xc3\xa9", "a=b", "mail", "quarterly", "figures", "and"};
+  std::mt19937 random(7);
+  data.reserve(size + 100);
+  size_t lineStart = 0;
+  while (data.size() < size) {
+    data += kWords[random() % 8];
+    if (data.size() - lineStart > 60 + random() % 30) {
+      data += "\r\n";
+      lineStart = data.size();
+    } else {
+      data += ' ';
+    }
+  }
+  data.resize(size);
+}
+
+// The message the main window sends: one body line and one file.
+void Fill(TpxMessage& message, const std::string& fileName, void (*fill)(std::string&, size_t), size_t size) {
+  message.Sender().SetAddress("sender@example.com");
+  message.Sender().SetName("Mailcart 1.0.2.0");
+  message.Recipients().AddAddress("rcpt@example.com", "");
+  message.SetSubject("Bench");
+  message.Body().Add(" ");
+  auto item = std::make_unique<TpxAttItem>();
+  item->SetFileName(fileName);
+  fill(item->Stream().Data(), size);
+  message.Attachments().Add(std::move(item));
+}
+
+// A composed message in a temporary file; the message object is gone before any reading.
+class TMessageFile {
+ public:
+  TMessageFile(const std::string& fileName, void (*fill)(std::string&, size_t), size_t size)
+      : path_(GetTempFileName(GetTempPath(), "parser")) {
+    TpxMessage message;
+    Fill(message, fileName, fill, size);
+    TFileStream out(path_, TFileMode::fmCreate);
+    message.SaveToStream(out);
+    size_ = out.Size();
+  }
+  ~TMessageFile() { std::remove(path_.c_str()); }
+  const std::string& Path() const { return path_; }
+  int64_t Size() const { return size_; }
+
+ private:
+  std::string path_;
+  int64_t size_ = 0;
+};
+
+void Read(benchmark::State& state, const TMessageFile& file, size_t attachmentSize) {
+  double cpuSeconds = 0;
+  for (auto _ : state) {
+    const double start = ThreadCpuSeconds();
+    TpxMessage message;
+    TFileStream in(file.Path(), TFileMode::fmOpenRead);
+    message.LoadFromStream(in);
+    cpuSeconds += ThreadCpuSeconds() - start;
+    if (message.Attachments().Count() != 1 ||
+        message.Attachments().Items(0).Stream().Data().size() != attachmentSize)
+      state.SkipWithError("the attachment did not come back whole");
+  }
+  const double bytes = static_cast<double>(state.iterations()) * static_cast<double>(file.Size());
+  state.SetBytesProcessed(static_cast<int64_t>(bytes));
+  state.counters["cpu_MB_per_s"] = bytes / 1e6 / cpuSeconds;
+  state.counters["message_MB"] = static_cast<double>(file.Size()) / 1e6;
+  state.counters["peak_rss_MB"] = PeakRssMB();
+  state.counters["peak_per_message_size"] = PeakRssMB() * 1024 * 1024 / static_cast<double>(file.Size());
+}
+
+void BM_ReadBase64Attachment(benchmark::State& state) {
+  static const TMessageFile file("data.bin", RandomBytes, kBinarySize);
+  Read(state, file, kBinarySize);
+}
+BENCHMARK(BM_ReadBase64Attachment)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ReadQuotedPrintableAttachment(benchmark::State& state) {
+  static const TMessageFile file("notes.txt", TextLines, kTextSize);
+  Read(state, file, kTextSize);
+}
+BENCHMARK(BM_ReadQuotedPrintableAttachment)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_ReadSmallMessages(benchmark::State& state) {
+  TpxMessage original;
+  Fill(original, "report.pdf", RandomBytes, 2000);
+  TMemoryStream text;
+  original.SaveToStream(text);
+  for (auto _ : state) {
+    for (int i = 0; i < kSmallMessages; ++i) {
+      TpxMessage message;
+      text.SetPosition(0);
+      message.LoadFromStream(text);
+      benchmark::DoNotOptimize(message.Attachments().Count());
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kSmallMessages);
+  state.counters["message_bytes"] = static_cast<double>(text.Size());
+}
+BENCHMARK(BM_ReadSmallMessages)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The parser pumps the event loop as it does in the program.
+  QCoreApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
