@@ -112,7 +112,8 @@ TEST_F(UnpackTest, FilesThatAreThereAreKept) {
   ASSERT_TRUE(QFile::link(QString::fromStdString(Root() + "/target"), QString::fromStdString(Out() + "/link.txt")));
   const UnpackRun run = Unpack(MessageWithNames({"report.pdf", "link.txt"}));
   ASSERT_EQ(run.exitCode, 0) << run.errors;
-  EXPECT_EQ(run.lines, (std::vector<std::string>{Out() + "/body.txt", Out() + "/report (2).pdf", Out() + "/link (2).txt"}));
+  EXPECT_EQ(run.lines,
+            (std::vector<std::string>{Out() + "/body.txt", Out() + "/report (2).pdf", Out() + "/link (2).txt"}));
   EXPECT_EQ(ReadFile(Out() + "/report.pdf"), "keep");
   EXPECT_EQ(ReadFile(Root() + "/target"), "target");
 }
