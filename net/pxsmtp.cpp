@@ -1,0 +1,196 @@
+#include "net/pxsmtp.h"
+
+#include <vector>
+
+#include "mail/pxmsg.h"
+#include "net/nkutils.h"
+#include "toolkit/pump.h"
+#include "toolkit/strtable.h"
+
+namespace {
+constexpr uint16_t kSmtpPort = 25;
+
+// RFC 5321 4.2.1: the first digit of the code; a line without a code has class 0.
+int ReplyClass(int code) { return code > 0 ? code / 100 : 0; }
+
+void AddAddresses(const TpxAddressList& list, std::vector<std::string>& addresses) {
+  for (int i = 0; i < list.Count(); ++i) addresses.push_back(list.Items(i).Address());
+}
+}  // namespace
+
+TpxSMTP::TpxSMTP(TComponent* owner) : TpxMailBase(owner) {
+  SetServiceName("smtp");
+  SetDefaultPort(kSmtpPort);
+}
+
+void TpxSMTP::Send() {
+  try {
+    Connect();
+    TransmitMessage();
+  } catch (...) {
+    Abandon();
+    throw;
+  }
+  Disconnect();
+}
+
+void TpxSMTP::Open() {
+  if (Server().empty()) RaiseSocketError(LoadStr(sServerRequired));
+  ResetState();
+  canQuit_ = false;
+  TpxMailBase::Open();
+}
+
+void TpxSMTP::Login() {
+  try {
+    ConnectSocket();
+    canQuit_ = true;
+    Greet();
+  } catch (...) {
+    // Left open, the connection would be taken by the next Send as one that has been greeted.
+    Abandon();
+    throw;
+  }
+}
+
+void TpxSMTP::Greet() {
+  Expect(ReadReply(), 2);
+  WriteLine("HELO " + LocalHost());
+  if (ReplyClass(ReadReply()) == 2) return;
+  // A server that refuses the name we give may still take the bare command.
+  WriteLine("HELO");
+  Expect(ReadReply(), 2);
+}
+
+void TpxSMTP::Logout() {
+  try {
+    ProcessMessagesNow();
+    WriteLine("QUIT");
+    Expect(ReadReply(), 2);
+  } catch (...) {
+    Close();  // a connection whose farewell failed is of no further use
+    throw;
+  }
+}
+
+void TpxSMTP::Abandon() {
+  if (!Connected()) return;
+  if (canQuit_) {
+    try {
+      Logout();
+    } catch (const Exception&) {
+      // The failure that brought us here is the one to report.
+    }
+  }
+  // Inside the text a QUIT would be taken as text; closing there makes the server discard
+  // the unfinished message.
+  Close();
+}
+
+// --- One message ---------------------------------------------------------------------------
+
+void TpxSMTP::TransmitMessage() {
+  if (mailMessage_ == nullptr) RaiseSocketError(LoadStr(sMailMessageRequired));
+  mailMessage_->Validate();
+  TTempFileStream text;  // its file goes with it, on every exit
+  if (OnPrepare) OnPrepare(this);
+  mailMessage_->SaveToStream(text);
+  SendEnvelope();
+  SendData(text);
+  if (OnMailSent) OnMailSent(this);
+}
+
+void TpxSMTP::SendEnvelope() {
+  if (OnSending) OnSending(this);
+  // Handlers run in every wait; the addresses are taken now, and the message may go meanwhile.
+  if (mailMessage_ == nullptr) RaiseSocketError(LoadStr(sMailMessageRequired));
+  const std::string sender = mailMessage_->Sender().Address();
+  std::vector<std::string> recipients = envelopeRecipients_.Lines();
+  if (recipients.empty()) {
+    AddAddresses(mailMessage_->Recipients(), recipients);
+    AddAddresses(mailMessage_->CC(), recipients);
+    AddAddresses(mailMessage_->BCC(), recipients);
+  }
+  // RFC 5321 4.1.1.2 and 4.1.1.3: the whole path, however long; a cut one is another address.
+  WriteLine("MAIL FROM:<" + sender + ">");
+  Expect(ReadReply(), 2);
+  for (const std::string& address : recipients) SendRecipient(address);
+  WriteLine("DATA");
+  Expect(ReadReply(), 3);
+}
+
+void TpxSMTP::SendRecipient(const std::string& address) {
+  WriteLine("RCPT TO:<" + address + ">");
+  if (ReplyClass(ReadReply()) == 2) return;
+  bool proceed = false;
+  const std::string reply = LastReply();
+  if (OnAddressRejected) OnAddressRejected(this, address, reply, proceed);
+  if (!proceed) RaiseServerError();
+}
+
+void TpxSMTP::SendData(TStream& text) {
+  stuffer_.Reset();
+  endOfDataSent_ = false;
+  canQuit_ = false;
+  WriteStream(text);
+  if (!endOfDataSent_) {
+    if (stuffer_.LineOpen()) WriteLine("");
+    WriteLine(".");
+  }
+  canQuit_ = true;
+  Expect(ReadReply(), 2);
+}
+
+void TpxSMTP::SendBlock(const char* data, size_t size) {
+  stuffed_.clear();
+  stuffer_.Stuff({data, size}, stuffed_);
+  // WriteStream ends after a short block. The end-of-data mark goes in the same send: sent
+  // alone right after the text, its few bytes would wait for the server's delayed
+  // acknowledgement of the text (Nagle), some 40 ms per message.
+  if (size < static_cast<size_t>(kBlockSize)) {
+    // RFC 5321 4.1.1.4: the mark is CR LF "." CR LF, whose CR LF may be the one that ends the
+    // text's last line; a text that ends inside a line gets its own.
+    if (stuffer_.LineOpen()) stuffed_ += "\r\n";
+    stuffed_ += ".\r\n";
+    endOfDataSent_ = true;
+  }
+  SendBuffer(stuffed_.data(), stuffed_.size(), true);
+}
+
+void TpxSMTP::Expect(int code, int replyClass) const {
+  if (ReplyClass(code) != replyClass) RaiseServerError();
+}
+
+void TpxSMTP::RaiseServerError() const {
+  // A server that closes instead of replying leaves no reply line to show.
+  throw EServerError(LastReply().empty() ? LoadStr(sNoServerReply) : LastReply());
+}
+
+// --- Properties ------------------------------------------------------------------------------
+
+void TpxSMTP::SetMailMessage(TpxMessage* message) {
+  if (message == mailMessage_) return;
+  if (mailMessage_ != nullptr) mailMessage_->RemoveFreeNotification(this);
+  mailMessage_ = message;
+  if (mailMessage_ != nullptr) mailMessage_->FreeNotification(this);
+}
+
+void TpxSMTP::Notification(TComponent* component, TOperation operation) {
+  TpxMailBase::Notification(component, operation);
+  if (operation == TOperation::opRemove && component == mailMessage_) mailMessage_ = nullptr;
+}
+
+void TpxSMTP::WriteProperties(TPropertyWriter& writer) const {
+  TpxMailBase::WriteProperties(writer);
+  if (mailMessage_ != nullptr) writer.Property("MailMessage", TPropValue::Ident(mailMessage_->Name()));
+}
+
+bool TpxSMTP::ReadProperty(const std::string& name, const TPropValue& value) {
+  if (name != "MailMessage") return TpxMailBase::ReadProperty(name, value);
+  // A reference names a component of the same owner.
+  TpxMessage* message = nullptr;
+  for (int i = 0; Owner() != nullptr && i < Owner()->ComponentCount(); ++i)
+    if (Owner()->Components(i)->Name() == value.text) message = dynamic_cast<TpxMessage*>(Owner()->Components(i));
+  SetMailMessage(message);
+  return true;
+}

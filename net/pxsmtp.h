@@ -1,0 +1,73 @@
+// The SMTP client: delivers one message per connection (greeting, HELO, MAIL FROM, RCPT TO,
+// DATA, QUIT), with the message composed into a temporary file before the first command.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "net/dotstuffing.h"
+#include "net/pxmb.h"
+#include "toolkit/stringlist.h"
+
+class TpxMessage;
+class TStream;
+
+// A RCPT TO was refused; setting Proceed goes on with the next recipient instead of failing.
+using TpxAddressRejectedEvent = std::function<void(TComponent* Sender, const std::string& TheAddress,
+                                                   const std::string& ServerReply, bool& Proceed)>;
+
+class TpxSMTP : public TpxMailBase {
+ public:
+  explicit TpxSMTP(TComponent* owner = nullptr);
+  const char* ClassName() const override { return "TpxSMTP"; }
+
+  // Connects unless connected, transmits MailMessage and ends the connection, also when the
+  // transmission fails; the first failure is the one raised.
+  void Send();
+  // Composes MailMessage and runs its dialogue on the open connection; OnMailSent fires once
+  // the server has accepted the text.
+  void TransmitMessage();
+
+  void Open() override;
+
+  TpxMessage* MailMessage() const { return mailMessage_; }
+  void SetMailMessage(TpxMessage* message);
+  // When not empty, the RCPT TO addresses instead of the message's recipients.
+  TStringList& EnvelopeRecipients() { return envelopeRecipients_; }
+
+  TNotifyEvent OnPrepare;
+  TNotifyEvent OnSending;
+  TNotifyEvent OnMailSent;
+  TpxAddressRejectedEvent OnAddressRejected;
+
+  void WriteProperties(TPropertyWriter& writer) const override;
+  bool ReadProperty(const std::string& name, const TPropValue& value) override;
+
+ protected:
+  void Notification(TComponent* component, TOperation operation) override;
+  void Login() override;
+  void Logout() override;
+  // Stuffs the message text on its way to the socket and ends it with the end-of-data mark.
+  void SendBlock(const char* data, size_t size) override;
+
+ private:
+  void Greet();
+  void SendEnvelope();
+  void SendRecipient(const std::string& address);
+  void SendData(TStream& text);
+  // Raises EServerError with the reply unless code is of replyClass.
+  void Expect(int code, int replyClass) const;
+  [[noreturn]] void RaiseServerError() const;
+  // Ends a connection that a failure left open; its own failures are not reported.
+  void Abandon();
+
+  TpxMessage* mailMessage_ = nullptr;
+  // Connected and between commands, where a QUIT is read as one: not before the TCP
+  // connection is made, nor inside the message text.
+  bool canQuit_ = false;
+  bool endOfDataSent_ = false;
+  TStringList envelopeRecipients_;
+  TDotStuffer stuffer_;
+  std::string stuffed_;  // one stuffed block, kept to reuse its memory
+};

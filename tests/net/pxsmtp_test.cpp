@@ -1,0 +1,386 @@
+// The SMTP client against scripted servers: each case is a transcript of what the server says
+// and the exact bytes it expects, with the outcome, the events and the temporary file checked.
+#include "net/pxsmtp.h"
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "mail/pxmsg.h"
+#include "net/dotstuffing.h"
+#include "support/scripted_server.h"
+#include "toolkit/componentstream.h"
+#include "toolkit/streams.h"
+
+namespace {
+
+// A message whose text is fixed, so that a transcript can hold it byte for byte.
+class FixedMessage : public TpxMessage {
+ public:
+  using TpxMessage::TpxMessage;
+  void SaveToStream(TStream& stream) override {
+    if (failing) throw EStreamError("disk full");
+    stream.WriteString(text);
+  }
+  std::string text = "Subject: t\r\n\r\nbody\r\n";
+  bool failing = false;
+};
+
+std::string HostName() {
+  char name[512] = {};
+  gethostname(name, sizeof name - 1);
+  return name;
+}
+
+// Replaces every {host} with the name the client gives in HELO.
+std::string WithHost(std::string transcript) {
+  static const std::string host = HostName();
+  for (size_t at = transcript.find("{host}"); at != std::string::npos; at = transcript.find("{host}"))
+    transcript.replace(at, 6, host);
+  return transcript;
+}
+
+// "Kind: text" of what the call raises, "" when it raises nothing.
+std::string Raised(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const EServerError& e) {
+    return std::string("EServerError: ") + e.what();
+  } catch (const ESocketError& e) {
+    return std::string("ESocketError: ") + e.what();
+  } catch (const ECanceledError& e) {
+    return std::string("ECanceledError: ") + e.what();
+  } catch (const ETimedOutError& e) {
+    return std::string("ETimedOutError: ") + e.what();
+  } catch (const EMessageError& e) {
+    return std::string("EMessageError: ") + e.what();
+  } catch (const EStreamError& e) {
+    return std::string("EStreamError: ") + e.what();
+  }
+  return "";
+}
+
+const std::string kGreeting = "S: 220 ready\nC: HELO {host}\nS: 250 hello\n";
+const std::string kEnvelope = "C: MAIL FROM:<from@example.org>\nS: 250 ok\nC: RCPT TO:<to@example.org>\nS: 250 ok\n";
+const std::string kData = "C: DATA\nS: 354 go ahead\nC: Subject: t\nC: \nC: body\nC: .\n";
+const std::string kQuit = "C: QUIT\nS: 221 bye\nclose\n";
+const std::string kDelivery = kGreeting + kEnvelope + kData + "S: 250 queued\n" + kQuit;
+
+// The temporary directory of the process, pointed at a fresh folder for each test so that
+// the client's temporary files can be counted.
+class SmtpTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    oldTmp_ = qgetenv("TMPDIR");
+    qputenv("TMPDIR", tmp_.path().toLocal8Bit());
+  }
+  void TearDown() override { qputenv("TMPDIR", oldTmp_); }
+
+  int TempFiles() const { return static_cast<int>(QDir(tmp_.path()).entryList(QDir::Files).size()); }
+
+  // A client and a message as the window sets them up, with every event recorded.
+  struct Session {
+    explicit Session(SmtpTest& test) {
+      smtp.SetWinsockLoaded(true);
+      smtp.SetTimeOut(10);  // a safety net; no case waits for it unless it asks
+      smtp.SetMailMessage(&message);
+      message.Sender().SetAddress("from@example.org");
+      message.Recipients().AddAddress("to@example.org", "To");
+      smtp.OnError = [this](TComponent*, std::string& msg) { events.push_back("error: " + msg); };
+      smtp.OnSending = [this, &test](TComponent*) { tempFilesWhileSending = test.TempFiles(); };
+      smtp.OnMailSent = [this](TComponent*) { ++mailSent; };
+      smtp.OnProgress = [this](TComponent*, int perc, int transferred) { progress.push_back({perc, transferred}); };
+    }
+    FixedMessage message;
+    TpxSMTP smtp;
+    std::vector<std::string> events;
+    std::vector<std::pair<int, int>> progress;
+    int mailSent = 0;
+    int tempFilesWhileSending = -1;
+  };
+
+ private:
+  QTemporaryDir tmp_;
+  QByteArray oldTmp_;
+};
+
+enum class Rejection { kNoHandler, kProceed };
+
+struct Case {
+  const char* name;
+  std::string transcript;
+  std::string raised;  // "" when the send succeeds
+  std::function<void(FixedMessage&, TpxSMTP&)> setup = nullptr;
+  Rejection rejection = Rejection::kNoHandler;
+  std::vector<std::string> rejected = {};  // "address | reply" for each OnAddressRejected
+};
+
+// The longest address a message stores; the command that carries it is longer than 255.
+std::string Long(char c) { return std::string(243, c) + "@example.org"; }
+
+// A text of three blocks: the first ends with a line that is a lone ".", the third begins with
+// a line that starts with ".".
+std::string BlockBoundaryText() {
+  const size_t block = TnkSocket::kBlockSize;
+  std::string text = std::string(block - 3, 'a') + "\r\n.\r\n";
+  text += std::string(2 * block - text.size() - 2, 'b') + "\r\n";
+  return text + ".y\r\n";
+}
+
+TEST_F(SmtpTest, DialoguesAsTranscripts) {
+  const std::string boundary = BlockBoundaryText();
+  const Case cases[] = {
+      {"a message is delivered and the connection ended", kDelivery, ""},
+      {"a multi-line greeting is read whole",
+       "S: 220-first\nS: 220-second\n" + kDelivery, ""},
+      {"a refused HELO with the host name is retried bare",
+       "S: 220 ready\nC: HELO {host}\nS: 501 bad name\nC: HELO\nS: 250 hi\n" + kEnvelope + kData +
+           "S: 250 queued\n" + kQuit,
+       ""},
+      {"both HELO refused: error, then QUIT",
+       "S: 220 ready\nC: HELO {host}\nS: 501 bad name\nC: HELO\nS: 502 no\n" + kQuit, "EServerError: 502 no"},
+      {"a refused greeting: error, then QUIT", "S: 554 busy\n" + kQuit, "EServerError: 554 busy"},
+      {"recipients in the order Recipients, CC, BCC",
+       kGreeting + "C: MAIL FROM:<from@example.org>\nS: 250 ok\nC: RCPT TO:<to@example.org>\nS: 250 ok\n"
+                   "C: RCPT TO:<r2@example.org>\nS: 250 ok\nC: RCPT TO:<cc@example.org>\nS: 250 ok\n"
+                   "C: RCPT TO:<bcc@example.org>\nS: 250 ok\n" + kData + "S: 250 queued\n" + kQuit,
+       "",
+       [](FixedMessage& m, TpxSMTP&) {
+         m.Recipients().AddAddress("r2@example.org", "");
+         m.BCC().AddAddress("bcc@example.org", "");
+         m.CC().AddAddress("cc@example.org", "");
+       }},
+      {"BCC alone is enough",
+       kGreeting + "C: MAIL FROM:<from@example.org>\nS: 250 ok\nC: RCPT TO:<bcc@example.org>\nS: 250 ok\n" +
+           kData + "S: 250 queued\n" + kQuit,
+       "",
+       [](FixedMessage& m, TpxSMTP&) {
+         m.Recipients().Clear();
+         m.BCC().AddAddress("bcc@example.org", "");
+       }},
+      {"refused recipients are skipped when the handler proceeds, each reported with its address",
+       kGreeting + "C: MAIL FROM:<from@example.org>\nS: 250 ok\nC: RCPT TO:<to@example.org>\nS: 550 no such user\n"
+                   "C: RCPT TO:<ok@example.org>\nS: 250 ok\nC: RCPT TO:<bcc@example.org>\nS: 551 not here\n" +
+           kData + "S: 250 queued\n" + kQuit,
+       "",
+       [](FixedMessage& m, TpxSMTP&) {
+         m.CC().AddAddress("ok@example.org", "");
+         m.BCC().AddAddress("bcc@example.org", "");
+       },
+       Rejection::kProceed,
+       {"to@example.org | 550 no such user", "bcc@example.org | 551 not here"}},
+      {"without a handler the first refused recipient ends the send, then QUIT",
+       kGreeting + "C: MAIL FROM:<from@example.org>\nS: 250 ok\nC: RCPT TO:<to@example.org>\nS: 550 no such user\n" +
+           kQuit,
+       "EServerError: 550 no such user"},
+      {"every recipient refused and proceeded: DATA is still sent, its refusal ends the send",
+       kGreeting + "C: MAIL FROM:<from@example.org>\nS: 250 ok\nC: RCPT TO:<to@example.org>\nS: 550 no\n"
+                   "C: DATA\nS: 554 no valid recipients\n" + kQuit,
+       "EServerError: 554 no valid recipients", nullptr, Rejection::kProceed, {"to@example.org | 550 no"}},
+      {"a refused sender ends the send", kGreeting + "C: MAIL FROM:<from@example.org>\nS: 553 bad sender\n" + kQuit,
+       "EServerError: 553 bad sender"},
+      {"DATA answered with class 2 is an error",
+       kGreeting + kEnvelope + "C: DATA\nS: 250 ok\n" + kQuit, "EServerError: 250 ok"},
+      {"a refused text: no OnMailSent, then QUIT",
+       kGreeting + kEnvelope + kData + "S: 554 rejected\n" + kQuit, "EServerError: 554 rejected"},
+      {"a refused QUIT after delivery is an error", kGreeting + kEnvelope + kData + "S: 250 queued\nC: QUIT\nS: 500 what\n",
+       "EServerError: 500 what"},
+      {"a server that closes instead of replying", kGreeting + "C: MAIL FROM:<from@example.org>\nclose\n",
+       "EServerError: No reply from the server"},
+      {"commands longer than 255 characters are sent whole",
+       kGreeting + "C: MAIL FROM:<" + Long('f') + ">\nS: 250 ok\nC: RCPT TO:<" + Long('t') + ">\nS: 250 ok\n" + kData +
+           "S: 250 queued\n" + kQuit,
+       "",
+       [](FixedMessage& m, TpxSMTP&) {
+         m.Sender().SetAddress(Long('f'));
+         m.Recipients().Clear();
+         m.Recipients().Items(m.Recipients().Add(std::make_unique<TpxMailAddress>())).SetAddress(Long('t'));
+       }},
+      {"envelope recipients replace the message's lists",
+       kGreeting + "C: MAIL FROM:<from@example.org>\nS: 250 ok\nC: RCPT TO:<e1@example.org>\nS: 250 ok\n"
+                   "C: RCPT TO:<e2@example.org>\nS: 250 ok\n" + kData + "S: 250 queued\n" + kQuit,
+       "",
+       [](FixedMessage&, TpxSMTP& s) {
+         s.EnvelopeRecipients().Add("e1@example.org");
+         s.EnvelopeRecipients().Add("e2@example.org");
+       }},
+      {"lines that begin with a dot get one more; other dots stay",
+       kGreeting + kEnvelope + "C: DATA\nS: 354 go\nC: ..\nC: ..hidden\nC: mid.dot.\nC: ...\nC: .\nS: 250 ok\n" + kQuit,
+       "", [](FixedMessage& m, TpxSMTP&) { m.text = ".\r\n.hidden\r\nmid.dot.\r\n..\r\n"; }},
+      {"a text without a final line end gets one before the dot",
+       kGreeting + kEnvelope + "C: DATA\nS: 354 go\nC: no end\nC: .\nS: 250 ok\n" + kQuit, "",
+       [](FixedMessage& m, TpxSMTP&) { m.text = "no end"; }},
+      {"dots at block boundaries are stuffed",
+       kGreeting + kEnvelope + "C: DATA\nS: 354 go\nC: " + boundary.substr(0, TnkSocket::kBlockSize - 3) +
+           "\nC: ..\nC: " + std::string(TnkSocket::kBlockSize - 4, 'b') + "\nC: ..y\nC: .\nS: 250 ok\n" +
+           kQuit,
+       "", [&boundary](FixedMessage& m, TpxSMTP&) { m.text = boundary; }},
+      {"a text of whole blocks without a final line end",
+       kGreeting + kEnvelope + "C: DATA\nS: 354 go\nC: " + std::string(TnkSocket::kBlockSize, 'd') + "\nC: .\nS: 250 ok\n" +
+           kQuit,
+       "", [](FixedMessage& m, TpxSMTP&) { m.text = std::string(TnkSocket::kBlockSize, 'd'); }},
+      {"a failing composer: nothing of the message is sent, then QUIT", kGreeting + kQuit, "EStreamError: disk full",
+       [](FixedMessage& m, TpxSMTP&) { m.failing = true; }},
+      {"no recipient address: validation error, then QUIT", kGreeting + kQuit,
+       "EMessageError: At least one Recipient, CC or BCC must be entered",
+       [](FixedMessage& m, TpxSMTP&) { m.Recipients().Clear(); }},
+      {"no message: usage error, then QUIT", kGreeting + kQuit,
+       "ESocketError: MailMessage property must be assigned",
+       [](FixedMessage&, TpxSMTP& s) { s.SetMailMessage(nullptr); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server(WithHost(c.transcript));
+    Session session(*this);
+    session.smtp.SetServer(server.Address());
+    if (c.setup) c.setup(session.message, session.smtp);
+    std::vector<std::string> rejected;
+    if (c.rejection == Rejection::kProceed)
+      session.smtp.OnAddressRejected = [&](TComponent*, const std::string& address, const std::string& reply,
+                                           bool& proceed) {
+        rejected.push_back(address + " | " + reply);
+        proceed = true;
+      };
+
+    EXPECT_EQ(Raised([&] { session.smtp.Send(); }), c.raised);
+    EXPECT_TRUE(server.WaitFinished());
+    EXPECT_EQ(server.Failures(), "");
+    EXPECT_FALSE(session.smtp.Connected());
+    EXPECT_EQ(rejected, c.rejected);
+    const bool delivered = c.raised.empty() || c.raised == "EServerError: 500 what";
+    EXPECT_EQ(session.mailSent, delivered ? 1 : 0);
+    if (delivered) {
+      ASSERT_GE(session.progress.size(), 2u);
+      EXPECT_EQ(session.progress.back(), std::make_pair(0, 0));
+      for (const auto& [perc, transferred] : session.progress) EXPECT_TRUE(perc >= 0 && perc <= 100) << perc;
+    }
+    if (session.tempFilesWhileSending >= 0) {
+      EXPECT_EQ(session.tempFilesWhileSending, 1);
+    }
+    EXPECT_EQ(TempFiles(), 0);
+  }
+}
+
+// Cancel and time-out close the connection themselves: nothing more is sent, and the server
+// would record a QUIT as bytes after its transcript.
+TEST_F(SmtpTest, InterruptedSendsCloseWithoutQuit) {
+  {
+    ScriptedServer server(WithHost(kGreeting + kEnvelope + kData));
+    Session session(*this);
+    session.smtp.SetServer(server.Address());
+    session.smtp.OnProgress = [&](TComponent*, int perc, int transferred) {
+      if (perc == 0 && transferred == 0) QTimer::singleShot(50, [&] { session.smtp.Cancel(); });
+    };
+    EXPECT_EQ(Raised([&] { session.smtp.Send(); }), "ECanceledError: Operation has been canceled");
+    EXPECT_EQ(session.mailSent, 0);
+    EXPECT_EQ(session.events, std::vector<std::string>{"error: Operation has been canceled"});
+    EXPECT_TRUE(server.WaitFinished());
+    EXPECT_EQ(server.Failures(), "");
+  }
+  {
+    ScriptedServer server(WithHost(kGreeting + "C: MAIL FROM:<from@example.org>\n"));
+    Session session(*this);
+    session.smtp.SetServer(server.Address());
+    session.smtp.SetTimeOut(1);
+    EXPECT_EQ(Raised([&] { session.smtp.Send(); }), "ETimedOutError: Operation timed out");
+    EXPECT_FALSE(session.smtp.Connected());
+    EXPECT_EQ(server.Failures(), "");
+  }
+  EXPECT_EQ(TempFiles(), 0);
+}
+
+TEST_F(SmtpTest, EachMessageOfABatchHasItsOwnConnection) {
+  ScriptedServer server(WithHost(kDelivery));
+  Session session(*this);
+  session.smtp.SetServer(server.Address());
+  session.smtp.Connect();
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Raised([&] { session.smtp.Send(); }), "") << i;
+  EXPECT_EQ(server.Connections(), 3);
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(server.WaitFinished(i)) << i;
+  EXPECT_EQ(server.Failures(), "");
+  EXPECT_EQ(session.mailSent, 3);
+}
+
+// A greeting refused at the owner's Connect must not leave a socket that the next Send would
+// take for a greeted connection.
+TEST_F(SmtpTest, RefusedConnectLeavesNoConnectionBehind) {
+  ScriptedServer server(std::vector<std::string>{WithHost("S: 421 try later\n" + kQuit), WithHost(kDelivery)});
+  Session session(*this);
+  session.smtp.SetServer(server.Address());
+  EXPECT_EQ(Raised([&] { session.smtp.Connect(); }), "EServerError: 421 try later");
+  EXPECT_FALSE(session.smtp.Connected());
+  EXPECT_EQ(Raised([&] { session.smtp.Send(); }), "");
+  EXPECT_EQ(server.Connections(), 2);
+  EXPECT_TRUE(server.WaitFinished(1));
+  EXPECT_EQ(server.Failures(), "");
+}
+
+TEST_F(SmtpTest, EmptyServerIsAUsageErrorBeforeAnything) {
+  Session session(*this);
+  int opens = 0;
+  session.smtp.OnOpen = [&](TComponent*) { ++opens; };
+  EXPECT_EQ(Raised([&] { session.smtp.Send(); }), "ESocketError: Server property is required");
+  EXPECT_EQ(session.events, std::vector<std::string>{"error: Server property is required"});
+  EXPECT_EQ(opens, 0);
+}
+
+TEST(SmtpClient, MessageReferenceIsStoredAndClearedWhenTheMessageGoes) {
+  TComponent form;
+  auto* message = new TpxMessage(&form);
+  message->SetName("pxMessage1");
+  auto* smtp = new TpxSMTP(&form);
+  smtp->SetName("pxSMTP1");
+  EXPECT_EQ(smtp->ServiceName(), "smtp");
+  EXPECT_EQ(smtp->DefaultPort(), 25);
+  smtp->SetMailMessage(message);
+  const std::string text = ComponentToText(*smtp);
+  EXPECT_NE(text.find("DefaultPort = 25"), std::string::npos) << text;
+
+  TpxSMTP read(&form);
+  ComponentFromText(text, read);
+  EXPECT_EQ(read.MailMessage(), message);
+  delete message;
+  EXPECT_EQ(smtp->MailMessage(), nullptr);
+  EXPECT_EQ(read.MailMessage(), nullptr);
+}
+
+// The filter must give the same bytes whatever the block sizes: a dot that opens a line may
+// arrive first in a block, or a line end last in one.
+TEST(DotStuffer, StuffsLinesThatBeginWithADotAcrossAnyBlocks) {
+  const struct {
+    const char* name;
+    std::string text;
+    std::string stuffed;
+    bool lineOpen;
+  } cases[] = {
+      {"text without dots is unchanged", "a\r\nb\r\n", "a\r\nb\r\n", false},
+      {"the first line is stuffed too", ".a\r\n", "..a\r\n", false},
+      {"a lone dot line", "a\r\n.\r\nb", "a\r\n..\r\nb", true},
+      {"dots inside or after a line are left", "a.b.\r\nc.\r\n", "a.b.\r\nc.\r\n", false},
+      {"two dots become three", "..\r\n", "...\r\n", false},
+      {"a line after a lone LF is stuffed", "a\n.b\n", "a\n..b\n", true},
+      {"a lone CR ends no line", "a\r.b\r", "a\r.b\r", true},
+      {"an empty text needs no line end", "", "", false},
+      {"a text of one line end", "\r\n", "\r\n", false},
+  };
+  for (const auto& c : cases) {
+    for (size_t chunk : {size_t{1}, size_t{2}, size_t{3}, size_t{1000}}) {
+      SCOPED_TRACE(std::string(c.name) + ", blocks of " + std::to_string(chunk));
+      TDotStuffer stuffer;
+      std::string out;
+      for (size_t at = 0; at < c.text.size(); at += chunk) stuffer.Stuff(std::string_view(c.text).substr(at, chunk), out);
+      EXPECT_EQ(out, c.stuffed);
+      EXPECT_EQ(stuffer.LineOpen(), c.lineOpen);
+    }
+  }
+}
+
+}  // namespace
