@@ -21,6 +21,7 @@ std::string LoadStr(int id) {
       {sNewsgroupRequired, "Newsgroup header is required"},
       {sSubjectRequired, "Subject header is required"},
       {sLoadNotAvailable, "Reading messages is not available"},
+      {sNoServerReply, "No reply from the server"},
       {sUnableToParseAddress, "Unable to parse email address"},
       {sInvalidCharacter, "Invalid Character"},
       {sParagraphTooLarge, "Paragraph is too large"},

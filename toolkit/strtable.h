@@ -24,6 +24,8 @@ enum StringId : int {
   sNewsgroupRequired = 57103,
   sSubjectRequired = 57104,
   sLoadNotAvailable = 57105,
+  // SMTP client
+  sNoServerReply = 57110,
   // Addresses and codecs
   sUnableToParseAddress = 57200,
   sInvalidCharacter = 57201,
