@@ -135,6 +135,8 @@ void TnkSocket::Log(const std::string& line) {
 // --- Open: library, address, port, socket ----------------------------------------------------
 
 void TnkSocket::Open() {
+  // A dial-up link, when there is one, must be up before the look-ups can reach the server.
+  if (ras_ != nullptr) ras_->Connect();
   Fire(OnOpen);
   if (server_.empty()) RaiseSocketError(LoadStr(sServerRequired));
   if (Ws().WSAStartup(kWinsockVersion, &startupData_) != 0)
@@ -246,11 +248,14 @@ void TnkSocket::ConnectSocket() {
 }
 
 void TnkSocket::Close() {
-  if (!Connected()) return;
-  Fire(OnClosing);
-  Ws().closesocket(socket_);
-  socket_ = INVALID_SOCKET;
-  Fire(OnClosed);
+  if (Connected()) {
+    Fire(OnClosing);
+    Ws().closesocket(socket_);
+    socket_ = INVALID_SOCKET;
+    Fire(OnClosed);
+  }
+  // Hangs up only a connection the dial-up component dialled itself, and stops its dialling.
+  if (ras_ != nullptr) ras_->Cancel();
 }
 
 void TnkSocket::Cancel() {

@@ -46,8 +46,10 @@ class TnkSocket : public TComponent {
   virtual void ResetState();
   // The first three characters as a number; -1 when they are not one.
   virtual int ReplyCode(const std::string& line);
-  // Starts the library, resolves Server's host and port, creates the socket.
+  // Connects the linked dial-up component, starts the library, resolves Server's host and
+  // port, creates the socket.
   virtual void Open();
+  // Closes the socket, if one is held, and cancels the linked dial-up component.
   virtual void Close();
   // For a handler that runs during a wait: closes the socket; the wait raises ECanceledError.
   virtual void Cancel();
