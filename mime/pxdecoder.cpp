@@ -122,7 +122,7 @@ class TPartWriter {
   Kind kind_;
   std::string& out_;
   bool pendingBreak_ = false;
-  int lines_ = 0;
+  unsigned lines_ = 0;
 };
 
 // The text of quoted-printable lines, as the next step reloads it into lines.
@@ -498,7 +498,8 @@ bool TpxCustomDecoder::DecodeBase64Block(std::string& data, size_t end) {
   const std::string_view text = lines_.Data();
   const size_t start = static_cast<size_t>(lines_.Position());
   const size_t kept = data.size();
-  data.reserve(kept + (end - start) / 4 * 3 + kBase64Block);
+  // The block decoder asks for room for a whole block of text before it decodes it.
+  data.reserve(kept + (end - start) / 4 * 3 + std::min(end - start, kBase64Block) + 1);
   try {
     for (size_t pos = start; pos < end;) {
       size_t stop = std::min(end, pos + kBase64Block);
