@@ -1,13 +1,46 @@
-// Mailcart's entry point.
+// Mailcart's entry point: the application, its title, the main window, the message loop.
 #include <QApplication>
-#include <QMainWindow>
+#include <QMessageBox>
+
+#include "app/mainf.h"
+#include "app/programicon.h"
+#include "toolkit/msgbox.h"
+
+namespace {
+// The program's information and error boxes, as real message boxes.
+class TQtMessageBoxes : public TMessageBoxService {
+ public:
+  void Show(const std::string& text, const std::string& title, TMsgIcon icon) override {
+    QMessageBox box(IconOf(icon), QString::fromLocal8Bit(title), QString::fromLocal8Bit(text), QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+  }
+
+ private:
+  static QMessageBox::Icon IconOf(TMsgIcon icon) {
+    switch (icon) {
+      case TMsgIcon::Information: return QMessageBox::Information;
+      case TMsgIcon::Warning: return QMessageBox::Warning;
+      case TMsgIcon::Error: return QMessageBox::Critical;
+    }
+    return QMessageBox::NoIcon;
+  }
+};
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
+  SetApplicationTitle("Mailcart");
   QApplication::setApplicationName("Mailcart");
-  QMainWindow window;
-  window.setWindowTitle("Mailcart");
-  window.resize(498, 244);
-  window.show();
-  return QApplication::exec();
+  QApplication::setWindowIcon(ProgramIcon());
+  TQtMessageBoxes boxes;
+  SetMessageBoxService(&boxes);
+  int result = 0;
+  {
+    TForm1 form;
+    form.show();
+    result = QApplication::exec();
+  }
+  SetMessageBoxService(nullptr);
+  return result;
 }

@@ -1,0 +1,141 @@
+#include "app/batchrunner.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+#include "mail/pxmsg.h"
+#include "net/pxsmtp.h"
+#include "toolkit/pump.h"
+#include "toolkit/stringlist.h"
+
+namespace {
+// A pause tick is two sleeps of this length with message processing between them.
+constexpr int kHalfTickMs = 250;
+
+// The span of one batch: SendingActive is set, and whichever way the batch ends the flag is
+// cleared and the last file's bytes are let go (the program may sit idle for hours).
+class TBatchScope {
+ public:
+  TBatchScope(bool& active, TpxMessage& message) : active_(active), message_(message) { active_ = true; }
+  ~TBatchScope() {
+    message_.Attachments().Clear();
+    active_ = false;
+  }
+  TBatchScope(const TBatchScope&) = delete;
+  TBatchScope& operator=(const TBatchScope&) = delete;
+
+ private:
+  bool& active_;
+  TpxMessage& message_;
+};
+}  // namespace
+
+int PauseFromValue(double seconds) {
+  if (std::isnan(seconds)) return 0;
+  return static_cast<int>(std::clamp(std::trunc(seconds), double{INT_MIN}, double{INT_MAX}));
+}
+
+TBatchRunner::TBatchRunner(TpxSMTP& smtp, TpxMessage& message, TBatchFrontEnd& frontEnd,
+                           std::string senderName)
+    : smtp_(smtp), message_(message), frontEnd_(frontEnd), senderName_(std::move(senderName)) {
+  smtp_.OnProgress = [this](TComponent*, int32_t, int32_t) { SetState(batchtext::kInProgress); };
+  smtp_.OnMailSent = [this](TComponent*) { SetState(batchtext::kSended); };
+  smtp_.OnError = [this](TComponent*, std::string&) { SetState(batchtext::kError); };
+}
+
+TBatchRunner::~TBatchRunner() {
+  smtp_.OnProgress = nullptr;
+  smtp_.OnMailSent = nullptr;
+  smtp_.OnError = nullptr;
+}
+
+bool TBatchRunner::RequestExit() {
+  cancelRequested_ = true;
+  exitRequested_ = true;
+  return !sendingActive_;
+}
+
+TBatchEnd TBatchRunner::Run() {
+  if (sendingActive_) return TBatchEnd::Busy;
+  // A cancel pressed while no batch ran (or during the send that ended the last batch with an
+  // error) belongs to no batch: this one starts afresh.
+  cancelRequested_ = false;
+  TBatchEnd end;
+  {
+    const TBatchScope scope(sendingActive_, message_);
+    end = SendAll();
+  }
+  // Closing comes after the batch has let go of everything, so the close sees no batch.
+  if (end == TBatchEnd::Aborted && exitRequested_) frontEnd_.CloseApplication();
+  return end;
+}
+
+TBatchEnd TBatchRunner::SendAll() {
+  smtp_.SetServer(frontEnd_.MailServer());
+  smtp_.Connect();
+  const int pause = PauseFromValue(frontEnd_.PauseSeconds());
+  TStringList files;
+  for (std::string& file : frontEnd_.ChosenFiles()) files.Add(std::move(file));
+  if (frontEnd_.SortFiles()) files.Sort();
+  for (const std::string& file : files) {
+    // Read for every file: what the user changes during a batch applies to the next file.
+    PrepareAndSend(frontEnd_.MailFrom(), frontEnd_.MailTo(), frontEnd_.Subject(), "", file);
+    frontEnd_.SetLabel(TBatchLabel::SFileShowL, file);
+    if (cancelRequested_) return Abort();
+    // Only a file whose message the server has accepted is deleted; a failed deletion does
+    // not stop the batch.
+    if (frontEnd_.DeleteSentFiles()) ::unlink(file.c_str());
+    SetState(batchtext::kFilePrefix + file + batchtext::kFileSended + batchtext::kWaitPause);
+    if (!Pause(pause)) return Abort();
+    SetState(batchtext::kEndWaitPause);
+  }
+  frontEnd_.ShowInformation(batchtext::kAllSended);
+  return TBatchEnd::AllSent;
+}
+
+bool TBatchRunner::Pause(int seconds) {
+  frontEnd_.SetLabel(TBatchLabel::RemaindL, std::to_string(seconds));
+  for (long long ticks = 2LL * seconds; ticks > 0;) {
+    SleepProcessing(kHalfTickMs);
+    PumpFourTimes();
+    SleepProcessing(kHalfTickMs);
+    --ticks;
+    if (cancelRequested_) return false;
+    frontEnd_.SetLabel(TBatchLabel::RemaindL, std::to_string(ticks / 2) + batchtext::kSecondsSuffix);
+    PumpFourTimes();
+  }
+  return true;
+}
+
+TBatchEnd TBatchRunner::Abort() {
+  cancelRequested_ = false;
+  frontEnd_.ShowInformation(batchtext::kAborted);
+  return TBatchEnd::Aborted;
+}
+
+void TBatchRunner::PumpFourTimes() {
+  for (int i = 0; i < 4; ++i) frontEnd_.ProcessMessages();
+}
+
+void TBatchRunner::SetState(const std::string& text) { frontEnd_.SetLabel(TBatchLabel::StateL, text); }
+
+void TBatchRunner::PrepareAndSend(const std::string& from, const std::string& to,
+                                  const std::string& subject, const std::string& body,
+                                  const std::string& fileName) {
+  message_.Clear();
+  message_.Sender().SetAddress(from);  // the address objects keep the first 255 characters
+  message_.Sender().SetName(senderName_);
+  message_.SetCharSet(csUSASCII);
+  message_.SetEncoding(meMIME);
+  message_.Recipients().Clear();
+  message_.Recipients().AddAddress(to, "");
+  message_.SetSubject(subject);
+  message_.Body().Add(body + " ");
+  message_.Attachments().Clear();
+  message_.Attachments().AddFile(fileName);
+  smtp_.SetMailMessage(&message_);
+  smtp_.Send();
+}

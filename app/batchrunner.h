@@ -1,0 +1,93 @@
+// One batch: every chosen file mailed as the only attachment of its own message to the one
+// recipient, with a counted-down pause after each message. The window's "Send" button and
+// mailcart-send both run it; each is a front end that gives it the fields and shows its texts.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class TpxMessage;
+class TpxSMTP;
+
+enum class TBatchLabel { SFileShowL, StateL, RemaindL };
+
+// What a batch needs of the program around it.
+class TBatchFrontEnd {
+ public:
+  virtual ~TBatchFrontEnd() = default;
+  virtual std::string MailServer() = 0;
+  virtual std::string MailFrom() = 0;
+  virtual std::string MailTo() = 0;
+  virtual std::string Subject() = 0;
+  virtual double PauseSeconds() = 0;
+  virtual bool DeleteSentFiles() = 0;
+  virtual bool SortFiles() = 0;
+  virtual std::vector<std::string> ChosenFiles() = 0;
+  // The text must be visible at once, also while the thread then stays busy in a send.
+  virtual void SetLabel(TBatchLabel label, const std::string& text) = 0;
+  // Returns when the user has closed it.
+  virtual void ShowInformation(const std::string& text) = 0;
+  virtual void ProcessMessages() = 0;
+  virtual void CloseApplication() = 0;
+};
+
+// The texts a batch shows.
+namespace batchtext {
+inline constexpr char kInProgress[] = "In progress";
+inline constexpr char kSended[] = "Sended";
+inline constexpr char kError[] = "ERROR";
+inline constexpr char kFilePrefix[] = "File:";
+inline constexpr char kFileSended[] = " sended.";
+inline constexpr char kWaitPause[] = " WaitPause";
+inline constexpr char kSecondsSuffix[] = " sec.";
+inline constexpr char kEndWaitPause[] = "Sended and end WaitPause";
+inline constexpr char kAborted[] = "Sending Aborted!";
+inline constexpr char kAllSended[] = "All Sended";
+}  // namespace batchtext
+
+enum class TBatchEnd { AllSent, Aborted, Busy };
+
+class TBatchRunner {
+ public:
+  // Wires the client's progress, sent and error events to StateL. senderName is the display
+  // name of every message: product name, version and date, read once by the caller.
+  TBatchRunner(TpxSMTP& smtp, TpxMessage& message, TBatchFrontEnd& frontEnd, std::string senderName);
+  ~TBatchRunner();
+  TBatchRunner(const TBatchRunner&) = delete;
+  TBatchRunner& operator=(const TBatchRunner&) = delete;
+
+  // Runs one batch. An error ends it at once (the current file is neither reported nor
+  // deleted) and propagates. While a batch runs, a second one is refused with Busy: the one
+  // SMTP client never serves two batches.
+  TBatchEnd Run();
+  // "Cancel sending": the batch stops after the send in progress or within the current
+  // half-second tick of the pause. Without a batch it changes nothing: a batch starts afresh.
+  void RequestCancel() { cancelRequested_ = true; }
+  // "Exit": cancels, and makes the batch close the application once it has stopped. True when
+  // no batch runs, so the caller closes at once.
+  bool RequestExit();
+  bool SendingActive() const { return sendingActive_; }
+
+  // Fills the message from these values and the file, and sends it.
+  void PrepareAndSend(const std::string& from, const std::string& to, const std::string& subject,
+                      const std::string& body, const std::string& fileName);
+
+ private:
+  TBatchEnd SendAll();
+  // False when a cancel ended it.
+  bool Pause(int seconds);
+  TBatchEnd Abort();
+  void PumpFourTimes();
+  void SetState(const std::string& text);
+
+  TpxSMTP& smtp_;
+  TpxMessage& message_;
+  TBatchFrontEnd& frontEnd_;
+  const std::string senderName_;
+  bool cancelRequested_ = false;
+  bool sendingActive_ = false;
+  bool exitRequested_ = false;
+};
+
+// The pause of a batch in whole seconds: truncated toward zero (7.8 gives 7, -1.5 gives -1).
+int PauseFromValue(double seconds);

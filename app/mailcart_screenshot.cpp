@@ -1,0 +1,35 @@
+// mailcart-screenshot FILE.png: the main window as a user sees it on first start with a few
+// values typed in, for the README. Run it under a real X server so the desktop's fonts and
+// style are used:
+//   xvfb-run -a -s "-screen 0 1024x768x24" build/app/mailcart-screenshot docs/mailcart.png
+#include <QApplication>
+#include <QLineEdit>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+#include "app/mainf.h"
+#include "toolkit/pump.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: mailcart-screenshot FILE.png\n");
+    return 2;
+  }
+  // A settings file of its own, so the picture never shows a user's values.
+  const QTemporaryDir dir;
+  TForm1 form((dir.path() + "/mailcart").toStdString());
+  const std::pair<const char*, const char*> values[] = {{"MailServerE", "127.0.0.1:2525"},
+                                                        {"EMailFromE", "me@example.com"},
+                                                        {"AddrE", "archive@example.com"},
+                                                        {"SubjE", "Scanned invoices"}};
+  for (const auto& [name, text] : values) form.findChild<QLineEdit*>(name)->setText(text);
+  form.show();
+  SleepProcessing(500);
+  if (!form.grab().save(QString::fromLocal8Bit(argv[1]), "PNG")) {
+    std::fprintf(stderr, "mailcart-screenshot: cannot write %s\n", argv[1]);
+    return 1;
+  }
+  return 0;
+}

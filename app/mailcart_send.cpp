@@ -1,0 +1,238 @@
+// mailcart-send: the batch of the window's "Send" button from a shell, with no display.
+// Values come from the window's settings file and the options override them; the settings
+// file is never written. Each state text goes to standard output on its own line as it
+// changes, the text of an error to standard error. SIGINT and SIGTERM act like "Cancel
+// sending": the message in progress is completed, then the batch stops.
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cmath>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/batchrunner.h"
+#include "app/mailcomponents.h"
+#include "app/settings.h"
+#include "toolkit/msgbox.h"
+#include "toolkit/pump.h"
+#include "toolkit/version.h"
+
+namespace {
+
+constexpr int kExitAllSent = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitCanceled = 3;
+constexpr long kMaxTimeOutSeconds = 86400;
+
+constexpr char kUsage[] =
+    "usage: mailcart-send [--settings FILE] [--server HOST[:PORT]] [--from ADDR] [--to ADDR]\n"
+    "                     [--subject TEXT] [--pause SECONDS] [--sort | --no-sort]\n"
+    "                     [--delete | --no-delete] [--timeout SECONDS] FILE...\n"
+    "Sends each FILE as the attachment of its own message. Values not given come from the\n"
+    "settings file of the Mailcart window (--settings names another). Exit status: 0 all sent,\n"
+    "1 an error ended the batch, 2 wrong usage, 3 cancelled (SIGINT or SIGTERM).\n";
+
+struct TOptions {
+  std::optional<std::string> settingsFile, server, from, to, subject;
+  std::optional<double> pause;
+  std::optional<bool> sort, remove;
+  std::optional<int> timeOut;
+  std::vector<std::string> files;
+};
+
+class TUsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+double ParseSeconds(const std::string& option, const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  const double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(value))
+    throw TUsageError(option + " needs a number of seconds, not \"" + text + "\"");
+  return value;
+}
+
+int ParseTimeOut(const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || value < 1 || value > kMaxTimeOutSeconds)
+    throw TUsageError("--timeout needs whole seconds from 1 to " + std::to_string(kMaxTimeOutSeconds));
+  return static_cast<int>(value);
+}
+
+// Options take their value as the next argument or after "="; "--" ends the options.
+TOptions ParseArguments(const std::vector<std::string>& args) {
+  TOptions o;
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+      o.files.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    std::optional<std::string> inlineValue;
+    if (const size_t eq = arg.find('='); eq != std::string::npos) {
+      inlineValue = arg.substr(eq + 1);
+      arg.resize(eq);
+    }
+    auto value = [&]() -> std::string {
+      if (inlineValue) return *inlineValue;
+      if (i + 1 >= args.size()) throw TUsageError(arg + " needs a value");
+      return args[++i];
+    };
+    auto flag = [&](std::optional<bool>& target, bool on) {
+      if (inlineValue) throw TUsageError(arg + " takes no value");
+      target = on;
+    };
+    if (arg == "--settings") o.settingsFile = value();
+    else if (arg == "--server") o.server = value();
+    else if (arg == "--from") o.from = value();
+    else if (arg == "--to") o.to = value();
+    else if (arg == "--subject") o.subject = value();
+    else if (arg == "--pause") o.pause = ParseSeconds(arg, value());
+    else if (arg == "--timeout") o.timeOut = ParseTimeOut(value());
+    else if (arg == "--sort") flag(o.sort, true);
+    else if (arg == "--no-sort") flag(o.sort, false);
+    else if (arg == "--delete") flag(o.remove, true);
+    else if (arg == "--no-delete") flag(o.remove, false);
+    else throw TUsageError("unknown option " + arg);
+  }
+  if (o.files.empty()) throw TUsageError("no file to send");
+  return o;
+}
+
+// The window's settings file: the window is installed beside this program.
+std::string WindowSettingsFile() {
+  const std::filesystem::path self(ExecutablePath());
+  return SettingsFileName((self.parent_path() / "mailcart").string());
+}
+
+class TCommandLine : public TBatchFrontEnd {
+ public:
+  TCommandLine(const TSettings& s, TOptions o) : settings_(s), options_(std::move(o)) {}
+
+  std::string MailServer() override { return options_.server.value_or(settings_.mailSrv); }
+  std::string MailFrom() override { return options_.from.value_or(settings_.addrFrom); }
+  std::string MailTo() override { return options_.to.value_or(settings_.addr); }
+  std::string Subject() override { return options_.subject.value_or(settings_.subj); }
+  double PauseSeconds() override { return options_.pause.value_or(settings_.pauseSec); }
+  bool DeleteSentFiles() override { return options_.remove.value_or(settings_.delFiles); }
+  bool SortFiles() override { return options_.sort.value_or(settings_.sortFiles); }
+  std::vector<std::string> ChosenFiles() override { return options_.files; }
+
+  // The file just sent is named by the state line already.
+  void SetLabel(TBatchLabel label, const std::string& text) override {
+    if (label == TBatchLabel::StateL) PrintChange(lastState_, text);
+    if (label == TBatchLabel::RemaindL) PrintChange(lastRemaining_, text);
+  }
+  void ShowInformation(const std::string& text) override { PrintLine(text); }
+  void ProcessMessages() override { ProcessMessagesNow(); }
+  void CloseApplication() override {}
+
+ private:
+  static void PrintChange(std::string& last, const std::string& text) {
+    if (text == last) return;
+    last = text;
+    PrintLine(text);
+  }
+  static void PrintLine(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+  }
+
+  const TSettings settings_;
+  const TOptions options_;
+  std::string lastState_, lastRemaining_;
+};
+
+// SIGINT and SIGTERM arrive as readable data on a descriptor that the event loop watches, so
+// a cancel reaches the batch from any wait, the ones inside a send included. They are blocked
+// before any thread starts, so no thread takes them the ordinary way.
+class TStopSignals {
+ public:
+  TStopSignals() {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGINT);
+    sigaddset(&set_, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+  }
+  ~TStopSignals() {
+    notifier_.reset();
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TStopSignals(const TStopSignals&) = delete;
+  TStopSignals& operator=(const TStopSignals&) = delete;
+
+  // Needs the application object.
+  void Watch(TBatchRunner& runner) {
+    fd_ = ::signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (fd_ < 0) return;  // without it the signals stay blocked: the batch runs to its end
+    notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this, &runner] {
+      signalfd_siginfo info;
+      while (::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+      }
+      runner.RequestCancel();
+    });
+  }
+
+ private:
+  sigset_t set_;
+  int fd_ = -1;
+  std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+int Send(TOptions options, TStopSignals& stopSignals) {
+  const std::string settingsFile = options.settingsFile.value_or(WindowSettingsFile());
+  const std::optional<int> timeOut = options.timeOut;
+  TCommandLine frontEnd(ReadSettings(settingsFile), std::move(options));
+  TMailComponents components;
+  if (timeOut) components.pxSMTP1.SetTimeOut(*timeOut);
+  TBatchRunner runner(components.pxSMTP1, components.pxMessage1, frontEnd,
+                      ProgramTitle(TVersionInfo(ExecutablePath())));
+  stopSignals.Watch(runner);
+  return runner.Run() == TBatchEnd::AllSent ? kExitAllSent : kExitCanceled;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TStopSignals stopSignals;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  QCoreApplication app(argc, argv);  // the event loop of the socket client; no display
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+    std::fputs(kUsage, stdout);
+    return kExitAllSent;
+  }
+  TOptions options;
+  try {
+    options = ParseArguments(args);
+  } catch (const TUsageError& error) {
+    std::fprintf(stderr, "mailcart-send: %s\n%s", error.what(), kUsage);
+    return kExitUsage;
+  }
+  try {
+    return Send(std::move(options), stopSignals);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "%s\n", StandardErrorText(error.what()).c_str());
+    return kExitFailed;
+  }
+}

@@ -1,0 +1,97 @@
+// The main window: the fields of a batch (server, sender, recipient, subject, pause, two
+// options, the chosen files), the buttons that run and stop it, and three labels that show its
+// state. What was typed is kept in the settings file between runs.
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+#include <string>
+
+#include "app/batchrunner.h"
+#include "app/opendialog.h"
+#include "toolkit/version.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class TGradientCaption;
+class TNumericEdit;
+struct TMailComponents;
+
+class TForm1 : public QWidget, private TBatchFrontEnd {
+ public:
+  // programPath names the settings file and the version record; the running program's own
+  // path unless a test gives another.
+  explicit TForm1(const std::string& programPath = ExecutablePath());
+  ~TForm1() override;
+
+  const std::string& IniFileName() const { return iniFileName_; }
+  TOpenDialog& OpenDialog1() { return openDialog1_; }
+  TMailComponents& Components() { return *components_; }
+  bool SendingActive() const { return runner_->SendingActive(); }
+
+ protected:
+  // Closing while a batch runs acts like "Exit": the batch stops after the send in progress
+  // and closes the window then. A close is never refused otherwise.
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateControls();
+  void PlaceControls();
+  void SetTabOrder();
+  void ConnectHandlers();
+  void FormCreate();
+  void FormClose();
+  void SendBClick();
+  void ExitBClick();
+  void AboutBClick();
+
+  // TBatchFrontEnd
+  std::string MailServer() override;
+  std::string MailFrom() override;
+  std::string MailTo() override;
+  std::string Subject() override;
+  double PauseSeconds() override;
+  bool DeleteSentFiles() override;
+  bool SortFiles() override;
+  std::vector<std::string> ChosenFiles() override;
+  void SetLabel(TBatchLabel label, const std::string& text) override;
+  void ShowInformation(const std::string& text) override;
+  void ProcessMessages() override;
+  void CloseApplication() override;
+
+  const std::string programPath_;
+  const TVersionInfo version_;  // read once: valid for the life of the window
+  std::string iniFileName_;
+  std::unique_ptr<TMailComponents> components_;
+  TOpenDialog openDialog1_;
+  std::unique_ptr<TBatchRunner> runner_;
+
+  TGradientCaption* GradientCaption1 = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* Label2 = nullptr;
+  QLabel* Label3 = nullptr;
+  QLabel* Label4 = nullptr;
+  QLabel* Label5 = nullptr;
+  QLabel* Label6 = nullptr;
+  QLabel* Label7 = nullptr;
+  QLabel* Label8 = nullptr;
+  QLabel* Label9 = nullptr;
+  QLineEdit* MailServerE = nullptr;
+  QLineEdit* EMailFromE = nullptr;
+  QLineEdit* AddrE = nullptr;
+  QLineEdit* SubjE = nullptr;
+  TNumericEdit* TimeWaitE = nullptr;
+  QCheckBox* DelSFCB = nullptr;
+  QCheckBox* SortFilesCB = nullptr;
+  QPushButton* SelFilesB = nullptr;
+  QPushButton* SendB = nullptr;
+  QPushButton* CancSendB = nullptr;
+  QPushButton* AboutB = nullptr;
+  QPushButton* ExitB = nullptr;
+  QLabel* SFileShowL = nullptr;
+  QLabel* StateL = nullptr;
+  QLabel* RemaindL = nullptr;
+};

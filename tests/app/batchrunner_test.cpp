@@ -1,0 +1,312 @@
+// The batch against a real SMTP server (aiosmtpd), driven through a recording front end: the
+// order of the texts, one message per file, deletion only after a message was accepted, and
+// how a cancel, an exit or an error ends a batch.
+#include <gtest/gtest.h>
+
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <climits>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/batchrunner.h"
+#include "app/mailcomponents.h"
+#include "support/smtp_capture.h"
+
+namespace {
+
+constexpr char kSenderName[] = "Mailcart 9.8.7.6 (1/2/34)";
+constexpr char kRefused[] = "refused@example.com";
+
+// Records what the batch shows, one entry per change of a label's text (a label that is set to
+// the text it has does not change), and lets a test act in the middle of a batch.
+class RecordingFrontEnd : public TBatchFrontEnd {
+ public:
+  std::string server, from = "me@example.com", to = "you@example.com", subject = "Files";
+  double pause = 0;
+  bool remove = false, sort = false;
+  std::vector<std::string> files;
+
+  std::vector<std::string> events;
+  std::function<void(const std::string& event)> onEvent;
+  std::function<void()> onPump;
+  std::function<bool()> activeProbe;  // what SendingActive says when the batch closes
+
+  std::string MailServer() override { return server; }
+  std::string MailFrom() override { return from; }
+  std::string MailTo() override { return to; }
+  std::string Subject() override { return subject; }
+  double PauseSeconds() override { return pause; }
+  bool DeleteSentFiles() override { return remove; }
+  bool SortFiles() override { return sort; }
+  std::vector<std::string> ChosenFiles() override { return files; }
+
+  void SetLabel(TBatchLabel label, const std::string& text) override {
+    static const char* const names[] = {"SFileShowL", "StateL", "RemaindL"};
+    std::string& last = labels_[static_cast<int>(label)];
+    if (text == last) return;
+    last = text;
+    Record(std::string(names[static_cast<int>(label)]) + ": " + text);
+  }
+  void ShowInformation(const std::string& text) override { Record("box: " + text); }
+  void ProcessMessages() override {
+    if (onPump) onPump();
+  }
+  void CloseApplication() override { Record(activeProbe && activeProbe() ? "close while active" : "close"); }
+
+  // Forgets what was shown, as a fresh window would.
+  void Reset() {
+    events.clear();
+    for (std::string& text : labels_) text.clear();
+  }
+  int Count(const std::string& event) const { return static_cast<int>(std::count(events.begin(), events.end(), event)); }
+
+ private:
+  void Record(const std::string& event) {
+    events.push_back(event);
+    if (onEvent) onEvent(event);
+  }
+  std::string labels_[3];
+};
+
+class BatchRunnerTest : public ::testing::Test {
+ protected:
+  BatchRunnerTest() : server_(SmtpCapture::Options{{kRefused}}) {
+    frontEnd_.server = "127.0.0.1:" + std::to_string(server_.Port());
+    frontEnd_.activeProbe = [this] { return runner_.SendingActive(); };
+  }
+
+  std::string MakeFile(const std::string& name, const std::string& data = "some bytes\r\n") {
+    const std::string path = dir_.filePath(QString::fromStdString(name)).toStdString();
+    std::ofstream(path, std::ios::binary) << data;
+    return path;
+  }
+  std::vector<std::string> MakeFiles(int count) {
+    std::vector<std::string> paths;
+    for (int i = 1; i <= count; ++i) paths.push_back(MakeFile("file" + std::to_string(i) + ".txt"));
+    return paths;
+  }
+  static bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+  // The attachment file names of the stored messages, in the order they arrived.
+  std::vector<std::string> SentNames() const {
+    std::vector<std::string> names;
+    for (const std::string& message : server_.Messages()) {
+      const size_t at = message.find("filename=\"");
+      names.push_back(at == std::string::npos ? "" : message.substr(at + 10, message.find('"', at + 10) - at - 10));
+    }
+    return names;
+  }
+
+  QTemporaryDir dir_;
+  SmtpCapture server_;
+  TMailComponents components_;
+  RecordingFrontEnd frontEnd_;
+  TBatchRunner runner_{components_.pxSMTP1, components_.pxMessage1, frontEnd_, kSenderName};
+};
+
+TEST_F(BatchRunnerTest, EachFileGoesInItsOwnMessageWithTheTextsInOrder) {
+  const std::string a = MakeFile("a.txt"), b = MakeFile("b.bin", std::string("\0\x01\xff", 3));
+  frontEnd_.files = {a, b};
+  frontEnd_.pause = 1.9;  // one whole second: two ticks
+  EXPECT_EQ(runner_.Run(), TBatchEnd::AllSent);
+
+  std::vector<std::string> expected;
+  for (const std::string& f : {a, b}) {
+    const std::vector<std::string> perFile{"StateL: In progress", "StateL: Sended", "SFileShowL: " + f,
+                                           "StateL: File:" + f + " sended. WaitPause", "RemaindL: 1",
+                                           "RemaindL: 0 sec.", "StateL: Sended and end WaitPause"};
+    expected.insert(expected.end(), perFile.begin(), perFile.end());
+  }
+  expected.push_back("box: All Sended");
+  EXPECT_EQ(frontEnd_.events, expected);
+
+  EXPECT_EQ(SentNames(), (std::vector<std::string>{"a.txt", "b.bin"}));
+  const auto envelopes = server_.Envelopes();
+  ASSERT_EQ(envelopes.size(), 2u);
+  for (const auto& envelope : envelopes) {
+    EXPECT_EQ(envelope.mailFrom, "me@example.com");
+    EXPECT_EQ(envelope.rcptTos, std::vector<std::string>{"you@example.com"});
+  }
+  for (const std::string& message : server_.Messages()) {
+    EXPECT_NE(message.find(std::string("\"") + kSenderName + "\" <me@example.com>"), std::string::npos) << message;
+    EXPECT_NE(message.find("Subject:  Files\r\n"), std::string::npos) << message;
+  }
+  EXPECT_TRUE(Exists(a) && Exists(b)) << "deletion is off";
+  EXPECT_FALSE(runner_.SendingActive());
+}
+
+// What the user changes during a batch applies to the next file.
+TEST_F(BatchRunnerTest, FieldsAreReadAgainForEveryFile) {
+  frontEnd_.files = MakeFiles(2);
+  frontEnd_.onEvent = [this](const std::string& event) {
+    if (event.rfind("SFileShowL: ", 0) == 0) frontEnd_.subject = "Changed";
+  };
+  EXPECT_EQ(runner_.Run(), TBatchEnd::AllSent);
+  const auto messages = server_.Messages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_NE(messages[0].find("Subject:  Files\r\n"), std::string::npos);
+  EXPECT_NE(messages[1].find("Subject:  Changed\r\n"), std::string::npos);
+}
+
+TEST_F(BatchRunnerTest, CancelAndExitStopBetweenMessages) {
+  struct Case {
+    const char* name;
+    double pause;
+    // Acts on the events of the batch; index of the file in progress counts from 1.
+    // True when it acted.
+    std::function<bool(TBatchRunner&, const std::string& event, int fileShown)> act;
+    int sent;     // messages the server has
+    int deleted;  // leading files gone (deletion is on)
+    bool closes;
+  };
+  const auto cancelAt = [](std::string at, int afterFiles) {
+    return [at, afterFiles](TBatchRunner& runner, const std::string& event, int shown) {
+      if (event != at || shown != afterFiles) return false;
+      runner.RequestCancel();
+      return true;
+    };
+  };
+  const Case cases[] = {
+      // The message in progress is completed but its file is not deleted.
+      {"cancel during the send of file 2", 0, cancelAt("StateL: In progress", 1), 2, 1, false},
+      {"cancel during the pause after file 2", 2, cancelAt("RemaindL: 2", 2), 2, 2, false},
+      {"exit during the pause after file 1", 1,
+       [](TBatchRunner& runner, const std::string& event, int shown) {
+         if (event != "RemaindL: 1" || shown != 1) return false;
+         EXPECT_FALSE(runner.RequestExit()) << "a batch runs";
+         return true;
+       },
+       1, 1, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    frontEnd_.Reset();
+    const std::vector<std::string> files = MakeFiles(4);
+    const int before = server_.Count();
+    frontEnd_.files = files;
+    frontEnd_.pause = c.pause;
+    frontEnd_.remove = true;
+    int shown = 0;
+    // The cancel is seen after the send in progress, or at the end of the tick it came in:
+    // neither the file's report nor the count-down follows it.
+    bool acted = false;
+    int afterCancel = 0;
+    frontEnd_.onEvent = [&](const std::string& event) {
+      if (event.rfind("SFileShowL: ", 0) == 0) ++shown;
+      if (acted && (event.rfind("RemaindL: ", 0) == 0 || event.rfind("StateL: File:", 0) == 0)) ++afterCancel;
+      acted = acted || c.act(runner_, event, shown);
+    };
+    EXPECT_EQ(runner_.Run(), TBatchEnd::Aborted);
+    EXPECT_EQ(server_.Count() - before, c.sent);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(Exists(files[i]), i >= c.deleted) << files[i];
+    std::vector<std::string> ending{"box: Sending Aborted!"};
+    if (c.closes) ending.push_back("close");
+    ASSERT_GE(frontEnd_.events.size(), ending.size());
+    EXPECT_EQ(std::vector<std::string>(frontEnd_.events.end() - static_cast<long>(ending.size()), frontEnd_.events.end()),
+              ending);
+    EXPECT_TRUE(acted);
+    EXPECT_EQ(afterCancel, 0);
+  }
+}
+
+// A cancel pressed while no batch ran belongs to no batch.
+TEST_F(BatchRunnerTest, AStaleCancelDoesNotStopTheNextBatch) {
+  frontEnd_.files = MakeFiles(2);
+  runner_.RequestCancel();
+  EXPECT_EQ(runner_.Run(), TBatchEnd::AllSent);
+  EXPECT_EQ(server_.Count(), 2);
+  EXPECT_TRUE(runner_.RequestExit()) << "no batch runs: the caller closes";
+}
+
+TEST_F(BatchRunnerTest, ASecondBatchIsRefusedWhileOneRuns) {
+  frontEnd_.files = MakeFiles(1);
+  frontEnd_.pause = 1;
+  std::vector<TBatchEnd> nested;
+  frontEnd_.onPump = [&] {
+    if (nested.empty()) nested.push_back(runner_.Run());
+  };
+  EXPECT_EQ(runner_.Run(), TBatchEnd::AllSent);
+  EXPECT_EQ(nested, std::vector<TBatchEnd>{TBatchEnd::Busy});
+  EXPECT_EQ(server_.Count(), 1);
+}
+
+TEST_F(BatchRunnerTest, SortedFilesAndNoPause) {
+  frontEnd_.files = {MakeFile("c.txt"), MakeFile("a.txt"), MakeFile("B.txt")};
+  frontEnd_.sort = true;
+  frontEnd_.pause = -3.5;
+  EXPECT_EQ(runner_.Run(), TBatchEnd::AllSent);
+  EXPECT_EQ(SentNames(), (std::vector<std::string>{"a.txt", "B.txt", "c.txt"}));
+  EXPECT_EQ(frontEnd_.Count("RemaindL: -3"), 1);
+  const auto shownAt = std::find(frontEnd_.events.begin(), frontEnd_.events.end(), "SFileShowL: " + frontEnd_.files[1]);
+  ASSERT_NE(shownAt, frontEnd_.events.end());
+  EXPECT_EQ(*(shownAt + 3), "StateL: Sended and end WaitPause") << "no count-down after \"-3\"";
+}
+
+TEST_F(BatchRunnerTest, AnErrorEndsTheBatchAndLeavesTheFileInPlace) {
+  QTcpServer closed;
+  ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+  const std::string closedServer = "127.0.0.1:" + std::to_string(closed.serverPort());
+  closed.close();
+  struct Case {
+    const char* name;
+    std::string server, to;
+    bool secondFileMissing;
+    const char* errorPart;
+    int sent, deleted;
+    bool stateError;  // the client reported it through its error event
+  };
+  const std::string ours = frontEnd_.server;
+  const Case cases[] = {
+      {"a file removed after it was chosen", ours, "you@example.com", true, "file2.txt", 1, 1, false},
+      {"a refused connection", closedServer, "you@example.com", false, "", 0, 0, true},
+      {"an empty server name", "", "you@example.com", false, "Server property is required", 0, 0, true},
+      {"a recipient the server refuses", ours, kRefused, false, "550", 0, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    frontEnd_.Reset();
+    const std::vector<std::string> files = MakeFiles(3);
+    if (c.secondFileMissing) std::filesystem::remove(files[1]);
+    const int before = server_.Count();
+    frontEnd_.files = files;
+    frontEnd_.server = c.server;
+    frontEnd_.to = c.to;
+    frontEnd_.remove = true;
+    std::string error;
+    try {
+      runner_.Run();
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+    EXPECT_NE(error, "");
+    EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
+    EXPECT_EQ(server_.Count() - before, c.sent);
+    EXPECT_EQ(Exists(files[0]), c.deleted == 0);
+    EXPECT_TRUE(Exists(files[2]));
+    EXPECT_EQ(frontEnd_.Count("box: All Sended"), 0);
+    EXPECT_EQ(frontEnd_.Count("StateL: ERROR"), c.stateError ? 1 : 0);
+    EXPECT_FALSE(runner_.SendingActive());
+  }
+}
+
+TEST(PauseFromValueTest, TruncatesTowardZero) {
+  const struct {
+    const char* name;
+    double value;
+    int pause;
+  } cases[] = {
+      {"decimals are dropped", 7.8, 7},
+      {"a negative pause is kept", -1.5, -1},
+      {"no pause", 0, 0},
+      {"not a number", std::nan(""), 0},
+      {"beyond an int", 1e12, INT_MAX},
+  };
+  for (const auto& c : cases) EXPECT_EQ(PauseFromValue(c.value), c.pause) << c.name;
+}
+
+}  // namespace
