@@ -1,0 +1,291 @@
+// mailcart-send end to end, as a user runs it from a shell with no display: against a real SMTP
+// server (aiosmtpd), with Python's email package judging what arrived.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/mailcomponents.h"
+#include "support/python_referee.h"
+#include "support/smtp_capture.h"
+#include "toolkit/strutils.h"
+#include "toolkit/version.h"
+
+namespace {
+
+constexpr int kRunTimeoutMs = 60000;
+constexpr char kRefused[] = "refused@example.com";
+
+std::string Program() { return std::string(MAILCART_BINARY_DIR) + "/app/mailcart-send"; }
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
+
+std::string Hex(const std::string& bytes) {
+  std::string hex;
+  for (const unsigned char c : bytes) hex += LowerCase(IntToHex(c, 2));
+  return hex;
+}
+
+std::string RandomBytes(size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+  return bytes;
+}
+
+struct SendRun {
+  int exitCode = -1;
+  std::vector<std::string> lines;  // standard output
+  std::string errors;
+};
+
+std::vector<std::string> Lines(const QByteArray& output) {
+  std::vector<std::string> lines;
+  for (const QByteArray& line : output.split('\n'))
+    if (!line.isEmpty()) lines.push_back(line.toStdString());
+  return lines;
+}
+
+// Without a display: nothing of the program may need one.
+void StartWithoutDisplay(QProcess& process, const std::vector<std::string>& args) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+  process.setProcessEnvironment(env);
+  QStringList arguments;
+  for (const std::string& a : args) arguments << QString::fromStdString(a);
+  process.start(QString::fromStdString(Program()), arguments);
+  process.closeWriteChannel();
+}
+
+SendRun Finish(QProcess& process) {
+  SendRun run;
+  if (!process.waitForFinished(kRunTimeoutMs)) {
+    process.kill();
+    process.waitForFinished();
+  } else if (process.exitStatus() == QProcess::NormalExit) {
+    run.exitCode = process.exitCode();
+  }
+  run.lines = Lines(process.readAllStandardOutput());
+  run.errors = process.readAllStandardError().toStdString();
+  return run;
+}
+
+SendRun RunSend(const std::vector<std::string>& args) {
+  QProcess process;
+  StartWithoutDisplay(process, args);
+  return Finish(process);
+}
+
+class MailcartSendTest : public ::testing::Test {
+ protected:
+  MailcartSendTest() : server_(SmtpCapture::Options{{kRefused}}) {}
+
+  std::string Path(const std::string& name) const { return dir_.filePath(QString::fromStdString(name)).toStdString(); }
+  std::string Server() const { return "127.0.0.1:" + std::to_string(server_.Port()); }
+  // The options every run here shares: our server, our (empty) settings file, no pause.
+  std::vector<std::string> Args(std::vector<std::string> more) const {
+    std::vector<std::string> args{"--settings", Path("none.ini"), "--server", Server(),
+                                  "--from",     "me@example.com", "--to",     "you@example.com"};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  }
+  std::string MakeFile(const std::string& name, const std::string& data = "text\r\n") {
+    WriteFile(Path(name), data);
+    return Path(name);
+  }
+
+  QTemporaryDir dir_;
+  SmtpCapture server_;
+};
+
+TEST_F(MailcartSendTest, ThirtyFilesOfEveryKindArriveExactly) {
+  std::string longText;
+  for (int i = 0; longText.size() < 1000000; ++i) longText += "line " + std::to_string(i) + " of a long text  \r\n";
+  const std::vector<std::pair<std::string, std::string>> kinds = {
+      {"random.bin", RandomBytes(4096, 1)},
+      {"every byte.dat", [] { std::string b; for (int i = 0; i < 512; ++i) b += static_cast<char>(i); return b; }()},
+      {"lf.txt", "one\ntwo\nthree\n"},
+      {"crlf.txt", "one\r\ntwo\r\nthree\r\n"},
+      {"lone cr.txt", "one\rtwo\rthree\r"},
+      {"mixed ends.txt", "a\r\nb\nc\rd"},
+      {"trailing blanks.txt", "blank \r\ntab\t\r\nboth \t \r\n   \r\n"},
+      {"dots lf.txt", ".\n.x\nmiddle\n.\n"},
+      {"dots crlf.txt", ".\r\n..\r\n.x\r\nend\r\n.\r\n"},
+      {"empty.txt", ""},
+      {"empty.bin", ""},
+      {"one megabyte.bin", RandomBytes(1 << 20, 2)},
+      {"one megabyte.txt", longText},
+      {"my report 2024.txt", "with blanks in the name\r\n"},
+      {"Gr\xc3\xbc\xc3\x9f\x65.txt", "non-ASCII name\r\n"},
+      {"r\xc3\xa9sum\xc3\xa9 final.pdf", RandomBytes(3000, 3)},
+      {"page.html", "<html><body><p>=3D and = signs</p>\r\n</body></html>\r\n"},
+      {"table.csv", "a,b,c\r\n1,2,3\r\n"},
+      {"picture.png", RandomBytes(777, 4)},
+      {"long line.txt", std::string(5000, 'x')},
+      {"latin1.txt", "caf\xe9 na\xefve = \xff\r\n"},
+      {"nul bytes.txt", std::string("a\0b\0\r\n", 6)},
+      {"ends in cr.txt", "last line\r"},
+      {"from line.txt", "From me\r\n>From you\r\n"},
+      {"double dot.txt", "..\r\n...\r\n"},
+      {"UPPER.TXT", "upper case extension\r\n"},
+      {"README", "no extension\n"},
+      {".hidden", "a dot file\n"},
+      {"only dot.txt", "\r\n.\r\n"},
+      {"three.bin", "abc"},
+  };
+  ASSERT_EQ(kinds.size(), 30u);
+  std::vector<std::string> files;
+  for (const auto& [name, data] : kinds) files.push_back(MakeFile(name, data));
+
+  std::vector<std::string> args = Args({"--delete", "--subject", "Thirty files"});
+  args.insert(args.end(), files.begin(), files.end());
+  const SendRun run = RunSend(args);
+  ASSERT_EQ(run.exitCode, 0) << run.errors;
+  EXPECT_EQ(run.errors, "");
+  ASSERT_FALSE(run.lines.empty());
+  EXPECT_EQ(run.lines.back(), "All Sended");
+  std::vector<std::string> reported;
+  for (const std::string& line : run.lines)
+    if (line.rfind("File:", 0) == 0) reported.push_back(line);
+  ASSERT_EQ(reported.size(), 30u);
+  for (size_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(reported[i], "File:" + files[i] + " sended. WaitPause");
+    EXPECT_FALSE(std::filesystem::exists(files[i])) << files[i];
+  }
+
+  const std::vector<std::string> messages = server_.Messages();
+  ASSERT_EQ(messages.size(), 30u);
+  const std::string sender = "\"" + ProgramTitle(TVersionInfo(Program())) + "\" <me@example.com>";
+  std::vector<std::string> stored;
+  for (int i = 1; i <= 30; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "/%04d.eml", i);
+    stored.push_back(server_.Dir() + name);
+    EXPECT_NE(messages[i - 1].find(sender), std::string::npos) << messages[i - 1].substr(0, 300);
+  }
+  const QJsonArray reports = QJsonDocument::fromJson(QByteArray::fromStdString(RunPython(E2eScript("mime_referee.py"), stored))).array();
+  ASSERT_EQ(reports.size(), 30);
+  for (int i = 0; i < 30; ++i) {
+    SCOPED_TRACE(kinds[i].first);
+    const QJsonObject report = reports[i].toObject();
+    EXPECT_TRUE(report["defects"].toArray().isEmpty()) << QJsonDocument(report["defects"].toArray()).toJson().toStdString();
+    EXPECT_EQ(report["content_type"].toString(), "multipart/mixed");
+    const QJsonArray parts = report["parts"].toArray();
+    ASSERT_EQ(parts.size(), 2);
+    const QJsonObject text = parts[0].toObject(), file = parts[1].toObject();
+    EXPECT_EQ(text["content_type"].toString(), "text/plain");
+    EXPECT_EQ(TrimRight(QByteArray::fromHex(text["data_hex"].toString().toLatin1()).toStdString()), "")
+        << "the text part is a single blank";
+    EXPECT_EQ(text["data_hex"].toString().left(2), "20");
+    EXPECT_EQ(file["filename_hex"].toString().toStdString(), Hex(kinds[i].first));
+    EXPECT_EQ(file["data_hex"].toString().toStdString(), Hex(kinds[i].second));
+  }
+}
+
+// A file is deleted only once the server has accepted its message.
+TEST_F(MailcartSendTest, ExitStatusAndWhatIsLeft) {
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    int exitCode;
+    const char* error;
+    bool firstFileKept;
+  } cases[] = {
+      {"a recipient the server refuses", {"--to", kRefused}, 1, "550 5.1.1 Recipient rejected.\n", true},
+      {"a file that is not there", {"--pause", "0"}, 1, "missing.txt", false},
+      {"no file", {"--delete"}, 2, "no file to send", true},
+      {"an unknown option", {"--fast"}, 2, "unknown option --fast", true},
+      {"a pause that is no number", {"--pause", "soon"}, 2, "--pause needs a number", true},
+      {"a time-out of zero", {"--timeout=0"}, 2, "--timeout needs whole seconds", true},
+      {"an option without its value", {"--subject"}, 2, "--subject needs a value", true},
+      {"a flag with a value", {"--sort=1"}, 2, "--sort takes no value", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string first = MakeFile("first.txt");
+    std::vector<std::string> args = Args({"--delete"});
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    if (c.exitCode != 2) args.insert(args.end(), {first, Path("missing.txt"), MakeFile("last.txt")});
+    if (std::string(c.name) == "no file") args = {"--settings", Path("none.ini")};
+    const SendRun run = RunSend(args);
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    EXPECT_NE(run.errors.find(c.error), std::string::npos) << run.errors;
+    if (c.exitCode == 2) {
+      EXPECT_NE(run.errors.find("usage: mailcart-send"), std::string::npos);
+    }
+    EXPECT_EQ(std::filesystem::exists(first), c.firstFileKept);
+    EXPECT_TRUE(run.lines.empty() || run.lines.back() != "All Sended");
+  }
+}
+
+TEST_F(MailcartSendTest, SettingsFileIsReadAndOptionsWin) {
+  const std::string settings = Path("mailcart.ini");
+  const std::string text = "[Param]\r\nAddr=ann@example.com\r\nSubj=From the settings\r\nMailSrv=" + Server() +
+                           "\r\nAddrFrom=bob@example.com\r\nDelFiles=0\r\nSortFiles=1\r\nPauseSec=0\r\n";
+  WriteFile(settings, text);
+  const std::string b = MakeFile("b.txt"), a = MakeFile("a.txt");
+  const SendRun run = RunSend({"--settings", settings, "--subject", "From the options", b, a});
+  ASSERT_EQ(run.exitCode, 0) << run.errors;
+  const auto envelopes = server_.Envelopes();
+  const auto messages = server_.Messages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_NE(messages[0].find("filename=\"a.txt\""), std::string::npos) << "sorted, as the settings say";
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(envelopes[i].mailFrom, "bob@example.com");
+    EXPECT_EQ(envelopes[i].rcptTos, std::vector<std::string>{"ann@example.com"});
+    EXPECT_NE(messages[i].find("Subject:  From the options\r\n"), std::string::npos);
+  }
+  EXPECT_TRUE(std::filesystem::exists(a) && std::filesystem::exists(b));
+  EXPECT_EQ(ReadFile(settings), text) << "never written";
+}
+
+// SIGINT and SIGTERM act like "Cancel sending".
+TEST_F(MailcartSendTest, ASignalCancelsBetweenMessages) {
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal == SIGTERM ? "SIGTERM" : "SIGINT");
+    const int before = server_.Count();
+    const std::vector<std::string> files = {MakeFile("one.txt"), MakeFile("two.txt"), MakeFile("three.txt")};
+    QProcess process;
+    StartWithoutDisplay(process, Args({"--pause", "3", "--delete", files[0], files[1], files[2]}));
+    // Once the first file is reported the batch is in its pause.
+    QByteArray seen;
+    const QDeadlineTimer deadline(kRunTimeoutMs);
+    while (!seen.contains("File:") && process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+      process.waitForReadyRead(100);
+      seen += process.readAllStandardOutput();
+    }
+    ASSERT_TRUE(seen.contains("File:"));
+    ::kill(static_cast<pid_t>(process.processId()), signal);
+    SendRun run = Finish(process);
+    const std::vector<std::string> early = Lines(seen);
+    run.lines.insert(run.lines.begin(), early.begin(), early.end());
+    EXPECT_EQ(run.exitCode, 3) << run.errors;
+    EXPECT_EQ(run.errors, "");
+    EXPECT_EQ(run.lines.back(), "Sending Aborted!");
+    EXPECT_EQ(server_.Count() - before, 1);
+    EXPECT_FALSE(std::filesystem::exists(files[0]));
+    EXPECT_TRUE(std::filesystem::exists(files[1]) && std::filesystem::exists(files[2]));
+  }
+}
+
+}  // namespace
