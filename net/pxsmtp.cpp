@@ -9,6 +9,7 @@
 
 namespace {
 constexpr uint16_t kSmtpPort = 25;
+constexpr size_t kSendSize = 65536;  // stuffed text gathered for one send
 
 // RFC 5321 4.2.1: the first digit of the code; a line without a code has class 0.
 int ReplyClass(int code) { return code > 0 ? code / 100 : 0; }
@@ -89,12 +90,17 @@ void TpxSMTP::Abandon() {
 
 // --- One message ---------------------------------------------------------------------------
 
-void TpxSMTP::TransmitMessage() {
+// Handlers run in every wait and may remove the message at any of them.
+TpxMessage& TpxSMTP::Message() {
   if (mailMessage_ == nullptr) RaiseSocketError(LoadStr(sMailMessageRequired));
-  mailMessage_->Validate();
+  return *mailMessage_;
+}
+
+void TpxSMTP::TransmitMessage() {
+  Message().Validate();
   TTempFileStream text;  // its file goes with it, on every exit
   if (OnPrepare) OnPrepare(this);
-  mailMessage_->SaveToStream(text);
+  Message().SaveToStream(text);
   SendEnvelope();
   SendData(text);
   if (OnMailSent) OnMailSent(this);
@@ -102,14 +108,13 @@ void TpxSMTP::TransmitMessage() {
 
 void TpxSMTP::SendEnvelope() {
   if (OnSending) OnSending(this);
-  // Handlers run in every wait; the addresses are taken now, and the message may go meanwhile.
-  if (mailMessage_ == nullptr) RaiseSocketError(LoadStr(sMailMessageRequired));
-  const std::string sender = mailMessage_->Sender().Address();
+  // Taken before the first wait, so that the message need not outlive it.
+  const std::string sender = Message().Sender().Address();
   std::vector<std::string> recipients = envelopeRecipients_.Lines();
   if (recipients.empty()) {
-    AddAddresses(mailMessage_->Recipients(), recipients);
-    AddAddresses(mailMessage_->CC(), recipients);
-    AddAddresses(mailMessage_->BCC(), recipients);
+    AddAddresses(Message().Recipients(), recipients);
+    AddAddresses(Message().CC(), recipients);
+    AddAddresses(Message().BCC(), recipients);
   }
   // RFC 5321 4.1.1.2 and 4.1.1.3: the whole path, however long; a cut one is another address.
   WriteLine("MAIL FROM:<" + sender + ">");
@@ -130,31 +135,32 @@ void TpxSMTP::SendRecipient(const std::string& address) {
 
 void TpxSMTP::SendData(TStream& text) {
   stuffer_.Reset();
-  endOfDataSent_ = false;
+  pending_.clear();
+  textSize_ = text.Size();
+  textRead_ = 0;
   canQuit_ = false;
   WriteStream(text);
-  if (!endOfDataSent_) {
-    if (stuffer_.LineOpen()) WriteLine("");
-    WriteLine(".");
-  }
   canQuit_ = true;
   Expect(ReadReply(), 2);
 }
 
+// The text goes out in large sends, the end-of-data mark with its last bytes: a few bytes sent
+// right after a send the server has not acknowledged yet wait for its delayed acknowledgement
+// (Nagle), some 40 ms a message.
 void TpxSMTP::SendBlock(const char* data, size_t size) {
-  stuffed_.clear();
-  stuffer_.Stuff({data, size}, stuffed_);
-  // WriteStream ends after a short block. The end-of-data mark goes in the same send: sent
-  // alone right after the text, its few bytes would wait for the server's delayed
-  // acknowledgement of the text (Nagle), some 40 ms per message.
-  if (size < static_cast<size_t>(kBlockSize)) {
+  stuffer_.Stuff({data, size}, pending_);
+  textRead_ += static_cast<int64_t>(size);
+  // WriteStream ends after a short block, or after the block that reaches the end.
+  const bool last = size < static_cast<size_t>(kBlockSize) || textRead_ >= textSize_;
+  if (last) {
     // RFC 5321 4.1.1.4: the mark is CR LF "." CR LF, whose CR LF may be the one that ends the
     // text's last line; a text that ends inside a line gets its own.
-    if (stuffer_.LineOpen()) stuffed_ += "\r\n";
-    stuffed_ += ".\r\n";
-    endOfDataSent_ = true;
+    if (stuffer_.LineOpen()) pending_ += "\r\n";
+    pending_ += ".\r\n";
   }
-  SendBuffer(stuffed_.data(), stuffed_.size(), true);
+  if (!last && pending_.size() < kSendSize) return;
+  SendBuffer(pending_.data(), pending_.size(), true);
+  pending_.clear();
 }
 
 void TpxSMTP::Expect(int code, int replyClass) const {

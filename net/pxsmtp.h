@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -53,6 +54,8 @@ class TpxSMTP : public TpxMailBase {
 
  private:
   void Greet();
+  // MailMessage, or the usage error when there is none.
+  TpxMessage& Message();
   void SendEnvelope();
   void SendRecipient(const std::string& address);
   void SendData(TStream& text);
@@ -66,8 +69,9 @@ class TpxSMTP : public TpxMailBase {
   // Connected and between commands, where a QUIT is read as one: not before the TCP
   // connection is made, nor inside the message text.
   bool canQuit_ = false;
-  bool endOfDataSent_ = false;
   TStringList envelopeRecipients_;
   TDotStuffer stuffer_;
-  std::string stuffed_;  // one stuffed block, kept to reuse its memory
+  std::string pending_;  // stuffed text not sent yet
+  int64_t textSize_ = 0;
+  int64_t textRead_ = 0;
 };
