@@ -4,7 +4,6 @@
 //   xvfb-run -a -s "-screen 0 1024x768x24" build/app/mailcart-screenshot docs/mailcart.png
 #include <QApplication>
 #include <QLineEdit>
-#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -17,9 +16,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: mailcart-screenshot FILE.png\n");
     return 2;
   }
-  // A settings file of its own, so the picture never shows a user's values.
-  const QTemporaryDir dir;
-  TForm1 form((dir.path() + "/mailcart").toStdString());
+  // Named after this tool, the settings file is none of a user's; the window is never closed,
+  // so it is not written either.
+  TForm1 form;
   const std::pair<const char*, const char*> values[] = {{"MailServerE", "127.0.0.1:2525"},
                                                         {"EMailFromE", "me@example.com"},
                                                         {"AddrE", "archive@example.com"},
