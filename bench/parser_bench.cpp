@@ -6,63 +6,23 @@
 //
 // Run one benchmark per process for a clean peak, e.g.
 //   parser_bench --benchmark_filter=Base64
-#include <QCoreApplication>
 
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <random>
 
 #include "mail/pxmsg.h"
 #include "platform/tempfiles.h"
 #include "toolkit/streams.h"
+#include "support/benchsupport.h"
 
 namespace {
 
 constexpr size_t kBinarySize = 100 * 1000 * 1000;
 constexpr size_t kTextSize = 20 * 1000 * 1000;
 constexpr int kSmallMessages = 10000;
-
-double PeakRssMB() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_maxrss) / 1024.0;
-}
-
-double ThreadCpuSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-void RandomBytes(std::string& data, size_t size) {
-  std::mt19937_64 random(42);
-  data.resize(size);
-  for (size_t i = 0; i + 8 <= size; i += 8) {
-    const uint64_t v = random();
-    std::memcpy(&data[i], &v, 8);
-  }
-}
-
-void TextLines(std::string& data, size_t size) {
-  static const char* const kWords[] = {"the", "report", "caf\xc3\xa9", "a=b", "mail", "quarterly", "figures", "and"};
-  std::mt19937 random(7);
-  data.reserve(size + 100);
-  size_t lineStart = 0;
-  while (data.size() < size) {
-    data += kWords[random() % 8];
-    if (data.size() - lineStart > 60 + random() % 30) {
-      data += "\r\n";
-      lineStart = data.size();
-    } else {
-      data += ' ';
-    }
-  }
-  data.resize(size);
-}
 
 // The message the main window sends: one body line and one file.
 void Fill(TpxMessage& message, const std::string& fileName, void (*fill)(std::string&, size_t), size_t size) {
@@ -148,12 +108,3 @@ void BM_ReadSmallMessages(benchmark::State& state) {
 BENCHMARK(BM_ReadSmallMessages)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  // The parser pumps the event loop as it does in the program.
-  QCoreApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

@@ -3,14 +3,11 @@
 // attachment, and the CPU spent waiting for a server that never greets.
 //
 //   smtp_bench --benchmark_counters_tabular=true
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
 
 #include <atomic>
 #include <cstdio>
@@ -26,39 +23,9 @@
 #include "net/nkwinsock.h"
 #include "net/pxsmtp.h"
 #include "platform/tempfiles.h"
+#include "support/benchsupport.h"
 
 namespace {
-
-double CpuSeconds(clockid_t clock) {
-  timespec t{};
-  clock_gettime(clock, &t);
-  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-// A listening socket on 127.0.0.1 at a free port.
-class Listener {
- public:
-  Listener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd_, 16);
-    socklen_t length = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &length);
-    port_ = ntohs(a.sin_port);
-  }
-  ~Listener() { ::close(fd_); }
-  int Accept() const { return ::accept(fd_, nullptr, nullptr); }
-  // Wakes a thread blocked in Accept, which then returns -1.
-  void Shutdown() const { ::shutdown(fd_, SHUT_RDWR); }
-  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
-
- private:
-  int fd_;
-  uint16_t port_ = 0;
-};
 
 // Accepts connections one after the other and answers every command as a willing server
 // does; counts the reply lines it sends.
@@ -111,7 +78,7 @@ class MiniSmtpServer {
     }
   }
 
-  Listener listener_;
+  LoopbackListener listener_;
   std::atomic<long long> replyLines_{0};
   std::thread thread_;
 };
@@ -186,7 +153,7 @@ BENCHMARK(BM_SendLargeAttachment)->Iterations(2)->Unit(benchmark::kMillisecond)-
 
 // A server that accepts the connection and never greets: Send waits out a 5-second time-out.
 void BM_WaitForSilentServer(benchmark::State& state) {
-  Listener silent;  // the kernel completes the connection; nobody answers
+  LoopbackListener silent;  // the kernel completes the connection; nobody answers
   BenchMessage message("x");
   for (auto _ : state) {
     TpxSMTP smtp;
@@ -203,11 +170,3 @@ void BM_WaitForSilentServer(benchmark::State& state) {
 BENCHMARK(BM_WaitForSilentServer)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

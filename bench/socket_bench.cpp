@@ -2,14 +2,11 @@
 // line, and the line reader's throughput.
 //
 //   socket_bench --benchmark_counters_tabular=true
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <benchmark/benchmark.h>
 
-#include <QCoreApplication>
 
 #include <string>
 #include <thread>
@@ -17,33 +14,11 @@
 #include "net/nksocket.h"
 #include "net/nkutils.h"
 #include "net/nkwinsock.h"
+#include "support/benchsupport.h"
 
 namespace {
 
-// A listening socket on 127.0.0.1; the kernel completes connections to it without accept().
-class Listener {
- public:
-  Listener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd_, 8);
-    socklen_t length = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &length);
-    port_ = ntohs(a.sin_port);
-  }
-  ~Listener() { ::close(fd_); }
-  int Accept() const { return ::accept(fd_, nullptr, nullptr); }
-  std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
-
- private:
-  int fd_;
-  uint16_t port_ = 0;
-};
-
-void Connect(TnkSocket& client, const Listener& server) {
+void Connect(TnkSocket& client, const LoopbackListener& server) {
   client.SetWinsockLoaded(true);
   client.SetServer(server.Address());
   client.Open();
@@ -52,7 +27,7 @@ void Connect(TnkSocket& client, const Listener& server) {
 
 // The process's CPU time over a ReadLine that waits 5 seconds for a server that never answers.
 void BM_WaitForSilentServer(benchmark::State& state) {
-  Listener server;
+  LoopbackListener server;
   for (auto _ : state) {
     TnkSocket client;
     client.SetTimeOut(5);
@@ -70,7 +45,7 @@ BENCHMARK(BM_WaitForSilentServer)->Iterations(1)->Unit(benchmark::kMillisecond)-
 void BM_ReadReplyLines(benchmark::State& state) {
   const int lines = 1000;
   const int replies = static_cast<int>(state.max_iterations);
-  Listener server;
+  LoopbackListener server;
   std::string reply;
   for (int i = 1; i < lines; ++i) reply += "250-" + std::string(static_cast<size_t>(state.range(0)), 'a') + "\r\n";
   reply += "250 end\r\n";
@@ -109,11 +84,3 @@ void BM_LineStream(benchmark::State& state) {
 BENCHMARK(BM_LineStream)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

@@ -1,0 +1,103 @@
+#!/usr/bin/python3
+"""An SMTP server for benchmarks that accepts every message and keeps none of it.
+
+Listens on 127.0.0.1, prints "PORT <n>" once it accepts connections, answers every command
+with a success reply and reads DATA in large blocks up to the end mark (RFC 5321 4.1.1.4:
+CRLF "." CRLF), so that it costs far less than the clients it measures. After each message it
+rewrites --stats with "<messages> <bytes>". Stops on SIGTERM or SIGINT, or after --max-seconds.
+"""
+
+import argparse
+import asyncio
+import os
+import signal
+import sys
+
+END_MARK = b"\r\n.\r\n"
+BLOCK = 1 << 20
+
+
+class Stats:
+    def __init__(self, path):
+        self.path = path
+        self.messages = 0
+        self.bytes = 0
+
+    def add(self, size):
+        self.messages += 1
+        self.bytes += size
+        partial = self.path + ".part"
+        with open(partial, "w") as f:
+            f.write("%d %d\n" % (self.messages, self.bytes))
+        os.replace(partial, self.path)
+
+
+async def read_data(reader):
+    """Reads the message text up to its end mark; returns its size."""
+    size = 0
+    tail = b"\r\n"  # the line end before DATA's reply counts as the start of a line
+    while True:
+        block = await reader.read(BLOCK)
+        if not block:
+            raise ConnectionError("closed inside DATA")
+        window = tail + block
+        end = window.find(END_MARK)
+        if end >= 0:
+            return size + end
+        size += len(block)
+        tail = window[-4:]
+
+
+async def session(reader, writer, stats):
+    writer.write(b"220 sink ready\r\n")
+    try:
+        while True:
+            line = await reader.readline()
+            if not line:
+                break
+            verb = line[:4].upper()
+            if verb == b"EHLO":
+                writer.write(b"250-sink\r\n250 8BITMIME\r\n")
+            elif verb == b"DATA":
+                writer.write(b"354 end with <CRLF>.<CRLF>\r\n")
+                await writer.drain()
+                stats.add(await read_data(reader))
+                writer.write(b"250 accepted\r\n")
+            elif verb == b"QUIT":
+                writer.write(b"221 bye\r\n")
+                await writer.drain()
+                break
+            else:
+                writer.write(b"250 ok\r\n")
+            await writer.drain()
+    except ConnectionError:
+        pass
+    finally:
+        writer.close()
+
+
+async def serve(args):
+    stats = Stats(args.stats)
+    server = await asyncio.start_server(
+        lambda r, w: session(r, w, stats), "127.0.0.1", args.port, limit=BLOCK)
+    done = asyncio.Event()
+    loop = asyncio.get_running_loop()
+    for sig in (signal.SIGTERM, signal.SIGINT):
+        loop.add_signal_handler(sig, done.set)
+    loop.call_later(args.max_seconds, done.set)
+    print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
+    await done.wait()
+    server.close()
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--stats", required=True, help="file that holds the message count and bytes")
+    parser.add_argument("--port", type=int, default=0)
+    parser.add_argument("--max-seconds", type=float, default=3600)
+    asyncio.run(serve(parser.parse_args()))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,37 @@
+#!/usr/bin/python3
+"""The batch as a Python program would send it: for each file one message with the file as
+its attachment, built with the email package and sent with smtplib over its own connection.
+
+Usage: smtplib_batch.py HOST PORT FROM TO FILE...
+"""
+import mimetypes
+import os
+import smtplib
+import sys
+from email.message import EmailMessage
+
+
+def message_for(path, sender, recipient):
+    message = EmailMessage()
+    message["From"] = sender
+    message["To"] = recipient
+    message["Subject"] = "Batch"
+    message.set_content(" ")
+    kind = mimetypes.guess_type(path)[0] or "application/octet-stream"
+    maintype, subtype = kind.split("/", 1)
+    with open(path, "rb") as f:
+        message.add_attachment(f.read(), maintype=maintype, subtype=subtype,
+                               filename=os.path.basename(path))
+    return message
+
+
+def main():
+    host, port, sender, recipient, files = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4], sys.argv[5:]
+    for path in files:
+        with smtplib.SMTP(host, port) as smtp:
+            smtp.send_message(message_for(path, sender, recipient))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
