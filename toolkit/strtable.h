@@ -23,13 +23,11 @@ enum StringId : int {
   sMailMessageRequired = 57102,
   sNewsgroupRequired = 57103,
   sSubjectRequired = 57104,
-  sLoadNotAvailable = 57105,
   // SMTP client
   sNoServerReply = 57110,
   // Addresses and codecs
   sUnableToParseAddress = 57200,
   sInvalidCharacter = 57201,
-  sParagraphTooLarge = 57202,
   sInvalidPropertyValue = 57210,
   sInvalidTransferEncoding = 57211,
   // Parser
