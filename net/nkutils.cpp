@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/tempfiles.h"
+#include "toolkit/pump.h"
 #include "toolkit/strtable.h"
 
 ECanceledError::ECanceledError() : Exception(LoadStr(sOperationCanceled)) {}
@@ -19,6 +20,17 @@ TTempFileStream::TTempFileStream()
 TTempFileStream::~TTempFileStream() {
   // The descriptor is still open here; on POSIX the name can go first all the same.
   std::remove(FileName().c_str());
+  // Freeing the blocks of a file of a hundred megabytes takes the kernel most of a tenth of a
+  // second: the file is shrunk in steps, with the window's messages dispatched between them.
+  constexpr int64_t kStep = 16 << 20;
+  try {
+    for (int64_t size = Size() - kStep; size > 0; size -= kStep) {
+      SetSize(size);
+      ProcessMessages();
+    }
+  } catch (const std::exception&) {
+    // Closing frees whatever is left.
+  }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "toolkit/exceptions.h"
+#include "toolkit/pump.h"
 
 int64_t TStream::Size() {
   const int64_t pos = Position();
@@ -87,9 +88,19 @@ void TMemoryStream::SetSize(int64_t size) {
 }
 
 void TMemoryStream::LoadFromStream(TStream& source) {
+  // A large file is read in blocks with the window's messages dispatched between them: one
+  // read of a hundred megabytes would hold the window for most of a tenth of a second.
+  constexpr int64_t kBlock = 8 << 20;
   source.SetPosition(0);
-  data_.resize(static_cast<size_t>(source.Size()));
-  source.ReadBuffer(data_.data(), static_cast<int64_t>(data_.size()));
+  const int64_t size = source.Size();
+  data_.clear();
+  data_.reserve(static_cast<size_t>(size));
+  for (int64_t done = 0; done < size; done += kBlock) {
+    const int64_t n = std::min(kBlock, size - done);
+    data_.resize(static_cast<size_t>(done + n));
+    source.ReadBuffer(data_.data() + done, n);
+    ProcessMessages();
+  }
   pos_ = 0;
 }
 

@@ -1,0 +1,97 @@
+// The window while it sends a 100 MB file: a 5 ms timer runs beside the batch and the longest
+// gap between two of its ticks is how long the window could not react. Needs an SMTP server:
+// MAILCART_BENCH_SMTP=127.0.0.1:PORT (bench/batch_bench.sh starts one and sets it).
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "app/mainf.h"
+#include "toolkit/msgbox.h"
+
+namespace {
+
+constexpr int kTickMs = 5;
+constexpr size_t kFileSize = 100u << 20;
+
+// The boxes of the batch are not shown.
+class SilentBoxes : public TMessageBoxService {
+ public:
+  void Show(const std::string&, const std::string&, TMsgIcon) override {}
+};
+
+std::string MakeFile(const QTemporaryDir& dir) {
+  const std::string path = dir.filePath("large.bin").toStdString();
+  std::string block(1 << 20, '\0');
+  std::ofstream out(path, std::ios::binary);
+  for (size_t written = 0; written < kFileSize; written += block.size()) {
+    for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>((i * 131 + written / block.size()) & 0xFF);
+    out.write(block.data(), static_cast<std::streamsize>(block.size()));
+  }
+  return path;
+}
+
+void BM_WindowWhileSending100MB(benchmark::State& state) {
+  const char* server = std::getenv("MAILCART_BENCH_SMTP");
+  if (server == nullptr) {
+    state.SkipWithError("set MAILCART_BENCH_SMTP=127.0.0.1:PORT");
+    return;
+  }
+  const QTemporaryDir dir;
+  const std::string file = MakeFile(dir);
+  SilentBoxes boxes;
+  SetMessageBoxService(&boxes);
+  double worstGapMs = 0, seconds = 0;
+  for (auto _ : state) {
+    TForm1 form((dir.path() + "/mailcart").toStdString());
+    form.findChild<QLineEdit*>("MailServerE")->setText(server);
+    form.findChild<QLineEdit*>("EMailFromE")->setText("me@example.com");
+    form.findChild<QLineEdit*>("AddrE")->setText("you@example.com");
+    form.OpenDialog1().SetChooser([&](QWidget*) { return QStringList{QString::fromStdString(file)}; });
+    form.findChild<QPushButton*>("SelFilesB")->click();
+    form.show();
+
+    QElapsedTimer clock;
+    qint64 lastTick = 0;
+    qint64 worstGap = 0;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+      const qint64 now = clock.nsecsElapsed();
+      worstGap = std::max(worstGap, now - lastTick);
+      lastTick = now;
+    });
+    clock.start();
+    ticker.start(kTickMs);
+    form.findChild<QPushButton*>("SendB")->click();
+    seconds = clock.nsecsElapsed() / 1e9;
+    ticker.stop();
+    worstGapMs = worstGap / 1e6;
+  }
+  SetMessageBoxService(nullptr);
+  state.counters["worst_gap_ms"] = worstGapMs;
+  state.counters["send_s"] = seconds;
+  state.counters["MB_per_s"] = kFileSize / 1e6 / seconds;
+}
+BENCHMARK(BM_WindowWhileSending100MB)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
