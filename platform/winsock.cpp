@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -128,6 +129,12 @@ SOCKET WsSocket(int family, int type, int protocol) {
   const int fd = ::socket(AF_INET, (type == WS_SOCK_STREAM ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC,
                           protocol);
   if (fd < 0) return Fail(WsaErrorFromErrno(errno)), INVALID_SOCKET;
+  // The mail clients send a command and wait for its reply: with Nagle's algorithm the last
+  // small segment of a message would wait for the peer's delayed ACK, 40 ms per message.
+  if (type == WS_SOCK_STREAM) {
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  }
   const SOCKET handle = g_nextSocket++;
   g_sockets[handle] = Socket{fd, std::make_unique<SocketEvents>(handle, fd)};
   return handle;
