@@ -27,10 +27,7 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   explicit TForm1(const std::string& programPath = ExecutablePath());
   ~TForm1() override;
 
-  const std::string& IniFileName() const { return iniFileName_; }
   TOpenDialog& OpenDialog1() { return openDialog1_; }
-  TMailComponents& Components() { return *components_; }
-  bool SendingActive() const { return runner_->SendingActive(); }
 
  protected:
   // Closing while a batch runs acts like "Exit": the batch stops after the send in progress
