@@ -23,6 +23,7 @@
 #include "support/smtp_capture.h"
 #include "toolkit/strutils.h"
 #include "toolkit/version.h"
+#include "support/files.h"
 
 namespace {
 
@@ -30,15 +31,6 @@ constexpr int kRunTimeoutMs = 60000;
 constexpr char kRefused[] = "refused@example.com";
 
 std::string Program() { return std::string(MAILCART_BINARY_DIR) + "/app/mailcart-send"; }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
 
 std::string Hex(const std::string& bytes) {
   std::string hex;

@@ -12,17 +12,9 @@
 #include <vector>
 
 #include "support/unpack_tool.h"
+#include "support/files.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
 
 // A multipart message with one small 7bit attachment part per name, each holding its index.
 std::string MessageWithNames(const std::vector<std::string>& names) {

@@ -32,17 +32,9 @@
 #include "toolkit/msgbox.h"
 #include "toolkit/pump.h"
 #include "toolkit/version.h"
+#include "support/files.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
 
 // Types text into a widget as a keyboard would.
 void Type(QWidget* widget, const QString& text) {

@@ -10,17 +10,9 @@
 
 #include "app/settings.h"
 #include "toolkit/exceptions.h"
+#include "support/files.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
 
 // Sets an environment variable for the life of the object.
 class ScopedEnv {

@@ -9,6 +9,7 @@
 #include "platform/contenttypes.h"
 #include "toolkit/componentstream.h"
 #include "toolkit/exceptions.h"
+#include "support/files.h"
 
 namespace {
 
@@ -37,10 +38,6 @@ TpxHeaders Lines(std::initializer_list<const char*> lines) {
 }
 
 std::vector<std::string> Items(const TStringList& list) { return list.Lines(); }
-
-void WriteFile(const std::string& path, const std::string& data) {
-  std::ofstream(path, std::ios::binary) << data;
-}
 
 }  // namespace
 

@@ -12,6 +12,7 @@
 #include "support/python_referee.h"
 #include "toolkit/streams.h"
 #include "toolkit/stringlist.h"
+#include "support/files.h"
 
 namespace {
 
@@ -54,16 +55,6 @@ std::vector<Case> TrickyCases() {
       {"random-binary", binary},
       {"multiple-of-57-and-45", std::string(57 * 45, 'q')},
   };
-}
-
-std::string ReadFile(const std::string& path) {
-  TMemoryStream stream;
-  stream.LoadFromFile(path);
-  return stream.Data();
-}
-
-void WriteFile(const std::string& path, const std::string& data) {
-  TMemoryStream(data).SaveToFile(path);
 }
 
 std::vector<std::string> QPLines(const std::string& data) {

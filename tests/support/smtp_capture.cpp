@@ -13,17 +13,11 @@
 #include <stdexcept>
 
 #include "python_referee.h"
+#include "files.h"
 
 namespace {
 constexpr int kStartTimeoutMs = 15000;
 constexpr int kStopTimeoutMs = 5000;
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream data;
-  data << in.rdbuf();
-  return data.str();
-}
 
 // "PORT 4711" -> 4711; 0 for anything else.
 int ParsePortLine(const QByteArray& line) {
