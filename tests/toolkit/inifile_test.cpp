@@ -12,39 +12,33 @@
 #include <filesystem>
 #include <optional>
 
+#include "support/files.h"
 #include "toolkit/exceptions.h"
-#include "toolkit/streams.h"
 
 namespace {
 
-std::string Load(const std::string& path) {
-  TMemoryStream m;
-  m.LoadFromFile(path);
-  return m.Data();
-}
+class IniFile : public ::testing::Test {
+ protected:
+  std::string Path(const char* name = "mailcart.ini") const { return dir_.filePath(name).toStdString(); }
+  QTemporaryDir dir_;
+};
 
-void Save(const std::string& path, const std::string& data) { TMemoryStream(data).SaveToFile(path); }
-
-}  // namespace
-
-TEST(IniFile, FirstRunGivesDefaults) {
-  QTemporaryDir dir;
-  const TIniFile ini(dir.filePath("mailcart.ini").toStdString());
+TEST_F(IniFile, FirstRunGivesDefaults) {
+  const TIniFile ini(Path());
   EXPECT_EQ(ini.ReadString("Param", "Addr", ""), "");
   EXPECT_EQ(ini.ReadString("Param", "Addr", "default"), "default");
   EXPECT_FALSE(ini.ReadBool("Param", "DelFiles", false));
   EXPECT_EQ(ini.ReadInteger("Param", "PauseSec", 0), 0);
-  const TIniFile folder(dir.path().toStdString());  // exists but cannot be read as a file
+  const TIniFile folder(dir_.path().toStdString());  // exists but cannot be read as a file
   EXPECT_EQ(folder.ReadInteger("Param", "PauseSec", 5), 5);
 }
 
-TEST(IniFile, ReadsIntegersAsHexadecimalOrDecimal) {
-  struct Case {
+TEST_F(IniFile, ReadsIntegersAsHexadecimalOrDecimal) {
+  const struct {
     const char* name;
     const char* value;
     int expected;  // -99 is the default
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"0x prefix is hexadecimal", "0x1E", 30},
       {"0X prefix and lower-case digits", "0X1e", 30},
       {"letters give the default", "abc", -99},
@@ -60,32 +54,21 @@ TEST(IniFile, ReadsIntegersAsHexadecimalOrDecimal) {
       {"fraction", "1.5", -99},
       {"empty", "", -99},
   };
-  QTemporaryDir dir;
-  const std::string path = dir.filePath("mailcart.ini").toStdString();
-  const TIniFile ini(path);
-  for (const Case& c : cases) {
-    Save(path, std::string("[Param]\r\nPauseSec=") + c.value + "\r\n");
+  const TIniFile ini(Path());
+  for (const auto& c : cases) {
+    WriteFile(Path(), std::string("[Param]\r\nPauseSec=") + c.value + "\r\n");
     EXPECT_EQ(ini.ReadInteger("Param", "PauseSec", -99), c.expected) << c.name;
   }
-  Save(path, "[Param]\r\nDelFiles=2\r\nSortFiles=0\r\nOther=abc\r\n");
+  WriteFile(Path(), "[Param]\r\nDelFiles=2\r\nSortFiles=0\r\nOther=abc\r\n");
   EXPECT_TRUE(ini.ReadBool("Param", "DelFiles", false)) << "any non-zero integer is true";
   EXPECT_FALSE(ini.ReadBool("Param", "SortFiles", true));
   EXPECT_TRUE(ini.ReadBool("Param", "Other", true)) << "not a number: the default";
 }
 
-TEST(IniFile, FindsSectionsAndKeysWithoutRegardToCase) {
-  QTemporaryDir dir;
-  const std::string path = dir.filePath("mailcart.ini").toStdString();
-  Save(path,
-       "Subj=outside any section\n"
-       "[param]\n"
-       "  ADDR = ann@example.com \n"
-       ";Subj=commented out\n"
-       "Empty=\n"
-       "[Other]\n"
-       "subj=other section\n"
-       "Long=" + std::string(2000, 'x') + "\n");
-  const TIniFile ini(path);
+TEST_F(IniFile, FindsSectionsAndKeysWithoutRegardToCase) {
+  WriteFile(Path(), "Subj=outside any section\n[param]\n  ADDR = ann@example.com \n;Subj=commented out\nEmpty=\n"
+                    "[Other]\nsubj=other section\nLong=" + std::string(2000, 'x') + "\n");
+  const TIniFile ini(Path());
   EXPECT_EQ(ini.ReadString("PARAM", "addr", ""), "ann@example.com");
   EXPECT_EQ(ini.ReadString("Param", "Subj", "none"), "none");
   EXPECT_EQ(ini.ReadString("Param", "Empty", "none"), "") << "a present empty value is not the default";
@@ -93,33 +76,26 @@ TEST(IniFile, FindsSectionsAndKeysWithoutRegardToCase) {
   EXPECT_EQ(ini.ReadString("Other", "Long", ""), std::string(1023, 'x'));
 }
 
-TEST(IniFile, WriteChangesOnlyItsLine) {
-  QTemporaryDir dir;
-  const std::string path = dir.filePath("mailcart.ini").toStdString();
-  Save(path,
-       "; Mailcart settings\r\n\r\n[Other]\r\nKeep = this \r\n\r\n"
-       "[Param]\r\nAddr=old@example.com\r\n; note\r\nSubj = old subject\r\n\r\n"
-       "[Last]\nlf=only\n");
-  TIniFile ini(path);
+TEST_F(IniFile, WriteChangesOnlyItsLine) {
+  const std::string head =
+      "; Mailcart settings\r\n\r\n[Other]\r\nKeep = this \r\n\r\n[Param]\r\nAddr=old@example.com\r\n; note\r\n";
+  WriteFile(Path(), head + "Subj = old subject\r\n\r\n[Last]\nlf=only\n");
+  TIniFile ini(Path());
   ini.WriteString("PARAM", "subj", "new");
   ini.WriteInteger("Param", "PauseSec", -2);
   ini.WriteBool("Param", "DelFiles", true);
   ini.WriteString("Last", "Added", "x");
-  EXPECT_EQ(Load(path),
-            "; Mailcart settings\r\n\r\n[Other]\r\nKeep = this \r\n\r\n"
-            "[Param]\r\nAddr=old@example.com\r\n; note\r\nSubj = new\r\nPauseSec=-2\r\nDelFiles=1\r\n\r\n"
-            "[Last]\nlf=only\nAdded=x\n");
+  EXPECT_EQ(ReadFile(Path()), head + "Subj = new\r\nPauseSec=-2\r\nDelFiles=1\r\n\r\n[Last]\nlf=only\nAdded=x\n");
   EXPECT_EQ(ini.ReadInteger("Param", "PauseSec", 0), -2);
 }
 
-TEST(IniFile, WriteCreatesFileSectionAndKey) {
-  struct Case {
+TEST_F(IniFile, WriteCreatesFileSectionAndKey) {
+  const struct {
     const char* name;
     std::optional<std::string> before;  // nothing: no file
     const char* value;
     const char* after;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"no file", std::nullopt, "a@b", "[Param]\r\nAddr=a@b\r\n"},
       {"empty file", "", "a@b", "[Param]\r\nAddr=a@b\r\n"},
       {"no such section", "[Other]\r\nx=1\r\n", "a@b", "[Other]\r\nx=1\r\n[Param]\r\nAddr=a@b\r\n"},
@@ -130,40 +106,36 @@ TEST(IniFile, WriteCreatesFileSectionAndKey) {
       {"empty value", "[Param]\r\nAddr=old\r\n", "", "[Param]\r\nAddr=\r\n"},
       {"a line break cannot start a section", std::nullopt, "a@b\r\n[Evil]", "[Param]\r\nAddr=a@b  [Evil]\r\n"},
   };
-  for (const Case& c : cases) {
-    QTemporaryDir dir;
+  for (const auto& c : cases) {
+    QTemporaryDir dir;  // a fresh folder: a temporary file left behind shows
     const std::string path = dir.filePath("mailcart.ini").toStdString();
-    if (c.before) Save(path, *c.before);
+    if (c.before) WriteFile(path, *c.before);
     TIniFile(path).WriteString("Param", "Addr", c.value);
-    EXPECT_EQ(Load(path), c.after) << c.name;
+    EXPECT_EQ(ReadFile(path), c.after) << c.name;
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 1) << c.name << ": temporary file left";
   }
 }
 
-TEST(IniFile, WriteKeepsModeAndSymbolicLink) {
-  QTemporaryDir dir;
-  const std::string real = dir.filePath("real.ini").toStdString();
-  const std::string link = dir.filePath("link.ini").toStdString();
-  Save(real, "[Param]\r\n");
+TEST_F(IniFile, WriteKeepsModeAndSymbolicLink) {
+  const std::string real = Path("real.ini"), link = Path("link.ini");
+  WriteFile(real, "[Param]\r\n");
   ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
   ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
   TIniFile(link).WriteString("Param", "Subj", "s");
   EXPECT_TRUE(std::filesystem::is_symlink(link));
-  EXPECT_EQ(Load(real), "[Param]\r\nSubj=s\r\n");
+  EXPECT_EQ(ReadFile(real), "[Param]\r\nSubj=s\r\n");
   struct stat st;
   ASSERT_EQ(::stat(real.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
-TEST(IniFile, FailedWriteRaisesNamingTheFile) {
-  QTemporaryDir dir;
-  std::vector<std::string> paths = {dir.filePath("no/such/folder/mailcart.ini").toStdString(),
-                                    dir.path().toStdString()};
+TEST_F(IniFile, FailedWriteRaisesNamingTheFile) {
+  std::vector<std::string> paths = {Path("no/such/folder/mailcart.ini"), dir_.path().toStdString()};
   // Permissions do not stop the superuser; the case runs for everyone else.
-  const std::string locked = dir.filePath("locked").toStdString();
-  const bool lockable = ::geteuid() != 0 && QDir(dir.path()).mkdir("locked");
+  const std::string locked = Path("locked");
+  const bool lockable = ::geteuid() != 0 && QDir(dir_.path()).mkdir("locked");
   if (lockable) {
-    Save(locked + "/mailcart.ini", "[Param]\r\nAddr=kept\r\n");
+    WriteFile(locked + "/mailcart.ini", "[Param]\r\nAddr=kept\r\n");
     ASSERT_EQ(::chmod(locked.c_str(), 0555), 0);
     paths.push_back(locked + "/mailcart.ini");
   }
@@ -177,7 +149,9 @@ TEST(IniFile, FailedWriteRaisesNamingTheFile) {
     }
   }
   if (lockable) {
-    EXPECT_EQ(Load(locked + "/mailcart.ini"), "[Param]\r\nAddr=kept\r\n");
+    EXPECT_EQ(ReadFile(locked + "/mailcart.ini"), "[Param]\r\nAddr=kept\r\n");
     ::chmod(locked.c_str(), 0755);
   }
 }
+
+}  // namespace
