@@ -3,35 +3,33 @@
 
 #include <QTemporaryDir>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
+#include <tuple>
 
 #include "app/settings.h"
-#include "toolkit/exceptions.h"
 #include "support/files.h"
+#include "toolkit/exceptions.h"
 
 namespace {
 
-// Sets an environment variable for the life of the object.
+// Sets (nullptr: removes) an environment variable for the life of the object.
 class ScopedEnv {
  public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old, hadOld_ = true;
-    if (value) setenv(name, value, 1);
-    else unsetenv(name);
+  ScopedEnv(const char* name, const char* value)
+      : name_(name), old_(qgetenv(name)), had_(qEnvironmentVariableIsSet(name)) {
+    value ? qputenv(name, value) : qunsetenv(name);
   }
-  ~ScopedEnv() {
-    if (hadOld_) setenv(name_, old_.c_str(), 1);
-    else unsetenv(name_);
-  }
+  ~ScopedEnv() { had_ ? qputenv(name_, old_) : qunsetenv(name_); }
 
  private:
   const char* name_;
-  std::string old_;
-  bool hadOld_ = false;
+  const QByteArray old_;
+  const bool had_;
 };
+
+auto Fields(const TSettings& s) {
+  return std::make_tuple(s.addr, s.subj, s.mailSrv, s.addrFrom, s.delFiles, s.sortFiles, s.pauseSec);
+}
 
 class SettingsTest : public ::testing::Test {
  protected:
@@ -61,18 +59,13 @@ TEST_F(SettingsTest, FileNameBesideTheProgramOrInTheUsersConfiguration) {
 }
 
 TEST_F(SettingsTest, MissingAndMalformedValuesReadAsDefaults) {
-  const TSettings none = ReadSettings(Path("missing.ini"));
-  EXPECT_EQ(none.addr + none.subj + none.mailSrv + none.addrFrom, "");
-  EXPECT_FALSE(none.delFiles);
-  EXPECT_FALSE(none.sortFiles);
-  EXPECT_EQ(none.pauseSec, 0);
-
   const struct {
     const char* name;
-    const char* lines;
+    const char* lines;  // nullptr: no file
     int pause;
     bool del, sort;
   } cases[] = {
+      {"no file", nullptr, 0, false, false},
       {"hexadecimal pause", "PauseSec=0x1E", 30, false, false},
       {"a pause that is no number", "PauseSec=abc", 0, false, false},
       {"any non-zero number is checked", "DelFiles=2\r\nSortFiles=-1", 0, true, true},
@@ -80,29 +73,21 @@ TEST_F(SettingsTest, MissingAndMalformedValuesReadAsDefaults) {
       {"keys in any case", "pausesec=12\r\nDELFILES=1", 12, true, false},
   };
   for (const auto& c : cases) {
-    WriteFile(Path("s.ini"), std::string("[Param]\r\n") + c.lines + "\r\n");
-    const TSettings s = ReadSettings(Path("s.ini"));
-    EXPECT_EQ(s.pauseSec, c.pause) << c.name;
-    EXPECT_EQ(s.delFiles, c.del) << c.name;
-    EXPECT_EQ(s.sortFiles, c.sort) << c.name;
+    const std::string file = Path(std::string(c.name) + ".ini");
+    if (c.lines) WriteFile(file, std::string("[Param]\r\n") + c.lines + "\r\n");
+    EXPECT_EQ(Fields(ReadSettings(file)), Fields(TSettings{"", "", "", "", c.del, c.sort, c.pause})) << c.name;
   }
 }
 
 TEST_F(SettingsTest, WriteCreatesFolderAndFileAndReadsBack) {
   const std::string file = Path("config/mailcart/mailcart.ini");
-  TSettings s{"to@example.com", "Subject = with equals", "smtp.example.com:2525", "from@example.com", true, false, -4};
+  const TSettings s{"to@example.com", "Subject = with equals", "smtp.example.com:2525", "from@example.com",
+                    true, false, -4};
   WriteSettings(file, s);
   EXPECT_EQ(ReadFile(file),
             "[Param]\r\nAddr=to@example.com\r\nSubj=Subject = with equals\r\nAddrFrom=from@example.com\r\n"
             "MailSrv=smtp.example.com:2525\r\nDelFiles=1\r\nSortFiles=0\r\nPauseSec=-4\r\n");
-  const TSettings back = ReadSettings(file);
-  EXPECT_EQ(back.addr, s.addr);
-  EXPECT_EQ(back.subj, s.subj);
-  EXPECT_EQ(back.mailSrv, s.mailSrv);
-  EXPECT_EQ(back.addrFrom, s.addrFrom);
-  EXPECT_EQ(back.delFiles, s.delFiles);
-  EXPECT_EQ(back.sortFiles, s.sortFiles);
-  EXPECT_EQ(back.pauseSec, s.pauseSec);
+  EXPECT_EQ(Fields(ReadSettings(file)), Fields(s));
 }
 
 TEST_F(SettingsTest, AFailedWriteNamesTheFile) {
