@@ -22,7 +22,7 @@
 namespace {
 
 using RasStandIn::DialPlan;
-using RasStandIn::DialStep;
+using Texts = std::vector<std::string>;
 
 // Pumps until done() or the bound passes; the bound only keeps a broken case from hanging.
 bool PumpUntil(const std::function<bool()>& done, int boundMs = 3000) {
@@ -31,17 +31,29 @@ bool PumpUntil(const std::function<bool()>& done, int boundMs = 3000) {
   return done();
 }
 
-DialPlan Plan(std::vector<DialStep> steps) {
-  DialPlan plan;
-  plan.steps = std::move(steps);
-  return plan;
+// The text of the E the call raises; "no error" when it raises none.
+template <typename E>
+std::string Raised(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "no error";
+}
+
+// Posts a notice of the dial as the library would.
+void Notify(const RasStandIn::DialRecord& dial, uint32_t state, uint32_t error = 0) {
+  PostMessage(dial.window, RegisterWindowMessage(kRasDialEventName), state, error);
 }
 
 class RasTest : public ::testing::Test {
  protected:
+  // Table rows call it again for a fresh stand-in.
   void SetUp() override {
     RasStandIn::Register();
     RasStandIn::AddEntry({.name = "Office"});
+    disconnected = 0;
   }
   void TearDown() override { RasStandIn::Unregister(); }
 
@@ -53,21 +65,31 @@ class RasTest : public ::testing::Test {
     return ras;
   }
 
+  // The texts of the boxes shown so far, each of which must be an error box; forgets them.
+  Texts TakeBoxes() {
+    Texts texts;
+    for (const auto& box : boxes.boxes) {
+      EXPECT_EQ(box.icon, TMsgIcon::Error) << box.text;
+      texts.push_back(box.text);
+    }
+    boxes.boxes.clear();
+    return texts;
+  }
+
   RecordingMessageBoxes boxes;
   int disconnected = 0;
 };
 
 TEST_F(RasTest, ServiceSetter) {
-  struct Row {
+  const struct {
     const char* name;
     bool registered;
-    std::vector<std::string> entries;
+    Texts entries;
     bool connect;
     std::string value;
     StringId box;  // 0: no box
     std::string service;
-  };
-  const Row rows[] = {
+  } rows[] = {
       {"no library", false, {}, false, "Office", sRasNotDetected, ""},
       {"library without entries", true, {}, false, "Office", sRasNotDetected, ""},
       {"other letter case is accepted", true, {"Office"}, false, "oFFICE", StringId(0), "oFFICE"},
@@ -75,7 +97,7 @@ TEST_F(RasTest, ServiceSetter) {
       {"connected keeps the old value", true, {"Office", "Home"}, true, "Home", sRasSetBeforeConnect, "Office"},
       {"empty name clears even when connected", true, {"Office"}, true, "", StringId(0), ""},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     RasStandIn::Register();
     for (const std::string& e : row.entries) RasStandIn::AddEntry({.name = e});
@@ -86,13 +108,7 @@ TEST_F(RasTest, ServiceSetter) {
     boxes.boxes.clear();
     ras.SetService(row.value);
     EXPECT_EQ(ras.Service(), row.service);
-    if (row.box == 0) {
-      EXPECT_TRUE(boxes.boxes.empty());
-    } else {
-      ASSERT_EQ(boxes.boxes.size(), 1u);
-      EXPECT_EQ(boxes.boxes[0].text, LoadStr(row.box));
-      EXPECT_EQ(boxes.boxes[0].icon, TMsgIcon::Error);
-    }
+    EXPECT_EQ(TakeBoxes(), row.box ? Texts{LoadStr(row.box)} : Texts{});
   }
 }
 
@@ -102,8 +118,7 @@ TEST_F(RasTest, WithoutLibrary) {
   EXPECT_FALSE(ras.RasAvailable());
   // The setter runs when a form is loaded, so the box comes up at load time.
   ComponentFromText("object Ras1: TnkRas\n  Service = \"Office\"\nend\n", ras);
-  ASSERT_EQ(boxes.boxes.size(), 1u);
-  EXPECT_EQ(boxes.boxes[0].text, "TnkRas component was unable to detect\rRAS on your system.");
+  EXPECT_EQ(TakeBoxes(), Texts{"TnkRas component was unable to detect\rRAS on your system."});
   EXPECT_EQ(ras.Service(), "");
   // No Service: nothing to dial, and the network counts as reachable.
   ras.Connect();
@@ -121,9 +136,8 @@ TEST_F(RasTest, PublishedPropertiesRoundTrip) {
   ras->SetRemovePassword(false);
   ras->SetTimeOut(30);
   const std::string text = ComponentToText(*ras);
-  EXPECT_EQ(text,
-            "object Ras1: TnkRas\n  Service = \"Office\"\n  ForceService = False\n  MinimizeAtConnect = True\n"
-            "  Password = \"pw\"\n  RemovePassword = False\n  TimeOut = 30\nend\n");
+  EXPECT_EQ(text, "object Ras1: TnkRas\n  Service = \"Office\"\n  ForceService = False\n  MinimizeAtConnect = True\n"
+                  "  Password = \"pw\"\n  RemovePassword = False\n  TimeOut = 30\nend\n");
   TnkRas copy;
   ComponentFromText(text, copy);
   EXPECT_EQ(ComponentToText(copy), text);
@@ -131,14 +145,13 @@ TEST_F(RasTest, PublishedPropertiesRoundTrip) {
 }
 
 TEST_F(RasTest, ExistingConnections) {
-  struct Row {
+  const struct {
     const char* name;
     std::string service;
     bool forceService;
     std::vector<RasStandIn::Connection> up;
-    int adopted;  // index into up; -1: dials
-  };
-  const Row rows[] = {
+    int adopted;  // index into up; -1: dials; -2: neither
+  } rows[] = {
       {"connection of the service is adopted", "Office", true, {{"Home", "10.1.1.4"}, {"Office", ""}}, 1},
       {"active entry names compare letter case", "office", true, {{"Office", "10.1.1.4"}}, -1},
       {"any connection with an IP without ForceService", "Office", false, {{"Home", ""}, {"Work", "10.1.1.5"}}, 1},
@@ -146,44 +159,43 @@ TEST_F(RasTest, ExistingConnections) {
       {"ForceService ignores other connections", "Office", true, {{"Work", "10.1.1.5"}}, -1},
       {"no Service never dials", "", true, {}, -2},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     SetUp();
-    disconnected = 0;
     std::vector<HRASCONN> handles;
     for (const auto& c : row.up) handles.push_back(RasStandIn::AddConnection(c));
     auto ras = Make(row.service);
     ras->SetForceService(row.forceService);
     ras->Connect();
     EXPECT_TRUE(ras->Connected());
-    const bool dialled = row.adopted == -1;
-    EXPECT_EQ(RasStandIn::Dials().size(), dialled ? 1u : 0u);
+    const size_t dials = row.adopted == -1 ? 1 : 0;
+    EXPECT_EQ(RasStandIn::Dials().size(), dials);
     if (row.adopted >= 0) {
       EXPECT_EQ(ras->ConnectionHandle(), handles[static_cast<size_t>(row.adopted)]);
     }
     ras->HangUp();
     EXPECT_FALSE(ras->Connected());
     // Only what the component dialled is hung up; an adopted connection stays up.
-    EXPECT_EQ(RasStandIn::HungUp().size(), dialled ? 1u : 0u);
-    EXPECT_EQ(disconnected, dialled ? 1 : 0);
+    EXPECT_EQ(RasStandIn::HungUp().size(), dials);
+    EXPECT_EQ(disconnected, static_cast<int>(dials));
     EXPECT_EQ(RasStandIn::Connections().size(), row.up.size());
   }
 }
 
 TEST_F(RasTest, Passwords) {
-  struct Row {
+  const struct {
     const char* name;
     RasStandIn::Entry entry;
     bool removePassword;
     std::string dialled;
     bool savedAfter;
-  };
-  const Row rows[] = {
-      {"saved password wins over Password", {.name = "Office", .passwordSaved = true, .password = "secret"}, true, "secret", true},
+  } rows[] = {
+      {"saved password wins over Password", {.name = "Office", .passwordSaved = true, .password = "secret"}, true,
+       "secret", true},
       {"Password used and not kept", {.name = "Office"}, true, "typed", false},
       {"Password used and kept", {.name = "Office"}, false, "typed", true},
   };
-  for (const Row& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     RasStandIn::Register();
     RasStandIn::AddEntry(row.entry);
@@ -201,45 +213,37 @@ TEST_F(RasTest, Passwords) {
 }
 
 TEST_F(RasTest, FailingDialIsHungUpBeforeTheError) {
-  DialPlan refused = Plan({});
-  refused.dialResult = 676;
   const struct {
     const char* name;
     DialPlan plan;
+    bool dials;
     uint32_t error;
     const char* text;
   } rows[] = {
-      {"error reported while dialling", Plan({{RASCS_OpenPort}, {RASCS_ConnectDevice, 678}}), 678, "There is no answer."},
-      {"dial refused at once", refused, 676, "The line is busy."},
-      {"entry gone from the phonebook", Plan({}), ERROR_CANNOT_FIND_PHONEBOOK_ENTRY, nullptr},
+      {"error reported while dialling", {.steps = {{RASCS_OpenPort}, {RASCS_ConnectDevice, 678}}}, true, 678,
+       "There is no answer."},
+      {"dial refused at once", {.steps = {}, .dialResult = 676}, true, 676, "The line is busy."},
+      {"entry gone from the phonebook", {.steps = {}}, false, ERROR_CANNOT_FIND_PHONEBOOK_ENTRY,
+       "The phone book entry of this connection was not found."},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     SetUp();
-    disconnected = 0;
     RasStandIn::SetDialPlan(row.plan);
     auto ras = Make();
-    if (row.text == nullptr) RasStandIn::RemoveEntry("Office");
-    std::vector<std::string> order;
+    if (!row.dials) RasStandIn::RemoveEntry("Office");
+    Texts order;
     ras->OnDisconnected = [&](TComponent* sender) {
       EXPECT_EQ(sender, ras.get());
       order.push_back("disconnected");
     };
-    try {
-      ras->Connect();
-      ADD_FAILURE() << "no error";
-    } catch (const ERASError& e) {
-      order.push_back(e.what());
-    }
+    order.push_back(Raised<ERASError>([&] { ras->Connect(); }));
     EXPECT_EQ(ras->LastError(), row.error);
     EXPECT_FALSE(ras->Connected());
     EXPECT_EQ(ras->ConnectionHandle(), TnkRas::kNoConnection);
-    if (row.text == nullptr) {
-      EXPECT_TRUE(RasStandIn::Dials().empty());
-      EXPECT_EQ(order.size(), 1u);
-      continue;
-    }
-    EXPECT_EQ(order, (std::vector<std::string>{"disconnected", row.text}));
+    EXPECT_EQ(order, row.dials ? (Texts{"disconnected", row.text}) : Texts{row.text});
+    EXPECT_EQ(RasStandIn::Dials().size(), row.dials ? 1u : 0u);
+    if (!row.dials) continue;
     EXPECT_EQ(RasStandIn::HungUp(), std::vector<HRASCONN>{RasStandIn::Dials()[0].handle});
     // The socket client cancels on every Close: the dial is not hung up or reported twice.
     ras->Cancel();
@@ -250,22 +254,21 @@ TEST_F(RasTest, FailingDialIsHungUpBeforeTheError) {
 
 TEST_F(RasTest, StatusTextsReachOnStatusChange) {
   const std::vector<std::pair<uint32_t, std::string>> states = {
-      {RASCS_OpenPort, "Opening port..."},
-      {RASCS_PortOpened, ""},
-      {RASCS_ConnectDevice, "Connecting device..."},
-      {RASCS_DeviceConnected, "Connecting device..."},
-      {RASCS_AllDevicesConnected, "Connecting device..."},
-      {RASCS_Authenticate, "Verifying user name and password..."},
-      {RASCS_Authenticated, "Authenticated"},
+      {RASCS_OpenPort, "Opening port..."}, {RASCS_PortOpened, ""}, {RASCS_ConnectDevice, "Connecting device..."},
+      {RASCS_DeviceConnected, "Connecting device..."}, {RASCS_AllDevicesConnected, "Connecting device..."},
+      {RASCS_Authenticate, "Verifying user name and password..."}, {RASCS_Authenticated, "Authenticated"},
       {RASCS_StartAuthentication, "Verifying user name and password..."},
-      {RASCS_LogonNetwork, "Registering your computer on the network..."},
-      {RASCS_Connected, "Connected"},
+      {RASCS_LogonNetwork, "Registering your computer on the network..."}, {RASCS_Connected, "Connected"},
   };
-  std::vector<DialStep> steps;
-  for (const auto& s : states) steps.push_back({s.first});
-  RasStandIn::SetDialPlan(Plan(steps));
+  DialPlan plan;
+  Texts expected;
+  for (const auto& [state, text] : states) {
+    plan.steps.push_back({state});
+    expected.push_back(text);
+  }
+  RasStandIn::SetDialPlan(plan);
   auto ras = Make();
-  std::vector<std::string> texts;
+  Texts texts;
   bool connectedAtLastCall = true;
   ras->OnStatusChange = [&](TComponent* sender, const std::string& text) {
     EXPECT_EQ(sender, ras.get());
@@ -275,77 +278,63 @@ TEST_F(RasTest, StatusTextsReachOnStatusChange) {
   ras->Connect();
   EXPECT_TRUE(ras->Connected());
   EXPECT_TRUE(ras->OwnConnection());
-  ASSERT_EQ(texts.size(), states.size());
-  for (size_t i = 0; i < states.size(); ++i) EXPECT_EQ(texts[i], states[i].second) << "state " << states[i].first;
+  EXPECT_EQ(texts, expected);
   EXPECT_FALSE(connectedAtLastCall);  // told of "connected" before Connected changes
 }
 
 TEST_F(RasTest, CancelFromOnStatusChange) {
-  const struct {
-    const char* name;
-    std::string cancelAt;
-  } rows[] = {
-      {"while the port opens", "Opening port..."},
-      {"at the notice of the connection", "Connected"},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
+  for (const std::string cancelAt : {"Opening port...", "Connected"}) {
+    SCOPED_TRACE("cancelled at " + cancelAt);
     SetUp();
-    disconnected = 0;
-    RasStandIn::SetDialPlan(Plan({{RASCS_OpenPort}, {RASCS_Connected, 629}, {RASCS_Authenticated}}));
+    RasStandIn::SetDialPlan({.steps = {{RASCS_OpenPort}, {RASCS_Connected, 629}, {RASCS_Authenticated}}});
     auto ras = Make();
-    std::vector<std::string> texts;
+    Texts texts;
     ras->OnStatusChange = [&](TComponent*, const std::string& text) {
       texts.push_back(text);
-      if (text == row.cancelAt) ras->Cancel();
+      if (text == cancelAt) ras->Cancel();
     };
-    try {
-      ras->Connect();
-      ADD_FAILURE() << "no error";
-    } catch (const ECanceledError& e) {
-      EXPECT_STREQ(e.what(), "Operation has been canceled");
-    }
+    EXPECT_EQ(Raised<ECanceledError>([&] { ras->Connect(); }), "Operation has been canceled");
     EXPECT_FALSE(ras->Connected());
     EXPECT_EQ(ras->LastError(), 0u);  // the cancelled dial's news is not taken up
     EXPECT_EQ(disconnected, 1);
     EXPECT_EQ(RasStandIn::HungUp(), std::vector<HRASCONN>{RasStandIn::Dials()[0].handle});
     SleepProcessing(30);  // the plan's later steps would have been posted by now
-    EXPECT_EQ(texts.back(), row.cancelAt);
+    EXPECT_EQ(texts.back(), cancelAt);
   }
 }
 
-TEST_F(RasTest, TimeOutLeavesTheDialRunning) {
-  RasStandIn::SetDialPlan(Plan({{RASCS_OpenPort}}));
-  auto ras = Make();
-  ras->SetTimeOut(1);
-  EXPECT_THROW(ras->Connect(), ETimedOutError);
-  EXPECT_FALSE(ras->Connected());
-  EXPECT_TRUE(RasStandIn::HungUp().empty());
-  // A late notice of the connection still counts.
-  const RasStandIn::DialRecord dial = RasStandIn::Dials()[0];
-  PostMessage(dial.window, RegisterWindowMessage(kRasDialEventName), RASCS_Connected, 0);
-  EXPECT_TRUE(PumpUntil([&] { return ras->Connected(); }));
-  // Connecting again keeps that connection instead of dialling over it.
-  ras->Connect();
-  EXPECT_EQ(RasStandIn::Dials().size(), 1u);
-  ras->HangUp();
-  EXPECT_EQ(RasStandIn::HungUp(), std::vector<HRASCONN>{dial.handle});
-  EXPECT_EQ(disconnected, 1);
+// A dial that timed out runs on: a late notice of its connection still counts, and without one
+// the next Connect hangs it up before it dials anew.
+TEST_F(RasTest, DialThatTimedOut) {
+  using Handles = std::vector<HRASCONN>;
+  for (const bool lateNotice : {true, false}) {
+    SCOPED_TRACE(lateNotice ? "late notice" : "no notice");
+    SetUp();
+    RasStandIn::SetDialPlan({.steps = {{RASCS_OpenPort}}});
+    auto ras = Make();
+    ras->SetTimeOut(lateNotice ? 1 : 0);
+    EXPECT_THROW(ras->Connect(), ETimedOutError);
+    EXPECT_FALSE(ras->Connected());
+    EXPECT_TRUE(RasStandIn::HungUp().empty());
+    const HRASCONN stale = RasStandIn::Dials()[0].handle;
+    if (lateNotice) {
+      Notify(RasStandIn::Dials()[0], RASCS_Connected);
+      EXPECT_TRUE(PumpUntil([&] { return ras->Connected(); }));
+    }
+    RasStandIn::SetDialPlan({.steps = {{RASCS_Connected}}});
+    ras->Connect();
+    const auto dials = RasStandIn::Dials();
+    ASSERT_EQ(dials.size(), lateNotice ? 1u : 2u);  // a connection that came up is not dialled over
+    EXPECT_TRUE(ras->Connected());
+    EXPECT_EQ(ras->ConnectionHandle(), dials.back().handle);
+    EXPECT_EQ(RasStandIn::HungUp(), lateNotice ? Handles{} : Handles{stale});
+    ras->HangUp();
+    EXPECT_EQ(RasStandIn::HungUp(), lateNotice ? Handles{stale} : (Handles{stale, dials[1].handle}));
+    EXPECT_EQ(disconnected, lateNotice ? 1 : 2);
+  }
 }
 
-TEST_F(RasTest, ConnectAfterTimeOutHangsUpTheStaleDial) {
-  RasStandIn::SetDialPlan(Plan({{RASCS_OpenPort}}));
-  auto ras = Make();
-  ras->SetTimeOut(0);
-  EXPECT_THROW(ras->Connect(), ETimedOutError);
-  RasStandIn::SetDialPlan(Plan({{RASCS_Connected}}));
-  ras->Connect();
-  ASSERT_EQ(RasStandIn::Dials().size(), 2u);
-  EXPECT_EQ(RasStandIn::HungUp(), std::vector<HRASCONN>{RasStandIn::Dials()[0].handle});
-  EXPECT_TRUE(ras->Connected());
-  EXPECT_EQ(ras->ConnectionHandle(), RasStandIn::Dials()[1].handle);
-}
-
+// The component reads 25 phonebook entries and 10 connections; one more is too many.
 TEST_F(RasTest, ArraysOfTheStatedSize) {
   for (const int n : {25, 26}) {
     SCOPED_TRACE(std::to_string(n) + " phonebook entries");
@@ -362,22 +351,18 @@ TEST_F(RasTest, ArraysOfTheStatedSize) {
     SCOPED_TRACE(std::to_string(n) + " active connections");
     SetUp();
     auto ras = Make();
-    HRASCONN last = 0;
-    for (int i = 0; i < n; ++i) last = RasStandIn::AddConnection({.entry = i == 9 ? "Office" : "Other"});
+    HRASCONN office = 0;
+    for (int i = 0; i < n; ++i) {
+      const HRASCONN handle = RasStandIn::AddConnection({.entry = i == 9 ? "Office" : "Other"});
+      if (i == 9) office = handle;
+    }
+    EXPECT_EQ(Raised<ERASError>([&] { ras->Connect(); }), n == 10 ? "no error" : "The buffer is too small.");
+    EXPECT_EQ(ras->LastError(), n == 10 ? 0u : ERROR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(ras->Connected(), n == 10);
     if (n == 10) {
-      ras->Connect();
-      EXPECT_EQ(ras->ConnectionHandle(), last);
-      EXPECT_TRUE(RasStandIn::Dials().empty());
-      continue;
+      EXPECT_EQ(ras->ConnectionHandle(), office);
     }
-    try {
-      ras->Connect();
-      ADD_FAILURE() << "no error";
-    } catch (const ERASError& e) {
-      EXPECT_STREQ(e.what(), "The buffer is too small.");
-    }
-    EXPECT_EQ(ras->LastError(), ERROR_BUFFER_TOO_SMALL);
-    EXPECT_FALSE(ras->Connected());
+    EXPECT_TRUE(RasStandIn::Dials().empty());
   }
 }
 
@@ -417,11 +402,10 @@ TEST_F(RasTest, ErrorAfterConnectingIsRaisedLater) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     SetUp();
-    disconnected = 0;
-    RasStandIn::SetDialPlan(Plan({{RASCS_OpenPort}, {RASCS_Connected}}));
+    RasStandIn::SetDialPlan({.steps = {{RASCS_OpenPort}, {RASCS_Connected}}});
     auto ras = Make();
     ras->Connect();
-    PostMessage(RasStandIn::Dials()[0].window, RegisterWindowMessage(kRasDialEventName), RASCS_Disconnected, 629);
+    Notify(RasStandIn::Dials()[0], RASCS_Disconnected, 629);
     ASSERT_TRUE(PumpUntil([&] { return ras->LastError() == 629; }));
     EXPECT_TRUE(ras->Connected());  // nothing was raised inside the event dispatch
     const HRASCONN handle = ras->ConnectionHandle();
@@ -435,7 +419,7 @@ TEST_F(RasTest, ErrorAfterConnectingIsRaisedLater) {
     EXPECT_EQ(RasStandIn::HungUp(), std::vector<HRASCONN>{handle});
     EXPECT_EQ(disconnected, 1);
     // Raised once: the next Connect dials afresh.
-    RasStandIn::SetDialPlan(Plan({{RASCS_Connected}}));
+    RasStandIn::SetDialPlan({.steps = {{RASCS_Connected}}});
     ras->Connect();
     EXPECT_TRUE(ras->Connected());
     EXPECT_EQ(RasStandIn::Dials().size(), 2u);
@@ -445,48 +429,34 @@ TEST_F(RasTest, ErrorAfterConnectingIsRaisedLater) {
 TEST_F(RasTest, MissingExportsMakeOperationsNoOps) {
   const struct {
     const char* exportName;
-    std::function<void(TnkRas&)> check;
+    RasStandIn::Connection up;  // entry "": none
+    bool connects;
+    size_t dials;
   } rows[] = {
-      {"RasEnumEntriesA", [](TnkRas& r) { EXPECT_TRUE(r.RefreshEntries().Empty()); }},
-      {"RasDialA",
-       [](TnkRas& r) {
-         r.Connect();
-         EXPECT_FALSE(r.Connected());
-         EXPECT_TRUE(RasStandIn::Dials().empty());
-       }},
-      {"RasGetEntryDialParamsA",
-       [](TnkRas& r) {
-         r.Connect();
-         EXPECT_FALSE(r.Connected());
-       }},
-      {"RasEnumConnectionsA",
-       [](TnkRas& r) {
-         RasStandIn::AddConnection({.entry = "Office"});
-         r.Connect();
-         EXPECT_EQ(RasStandIn::Dials().size(), 1u);
-       }},
-      {"RasGetProjectionInfoA",
-       [](TnkRas& r) {
-         RasStandIn::AddConnection({"Home", "10.1.1.4"});
-         r.SetForceService(false);
-         r.Connect();
-         EXPECT_EQ(RasStandIn::Dials().size(), 1u);
-       }},
-      {"RasHangUpA",
-       [](TnkRas& r) {
-         r.Connect();
-         r.HangUp();
-         EXPECT_TRUE(r.Connected());
-         EXPECT_TRUE(RasStandIn::HungUp().empty());
-       }},
+      {"RasDialA", {}, false, 0},
+      {"RasGetEntryDialParamsA", {}, false, 0},
+      {"RasEnumConnectionsA", {.entry = "Office"}, true, 1},
+      {"RasGetProjectionInfoA", {.entry = "Home", .ipAddress = "10.1.1.4"}, true, 1},
+      {"RasHangUpA", {}, true, 1},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.exportName);
     SetUp();
+    if (!row.up.entry.empty()) RasStandIn::AddConnection(row.up);
     auto ras = Make();
+    ras->SetForceService(false);
     HideExport(kRasModuleName, row.exportName, true);
-    row.check(*ras);
+    ras->Connect();
+    EXPECT_EQ(ras->Connected(), row.connects);
+    EXPECT_EQ(RasStandIn::Dials().size(), row.dials);
+    ras->HangUp();
+    const bool hangUpHidden = std::string(row.exportName) == "RasHangUpA";
+    EXPECT_EQ(ras->Connected(), hangUpHidden);
+    EXPECT_EQ(RasStandIn::HungUp().size(), hangUpHidden ? 0 : row.dials);
   }
+  SetUp();
+  HideExport(kRasModuleName, "RasEnumEntriesA", true);
+  EXPECT_TRUE(Make()->RefreshEntries().Empty());
 }
 
 TEST_F(RasTest, MinimizeAtConnect) {
@@ -511,10 +481,7 @@ TEST_F(RasTest, MinimizeAtConnect) {
 }
 
 TEST_F(RasTest, DestructionLeavesTheConnectionUp) {
-  {
-    auto ras = Make();
-    ras->Connect();
-  }
+  Make()->Connect();
   EXPECT_TRUE(RasStandIn::HungUp().empty());
   EXPECT_EQ(RasStandIn::Connections().size(), 1u);
   EXPECT_EQ(ModuleLoadCount(kRasModuleName), 0);
