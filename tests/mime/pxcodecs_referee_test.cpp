@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
 #include "support/python_referee.h"
 #include "toolkit/streams.h"
 #include "toolkit/stringlist.h"
-#include "support/files.h"
 
 namespace {
 
@@ -57,17 +57,12 @@ std::vector<Case> TrickyCases() {
   };
 }
 
-std::vector<std::string> QPLines(const std::string& data) {
+// The encoded lines, each ending in CR LF as on the wire.
+std::string QPText(const std::string& data) {
   TMemoryStream stream(data);
   TStringList lines;
   TQuotedPrintable(&stream, &lines).Encode();
-  return lines.Lines();
-}
-
-std::string JoinLines(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& l : lines) text += l + "\r\n";
-  return text;
+  return lines.Text();
 }
 
 std::string Base64Lines(const std::string& data) {
@@ -95,25 +90,20 @@ std::string Message(const std::string& data) {
          "Content-Type: multipart/mixed; boundary=\"12345678\"\r\n\r\n"
          "--12345678\r\nContent-Type: text/plain; charset=\"iso-8859-1\"\r\n"
          "Content-Transfer-Encoding: quoted-printable\r\n\r\n" +
-         JoinLines(QPLines(data)) +
+         QPText(data) +
          "\r\n--12345678\r\nContent-Type: application/octet-stream; name=\"data.bin\"\r\n"
          "Content-Transfer-Encoding: Base64\r\n\r\n" +
          Base64Lines(data) + "\r\n--12345678--\r\n";
 }
 
-std::vector<std::string> SplitCrLf(const std::string& text) {
-  TStringList lines;
-  for (size_t at = 0; at < text.size();) {
-    const size_t end = text.find("\r\n", at);
-    lines.Add(text.substr(at, end - at));
-    at = end == std::string::npos ? text.size() : end + 2;
-  }
-  return lines.Lines();
-}
-
+// Splits at CR LF only: a lone CR or LF in Python's output stays inside its line.
 std::string DecodeQP(const std::string& wire) {
   TStringList lines;
-  for (const std::string& l : SplitCrLf(wire)) lines.Add(l);
+  for (size_t at = 0; at < wire.size();) {
+    const size_t end = wire.find("\r\n", at);
+    lines.Add(wire.substr(at, end - at));
+    at = end == std::string::npos ? wire.size() : end + 2;
+  }
   TMemoryStream stream;
   TQuotedPrintable(&stream, &lines).Decode();
   return stream.Data();
@@ -122,9 +112,8 @@ std::string DecodeQP(const std::string& wire) {
 std::string DecodeUU(const std::string& text) {
   std::string out;
   size_t at = 0;
-  for (size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+  for (size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
     out += UUDecodeLine(text.substr(at, end - at));
-  }
   return out;
 }
 
@@ -140,13 +129,11 @@ class CodecReferee : public ::testing::Test {
   // Runs the referee and checks it reported every case as passed.
   void Referee(const char* mode) {
     int exitCode = -1;
-    const std::string report = RunPython(E2eScript("codec_referee.py"), {mode, Dir()}, &exitCode);
+    const std::string report = RunPython(E2eScript("codec_referee.py"), {mode, dir_.path().toStdString()}, &exitCode);
     EXPECT_EQ(exitCode, 0) << report;
-    for (const Case& c : TrickyCases()) {
+    for (const Case& c : TrickyCases())
       EXPECT_NE(report.find("ok " + c.name + "\n"), std::string::npos) << c.name << "\n" << report;
-    }
   }
-  std::string Dir() const { return dir_.path().toStdString(); }
 
  private:
   QTemporaryDir dir_;
@@ -154,7 +141,7 @@ class CodecReferee : public ::testing::Test {
 
 TEST_F(CodecReferee, PythonDecodesWhatWeEncode) {
   for (const Case& c : TrickyCases()) {
-    WriteFile(Path(c.name, ".qp"), JoinLines(QPLines(c.data)));
+    WriteFile(Path(c.name, ".qp"), QPText(c.data));
     WriteFile(Path(c.name, ".b64"), Base64Lines(c.data));
     WriteFile(Path(c.name, ".uu"), UULines(c.data));
     WriteFile(Path(c.name, ".eml"), Message(c.data));
@@ -165,13 +152,10 @@ TEST_F(CodecReferee, PythonDecodesWhatWeEncode) {
 TEST_F(CodecReferee, WeDecodeWhatPythonEncodes) {
   Referee("write");
   for (const Case& c : TrickyCases()) {
-    for (const char* kind : {".py-qp-text", ".py-qp-binary", ".py-qp-email"}) {
-      const std::string expected = ReadFile(Path(c.name, std::string(kind) + ".expected"));
-      EXPECT_EQ(DecodeQP(ReadFile(Path(c.name, kind))), expected) << c.name << kind;
-    }
+    for (const std::string kind : {".py-qp-text", ".py-qp-binary", ".py-qp-email"})
+      EXPECT_EQ(DecodeQP(ReadFile(Path(c.name, kind))), ReadFile(Path(c.name, kind + ".expected"))) << c.name << kind;
     // Binary quoted-printable escapes every line end, so it must give the bytes themselves.
-    const std::string binary = DecodeQP(ReadFile(Path(c.name, ".py-qp-binary")));
-    EXPECT_EQ(binary.substr(0, c.data.size()), c.data) << c.name;
+    EXPECT_EQ(DecodeQP(ReadFile(Path(c.name, ".py-qp-binary"))).substr(0, c.data.size()), c.data) << c.name;
     std::string base64;
     AppendBase64DecodedLines(ReadFile(Path(c.name, ".py-b64")), base64);
     EXPECT_EQ(base64, c.data) << c.name;
