@@ -6,16 +6,17 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "app/batchrunner.h"
 #include "app/mailcomponents.h"
+#include "support/files.h"
 #include "support/smtp_capture.h"
 
 namespace {
@@ -54,9 +55,7 @@ class RecordingFrontEnd : public TBatchFrontEnd {
     Record(std::string(names[static_cast<int>(label)]) + ": " + text);
   }
   void ShowInformation(const std::string& text) override { Record("box: " + text); }
-  void ProcessMessages() override {
-    if (onPump) onPump();
-  }
+  void ProcessMessages() override { if (onPump) onPump(); }
   void CloseApplication() override { Record(activeProbe && activeProbe() ? "close while active" : "close"); }
 
   // Forgets what was shown, as a fresh window would.
@@ -64,7 +63,9 @@ class RecordingFrontEnd : public TBatchFrontEnd {
     events.clear();
     for (std::string& text : labels_) text.clear();
   }
-  int Count(const std::string& event) const { return static_cast<int>(std::count(events.begin(), events.end(), event)); }
+  int Count(const std::string& event) const {
+    return static_cast<int>(std::count(events.begin(), events.end(), event));
+  }
 
  private:
   void Record(const std::string& event) {
@@ -83,7 +84,7 @@ class BatchRunnerTest : public ::testing::Test {
 
   std::string MakeFile(const std::string& name, const std::string& data = "some bytes\r\n") {
     const std::string path = dir_.filePath(QString::fromStdString(name)).toStdString();
-    std::ofstream(path, std::ios::binary) << data;
+    WriteFile(path, data);
     return path;
   }
   std::vector<std::string> MakeFiles(int count) {
@@ -113,6 +114,11 @@ TEST_F(BatchRunnerTest, EachFileGoesInItsOwnMessageWithTheTextsInOrder) {
   const std::string a = MakeFile("a.txt"), b = MakeFile("b.bin", std::string("\0\x01\xff", 3));
   frontEnd_.files = {a, b};
   frontEnd_.pause = 1.9;  // one whole second: two ticks
+  // What the user changes during a batch applies to the next file.
+  frontEnd_.onEvent = [this](const std::string& event) {
+    if (event.rfind("SFileShowL: ", 0) == 0) frontEnd_.subject = "Changed";
+  };
+  runner_.RequestCancel();  // pressed while no batch ran: it belongs to no batch
   EXPECT_EQ(runner_.Run(), TBatchEnd::AllSent);
 
   std::vector<std::string> expected;
@@ -127,63 +133,36 @@ TEST_F(BatchRunnerTest, EachFileGoesInItsOwnMessageWithTheTextsInOrder) {
 
   EXPECT_EQ(SentNames(), (std::vector<std::string>{"a.txt", "b.bin"}));
   const auto envelopes = server_.Envelopes();
+  const auto messages = server_.Messages();
   ASSERT_EQ(envelopes.size(), 2u);
-  for (const auto& envelope : envelopes) {
-    EXPECT_EQ(envelope.mailFrom, "me@example.com");
-    EXPECT_EQ(envelope.rcptTos, std::vector<std::string>{"you@example.com"});
-  }
-  for (const std::string& message : server_.Messages()) {
-    EXPECT_NE(message.find(std::string("\"") + kSenderName + "\" <me@example.com>"), std::string::npos) << message;
-    EXPECT_NE(message.find("Subject:  Files\r\n"), std::string::npos) << message;
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(envelopes[i].mailFrom, "me@example.com");
+    EXPECT_EQ(envelopes[i].rcptTos, std::vector<std::string>{"you@example.com"});
+    const std::string sender = std::string("\"") + kSenderName + "\" <me@example.com>";
+    EXPECT_NE(messages[i].find(sender), std::string::npos) << messages[i];
+    EXPECT_NE(messages[i].find(i == 0 ? "Subject:  Files\r\n" : "Subject:  Changed\r\n"), std::string::npos);
   }
   EXPECT_TRUE(Exists(a) && Exists(b)) << "deletion is off";
   EXPECT_FALSE(runner_.SendingActive());
-}
-
-// What the user changes during a batch applies to the next file.
-TEST_F(BatchRunnerTest, FieldsAreReadAgainForEveryFile) {
-  frontEnd_.files = MakeFiles(2);
-  frontEnd_.onEvent = [this](const std::string& event) {
-    if (event.rfind("SFileShowL: ", 0) == 0) frontEnd_.subject = "Changed";
-  };
-  EXPECT_EQ(runner_.Run(), TBatchEnd::AllSent);
-  const auto messages = server_.Messages();
-  ASSERT_EQ(messages.size(), 2u);
-  EXPECT_NE(messages[0].find("Subject:  Files\r\n"), std::string::npos);
-  EXPECT_NE(messages[1].find("Subject:  Changed\r\n"), std::string::npos);
+  EXPECT_TRUE(runner_.RequestExit()) << "no batch runs: the caller closes";
 }
 
 TEST_F(BatchRunnerTest, CancelAndExitStopBetweenMessages) {
-  struct Case {
+  const struct {
     const char* name;
     double pause;
-    // Acts on the events of the batch; index of the file in progress counts from 1.
-    // True when it acted.
-    std::function<bool(TBatchRunner&, const std::string& event, int fileShown)> act;
+    const char* at;  // the user acts at this event of file number `file` (from 1)
+    int file;
+    bool exit;    // "Exit" rather than "Cancel sending"
     int sent;     // messages the server has
     int deleted;  // leading files gone (deletion is on)
-    bool closes;
-  };
-  const auto cancelAt = [](std::string at, int afterFiles) {
-    return [at, afterFiles](TBatchRunner& runner, const std::string& event, int shown) {
-      if (event != at || shown != afterFiles) return false;
-      runner.RequestCancel();
-      return true;
-    };
-  };
-  const Case cases[] = {
+  } cases[] = {
       // The message in progress is completed but its file is not deleted.
-      {"cancel during the send of file 2", 0, cancelAt("StateL: In progress", 1), 2, 1, false},
-      {"cancel during the pause after file 2", 2, cancelAt("RemaindL: 2", 2), 2, 2, false},
-      {"exit during the pause after file 1", 1,
-       [](TBatchRunner& runner, const std::string& event, int shown) {
-         if (event != "RemaindL: 1" || shown != 1) return false;
-         EXPECT_FALSE(runner.RequestExit()) << "a batch runs";
-         return true;
-       },
-       1, 1, true},
+      {"cancel during the send of file 2", 0, "StateL: In progress", 1, false, 2, 1},
+      {"cancel during the pause after file 2", 2, "RemaindL: 2", 2, false, 2, 2},
+      {"exit during the pause after file 1", 1, "RemaindL: 1", 1, true, 1, 1},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     frontEnd_.Reset();
     const std::vector<std::string> files = MakeFiles(4);
@@ -191,36 +170,29 @@ TEST_F(BatchRunnerTest, CancelAndExitStopBetweenMessages) {
     frontEnd_.files = files;
     frontEnd_.pause = c.pause;
     frontEnd_.remove = true;
-    int shown = 0;
     // The cancel is seen after the send in progress, or at the end of the tick it came in:
     // neither the file's report nor the count-down follows it.
+    int shown = 0, afterCancel = 0;
     bool acted = false;
-    int afterCancel = 0;
     frontEnd_.onEvent = [&](const std::string& event) {
       if (event.rfind("SFileShowL: ", 0) == 0) ++shown;
       if (acted && (event.rfind("RemaindL: ", 0) == 0 || event.rfind("StateL: File:", 0) == 0)) ++afterCancel;
-      acted = acted || c.act(runner_, event, shown);
+      if (acted || event != c.at || shown != c.file) return;
+      acted = true;
+      if (!c.exit) runner_.RequestCancel();
+      else EXPECT_FALSE(runner_.RequestExit()) << "a batch runs";
     };
     EXPECT_EQ(runner_.Run(), TBatchEnd::Aborted);
     EXPECT_EQ(server_.Count() - before, c.sent);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(Exists(files[i]), i >= c.deleted) << files[i];
     std::vector<std::string> ending{"box: Sending Aborted!"};
-    if (c.closes) ending.push_back("close");
-    ASSERT_GE(frontEnd_.events.size(), ending.size());
-    EXPECT_EQ(std::vector<std::string>(frontEnd_.events.end() - static_cast<long>(ending.size()), frontEnd_.events.end()),
-              ending);
+    if (c.exit) ending.push_back("close");
+    const auto& events = frontEnd_.events;
+    ASSERT_GE(events.size(), ending.size());
+    EXPECT_EQ(std::vector<std::string>(events.end() - static_cast<long>(ending.size()), events.end()), ending);
     EXPECT_TRUE(acted);
     EXPECT_EQ(afterCancel, 0);
   }
-}
-
-// A cancel pressed while no batch ran belongs to no batch.
-TEST_F(BatchRunnerTest, AStaleCancelDoesNotStopTheNextBatch) {
-  frontEnd_.files = MakeFiles(2);
-  runner_.RequestCancel();
-  EXPECT_EQ(runner_.Run(), TBatchEnd::AllSent);
-  EXPECT_EQ(server_.Count(), 2);
-  EXPECT_TRUE(runner_.RequestExit()) << "no batch runs: the caller closes";
 }
 
 TEST_F(BatchRunnerTest, ASecondBatchIsRefusedWhileOneRuns) {
@@ -252,22 +224,21 @@ TEST_F(BatchRunnerTest, AnErrorEndsTheBatchAndLeavesTheFileInPlace) {
   ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
   const std::string closedServer = "127.0.0.1:" + std::to_string(closed.serverPort());
   closed.close();
-  struct Case {
+  const std::string ours = frontEnd_.server;
+  const struct {
     const char* name;
     std::string server, to;
     bool secondFileMissing;
     const char* errorPart;
-    int sent, deleted;
+    int sent;         // and deleted: the first file goes once its message was accepted
     bool stateError;  // the client reported it through its error event
+  } cases[] = {
+      {"a file removed after it was chosen", ours, "you@example.com", true, "file2.txt", 1, false},
+      {"a refused connection", closedServer, "you@example.com", false, "", 0, true},
+      {"an empty server name", "", "you@example.com", false, "Server property is required", 0, true},
+      {"a recipient the server refuses", ours, kRefused, false, "550", 0, false},
   };
-  const std::string ours = frontEnd_.server;
-  const Case cases[] = {
-      {"a file removed after it was chosen", ours, "you@example.com", true, "file2.txt", 1, 1, false},
-      {"a refused connection", closedServer, "you@example.com", false, "", 0, 0, true},
-      {"an empty server name", "", "you@example.com", false, "Server property is required", 0, 0, true},
-      {"a recipient the server refuses", ours, kRefused, false, "550", 0, 0, false},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     frontEnd_.Reset();
     const std::vector<std::string> files = MakeFiles(3);
@@ -286,7 +257,7 @@ TEST_F(BatchRunnerTest, AnErrorEndsTheBatchAndLeavesTheFileInPlace) {
     EXPECT_NE(error, "");
     EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
     EXPECT_EQ(server_.Count() - before, c.sent);
-    EXPECT_EQ(Exists(files[0]), c.deleted == 0);
+    EXPECT_EQ(Exists(files[0]), c.sent == 0);
     EXPECT_TRUE(Exists(files[2]));
     EXPECT_EQ(frontEnd_.Count("box: All Sended"), 0);
     EXPECT_EQ(frontEnd_.Count("StateL: ERROR"), c.stateError ? 1 : 0);
