@@ -154,14 +154,10 @@ TEST(QuotedPrintable, RoundTripsMegabytesFedInAnyChunks) {
   std::string data = TrickyBytes(3 * 1024 * 1024, rng);
   data.replace(1000000, 70000, std::string(70000, 'z'));  // a paragraph across block borders
   ExpectRoundTrip(data, "3 MB");
-  const std::string whole = EncodeInChunks(data, data.size());
-  for (size_t chunk : {size_t{1}, size_t{16}, size_t{66}, size_t{67}, size_t{1024}}) {
-    ASSERT_EQ(EncodeInChunks(std::string_view(data).substr(0, 300000), chunk),
-              EncodeInChunks(std::string_view(data).substr(0, 300000), 300000))
-        << chunk;
-  }
-  std::string fromChunks = EncodeInChunks(data, 65536);
-  EXPECT_EQ(fromChunks, whole);
+  const std::string_view head = std::string_view(data).substr(0, 300000);
+  for (size_t chunk : {size_t{1}, size_t{16}, size_t{66}, size_t{67}, size_t{1024}})
+    ASSERT_EQ(EncodeInChunks(head, chunk), EncodeInChunks(head, head.size())) << chunk;
+  EXPECT_EQ(EncodeInChunks(data, 65536), EncodeInChunks(data, data.size()));
 }
 
 TEST(QuotedPrintable, DecodesShortTextsForHeaderWords) {
