@@ -2,6 +2,7 @@
 // and the exact bytes it expects, with the outcome, the events and the temporary file checked.
 #include "net/pxsmtp.h"
 
+#include <cxxabi.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -10,7 +11,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,38 +44,36 @@ std::string HostName() {
 }
 
 // Replaces every {host} with the name the client gives in HELO.
-std::string WithHost(std::string transcript) {
+std::vector<std::string> WithHost(std::vector<std::string> transcripts) {
   static const std::string host = HostName();
-  for (size_t at = transcript.find("{host}"); at != std::string::npos; at = transcript.find("{host}"))
-    transcript.replace(at, 6, host);
-  return transcript;
+  for (std::string& t : transcripts)
+    for (size_t at = t.find("{host}"); at != std::string::npos; at = t.find("{host}")) t.replace(at, 6, host);
+  return transcripts;
 }
 
 // "Kind: text" of what the call raises, "" when it raises nothing.
 std::string Raised(const std::function<void()>& call) {
   try {
     call();
-  } catch (const EServerError& e) {
-    return std::string("EServerError: ") + e.what();
-  } catch (const ESocketError& e) {
-    return std::string("ESocketError: ") + e.what();
-  } catch (const ECanceledError& e) {
-    return std::string("ECanceledError: ") + e.what();
-  } catch (const ETimedOutError& e) {
-    return std::string("ETimedOutError: ") + e.what();
-  } catch (const EMessageError& e) {
-    return std::string("EMessageError: ") + e.what();
-  } catch (const EStreamError& e) {
-    return std::string("EStreamError: ") + e.what();
+  } catch (const Exception& e) {
+    const std::unique_ptr<char, decltype(&std::free)> kind(
+        abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, nullptr), &std::free);
+    return std::string(kind.get()) + ": " + e.what();
   }
   return "";
 }
 
+std::string Rcpt(const std::string& address, const std::string& reply = "250 ok") {
+  return "C: RCPT TO:<" + address + ">\nS: " + reply + "\n";
+}
+
 const std::string kGreeting = "S: 220 ready\nC: HELO {host}\nS: 250 hello\n";
-const std::string kEnvelope = "C: MAIL FROM:<from@example.org>\nS: 250 ok\nC: RCPT TO:<to@example.org>\nS: 250 ok\n";
+const std::string kMail = "C: MAIL FROM:<from@example.org>\nS: 250 ok\n";
+const std::string kEnvelope = kMail + Rcpt("to@example.org");
 const std::string kData = "C: DATA\nS: 354 go ahead\nC: Subject: t\nC: \nC: body\nC: .\n";
 const std::string kQuit = "C: QUIT\nS: 221 bye\nclose\n";
-const std::string kDelivery = kGreeting + kEnvelope + kData + "S: 250 queued\n" + kQuit;
+const std::string kQueued = "S: 250 queued\n" + kQuit;
+const std::string kDelivery = kGreeting + kEnvelope + kData + kQueued;
 
 // The temporary directory of the process, pointed at a fresh folder for each test so that
 // the client's temporary files can be counted.
@@ -86,11 +87,13 @@ class SmtpTest : public ::testing::Test {
 
   int TempFiles() const { return static_cast<int>(QDir(tmp_.path()).entryList(QDir::Files).size()); }
 
-  // A client and a message as the window sets them up, with every event recorded.
+  // A client and a message as the window sets them up, with every event recorded, talking to
+  // a server that plays the transcripts.
   struct Session {
-    explicit Session(SmtpTest& test) {
+    Session(SmtpTest& test, const std::vector<std::string>& transcripts) : server(WithHost(transcripts)) {
       smtp.SetWinsockLoaded(true);
       smtp.SetTimeOut(10);  // a safety net; no case waits for it unless it asks
+      smtp.SetServer(server.Address());
       smtp.SetMailMessage(&message);
       message.Sender().SetAddress("from@example.org");
       message.Recipients().AddAddress("to@example.org", "To");
@@ -99,6 +102,7 @@ class SmtpTest : public ::testing::Test {
       smtp.OnMailSent = [this](TComponent*) { ++mailSent; };
       smtp.OnProgress = [this](TComponent*, int perc, int transferred) { progress.push_back({perc, transferred}); };
     }
+    ScriptedServer server;
     FixedMessage message;
     TpxSMTP smtp;
     std::vector<std::string> events;
@@ -110,17 +114,6 @@ class SmtpTest : public ::testing::Test {
  private:
   QTemporaryDir tmp_;
   QByteArray oldTmp_;
-};
-
-enum class Rejection { kNoHandler, kProceed };
-
-struct Case {
-  const char* name;
-  std::string transcript;
-  std::string raised;  // "" when the send succeeds
-  std::function<void(FixedMessage&, TpxSMTP&)> setup = nullptr;
-  Rejection rejection = Rejection::kNoHandler;
-  std::vector<std::string> rejected = {};  // "address | reply" for each OnAddressRejected
 };
 
 // The longest address a message stores; the command that carries it is longer than 255.
@@ -138,101 +131,93 @@ std::string BlockBoundaryText() {
 TEST_F(SmtpTest, DialoguesAsTranscripts) {
   const std::string kRefusedQuit = "EServerError: 500 what";  // raised after the delivery
   const std::string boundary = BlockBoundaryText();
-  const Case cases[] = {
+  const size_t block = TnkSocket::kBlockSize;
+  const struct {
+    const char* name;
+    std::string transcript;
+    std::string raised;  // "" when the send succeeds
+    std::function<void(Session&)> setup = nullptr;
+    std::vector<std::string> rejected = {};  // "address | reply" for each OnAddressRejected, which proceeds;
+                                             // empty: no handler
+  } cases[] = {
       {"a message is delivered and the connection ended", kDelivery, ""},
       {"a refused HELO with the host name is retried bare",
-       "S: 220 ready\nC: HELO {host}\nS: 501 bad name\nC: HELO\nS: 250 hi\n" + kEnvelope + kData +
-           "S: 250 queued\n" + kQuit,
-       ""},
+       "S: 220 ready\nC: HELO {host}\nS: 501 bad name\nC: HELO\nS: 250 hi\n" + kEnvelope + kData + kQueued, ""},
       {"both HELO refused: error, then QUIT",
        "S: 220 ready\nC: HELO {host}\nS: 501 bad name\nC: HELO\nS: 502 no\n" + kQuit, "EServerError: 502 no"},
       {"a refused greeting: error, then QUIT", "S: 554 busy\n" + kQuit, "EServerError: 554 busy"},
       {"recipients in the order Recipients, CC, BCC",
-       kGreeting + "C: MAIL FROM:<from@example.org>\nS: 250 ok\nC: RCPT TO:<to@example.org>\nS: 250 ok\n"
-                   "C: RCPT TO:<r2@example.org>\nS: 250 ok\nC: RCPT TO:<cc@example.org>\nS: 250 ok\n"
-                   "C: RCPT TO:<bcc@example.org>\nS: 250 ok\n" + kData + "S: 250 queued\n" + kQuit,
+       kGreeting + kEnvelope + Rcpt("r2@example.org") + Rcpt("cc@example.org") + Rcpt("bcc@example.org") + kData +
+           kQueued,
        "",
-       [](FixedMessage& m, TpxSMTP&) {
-         m.Recipients().AddAddress("r2@example.org", "");
-         m.BCC().AddAddress("bcc@example.org", "");
-         m.CC().AddAddress("cc@example.org", "");
+       [](Session& s) {
+         s.message.Recipients().AddAddress("r2@example.org", "");
+         s.message.BCC().AddAddress("bcc@example.org", "");
+         s.message.CC().AddAddress("cc@example.org", "");
        }},
       {"refused recipients are skipped when the handler proceeds, each reported with its address",
-       kGreeting + "C: MAIL FROM:<from@example.org>\nS: 250 ok\nC: RCPT TO:<to@example.org>\nS: 550 no such user\n"
-                   "C: RCPT TO:<ok@example.org>\nS: 250 ok\nC: RCPT TO:<bcc@example.org>\nS: 551 not here\n" +
-           kData + "S: 250 queued\n" + kQuit,
+       kGreeting + kMail + Rcpt("to@example.org", "550 no such user") + Rcpt("ok@example.org") +
+           Rcpt("bcc@example.org", "551 not here") + kData + kQueued,
        "",
-       [](FixedMessage& m, TpxSMTP&) {
-         m.CC().AddAddress("ok@example.org", "");
-         m.BCC().AddAddress("bcc@example.org", "");
+       [](Session& s) {
+         s.message.CC().AddAddress("ok@example.org", "");
+         s.message.BCC().AddAddress("bcc@example.org", "");
        },
-       Rejection::kProceed,
        {"to@example.org | 550 no such user", "bcc@example.org | 551 not here"}},
       {"without a handler the first refused recipient ends the send, then QUIT",
-       kGreeting + "C: MAIL FROM:<from@example.org>\nS: 250 ok\nC: RCPT TO:<to@example.org>\nS: 550 no such user\n" +
-           kQuit,
-       "EServerError: 550 no such user"},
+       kGreeting + kMail + Rcpt("to@example.org", "550 no such user") + kQuit, "EServerError: 550 no such user"},
       {"every recipient refused and proceeded: DATA is still sent, its refusal ends the send",
-       kGreeting + "C: MAIL FROM:<from@example.org>\nS: 250 ok\nC: RCPT TO:<to@example.org>\nS: 550 no\n"
-                   "C: DATA\nS: 554 no valid recipients\n" + kQuit,
-       "EServerError: 554 no valid recipients", nullptr, Rejection::kProceed, {"to@example.org | 550 no"}},
-      {"DATA answered with class 2 is an error",
-       kGreeting + kEnvelope + "C: DATA\nS: 250 ok\n" + kQuit, "EServerError: 250 ok"},
-      {"a refused text: no OnMailSent, then QUIT",
-       kGreeting + kEnvelope + kData + "S: 554 rejected\n" + kQuit, "EServerError: 554 rejected"},
+       kGreeting + kMail + Rcpt("to@example.org", "550 no") + "C: DATA\nS: 554 no valid recipients\n" + kQuit,
+       "EServerError: 554 no valid recipients", nullptr, {"to@example.org | 550 no"}},
+      {"DATA answered with class 2 is an error", kGreeting + kEnvelope + "C: DATA\nS: 250 ok\n" + kQuit,
+       "EServerError: 250 ok"},
+      {"a refused text: no OnMailSent, then QUIT", kGreeting + kEnvelope + kData + "S: 554 rejected\n" + kQuit,
+       "EServerError: 554 rejected"},
       {"a refused QUIT after delivery is an error",
        kGreeting + kEnvelope + kData + "S: 250 queued\nC: QUIT\nS: 500 what\n", kRefusedQuit},
       {"a server that closes instead of replying", kGreeting + "C: MAIL FROM:<from@example.org>\nclose\n",
        "EServerError: No reply from the server"},
       {"commands longer than 255 characters are sent whole",
-       kGreeting + "C: MAIL FROM:<" + Long('f') + ">\nS: 250 ok\nC: RCPT TO:<" + Long('t') + ">\nS: 250 ok\n" + kData +
-           "S: 250 queued\n" + kQuit,
-       "",
-       [](FixedMessage& m, TpxSMTP&) {
+       kGreeting + "C: MAIL FROM:<" + Long('f') + ">\nS: 250 ok\n" + Rcpt(Long('t')) + kData + kQueued, "",
+       [](Session& s) {
+         TpxMessage& m = s.message;
          m.Sender().SetAddress(Long('f'));
          m.Recipients().Clear();
          m.Recipients().Items(m.Recipients().Add(std::make_unique<TpxMailAddress>())).SetAddress(Long('t'));
        }},
       {"envelope recipients replace the message's lists",
-       kGreeting + "C: MAIL FROM:<from@example.org>\nS: 250 ok\nC: RCPT TO:<e1@example.org>\nS: 250 ok\n"
-                   "C: RCPT TO:<e2@example.org>\nS: 250 ok\n" + kData + "S: 250 queued\n" + kQuit,
-       "",
-       [](FixedMessage&, TpxSMTP& s) {
-         s.EnvelopeRecipients().Add("e1@example.org");
-         s.EnvelopeRecipients().Add("e2@example.org");
+       kGreeting + kMail + Rcpt("e1@example.org") + Rcpt("e2@example.org") + kData + kQueued, "",
+       [](Session& s) {
+         s.smtp.EnvelopeRecipients().Add("e1@example.org");
+         s.smtp.EnvelopeRecipients().Add("e2@example.org");
        }},
       {"lines that begin with a dot get one more; other dots stay",
        kGreeting + kEnvelope + "C: DATA\nS: 354 go\nC: ..\nC: ..hidden\nC: mid.dot.\nC: ...\nC: .\nS: 250 ok\n" + kQuit,
-       "", [](FixedMessage& m, TpxSMTP&) { m.text = ".\r\n.hidden\r\nmid.dot.\r\n..\r\n"; }},
+       "", [](Session& s) { s.message.text = ".\r\n.hidden\r\nmid.dot.\r\n..\r\n"; }},
       {"a text without a final line end gets one before the dot",
        kGreeting + kEnvelope + "C: DATA\nS: 354 go\nC: no end\nC: .\nS: 250 ok\n" + kQuit, "",
-       [](FixedMessage& m, TpxSMTP&) { m.text = "no end"; }},
+       [](Session& s) { s.message.text = "no end"; }},
       {"dots at block boundaries are stuffed",
-       kGreeting + kEnvelope + "C: DATA\nS: 354 go\nC: " + boundary.substr(0, TnkSocket::kBlockSize - 3) +
-           "\nC: ..\nC: " + std::string(TnkSocket::kBlockSize - 4, 'b') + "\nC: ..y\nC: .\nS: 250 ok\n" +
-           kQuit,
-       "", [&boundary](FixedMessage& m, TpxSMTP&) { m.text = boundary; }},
+       kGreeting + kEnvelope + "C: DATA\nS: 354 go\nC: " + boundary.substr(0, block - 3) + "\nC: ..\nC: " +
+           std::string(block - 4, 'b') + "\nC: ..y\nC: .\nS: 250 ok\n" + kQuit,
+       "", [&boundary](Session& s) { s.message.text = boundary; }},
       {"a text of whole blocks without a final line end",
-       kGreeting + kEnvelope + "C: DATA\nS: 354 go\nC: " + std::string(TnkSocket::kBlockSize, 'd') +
-           "\nC: .\nS: 250 ok\n" + kQuit,
-       "", [](FixedMessage& m, TpxSMTP&) { m.text = std::string(TnkSocket::kBlockSize, 'd'); }},
+       kGreeting + kEnvelope + "C: DATA\nS: 354 go\nC: " + std::string(block, 'd') + "\nC: .\nS: 250 ok\n" + kQuit,
+       "", [block](Session& s) { s.message.text = std::string(block, 'd'); }},
       {"a failing composer: nothing of the message is sent, then QUIT", kGreeting + kQuit, "EStreamError: disk full",
-       [](FixedMessage& m, TpxSMTP&) { m.failing = true; }},
+       [](Session& s) { s.message.failing = true; }},
       {"no recipient address: validation error, then QUIT", kGreeting + kQuit,
        "EMessageError: At least one Recipient, CC or BCC must be entered",
-       [](FixedMessage& m, TpxSMTP&) { m.Recipients().Clear(); }},
-      {"no message: usage error, then QUIT", kGreeting + kQuit,
-       "ESocketError: MailMessage property must be assigned",
-       [](FixedMessage&, TpxSMTP& s) { s.SetMailMessage(nullptr); }},
+       [](Session& s) { s.message.Recipients().Clear(); }},
+      {"no message: usage error, then QUIT", kGreeting + kQuit, "ESocketError: MailMessage property must be assigned",
+       [](Session& s) { s.smtp.SetMailMessage(nullptr); }},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ScriptedServer server(WithHost(c.transcript));
-    Session session(*this);
-    session.smtp.SetServer(server.Address());
-    if (c.setup) c.setup(session.message, session.smtp);
+    Session session(*this, {c.transcript});
+    if (c.setup) c.setup(session);
     std::vector<std::string> rejected;
-    if (c.rejection == Rejection::kProceed)
+    if (!c.rejected.empty())
       session.smtp.OnAddressRejected = [&](TComponent*, const std::string& address, const std::string& reply,
                                            bool& proceed) {
         rejected.push_back(address + " | " + reply);
@@ -240,8 +225,8 @@ TEST_F(SmtpTest, DialoguesAsTranscripts) {
       };
 
     EXPECT_EQ(Raised([&] { session.smtp.Send(); }), c.raised);
-    EXPECT_TRUE(server.WaitFinished());
-    EXPECT_EQ(server.Failures(), "");
+    EXPECT_TRUE(session.server.WaitFinished());
+    EXPECT_EQ(session.server.Failures(), "");
     EXPECT_FALSE(session.smtp.Connected());
     EXPECT_EQ(rejected, c.rejected);
     const bool delivered = c.raised.empty() || c.raised == kRefusedQuit;
@@ -262,58 +247,51 @@ TEST_F(SmtpTest, DialoguesAsTranscripts) {
 // would record a QUIT as bytes after its transcript.
 TEST_F(SmtpTest, InterruptedSendsCloseWithoutQuit) {
   {
-    ScriptedServer server(WithHost(kGreeting + kEnvelope + kData));
-    Session session(*this);
-    session.smtp.SetServer(server.Address());
+    Session session(*this, {kGreeting + kEnvelope + kData});
     session.smtp.OnProgress = [&](TComponent*, int perc, int transferred) {
       if (perc == 0 && transferred == 0) QTimer::singleShot(50, [&] { session.smtp.Cancel(); });
     };
     EXPECT_EQ(Raised([&] { session.smtp.Send(); }), "ECanceledError: Operation has been canceled");
     EXPECT_EQ(session.mailSent, 0);
     EXPECT_EQ(session.events, std::vector<std::string>{"error: Operation has been canceled"});
-    EXPECT_TRUE(server.WaitFinished());
-    EXPECT_EQ(server.Failures(), "");
+    EXPECT_TRUE(session.server.WaitFinished());
+    EXPECT_EQ(session.server.Failures(), "");
   }
   {
-    ScriptedServer server(WithHost(kGreeting + "C: MAIL FROM:<from@example.org>\n"));
-    Session session(*this);
-    session.smtp.SetServer(server.Address());
+    Session session(*this, {kGreeting + "C: MAIL FROM:<from@example.org>\n"});
     session.smtp.SetTimeOut(1);
     EXPECT_EQ(Raised([&] { session.smtp.Send(); }), "ETimedOutError: Operation timed out");
     EXPECT_FALSE(session.smtp.Connected());
-    EXPECT_EQ(server.Failures(), "");
+    EXPECT_EQ(session.server.Failures(), "");
   }
   EXPECT_EQ(TempFiles(), 0);
 }
 
 TEST_F(SmtpTest, EachMessageOfABatchHasItsOwnConnection) {
-  ScriptedServer server(WithHost(kDelivery));
-  Session session(*this);
-  session.smtp.SetServer(server.Address());
+  Session session(*this, {kDelivery});
   session.smtp.Connect();
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Raised([&] { session.smtp.Send(); }), "") << i;
-  EXPECT_EQ(server.Connections(), 3);
-  for (int i = 0; i < 3; ++i) EXPECT_TRUE(server.WaitFinished(i)) << i;
-  EXPECT_EQ(server.Failures(), "");
+  EXPECT_EQ(session.server.Connections(), 3);
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(session.server.WaitFinished(i)) << i;
+  EXPECT_EQ(session.server.Failures(), "");
   EXPECT_EQ(session.mailSent, 3);
 }
 
 // A greeting refused at the owner's Connect must not leave a socket that the next Send would
 // take for a greeted connection.
 TEST_F(SmtpTest, RefusedConnectLeavesNoConnectionBehind) {
-  ScriptedServer server(std::vector<std::string>{WithHost("S: 421 try later\n" + kQuit), WithHost(kDelivery)});
-  Session session(*this);
-  session.smtp.SetServer(server.Address());
+  Session session(*this, {"S: 421 try later\n" + kQuit, kDelivery});
   EXPECT_EQ(Raised([&] { session.smtp.Connect(); }), "EServerError: 421 try later");
   EXPECT_FALSE(session.smtp.Connected());
   EXPECT_EQ(Raised([&] { session.smtp.Send(); }), "");
-  EXPECT_EQ(server.Connections(), 2);
-  EXPECT_TRUE(server.WaitFinished(1));
-  EXPECT_EQ(server.Failures(), "");
+  EXPECT_EQ(session.server.Connections(), 2);
+  EXPECT_TRUE(session.server.WaitFinished(1));
+  EXPECT_EQ(session.server.Failures(), "");
 }
 
 TEST_F(SmtpTest, EmptyServerIsAUsageErrorBeforeAnything) {
-  Session session(*this);
+  Session session(*this, {""});
+  session.smtp.SetServer("");
   int opens = 0;
   session.smtp.OnOpen = [&](TComponent*) { ++opens; };
   EXPECT_EQ(Raised([&] { session.smtp.Send(); }), "ESocketError: Server property is required");
