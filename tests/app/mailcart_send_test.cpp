@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,18 +13,16 @@
 #include <QTemporaryDir>
 
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/mailcomponents.h"
+#include "support/files.h"
 #include "support/python_referee.h"
 #include "support/smtp_capture.h"
 #include "toolkit/strutils.h"
 #include "toolkit/version.h"
-#include "support/files.h"
 
 namespace {
 
@@ -32,11 +31,7 @@ constexpr char kRefused[] = "refused@example.com";
 
 std::string Program() { return std::string(MAILCART_BINARY_DIR) + "/app/mailcart-send"; }
 
-std::string Hex(const std::string& bytes) {
-  std::string hex;
-  for (const unsigned char c : bytes) hex += LowerCase(IntToHex(c, 2));
-  return hex;
-}
+std::string Hex(const std::string& bytes) { return QByteArray::fromStdString(bytes).toHex().toStdString(); }
 
 std::string RandomBytes(size_t size, unsigned seed) {
   std::mt19937 random(seed);
@@ -168,19 +163,20 @@ TEST_F(MailcartSendTest, ThirtyFilesOfEveryKindArriveExactly) {
   const std::vector<std::string> messages = server_.Messages();
   ASSERT_EQ(messages.size(), 30u);
   const std::string sender = "\"" + ProgramTitle(TVersionInfo(Program())) + "\" <me@example.com>";
+  for (const std::string& message : messages)
+    EXPECT_NE(message.find(sender), std::string::npos) << message.substr(0, 300);
   std::vector<std::string> stored;
-  for (int i = 1; i <= 30; ++i) {
-    char name[16];
-    std::snprintf(name, sizeof name, "/%04d.eml", i);
-    stored.push_back(server_.Dir() + name);
-    EXPECT_NE(messages[i - 1].find(sender), std::string::npos) << messages[i - 1].substr(0, 300);
-  }
-  const QJsonArray reports = QJsonDocument::fromJson(QByteArray::fromStdString(RunPython(E2eScript("mime_referee.py"), stored))).array();
+  const QDir dir(QString::fromStdString(server_.Dir()));
+  for (const QString& name : dir.entryList({"*.eml"}, QDir::Files, QDir::Name))
+    stored.push_back(dir.filePath(name).toStdString());
+  const std::string judged = RunPython(E2eScript("mime_referee.py"), stored);
+  const QJsonArray reports = QJsonDocument::fromJson(QByteArray::fromStdString(judged)).array();
   ASSERT_EQ(reports.size(), 30);
   for (int i = 0; i < 30; ++i) {
     SCOPED_TRACE(kinds[i].first);
     const QJsonObject report = reports[i].toObject();
-    EXPECT_TRUE(report["defects"].toArray().isEmpty()) << QJsonDocument(report["defects"].toArray()).toJson().toStdString();
+    const QJsonArray defects = report["defects"].toArray();
+    EXPECT_TRUE(defects.isEmpty()) << QJsonDocument(defects).toJson().toStdString();
     EXPECT_EQ(report["content_type"].toString(), "multipart/mixed");
     const QJsonArray parts = report["parts"].toArray();
     ASSERT_EQ(parts.size(), 2);
