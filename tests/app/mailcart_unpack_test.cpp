@@ -6,13 +6,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "support/unpack_tool.h"
 #include "support/files.h"
+#include "support/unpack_tool.h"
 
 namespace {
 
