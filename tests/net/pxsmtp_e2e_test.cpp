@@ -9,13 +9,13 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "mail/pxmsg.h"
 #include "net/pxsmtp.h"
+#include "support/files.h"
 #include "support/python_referee.h"
 #include "support/smtp_capture.h"
 
@@ -73,7 +73,7 @@ TEST(SmtpEndToEnd, StoredMessagesCarryTheExactBytesOfEveryFile) {
     for (const std::string& line : m.body) message.Body().Add(line);
     for (const File& f : m.files) {
       const std::string path = dir.filePath(QString::fromStdString(f.name)).toStdString();
-      std::ofstream(path, std::ios::binary) << f.bytes;
+      WriteFile(path, f.bytes);
       message.Attachments().AddFile(path);
       if (f.transferEncoding >= 0)
         message.Attachments().Items(message.Attachments().Count() - 1).SetTransferEncoding(f.transferEncoding);
@@ -84,11 +84,7 @@ TEST(SmtpEndToEnd, StoredMessagesCarryTheExactBytesOfEveryFile) {
 
   ASSERT_EQ(capture.Count(), 3);
   std::vector<std::string> stored;
-  for (int i = 1; i <= 3; ++i) {
-    char name[16];
-    std::snprintf(name, sizeof name, "/%04d.eml", i);
-    stored.push_back(capture.Dir() + name);
-  }
+  for (const char* name : {"/0001.eml", "/0002.eml", "/0003.eml"}) stored.push_back(capture.Dir() + name);
   const QJsonArray reports =
       QJsonDocument::fromJson(QByteArray::fromStdString(RunPython(E2eScript("mime_referee.py"), stored))).array();
   ASSERT_EQ(reports.size(), 3);
@@ -114,8 +110,10 @@ TEST(SmtpEndToEnd, StoredMessagesCarryTheExactBytesOfEveryFile) {
   }
   const std::vector<SmtpCapture::Envelope> envelopes = capture.Envelopes();
   ASSERT_EQ(envelopes.size(), 3u);
-  EXPECT_EQ(envelopes[0].mailFrom, "from@example.org");
-  EXPECT_EQ(envelopes[0].rcptTos, std::vector<std::string>{"to@example.org"});
+  for (const SmtpCapture::Envelope& envelope : envelopes) {
+    EXPECT_EQ(envelope.mailFrom, "from@example.org");
+    EXPECT_EQ(envelope.rcptTos, std::vector<std::string>{"to@example.org"});
+  }
 }
 
 }  // namespace
