@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDeadlineTimer>
+#include <QFile>
 
 #include <cstdio>
 #include <random>
@@ -74,24 +75,18 @@ TEST(LineStream, AgreesWithStringListOnRandomData) {
 TEST(LineStream, SentinelRepeatsUntilResetStartsAgain) {
   TLineStream stream;
   stream.WriteString("one\r\ntwo");
-  stream.Reset();
-  EXPECT_EQ(AllLines(stream), (std::vector<std::string>{"one", "two"}));
-  std::string line;
-  stream.ReadLine(line);
-  EXPECT_TRUE(stream.Eof());
-  EXPECT_EQ(line, std::string(4, '\xFF'));
-  stream.Reset();
-  EXPECT_FALSE(stream.Eof());
-  EXPECT_EQ(AllLines(stream), (std::vector<std::string>{"one", "two"}));
+  for (int pass = 0; pass < 2; ++pass) {
+    stream.Reset();
+    EXPECT_FALSE(stream.Eof());
+    EXPECT_EQ(AllLines(stream), (std::vector<std::string>{"one", "two"}));
+    std::string line;
+    stream.ReadLine(line);
+    EXPECT_TRUE(stream.Eof());
+    EXPECT_EQ(line, std::string(4, '\xFF'));
+  }
 }
 
-bool Exists(const std::string& path) {
-  if (FILE* f = std::fopen(path.c_str(), "rb")) {
-    std::fclose(f);
-    return true;
-  }
-  return false;
-}
+bool Exists(const std::string& path) { return QFile::exists(QString::fromStdString(path)); }
 
 TEST(TempFileStream, LivesInTheTemporaryDirectoryWhileTheStreamLives) {
   std::string name;
@@ -130,12 +125,6 @@ TEST(TimeCounter, TicksOnlyWhileEventsAreDispatched) {
   EXPECT_EQ(counter.Remaining(), 5);
   EXPECT_TRUE(counter.TimedOut()) << "Start must not clear the flag; its owner does";
   counter.Stop();
-}
-
-TEST(TransportErrors, CarryTheirFixedTexts) {
-  EXPECT_STREQ(ECanceledError().what(), "Operation has been canceled");
-  EXPECT_STREQ(ETimedOutError().what(), "Operation timed out");
-  EXPECT_STREQ(ESocketError("x").what(), "x");
 }
 
 }  // namespace
