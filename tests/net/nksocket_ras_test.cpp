@@ -17,15 +17,6 @@
 
 namespace {
 
-using RasStandIn::DialPlan;
-using RasStandIn::DialStep;
-
-DialPlan Plan(std::vector<DialStep> steps) {
-  DialPlan plan;
-  plan.steps = std::move(steps);
-  return plan;
-}
-
 // A socket client linked to a dial-up component for the entry "Office", recording in one list
 // what both report, in order.
 class RasLinkTest : public ::testing::Test {
@@ -76,12 +67,12 @@ TEST_F(RasLinkTest, OpenDialsFirstAndCloseHangsUpWhatWasDialled) {
     bool dialled;
   } rows[] = {
       {"a dial comes up before the socket opens and goes down after it closes",
-       [] { RasStandIn::SetDialPlan(Plan({{RASCS_OpenPort}, {RASCS_Connected}})); }, "",
+       [] { RasStandIn::SetDialPlan({.steps = {{RASCS_OpenPort}, {RASCS_Connected}}}); }, "",
        {"dial step", "dial step", "open, link up", "closed", "hung up"}, true},
       {"a connection that is up already is used and left up",
        [] { RasStandIn::AddConnection({.entry = "Office"}); }, "", {"open, link up", "closed"}, false},
       {"a failing dial stops Open before anything of the socket",
-       [] { RasStandIn::SetDialPlan(Plan({{RASCS_OpenPort}, {RASCS_ConnectDevice, 676}})); }, "The line is busy.",
+       [] { RasStandIn::SetDialPlan({.steps = {{RASCS_OpenPort}, {RASCS_ConnectDevice, 676}}}); }, "The line is busy.",
        {"dial step", "dial step", "hung up"}, true},
   };
   for (const auto& row : rows) {
@@ -93,16 +84,16 @@ TEST_F(RasLinkTest, OpenDialsFirstAndCloseHangsUpWhatWasDialled) {
     EXPECT_EQ(socket.Connected(), row.raised.empty());
     socket.Close();
     EXPECT_EQ(events, row.events);
-    EXPECT_EQ(RasStandIn::Dials().size(), row.dialled ? 1u : 0u);
-    if (row.dialled) EXPECT_EQ(RasStandIn::HungUp(), std::vector<HRASCONN>{RasStandIn::Dials()[0].handle});
-    else EXPECT_TRUE(RasStandIn::HungUp().empty());
+    const auto dials = RasStandIn::Dials();
+    EXPECT_EQ(dials.size(), row.dialled ? 1u : 0u);
+    EXPECT_EQ(RasStandIn::HungUp(), row.dialled ? std::vector<HRASCONN>{dials[0].handle} : std::vector<HRASCONN>{});
   }
 }
 
 // An error the system reports after the link came up arrives during a wait of the socket
 // client; it reaches the caller from the client's next Open, and the Open after that dials anew.
 TEST_F(RasLinkTest, ErrorAfterTheLinkCameUpIsRaisedByTheNextOpen) {
-  RasStandIn::SetDialPlan(Plan({{RASCS_Connected}}));
+  RasStandIn::SetDialPlan({.steps = {{RASCS_Connected}}});
   ASSERT_EQ(OpenAndConnect(), "");
   PostMessage(RasStandIn::Dials()[0].window, RegisterWindowMessage(kRasDialEventName), RASCS_Disconnected, 629);
   const QDeadlineTimer bound(3000);
