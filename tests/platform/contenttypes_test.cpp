@@ -5,9 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <future>
 #include <vector>
+
+#include "support/files.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ class ContentTypesTest : public ::testing::Test {
 
   std::string WriteTable(const std::string& name, const std::string& text) {
     const std::string path = dir_.filePath(QString::fromStdString(name)).toStdString();
-    std::ofstream(path, std::ios::binary) << text;
+    WriteFile(path, text);
     return path;
   }
 
