@@ -14,8 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-
+#include "support/files.h"
 #include "support/python_referee.h"
 
 namespace {
@@ -110,7 +109,7 @@ TEST(SmtpCaptureTest, RejectedRecipientIsRefusedAndLeftOutOfTheEnvelope) {
   SmtpCapture capture(SmtpCapture::Options{{"Refused@Example.org"}});
   QTemporaryDir scripts;
   const std::string script = scripts.filePath("client.py").toStdString();
-  std::ofstream(script) << kSmtplibClient;
+  WriteFile(script, kSmtplibClient);
   const std::string refused = RunPython(script, {std::to_string(capture.Port())});
   EXPECT_EQ(refused, "{\"refused@example.org\": 550}\n");
   ASSERT_EQ(capture.Count(), 1);
@@ -150,7 +149,7 @@ TEST(SmtpCaptureTest, ServerGoesAwayWithTheObjectOrAtItsTimeLimit) {
 TEST(SmtpCaptureTest, RunPythonReportsTheExitCode) {
   QTemporaryDir scripts;
   const std::string script = scripts.filePath("exit.py").toStdString();
-  std::ofstream(script) << "import sys\nprint(sys.argv[1])\nsys.exit(int(sys.argv[2]))\n";
+  WriteFile(script, "import sys\nprint(sys.argv[1])\nsys.exit(int(sys.argv[2]))\n");
   int code = -2;
   EXPECT_EQ(RunPython(script, {"hello world", "3"}, &code), "hello world\n");
   EXPECT_EQ(code, 3);
