@@ -135,30 +135,25 @@ TEST(WinsockErrors, PosixFailuresGetWinsockNumbersAndTexts) {
   FreeLibrary(texts);
 }
 
-TEST_F(WinsockTest, StartupIsCountedAndNegotiated) {
+TEST_F(WinsockTest, StartupIsCountedAndTheLastCleanupReleasesTheSockets) {
   auto* startup = Get<wsock::WSAStartup_t>("WSAStartup");
   auto* cleanup = Get<wsock::WSACleanup_t>("WSACleanup");
-  const int before = WinsockStartupCount();
+  auto* socket = Get<wsock::socket_t>("socket");
   WSADATA data;
   EXPECT_EQ(startup(0x0202, &data), 0);
   EXPECT_EQ(data.wVersion, 0x0101) << "a newer request gets this library's 1.1";
   EXPECT_EQ(startup(0x0000, &data), WSAVERNOTSUPPORTED);
-  EXPECT_EQ(WinsockStartupCount(), before + 1);
-  EXPECT_EQ(cleanup(), 0);
-  EXPECT_EQ(WinsockStartupCount(), before);
-}
-
-TEST_F(WinsockTest, LastCleanupReleasesTheSockets) {
+  EXPECT_EQ(WinsockStartupCount(), 2);  // with the fixture's
   const int before = WinsockOpenSockets();
-  Get<wsock::socket_t>("socket")(WS_AF_INET, WS_SOCK_STREAM, 0);
+  socket(WS_AF_INET, WS_SOCK_STREAM, 0);
   EXPECT_EQ(WinsockOpenSockets(), before + 1);
-  ASSERT_EQ(WinsockStartupCount(), 1);
-  Get<wsock::WSACleanup_t>("WSACleanup")();
+  EXPECT_EQ(cleanup(), 0);
+  EXPECT_EQ(WinsockOpenSockets(), before + 1) << "released by the last cleanup only";
+  EXPECT_EQ(cleanup(), 0);
   EXPECT_EQ(WinsockOpenSockets(), 0);
-  EXPECT_EQ(Get<wsock::socket_t>("socket")(WS_AF_INET, WS_SOCK_STREAM, 0), INVALID_SOCKET);
+  EXPECT_EQ(socket(WS_AF_INET, WS_SOCK_STREAM, 0), INVALID_SOCKET);
   EXPECT_EQ(LastError(), WSANOTINITIALISED);
-  WSADATA data;
-  Get<wsock::WSAStartup_t>("WSAStartup")(0x0101, &data);
+  startup(0x0101, &data);  // for the fixture's cleanup
 }
 
 TEST_F(WinsockTest, NotificationsFollowWinsock) {
