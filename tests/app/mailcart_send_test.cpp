@@ -23,6 +23,7 @@
 #include "support/smtp_capture.h"
 #include "toolkit/strutils.h"
 #include "toolkit/version.h"
+#include "support/samples.h"
 
 namespace {
 
@@ -30,15 +31,6 @@ constexpr int kRunTimeoutMs = 60000;
 constexpr char kRefused[] = "refused@example.com";
 
 std::string Program() { return std::string(MAILCART_BINARY_DIR) + "/app/mailcart-send"; }
-
-std::string Hex(const std::string& bytes) { return QByteArray::fromStdString(bytes).toHex().toStdString(); }
-
-std::string RandomBytes(size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(size, '\0');
-  for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
-  return bytes;
-}
 
 struct SendRun {
   int exitCode = -1;

@@ -8,15 +8,9 @@
 
 #include "toolkit/exceptions.h"
 #include "toolkit/streams.h"
+#include "support/samples.h"
 
 namespace {
-
-std::string RandomBytes(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::string s(n, '\0');
-  for (char& c : s) c = static_cast<char>(rng());
-  return s;
-}
 
 // The composer's layout built the slow way, one Base64Encode per 57-byte read.
 std::string ReferenceLines(std::string_view data) {

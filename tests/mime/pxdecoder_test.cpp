@@ -9,6 +9,7 @@
 #include "support/files.h"
 #include "toolkit/streams.h"
 #include "toolkit/strtable.h"
+#include "support/samples.h"
 
 using namespace std::string_literals;
 
@@ -38,16 +39,6 @@ TStringList ListOf(const Lines& lines) {
   TStringList list;
   for (const std::string& line : lines) list.Add(line);
   return list;
-}
-
-void Attach(TpxCustomMessage& message, const std::string& path, const std::string& type, int code,
-            const std::string& data) {
-  auto item = std::make_unique<TpxAttItem>();
-  item->SetFileName(path);
-  item->SetContentType(type);
-  item->SetTransferEncoding(code);
-  item->Stream().Data() = data;
-  message.Attachments().Add(std::move(item));
 }
 
 struct Att {

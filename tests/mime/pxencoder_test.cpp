@@ -8,6 +8,7 @@
 #include "mime/base64.h"
 #include "support/files.h"
 #include "toolkit/streams.h"
+#include "support/samples.h"
 
 namespace {
 
@@ -29,16 +30,6 @@ std::string Compose(TpxCustomMessage& message) {
 }
 
 constexpr const char* kBinary = "application/octet-stream";
-
-void Attach(TpxCustomMessage& message, const std::string& name, const std::string& type, int encoding,
-            const std::string& data) {
-  auto item = std::make_unique<TpxAttItem>();
-  item->SetFileName(name);
-  item->SetContentType(type);
-  item->SetTransferEncoding(encoding);
-  item->Stream().Data() = data;
-  message.Attachments().Add(std::move(item));
-}
 
 // Compares with tests/data/composer/<name>.eml; MAILCART_UPDATE_GOLDEN=1 writes the file
 // instead (then read the difference before committing it).
