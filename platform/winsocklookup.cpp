@@ -4,6 +4,7 @@
 #include <netdb.h>
 
 #include <algorithm>
+#include <cctype>
 #include <array>
 #include <cstddef>
 #include <cstring>
@@ -48,7 +49,16 @@ struct HostAnswer {
   std::vector<std::array<char, 4>> addresses;
 };
 
+// RFC 6761 6.4: names under "invalid" never exist, and resolvers answer so at once instead of
+// asking a name server.
+bool IsSpecialInvalidName(std::string name) {
+  while (!name.empty() && name.back() == '.') name.pop_back();
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return name == "invalid" || (name.size() > 8 && name.compare(name.size() - 8, 8, ".invalid") == 0);
+}
+
 int ResolveHost(const std::string& name, HostAnswer& answer) {
+  if (IsSpecialInvalidName(name)) return WSAHOST_NOT_FOUND;
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;

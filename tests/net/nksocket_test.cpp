@@ -314,9 +314,9 @@ TEST(SocketClient, ResolvesHostAndPortFromServer) {
 
 TEST(SocketClient, UnknownHostIsASocketError) {
   Probe client;
+  // A name under "invalid" is refused by the resolver itself: no name server is asked.
   client.SetServer("no-such-host.invalid:25");
-  // "Host not found, try again" where no name server answers.
-  EXPECT_EQ(Raised([&] { client.Open(); }).rfind("ESocketError: Host not found", 0), 0u);
+  EXPECT_EQ(Raised([&] { client.Open(); }), "ESocketError: Host not found");
 }
 
 TEST(SocketClient, SharesOneLibraryThatEachNewComponentUnloads) {
