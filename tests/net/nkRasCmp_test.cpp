@@ -2,7 +2,6 @@
 // filled per case, dials that run through posted RASDIALEVENT notices.
 #include "net/nkRasCmp.h"
 
-#include <QDeadlineTimer>
 
 #include <gtest/gtest.h>
 
@@ -18,18 +17,12 @@
 #include "toolkit/componentstream.h"
 #include "toolkit/pump.h"
 #include "toolkit/strtable.h"
+#include "support/checks.h"
 
 namespace {
 
 using RasStandIn::DialPlan;
 using Texts = std::vector<std::string>;
-
-// Pumps until done() or the bound passes; the bound only keeps a broken case from hanging.
-bool PumpUntil(const std::function<bool()>& done, int boundMs = 3000) {
-  const QDeadlineTimer deadline(boundMs);
-  while (!done() && !deadline.hasExpired()) WaitForEvents(10);
-  return done();
-}
 
 // The text of the E the call raises; "no error" when it raises none.
 template <typename E>

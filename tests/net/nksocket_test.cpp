@@ -2,13 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cxxabi.h>
 
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTimer>
 
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -22,6 +20,7 @@
 #include "support/scripted_server.h"
 #include "toolkit/componentstream.h"
 #include "toolkit/streams.h"
+#include "support/checks.h"
 
 namespace {
 
@@ -66,18 +65,6 @@ uint16_t ClosedPort() {
   const uint16_t port = probe.serverPort();
   probe.close();
   return port;
-}
-
-// "Kind: text" of the exception the call raises, "" when it raises none.
-std::string Raised(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const Exception& e) {
-    const std::unique_ptr<char, decltype(&std::free)> kind(
-        abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, nullptr), &std::free);
-    return std::string(kind.get()) + ": " + e.what();
-  }
-  return "";
 }
 
 TEST(SocketClient, ReadsRepliesByTheirLines) {

@@ -2,7 +2,6 @@
 // and the exact bytes it expects, with the outcome, the events and the temporary file checked.
 #include "net/pxsmtp.h"
 
-#include <cxxabi.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -11,7 +10,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +20,7 @@
 #include "support/scripted_server.h"
 #include "toolkit/componentstream.h"
 #include "toolkit/streams.h"
+#include "support/checks.h"
 
 namespace {
 
@@ -49,18 +48,6 @@ std::vector<std::string> WithHost(std::vector<std::string> transcripts) {
   for (std::string& t : transcripts)
     for (size_t at = t.find("{host}"); at != std::string::npos; at = t.find("{host}")) t.replace(at, 6, host);
   return transcripts;
-}
-
-// "Kind: text" of what the call raises, "" when it raises nothing.
-std::string Raised(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const Exception& e) {
-    const std::unique_ptr<char, decltype(&std::free)> kind(
-        abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, nullptr), &std::free);
-    return std::string(kind.get()) + ": " + e.what();
-  }
-  return "";
 }
 
 std::string Rcpt(const std::string& address, const std::string& reply = "250 ok") {

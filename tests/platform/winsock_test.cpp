@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QDeadlineTimer>
 
 #include <algorithm>
 #include <array>
@@ -19,6 +18,7 @@
 #include "platform/modules.h"
 #include "platform/winsockerrors.h"
 #include "toolkit/pump.h"
+#include "support/checks.h"
 
 namespace {
 
@@ -43,12 +43,6 @@ class Recorder {
   HWND window;
   std::vector<Message> messages;
 
-  // Dispatches events until condition holds or ms passed.
-  bool PumpUntil(const std::function<bool()>& condition, int ms = 5000) {
-    const QDeadlineTimer deadline(ms);
-    while (!condition() && !deadline.hasExpired()) WaitForEvents(20);
-    return condition();
-  }
   void PumpFor(int ms) { PumpUntil([] { return false; }, ms); }
   int Count(long event, uint16_t error = 0) const {
     int n = 0;
@@ -162,12 +156,12 @@ TEST_F(WinsockTest, NotificationsFollowWinsock) {
   const int listener = Listen(port);
   const SOCKET s = ConnectTo(port, r);
   const int peer = ::accept(listener, nullptr, nullptr);
-  ASSERT_TRUE(r.PumpUntil([&] { return r.Count(FD_WRITE) == 1; }));
+  ASSERT_TRUE(PumpUntil([&] { return r.Count(FD_WRITE) == 1; }));
   EXPECT_EQ(r.messages[0].low, FD_CONNECT);
   EXPECT_EQ(r.messages[0].wParam, s);
 
   ::send(peer, "abc\r\ndef", 8, 0);
-  ASSERT_TRUE(r.PumpUntil([&] { return r.Count(FD_READ) == 1; }));
+  ASSERT_TRUE(PumpUntil([&] { return r.Count(FD_READ) == 1; }));
   r.PumpFor(100);
   EXPECT_EQ(r.Count(FD_READ), 1) << "FD_READ waits for the next recv";
 
@@ -176,13 +170,13 @@ TEST_F(WinsockTest, NotificationsFollowWinsock) {
   EXPECT_EQ(recv(s, buffer, 16, WS_MSG_PEEK), 8);
   EXPECT_EQ(recv(s, buffer, 5, 0), 5);
   EXPECT_EQ(std::string(buffer, 5), "abc\r\n");
-  ASSERT_TRUE(r.PumpUntil([&] { return r.Count(FD_READ) == 2; })) << "data left: posted again";
+  ASSERT_TRUE(PumpUntil([&] { return r.Count(FD_READ) == 2; })) << "data left: posted again";
   EXPECT_EQ(recv(s, buffer, 16, 0), 3);
   r.PumpFor(100);
   EXPECT_EQ(r.Count(FD_READ), 2) << "nothing left: not posted";
 
   ::close(peer);
-  ASSERT_TRUE(r.PumpUntil([&] { return r.Count(FD_CLOSE) == 1; }));
+  ASSERT_TRUE(PumpUntil([&] { return r.Count(FD_CLOSE) == 1; }));
   EXPECT_EQ(recv(s, buffer, 16, 0), 0);
   r.PumpFor(100);
   EXPECT_EQ(r.Count(FD_CLOSE), 1) << "FD_CLOSE once";
@@ -196,17 +190,17 @@ TEST_F(WinsockTest, ResetAndRefusalCarryTheirErrors) {
   const int listener = Listen(port);
   const SOCKET s = ConnectTo(port, r);
   const int peer = ::accept(listener, nullptr, nullptr);
-  ASSERT_TRUE(r.PumpUntil([&] { return r.Count(FD_CONNECT) == 1; }));
+  ASSERT_TRUE(PumpUntil([&] { return r.Count(FD_CONNECT) == 1; }));
   const linger off{1, 0};
   setsockopt(peer, SOL_SOCKET, SO_LINGER, &off, sizeof off);
   ::close(peer);
-  EXPECT_TRUE(r.PumpUntil([&] { return r.Count(FD_CLOSE, WSAECONNRESET) == 1; }));
+  EXPECT_TRUE(PumpUntil([&] { return r.Count(FD_CLOSE, WSAECONNRESET) == 1; }));
   Get<wsock::closesocket_t>("closesocket")(s);
 
   ::close(listener);  // nothing listens on port any more
   Recorder refused;
   const SOCKET t = ConnectTo(port, refused);
-  EXPECT_TRUE(refused.PumpUntil([&] { return refused.Count(FD_CONNECT, WSAECONNREFUSED) == 1; }));
+  EXPECT_TRUE(PumpUntil([&] { return refused.Count(FD_CONNECT, WSAECONNREFUSED) == 1; }));
   EXPECT_EQ(refused.Count(FD_WRITE), 0);
   Get<wsock::closesocket_t>("closesocket")(t);
 }
@@ -217,7 +211,7 @@ TEST_F(WinsockTest, FullSendBufferGivesFdWriteOnceDrained) {
   const int listener = Listen(port);
   const SOCKET s = ConnectTo(port, r);
   const int peer = ::accept(listener, nullptr, nullptr);
-  ASSERT_TRUE(r.PumpUntil([&] { return r.Count(FD_WRITE) == 1; }));
+  ASSERT_TRUE(PumpUntil([&] { return r.Count(FD_WRITE) == 1; }));
   auto* send = Get<wsock::send_t>("send");
   std::vector<char> block(65536, 'x');
   long long sent = 0;
@@ -226,7 +220,7 @@ TEST_F(WinsockTest, FullSendBufferGivesFdWriteOnceDrained) {
   ASSERT_EQ(n, SOCKET_ERROR);
   EXPECT_EQ(LastError(), WSAEWOULDBLOCK);
   for (long long drained = 0; drained < sent;) drained += ::recv(peer, block.data(), block.size(), 0);
-  EXPECT_TRUE(r.PumpUntil([&] { return r.Count(FD_WRITE) == 2; }));
+  EXPECT_TRUE(PumpUntil([&] { return r.Count(FD_WRITE) == 2; }));
   Get<wsock::closesocket_t>("closesocket")(s);
   ::close(peer);
   ::close(listener);
@@ -238,7 +232,7 @@ TEST_F(WinsockTest, LookupsFillTheCallersBuffer) {
   const HANDLE h = Get<wsock::WSAAsyncGetHostByName_t>("WSAAsyncGetHostByName")(
       r.window, kReply, "localhost", host.data(), static_cast<int>(host.size()));
   ASSERT_NE(h, 0u);
-  ASSERT_TRUE(r.PumpUntil([&] { return r.messages.size() == 1; }));
+  ASSERT_TRUE(PumpUntil([&] { return r.messages.size() == 1; }));
   EXPECT_EQ(r.messages[0].wParam, h);
   EXPECT_EQ(r.messages[0].high, 0);
   const auto* entry = reinterpret_cast<const HOSTENT*>(host.data());
@@ -260,7 +254,7 @@ TEST_F(WinsockTest, LookupsFillTheCallersBuffer) {
     r.messages.clear();
     Get<wsock::WSAAsyncGetServByName_t>("WSAAsyncGetServByName")(r.window, kReply, c.service, "tcp",
                                                                  service.data(), 1024);
-    ASSERT_TRUE(r.PumpUntil([&] { return r.messages.size() == 1; })) << c.name;
+    ASSERT_TRUE(PumpUntil([&] { return r.messages.size() == 1; })) << c.name;
     EXPECT_EQ(r.messages[0].high, c.error) << c.name;
     if (c.error == 0) {
       EXPECT_EQ(ntohs(reinterpret_cast<const SERVENT*>(service.data())->s_port), c.port);
@@ -292,7 +286,7 @@ TEST_F(WinsockTest, CanceledLookupNeitherPostsNorWrites) {
       EXPECT_EQ(std::count(buffer.begin(), buffer.end(), '\x5A'), 1024) << "round " << round;
     } else {
       EXPECT_EQ(LastError(), WSAEALREADY);
-      EXPECT_TRUE(r.PumpUntil([&] { return r.messages.size() == 1; }));
+      EXPECT_TRUE(PumpUntil([&] { return r.messages.size() == 1; }));
     }
   }
   EXPECT_GT(canceled, 0);
