@@ -18,6 +18,8 @@ constexpr std::string_view kRtfBodyFile = "_rtfbody.rtf";
 constexpr std::string_view kAlternativePrefix = "_alt.";
 // Source bytes handed to an encoder at a time: whole Base64 lines, about 80 KB of output.
 constexpr size_t kDataBlock = kBase64LineBytes * 1024;
+// The longest line SMTP carries, without its CR LF.
+constexpr size_t kMaxTextLine = 998;
 
 TBoundarySource& BoundarySource() {
   static TBoundarySource source;
@@ -65,8 +67,36 @@ std::string LowerFileName(const TpxAttItem& item) { return LowerCase(FileNamePar
 
 bool IsAlternative(const TpxAttItem& item) { return StartsStr(kAlternativePrefix, LowerFileName(item)); }
 
+// 7bit data travels as lines of at most 998 bytes that end in CR LF, with no NUL (RFC 5322
+// 2.1.1, RFC 5321 4.5.3.1.6). Anything else would arrive changed (a lone LF turned into CR LF)
+// or be refused by the server.
+bool TravelsAsLines(std::string_view data) {
+  size_t lineStart = 0;
+  for (size_t i = data.find_first_of(std::string_view("\r\n\0", 3)); i != std::string_view::npos;
+       i = data.find_first_of(std::string_view("\r\n\0", 3), i + 1)) {
+    if (data[i] != '\r' || i + 1 >= data.size() || data[i + 1] != '\n') return false;
+    if (i - lineStart > kMaxTextLine) return false;
+    lineStart = ++i + 1;
+  }
+  return data.size() - lineStart <= kMaxTextLine;
+}
+
+// A 7bit attachment whose data is not such text goes as Base64, so that it arrives exactly.
+int EncodingOf(const TpxAttItem& item) {
+  const int code = item.TransferEncoding();
+  return code == kEncoding7Bit && !TravelsAsLines(item.Stream().Data()) ? kEncodingBase64 : code;
+}
+
+// RFC 2046 5.2.1: the body of a message/rfc822 part may not be encoded, so a message file that
+// must go as Base64 is announced as plain bytes.
+std::string ContentTypeOf(const TpxAttItem& item) {
+  if (EncodingOf(item) != item.TransferEncoding() && SameText(item.ContentType(), "message/rfc822"))
+    return "application/octet-stream";
+  return item.ContentType();
+}
+
 std::string EncodingLine(const TpxAttItem& item) {
-  return std::string("Content-Transfer-Encoding: ") + TransferEncodingNames[item.TransferEncoding()];
+  return std::string("Content-Transfer-Encoding: ") + TransferEncodingNames[EncodingOf(item)];
 }
 
 // Feeds data to a block encoder (Base64 or quoted-printable lines) a block at a time.
@@ -232,7 +262,7 @@ void TpxCustomEncoder::WriteFormattedBody() {
 }
 
 void TpxCustomEncoder::WriteAttachmentHeaders(const TpxAttItem& item, bool bare) {
-  const std::string type = CutLine("Content-Type: " + HeaderText(item.ContentType()));
+  const std::string type = CutLine("Content-Type: " + HeaderText(ContentTypeOf(item)));
   const std::string name = QuotedParameter(FileNamePart(item.FileName()));
   WriteLine(bare ? type : type + "; name=" + name);
   WriteLine(EncodingLine(item));
@@ -241,7 +271,7 @@ void TpxCustomEncoder::WriteAttachmentHeaders(const TpxAttItem& item, bool bare)
 
 void TpxCustomEncoder::WriteAttachmentData(const TpxAttItem& item) {
   const std::string& data = item.Stream().Data();
-  switch (item.TransferEncoding()) {
+  switch (EncodingOf(item)) {
     case kEncodingBase64: return EncodeBlocks<TBase64LineEncoder>(data, out_);
     case kEncodingQuotedPrintable: return EncodeBlocks<TQPEncoder>(data, out_);
     default: return WriteTextLines(data, out_);

@@ -135,6 +135,13 @@ std::vector<Case> Cases() {
   AddBody(forwarded, {"Forwarded:"});
   Attach(forwarded, "fwd.eml", "message/rfc822", kEncoding7Bit, "Subject: inner\r\n\r\nline\r\n.\r\nend\r\n");
 
+  // A message file that is not CR LF text goes as Base64, announced as plain bytes.
+  Case& unixMessage = add("message file with Unix line ends and a long line", "multipart/mixed");
+  AddBody(unixMessage, {"Forwarded:"});
+  Attach(unixMessage, "fwd.eml", "message/rfc822", kEncoding7Bit,
+         "Subject: inner\n\nline\n.\n" + std::string(1200, 'x') + "\n");
+  unixMessage.parts.back().type = "application/octet-stream";
+
   AddBody(add("plain text", "text/plain"), {"first", "", ".", "  indented", "last"});
   AddBody(add("plain text with a long line", "text/plain"), {std::string(300, 'x'), "tail "});
   Case& latin = add("plain text in iso-8859-1", "text/plain");

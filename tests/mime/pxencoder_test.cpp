@@ -87,6 +87,11 @@ const struct {
     {"mixed_7bit_message_attachment",
      [](TpxMessage& m) {
        m.Body().Add("Forwarded.");
+       Attach(m, "fwd.eml", "message/rfc822", kEncoding7Bit, "Subject: hi\r\nFrom: x@example.com\r\n\r\n.\r\nbody");
+     }},
+    {"mixed_message_file_with_unix_line_ends",
+     [](TpxMessage& m) {
+       m.Body().Add("Forwarded.");
        Attach(m, "fwd.eml", "message/rfc822", kEncoding7Bit, "Subject: hi\nFrom: x@example.com\n\n.\nbody");
      }},
     {"alternative",
