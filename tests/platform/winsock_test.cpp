@@ -86,6 +86,21 @@ class WinsockTest : public ::testing::Test {
   }
 
   // A client socket selected for all events, connecting to port.
+  // A library socket connected to a POSIX peer on 127.0.0.1, its notices going to recorder.
+  struct Link {
+    uint16_t port;
+    int listener;
+    SOCKET s;
+    int peer;
+  };
+  Link Connect(Recorder& recorder) {
+    Link link{};
+    link.listener = Listen(link.port);
+    link.s = ConnectTo(link.port, recorder);
+    link.peer = ::accept(link.listener, nullptr, nullptr);
+    return link;
+  }
+
   SOCKET ConnectTo(uint16_t port, Recorder& recorder) {
     const SOCKET s = Get<wsock::socket_t>("socket")(WS_AF_INET, WS_SOCK_STREAM, 0);
     EXPECT_EQ(Get<wsock::WSAAsyncSelect_t>("WSAAsyncSelect")(s, recorder.window, kReply, 0x33), 0);
@@ -152,10 +167,7 @@ TEST_F(WinsockTest, StartupIsCountedAndTheLastCleanupReleasesTheSockets) {
 
 TEST_F(WinsockTest, NotificationsFollowWinsock) {
   Recorder r;
-  uint16_t port;
-  const int listener = Listen(port);
-  const SOCKET s = ConnectTo(port, r);
-  const int peer = ::accept(listener, nullptr, nullptr);
+  const auto [port, listener, s, peer] = Connect(r);
   ASSERT_TRUE(PumpUntil([&] { return r.Count(FD_WRITE) == 1; }));
   EXPECT_EQ(r.messages[0].low, FD_CONNECT);
   EXPECT_EQ(r.messages[0].wParam, s);
@@ -186,10 +198,7 @@ TEST_F(WinsockTest, NotificationsFollowWinsock) {
 
 TEST_F(WinsockTest, ResetAndRefusalCarryTheirErrors) {
   Recorder r;
-  uint16_t port;
-  const int listener = Listen(port);
-  const SOCKET s = ConnectTo(port, r);
-  const int peer = ::accept(listener, nullptr, nullptr);
+  const auto [port, listener, s, peer] = Connect(r);
   ASSERT_TRUE(PumpUntil([&] { return r.Count(FD_CONNECT) == 1; }));
   const linger off{1, 0};
   setsockopt(peer, SOL_SOCKET, SO_LINGER, &off, sizeof off);
@@ -207,10 +216,7 @@ TEST_F(WinsockTest, ResetAndRefusalCarryTheirErrors) {
 
 TEST_F(WinsockTest, FullSendBufferGivesFdWriteOnceDrained) {
   Recorder r;
-  uint16_t port;
-  const int listener = Listen(port);
-  const SOCKET s = ConnectTo(port, r);
-  const int peer = ::accept(listener, nullptr, nullptr);
+  const auto [port, listener, s, peer] = Connect(r);
   ASSERT_TRUE(PumpUntil([&] { return r.Count(FD_WRITE) == 1; }));
   auto* send = Get<wsock::send_t>("send");
   std::vector<char> block(65536, 'x');
