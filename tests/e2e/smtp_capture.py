@@ -4,14 +4,18 @@
 Listens on 127.0.0.1, prints "PORT <n>" on its first stdout line once it accepts connections,
 and stores every accepted message as NNNN.eml (the DATA bytes exactly as received, after the
 server has removed the transparency dots, RFC 5321 4.5.2) plus NNNN.json (envelope sender and
-recipients) in the given folder. Stops on SIGTERM or SIGINT, when stdin is closed (its parent
-went away) or after --max-seconds.
+recipients) in the given folder. Numbering goes on after the highest number already in the
+folder, and no stored file is ever replaced. Stops on SIGTERM or SIGINT, when stdin is closed
+(its parent went away) or after --max-seconds. A port in use is reported in one line on stderr
+(exit status 1).
 """
 
 import argparse
 import asyncio
+import errno
 import json
 import os
+import re
 import signal
 import sys
 
@@ -22,7 +26,7 @@ class CaptureHandler:
     def __init__(self, folder, rejected):
         self.folder = folder
         self.rejected = {address.lower() for address in rejected}
-        self.count = 0
+        self.count = highest_number(folder)
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address.lower() in self.rejected:
@@ -32,22 +36,35 @@ class CaptureHandler:
         return '250 OK'
 
     async def handle_DATA(self, server, session, envelope):
-        self.count += 1
-        stem = os.path.join(self.folder, '%04d' % self.count)
-        mail_from = envelope.mail_from
-        rcpt_tos = list(envelope.rcpt_tos)
-        write_atomically(stem + '.json',
-                         json.dumps({'mail_from': mail_from, 'rcpt_tos': rcpt_tos}).encode())
+        envelope_json = json.dumps({'mail_from': envelope.mail_from,
+                                    'rcpt_tos': list(envelope.rcpt_tos)}).encode()
         # The .eml appears last and whole: a reader that sees it also finds its .json.
-        write_atomically(stem + '.eml', envelope.original_content)
-        return '250 OK'
+        while True:
+            self.count += 1
+            stem = os.path.join(self.folder, '%04d' % self.count)
+            try:
+                publish(stem + '.json', envelope_json)
+            except FileExistsError:
+                continue  # a number taken since the start (another server on this folder)
+            publish(stem + '.eml', envelope.original_content)
+            return '250 OK'
 
 
-def write_atomically(path, data):
+def highest_number(folder):
+    numbers = [int(m.group(1)) for name in os.listdir(folder)
+               if (m := re.fullmatch(r'(\d+)\.(eml|json)', name))]
+    return max(numbers, default=0)
+
+
+def publish(path, data):
+    """Writes the file whole under its name; raises FileExistsError rather than replace one."""
     partial = path + '.part'
     with open(partial, 'wb') as f:
         f.write(data)
-    os.replace(partial, path)
+    try:
+        os.link(partial, path)
+    finally:
+        os.unlink(partial)
 
 
 def watch_stdin(loop, stop):
@@ -68,8 +85,15 @@ async def serve(args):
     loop = asyncio.get_running_loop()
     done = asyncio.Event()
     handler = CaptureHandler(args.dir, args.reject_rcpt)
-    server = await loop.create_server(
-        lambda: SMTP(handler, hostname='localhost', loop=loop), '127.0.0.1', args.port)
+    try:
+        server = await loop.create_server(
+            lambda: SMTP(handler, hostname='localhost', loop=loop), '127.0.0.1', args.port)
+    except OSError as error:
+        if error.errno != errno.EADDRINUSE:
+            raise
+        print('smtp_capture: port %d on 127.0.0.1 is busy (is another capture server running?)'
+              % args.port, file=sys.stderr, flush=True)
+        return 1
     for sig in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(sig, done.set)
     watch_stdin(loop, done.set)
@@ -78,6 +102,7 @@ async def serve(args):
     await done.wait()
     server.close()
     await server.wait_closed()
+    return 0
 
 
 def main():
@@ -87,8 +112,7 @@ def main():
     parser.add_argument('--max-seconds', type=float, default=600)
     parser.add_argument('--reject-rcpt', action='append', default=[], metavar='ADDR',
                         help='answer 550 to RCPT TO for this address (repeatable)')
-    asyncio.run(serve(parser.parse_args()))
-    return 0
+    return asyncio.run(serve(parser.parse_args()))
 
 
 if __name__ == '__main__':

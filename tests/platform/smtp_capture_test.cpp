@@ -14,6 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "support/files.h"
 #include "support/python_referee.h"
 
@@ -94,6 +98,51 @@ TEST(SmtpCaptureTest, StoresTheDataBytesWithoutTransparencyDots) {
   EXPECT_EQ(capture.Count(), static_cast<int>(std::size(cases)));
   for (size_t i = 0; i < messages.size(); ++i)
     EXPECT_EQ(messages[i], cases[i].stored) << cases[i].name << " (message " << i + 1 << ")";
+}
+
+// One message through a bare session; false when any reply is not the expected one.
+bool Deliver(int port, const std::string& text) {
+  RawSession session(port);
+  return session.Connected() && session.Reply() == 220 && session.Send("HELO client\r\n") == 250 &&
+         session.Send("MAIL FROM:<from@example.org>\r\n") == 250 &&
+         session.Send("RCPT TO:<to@example.org>\r\n") == 250 && session.Send("DATA\r\n") == 354 &&
+         session.Send(text + ".\r\n") == 250 && session.Send("QUIT\r\n") == 221;
+}
+
+// The outbox of scripts/run outlives the server: each start numbers on after the highest
+// stored file, and no stored file is ever replaced.
+TEST(SmtpCaptureTest, EachStartNumbersOnAndNeverOverwrites) {
+  QTemporaryDir folder;
+  const std::string dir = folder.path().toStdString();
+  WriteFile(dir + "/0002.eml", "old two\r\n");
+  WriteFile(dir + "/0007.json", "{}");
+  WriteFile(dir + "/notes.txt", "not a message");
+  for (const char* text : {"first start\r\n", "second start\r\n"}) {
+    SmtpCapture capture(SmtpCapture::Options{{}, 600, dir});
+    ASSERT_TRUE(Deliver(capture.Port(), text)) << text;
+  }
+  std::vector<std::string> names;
+  for (const QString& name : QDir(folder.path()).entryList(QDir::Files, QDir::Name)) names.push_back(name.toStdString());
+  EXPECT_EQ(names, (std::vector<std::string>{"0002.eml", "0007.json", "0008.eml", "0008.json", "0009.eml",
+                                             "0009.json", "notes.txt"}));
+  EXPECT_EQ(ReadFile(dir + "/0002.eml"), "old two\r\n");
+  EXPECT_EQ(ReadFile(dir + "/0007.json"), "{}");
+  EXPECT_EQ(ReadFile(dir + "/0008.eml"), "first start\r\n");
+  EXPECT_EQ(ReadFile(dir + "/0009.eml"), "second start\r\n");
+}
+
+TEST(SmtpCaptureTest, ABusyPortIsToldInOneLine) {
+  SmtpCapture first;
+  std::string error;
+  try {
+    SmtpCapture second(SmtpCapture::Options{{}, 600, "", first.Port()});
+  } catch (const std::runtime_error& e) {
+    error = e.what();
+  }
+  const std::string told = "port " + std::to_string(first.Port()) + " on 127.0.0.1 is busy";
+  EXPECT_NE(error.find(told), std::string::npos) << error;
+  EXPECT_EQ(error.find("Traceback"), std::string::npos) << error;
+  EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 2) << "our line and the server's one line: " << error;
 }
 
 // smtplib as the client: a refused recipient is told 550 and left out of the envelope.

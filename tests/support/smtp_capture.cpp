@@ -29,10 +29,13 @@ int ParsePortLine(const QByteArray& line) {
 
 SmtpCapture::SmtpCapture() : SmtpCapture(Options{}) {}
 
-SmtpCapture::SmtpCapture(const Options& options) : server_(std::make_unique<QProcess>()) {
+SmtpCapture::SmtpCapture(const Options& options)
+    : dir_(options.dir.empty() ? root_.filePath("mail").toStdString() : options.dir),
+      server_(std::make_unique<QProcess>()) {
   if (!root_.isValid()) throw std::runtime_error("cannot create a folder for the SMTP capture");
   QStringList args{QString::fromStdString(E2eScript("smtp_capture.py")),
                    "--dir", QString::fromStdString(Dir()),
+                   "--port", QString::number(options.port),
                    "--max-seconds", QString::number(options.maxSeconds)};
   for (const std::string& address : options.rejectRcpt)
     args << "--reject-rcpt" << QString::fromStdString(address);
@@ -61,8 +64,6 @@ void SmtpCapture::Stop() {
   server_->kill();
   server_->waitForFinished(kStopTimeoutMs);
 }
-
-std::string SmtpCapture::Dir() const { return root_.filePath("mail").toStdString(); }
 
 std::string SmtpCapture::ServerLog() const {
   return ReadFile(root_.filePath("server.log").toStdString());

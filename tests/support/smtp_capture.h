@@ -17,6 +17,8 @@ class SmtpCapture {
   struct Options {
     std::vector<std::string> rejectRcpt;  // RCPT TO for these addresses is answered with 550
     int maxSeconds = 600;                 // the server stops by itself after this long
+    std::string dir{};                    // where messages go; empty: a folder of its own
+    int port = 0;                         // 0: a free port
   };
 
   struct Envelope {
@@ -34,8 +36,9 @@ class SmtpCapture {
   SmtpCapture& operator=(const SmtpCapture&) = delete;
 
   int Port() const { return port_; }
-  // The folder holding the accepted messages as 0001.eml, 0002.eml, ...
-  std::string Dir() const;
+  // The folder holding the accepted messages as 0001.eml, 0002.eml, ...; a folder of its own
+  // goes with the object.
+  std::string Dir() const { return dir_; }
   // The accepted messages' DATA bytes, in the order they arrived.
   std::vector<std::string> Messages() const;
   // Sender and accepted recipients of each message, in the same order.
@@ -48,6 +51,7 @@ class SmtpCapture {
   void Stop();
 
   QTemporaryDir root_;
+  std::string dir_;
   std::unique_ptr<QProcess> server_;
   int port_ = 0;
 };
