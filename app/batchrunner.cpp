@@ -60,17 +60,25 @@ bool TBatchRunner::RequestExit() {
 
 TBatchEnd TBatchRunner::Run() {
   if (sendingActive_) return TBatchEnd::Busy;
-  // A cancel pressed while no batch ran (or during the send that ended the last batch with an
-  // error) belongs to no batch: this one starts afresh.
+  // A cancel or an exit requested while no batch ran, or left over from a batch that had ended
+  // before it was seen, belongs to no batch: this one starts afresh.
   cancelRequested_ = false;
-  TBatchEnd end;
-  {
-    const TBatchScope scope(sendingActive_, message_);
-    end = SendAll();
-  }
-  // Closing comes after the batch has let go of everything, so the close sees no batch.
-  if (end == TBatchEnd::Aborted && exitRequested_) frontEnd_.CloseApplication();
+  exitRequested_ = false;
+  const TBatchEnd end = RunScoped();
+  // Closing comes after the batch has let go of everything and after its last box, so the
+  // close sees no batch.
+  if (exitRequested_) frontEnd_.CloseApplication();
   return end;
+}
+
+TBatchEnd TBatchRunner::RunScoped() {
+  try {
+    const TBatchScope scope(sendingActive_, message_);
+    return SendAll();
+  } catch (const std::exception& error) {
+    frontEnd_.ShowError(error);
+    return TBatchEnd::Failed;
+  }
 }
 
 TBatchEnd TBatchRunner::SendAll() {
@@ -84,10 +92,10 @@ TBatchEnd TBatchRunner::SendAll() {
     // Read for every file: what the user changes during a batch applies to the next file.
     PrepareAndSend(frontEnd_.MailFrom(), frontEnd_.MailTo(), frontEnd_.Subject(), "", file);
     frontEnd_.SetLabel(TBatchLabel::SFileShowL, file);
-    if (cancelRequested_) return Abort();
-    // Only a file whose message the server has accepted is deleted; a failed deletion does
-    // not stop the batch.
+    // The server has accepted the message: its file goes now, also when a cancel came during
+    // the send, or the next run would send it again. A failed deletion does not stop the batch.
     if (frontEnd_.DeleteSentFiles()) ::unlink(file.c_str());
+    if (cancelRequested_) return Abort();
     SetState(batchtext::kFilePrefix + file + batchtext::kFileSended + batchtext::kWaitPause);
     if (!Pause(pause)) return Abort();
     SetState(batchtext::kEndWaitPause);

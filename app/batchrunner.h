@@ -3,6 +3,7 @@
 // mailcart-send both run it; each is a front end that gives it the fields and shows its texts.
 #pragma once
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ class TBatchFrontEnd {
   virtual void SetLabel(TBatchLabel label, const std::string& text) = 0;
   // Returns when the user has closed it.
   virtual void ShowInformation(const std::string& text) = 0;
+  // The error that ended a batch; returns when the user has closed its box.
+  virtual void ShowError(const std::exception& error) = 0;
   virtual void ProcessMessages() = 0;
   virtual void CloseApplication() = 0;
 };
@@ -45,7 +48,7 @@ inline constexpr char kAborted[] = "Sending Aborted!";
 inline constexpr char kAllSended[] = "All Sended";
 }  // namespace batchtext
 
-enum class TBatchEnd { AllSent, Aborted, Busy };
+enum class TBatchEnd { AllSent, Aborted, Failed, Busy };
 
 class TBatchRunner {
  public:
@@ -57,14 +60,14 @@ class TBatchRunner {
   TBatchRunner& operator=(const TBatchRunner&) = delete;
 
   // Runs one batch. An error ends it at once (the current file is neither reported nor
-  // deleted) and propagates. While a batch runs, a second one is refused with Busy: the one
-  // SMTP client never serves two batches.
+  // deleted) and is shown through the front end: the batch ends Failed. While a batch runs, a
+  // second one is refused with Busy: the one SMTP client never serves two batches.
   TBatchEnd Run();
   // "Cancel sending": the batch stops after the send in progress or within the current
   // half-second tick of the pause. Without a batch it changes nothing: a batch starts afresh.
   void RequestCancel() { cancelRequested_ = true; }
-  // "Exit": cancels, and makes the batch close the application once it has stopped. True when
-  // no batch runs, so the caller closes at once.
+  // "Exit": cancels, and makes the batch close the application once it has ended, however it
+  // ended (after its last box). True when no batch runs, so the caller closes at once.
   bool RequestExit();
   bool SendingActive() const { return sendingActive_; }
 
@@ -73,6 +76,7 @@ class TBatchRunner {
                       const std::string& body, const std::string& fileName);
 
  private:
+  TBatchEnd RunScoped();
   TBatchEnd SendAll();
   // False when a cancel ended it.
   bool Pause(int seconds);

@@ -118,10 +118,35 @@ TOptions ParseArguments(const std::vector<std::string>& args) {
   return o;
 }
 
+// A port is a number from 1 to 65535: "host:abc" must not quietly become port 25.
+void CheckServer(const std::string& server) {
+  const size_t colon = server.find(':');
+  if (colon == std::string::npos) return;
+  const std::string port = server.substr(colon + 1);
+  const bool digits = !port.empty() && port.size() <= 5 &&
+                      port.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits || std::stoi(port) < 1 || std::stoi(port) > 65535)
+    throw TUsageError("--server needs a port from 1 to 65535, not \"" + port + "\"");
+}
+
+// An address goes into MAIL FROM or RCPT TO as it stands: a control character (CR LF above
+// all) could end the command and start another, so it is never echoed either.
+void CheckAddress(const std::string& option, const std::string& address) {
+  if (address.empty()) throw TUsageError(option + " needs an address");
+  for (const unsigned char c : address)
+    if (c < 0x20 || c == 0x7f) throw TUsageError(option + " must not hold control characters");
+  if (address.find(' ') != std::string::npos || address.find('@') == std::string::npos)
+    throw TUsageError(option + " needs an address like name@example.com, not \"" + address + "\"");
+}
+
 // The window's settings file: the window is installed beside this program.
 std::string WindowSettingsFile() {
   const std::filesystem::path self(ExecutablePath());
   return SettingsFileName((self.parent_path() / "mailcart").string());
+}
+
+void PrintError(const std::exception& error) {
+  std::fprintf(stderr, "%s\n", StandardErrorText(error.what()).c_str());
 }
 
 class TCommandLine : public TBatchFrontEnd {
@@ -137,12 +162,22 @@ class TCommandLine : public TBatchFrontEnd {
   bool SortFiles() override { return options_.sort.value_or(settings_.sortFiles); }
   std::vector<std::string> ChosenFiles() override { return options_.files; }
 
+  // The values in effect, whether from an option or from the settings file, are checked
+  // before anything connects.
+  void CheckValues() {
+    CheckServer(MailServer());
+    CheckAddress("--from", MailFrom());
+    CheckAddress("--to", MailTo());
+    if (PauseSeconds() < 0) throw TUsageError("--pause needs zero or more seconds");
+  }
+
   // The file just sent is named by the state line already.
   void SetLabel(TBatchLabel label, const std::string& text) override {
     if (label == TBatchLabel::StateL) PrintChange(lastState_, text);
     if (label == TBatchLabel::RemaindL) PrintChange(lastRemaining_, text);
   }
   void ShowInformation(const std::string& text) override { PrintLine(text); }
+  void ShowError(const std::exception& error) override { PrintError(error); }
   void ProcessMessages() override { ProcessMessagesNow(); }
   void CloseApplication() override {}
 
@@ -204,12 +239,17 @@ int Send(TOptions options, TStopSignals& stopSignals) {
   const std::string settingsFile = options.settingsFile.value_or(WindowSettingsFile());
   const std::optional<int> timeOut = options.timeOut;
   TCommandLine frontEnd(ReadSettings(settingsFile), std::move(options));
+  frontEnd.CheckValues();
   TMailComponents components;
   if (timeOut) components.pxSMTP1.SetTimeOut(*timeOut);
   TBatchRunner runner(components.pxSMTP1, components.pxMessage1, frontEnd,
                       ProgramTitle(TVersionInfo(ExecutablePath())));
   stopSignals.Watch(runner);
-  return runner.Run() == TBatchEnd::AllSent ? kExitAllSent : kExitCanceled;
+  switch (runner.Run()) {
+    case TBatchEnd::AllSent: return kExitAllSent;
+    case TBatchEnd::Aborted: return kExitCanceled;
+    default: return kExitFailed;
+  }
 }
 
 }  // namespace
@@ -222,17 +262,13 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return kExitAllSent;
   }
-  TOptions options;
   try {
-    options = ParseArguments(args);
+    return Send(ParseArguments(args), stopSignals);
   } catch (const TUsageError& error) {
     std::fprintf(stderr, "mailcart-send: %s\n%s", error.what(), kUsage);
     return kExitUsage;
-  }
-  try {
-    return Send(std::move(options), stopSignals);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "%s\n", StandardErrorText(error.what()).c_str());
+    PrintError(error);
     return kExitFailed;
   }
 }

@@ -21,6 +21,8 @@
 #include "toolkit/pump.h"
 
 namespace {
+constexpr char kNoFilesSelected[] = "No files selected.";
+
 std::string Bytes(const QString& text) { return text.toLocal8Bit().toStdString(); }
 QString Text(const std::string& bytes) { return QString::fromLocal8Bit(bytes); }
 
@@ -198,14 +200,13 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 void TForm1::SendBClick() {
-  SendB->setEnabled(false);
-  try {
-    runner_->Run();
-  } catch (const std::exception& error) {
-    SendB->setEnabled(true);
-    ShowException(error);
+  // A batch without files would connect for nothing and then report them all sent.
+  if (openDialog1_.Files().empty()) {
+    ::ShowInformation(kNoFilesSelected);
     return;
   }
+  SendB->setEnabled(false);
+  runner_->Run();
   SendB->setEnabled(true);
 }
 
@@ -237,5 +238,6 @@ void TForm1::SetLabel(TBatchLabel which, const std::string& text) {
 }
 
 void TForm1::ShowInformation(const std::string& text) { ::ShowInformation(text); }
+void TForm1::ShowError(const std::exception& error) { ShowException(error); }
 void TForm1::ProcessMessages() { ProcessMessagesNow(); }
 void TForm1::CloseApplication() { close(); }

@@ -56,6 +56,7 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   std::vector<std::string> ChosenFiles() override;
   void SetLabel(TBatchLabel label, const std::string& text) override;
   void ShowInformation(const std::string& text) override;
+  void ShowError(const std::exception& error) override;
   void ProcessMessages() override;
   void CloseApplication() override;
 

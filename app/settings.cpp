@@ -1,7 +1,5 @@
 #include "app/settings.h"
 
-#include <unistd.h>
-
 #include <QDir>
 
 #include <cstdlib>
@@ -19,14 +17,14 @@ std::string ConfigHome() {
   return QDir::homePath().toLocal8Bit().toStdString() + "/.config";
 }
 
-bool FolderWritable(const std::filesystem::path& folder) {
-  return ::access(folder.empty() ? "." : folder.c_str(), W_OK) == 0;
-}
 }  // namespace
 
 std::string SettingsFileName(const std::string& programPath) {
-  std::filesystem::path path(programPath);
-  if (FolderWritable(path.parent_path())) return path.replace_extension(".ini").string();
+  // Only a file that is already there makes a copy portable: an installed program whose
+  // folder happens to be writable (run as root) must not start writing into it.
+  const std::filesystem::path beside = std::filesystem::path(programPath).replace_extension(".ini");
+  std::error_code error;
+  if (std::filesystem::exists(beside, error)) return beside.string();
   return ConfigHome() + "/mailcart/mailcart.ini";
 }
 

@@ -14,9 +14,10 @@ struct TSettings {
   int pauseSec = 0;
 };
 
-// The program's path with its extension replaced by ".ini" when the program's folder is
-// writable; otherwise (an installed program) $XDG_CONFIG_HOME/mailcart/mailcart.ini, with
-// ~/.config when the variable is unset or not an absolute path. Reading and writing both use it.
+// The program's path with its extension replaced by ".ini" when that file exists (a portable
+// copy, the build folder of scripts/run); otherwise $XDG_CONFIG_HOME/mailcart/mailcart.ini,
+// with ~/.config when the variable is unset or not an absolute path. Reading and writing both
+// use it.
 std::string SettingsFileName(const std::string& programPath);
 
 // Missing or malformed values give the defaults; reading never fails.

@@ -55,6 +55,7 @@ class RecordingFrontEnd : public TBatchFrontEnd {
     Record(std::string(names[static_cast<int>(label)]) + ": " + text);
   }
   void ShowInformation(const std::string& text) override { Record("box: " + text); }
+  void ShowError(const std::exception& error) override { Record(std::string("error: ") + error.what()); }
   void ProcessMessages() override { if (onPump) onPump(); }
   void CloseApplication() override { Record(activeProbe && activeProbe() ? "close while active" : "close"); }
 
@@ -157,8 +158,9 @@ TEST_F(BatchRunnerTest, CancelAndExitStopBetweenMessages) {
     int sent;     // messages the server has
     int deleted;  // leading files gone (deletion is on)
   } cases[] = {
-      // The message in progress is completed but its file is not deleted.
-      {"cancel during the send of file 2", 0, "StateL: In progress", 1, false, 2, 1},
+      // The message in progress is completed, and its file goes: the server has it.
+      {"cancel during the send of file 2", 0, "StateL: In progress", 1, false, 2, 2},
+      {"exit during the send of file 2", 0, "StateL: In progress", 1, true, 2, 2},
       {"cancel during the pause after file 2", 2, "RemaindL: 2", 2, false, 2, 2},
       {"exit during the pause after file 1", 1, "RemaindL: 1", 1, true, 1, 1},
   };
@@ -248,13 +250,10 @@ TEST_F(BatchRunnerTest, AnErrorEndsTheBatchAndLeavesTheFileInPlace) {
     frontEnd_.server = c.server;
     frontEnd_.to = c.to;
     frontEnd_.remove = true;
-    std::string error;
-    try {
-      runner_.Run();
-    } catch (const std::exception& e) {
-      error = e.what();
-    }
-    EXPECT_NE(error, "");
+    EXPECT_EQ(runner_.Run(), TBatchEnd::Failed);
+    ASSERT_FALSE(frontEnd_.events.empty());
+    const std::string& error = frontEnd_.events.back();
+    EXPECT_EQ(error.rfind("error: ", 0), 0u) << error;
     EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
     EXPECT_EQ(server_.Count() - before, c.sent);
     EXPECT_EQ(Exists(files[0]), c.sent == 0);
@@ -262,6 +261,62 @@ TEST_F(BatchRunnerTest, AnErrorEndsTheBatchAndLeavesTheFileInPlace) {
     EXPECT_EQ(frontEnd_.Count("box: All Sended"), 0);
     EXPECT_EQ(frontEnd_.Count("StateL: ERROR"), c.stateError ? 1 : 0);
     EXPECT_FALSE(runner_.SendingActive());
+  }
+}
+
+// An exit requested during a batch closes the program once the batch has ended, however it
+// ended, after its last box; and the next batch starts with no exit pending.
+TEST_F(BatchRunnerTest, AnExitClosesWhenTheBatchEndsHoweverItEnds) {
+  const struct {
+    const char* name;
+    double pause;
+    int files;
+    bool lastFileMissing;
+    const char* at;  // Exit is pressed at this event, or
+    int atPump;      // at this message-processing call of the batch
+    TBatchEnd end;
+    const char* box;  // the start of the last box
+  } cases[] = {
+      // A one-second pause is two ticks of eight calls: 13 is the first after the last tick.
+      {"after the last tick of the pause", 1, 1, false, "", 13, TBatchEnd::AllSent, "box: All Sended"},
+      {"before a send that fails", 0, 2, true, "RemaindL: 0", 0, TBatchEnd::Failed, "error: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    frontEnd_.Reset();
+    frontEnd_.files = MakeFiles(c.files);
+    if (c.lastFileMissing) std::filesystem::remove(frontEnd_.files.back());
+    frontEnd_.pause = c.pause;
+    bool acted = false;
+    const auto exit = [&] {
+      acted = true;
+      EXPECT_FALSE(runner_.RequestExit()) << "a batch runs";
+    };
+    frontEnd_.onEvent = [&](const std::string& event) {
+      if (!acted && event == c.at) exit();
+    };
+    int pumps = 0;
+    frontEnd_.onPump = [&] {
+      if (++pumps == c.atPump) exit();
+    };
+    EXPECT_EQ(runner_.Run(), c.end);
+    EXPECT_TRUE(acted);
+    const auto& events = frontEnd_.events;
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[events.size() - 2].rfind(c.box, 0), 0u) << events[events.size() - 2];
+    EXPECT_EQ(events.back(), "close") << "closed after the box, with no batch active";
+
+    // The next batch: a plain cancel only stops it.
+    frontEnd_.Reset();
+    frontEnd_.onPump = nullptr;
+    frontEnd_.files = MakeFiles(2);
+    frontEnd_.pause = 0;
+    frontEnd_.onEvent = [&](const std::string& event) {
+      if (event == "StateL: In progress") runner_.RequestCancel();
+    };
+    EXPECT_EQ(runner_.Run(), TBatchEnd::Aborted);
+    EXPECT_EQ(frontEnd_.events.back(), "box: Sending Aborted!");
+    EXPECT_EQ(frontEnd_.Count("close"), 0);
   }
 }
 

@@ -182,11 +182,13 @@ TEST_F(MailcartSendTest, ThirtyFilesOfEveryKindArriveExactly) {
   }
 }
 
-// A file is deleted only once the server has accepted its message.
+// A file is deleted only once the server has accepted its message. Wrong usage, a value in
+// effect from the settings file included, is found before anything connects.
 TEST_F(MailcartSendTest, ExitStatusAndWhatIsLeft) {
+  WriteFile(Path("negative pause.ini"), "[Param]\r\nPauseSec=-1\r\n");
   const struct {
     const char* name;
-    std::vector<std::string> args;
+    std::vector<std::string> args;  // after the shared ones and the files
     int exitCode;
     const char* error;
     bool firstFileKept;
@@ -199,20 +201,36 @@ TEST_F(MailcartSendTest, ExitStatusAndWhatIsLeft) {
       {"a time-out of zero", {"--timeout=0"}, 2, "--timeout needs whole seconds", true},
       {"an option without its value", {"--subject"}, 2, "--subject needs a value", true},
       {"a flag with a value", {"--sort=1"}, 2, "--sort takes no value", true},
+      {"a port that is no number", {"--server", "127.0.0.1:abc"}, 2, "--server needs a port", true},
+      {"a port beyond 65535", {"--server", "127.0.0.1:99999"}, 2, "--server needs a port", true},
+      {"a port of zero", {"--server", "127.0.0.1:0"}, 2, "--server needs a port", true},
+      {"a negative pause", {"--pause", "-1"}, 2, "--pause needs zero or more", true},
+      {"a negative pause from the settings file", {"--settings", Path("negative pause.ini")}, 2,
+       "--pause needs zero or more", true},
+      {"an empty recipient", {"--to", ""}, 2, "--to needs an address", true},
+      {"a recipient with a blank", {"--to", "you @example.com"}, 2, "--to needs an address like", true},
+      {"a recipient without @", {"--to", "you"}, 2, "--to needs an address like", true},
+      {"an empty sender", {"--from="}, 2, "--from needs an address", true},
+      {"a sender that would add a recipient", {"--from", "me@example.com\r\nRCPT TO:<evil@example.com>"}, 2,
+       "--from must not hold control characters", true},
+      {"a recipient with a tab", {"--to", "you@example.com\t"}, 2, "--to must not hold control characters", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string first = MakeFile("first.txt");
-    std::vector<std::string> args = Args({"--delete"});
+    const int before = server_.Count();
+    std::vector<std::string> args = Args({"--delete", first, Path("missing.txt"), MakeFile("last.txt")});
     args.insert(args.end(), c.args.begin(), c.args.end());
-    if (c.exitCode != 2) args.insert(args.end(), {first, Path("missing.txt"), MakeFile("last.txt")});
     if (std::string(c.name) == "no file") args = {"--settings", Path("none.ini")};
     const SendRun run = RunSend(args);
     EXPECT_EQ(run.exitCode, c.exitCode);
     EXPECT_NE(run.errors.find(c.error), std::string::npos) << run.errors;
     if (c.exitCode == 2) {
       EXPECT_NE(run.errors.find("usage: mailcart-send"), std::string::npos);
+      EXPECT_TRUE(run.lines.empty()) << "nothing was started: " << run.lines.front();
+      EXPECT_EQ(server_.Count(), before);
     }
+    EXPECT_EQ(run.errors.find('\r'), std::string::npos) << "no control character is echoed";
     EXPECT_EQ(std::filesystem::exists(first), c.firstFileKept);
     EXPECT_TRUE(run.lines.empty() || run.lines.back() != "All Sended");
   }

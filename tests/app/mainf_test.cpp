@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -72,6 +73,9 @@ class PaintRecorder : public QObject {
 
 class MainFormTest : public ::testing::Test {
  protected:
+  // The window keeps its settings beside the program, as a portable copy does.
+  MainFormTest() { WriteFile(Ini(), ""); }
+
   std::string Program() const { return Path("mailcart"); }
   std::string Ini() const { return Path("mailcart.ini"); }
   std::string Path(const std::string& name) const { return dir_.filePath(QString::fromStdString(name)).toStdString(); }
@@ -206,6 +210,7 @@ TEST_F(MainFormTest, ExitWithoutABatchClosesAndSavesWhatWasTyped) {
 
 // The program can always be closed: the error names the file, the window goes all the same.
 TEST_F(MainFormTest, ClosesWhenTheSettingsCannotBeWritten) {
+  std::filesystem::remove(Ini());
   QDir().mkpath(QString::fromStdString(Ini()));  // a folder where the file should be
   Form().close();
   EXPECT_FALSE(Form().isVisible());
@@ -226,17 +231,32 @@ TEST_F(MainFormTest, CancelWithoutABatchChangesNothing) {
   EXPECT_EQ(server_->Count(), 2) << "the next batch is not cancelled";
 }
 
+// Send with no files chosen starts no batch: nothing connects, and nothing claims success.
 TEST_F(MainFormTest, ACancelledDialogLeavesNoFilesChosen) {
   StartServer();
+  QTcpServer listener;
+  ASSERT_TRUE(listener.listen(QHostAddress::LocalHost));
+  int connections = 0;
+  QObject::connect(&listener, &QTcpServer::newConnection, [&] {
+    while (QTcpSocket* socket = listener.nextPendingConnection()) {
+      ++connections;
+      socket->abort();  // so that a client that did connect fails at once instead of waiting
+    }
+  });
+  Control<QLineEdit>("MailServerE")->setText(QString("127.0.0.1:%1").arg(listener.serverPort()));
   ChooseFiles(2);
   EXPECT_EQ(Form().OpenDialog1().Files().size(), 2u);
   Form().OpenDialog1().SetChooser([](QWidget*) { return QStringList(); });
   Click("SelFilesB");
   EXPECT_TRUE(Form().OpenDialog1().Files().empty());
   Click("SendB");
-  EXPECT_EQ(server_->Count(), 0);
+  ProcessMessagesNow();
+  EXPECT_EQ(connections, 0);
   ASSERT_EQ(boxes_.boxes.size(), 1u);
-  EXPECT_EQ(boxes_.boxes[0].text, "All Sended");
+  EXPECT_EQ(boxes_.boxes[0].text, "No files selected.");
+  EXPECT_EQ(boxes_.boxes[0].icon, TMsgIcon::Information);
+  EXPECT_TRUE(Form().isVisible());
+  EXPECT_TRUE(Control("SendB")->isEnabled());
 }
 
 TEST_F(MainFormTest, ABatchPaintsEveryTextAsItIsSet) {
@@ -264,39 +284,56 @@ TEST_F(MainFormTest, ABatchPaintsEveryTextAsItIsSet) {
   EXPECT_EQ(server_->Count(), 3);
 }
 
-// "Exit" and a close of the window both stop a batch after the message in progress, then the
-// window closes and the settings are saved.
+// "Exit" and a close of the window both stop a batch after the message in progress; once the
+// batch has ended, however it ended, and its box is closed, the window closes and the settings
+// are saved.
 TEST_F(MainFormTest, ExitOrCloseDuringABatch) {
+  const auto exitB = [](TForm1& form) { form.findChild<QPushButton*>("ExitB")->click(); };
   const struct {
     const char* name;
     std::function<void(TForm1&)> act;
+    double pause;
+    const char* at;         // painted text at which the user acts
+    bool secondFileMissing;  // the batch then ends with an error
+    TMsgIcon icon;
   } cases[] = {
-      {"Exit", [](TForm1& form) { form.findChild<QPushButton*>("ExitB")->click(); }},
-      {"the window is closed", [](TForm1& form) { form.close(); }},
+      {"Exit", exitB, 2, "RemaindL: 2", false, TMsgIcon::Information},
+      {"the window is closed", [](TForm1& form) { form.close(); }, 2, "RemaindL: 2", false, TMsgIcon::Information},
+      {"Exit before a send that fails", exitB, 0, "RemaindL: 0", true, TMsgIcon::Error},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     form_.reset();
     boxes_.boxes.clear();
-    std::filesystem::remove(Ini());
+    WriteFile(Ini(), "");
     StartServer();
     Control<QCheckBox>("DelSFCB")->setChecked(true);
     const std::vector<std::string> files = ChooseFiles(3);
-    SetPause(2);
+    if (c.secondFileMissing) std::filesystem::remove(files[1]);
+    SetPause(c.pause);
     PaintRecorder recorder(&Form());
+    bool acted = false;
     recorder.onPaint = [&](const std::string& painted) {
-      if (painted == "RemaindL: 2") QTimer::singleShot(0, &Form(), [&] { c.act(Form()); });
+      if (acted || painted != c.at) return;
+      acted = true;
+      c.act(Form());
     };
     bool openWhileBoxShown = false;
     boxes_.onShow = [&](const RecordingMessageBoxes::Box&) { openWhileBoxShown = Form().isVisible(); };
     Click("SendB");
+    EXPECT_TRUE(acted);
     ASSERT_EQ(boxes_.boxes.size(), 1u);
-    EXPECT_EQ(boxes_.boxes[0].text, "Sending Aborted!");
+    EXPECT_EQ(boxes_.boxes[0].icon, c.icon);
+    if (!c.secondFileMissing) {
+      EXPECT_EQ(boxes_.boxes[0].text, "Sending Aborted!");
+    } else {
+      EXPECT_NE(boxes_.boxes[0].text.find(files[1]), std::string::npos) << boxes_.boxes[0].text;
+    }
     EXPECT_TRUE(openWhileBoxShown) << "the window closes after the box";
     EXPECT_FALSE(Form().isVisible());
     EXPECT_EQ(server_->Count(), 1);
     EXPECT_FALSE(std::filesystem::exists(files[0]));
-    EXPECT_TRUE(std::filesystem::exists(files[1]) && std::filesystem::exists(files[2]));
+    EXPECT_TRUE(std::filesystem::exists(files[2]));
     EXPECT_NE(ReadFile(Ini()).find("DelFiles=1"), std::string::npos) << "settings saved";
     boxes_.onShow = nullptr;
   }

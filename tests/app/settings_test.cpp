@@ -1,6 +1,10 @@
 // The settings file: where it lives, what malformed values read as, and what a write leaves.
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <string>
@@ -37,24 +41,45 @@ class SettingsTest : public ::testing::Test {
   QTemporaryDir dir_;
 };
 
+// Beside the program only where a file is already there: an installed program whose folder
+// is writable (run as root) keeps its settings in the user's configuration.
 TEST_F(SettingsTest, FileNameBesideTheProgramOrInTheUsersConfiguration) {
   const ScopedEnv home("HOME", Path("home").c_str());
   const std::string installed = Path("not-there/bin/mailcart");  // a folder we cannot write to
+  const std::string xdgHome = Path("home") + "/.config/mailcart/mailcart.ini";
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(Path("portable"))));
+  WriteFile(Path("portable/mailcart.ini"), "");
   const struct {
     const char* name;
     std::string program;
     const char* xdg;
     std::string file;
   } cases[] = {
-      {"beside a program without extension", Path("mailcart"), nullptr, Path("mailcart.ini")},
-      {"the extension is replaced", Path("mailcart.exe"), nullptr, Path("mailcart.ini")},
+      {"a portable copy without extension", Path("portable/mailcart"), nullptr, Path("portable/mailcart.ini")},
+      {"a portable copy, the extension is replaced", Path("portable/mailcart.exe"), nullptr,
+       Path("portable/mailcart.ini")},
+      {"a writable folder without the file", Path("mailcart"), nullptr, xdgHome},
+      {"a writable folder, XDG_CONFIG_HOME set", Path("mailcart"), "/etc/xdg-test", "/etc/xdg-test/mailcart/mailcart.ini"},
       {"installed, XDG_CONFIG_HOME set", installed, "/etc/xdg-test", "/etc/xdg-test/mailcart/mailcart.ini"},
-      {"installed, XDG_CONFIG_HOME unset", installed, nullptr, Path("home") + "/.config/mailcart/mailcart.ini"},
-      {"installed, XDG_CONFIG_HOME relative", installed, "relative", Path("home") + "/.config/mailcart/mailcart.ini"},
+      {"installed, XDG_CONFIG_HOME unset", installed, nullptr, xdgHome},
+      {"installed, XDG_CONFIG_HOME relative", installed, "relative", xdgHome},
   };
   for (const auto& c : cases) {
     const ScopedEnv xdg("XDG_CONFIG_HOME", c.xdg);
     EXPECT_EQ(SettingsFileName(c.program), c.file) << c.name;
+  }
+}
+
+// The suite never touches the real settings: every test process has a home of its own.
+TEST_F(SettingsTest, TestsRunWithAHomeOfTheirOwn) {
+  const passwd* user = ::getpwuid(::getuid());
+  ASSERT_NE(user, nullptr);
+  const std::string realHome = user->pw_dir;
+  for (const char* name : {"HOME", "XDG_CONFIG_HOME"}) {
+    const std::string value = qEnvironmentVariable(name).toStdString();
+    EXPECT_FALSE(value.empty()) << name;
+    const bool underRealHome = value == realHome || value.rfind(realHome + "/", 0) == 0;
+    EXPECT_FALSE(underRealHome) << name << "=" << value;
   }
 }
 
