@@ -4,6 +4,7 @@
 
 #include "app/mainf.h"
 #include "app/programicon.h"
+#include "mail/pxaddred.h"
 #include "toolkit/msgbox.h"
 
 namespace {
@@ -35,12 +36,15 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(ProgramIcon());
   TQtMessageBoxes boxes;
   SetMessageBoxService(&boxes);
+  TAddressDialogService addressDialogs;
+  SetAddressEditService(&addressDialogs);
   int result = 0;
   {
     TForm1 form;
     form.show();
     result = QApplication::exec();
   }
+  SetAddressEditService(nullptr);
   SetMessageBoxService(nullptr);
   return result;
 }

@@ -72,3 +72,11 @@ void TMailAddressDlg::StoreAndAccept() {
   address_.SetAddress(addressEdit_->text().toLocal8Bit().toStdString());
   accept();
 }
+
+bool TAddressDialogService::Edit(TpxMailAddress& address) {
+  TMailAddressDlg dialog;
+  dialog.LoadAddress(address);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  address.Assign(dialog.Address());
+  return true;
+}

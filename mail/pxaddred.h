@@ -1,4 +1,5 @@
-// The dialog that edits one mail address: a display name and a mailbox.
+// The dialog that edits one mail address: a display name and a mailbox; and the editor service
+// that opens it for TpxMailAddress::Edit.
 #pragma once
 
 #include <QDialog>
@@ -22,4 +23,11 @@ class TMailAddressDlg : public QDialog {
   TpxMailAddress address_;
   QLineEdit* nameEdit_;
   QLineEdit* addressEdit_;
+};
+
+// Opens the address dialog modally for TpxMailAddress::Edit; installed with
+// SetAddressEditService by the window program.
+class TAddressDialogService : public TAddressEditService {
+ public:
+  bool Edit(TpxMailAddress& address) override;
 };

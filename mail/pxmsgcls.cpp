@@ -1,6 +1,5 @@
 #include "mail/pxmsgcls.h"
 
-#include "mail/pxaddred.h"
 #include "mime/pxcodecs.h"
 #include "platform/contenttypes.h"
 #include "toolkit/componentstream.h"
@@ -32,6 +31,8 @@ T& ItemAt(const std::vector<std::unique_ptr<T>>& items, int index) {
   return *items[static_cast<size_t>(index)];
 }
 
+TAddressEditService* g_addressEditor = nullptr;
+
 template <class T>
 void ClearLastToFirst(std::vector<std::unique_ptr<T>>& items) {
   while (!items.empty()) items.pop_back();
@@ -55,13 +56,13 @@ void TpxMailAddress::Clear() {
   address_ = ShortString();
 }
 
-bool TpxMailAddress::Edit() {
-  TMailAddressDlg dialog;
-  dialog.LoadAddress(*this);
-  if (dialog.exec() != QDialog::Accepted) return false;
-  Assign(dialog.Address());
-  return true;
+TAddressEditService* SetAddressEditService(TAddressEditService* service) {
+  TAddressEditService* previous = g_addressEditor;
+  g_addressEditor = service;
+  return previous;
 }
+
+bool TpxMailAddress::Edit() { return g_addressEditor != nullptr && g_addressEditor->Edit(*this); }
 
 void TpxMailAddress::WriteProperties(TPropertyWriter& writer) const {
   if (!name_.empty()) writer.Property("Name", TPropValue::Str(name_));
@@ -427,14 +428,4 @@ std::string GetHeaderParam(std::string_view paramName, std::string_view value) {
 std::string FirstToken(std::string_view text) {
   const std::string s = TrimLeft(text);
   return Trim(std::string_view(s).substr(0, s.find_first_of(" ;")));
-}
-
-void SaveLinesToFile(const TStringList& lines, const std::string& fileName) {
-  try {
-    lines.SaveToFile(fileName);
-  } catch (const EInOutError&) {
-    throw;
-  } catch (const EStreamError& e) {
-    throw EInOutError(e.Message());
-  }
 }

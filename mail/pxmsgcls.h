@@ -24,7 +24,8 @@ class TpxMailAddress : public TPersistent {
 
   void Assign(const TPersistent& source) override;
   void Clear();
-  // Lets the user edit the address in the address dialog; true when it closed with OK.
+  // Lets the user edit the address through the installed editor (the address dialog in the
+  // window program); true when it closed with OK. Without an editor nothing changes.
   virtual bool Edit();
 
   void WriteProperties(TPropertyWriter& writer) const override;
@@ -34,6 +35,19 @@ class TpxMailAddress : public TPersistent {
   ShortString name_;
   ShortString address_;
 };
+
+// The editor TpxMailAddress::Edit opens. The model has no widgets: the window program installs
+// the address dialog, tests a double; by default there is none and Edit returns false.
+class TAddressEditService {
+ public:
+  virtual ~TAddressEditService() = default;
+  // Shows address for editing and returns once the editor is closed; stores the edited address
+  // into it and returns true on OK, leaves it as it was otherwise.
+  virtual bool Edit(TpxMailAddress& address) = 0;
+};
+
+// Installs service (not owned) and returns the previous one; nullptr removes it.
+TAddressEditService* SetAddressEditService(TAddressEditService* service);
 
 // An ordered list of addresses that owns its entries; duplicates are allowed.
 class TpxAddressList : public TPersistent {
@@ -144,5 +158,3 @@ void RemoveHeader(TpxHeaders& headers, std::string_view name);
 std::string GetHeaderParam(std::string_view paramName, std::string_view value);
 // The text before the first blank or semicolon, trimmed: the type of a Content-Type value.
 std::string FirstToken(std::string_view text);
-// Writes every line followed by CR LF into a new or emptied file; failures raise EInOutError.
-void SaveLinesToFile(const TStringList& lines, const std::string& fileName);

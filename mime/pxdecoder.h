@@ -10,8 +10,8 @@
 #include <string_view>
 
 #include "mail/pxmsgcls.h"
-#include "net/nkutils.h"
 #include "toolkit/exceptions.h"
+#include "toolkit/linestream.h"
 #include "toolkit/strtable.h"
 
 class TStream;

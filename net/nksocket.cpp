@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "mail/pxmsgcls.h"
 #include "net/nkRasCmp.h"
 #include "net/nkwinsock.h"
 #include "platform/modules.h"

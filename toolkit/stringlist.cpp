@@ -95,3 +95,13 @@ void TStringList::Sort() {
   std::stable_sort(lines_.begin(), lines_.end(),
                    [](const std::string& a, const std::string& b) { return CompareTextLocale(a, b) < 0; });
 }
+
+void SaveLinesToFile(const TStringList& lines, const std::string& fileName) {
+  try {
+    lines.SaveToFile(fileName);
+  } catch (const EInOutError&) {
+    throw;
+  } catch (const EStreamError& e) {
+    throw EInOutError(e.Message());
+  }
+}

@@ -53,3 +53,6 @@ class TStringList {
   void CheckIndex(int index) const;
   std::vector<std::string> lines_;
 };
+
+// Writes every line followed by CR LF into a new or emptied file; failures raise EInOutError.
+void SaveLinesToFile(const TStringList& lines, const std::string& fileName);

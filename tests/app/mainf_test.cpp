@@ -30,7 +30,6 @@
 #include "support/recording_msgbox.h"
 #include "support/smtp_capture.h"
 #include "toolkit/msgbox.h"
-#include "toolkit/pump.h"
 #include "toolkit/version.h"
 
 namespace {

@@ -87,6 +87,8 @@ TEST(TMailAddressDlg, OkStoresEditTextsCancelKeepsLoaded) {
 }
 
 TEST(TpxMailAddressEdit, CopiesBackOnlyOnOk) {
+  TAddressDialogService dialogs;
+  TAddressEditService* const previous = SetAddressEditService(&dialogs);
   TpxMailAddress address;
   address.SetName("Old");
   address.SetAddress("old@example.com");
@@ -107,4 +109,5 @@ TEST(TpxMailAddressEdit, CopiesBackOnlyOnOk) {
   EXPECT_TRUE(address.Edit());
   EXPECT_EQ(address.Name(), "New");
   EXPECT_EQ(address.Address(), "new@example.com");
+  SetAddressEditService(previous);
 }

@@ -88,6 +88,37 @@ TEST(StripQuotes, RemovesOuterQuotesAndBlanks) {
   EXPECT_EQ(StripQuotes("Ja\"ne"), "Ja\"ne");
 }
 
+namespace {
+// An editor that answers as told and records what it was shown.
+class ScriptedEditor : public TAddressEditService {
+ public:
+  bool Edit(TpxMailAddress& address) override {
+    shown = address.Address();
+    if (ok) address.SetAddress("edited@example.com");
+    return ok;
+  }
+  bool ok = false;
+  std::string shown;
+};
+}  // namespace
+
+TEST(TpxMailAddress, EditGoesThroughTheInstalledEditorOnly) {
+  TpxMailAddress address;
+  address.SetAddress("old@example.com");
+  EXPECT_FALSE(address.Edit()) << "no editor installed";
+  EXPECT_EQ(address.Address(), "old@example.com");
+
+  ScriptedEditor editor;
+  TAddressEditService* const previous = SetAddressEditService(&editor);
+  EXPECT_FALSE(address.Edit());
+  EXPECT_EQ(editor.shown, "old@example.com");
+  EXPECT_EQ(address.Address(), "old@example.com");
+  editor.ok = true;
+  EXPECT_TRUE(address.Edit());
+  EXPECT_EQ(address.Address(), "edited@example.com");
+  EXPECT_EQ(SetAddressEditService(previous), &editor);
+}
+
 TEST(TpxAddressList, AssignMakesIndependentCopies) {
   TpxAddressList source, copy;
   source.AddAddress("a@example.com", "A");
@@ -349,13 +380,4 @@ TEST(FirstToken, TakesTheType) {
   EXPECT_EQ(FirstToken(" text/html x"), "text/html");
   EXPECT_EQ(FirstToken(std::string(400, 'a')), std::string(400, 'a'));
   EXPECT_EQ(FirstToken(""), "");
-}
-
-TEST(SaveLinesToFile, WritesCrLfLinesAndRaisesInOutError) {
-  QTemporaryDir dir;
-  const std::string path = dir.filePath("log.txt").toStdString();
-  WriteFile(path, "old contents that are longer");
-  SaveLinesToFile(Lines({"one", "", "three"}), path);
-  EXPECT_EQ(ReadFile(path), "one\r\n\r\nthree\r\n");
-  EXPECT_THROW(SaveLinesToFile(Lines({"x"}), dir.filePath("no/such/dir").toStdString()), EInOutError);
 }

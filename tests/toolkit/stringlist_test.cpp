@@ -1,7 +1,10 @@
 #include "toolkit/stringlist.h"
 
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
+#include "support/files.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/streams.h"
 
@@ -10,6 +13,12 @@ std::vector<std::string> Lines(std::string_view text) {
   TStringList l;
   l.SetText(text);
   return l.Lines();
+}
+
+TStringList ListOf(std::initializer_list<const char*> lines) {
+  TStringList l;
+  for (const char* line : lines) l.Add(line);
+  return l;
 }
 }  // namespace
 
@@ -71,4 +80,13 @@ TEST(StringList, IndexOutOfBoundsRaises) {
   EXPECT_THROW(l.Insert(2, "x"), EListError);
   l.Insert(1, "appended");  // inserting at Count appends
   EXPECT_EQ(l[1], "appended");
+}
+
+TEST(SaveLinesToFile, WritesCrLfLinesAndRaisesInOutError) {
+  QTemporaryDir dir;
+  const std::string path = dir.filePath("log.txt").toStdString();
+  WriteFile(path, "old contents that are longer");
+  SaveLinesToFile(ListOf({"one", "", "three"}), path);
+  EXPECT_EQ(ReadFile(path), "one\r\n\r\nthree\r\n");
+  EXPECT_THROW(SaveLinesToFile(ListOf({"x"}), dir.filePath("no/such/dir").toStdString()), EInOutError);
 }
