@@ -109,13 +109,4 @@ TEST(Sasl, ChooserTakesPlainThenLoginAndNamesWhatTheServerOffers) {
   }
 }
 
-TEST(Sasl, MethodNamesReadBack) {
-  for (TAuthMethod m : {TAuthMethod::Auto, TAuthMethod::Plain, TAuthMethod::Login, TAuthMethod::XOAuth2}) {
-    TAuthMethod parsed = TAuthMethod::Auto;
-    EXPECT_TRUE(ParseAuthMethod(AuthMethodName(m), parsed) && parsed == m) << AuthMethodName(m);
-  }
-  TAuthMethod parsed;
-  EXPECT_FALSE(ParseAuthMethod("cram-md5", parsed));
-}
-
 }  // namespace
