@@ -1,7 +1,7 @@
 // mailcart-unpack MESSAGE [DIR]: reads one saved message and writes its body lines to
 // DIR/body.txt and each attachment to DIR under a safe name, printing one line per file.
-// Exit status: 0 done (also when the parser could only keep the original text), 1 the message
-// could not be read or a file not written, 2 wrong usage.
+// Exit status: 0 done (also when the parser could only keep the original text, and after
+// --help), 1 the message could not be read or a file not written, 2 wrong usage.
 #include <QCoreApplication>
 
 #include <fcntl.h>
@@ -71,19 +71,59 @@ void Unpack(const TpxMessage& message, const std::string& dir) {
   std::printf("%s\n", WriteBody(dir, message.Body()).c_str());
   for (int i = 0; i < message.Attachments().Count(); ++i) {
     const TpxAttItem& item = message.Attachments().Items(i);
-    std::printf("%s\n", WriteAttachment(dir, SafeFileName(item.FileName()), item.Stream().Data()).c_str());
+    const std::string name = UnpackedFileName(item.FileName(), item.ContentType());
+    std::printf("%s\n", WriteAttachment(dir, name, item.Stream().Data()).c_str());
   }
+}
+
+constexpr const char* kUsage =
+    "usage: mailcart-unpack [--] MESSAGE [DIR]\n"
+    "Writes the body of the saved message MESSAGE to DIR/body.txt and each attachment to DIR\n"
+    "(default: the current folder), and prints the name of every file written.\n";
+
+// The operands, or none after --help; an unknown option or a wrong count is a usage error.
+// "--" ends the options, for a message whose name starts with "-".
+struct Arguments {
+  bool help = false;
+  std::string error;  // set: wrong usage
+  std::vector<std::string> operands;
+};
+
+Arguments ReadArguments(const std::vector<std::string>& args) {
+  Arguments result;
+  bool options = true;
+  for (const std::string& arg : args) {
+    if (options && arg == "--") {
+      options = false;
+    } else if (options && (arg == "--help" || arg == "-h")) {
+      result.help = true;
+      return result;
+    } else if (options && arg.size() > 1 && arg[0] == '-') {
+      result.error = "unknown option " + arg;
+      return result;
+    } else {
+      result.operands.push_back(arg);
+    }
+  }
+  if (result.operands.empty()) result.error = "no message given";
+  if (result.operands.size() > 2) result.error = "too many arguments";
+  return result;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  QCoreApplication app(argc, argv);  // the library's pump needs one; no display is used
-  if (args.empty() || args.size() > 2) {
-    std::fprintf(stderr, "usage: mailcart-unpack MESSAGE [DIR]\n");
+  const Arguments arguments = ReadArguments(std::vector<std::string>(argv + 1, argv + argc));
+  if (arguments.help) {
+    std::fputs(kUsage, stdout);
+    return kExitDone;
+  }
+  if (!arguments.error.empty()) {
+    std::fprintf(stderr, "mailcart-unpack: %s\n%s", arguments.error.c_str(), kUsage);
     return kExitUsage;
   }
+  QCoreApplication app(argc, argv);  // the library's pump needs one; no display is used
+  const std::vector<std::string>& args = arguments.operands;
   const std::string dir = args.size() == 2 ? args[1] : ".";
   TpxMessage message;
   try {

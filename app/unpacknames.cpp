@@ -1,6 +1,26 @@
 #include "app/unpacknames.h"
 
+#include "mime/pxdecoder.h"
+#include "toolkit/strutils.h"
+
 namespace {
+
+// The types an unnamed part usually has. The system's type table lists several extensions for
+// most types, in an order that varies between systems; a file name should not.
+constexpr struct {
+  std::string_view type;
+  const char* extension;
+} kExtensions[] = {
+    {"text/plain", ".txt"},       {"text/html", ".html"},      {"text/rtf", ".rtf"},
+    {"text/calendar", ".ics"},    {"message/rfc822", ".eml"},  {"application/pdf", ".pdf"},
+    {"image/png", ".png"},        {"image/jpeg", ".jpg"},      {"image/gif", ".gif"},
+};
+
+std::string ExtensionOf(std::string_view contentType) {
+  for (const auto& e : kExtensions)
+    if (SameText(e.type, contentType)) return e.extension;
+  return {};
+}
 
 // An extension longer than this is part of the name, not a type.
 constexpr size_t kMaxExtensionBytes = 16;
@@ -32,4 +52,8 @@ std::string NumberedFileName(const std::string& name, int n) {
   const size_t room = kMaxFileNameBytes - number.size() - extension.size();
   if (stem.size() > room) stem.resize(room);
   return stem + number + extension;
+}
+
+std::string UnpackedFileName(const std::string& name, std::string_view contentType) {
+  return SafeFileName(IsGeneratedPartName(name) ? name + ExtensionOf(contentType) : name);
 }

@@ -18,3 +18,8 @@ std::string SafeFileName(std::string_view name);
 // The n-th choice for a file of that name: the name itself for n = 1, then "stem (2).ext",
 // "stem (3).ext", ..., the stem cut so that the whole stays within kMaxFileNameBytes.
 std::string NumberedFileName(const std::string& name, int n);
+
+// The name an attachment is written under: its own, made safe; a part that came without a name
+// (the parser made one up) also gets the extension of its content type, so that the file opens
+// as what it is.
+std::string UnpackedFileName(const std::string& name, std::string_view contentType);

@@ -345,12 +345,15 @@ void AddAddressItems(std::string value, TStringList& items) {
 
 }  // namespace
 
+std::string GetRawHeaderValue(const TpxHeaders& headers, std::string_view name) {
+  int index = FindHeader(headers, WithColon(name));
+  return index < 0 ? std::string() : UnfoldedValue(headers, index, IsContinuation);
+}
+
 std::string GetHeaderValue(const TpxHeaders& headers, std::string_view name) {
-  const std::string key = WithColon(name);
-  int index = FindHeader(headers, key);
-  if (index < 0) return {};
-  std::string value = UnfoldedValue(headers, index, IsContinuation);
+  std::string value = GetRawHeaderValue(headers, name);
   // These two are machine-read and may be long; they are never encoded words.
+  const std::string key = WithColon(name);
   if (SameText(key, "Content-Type:") || SameText(key, "X-UIDL:")) return value;
   return DecodeHeaderWords(ShortString::Cut(value));
 }

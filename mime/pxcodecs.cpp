@@ -1,5 +1,6 @@
 #include "mime/pxcodecs.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "toolkit/exceptions.h"
@@ -10,7 +11,6 @@
 namespace {
 
 constexpr size_t kMaxUULineBytes = 63;  // the highest value a length character holds
-constexpr size_t kShortStringLength = 255;
 
 char UUChar(uint32_t value) { return value == 0 ? '`' : static_cast<char>(value + 32); }
 
@@ -48,7 +48,7 @@ std::string UUEncodeLine(std::string_view bytes) {
 }
 
 uint8_t UUValue(char c) {
-  if (c == '`') return 0;
+  if (c == '`' || c == ' ') return 0;
   if (c < '!' || c > '_') throw EInOutError(LoadStr(sInvalidCharacter));
   return static_cast<uint8_t>(c - 32);
 }
@@ -59,7 +59,7 @@ std::string UUDecodeLine(std::string_view line) {
   const size_t announced = UUValue(line[0]);
   const std::string_view data = line.substr(1);
   std::string out;
-  out.reserve((data.size() + 3) / 4 * 3);
+  out.reserve(std::max((data.size() + 3) / 4 * 3, announced));
   for (size_t i = 0; i < data.size(); i += 4) {
     uint32_t v = 0;
     for (size_t k = 0; k < 4; ++k) {
@@ -70,7 +70,9 @@ std::string UUDecodeLine(std::string_view line) {
     out += static_cast<char>(v);
   }
   // Lines padded to whole groups carry filler bytes; the length character says where data ends.
-  if (out.size() > announced) out.resize(announced);
+  // A line shorter than it announces lost its trailing blanks (zeros) in transit: the missing
+  // bytes are zeros.
+  out.resize(announced);
   return out;
 }
 
@@ -100,7 +102,7 @@ struct EncodedWord {
 
 // RFC 2047 2: "=?" charset "?" encoding "?" encoded-text "?=", starting at start. False when
 // the text there is not such a word or does not decode.
-bool ReadEncodedWord(std::string_view value, size_t start, EncodedWord& word) {
+bool ReadEncodedWord(std::string_view value, size_t start, size_t maxLength, EncodedWord& word) {
   const size_t q1 = value.find('?', start + 2);
   if (q1 == std::string_view::npos || q1 + 2 >= value.size() || value[q1 + 2] != '?') return false;
   const std::string_view charset = value.substr(start + 2, q1 - start - 2);
@@ -122,7 +124,7 @@ bool ReadEncodedWord(std::string_view value, size_t start, EncodedWord& word) {
       for (char& c : text) {
         if (c == '_') c = ' ';
       }
-      word.text = QPDecodeText(text, kShortStringLength);
+      word.text = QPDecodeText(text, maxLength);
       break;
     default:
       return false;
@@ -140,14 +142,14 @@ bool AllWhiteSpace(std::string_view s) {
 
 }  // namespace
 
-std::string DecodeHeaderWords(std::string_view value) {
+std::string DecodeHeaderWords(std::string_view value, size_t maxLength) {
   std::string out;
   size_t copied = 0;  // value[0, copied) is dealt with
   bool afterWord = false;
-  for (size_t start = value.find("=?"); start != std::string_view::npos && out.size() < kShortStringLength;
+  for (size_t start = value.find("=?"); start != std::string_view::npos && out.size() < maxLength;
        start = value.find("=?", start + 2)) {
     EncodedWord word;
-    if (start < copied || !ReadEncodedWord(value, start, word)) continue;
+    if (start < copied || !ReadEncodedWord(value, start, maxLength, word)) continue;
     // RFC 2047 6.2: white space between two adjacent encoded words is not displayed.
     const std::string_view gap = value.substr(copied, start - copied);
     if (!(afterWord && AllWhiteSpace(gap))) out.append(gap);
@@ -156,6 +158,6 @@ std::string DecodeHeaderWords(std::string_view value) {
     afterWord = true;
   }
   out.append(value.substr(copied));
-  if (out.size() > kShortStringLength) out.resize(kShortStringLength);
+  if (out.size() > maxLength) out.resize(maxLength);
   return out;
 }

@@ -12,7 +12,8 @@
 #include "mime/base64.h"
 #include "mime/quotedprintable.h"
 
-// Uuencode: value 0 is the grave accent, 1..63 are "!".."_" (value + 32).
+// Uuencode: value 0 is the grave accent, 1..63 are "!".."_" (value + 32). Reading, the blank
+// also means 0, as many encoders write it.
 inline constexpr size_t kUULineBytes = 45;  // bytes per line as the composer writes them
 
 // One line: the length character, then the bytes in groups of three (a last group of one or two
@@ -22,9 +23,10 @@ std::string UUEncodeLine(std::string_view bytes);
 // Appends the same line to out, with no pumping: the composer's loop form.
 void AppendUUEncodedLine(std::string_view bytes, std::string& out);
 // The bytes of one line: groups of four after the length character (a short last group counts
-// its missing characters as 0), cut to the length the first character announces (or to what
-// the groups hold, if they hold less). An empty line gives no bytes. A character outside the
-// alphabet, the space included, raises EInOutError "Invalid Character". Pumps once.
+// its missing characters as 0), cut to the length the first character announces, or padded
+// with zero bytes to it when the groups hold less (a line whose trailing blanks were lost). An
+// empty line gives no bytes. Any other character than the alphabet's and the blank raises
+// EInOutError "Invalid Character". Pumps once.
 std::string UUDecodeLine(std::string_view line);
 uint8_t UUValue(char c);  // raises EInOutError "Invalid Character"
 // True for "begin <mode> <name>": "BEGIN" in any case, more than eight characters, and the
@@ -37,5 +39,5 @@ std::string UUFileName(std::string_view line);
 // RFC 2047: decodes the "=?charset?B|Q?text?=" words of a header value (no character-set
 // conversion). Blanks between two adjacent encoded words go; all other text stays as it is,
 // "_" included. A word that is malformed or does not decode stays as it stands. The result is
-// cut to 255 characters.
-std::string DecodeHeaderWords(std::string_view value);
+// cut to maxLength characters.
+std::string DecodeHeaderWords(std::string_view value, size_t maxLength = 255);

@@ -55,11 +55,12 @@ std::string PercentDecoded(std::string_view text) {
 }
 
 // A file-name parameter as mailers write it: plain, quoted with backslash escapes, holding
-// RFC 2047 encoded words (a Content-Type value is not decoded on the way), or in the RFC 2231
-// forms name*=charset''text and name*0, name*1*, ...
+// RFC 2047 encoded words, or in the RFC 2231 forms name*=charset''text and name*0, name*1*, ...
+// value is the header as written: the parameters are found first and then each is decoded, so
+// that no decoded text can end a value or add a parameter, and none is cut.
 std::string MimeParam(std::string_view name, std::string_view value) {
   std::string plain = GetHeaderParam(name, value);
-  if (!plain.empty()) return Contains(plain, "=?") ? DecodeHeaderWords(plain) : plain;
+  if (!plain.empty()) return Contains(plain, "=?") ? DecodeHeaderWords(plain, std::string::npos) : plain;
   const std::string key = std::string(name) + "*";
   const std::string extended = GetHeaderParam(key, value);
   if (!extended.empty()) return PercentDecoded(WithoutCharset(extended));
@@ -279,7 +280,7 @@ void TpxCustomDecoder::ReadFirstPart() {
        lines_.ReadLine(line))
     body.Add(line);
   if (encoding == "quoted-printable") {
-    body.SetText(DecodedQuotedPrintable(body));
+    body.SetWholeText(DecodedQuotedPrintable(body));
   } else if (!body.Empty() && body[body.Count() - 1].empty()) {
     body.Delete(body.Count() - 1);  // the line end of the last line belongs to the delimiter
   }
@@ -336,7 +337,7 @@ void TpxCustomDecoder::NamePart(TpxAttItem& item, TDataEncoding encoding) {
   item.SetFileName(MimeParam("name", value));
   item.SetTransferEncoding(encoding.code);
   if (!item.FileName().empty()) return;
-  item.SetFileName(MimeParam("filename", GetHeaderValue(partHeaders_, "Content-Disposition")));
+  item.SetFileName(MimeParam("filename", GetRawHeaderValue(partHeaders_, "Content-Disposition")));
   item.SetTransferEncoding(encoding.code);
   if (!item.FileName().empty()) return;
   const std::string type = item.ContentType();
@@ -382,7 +383,7 @@ void TpxCustomDecoder::ReadSinglePartText() {
   if (encoding == "base64") {
     std::string text;
     for (lines_.ReadLine(line); !lines_.Eof(); lines_.ReadLine(line)) AppendBase64Line(line, text);
-    body.SetText(text);
+    body.SetWholeText(text);
     return;
   }
   for (lines_.ReadLine(line); !lines_.Eof(); lines_.ReadLine(line)) {
@@ -396,7 +397,7 @@ void TpxCustomDecoder::ReadSinglePartText() {
       return ReadPlainBody();
     }
   }
-  if (encoding == "quoted-printable") body.SetText(DecodedQuotedPrintable(body));
+  if (encoding == "quoted-printable") body.SetWholeText(DecodedQuotedPrintable(body));
 }
 
 void TpxCustomDecoder::ReadSinglePartAttachment() {
@@ -419,7 +420,7 @@ void TpxCustomDecoder::NameSinglePart(TpxAttItem& item, TDataEncoding encoding) 
   const std::string value = GetHeaderValue(messageHeaders_, "Content-type");
   item.SetFileName(MimeParam("name", value));
   if (item.FileName().empty())
-    item.SetFileName(MimeParam("filename", GetHeaderValue(messageHeaders_, "Content-Disposition")));
+    item.SetFileName(MimeParam("filename", GetRawHeaderValue(messageHeaders_, "Content-Disposition")));
   if (item.FileName().empty()) item.SetFileName(GeneratedName(kAttachmentPrefix));
   item.SetTransferEncoding(encoding.code);
   item.SetContentType(FirstToken(ShortString::Cut(value)));
@@ -466,6 +467,15 @@ bool TpxCustomDecoder::IsCloseDelimiter(std::string_view line, bool exact) const
 bool TpxCustomDecoder::EndsWithLineEnd() const {
   const std::string& text = lines_.Data();
   return !text.empty() && (text.back() == '\n' || text.back() == '\r');
+}
+
+bool IsGeneratedPartName(std::string_view name) {
+  for (const std::string_view prefix : {kAttachmentPrefix, kAlternativePrefix}) {
+    if (!StartsStr(prefix, name) || name.size() == prefix.size()) continue;
+    const std::string_view number = name.substr(prefix.size());
+    return std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
+  }
+  return false;
 }
 
 std::string TpxCustomDecoder::GeneratedName(std::string_view prefix) const {

@@ -110,6 +110,9 @@ class TpxArticleDecoder : public TpxCustomDecoder {
   void ApplyHeaders() override;
 };
 
+// True for a name the parser made up for a part that came without one ("att.3", "_alt.0").
+bool IsGeneratedPartName(std::string_view name);
+
 // The most attachment parts one message may hold: each part costs an object, so a text of
 // many empty parts could otherwise grow far beyond its own size in memory.
 inline constexpr int kMaxAttachmentParts = 10000;

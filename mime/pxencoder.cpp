@@ -81,22 +81,27 @@ bool TravelsAsLines(std::string_view data) {
   return data.size() - lineStart <= kMaxTextLine;
 }
 
-// A 7bit attachment whose data is not such text goes as Base64, so that it arrives exactly.
-int EncodingOf(const TpxAttItem& item) {
+// A 7bit attachment whose data is not such text goes as Base64, so that it arrives exactly. As
+// the whole body of a single part it must also end in CR LF: no delimiter follows to take the
+// last line end, so a reader counts the one the text needs to end as data.
+int EncodingOf(const TpxAttItem& item, bool singlePart) {
   const int code = item.TransferEncoding();
-  return code == kEncoding7Bit && !TravelsAsLines(item.Stream().Data()) ? kEncodingBase64 : code;
+  if (code != kEncoding7Bit) return code;
+  const std::string_view data = item.Stream().Data();
+  const bool endsAsText = !singlePart || data.empty() || EndsStr("\r\n", data);
+  return TravelsAsLines(data) && endsAsText ? code : kEncodingBase64;
 }
 
 // RFC 2046 5.2.1: the body of a message/rfc822 part may not be encoded, so a message file that
 // must go as Base64 is announced as plain bytes.
-std::string ContentTypeOf(const TpxAttItem& item) {
-  if (EncodingOf(item) != item.TransferEncoding() && SameText(item.ContentType(), "message/rfc822"))
+std::string ContentTypeOf(const TpxAttItem& item, bool singlePart) {
+  if (EncodingOf(item, singlePart) != item.TransferEncoding() && SameText(item.ContentType(), "message/rfc822"))
     return "application/octet-stream";
   return item.ContentType();
 }
 
-std::string EncodingLine(const TpxAttItem& item) {
-  return std::string("Content-Transfer-Encoding: ") + TransferEncodingNames[EncodingOf(item)];
+std::string EncodingLine(const TpxAttItem& item, bool singlePart) {
+  return std::string("Content-Transfer-Encoding: ") + TransferEncodingNames[EncodingOf(item, singlePart)];
 }
 
 // Feeds data to a block encoder (Base64 or quoted-printable lines) a block at a time.
@@ -262,16 +267,16 @@ void TpxCustomEncoder::WriteFormattedBody() {
 }
 
 void TpxCustomEncoder::WriteAttachmentHeaders(const TpxAttItem& item, bool bare) {
-  const std::string type = CutLine("Content-Type: " + HeaderText(ContentTypeOf(item)));
+  const std::string type = CutLine("Content-Type: " + HeaderText(ContentTypeOf(item, singlePart_)));
   const std::string name = QuotedParameter(FileNamePart(item.FileName()));
   WriteLine(bare ? type : type + "; name=" + name);
-  WriteLine(EncodingLine(item));
+  WriteLine(EncodingLine(item, singlePart_));
   if (!bare) WriteLine("Content-Disposition: attachment; filename=" + name);
 }
 
 void TpxCustomEncoder::WriteAttachmentData(const TpxAttItem& item) {
   const std::string& data = item.Stream().Data();
-  switch (EncodingOf(item)) {
+  switch (EncodingOf(item, singlePart_)) {
     case kEncodingBase64: return EncodeBlocks<TBase64LineEncoder>(data, out_);
     case kEncodingQuotedPrintable: return EncodeBlocks<TQPEncoder>(data, out_);
     default: return WriteTextLines(data, out_);
@@ -279,13 +284,14 @@ void TpxCustomEncoder::WriteAttachmentData(const TpxAttItem& item) {
 }
 
 void TpxCustomEncoder::WriteSinglePart() {
+  singlePart_ = true;
   const TpxAttList& attachments = message_.Attachments();
   const TpxAttItem& item = attachments.Items(0);
   const std::string name = LowerFileName(item);
   if (attachments.Count() == 1 && (name == kHtmlBodyFile || name == kRtfBodyFile)) {
     // The file is the message's body: no name, no disposition.
     WriteLine(name == kHtmlBodyFile ? "Content-Type: text/html" : "Content-Type: text/rtf");
-    WriteLine(EncodingLine(item));
+    WriteLine(EncodingLine(item, singlePart_));
   } else {
     WriteAttachmentHeaders(item, false);
   }

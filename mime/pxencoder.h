@@ -67,6 +67,7 @@ class TpxCustomEncoder {
   TStream* output_ = nullptr;
   bool longLines_ = false;
   std::string contentType_;  // the message's, as computed for this Encode
+  bool singlePart_ = false;  // the one attachment is the whole body
   TpxOutBuffer out_;
 };
 

@@ -58,10 +58,10 @@ std::string TStringList::Text() const {
   return r;
 }
 
-void TStringList::SetText(std::string_view text) {
+void TStringList::SetText(std::string_view text) { SetWholeText(text.substr(0, text.find('\0'))); }
+
+void TStringList::SetWholeText(std::string_view text) {
   lines_.clear();
-  const size_t nul = text.find('\0');
-  if (nul != std::string_view::npos) text = text.substr(0, nul);
   size_t start = 0;
   while (start < text.size()) {
     size_t p = start;

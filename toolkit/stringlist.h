@@ -35,6 +35,8 @@ class TStringList {
   // Splits at CR LF, a lone LF or a lone CR; a last line without a line end counts; a NUL byte
   // ends the text.
   void SetText(std::string_view text);
+  // The same split, with a NUL kept as any other byte: for decoded data, which may hold one.
+  void SetWholeText(std::string_view text);
   void LoadFromStream(TStream& stream);  // from the stream's position to its end
   void SaveToStream(TStream& stream) const;
   void LoadFromFile(const std::string& fileName);

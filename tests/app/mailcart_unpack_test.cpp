@@ -39,6 +39,7 @@ class UnpackTest : public ::testing::Test {
 
 TEST_F(UnpackTest, ExitStatus) {
   QDir(QString::fromStdString(Root())).mkdir("folder");
+  WriteFile(Root() + "/-dash.eml", MessageWithNames({}));
   const struct {
     const char* name;
     std::vector<std::string> args;
@@ -48,13 +49,24 @@ TEST_F(UnpackTest, ExitStatus) {
       {"three arguments", {"a.eml", "dir", "more"}, 2},
       {"a message that is not there", {Root() + "/missing.eml", Out()}, 1},
       {"a folder instead of a message", {Root() + "/folder", Out()}, 1},
+      {"help", {"--help"}, 0},
+      {"short help", {"-h"}, 0},
+      {"an unknown option", {"--verbose", Root() + "/folder"}, 2},
+      {"an unknown option after the message", {Root() + "/folder", "-x"}, 2},
+      {"a message named like an option", {"--", "-dash.eml", Out()}, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const UnpackRun run = RunUnpack(c.args);
-    EXPECT_EQ(run.exitCode, c.exitCode);
-    EXPECT_TRUE(run.lines.empty());
-    EXPECT_FALSE(run.errors.empty());
+    const UnpackRun run = RunUnpack(c.args, Root());
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.errors;
+    if (c.exitCode == 0) {
+      EXPECT_TRUE(run.errors.empty()) << run.errors;
+      ASSERT_FALSE(run.lines.empty());
+      EXPECT_EQ(run.lines[0], c.args[0] == "--" ? Out() + "/body.txt" : "usage: mailcart-unpack [--] MESSAGE [DIR]");
+    } else {
+      EXPECT_TRUE(run.lines.empty());
+      EXPECT_FALSE(run.errors.empty());
+    }
   }
 }
 
@@ -93,6 +105,24 @@ TEST_F(UnpackTest, NamesFromTheMessageAreMadeSafe) {
   // Nothing was written beside the folder.
   EXPECT_EQ(QDir(QString::fromStdString(Root())).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
             (QStringList{"message.eml", "out"}));
+}
+
+// A part without a name is written under the parser's name and the extension of its type; a
+// name the message gave is left as it is.
+TEST_F(UnpackTest, UnnamedPartsGetTheExtensionOfTheirType) {
+  const std::string text =
+      "From: ann@example.com\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+      "--b\r\nContent-Type: multipart/alternative; boundary=\"a\"\r\n\r\n"
+      "--a\r\nContent-Type: text/plain\r\n\r\nThe body.\r\n"
+      "--a\r\nContent-Type: TEXT/HTML; charset=utf-8\r\n\r\n<p>html</p>\r\n--a--\r\n"
+      "--b\r\nContent-Type: text/plain\r\n\r\nnotes\r\n"
+      "--b\r\nContent-Type: application/x-data\r\n\r\ndata\r\n"
+      "--b\r\nContent-Type: text/html; name=\"page\"\r\n\r\nnamed\r\n--b--\r\n";
+  const UnpackRun run = Unpack(text);
+  ASSERT_EQ(run.exitCode, 0) << run.errors;
+  EXPECT_EQ(run.lines, (std::vector<std::string>{Out() + "/body.txt", Out() + "/_alt.0.html", Out() + "/att.1.txt",
+                                                 Out() + "/att.2", Out() + "/page"}));
+  EXPECT_EQ(ReadFile(Out() + "/_alt.0.html"), "<p>html</p>");
 }
 
 TEST_F(UnpackTest, FilesThatAreThereAreKept) {

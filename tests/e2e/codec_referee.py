@@ -10,7 +10,9 @@
                                    quoted-printable with CR LF line ends, each with a
                                    .expected file holding Python's decoding of the same text;
                                  <case>.py-b64   base64.encodebytes (76-character LF lines);
-                                 <case>.py-uu    uuencoded 45-byte lines (grave accent for 0).
+                                 <case>.py-uu    uuencoded 45-byte lines (grave accent for 0),
+                                 <case>.py-uu-blank    the same with blanks for 0,
+                                 <case>.py-uu-stripped and without their trailing blanks.
 
 Prints "ok <case>" per case that passed, "FAIL <case>: <why>" otherwise; exits 1 on a failure.
 """
@@ -71,6 +73,15 @@ def write_qp(path, kind, encoded):
     path.with_suffix(".py-qp-" + kind + ".expected").write_bytes(quopri.decodestring(wire))
 
 
+def uu_variants(data):
+    """45-byte lines as encoders write them: grave accent for 0, blank for 0, and blank for 0
+    with the trailing blanks lost in transit."""
+    chunks = [data[i:i + 45] for i in range(0, len(data), 45)]
+    grave = [binascii.b2a_uu(c, backtick=True).rstrip(b"\n") for c in chunks]
+    blank = [binascii.b2a_uu(c).rstrip(b"\n") for c in chunks]
+    return {"": grave, "-blank": blank, "-stripped": [line.rstrip(b" ") for line in blank]}
+
+
 def write(folder):
     for path in sorted(folder.glob("*.bin")):
         data = path.read_bytes()
@@ -79,8 +90,8 @@ def write(folder):
         write_qp(path, "email", email.quoprimime.body_encode(
             data.decode("latin-1"), eol="\n").encode("latin-1"))
         path.with_suffix(".py-b64").write_bytes(base64.encodebytes(data))
-        path.with_suffix(".py-uu").write_bytes(b"".join(
-            binascii.b2a_uu(data[i:i + 45], backtick=True) for i in range(0, len(data), 45)))
+        for kind, lines in uu_variants(data).items():
+            path.with_suffix(".py-uu" + kind).write_bytes(b"".join(line + b"\n" for line in lines))
         print("ok %s" % path.stem)
     return 0
 

@@ -8,6 +8,7 @@ checked against Python's own reading of the written text first, so the manifest 
 what Python put in.
 """
 import base64
+import binascii
 import email
 import email.policy
 import json
@@ -24,6 +25,7 @@ TEXT = (b"first line\r\n.\r\n..dots\r\ntrailing blanks  \r\ntab\t\r\n" + b"long 
         b"equals = sign\r\n8-bit caf\xc3\xa9\r\nlast line without end")
 HTML = "<html><body><p>Hello <b>there</b></p></body></html>\n"
 PLAIN = "Hello,\n\nthe files are attached.\n"
+EXTENSIONS = {"text/html": ".html", "text/plain": ".txt"}
 
 
 def headers(msg, subject):
@@ -94,6 +96,23 @@ def rfc2047_names():
 CASES = [mixed_base64_and_qp, alternative_text_html, nested_alternative_in_mixed, single_part_attachment,
          html_single_part, rfc2231_names, rfc2047_names]
 
+# Uuencoded files in a message without MIME, as binascii writes them: blanks for the value zero,
+# and the same lines after a transport dropped their trailing blanks.
+UU_DATA = BINARY[:1000] + bytes(100) + b"end"
+
+
+def uuencoded(strip):
+    lines = [binascii.b2a_uu(UU_DATA[i:i + 45]).rstrip(b"\n") for i in range(0, len(UU_DATA), 45)]
+    lines += [binascii.b2a_uu(b"").rstrip(b"\n")]
+    if strip:
+        lines = [line.rstrip(b" ") for line in lines]
+    body = [b"See the file.", b"", b"begin 644 data.bin"] + lines + [b"end"]
+    head = b"From: ann@example.com\r\nTo: bob@example.com\r\nSubject: uuencoded\r\n\r\n"
+    return head + b"".join(line + b"\r\n" for line in body)
+
+
+UU_CASES = {"uuencoded_blank_zeros.eml": uuencoded(False), "uuencoded_trailing_blanks_lost.eml": uuencoded(True)}
+
 
 def attachments_as_python_reads_them(data, expected_names):
     """The parts a mail reader would save, in order, with the names we gave them."""
@@ -102,10 +121,11 @@ def attachments_as_python_reads_them(data, expected_names):
     if not msg.is_multipart():
         return [{"name": expected_names.pop(0), "data": parts[0].get_payload(decode=True)}] if expected_names else []
     # The first text part is the body; every other leaf part is an attachment.
-    # Our reader names an alternative rendering that has no name of its own "_alt." and a number.
+    # Our reader names an alternative rendering that has no name of its own "_alt." and a number,
+    # and gives it the extension of its type.
     found = []
     for part in parts[1:]:
-        filename = part.get_filename() or "_alt.%d" % len(found)
+        filename = part.get_filename() or "_alt.%d%s" % (len(found), EXTENSIONS[part.get_content_type()])
         found.append({"name": filename, "data": part.get_payload(decode=True)})
     return found
 
@@ -129,6 +149,11 @@ def main():
             "attachments": [{"name": a["name"], "data": base64.b64encode(a["data"]).decode()}
                             for a in attachments],
         })
+    for name, data in UU_CASES.items():
+        with open(os.path.join(out, name), "wb") as f:
+            f.write(data)
+        manifest.append({"file": name, "body": ["See the file."],
+                         "attachments": [{"name": "data.bin", "data": base64.b64encode(UU_DATA).decode()}]})
     with open(os.path.join(out, "manifest.json"), "w") as f:
         json.dump(manifest, f, indent=1)
     # The data that went in, so that the manifest is known to be exact.

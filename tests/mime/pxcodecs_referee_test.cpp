@@ -159,7 +159,8 @@ TEST_F(CodecReferee, WeDecodeWhatPythonEncodes) {
     std::string base64;
     AppendBase64DecodedLines(ReadFile(Path(c.name, ".py-b64")), base64);
     EXPECT_EQ(base64, c.data) << c.name;
-    EXPECT_EQ(DecodeUU(ReadFile(Path(c.name, ".py-uu"))), c.data) << c.name;
+    for (const std::string kind : {".py-uu", ".py-uu-blank", ".py-uu-stripped"})
+      EXPECT_EQ(DecodeUU(ReadFile(Path(c.name, kind))), c.data) << c.name << kind;
   }
 }
 

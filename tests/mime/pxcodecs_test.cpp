@@ -33,14 +33,19 @@ TEST(UUEncode, EncodesAndDecodesKnownLines) {
   EXPECT_EQ(line[0], 'M');
 }
 
-TEST(UUEncode, DecodesOtherEncodersLinesAndRejectsBlanks) {
+TEST(UUEncode, DecodesOtherEncodersLinesAndRejectsStrangers) {
   const std::vector<Case> cases = {
       {"a line padded to whole groups", "!80``", "a"},
-      {"a length beyond the groups gives what they hold", "M0V%T", "Cat"},
+      {"a length beyond the groups is padded with zeros", "&0V%T", std::string("Cat\0\0\0", 6)},
       {"an empty line", "", ""},
+      {"blanks for zero", "#    ", std::string(3, '\0')},
+      {"a blank length is no bytes", " ", ""},
+      {"a blank inside a group", "#0V$ ", std::string("Ca\0", 3)},
+      {"its trailing blank lost", "#0V$", std::string("Ca\0", 3)},
+      {"a whole line of zeros lost", "M", std::string(45, '\0')},
   };
   for (const Case& c : cases) EXPECT_EQ(UUDecodeLine(c.in), c.out) << c.name;
-  for (const char* bad : {"#0V T", "#0V%t", " 0V%T"}) {
+  for (const char* bad : {"#0V%t", "#0V\t%", "~0V%T"}) {
     try {
       UUDecodeLine(bad);
       ADD_FAILURE() << bad << ": no exception";

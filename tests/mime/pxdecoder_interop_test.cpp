@@ -34,7 +34,7 @@ TEST(ParserInteropTest, UnpacksWhatPythonWrote) {
   const std::string in = temp.path().toStdString() + "/in";
   RunPython(E2eScript("make_messages.py"), {in});
   const QJsonArray manifest = QJsonDocument::fromJson(ReadFile(in + "/manifest.json")).array();
-  ASSERT_EQ(manifest.size(), 7);
+  ASSERT_EQ(manifest.size(), 9);
   for (const QJsonValue& entry : manifest) {
     const QJsonObject message = entry.toObject();
     const std::string file = message["file"].toString().toStdString();

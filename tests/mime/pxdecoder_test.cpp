@@ -74,6 +74,11 @@ const std::string kPng = "\x89PNG\r\n\x1a\n\x00\x01"s;
 const std::string kPdf = "%PDF-1.4\n%\xe2\xe3";
 const std::string k012 = "\x00\x01\x02"s;
 const std::string kUU = "Hello, uu world!\r\n";
+const std::string kLongAccented = [] {
+  std::string name;
+  for (int i = 0; i < 100; ++i) name += "\xc3\xa9";
+  return name + ".txt";
+}();
 
 const FileCase kFileCases[] = {
     {"empty", {}, {}},
@@ -127,6 +132,14 @@ const FileCase kFileCases[] = {
       {"two sections.txt", "text/plain", 1, k012},
       {"na\xc3\xafve.txt", "text/plain", 1, k012}}},
     {"lf_line_ends", {"line one", "line two"}, {{"unix.txt", "text/plain", 0, "a\r\nb\r\n"}}},
+    {"quoted_printable_nul", {"before\0after"s, "second line"}, {}},
+    // Sections past the 255th character, an encoded name longer than that, and an encoded word
+    // that decodes to "; filename=" inside another parameter.
+    {"long_parameters",
+     {"body"},
+     {{std::string(90, 'a') + std::string(90, 'b') + std::string(40, 'c') + ".txt", "text/plain", 1, k012},
+      {kLongAccented, "text/plain", 1, k012},
+      {"good.txt", "text/plain", 1, k012}}},
 };
 
 TEST(ParserTest, MessageFiles) {

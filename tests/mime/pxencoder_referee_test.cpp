@@ -56,12 +56,14 @@ const char* const kNames[] = {"with blanks.txt", "quo\"ted.txt", "back\\slash.bi
                               "r\xc3\xa9sum\xc3\xa9 \xe6\x97\xa5.txt"};
 constexpr int kNameCount = 4;
 
-// Every datum goes once as quoted-printable text and once as Base64 data.
+// Every datum goes as 7bit text (Base64 when it would not arrive exactly so), as quoted-printable
+// text and as Base64 data.
 const struct {
   const char* what;
   const char* type;
   int encoding;
-} kKinds[] = {{"quoted-printable", "text/plain", kEncodingQuotedPrintable},
+} kKinds[] = {{"7bit", "text/plain", kEncoding7Bit},
+              {"quoted-printable", "text/plain", kEncodingQuotedPrintable},
               {"Base64", "application/octet-stream", kEncodingBase64}};
 
 struct Part {
@@ -131,16 +133,20 @@ std::vector<Case> Cases() {
   Attach(nested, "_alt.htm", "text/html", kEncodingQuotedPrintable, "<b>Hello</b>  ", true);
   AttachTrickyData(nested);
 
-  Case& forwarded = add("message attachment", "multipart/mixed");
-  AddBody(forwarded, {"Forwarded:"});
-  Attach(forwarded, "fwd.eml", "message/rfc822", kEncoding7Bit, "Subject: inner\r\n\r\nline\r\n.\r\nend\r\n");
-
   // A message file that is not CR LF text goes as Base64, announced as plain bytes.
-  Case& unixMessage = add("message file with Unix line ends and a long line", "multipart/mixed");
-  AddBody(unixMessage, {"Forwarded:"});
-  Attach(unixMessage, "fwd.eml", "message/rfc822", kEncoding7Bit,
-         "Subject: inner\n\nline\n.\n" + std::string(1200, 'x') + "\n");
-  unixMessage.parts.back().type = "application/octet-stream";
+  for (const bool single : {false, true}) {
+    const std::string layout = single ? "single part, " : "";
+    Case& forwarded = add(layout + "message attachment", single ? "message/rfc822" : "multipart/mixed");
+    if (!single) AddBody(forwarded, {"Forwarded:"});
+    Attach(forwarded, "fwd.eml", "message/rfc822", kEncoding7Bit, "Subject: inner\r\n\r\nline\r\n.\r\nend\r\n");
+
+    Case& unixMessage = add(layout + "message file with Unix line ends and a long line",
+                            single ? "application/octet-stream" : "multipart/mixed");
+    if (!single) AddBody(unixMessage, {"Forwarded:"});
+    Attach(unixMessage, "fwd.eml", "message/rfc822", kEncoding7Bit,
+           "Subject: inner\n\nline\n.\n" + std::string(1200, 'x') + "\n");
+    unixMessage.parts.back().type = "application/octet-stream";
+  }
 
   AddBody(add("plain text", "text/plain"), {"first", "", ".", "  indented", "last"});
   AddBody(add("plain text with a long line", "text/plain"), {std::string(300, 'x'), "tail "});
