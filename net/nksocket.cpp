@@ -437,9 +437,13 @@ void TnkSocket::RaiseSocketError(const std::string& text) { ReportAndRaise(text,
 
 void TnkSocket::ReportAndRaise(std::string text, bool close) {
   counter_.Stop();
-  if (OnError) OnError(this, text);
+  ReportError(text);
   if (close) Close();
   throw ESocketError(text);
+}
+
+void TnkSocket::ReportError(std::string& text) {
+  if (errorsReported_ && OnError) OnError(this, text);
 }
 
 std::string TnkSocket::ErrorText(uint16_t code) const {
@@ -460,7 +464,7 @@ std::string TnkSocket::ErrorText(uint16_t code) const {
 void TnkSocket::RaiseTimedOut() {
   counter_.Stop();
   std::string text = LoadStr(sOperationTimedOut);
-  if (OnError) OnError(this, text);  // the text of the error stays fixed
+  ReportError(text);  // the text of the error stays fixed
   CancelPendingRequest();
   if (Ws().WSAIsBlocking()) Ws().WSACancelBlockingCall();
   Close();
@@ -470,7 +474,7 @@ void TnkSocket::RaiseTimedOut() {
 void TnkSocket::RaiseCanceled() {
   counter_.Stop();
   std::string text = LoadStr(sOperationCanceled);
-  if (OnError) OnError(this, text);
+  ReportError(text);
   throw ECanceledError();
 }
 

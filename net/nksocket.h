@@ -115,6 +115,24 @@ class TnkSocket : public TComponent {
 
   [[noreturn]] void RaiseTimedOut();
   [[noreturn]] void RaiseCanceled();
+  // Adds a line to the line log (kept when LogFileName is set).
+  void Log(const std::string& line);
+
+  // While one exists, failures are raised without OnError: for a step whose failure no longer
+  // concerns the user.
+  class TQuietErrors {
+   public:
+    explicit TQuietErrors(TnkSocket& socket) : socket_(socket), was_(socket.errorsReported_) {
+      socket_.errorsReported_ = false;
+    }
+    ~TQuietErrors() { socket_.errorsReported_ = was_; }
+    TQuietErrors(const TQuietErrors&) = delete;
+    TQuietErrors& operator=(const TQuietErrors&) = delete;
+
+   private:
+    TnkSocket& socket_;
+    bool was_;
+  };
 
  private:
   LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -135,7 +153,7 @@ class TnkSocket : public TComponent {
   [[noreturn]] void ReportAndRaise(std::string text, bool close);
   std::string ErrorText(uint16_t code) const;
   void FireProgress(int64_t position, int64_t size);
-  void Log(const std::string& line);
+  void ReportError(std::string& text);
   void Fire(const TNotifyEvent& event);
 
   std::string server_;
@@ -155,6 +173,7 @@ class TnkSocket : public TComponent {
   int startupCount_ = 0;
   TStringList lineLog_;
   bool canceled_ = false;
+  bool errorsReported_ = true;
   bool hostLookupDone_ = false;
   bool serviceLookupDone_ = false;
   bool connectSeen_ = false;

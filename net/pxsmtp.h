@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "net/dotstuffing.h"
 #include "net/pxmb.h"
@@ -24,7 +25,8 @@ class TpxSMTP : public TpxMailBase {
   const char* ClassName() const override { return "TpxSMTP"; }
 
   // Connects unless connected, transmits MailMessage and ends the connection, also when the
-  // transmission fails; the first failure is the one raised.
+  // transmission fails; the first failure is the one raised. Once the server has accepted the
+  // message, ending the connection cannot fail the send: its failures go to the line log only.
   void Send();
   // Composes MailMessage and runs its dialogue on the open connection; OnMailSent fires once
   // the server has accepted the text.
@@ -53,6 +55,13 @@ class TpxSMTP : public TpxMailBase {
   void SendBlock(const char* data, size_t size) override;
 
  private:
+  // The addresses of the SMTP envelope, checked for characters that would break the commands.
+  struct TEnvelope {
+    std::string sender;
+    std::vector<std::string> recipients;
+  };
+  TEnvelope Envelope();
+
   void Greet();
   // MailMessage, or the usage error when there is none.
   TpxMessage& Message();
@@ -64,6 +73,8 @@ class TpxSMTP : public TpxMailBase {
   [[noreturn]] void RaiseServerError() const;
   // Ends a connection that a failure left open; its own failures are not reported.
   void Abandon();
+  // Ends the connection of a delivered message; its failures are logged, never raised.
+  void EndAfterDelivery();
 
   TpxMessage* mailMessage_ = nullptr;
   // Connected and between commands, where a QUIT is read as one: not before the TCP
