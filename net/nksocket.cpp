@@ -347,11 +347,17 @@ bool TnkSocket::TakeFromSocket(std::string& raw, int peeked) {
   return false;
 }
 
-int TnkSocket::ReadReply() {
+int TnkSocket::ReadReply(std::vector<std::string>* lines) {
+  auto keep = [&] {
+    if (lines != nullptr && lines->size() < kMaxReplyLines) lines->push_back(lastReply_);
+  };
+  if (lines != nullptr) lines->clear();
   const int code = ReadLine(lastReply_);
+  keep();
   if (code <= 0 || lastReply_.find('-') != 3) return code;
   for (;;) {
     const int next = ReadLine(lastReply_);
+    keep();
     if (closeSeen_ || (next == code && EndsReply(lastReply_))) return code;
   }
 }

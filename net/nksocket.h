@@ -32,6 +32,8 @@ class TnkSocket : public TComponent {
  public:
   // A reply line may be this long with its line end; a longer one is an error.
   static constexpr size_t kMaxLineLength = 65536;
+  // ReadReply keeps at most this many lines of one reply; a longer reply is still read whole.
+  static constexpr size_t kMaxReplyLines = 1000;
   // WriteStream sends the stream in blocks of this size.
   static constexpr int kBlockSize = 2047;
 
@@ -60,7 +62,8 @@ class TnkSocket : public TComponent {
   // closed before the line was complete.
   int ReadLine(std::string& line);
   // One reply, single- or multi-line: the code of its first line; LastReply holds its last line.
-  int ReadReply();
+  // With lines, every line of the reply is kept there too (up to kMaxReplyLines of them).
+  int ReadReply(std::vector<std::string>* lines = nullptr);
   void WriteLine(const std::string& line);
   // Sends the whole stream from its start in blocks, with OnProgress after each block.
   void WriteStream(TStream& stream);

@@ -44,6 +44,7 @@ void TpxSMTP::Open() {
   if (Server().empty()) RaiseSocketError(LoadStr(sServerRequired));
   ResetState();
   canQuit_ = false;
+  extensions_ = {};
   TpxMailBase::Open();
 }
 
@@ -64,6 +65,20 @@ void TpxSMTP::Login() {
 
 void TpxSMTP::Greet() {
   Expect(ReadReply(), 2);
+  WriteLine("EHLO " + LocalHost());
+  std::vector<std::string> lines;
+  const int code = ReadReply(&lines);
+  if (ReplyClass(code) == 2) {
+    extensions_ = TSmtpExtensions::FromReply(lines);
+    return;
+  }
+  // RFC 5321 3.2: a server that does not know EHLO refuses it with a 5xx reply and may still
+  // take HELO; a 4xx or a lost connection is a failure of its own.
+  if (ReplyClass(code) != 5) RaiseServerError();
+  GreetOldStyle();
+}
+
+void TpxSMTP::GreetOldStyle() {
   WriteLine("HELO " + LocalHost());
   if (ReplyClass(ReadReply()) == 2) return;
   // A server that refuses the name we give may still take the bare command.

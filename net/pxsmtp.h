@@ -1,5 +1,5 @@
-// The SMTP client: delivers one message per connection (greeting, HELO, MAIL FROM, RCPT TO,
-// DATA, QUIT), with the message composed into a temporary file before the first command.
+// The SMTP client: delivers one message per connection (greeting, EHLO or HELO, MAIL FROM,
+// RCPT TO, DATA, QUIT), with the message composed into a temporary file before the first command.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +10,7 @@
 
 #include "net/dotstuffing.h"
 #include "net/pxmb.h"
+#include "net/smtpextensions.h"
 #include "toolkit/stringlist.h"
 
 class TpxMessage;
@@ -38,6 +39,8 @@ class TpxSMTP : public TpxMailBase {
   void SetMailMessage(TpxMessage* message);
   // When not empty, the RCPT TO addresses instead of the message's recipients.
   TStringList& EnvelopeRecipients() { return envelopeRecipients_; }
+  // What the server listed in its reply to EHLO on this connection; empty after HELO.
+  const TSmtpExtensions& Extensions() const { return extensions_; }
 
   TNotifyEvent OnPrepare;
   TNotifyEvent OnSending;
@@ -63,6 +66,8 @@ class TpxSMTP : public TpxMailBase {
   TEnvelope Envelope();
 
   void Greet();
+  // HELO with our name, then bare, for a server that does not know EHLO.
+  void GreetOldStyle();
   // MailMessage, or the usage error when there is none.
   TpxMessage& Message();
   void SendEnvelope();
@@ -81,6 +86,7 @@ class TpxSMTP : public TpxMailBase {
   // connection is made, nor inside the message text.
   bool canQuit_ = false;
   TStringList envelopeRecipients_;
+  TSmtpExtensions extensions_;
   TDotStuffer stuffer_;
   std::string pending_;  // stuffed text not sent yet
   int64_t textSize_ = 0;

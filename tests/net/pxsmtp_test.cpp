@@ -54,7 +54,7 @@ std::string Rcpt(const std::string& address, const std::string& reply = "250 ok"
   return "C: RCPT TO:<" + address + ">\nS: " + reply + "\n";
 }
 
-const std::string kGreeting = "S: 220 ready\nC: HELO {host}\nS: 250 hello\n";
+const std::string kGreeting = "S: 220 ready\nC: EHLO {host}\nS: 250 hello\n";
 const std::string kMail = "C: MAIL FROM:<from@example.org>\nS: 250 ok\n";
 const std::string kEnvelope = kMail + Rcpt("to@example.org");
 const std::string kData = "C: DATA\nS: 354 go ahead\nC: Subject: t\nC: \nC: body\nC: .\n";
@@ -125,12 +125,30 @@ TEST_F(SmtpTest, DialoguesAsTranscripts) {
     std::function<void(Session&)> setup = nullptr;
     std::vector<std::string> rejected = {};  // "address | reply" for each OnAddressRejected, which proceeds;
                                              // empty: no handler
+    std::function<void(Session&)> check = nullptr;  // runs after the send
   } cases[] = {
       {"a message is delivered and the connection ended", kDelivery, ""},
+      {"a multi-line EHLO reply is read whole and its extensions kept",
+       "S: 220 ready\nC: EHLO {host}\nS: 250-mx greets you\nS: 250-SIZE 1000\nS: 250-AUTH PLAIN LOGIN\n"
+       "S: 250 PIPELINING\n" + kEnvelope + kData + kQueued,
+       "", nullptr, {},
+       [](Session& s) {
+         EXPECT_TRUE(s.smtp.Extensions().Supports("PIPELINING"));
+         EXPECT_EQ(s.smtp.Extensions().Parameters("AUTH"), (std::vector<std::string>{"PLAIN", "LOGIN"}));
+         EXPECT_EQ(s.smtp.Extensions().SizeLimit(), 1000u);
+       }},
+      {"EHLO refused with 5xx: HELO follows",
+       "S: 220 ready\nC: EHLO {host}\nS: 500 what\nC: HELO {host}\nS: 250 hi\n" + kEnvelope + kData + kQueued, "",
+       nullptr, {}, [](Session& s) { EXPECT_TRUE(s.smtp.Extensions().Empty()); }},
+      {"EHLO refused with 4xx: error, no HELO", "S: 220 ready\nC: EHLO {host}\nS: 421 busy\n" + kQuit,
+       "EServerError: 421 busy"},
       {"a refused HELO with the host name is retried bare",
-       "S: 220 ready\nC: HELO {host}\nS: 501 bad name\nC: HELO\nS: 250 hi\n" + kEnvelope + kData + kQueued, ""},
+       "S: 220 ready\nC: EHLO {host}\nS: 502 no\nC: HELO {host}\nS: 501 bad name\nC: HELO\nS: 250 hi\n" +
+           kEnvelope + kData + kQueued,
+       ""},
       {"both HELO refused: error, then QUIT",
-       "S: 220 ready\nC: HELO {host}\nS: 501 bad name\nC: HELO\nS: 502 no\n" + kQuit, "EServerError: 502 no"},
+       "S: 220 ready\nC: EHLO {host}\nS: 502 no\nC: HELO {host}\nS: 501 bad name\nC: HELO\nS: 502 no\n" + kQuit,
+       "EServerError: 502 no"},
       {"a refused greeting: error, then QUIT", "S: 554 busy\n" + kQuit, "EServerError: 554 busy"},
       {"recipients in the order Recipients, CC, BCC",
        kGreeting + kEnvelope + Rcpt("r2@example.org") + Rcpt("cc@example.org") + Rcpt("bcc@example.org") + kData +
@@ -230,6 +248,7 @@ TEST_F(SmtpTest, DialoguesAsTranscripts) {
       EXPECT_EQ(session.tempFilesWhileSending, 1);
     }
     EXPECT_EQ(TempFiles(), 0);
+    if (c.check) c.check(session);
   }
 }
 
