@@ -346,11 +346,17 @@ bool TnkSocket::TakeFromSocket(std::string& raw, int peeked) {
   return false;
 }
 
-int TnkSocket::ReadReply() {
+int TnkSocket::ReadReply(std::vector<std::string>* lines) {
+  auto keep = [&] {
+    if (lines != nullptr && lines->size() < kMaxReplyLines) lines->push_back(lastReply_);
+  };
+  if (lines != nullptr) lines->clear();
   const int code = ReadLine(lastReply_);
+  keep();
   if (code <= 0 || lastReply_.find('-') != 3) return code;
   for (;;) {
     const int next = ReadLine(lastReply_);
+    keep();
     if (closeSeen_ || (next == code && EndsReply(lastReply_))) return code;
   }
 }
@@ -436,9 +442,13 @@ void TnkSocket::RaiseSocketError(const std::string& text) { ReportAndRaise(text,
 
 void TnkSocket::ReportAndRaise(std::string text, bool close) {
   counter_.Stop();
-  if (OnError) OnError(this, text);
+  ReportError(text);
   if (close) Close();
   throw ESocketError(text);
+}
+
+void TnkSocket::ReportError(std::string& text) {
+  if (errorsReported_ && OnError) OnError(this, text);
 }
 
 std::string TnkSocket::ErrorText(uint16_t code) const {
@@ -459,7 +469,7 @@ std::string TnkSocket::ErrorText(uint16_t code) const {
 void TnkSocket::RaiseTimedOut() {
   counter_.Stop();
   std::string text = LoadStr(sOperationTimedOut);
-  if (OnError) OnError(this, text);  // the text of the error stays fixed
+  ReportError(text);  // the text of the error stays fixed
   CancelPendingRequest();
   if (Ws().WSAIsBlocking()) Ws().WSACancelBlockingCall();
   Close();
@@ -469,7 +479,7 @@ void TnkSocket::RaiseTimedOut() {
 void TnkSocket::RaiseCanceled() {
   counter_.Stop();
   std::string text = LoadStr(sOperationCanceled);
-  if (OnError) OnError(this, text);
+  ReportError(text);
   throw ECanceledError();
 }
 

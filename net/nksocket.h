@@ -32,6 +32,8 @@ class TnkSocket : public TComponent {
  public:
   // A reply line may be this long with its line end; a longer one is an error.
   static constexpr size_t kMaxLineLength = 65536;
+  // ReadReply keeps at most this many lines of one reply; a longer reply is still read whole.
+  static constexpr size_t kMaxReplyLines = 1000;
   // WriteStream sends the stream in blocks of this size.
   static constexpr int kBlockSize = 2047;
 
@@ -60,7 +62,8 @@ class TnkSocket : public TComponent {
   // closed before the line was complete.
   int ReadLine(std::string& line);
   // One reply, single- or multi-line: the code of its first line; LastReply holds its last line.
-  int ReadReply();
+  // With lines, every line of the reply is kept there too (up to kMaxReplyLines of them).
+  int ReadReply(std::vector<std::string>* lines = nullptr);
   void WriteLine(const std::string& line);
   // Sends the whole stream from its start in blocks, with OnProgress after each block.
   void WriteStream(TStream& stream);
@@ -115,6 +118,24 @@ class TnkSocket : public TComponent {
 
   [[noreturn]] void RaiseTimedOut();
   [[noreturn]] void RaiseCanceled();
+  // Adds a line to the line log (kept when LogFileName is set).
+  void Log(const std::string& line);
+
+  // While one exists, failures are raised without OnError: for a step whose failure no longer
+  // concerns the user.
+  class TQuietErrors {
+   public:
+    explicit TQuietErrors(TnkSocket& socket) : socket_(socket), was_(socket.errorsReported_) {
+      socket_.errorsReported_ = false;
+    }
+    ~TQuietErrors() { socket_.errorsReported_ = was_; }
+    TQuietErrors(const TQuietErrors&) = delete;
+    TQuietErrors& operator=(const TQuietErrors&) = delete;
+
+   private:
+    TnkSocket& socket_;
+    bool was_;
+  };
 
  private:
   LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -135,7 +156,7 @@ class TnkSocket : public TComponent {
   [[noreturn]] void ReportAndRaise(std::string text, bool close);
   std::string ErrorText(uint16_t code) const;
   void FireProgress(int64_t position, int64_t size);
-  void Log(const std::string& line);
+  void ReportError(std::string& text);
   void Fire(const TNotifyEvent& event);
 
   std::string server_;
@@ -155,6 +176,7 @@ class TnkSocket : public TComponent {
   int startupCount_ = 0;
   TStringList lineLog_;
   bool canceled_ = false;
+  bool errorsReported_ = true;
   bool hostLookupDone_ = false;
   bool serviceLookupDone_ = false;
   bool connectSeen_ = false;

@@ -6,10 +6,12 @@
 #include "net/nkutils.h"
 #include "toolkit/pump.h"
 #include "toolkit/strtable.h"
+#include "toolkit/strutils.h"
 
 namespace {
 constexpr uint16_t kSmtpPort = 25;
 constexpr size_t kSendSize = 65536;  // stuffed text gathered for one send
+constexpr const char* kFarewellFailed = "Ending the connection after delivery failed: ";
 
 // RFC 5321 4.2.1: the first digit of the code; a line without a code has class 0.
 int ReplyClass(int code) { return code > 0 ? code / 100 : 0; }
@@ -25,6 +27,9 @@ TpxSMTP::TpxSMTP(TComponent* owner) : TpxMailBase(owner) {
 }
 
 void TpxSMTP::Send() {
+  // A bad address ends the send before a connection is made; TransmitMessage checks again for
+  // a message changed by a handler while connecting.
+  if (mailMessage_ != nullptr) Envelope();
   try {
     Connect();
     TransmitMessage();
@@ -32,18 +37,22 @@ void TpxSMTP::Send() {
     Abandon();
     throw;
   }
-  Disconnect();
+  EndAfterDelivery();
 }
 
 void TpxSMTP::Open() {
   if (Server().empty()) RaiseSocketError(LoadStr(sServerRequired));
   ResetState();
   canQuit_ = false;
+  extensions_ = {};
   TpxMailBase::Open();
 }
 
 void TpxSMTP::Login() {
   try {
+    // RFC 5321 2.3.8: a command ends at CR LF; a host name holding one would end HELO early.
+    if (HasControlCharacter(LocalHost()))
+      RaiseSocketError(FormatText(LoadStr(sControlInHostName), {DisplayText(LocalHost())}));
     ConnectSocket();
     canQuit_ = true;
     Greet();
@@ -56,6 +65,20 @@ void TpxSMTP::Login() {
 
 void TpxSMTP::Greet() {
   Expect(ReadReply(), 2);
+  WriteLine("EHLO " + LocalHost());
+  std::vector<std::string> lines;
+  const int code = ReadReply(&lines);
+  if (ReplyClass(code) == 2) {
+    extensions_ = TSmtpExtensions::FromReply(lines);
+    return;
+  }
+  // RFC 5321 3.2: a server that does not know EHLO refuses it with a 5xx reply and may still
+  // take HELO; a 4xx or a lost connection is a failure of its own.
+  if (ReplyClass(code) != 5) RaiseServerError();
+  GreetOldStyle();
+}
+
+void TpxSMTP::GreetOldStyle() {
   WriteLine("HELO " + LocalHost());
   if (ReplyClass(ReadReply()) == 2) return;
   // A server that refuses the name we give may still take the bare command.
@@ -88,6 +111,17 @@ void TpxSMTP::Abandon() {
   Close();
 }
 
+// RFC 5321 4.1.1.4: once the server has answered the text with 250 the message is its own; a
+// QUIT refused, a lost connection or a garbled reply after that changes nothing for it.
+void TpxSMTP::EndAfterDelivery() {
+  const TQuietErrors quiet(*this);
+  try {
+    Disconnect();
+  } catch (const Exception& e) {
+    Log(kFarewellFailed + std::string(e.what()));
+  }
+}
+
 // --- One message ---------------------------------------------------------------------------
 
 // Handlers run in every wait and may remove the message at any of them.
@@ -106,20 +140,32 @@ void TpxSMTP::TransmitMessage() {
   if (OnMailSent) OnMailSent(this);
 }
 
+TpxSMTP::TEnvelope TpxSMTP::Envelope() {
+  TEnvelope envelope{Message().Sender().Address(), envelopeRecipients_.Lines()};
+  if (envelope.recipients.empty()) {
+    AddAddresses(Message().Recipients(), envelope.recipients);
+    AddAddresses(Message().CC(), envelope.recipients);
+    AddAddresses(Message().BCC(), envelope.recipients);
+  }
+  // RFC 5321 2.3.8: a command ends at CR LF; an address holding one would end its command and
+  // start another of the sender's choosing.
+  auto check = [](const std::string& address) {
+    if (HasControlCharacter(address))
+      throw EMessageError(FormatText(LoadStr(sControlInAddress), {DisplayText(address)}));
+  };
+  check(envelope.sender);
+  for (const std::string& address : envelope.recipients) check(address);
+  return envelope;
+}
+
 void TpxSMTP::SendEnvelope() {
   if (OnSending) OnSending(this);
   // Taken before the first wait, so that the message need not outlive it.
-  const std::string sender = Message().Sender().Address();
-  std::vector<std::string> recipients = envelopeRecipients_.Lines();
-  if (recipients.empty()) {
-    AddAddresses(Message().Recipients(), recipients);
-    AddAddresses(Message().CC(), recipients);
-    AddAddresses(Message().BCC(), recipients);
-  }
+  const TEnvelope envelope = Envelope();
   // RFC 5321 4.1.1.2 and 4.1.1.3: the whole path, however long; a cut one is another address.
-  WriteLine("MAIL FROM:<" + sender + ">");
+  WriteLine("MAIL FROM:<" + envelope.sender + ">");
   Expect(ReadReply(), 2);
-  for (const std::string& address : recipients) SendRecipient(address);
+  for (const std::string& address : envelope.recipients) SendRecipient(address);
   WriteLine("DATA");
   Expect(ReadReply(), 3);
 }
@@ -169,7 +215,8 @@ void TpxSMTP::Expect(int code, int replyClass) const {
 
 void TpxSMTP::RaiseServerError() const {
   // A server that closes instead of replying leaves no reply line to show.
-  throw EServerError(LastReply().empty() ? LoadStr(sNoServerReply) : LastReply());
+  // The reply stays as received in LastReply; the error text is for showing.
+  throw EServerError(LastReply().empty() ? LoadStr(sNoServerReply) : DisplayText(LastReply()));
 }
 
 // --- Properties ------------------------------------------------------------------------------

@@ -21,6 +21,8 @@ std::string LoadStr(int id) {
       {sNewsgroupRequired, "Newsgroup header is required"},
       {sSubjectRequired, "Subject header is required"},
       {sNoServerReply, "No reply from the server"},
+      {sControlInAddress, "The address %s holds a line break or another control character"},
+      {sControlInHostName, "The host name %s holds a line break or another control character"},
       {sUnableToParseAddress, "Unable to parse email address"},
       {sInvalidCharacter, "Invalid Character"},
       {sInvalidPropertyValue, "Invalid value of property %s"},

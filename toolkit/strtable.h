@@ -25,6 +25,8 @@ enum StringId : int {
   sSubjectRequired = 57104,
   // SMTP client
   sNoServerReply = 57110,
+  sControlInAddress = 57111,
+  sControlInHostName = 57112,
   // Addresses and codecs
   sUnableToParseAddress = 57200,
   sInvalidCharacter = 57201,

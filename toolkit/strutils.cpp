@@ -137,6 +137,70 @@ std::string FormatText(std::string_view fmt, std::initializer_list<std::string_v
   return r;
 }
 
+namespace {
+bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// The length of the well-formed UTF-8 sequence at the start of s (RFC 3629 4: no overlong
+// forms, no surrogates, nothing above U+10FFFF), or 0.
+size_t Utf8Length(std::string_view s) {
+  const auto lead = static_cast<unsigned char>(s[0]);
+  size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+  else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
+  else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+  else return 0;
+  if (lead == 0xE0) low = 0xA0;
+  if (lead == 0xED) high = 0x9F;
+  if (lead == 0xF0) low = 0x90;
+  if (lead == 0xF4) high = 0x8F;
+  if (s.size() < length) return 0;
+  const auto second = static_cast<unsigned char>(s[1]);
+  if (second < low || second > high) return 0;
+  for (size_t i = 2; i < length; ++i)
+    if (!IsContinuation(static_cast<unsigned char>(s[i]))) return 0;
+  return length;
+}
+
+bool IsC0OrDel(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+// Appends the first character of raw as it is shown; returns the bytes of raw it took.
+size_t AppendShown(std::string_view raw, std::string& out) {
+  const auto c = static_cast<unsigned char>(raw[0]);
+  const size_t length = c < 0x80 ? 1 : Utf8Length(raw);
+  // U+0080 to U+009F are the C1 controls: a terminal acts on some of them (CSI) as on ESC.
+  const bool c1 = length == 2 && c == 0xC2 && static_cast<unsigned char>(raw[1]) < 0xA0;
+  if ((length > 1 && !c1) || (length == 1 && !IsC0OrDel(c))) {
+    out.append(raw.substr(0, length));
+    return length;
+  }
+  // An invalid byte is shown alone and the next one starts afresh; so is each byte of a C1.
+  out += "\\x" + IntToHex(c, 2);
+  return 1;
+}
+}  // namespace
+
+std::string DisplayText(std::string_view raw) {
+  static constexpr std::string_view kCut = "...";
+  std::string shown;
+  size_t cutAt = 0;  // the longest run of whole characters that leaves room for the "..."
+  size_t at = 0;
+  // Work stops just past the limit, however long the raw text.
+  while (at < raw.size() && shown.size() <= kDisplayTextLimit) {
+    at += AppendShown(raw.substr(at), shown);
+    if (shown.size() <= kDisplayTextLimit - kCut.size()) cutAt = shown.size();
+  }
+  if (at == raw.size() && shown.size() <= kDisplayTextLimit) return shown;
+  shown.resize(cutAt);
+  return shown.append(kCut);
+}
+
+bool HasControlCharacter(std::string_view s) {
+  for (char c : s)
+    if (IsC0OrDel(static_cast<unsigned char>(c))) return true;
+  return false;
+}
+
 int CompareTextLocale(const std::string& a, const std::string& b) {
   const QString qa = QString::fromLocal8Bit(QByteArray::fromRawData(a.data(), static_cast<qsizetype>(a.size())));
   const QString qb = QString::fromLocal8Bit(QByteArray::fromRawData(b.data(), static_cast<qsizetype>(b.size())));

@@ -30,6 +30,14 @@ bool TryHexToInt(std::string_view s, uint64_t& value);
 // Replaces each "%s" and "%d" of fmt, in order, by the next argument.
 std::string FormatText(std::string_view fmt, std::initializer_list<std::string_view> args);
 
+// Text from outside (a server's reply) made safe to show: control characters (C0, DEL and
+// C1) and bytes that are not valid UTF-8 become \xNN, and a text longer than 300 bytes is cut
+// before a character or escape, with "..." after it. The result is at most 300 bytes.
+constexpr size_t kDisplayTextLimit = 300;
+std::string DisplayText(std::string_view raw);
+// True when s holds a C0 control character or DEL: bytes that no command argument may carry.
+bool HasControlCharacter(std::string_view s);
+
 // Locale's case-insensitive comparison of byte strings (used to sort file paths).
 int CompareTextLocale(const std::string& a, const std::string& b);
 
