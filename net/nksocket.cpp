@@ -8,6 +8,7 @@
 
 #include "mail/pxmsgcls.h"
 #include "net/nkRasCmp.h"
+#include "net/nktls.h"
 #include "net/nkwinsock.h"
 #include "platform/modules.h"
 #include "toolkit/pump.h"
@@ -22,6 +23,7 @@ constexpr uint16_t kWinsockVersion = 0x0101;
 constexpr int kWaitSliceMs = 1000;
 const char kErrorTextLibrary[] = "wserr32.dll";
 const char kSuppressedBody[] = "Suppressing the message body";
+const char kMaskedLine[] = "****";
 
 TnkWinsock& Ws() { return SharedWinsock(); }
 
@@ -147,6 +149,7 @@ void TnkSocket::Open() {
                                                                                   : HostPart();
   ResolveAddress();
   ResolvePort();
+  EndTls();
   socket_ = Ws().socket(WS_AF_INET, WS_SOCK_STREAM, 0);
   if (socket_ == INVALID_SOCKET) RaiseSocketError(static_cast<uint16_t>(Ws().WSAGetLastError()));
 }
@@ -250,10 +253,17 @@ void TnkSocket::ConnectSocket() {
 void TnkSocket::Close() {
   if (Connected()) {
     Fire(OnClosing);
+    if (Encrypted()) {
+      // RFC 8446 6.1: close_notify, sent once if the socket takes it now; Close never waits.
+      tls_->Shutdown();
+      const std::string& alert = tls_->Output();
+      Ws().send(socket_, alert.data(), static_cast<int>(alert.size()), 0);
+    }
     Ws().closesocket(socket_);
     socket_ = INVALID_SOCKET;
     Fire(OnClosed);
   }
+  EndTls();
   // Hangs up only a connection the dial-up component dialled itself, and stops its dialling.
   if (ras_ != nullptr) ras_->Cancel();
 }
@@ -274,9 +284,12 @@ int TnkSocket::ReplyCode(const std::string& line) {
 
 int TnkSocket::ReadLine(std::string& line) {
   if (!Connected()) RaiseSocketError(LoadStr(sConnectFirst));
-  counter_.Start();
-  Wait([this] { return readSeen_ || closeSeen_ || errorSeen_; });
-  counter_.Stop();
+  // Over TLS a line may be decrypted already, with nothing more to come from the socket.
+  if (!tls_) {
+    counter_.Start();
+    Wait([this] { return readSeen_ || closeSeen_ || errorSeen_; });
+    counter_.Stop();
+  }
   if (canceled_) RaiseCanceled();
   if (counter_.TimedOut()) RaiseTimedOut();
   if (errorSeen_) RaiseSocketError(errorCode_);
@@ -285,7 +298,7 @@ int TnkSocket::ReadLine(std::string& line) {
   try {
     std::string raw;
     counter_.Start();
-    const bool complete = ReceiveLine(raw);
+    const bool complete = tls_ ? ReceiveTlsLine(raw) : ReceiveLine(raw);
     counter_.Stop();
     if (complete) {
       raw.erase(raw.find_last_not_of("\r\n") + 1);
@@ -358,7 +371,12 @@ int TnkSocket::ReadReply() {
 
 // --- Writing ---------------------------------------------------------------------------------
 
-void TnkSocket::WriteLine(const std::string& line) {
+void TnkSocket::WriteLine(const std::string& line) { SendLine(line, line); }
+
+// The one place where a secret is kept out of the log and the events.
+void TnkSocket::WriteSecretLine(const std::string& line) { SendLine(line, kMaskedLine); }
+
+void TnkSocket::SendLine(const std::string& line, const std::string& shown) {
   if (!Connected()) RaiseSocketError(LoadStr(sConnectFirst));
   const std::string text = line + "\r\n";
   counter_.Start();
@@ -366,11 +384,21 @@ void TnkSocket::WriteLine(const std::string& line) {
   counter_.Stop();
   if (counter_.TimedOut()) RaiseTimedOut();
   if (canceled_) RaiseCanceled();
-  Log(line);
-  if (OnLineSent) OnLineSent(this, line);
+  Log(shown);
+  if (OnLineSent) OnLineSent(this, shown);
 }
 
 void TnkSocket::SendBuffer(const char* data, size_t size, bool restartCounter) {
+  if (!tls_) return SendRaw(data, size, restartCounter);
+  try {
+    tls_->Write(data, size);
+  } catch (const ETlsError& e) {
+    ReportTlsFailure(e.what());
+  }
+  FlushTls(restartCounter);
+}
+
+void TnkSocket::SendRaw(const char* data, size_t size, bool restartCounter) {
   size_t sent = 0;
   while (sent < size && !Aborted()) {
     writeSeen_ = false;
@@ -424,6 +452,149 @@ void TnkSocket::FireProgress(int64_t position, int64_t size) {
   const double perc = size > 0 ? std::nearbyint(static_cast<double>(position) * 100.0 / static_cast<double>(size))
                                : 100.0;
   OnProgress(this, static_cast<int32_t>(perc), static_cast<int32_t>(std::min<int64_t>(position, INT32_MAX)));
+}
+
+// --- TLS -------------------------------------------------------------------------------------
+
+bool TnkSocket::Encrypted() const { return tls_ && tls_->Established(); }
+
+const TnkTlsOutcome& TnkSocket::TlsOutcome() const {
+  static const TnkTlsOutcome kNone;
+  return tls_ ? tls_->Outcome() : kNone;
+}
+
+void TnkSocket::StartTls(const TnkTlsContext& context) {
+  if (!Connected()) RaiseSocketError(LoadStr(sConnectFirst));
+  if (tls_) RaiseSocketError("TLS has already been started on this connection");
+  // RFC 3207 5: what the server sent before the handshake came in the clear and would be read
+  // as if it had come over TLS (command injection).
+  if (UnreadBytesWaiting()) ReportTlsFailure("The server sent data before the TLS handshake");
+  try {
+    tls_ = std::make_unique<TnkTls>(context, HostPart());
+  } catch (const ETlsError& e) {
+    ReportTlsFailure(e.what());
+  }
+  counter_.Start();
+  RunHandshake();
+  counter_.Stop();
+  if (counter_.TimedOut()) RaiseTimedOut();
+  if (canceled_) RaiseCanceled();
+  const TnkTlsOutcome& outcome = tls_->Outcome();
+  Log("TLS started: " + outcome.protocol + ", " + outcome.cipher);
+  if (!outcome.note.empty()) Log("TLS note: " + outcome.note);
+}
+
+bool TnkSocket::UnreadBytesWaiting() {
+  char byte = 0;
+  return Ws().recv(socket_, &byte, 1, WS_MSG_PEEK) > 0;
+}
+
+// Ends with the handshake complete, or on cancel or time-out (the caller raises those).
+void TnkSocket::RunHandshake() {
+  try {
+    while (!tls_->Handshake()) {
+      FlushTls(false);
+      if (Aborted()) return;
+      if (!ReceiveRecords()) {
+        if (Aborted()) return;
+        ReportTlsFailure("The server closed the connection during the TLS handshake");
+      }
+    }
+  } catch (const ETlsError& e) {
+    ReportTlsFailure(e.what());
+  }
+  FlushTls(false);  // the client's Finished
+}
+
+// Hands what the socket holds to TLS, waiting when nothing has come; false when the server
+// closed the connection, or on cancel or time-out.
+bool TnkSocket::ReceiveRecords() {
+  while (!Aborted()) {
+    readSeen_ = false;
+    const int n = Ws().recv(socket_, receiveBuffer_.data(), static_cast<int>(receiveBuffer_.size()), 0);
+    if (n > 0) {
+      tls_->PutReceived(receiveBuffer_.data(), static_cast<size_t>(n));
+      return true;
+    }
+    if (n == 0) {
+      closeSeen_ = true;
+      return false;
+    }
+    const int error = Ws().WSAGetLastError();
+    if (canceled_) return false;
+    if (error != WSAEWOULDBLOCK) RaiseSocketError(static_cast<uint16_t>(error));
+    if (closeSeen_) return false;
+    Wait([this] { return readSeen_ || closeSeen_ || errorSeen_; });
+    if (errorSeen_ && !Aborted()) RaiseSocketError(errorCode_);
+  }
+  return false;
+}
+
+// Moves the plaintext of the records received so far into plain_; false once the server has
+// ended the session.
+bool TnkSocket::DecryptReceived() {
+  try {
+    return tls_->Read(plain_);
+  } catch (const ETlsError& e) {
+    ReportTlsFailure(e.what());
+  }
+}
+
+void TnkSocket::FlushTls(bool restartCounter) {
+  if (!tls_ || tls_->Output().empty()) return;
+  // Taken out first: a cancel during the send closes the connection and ends the session.
+  const std::string records = std::move(tls_->Output());
+  tls_->Output().clear();
+  SendRaw(records.data(), records.size(), restartCounter);
+}
+
+bool TnkSocket::ReceiveTlsLine(std::string& raw) {
+  while (!Aborted() && tls_) {
+    if (TakePlainLine(raw)) return true;
+    const size_t before = plain_.size();
+    if (!DecryptReceived()) {
+      closeSeen_ = true;
+      return false;
+    }
+    if (plain_.size() == before && !ReceiveRecords()) return false;
+  }
+  return false;
+}
+
+// The next line of plain_ with its line feed; what follows stays for the next read.
+bool TnkSocket::TakePlainLine(std::string& raw) {
+  const size_t available = plain_.size() - plainPos_;
+  const size_t window = std::min(available, kMaxLineLength);
+  const auto* start = plain_.data() + plainPos_;
+  const auto* lf = static_cast<const char*>(std::memchr(start, '\n', window));
+  if (lf == nullptr) {
+    // The rest of an overlong line would be read as the next reply: the conversation is lost.
+    if (available >= kMaxLineLength) ReportAndRaise(LoadStr(sReplyLineTooLong), true);
+    return false;
+  }
+  const size_t length = static_cast<size_t>(lf - start) + 1;
+  raw.assign(start, length);
+  plainPos_ += length;
+  if (plainPos_ == plain_.size() || plainPos_ >= kMaxLineLength) {
+    plain_.erase(0, plainPos_);
+    plainPos_ = 0;
+  }
+  return true;
+}
+
+void TnkSocket::EndTls() {
+  tls_.reset();
+  plain_.clear();
+  plainPos_ = 0;
+}
+
+// A TLS failure leaves nothing to say to the server: neither a plain-text QUIT nor another try.
+void TnkSocket::ReportTlsFailure(const std::string& text) {
+  counter_.Stop();
+  std::string message = text;
+  if (OnError) OnError(this, message);
+  Close();
+  throw ETlsError(message);
 }
 
 // --- Errors ----------------------------------------------------------------------------------

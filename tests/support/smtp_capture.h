@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-class QProcess;
+class PythonServer;
 
 class SmtpCapture {
  public:
@@ -44,10 +44,8 @@ class SmtpCapture {
 
  private:
   std::vector<std::string> StoredFiles(const char* extension) const;
-  std::string ServerLog() const;
-  void Stop();
 
   QTemporaryDir root_;
-  std::unique_ptr<QProcess> server_;
+  std::unique_ptr<PythonServer> server_;
   int port_ = 0;
 };
