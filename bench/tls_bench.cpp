@@ -30,8 +30,10 @@ class Script {
  public:
   explicit Script(const QStringList& args) {
     process_.start("/usr/bin/python3", args);
-    if (!process_.waitForReadyRead(15000)) throw std::runtime_error("the TLS peer did not start");
+    while (!process_.canReadLine() && process_.waitForReadyRead(15000)) {
+    }
     port_ = process_.readLine().trimmed().mid(5).toInt();
+    if (port_ == 0) throw std::runtime_error("the TLS peer did not start");
   }
   ~Script() {
     process_.kill();

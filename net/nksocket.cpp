@@ -390,11 +390,20 @@ void TnkSocket::SendLine(const std::string& line, const std::string& shown) {
 
 void TnkSocket::SendBuffer(const char* data, size_t size, bool restartCounter) {
   if (!tls_) return SendRaw(data, size, restartCounter);
+  // A stream's small blocks go out in full records (RFC 8446 5.1: up to 16 KiB) rather than
+  // one record each, which would cost both ends a record per block; WriteStream sends the rest.
+  if (streaming_) {
+    streamPlain_.append(data, size);
+    if (streamPlain_.size() < kTlsRecordSize) return;
+    data = streamPlain_.data();
+    size = streamPlain_.size();
+  }
   try {
     tls_->Write(data, size);
   } catch (const ETlsError& e) {
     ReportTlsFailure(e.what());
   }
+  streamPlain_.clear();
   FlushTls(restartCounter);
 }
 
@@ -430,6 +439,14 @@ void TnkSocket::WriteStream(TStream& stream) {
   std::array<char, kBlockSize> block;
   int64_t n = 0;
   bool first = true;
+  streaming_ = true;
+  struct Guard {
+    TnkSocket& socket;
+    ~Guard() {
+      socket.streaming_ = false;
+      socket.streamPlain_.clear();
+    }
+  } guard{*this};
   do {
     n = stream.Read(block.data(), kBlockSize);
     // An empty stream still reports its progress once.
@@ -441,6 +458,12 @@ void TnkSocket::WriteStream(TStream& stream) {
     }
     first = false;
   } while (n == kBlockSize && !Aborted());
+  streaming_ = false;
+  if (!streamPlain_.empty() && !Aborted()) {
+    counter_.Start();
+    SendBuffer(streamPlain_.data(), streamPlain_.size(), true);
+    counter_.Stop();
+  }
   if (counter_.TimedOut()) RaiseTimedOut();
   if (canceled_) RaiseCanceled();
   if (OnProgress) OnProgress(this, 0, 0);

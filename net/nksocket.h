@@ -203,6 +203,9 @@ class TnkSocket : public TComponent {
   alignas(8) std::array<char, MAXGETHOSTSTRUCT> serviceEntry_{};
   std::vector<char> receiveBuffer_;
   std::unique_ptr<TnkTls> tls_;
+  static constexpr size_t kTlsRecordSize = 16384;
+  bool streaming_ = false;  // inside WriteStream: blocks are gathered into full records
+  std::string streamPlain_;
   std::string plain_;      // decrypted bytes not yet handed out as lines
   size_t plainPos_ = 0;    // where the next line starts in plain_
 };
