@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "net/nkRasCmp.h"
+#include "net/nktls.h"
 #include "net/nkwinsock.h"
 #include "platform/modules.h"
 #include "toolkit/pump.h"
@@ -21,6 +22,7 @@ constexpr uint16_t kWinsockVersion = 0x0101;
 constexpr int kWaitSliceMs = 1000;
 const char kErrorTextLibrary[] = "wserr32.dll";
 const char kSuppressedBody[] = "Suppressing the message body";
+const char kMaskedLine[] = "****";
 
 TnkWinsock& Ws() { return SharedWinsock(); }
 
@@ -146,6 +148,7 @@ void TnkSocket::Open() {
                                                                                   : HostPart();
   ResolveAddress();
   ResolvePort();
+  EndTls();
   socket_ = Ws().socket(WS_AF_INET, WS_SOCK_STREAM, 0);
   if (socket_ == INVALID_SOCKET) RaiseSocketError(static_cast<uint16_t>(Ws().WSAGetLastError()));
 }
@@ -249,10 +252,17 @@ void TnkSocket::ConnectSocket() {
 void TnkSocket::Close() {
   if (Connected()) {
     Fire(OnClosing);
+    if (Encrypted()) {
+      // RFC 8446 6.1: close_notify, sent once if the socket takes it now; Close never waits.
+      tls_->Shutdown();
+      const std::string& alert = tls_->Output();
+      Ws().send(socket_, alert.data(), static_cast<int>(alert.size()), 0);
+    }
     Ws().closesocket(socket_);
     socket_ = INVALID_SOCKET;
     Fire(OnClosed);
   }
+  EndTls();
   // Hangs up only a connection the dial-up component dialled itself, and stops its dialling.
   if (ras_ != nullptr) ras_->Cancel();
 }
@@ -273,9 +283,12 @@ int TnkSocket::ReplyCode(const std::string& line) {
 
 int TnkSocket::ReadLine(std::string& line) {
   if (!Connected()) RaiseSocketError(LoadStr(sConnectFirst));
-  counter_.Start();
-  Wait([this] { return readSeen_ || closeSeen_ || errorSeen_; });
-  counter_.Stop();
+  // Over TLS a line may be decrypted already, with nothing more to come from the socket.
+  if (!tls_) {
+    counter_.Start();
+    Wait([this] { return readSeen_ || closeSeen_ || errorSeen_; });
+    counter_.Stop();
+  }
   if (canceled_) RaiseCanceled();
   if (counter_.TimedOut()) RaiseTimedOut();
   if (errorSeen_) RaiseSocketError(errorCode_);
@@ -284,7 +297,7 @@ int TnkSocket::ReadLine(std::string& line) {
   try {
     std::string raw;
     counter_.Start();
-    const bool complete = ReceiveLine(raw);
+    const bool complete = tls_ ? ReceiveTlsLine(raw) : ReceiveLine(raw);
     counter_.Stop();
     if (complete) {
       raw.erase(raw.find_last_not_of("\r\n") + 1);
@@ -363,7 +376,12 @@ int TnkSocket::ReadReply(std::vector<std::string>* lines) {
 
 // --- Writing ---------------------------------------------------------------------------------
 
-void TnkSocket::WriteLine(const std::string& line) {
+void TnkSocket::WriteLine(const std::string& line) { SendLine(line, line); }
+
+// The one place where a secret is kept out of the log and the events.
+void TnkSocket::WriteSecretLine(const std::string& line) { SendLine(line, kMaskedLine); }
+
+void TnkSocket::SendLine(const std::string& line, const std::string& shown) {
   if (!Connected()) RaiseSocketError(LoadStr(sConnectFirst));
   const std::string text = line + "\r\n";
   counter_.Start();
@@ -371,11 +389,30 @@ void TnkSocket::WriteLine(const std::string& line) {
   counter_.Stop();
   if (counter_.TimedOut()) RaiseTimedOut();
   if (canceled_) RaiseCanceled();
-  Log(line);
-  if (OnLineSent) OnLineSent(this, line);
+  Log(shown);
+  if (OnLineSent) OnLineSent(this, shown);
 }
 
 void TnkSocket::SendBuffer(const char* data, size_t size, bool restartCounter) {
+  if (!tls_) return SendRaw(data, size, restartCounter);
+  // A stream's small blocks go out in full records (RFC 8446 5.1: up to 16 KiB) rather than
+  // one record each, which would cost both ends a record per block; WriteStream sends the rest.
+  if (streaming_) {
+    streamPlain_.append(data, size);
+    if (streamPlain_.size() < kTlsRecordSize) return;
+    data = streamPlain_.data();
+    size = streamPlain_.size();
+  }
+  try {
+    tls_->Write(data, size);
+  } catch (const ETlsError& e) {
+    ReportTlsFailure(e.what());
+  }
+  streamPlain_.clear();
+  FlushTls(restartCounter);
+}
+
+void TnkSocket::SendRaw(const char* data, size_t size, bool restartCounter) {
   size_t sent = 0;
   while (sent < size && !Aborted()) {
     writeSeen_ = false;
@@ -407,6 +444,14 @@ void TnkSocket::WriteStream(TStream& stream) {
   std::array<char, kBlockSize> block;
   int64_t n = 0;
   bool first = true;
+  streaming_ = true;
+  struct Guard {
+    TnkSocket& socket;
+    ~Guard() {
+      socket.streaming_ = false;
+      socket.streamPlain_.clear();
+    }
+  } guard{*this};
   do {
     n = stream.Read(block.data(), kBlockSize);
     // An empty stream still reports its progress once.
@@ -418,6 +463,12 @@ void TnkSocket::WriteStream(TStream& stream) {
     }
     first = false;
   } while (n == kBlockSize && !Aborted());
+  streaming_ = false;
+  if (!streamPlain_.empty() && !Aborted()) {
+    counter_.Start();
+    SendBuffer(streamPlain_.data(), streamPlain_.size(), true);
+    counter_.Stop();
+  }
   if (counter_.TimedOut()) RaiseTimedOut();
   if (canceled_) RaiseCanceled();
   if (OnProgress) OnProgress(this, 0, 0);
@@ -429,6 +480,149 @@ void TnkSocket::FireProgress(int64_t position, int64_t size) {
   const double perc = size > 0 ? std::nearbyint(static_cast<double>(position) * 100.0 / static_cast<double>(size))
                                : 100.0;
   OnProgress(this, static_cast<int32_t>(perc), static_cast<int32_t>(std::min<int64_t>(position, INT32_MAX)));
+}
+
+// --- TLS -------------------------------------------------------------------------------------
+
+bool TnkSocket::Encrypted() const { return tls_ && tls_->Established(); }
+
+const TnkTlsOutcome& TnkSocket::TlsOutcome() const {
+  static const TnkTlsOutcome kNone;
+  return tls_ ? tls_->Outcome() : kNone;
+}
+
+void TnkSocket::StartTls(const TnkTlsContext& context) {
+  if (!Connected()) RaiseSocketError(LoadStr(sConnectFirst));
+  if (tls_) RaiseSocketError("TLS has already been started on this connection");
+  // RFC 3207 5: what the server sent before the handshake came in the clear and would be read
+  // as if it had come over TLS (command injection).
+  if (UnreadBytesWaiting()) ReportTlsFailure("The server sent data before the TLS handshake");
+  try {
+    tls_ = std::make_unique<TnkTls>(context, HostPart());
+  } catch (const ETlsError& e) {
+    ReportTlsFailure(e.what());
+  }
+  counter_.Start();
+  RunHandshake();
+  counter_.Stop();
+  if (counter_.TimedOut()) RaiseTimedOut();
+  if (canceled_) RaiseCanceled();
+  const TnkTlsOutcome& outcome = tls_->Outcome();
+  Log("TLS started: " + outcome.protocol + ", " + outcome.cipher);
+  if (!outcome.note.empty()) Log("TLS note: " + outcome.note);
+}
+
+bool TnkSocket::UnreadBytesWaiting() {
+  char byte = 0;
+  return Ws().recv(socket_, &byte, 1, WS_MSG_PEEK) > 0;
+}
+
+// Ends with the handshake complete, or on cancel or time-out (the caller raises those).
+void TnkSocket::RunHandshake() {
+  try {
+    while (!tls_->Handshake()) {
+      FlushTls(false);
+      if (Aborted()) return;
+      if (!ReceiveRecords()) {
+        if (Aborted()) return;
+        ReportTlsFailure("The server closed the connection during the TLS handshake");
+      }
+    }
+  } catch (const ETlsError& e) {
+    ReportTlsFailure(e.what());
+  }
+  FlushTls(false);  // the client's Finished
+}
+
+// Hands what the socket holds to TLS, waiting when nothing has come; false when the server
+// closed the connection, or on cancel or time-out.
+bool TnkSocket::ReceiveRecords() {
+  while (!Aborted()) {
+    readSeen_ = false;
+    const int n = Ws().recv(socket_, receiveBuffer_.data(), static_cast<int>(receiveBuffer_.size()), 0);
+    if (n > 0) {
+      tls_->PutReceived(receiveBuffer_.data(), static_cast<size_t>(n));
+      return true;
+    }
+    if (n == 0) {
+      closeSeen_ = true;
+      return false;
+    }
+    const int error = Ws().WSAGetLastError();
+    if (canceled_) return false;
+    if (error != WSAEWOULDBLOCK) RaiseSocketError(static_cast<uint16_t>(error));
+    if (closeSeen_) return false;
+    Wait([this] { return readSeen_ || closeSeen_ || errorSeen_; });
+    if (errorSeen_ && !Aborted()) RaiseSocketError(errorCode_);
+  }
+  return false;
+}
+
+// Moves the plaintext of the records received so far into plain_; false once the server has
+// ended the session.
+bool TnkSocket::DecryptReceived() {
+  try {
+    return tls_->Read(plain_);
+  } catch (const ETlsError& e) {
+    ReportTlsFailure(e.what());
+  }
+}
+
+void TnkSocket::FlushTls(bool restartCounter) {
+  if (!tls_ || tls_->Output().empty()) return;
+  // Taken out first: a cancel during the send closes the connection and ends the session.
+  const std::string records = std::move(tls_->Output());
+  tls_->Output().clear();
+  SendRaw(records.data(), records.size(), restartCounter);
+}
+
+bool TnkSocket::ReceiveTlsLine(std::string& raw) {
+  while (!Aborted() && tls_) {
+    if (TakePlainLine(raw)) return true;
+    const size_t before = plain_.size();
+    if (!DecryptReceived()) {
+      closeSeen_ = true;
+      return false;
+    }
+    if (plain_.size() == before && !ReceiveRecords()) return false;
+  }
+  return false;
+}
+
+// The next line of plain_ with its line feed; what follows stays for the next read.
+bool TnkSocket::TakePlainLine(std::string& raw) {
+  const size_t available = plain_.size() - plainPos_;
+  const size_t window = std::min(available, kMaxLineLength);
+  const auto* start = plain_.data() + plainPos_;
+  const auto* lf = static_cast<const char*>(std::memchr(start, '\n', window));
+  if (lf == nullptr) {
+    // The rest of an overlong line would be read as the next reply: the conversation is lost.
+    if (available >= kMaxLineLength) ReportAndRaise(LoadStr(sReplyLineTooLong), true);
+    return false;
+  }
+  const size_t length = static_cast<size_t>(lf - start) + 1;
+  raw.assign(start, length);
+  plainPos_ += length;
+  if (plainPos_ == plain_.size() || plainPos_ >= kMaxLineLength) {
+    plain_.erase(0, plainPos_);
+    plainPos_ = 0;
+  }
+  return true;
+}
+
+void TnkSocket::EndTls() {
+  tls_.reset();
+  plain_.clear();
+  plainPos_ = 0;
+}
+
+// A TLS failure leaves nothing to say to the server: neither a plain-text QUIT nor another try.
+void TnkSocket::ReportTlsFailure(const std::string& text) {
+  counter_.Stop();
+  std::string message = text;
+  if (OnError) OnError(this, message);
+  Close();
+  throw ETlsError(message);
 }
 
 // --- Errors ----------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,9 @@
 #include "toolkit/stringlist.h"
 
 class TnkRas;
+class TnkTls;
+class TnkTlsContext;
+struct TnkTlsOutcome;
 class TStream;
 
 using TNotifyEvent = std::function<void(TComponent* Sender)>;
@@ -65,8 +69,23 @@ class TnkSocket : public TComponent {
   // With lines, every line of the reply is kept there too (up to kMaxReplyLines of them).
   int ReadReply(std::vector<std::string>* lines = nullptr);
   void WriteLine(const std::string& line);
+  // Sends the line as given, but the line log and OnLineSent see only "****": for lines that
+  // carry a password or a token.
+  void WriteSecretLine(const std::string& line);
   // Sends the whole stream from its start in blocks, with OnProgress after each block.
   void WriteStream(TStream& stream);
+
+  // Starts TLS on the open connection: after the server's 220 to STARTTLS (RFC 3207), or right
+  // after ConnectSocket for implicit TLS. The handshake runs through the client's waits (time-out,
+  // cancel); afterwards every read and write goes through TLS until Close. Raises ETlsError
+  // (after OnError, with the connection closed) when the handshake fails, the certificate is
+  // refused, or the server sent bytes that were still unread when TLS began; the host checked is
+  // Server's host part as typed.
+  void StartTls(const TnkTlsContext& context);
+  // True once the handshake is complete.
+  bool Encrypted() const;
+  // The certificate check of the current session: fingerprint, verified, note; empty without TLS.
+  const TnkTlsOutcome& TlsOutcome() const;
 
   // Reports the error through OnError and raises ESocketError; code 0 reports nothing.
   void RaiseSocketError(uint16_t code);
@@ -112,8 +131,9 @@ class TnkSocket : public TComponent {
   // Sends one block of a stream. A writer that transforms the text on its way (SMTP dot
   // stuffing) overrides this and passes its output to SendBuffer.
   virtual void SendBlock(const char* data, size_t size);
-  // Sends all bytes unless canceled or timed out; with restartCounter each send that moves
-  // bytes starts the time-out again, so it limits a stall, not the whole buffer.
+  // Sends all bytes (through TLS when it is on) unless canceled or timed out; with
+  // restartCounter each send that moves bytes starts the time-out again, so it limits a stall,
+  // not the whole buffer.
   void SendBuffer(const char* data, size_t size, bool restartCounter);
 
   [[noreturn]] void RaiseTimedOut();
@@ -153,6 +173,19 @@ class TnkSocket : public TComponent {
 
   bool ReceiveLine(std::string& raw);
   bool TakeFromSocket(std::string& raw, int peeked);
+  void SendRaw(const char* data, size_t size, bool restartCounter);
+  void SendLine(const std::string& line, const std::string& shown);
+
+  bool UnreadBytesWaiting();
+  void RunHandshake();
+  bool ReceiveRecords();
+  bool DecryptReceived();
+  void FlushTls(bool restartCounter);
+  bool ReceiveTlsLine(std::string& raw);
+  bool TakePlainLine(std::string& raw);
+  void EndTls();
+  [[noreturn]] void ReportTlsFailure(const std::string& text);
+
   [[noreturn]] void ReportAndRaise(std::string text, bool close);
   std::string ErrorText(uint16_t code) const;
   void FireProgress(int64_t position, int64_t size);
@@ -191,4 +224,10 @@ class TnkSocket : public TComponent {
   alignas(8) std::array<char, MAXGETHOSTSTRUCT> hostEntry_{};
   alignas(8) std::array<char, MAXGETHOSTSTRUCT> serviceEntry_{};
   std::vector<char> receiveBuffer_;
+  std::unique_ptr<TnkTls> tls_;
+  static constexpr size_t kTlsRecordSize = 16384;
+  bool streaming_ = false;  // inside WriteStream: blocks are gathered into full records
+  std::string streamPlain_;
+  std::string plain_;      // decrypted bytes not yet handed out as lines
+  size_t plainPos_ = 0;    // where the next line starts in plain_
 };

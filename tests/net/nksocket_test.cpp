@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 
+#include <openssl/evp.h>
+
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTimer>
@@ -12,12 +14,14 @@
 #include <optional>
 
 #include "net/nkRasCmp.h"
+#include "net/nktls.h"
 #include "net/nkwinsock.h"
 #include "net/pxmb.h"
 #include "platform/modules.h"
 #include "platform/tempfiles.h"
 #include "support/files.h"
 #include "support/scripted_server.h"
+#include "support/tls_peer.h"
 #include "toolkit/componentstream.h"
 #include "toolkit/streams.h"
 #include "support/checks.h"
@@ -373,6 +377,125 @@ TEST(MailBase, PublishedPropertiesRoundTripAndTheRasLinkIsCleared) {
   delete ras;
   EXPECT_EQ(stored.RAS(), nullptr);
   EXPECT_EQ(read.RAS(), nullptr);
+}
+
+// --- TLS ------------------------------------------------------------------------------------
+
+std::string Sha256Hex(const std::string& data) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_Digest(data.data(), data.size(), digest, &size, EVP_sha256(), nullptr);
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < size; ++i) hex += {kHex[digest[i] >> 4], kHex[digest[i] & 15]};
+  return hex;
+}
+
+// Connected to a TLS peer with the test CA trusted.
+class TlsProbe : public Probe {
+ public:
+  explicit TlsProbe(const TlsPeer& peer) : context_({TnkTlsPolicy::Checked, TestCerts::Get().Pem("ca"), ""}) {
+    ConnectTo(peer.Address());
+  }
+  void Start() { StartTls(context_); }
+
+ private:
+  TnkTlsContext context_;
+};
+
+// Lines many to a record and records split across reads, both ways, a few megabytes: every
+// byte arrives and every line is handed up whole.
+TEST(SocketClientTls, CarriesLinesAndStreamsWithoutLoss) {
+  TlsPeer peer("good");
+  TlsProbe client(peer);
+  client.Start();
+  EXPECT_TRUE(client.Encrypted());
+  EXPECT_EQ(client.ReadReply(), 220);
+  const int lines = 30000;  // about 3 MB
+  client.WriteLine("SEND " + std::to_string(lines));
+  std::string line;
+  for (int i = 0; i < lines; ++i) {
+    client.ReadLine(line);
+    ASSERT_EQ(line, std::to_string(i) + " " + std::string(static_cast<size_t>(i % 200), static_cast<char>('a' + i % 26)));
+  }
+  EXPECT_EQ(client.ReadReply(), 250);
+  std::string body;
+  for (int i = 0; body.size() < (4u << 20); ++i) body += "line " + std::to_string(i) + std::string(static_cast<size_t>(i % 97), 'x') + "\r\n";
+  client.WriteLine("DATA");
+  TMemoryStream stream(body);
+  client.WriteStream(stream);
+  client.WriteLine(".");
+  EXPECT_EQ(client.ReadReply(), 250);
+  EXPECT_EQ(client.LastReply(), "250 " + Sha256Hex(body) + " " + std::to_string(body.size()));
+  client.WriteLine("QUIT");
+  EXPECT_EQ(client.ReadReply(), 221);
+  client.Close();
+  EXPECT_FALSE(client.Encrypted());
+}
+
+TEST(SocketClientTls, StartsAfterTheServersReplyToStarttls) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> peerArgs;
+    std::string error;
+  } cases[] = {
+      {"clean reply", {"--starttls"}, ""},
+      {"bytes after the reply are an injection", {"--starttls", "--inject"},
+       "ETlsError: The server sent data before the TLS handshake"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TlsPeer peer("good", c.peerArgs);
+    TlsProbe client(peer);
+    EXPECT_EQ(client.ReadReply(), 220);
+    client.WriteLine("STARTTLS");
+    EXPECT_EQ(client.ReadReply(), 220);
+    PumpUntil([] { return false; }, 100);  // lets the injected line arrive
+    EXPECT_EQ(Raised([&] { client.Start(); }), c.error);
+    if (!c.error.empty()) {
+      EXPECT_FALSE(client.Connected());
+      EXPECT_EQ(client.events.front(), "error:" + c.error.substr(11));
+      continue;
+    }
+    client.WriteLine("ECHO after STARTTLS");
+    EXPECT_EQ(client.ReadReply(), 250);
+    EXPECT_EQ(client.LastReply(), "250 after STARTTLS");
+  }
+}
+
+// A server that takes the connection and never answers the handshake.
+TEST(SocketClientTls, StalledHandshakeEndsByTimeOutOrCancel) {
+  TlsPeer peer("good", {"--stall"});
+  {
+    TlsProbe client(peer);
+    client.SetTimeOut(1);
+    EXPECT_EQ(Raised([&] { client.Start(); }), "ETimedOutError: Operation timed out");
+    EXPECT_FALSE(client.Connected());
+  }
+  TlsProbe client(peer);
+  QTimer::singleShot(50, [&] { client.Cancel(); });
+  EXPECT_EQ(Raised([&] { client.Start(); }), "ECanceledError: Operation has been canceled");
+  EXPECT_EQ(client.events, (std::vector<std::string>{"cancel", "closing", "closed", "error:Operation has been canceled"}));
+}
+
+// A secret goes out as given; the log and the event see only the mask.
+TEST(SocketClient, SecretLinesAreMaskedWhereTheyAreShown) {
+  const std::string log = GetTempFileName(GetTempPath(), "nklog");
+  std::vector<std::string> sent;
+  {
+    ScriptedServer server("C: AUTH PLAIN AHVzZXIAc2VjcmV0\nC: NOOP");
+    Probe client;
+    client.SetLogFileName(log);
+    client.OnLineSent = [&](TComponent*, const std::string& l) { sent.push_back(l); };
+    client.ConnectTo(server.Address());
+    client.WriteSecretLine("AUTH PLAIN AHVzZXIAc2VjcmV0");
+    client.WriteLine("NOOP");
+    EXPECT_TRUE(server.WaitFinished());
+    EXPECT_EQ(server.Failures(), "");
+  }
+  EXPECT_EQ(sent, (std::vector<std::string>{"****", "NOOP"}));
+  EXPECT_EQ(ReadFile(log), "****\r\nNOOP\r\n");
+  std::remove(log.c_str());
 }
 
 }  // namespace

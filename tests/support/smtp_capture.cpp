@@ -1,73 +1,34 @@
 #include "smtp_capture.h"
 
-#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
-#include "python_referee.h"
 #include "files.h"
-
-namespace {
-constexpr int kStartTimeoutMs = 15000;
-constexpr int kStopTimeoutMs = 5000;
-
-// "PORT 4711" -> 4711; 0 for anything else.
-int ParsePortLine(const QByteArray& line) {
-  const QByteArray trimmed = line.trimmed();
-  if (!trimmed.startsWith("PORT ")) return 0;
-  return trimmed.mid(5).toInt();
-}
-}  // namespace
+#include "python_referee.h"
+#include "python_server.h"
 
 SmtpCapture::SmtpCapture() : SmtpCapture(Options{}) {}
 
 SmtpCapture::SmtpCapture(const Options& options)
-    : dir_(options.dir.empty() ? root_.filePath("mail").toStdString() : options.dir),
-      server_(std::make_unique<QProcess>()) {
+    : dir_(options.dir.empty() ? root_.filePath("mail").toStdString() : options.dir) {
   if (!root_.isValid()) throw std::runtime_error("cannot create a folder for the SMTP capture");
-  QStringList args{QString::fromStdString(E2eScript("smtp_capture.py")),
-                   "--dir", QString::fromStdString(Dir()),
-                   "--port", QString::number(options.port),
-                   "--max-seconds", QString::number(options.maxSeconds)};
-  for (const std::string& address : options.rejectRcpt)
-    args << "--reject-rcpt" << QString::fromStdString(address);
-  // Error output goes to a file: a pipe nobody reads while a test runs could fill and stall
-  // the server.
-  server_->setStandardErrorFile(root_.filePath("server.log"));
-  server_->start(kPython, args);
-  const QDeadlineTimer deadline(kStartTimeoutMs);
-  while (!server_->canReadLine() && server_->state() != QProcess::NotRunning &&
-         !deadline.hasExpired())
-    server_->waitForReadyRead(static_cast<int>(deadline.remainingTime()));
-  if (server_->canReadLine()) port_ = ParsePortLine(server_->readLine());
-  if (port_ <= 0) {
-    Stop();
-    throw std::runtime_error("the SMTP capture server did not start: " +
-                             server_->errorString().toStdString() + "\n" + ServerLog());
+  std::vector<std::string> args{"--dir", Dir(), "--port", std::to_string(options.port),
+                                "--max-seconds", std::to_string(options.maxSeconds)};
+  for (const std::string& address : options.rejectRcpt) {
+    args.push_back("--reject-rcpt");
+    args.push_back(address);
   }
+  server_ = std::make_unique<PythonServer>(E2eScript("smtp_capture.py"), args,
+                                           root_.filePath("server.log").toStdString());
+  port_ = server_->Port();
 }
 
-SmtpCapture::~SmtpCapture() { Stop(); }
-
-void SmtpCapture::Stop() {
-  if (server_->state() == QProcess::NotRunning) return;
-  server_->terminate();
-  if (server_->waitForFinished(kStopTimeoutMs)) return;
-  server_->kill();
-  server_->waitForFinished(kStopTimeoutMs);
-}
-
-std::string SmtpCapture::ServerLog() const {
-  return ReadFile(root_.filePath("server.log").toStdString());
-}
+SmtpCapture::~SmtpCapture() = default;
 
 // The stored files with that extension, ordered by their number.
 std::vector<std::string> SmtpCapture::StoredFiles(const char* extension) const {

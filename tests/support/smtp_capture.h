@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-class QProcess;
+class PythonServer;
 
 class SmtpCapture {
  public:
@@ -47,11 +47,9 @@ class SmtpCapture {
 
  private:
   std::vector<std::string> StoredFiles(const char* extension) const;
-  std::string ServerLog() const;
-  void Stop();
 
   QTemporaryDir root_;
   std::string dir_;
-  std::unique_ptr<QProcess> server_;
+  std::unique_ptr<PythonServer> server_;
   int port_ = 0;
 };
