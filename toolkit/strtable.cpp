@@ -30,6 +30,7 @@ std::string LoadStr(int id) {
       {sLoginRefused, "The server %s refused the login: %s"},
       {sNoPassword, "No password for %s at %s"},
       {sNoTokenSource, "Logging in to %s with XOAUTH2 needs a token command"},
+      {sBracketInAddress, "The address %s holds an angle bracket, which would end its SMTP path early"},
       {sUnableToParseAddress, "Unable to parse email address"},
       {sInvalidCharacter, "Invalid Character"},
       {sInvalidPropertyValue, "Invalid value of property %s"},

@@ -34,6 +34,7 @@ enum StringId : int {
   sLoginRefused = 57117,
   sNoPassword = 57118,
   sNoTokenSource = 57119,
+  sBracketInAddress = 57120,
   // Addresses and codecs
   sUnableToParseAddress = 57200,
   sInvalidCharacter = 57201,

@@ -375,7 +375,7 @@ TEST_F(SmtpTest, LoginAndSecurityAsTranscripts) {
 
 // RFC 5321 2.3.8: a command ends at CR LF, so an address holding one would add a command of
 // its own. Such an envelope ends the send before a connection is made.
-TEST_F(SmtpTest, ControlCharactersInTheEnvelopeEndTheSendBeforeConnecting) {
+TEST_F(SmtpTest, UnsafeCharactersInTheEnvelopeEndTheSendBeforeConnecting) {
   const struct {
     const char* name;
     std::function<void(TpxSMTP&, TpxMessage&)> setup;
@@ -393,6 +393,9 @@ TEST_F(SmtpTest, ControlCharactersInTheEnvelopeEndTheSendBeforeConnecting) {
       {"an envelope recipient with a tab",
        [](TpxSMTP& smtp, TpxMessage&) { smtp.EnvelopeRecipients().Add("e@x.y\tDATA"); },
        "EMessageError: The address e@x.y\\x09DATA holds a line break or another control character"},
+      {"a sender that closes its path to add a parameter",
+       [](TpxSMTP&, TpxMessage& m) { m.Sender().SetAddress("a@b.c> SIZE=1"); },
+       "EMessageError: The address a@b.c> SIZE=1 holds an angle bracket, which would end its SMTP path early"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
