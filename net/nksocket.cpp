@@ -378,6 +378,16 @@ int TnkSocket::ReadReply(std::vector<std::string>* lines) {
 
 void TnkSocket::WriteLine(const std::string& line) { SendLine(line + "\r\n", line); }
 
+void TnkSocket::WriteLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  SendLine(text, {});
+  for (const std::string& line : lines) {
+    Log(line);
+    if (OnLineSent) OnLineSent(this, line);
+  }
+}
+
 // The one place where a secret is kept out of the log and the events; its copy with the line
 // end is wiped once sent.
 void TnkSocket::WriteSecretLine(std::string_view line) {
@@ -394,6 +404,7 @@ void TnkSocket::SendLine(std::string_view text, const std::string& shown) {
   counter_.Stop();
   if (counter_.TimedOut()) RaiseTimedOut();
   if (canceled_) RaiseCanceled();
+  if (shown.empty()) return;  // the caller shows the lines itself
   Log(shown);
   if (OnLineSent) OnLineSent(this, shown);
 }
@@ -446,9 +457,9 @@ void TnkSocket::WriteStream(TStream& stream) {
   stream.SetPosition(0);
   Log(kSuppressedBody);
   const int64_t size = stream.Size();
-  std::array<char, kBlockSize> block;
-  int64_t n = 0;
-  bool first = true;
+  // Whole blocks per read: one system call per 64 KiB, while progress keeps its block steps.
+  std::vector<char> piece(static_cast<size_t>(kBlockSize) * 32);
+  int64_t position = 0;
   streaming_ = true;
   struct Guard {
     TnkSocket& socket;
@@ -457,17 +468,19 @@ void TnkSocket::WriteStream(TStream& stream) {
       socket.streamPlain_.clear();
     }
   } guard{*this};
+  int64_t n = 0;
   do {
-    n = stream.Read(block.data(), kBlockSize);
-    // An empty stream still reports its progress once.
-    if (n > 0 || first) {
+    n = stream.Read(piece.data(), static_cast<int64_t>(piece.size()));
+    for (int64_t at = 0; (at < n || position == 0) && !Aborted(); at += kBlockSize) {
+      const int64_t block = std::min<int64_t>(kBlockSize, n - at);
       counter_.Start();
-      SendBlock(block.data(), static_cast<size_t>(n));
+      SendBlock(piece.data() + at, static_cast<size_t>(block));
       counter_.Stop();
-      FireProgress(stream.Position(), size);
+      position += block;
+      FireProgress(position, size);
+      if (position == 0) break;  // an empty stream still reports its progress once
     }
-    first = false;
-  } while (n == kBlockSize && !Aborted());
+  } while (n == static_cast<int64_t>(piece.size()) && !Aborted());
   streaming_ = false;
   if (!streamPlain_.empty() && !Aborted()) {
     counter_.Start();
@@ -515,6 +528,18 @@ void TnkSocket::StartTls(const TnkTlsContext& context) {
   const TnkTlsOutcome& outcome = tls_->Outcome();
   Log("TLS started: " + outcome.protocol + ", " + outcome.cipher);
   if (!outcome.note.empty()) Log("TLS note: " + outcome.note);
+}
+
+bool TnkSocket::ServerLeftIdleSession() {
+  if (!Connected() || closeSeen_ || errorSeen_) return true;
+  if (plainPos_ < plain_.size()) return true;
+  const int n = Ws().recv(socket_, receiveBuffer_.data(), static_cast<int>(receiveBuffer_.size()),
+                          tls_ ? 0 : WS_MSG_PEEK);
+  if (n < 0) return Ws().WSAGetLastError() != WSAEWOULDBLOCK;
+  if (n == 0 || !tls_) return true;
+  // Over TLS, records the server sends on its own (session tickets) are no words of its.
+  tls_->PutReceived(receiveBuffer_.data(), static_cast<size_t>(n));
+  return !DecryptReceived() || plainPos_ < plain_.size();
 }
 
 bool TnkSocket::UnreadBytesWaiting() {

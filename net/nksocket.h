@@ -71,10 +71,13 @@ class TnkSocket : public TComponent {
   // With lines, every line of the reply is kept there too (up to kMaxReplyLines of them).
   int ReadReply(std::vector<std::string>* lines = nullptr);
   void WriteLine(const std::string& line);
+  // Sends the lines, each with CR LF, in one write (RFC 2920 pipelining); each is logged.
+  void WriteLines(const std::vector<std::string>& lines);
   // Sends the line as given, but the line log and OnLineSent see only "****": for lines that
   // carry a password or a token.
   void WriteSecretLine(std::string_view line);
-  // Sends the whole stream from its start in blocks, with OnProgress after each block.
+  // Sends the whole stream from its start in blocks of kBlockSize, with OnProgress after each
+  // block; the stream itself is read in larger pieces.
   void WriteStream(TStream& stream);
 
   // Starts TLS on the open connection: after the server's 220 to STARTTLS (RFC 3207), or right
@@ -88,6 +91,10 @@ class TnkSocket : public TComponent {
   bool Encrypted() const;
   // The certificate check of the current session: fingerprint, verified, note; empty without TLS.
   const TnkTlsOutcome& TlsOutcome() const;
+
+  // True when the server has ended an idle connection or spoken on it unasked: end of stream,
+  // a reset, or bytes waiting (a 421 before closing, RFC 5321 3.8). Looks without waiting.
+  bool ServerLeftIdleSession();
 
   // Reports the error through OnError and raises ESocketError; code 0 reports nothing.
   void RaiseSocketError(uint16_t code);
