@@ -16,6 +16,10 @@ MAILCART_EXCEPTION(ESocketError, Exception);
 // A server reply of the wrong class; the text is the server's last reply line.
 MAILCART_EXCEPTION(EServerError, Exception);
 
+// The connection was lost after the end-of-data mark and before the reply to it: the server may
+// or may not have kept the message. Transient, and a possible duplicate when sent again.
+MAILCART_EXCEPTION(EPossibleDuplicate, ESocketError);
+
 // "Operation has been canceled".
 class ECanceledError : public Exception {
  public:

@@ -24,6 +24,13 @@ int ReplyClass(int code) { return code > 0 ? code / 100 : 0; }
 // 127.0.0.0/8, as the look-up gives it in dotted form.
 bool IsLoopback(const std::string& dotted) { return dotted.rfind("127.", 0) == 0; }
 
+// 31457280 as "31,457,280".
+std::string Grouped(uint64_t number) {
+  std::string digits = std::to_string(number);
+  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
+}
+
 std::string Joined(const std::vector<std::string>& words) {
   std::string text;
   for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
@@ -44,6 +51,7 @@ void TpxSMTP::Send() {
   // A bad address ends the send before a connection is made; TransmitMessage checks again for
   // a message changed by a handler while connecting.
   if (mailMessage_ != nullptr) Envelope();
+  if (keepSession_) return SendInSession();
   try {
     Connect();
     TransmitMessage();
@@ -58,6 +66,7 @@ void TpxSMTP::Open() {
   if (Server().empty()) RaiseSocketError(LoadStr(sServerRequired));
   ResetState();
   canQuit_ = false;
+  needsReset_ = false;
   extensions_ = {};
   TpxMailBase::Open();
 }
@@ -219,6 +228,72 @@ void TpxSMTP::EndAfterDelivery() {
   }
 }
 
+// --- A kept session ------------------------------------------------------------------------
+
+void TpxSMTP::SendInSession() {
+  bool reused = Connected();
+  if (reused && ServerLeftIdleSession()) {
+    Reconnect();
+    reused = false;
+  }
+  transactionStarted_ = markWritten_ = sessionEnded_ = false;
+  try {
+    Connect();
+    if (needsReset_) ResetTransaction();
+    TransmitMessage();
+    return;
+  } catch (const Exception& e) {
+    if (!reused || !SessionLost(e)) {
+      KeepOrAbandon(e);
+      throw;
+    }
+  }
+  // The message did not reach its end-of-data mark: it was not delivered, and goes again.
+  Reconnect();
+  try {
+    Connect();
+    TransmitMessage();
+  } catch (const Exception& e) {
+    KeepOrAbandon(e);
+    throw;
+  }
+}
+
+bool TpxSMTP::SessionLost(const Exception& e) const {
+  if (!transactionStarted_ || markWritten_) return false;
+  if (dynamic_cast<const EServerError*>(&e) != nullptr) return sessionEnded_;
+  // A reset or a broken pipe; a TLS failure is never taken for a mere loss.
+  return dynamic_cast<const ESocketError*>(&e) != nullptr && dynamic_cast<const ETlsError*>(&e) == nullptr;
+}
+
+void TpxSMTP::Reconnect() {
+  Close();
+  const std::string server = ServerName();
+  Log(FormatText(LoadStr(sReconnecting), {server}));
+  if (OnReconnecting) OnReconnecting(this, server);
+}
+
+void TpxSMTP::KeepOrAbandon(const Exception& e) {
+  const bool refusal = dynamic_cast<const EServerError*>(&e) != nullptr ||
+                       dynamic_cast<const EMessageError*>(&e) != nullptr ||
+                       dynamic_cast<const EStreamError*>(&e) != nullptr;
+  if (refusal && !sessionEnded_ && Connected() && canQuit_) {
+    needsReset_ = needsReset_ || transactionStarted_;
+    return;
+  }
+  // A server that has ended the session, or left us not knowing, hears nothing more.
+  if (sessionEnded_ || dynamic_cast<const EPossibleDuplicate*>(&e) != nullptr) Close();
+  Abandon();
+}
+
+void TpxSMTP::ResetTransaction() {
+  transactionStarted_ = true;
+  WriteLine("RSET");
+  Expect(ReadReply(), 2);
+  transactionStarted_ = false;
+  needsReset_ = false;
+}
+
 // --- One message ---------------------------------------------------------------------------
 
 // Handlers run in every wait and may remove the message at any of them.
@@ -228,11 +303,15 @@ TpxMessage& TpxSMTP::Message() {
 }
 
 void TpxSMTP::TransmitMessage() {
+  transactionStarted_ = false;
+  markWritten_ = false;
+  sessionEnded_ = false;
   Message().Validate();
   TTempFileStream text;  // its file goes with it, on every exit
   if (OnPrepare) OnPrepare(this);
   Message().SaveToStream(text);
-  SendEnvelope();
+  CheckSize(text.Size());
+  SendEnvelope(text.Size());
   SendData(text);
   if (OnMailSent) OnMailSent(this);
 }
@@ -258,25 +337,94 @@ TpxSMTP::TEnvelope TpxSMTP::Envelope() {
   return envelope;
 }
 
-void TpxSMTP::SendEnvelope() {
+void TpxSMTP::CheckSize(int64_t size) const {
+  const uint64_t limit = extensions_.SizeLimit();
+  if (limit > 0 && static_cast<uint64_t>(size) > limit)
+    throw EMessageError(FormatText(LoadStr(sMessageTooLarge), {Grouped(static_cast<uint64_t>(size)), Grouped(limit)}));
+}
+
+void TpxSMTP::SendEnvelope(int64_t size) {
   if (OnSending) OnSending(this);
   // Taken before the first wait, so that the message need not outlive it.
   const TEnvelope envelope = Envelope();
   // RFC 5321 4.1.1.2 and 4.1.1.3: the whole path, however long; a cut one is another address.
-  WriteLine("MAIL FROM:<" + envelope.sender + ">");
+  std::string mail = "MAIL FROM:<" + envelope.sender + ">";
+  // RFC 1870 3: the size, so that the server can refuse a message it cannot take before it comes.
+  if (extensions_.Supports("SIZE")) mail += " SIZE=" + std::to_string(size);
+  transactionStarted_ = true;
+  if (extensions_.Supports("PIPELINING")) {
+    std::vector<std::string> group{mail};
+    for (const std::string& address : envelope.recipients) group.push_back("RCPT TO:<" + address + ">");
+    group.push_back("DATA");
+    return SendEnvelopePipelined(group);
+  }
+  WriteLine(mail);
   Expect(ReadReply(), 2);
   for (const std::string& address : envelope.recipients) SendRecipient(address);
   WriteLine("DATA");
   Expect(ReadReply(), 3);
 }
 
-void TpxSMTP::SendRecipient(const std::string& address) {
-  WriteLine("RCPT TO:<" + address + ">");
-  if (ReplyClass(ReadReply()) == 2) return;
+// RFC 2920 3.1: MAIL FROM, the RCPT TOs and DATA go out in one write, and their replies come
+// back in the same order; each is handled as it would be without pipelining.
+void TpxSMTP::SendEnvelopePipelined(const std::vector<std::string>& group) {
+  WriteLines(group);
+  size_t owed = group.size();
+  try {
+    --owed;
+    Expect(ReadReply(), 2);
+    bool accepted = false;
+    std::string refusal;
+    for (size_t i = 1; i + 1 < group.size(); ++i) {
+      --owed;
+      const int code = ReadReply();
+      // "RCPT TO:<" and ">" around the address.
+      if (RecipientAccepted(group[i].substr(9, group[i].size() - 10), code)) accepted = true;
+      else refusal = LastReply();
+    }
+    --owed;
+    const int code = ReadReply();
+    if (ReplyClass(code) == 3 && !accepted) EndEmptyTransaction(refusal);
+    Expect(code, 3);
+  } catch (const EServerError&) {
+    DropReplies(owed);
+    throw;
+  }
+}
+
+void TpxSMTP::DropReplies(size_t count) {
+  for (; count > 0 && !sessionEnded_; --count) {
+    const int code = ReadReply();
+    if (code < 0) break;  // the server has closed
+    // A DATA that a server took despite everything gets its empty text.
+    if (count == 1 && code == 354) {
+      WriteLine(".");
+      ReadReply();
+    }
+  }
+}
+
+void TpxSMTP::EndEmptyTransaction(const std::string& refusal) {
+  canQuit_ = false;
+  WriteLine(".");
+  canQuit_ = true;
+  ReadReply();
+  ResetTransaction();
+  throw EServerError(DisplayText(refusal));
+}
+
+bool TpxSMTP::RecipientAccepted(const std::string& address, int code) {
+  if (ReplyClass(code) == 2) return true;
   bool proceed = false;
   const std::string reply = LastReply();
   if (OnAddressRejected) OnAddressRejected(this, address, reply, proceed);
   if (!proceed) RaiseServerError();
+  return false;
+}
+
+void TpxSMTP::SendRecipient(const std::string& address) {
+  WriteLine("RCPT TO:<" + address + ">");
+  RecipientAccepted(address, ReadReply());
 }
 
 void TpxSMTP::SendData(TStream& text) {
@@ -286,8 +434,19 @@ void TpxSMTP::SendData(TStream& text) {
   textRead_ = 0;
   canQuit_ = false;
   WriteStream(text);
+  markWritten_ = true;
   canQuit_ = true;
-  Expect(ReadReply(), 2);
+  int code = -1;
+  bool lost = false;
+  try {
+    code = ReadReply();
+  } catch (const ESocketError&) {
+    lost = true;
+  }
+  // RFC 5321 4.1.1.4: only the reply tells whether the server took the message.
+  if (lost || (code < 0 && LastReply().empty()))
+    throw EPossibleDuplicate(FormatText(LoadStr(sPossibleDuplicate), {ServerName()}));
+  Expect(code, 2);
 }
 
 // The text goes out in large sends, the end-of-data mark with its last bytes: a few bytes sent
@@ -309,11 +468,13 @@ void TpxSMTP::SendBlock(const char* data, size_t size) {
   pending_.clear();
 }
 
-void TpxSMTP::Expect(int code, int replyClass) const {
+void TpxSMTP::Expect(int code, int replyClass) {
   if (ReplyClass(code) != replyClass) RaiseServerError();
 }
 
-void TpxSMTP::RaiseServerError() const {
+void TpxSMTP::RaiseServerError() {
+  // RFC 5321 3.8: a 421 announces the end of the session, as does a close without a reply.
+  sessionEnded_ = LastReply().empty() || ReplyCode(LastReply()) == 421;
   // A server that closes instead of replying leaves no reply line to show.
   // The reply stays as received in LastReply; the error text is for showing.
   throw EServerError(LastReply().empty() ? LoadStr(sNoServerReply) : DisplayText(LastReply()));

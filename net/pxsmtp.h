@@ -1,5 +1,6 @@
-// The SMTP client: delivers one message per connection (greeting, EHLO or HELO, MAIL FROM,
-// RCPT TO, DATA, QUIT), with the message composed into a temporary file before the first command.
+// The SMTP client: delivers a message per Send (greeting, EHLO or HELO, MAIL FROM, RCPT TO, DATA,
+// QUIT), with the message composed into a temporary file before the first command; with
+// KeepSession, one session carries message after message.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +21,9 @@ class TnkTlsContext;
 class TpxMessage;
 class TStream;
 
+// The kept session was found ended and a new one is opened to Server ("host:port").
+using TpxReconnectEvent = std::function<void(TComponent* Sender, const std::string& Server)>;
+
 // A RCPT TO was refused; setting Proceed goes on with the next recipient instead of failing.
 using TpxAddressRejectedEvent = std::function<void(TComponent* Sender, const std::string& TheAddress,
                                                    const std::string& ServerReply, bool& Proceed)>;
@@ -32,6 +36,8 @@ class TpxSMTP : public TpxMailBase {
   // Connects unless connected, transmits MailMessage and ends the connection, also when the
   // transmission fails; the first failure is the one raised. Once the server has accepted the
   // message, ending the connection cannot fail the send: its failures go to the line log only.
+  // With KeepSession the session stays open for the next Send instead (Disconnect ends it); a
+  // refusal leaves it usable, and a session the server ended is opened anew, once.
   void Send();
   // Composes MailMessage and runs its dialogue on the open connection; OnMailSent fires once
   // the server has accepted the text.
@@ -43,6 +49,8 @@ class TpxSMTP : public TpxMailBase {
   void SetMailMessage(TpxMessage* message);
   // When not empty, the RCPT TO addresses instead of the message's recipients.
   TStringList& EnvelopeRecipients() { return envelopeRecipients_; }
+  bool KeepSession() const { return keepSession_; }
+  void SetKeepSession(bool keep) { keepSession_ = keep; }
   // What the server listed in its reply to EHLO on this connection; empty after HELO.
   const TSmtpExtensions& Extensions() const { return extensions_; }
 
@@ -72,6 +80,7 @@ class TpxSMTP : public TpxMailBase {
   TNotifyEvent OnSending;
   TNotifyEvent OnMailSent;
   TpxAddressRejectedEvent OnAddressRejected;
+  TpxReconnectEvent OnReconnecting;
 
   void WriteProperties(TPropertyWriter& writer) const override;
   bool ReadProperty(const std::string& name, const TPropValue& value) override;
@@ -115,12 +124,32 @@ class TpxSMTP : public TpxMailBase {
   [[noreturn]] void RefuseSession(const std::string& text);
   // MailMessage, or the usage error when there is none.
   TpxMessage& Message();
-  void SendEnvelope();
+  // One transaction on the kept session, reconnecting once when the server has ended it.
+  void SendInSession();
+  // True when e says the server ended the session before the end of the text, so the message
+  // can go again on a new one.
+  bool SessionLost(const Exception& e) const;
+  void Reconnect();
+  // After a failed transaction: a refusal keeps the session, anything else ends it.
+  void KeepOrAbandon(const Exception& e);
+  // RFC 5321 4.1.1.5: RSET before the next transaction of a session whose last one failed.
+  void ResetTransaction();
+  // RFC 1870: a message larger than the server's maximum is not uploaded.
+  void CheckSize(int64_t size) const;
+  void SendEnvelope(int64_t size);
+  void SendEnvelopePipelined(const std::vector<std::string>& group);
+  // Reads the replies to a pipelined group after a failure, without events; stops when the
+  // server closes.
+  void DropReplies(size_t count);
+  // The pipelined DATA was taken with no recipient left: an empty text ends it (RFC 2920 3.1).
+  void EndEmptyTransaction(const std::string& refusal);
+  // The handling of one RCPT TO reply; true when it accepted the recipient.
+  bool RecipientAccepted(const std::string& address, int code);
   void SendRecipient(const std::string& address);
   void SendData(TStream& text);
   // Raises EServerError with the reply unless code is of replyClass.
-  void Expect(int code, int replyClass) const;
-  [[noreturn]] void RaiseServerError() const;
+  void Expect(int code, int replyClass);
+  [[noreturn]] void RaiseServerError();
   // Ends a connection that a failure left open; its own failures are not reported.
   void Abandon();
   // Ends the connection of a delivered message; its failures are logged, never raised.
@@ -137,6 +166,11 @@ class TpxSMTP : public TpxMailBase {
   // Connected and between commands, where a QUIT is read as one: not before the TCP
   // connection is made, nor inside the message text.
   bool canQuit_ = false;
+  bool keepSession_ = false;
+  bool needsReset_ = false;          // the session's last transaction failed
+  bool transactionStarted_ = false;  // RSET or MAIL FROM written in this attempt
+  bool markWritten_ = false;         // the end-of-data mark has gone out in this attempt
+  bool sessionEnded_ = false;        // the last reply was none or a 421
   TStringList envelopeRecipients_;
   TSmtpExtensions extensions_;
   TDotStuffer stuffer_;

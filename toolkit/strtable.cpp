@@ -31,6 +31,11 @@ std::string LoadStr(int id) {
       {sNoPassword, "No password for %s at %s"},
       {sNoTokenSource, "Logging in to %s with XOAUTH2 needs a token command"},
       {sBracketInAddress, "The address %s holds an angle bracket, which would end its SMTP path early"},
+      {sMessageTooLarge, "The message is %s bytes; the server accepts at most %s"},
+      {sPossibleDuplicate,
+       "The connection to %s was lost after the end of the message and before its reply; the server may "
+       "have kept it, so sending it again may deliver it twice"},
+      {sReconnecting, "Reconnecting to %s"},
       {sUnableToParseAddress, "Unable to parse email address"},
       {sInvalidCharacter, "Invalid Character"},
       {sInvalidPropertyValue, "Invalid value of property %s"},

@@ -35,6 +35,9 @@ enum StringId : int {
   sNoPassword = 57118,
   sNoTokenSource = 57119,
   sBracketInAddress = 57120,
+  sMessageTooLarge = 57121,
+  sPossibleDuplicate = 57122,
+  sReconnecting = 57123,
   // Addresses and codecs
   sUnableToParseAddress = 57200,
   sInvalidCharacter = 57201,

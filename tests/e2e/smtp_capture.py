@@ -3,8 +3,8 @@
 
 Listens on 127.0.0.1, prints "PORT <n>" on its first stdout line once it accepts connections,
 and stores every accepted message as NNNN.eml (the DATA bytes exactly as received, after the
-server has removed the transparency dots, RFC 5321 4.5.2) plus NNNN.json (envelope sender and
-recipients) in the given folder. Numbering goes on after the highest number already in the
+server has removed the transparency dots, RFC 5321 4.5.2) plus NNNN.json (envelope sender,
+recipients and the client's address of the session) in the given folder. Numbering goes on after the highest number already in the
 folder, and no stored file is ever replaced. Stops on SIGTERM or SIGINT, when stdin is closed
 (its parent went away) or after --max-seconds. A port in use is reported in one line on stderr
 (exit status 1).
@@ -36,8 +36,10 @@ class CaptureHandler:
         return '250 OK'
 
     async def handle_DATA(self, server, session, envelope):
+        # The client's address and port tell which session carried the message.
         envelope_json = json.dumps({'mail_from': envelope.mail_from,
-                                    'rcpt_tos': list(envelope.rcpt_tos)}).encode()
+                                    'rcpt_tos': list(envelope.rcpt_tos),
+                                    'peer': '%s:%d' % session.peer[:2]}).encode()
         # The .eml appears last and whole: a reader that sees it also finds its .json.
         while True:
             self.count += 1

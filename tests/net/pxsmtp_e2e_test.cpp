@@ -43,7 +43,17 @@ struct Sent {
   std::vector<File> files;
 };
 
+void SendAndCheck(bool keepSession);
+
+// Once with a session per message, once with one session for all of them.
 TEST(SmtpEndToEnd, StoredMessagesCarryTheExactBytesOfEveryFile) {
+  for (const bool keepSession : {false, true}) {
+    SCOPED_TRACE(keepSession ? "one session" : "a session per message");
+    SendAndCheck(keepSession);
+  }
+}
+
+void SendAndCheck(bool keepSession) {
   QTemporaryDir dir;
   const std::string dots = ".\r\n.profile\r\n..\r\nmid.dot\r\n.";
   const std::vector<Sent> messages = {
@@ -62,6 +72,7 @@ TEST(SmtpEndToEnd, StoredMessagesCarryTheExactBytesOfEveryFile) {
   smtp.SetTimeOut(20);
   smtp.SetServer("127.0.0.1:" + std::to_string(capture.Port()));
   smtp.SetMailMessage(&message);
+  smtp.SetKeepSession(keepSession);
   int sent = 0;
   smtp.OnMailSent = [&](TComponent*) { ++sent; };
   for (const Sent& m : messages) {
@@ -80,7 +91,9 @@ TEST(SmtpEndToEnd, StoredMessagesCarryTheExactBytesOfEveryFile) {
     }
     ASSERT_NO_THROW(smtp.Send());
   }
+  smtp.Disconnect();
   EXPECT_EQ(sent, 3);
+  EXPECT_EQ(capture.Sessions(), keepSession ? 1 : 3);
 
   ASSERT_EQ(capture.Count(), 3);
   std::vector<std::string> stored;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 #include <stdexcept>
 
 #include "files.h"
@@ -56,7 +57,7 @@ std::vector<SmtpCapture::Envelope> SmtpCapture::Envelopes() const {
   for (const std::string& path : StoredFiles(".json")) {
     const QJsonObject json =
         QJsonDocument::fromJson(QByteArray::fromStdString(ReadFile(path))).object();
-    Envelope envelope{json["mail_from"].toString().toStdString(), {}};
+    Envelope envelope{json["mail_from"].toString().toStdString(), {}, json["peer"].toString().toStdString()};
     for (const QJsonValue& rcpt : json["rcpt_tos"].toArray())
       envelope.rcptTos.push_back(rcpt.toString().toStdString());
     envelopes.push_back(std::move(envelope));
@@ -65,3 +66,9 @@ std::vector<SmtpCapture::Envelope> SmtpCapture::Envelopes() const {
 }
 
 int SmtpCapture::Count() const { return static_cast<int>(StoredFiles(".eml").size()); }
+
+int SmtpCapture::Sessions() const {
+  std::set<std::string> peers;
+  for (const Envelope& envelope : Envelopes()) peers.insert(envelope.peer);
+  return static_cast<int>(peers.size());
+}

@@ -24,6 +24,7 @@ class SmtpCapture {
   struct Envelope {
     std::string mailFrom;
     std::vector<std::string> rcptTos;
+    std::string peer;  // "address:port" of the client: one per session
   };
 
   // Starts the server and waits (at most 15 s) until it listens; raises std::runtime_error
@@ -44,6 +45,8 @@ class SmtpCapture {
   // Sender and accepted recipients of each message, in the same order.
   std::vector<Envelope> Envelopes() const;
   int Count() const;
+  // How many sessions carried the stored messages.
+  int Sessions() const;
 
  private:
   std::vector<std::string> StoredFiles(const char* extension) const;

@@ -1,0 +1,22 @@
+#include "support/smtp_transcript.h"
+
+#include <unistd.h>
+
+namespace {
+std::string HostName() {
+  char name[512] = {};
+  gethostname(name, sizeof name - 1);
+  return name;
+}
+}  // namespace
+
+std::vector<std::string> WithHost(std::vector<std::string> transcripts) {
+  static const std::string host = HostName();
+  for (std::string& t : transcripts)
+    for (size_t at = t.find("{host}"); at != std::string::npos; at = t.find("{host}")) t.replace(at, 6, host);
+  return transcripts;
+}
+
+std::string Rcpt(const std::string& address, const std::string& reply) {
+  return "C: RCPT TO:<" + address + ">\nS: " + reply + "\n";
+}
