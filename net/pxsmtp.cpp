@@ -502,6 +502,7 @@ void TpxSMTP::SetFingerprint(const std::string& fingerprint) {
 void TpxSMTP::WriteProperties(TPropertyWriter& writer) const {
   TpxMailBase::WriteProperties(writer);
   if (mailMessage_ != nullptr) writer.Property("MailMessage", TPropValue::Ident(mailMessage_->Name()));
+  if (keepSession_) writer.Property("KeepSession", TPropValue::Bool(true));
   WriteAccountProperties(writer);
 }
 
@@ -533,6 +534,10 @@ bool TpxSMTP::ReadAccountProperty(const std::string& name, const TPropValue& val
 
 bool TpxSMTP::ReadProperty(const std::string& name, const TPropValue& value) {
   if (ReadAccountProperty(name, value)) return true;
+  if (name == "KeepSession") {
+    keepSession_ = value.boolean;
+    return true;
+  }
   if (name != "MailMessage") return TpxMailBase::ReadProperty(name, value);
   // A reference names a component of the same owner.
   TpxMessage* message = nullptr;

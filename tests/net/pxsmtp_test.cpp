@@ -445,12 +445,15 @@ TEST(SmtpClient, MessageReferenceIsStoredAndClearedWhenTheMessageGoes) {
   EXPECT_EQ(smtp->ServiceName(), "smtp");
   EXPECT_EQ(smtp->DefaultPort(), 25);
   smtp->SetMailMessage(message);
+  EXPECT_EQ(ComponentToText(*smtp).find("KeepSession"), std::string::npos);
+  smtp->SetKeepSession(true);
   const std::string text = ComponentToText(*smtp);
   EXPECT_NE(text.find("DefaultPort = 25"), std::string::npos) << text;
 
   TpxSMTP read(&form);
   ComponentFromText(text, read);
   EXPECT_EQ(read.MailMessage(), message);
+  EXPECT_TRUE(read.KeepSession());
   delete message;
   EXPECT_EQ(smtp->MailMessage(), nullptr);
   EXPECT_EQ(read.MailMessage(), nullptr);
