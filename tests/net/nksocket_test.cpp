@@ -463,6 +463,45 @@ TEST(SocketClientTls, StartsAfterTheServersReplyToStarttls) {
   }
 }
 
+// Before a kept session is used again: a server that closed it, reset it or spoke unasked
+// (a 421) is noticed at once; a quiet one is not, over TLS neither, where the server's own
+// records after the handshake (session tickets) are no words of its.
+TEST(SocketClient, NoticesAServerThatLeftAnIdleSession) {
+  const struct {
+    const char* name;
+    std::string transcript;
+    bool left;
+  } cases[] = {
+      {"quiet", "S: 220 ready\n", false},
+      {"421 before closing", "S: 220 ready\npause 20\nS: 421 4.7.0 too many messages\n", true},
+      {"closed", "S: 220 ready\npause 20\nclose\n", true},
+      {"reset", "S: 220 ready\npause 20\nreset\n", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server(c.transcript);
+    Probe client;
+    client.ConnectTo(server.Address());
+    EXPECT_EQ(client.ReadReply(), 220);
+    EXPECT_FALSE(client.ServerLeftIdleSession());
+    PumpUntil([] { return false; }, 150);
+    EXPECT_EQ(client.ServerLeftIdleSession(), c.left);
+  }
+  TlsPeer peer("good");
+  TlsProbe client(peer);
+  client.Start();
+  EXPECT_EQ(client.ReadReply(), 220);
+  PumpUntil([] { return false; }, 150);
+  EXPECT_FALSE(client.ServerLeftIdleSession());
+  client.WriteLine("ECHO still here");
+  EXPECT_EQ(client.ReadReply(), 250);
+  EXPECT_FALSE(client.ServerLeftIdleSession());
+  client.WriteLine("QUIT");
+  EXPECT_EQ(client.ReadReply(), 221);
+  PumpUntil([] { return false; }, 150);  // the close_notify and the close
+  EXPECT_TRUE(client.ServerLeftIdleSession());
+}
+
 // A server that takes the connection and never answers the handshake.
 TEST(SocketClientTls, StalledHandshakeEndsByTimeOutOrCancel) {
   TlsPeer peer("good", {"--stall"});
