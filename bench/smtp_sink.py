@@ -4,7 +4,8 @@
 Listens on 127.0.0.1, prints "PORT <n>" once it accepts connections, answers every command
 with a success reply and reads DATA in large blocks up to the end mark (RFC 5321 4.1.1.4:
 CRLF "." CRLF), so that it costs far less than the clients it measures. After each message it
-rewrites --stats with "<messages> <bytes>". Stops on SIGTERM or SIGINT, or after --max-seconds.
+rewrites --stats with "<messages> <bytes>". It offers PIPELINING (RFC 2920), which
+answering one line after another already honours. Stops on SIGTERM or SIGINT, or after --max-seconds.
 """
 
 import argparse
@@ -57,7 +58,7 @@ async def session(reader, writer, stats):
                 break
             verb = line[:4].upper()
             if verb == b"EHLO":
-                writer.write(b"250-sink\r\n250 8BITMIME\r\n")
+                writer.write(b"250-sink\r\n250-PIPELINING\r\n250 8BITMIME\r\n")
             elif verb == b"DATA":
                 writer.write(b"354 end with <CRLF>.<CRLF>\r\n")
                 await writer.drain()

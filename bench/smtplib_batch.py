@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """The batch as a Python program would send it: for each file one message with the file as
-its attachment, built with the email package and sent with smtplib over its own connection.
+its attachment, built with the email package and sent with smtplib over its own connection,
+or with --one-connection all over one.
 
-Usage: smtplib_batch.py HOST PORT FROM TO FILE...
+Usage: smtplib_batch.py [--one-connection] HOST PORT FROM TO FILE...
 """
 import mimetypes
 import os
@@ -26,7 +27,16 @@ def message_for(path, sender, recipient):
 
 
 def main():
-    host, port, sender, recipient, files = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4], sys.argv[5:]
+    args = sys.argv[1:]
+    one_connection = args[:1] == ["--one-connection"]
+    if one_connection:
+        args = args[1:]
+    host, port, sender, recipient, files = args[0], int(args[1]), args[2], args[3], args[4:]
+    if one_connection:
+        with smtplib.SMTP(host, port) as smtp:
+            for path in files:
+                smtp.send_message(message_for(path, sender, recipient))
+        return 0
     for path in files:
         with smtplib.SMTP(host, port) as smtp:
             smtp.send_message(message_for(path, sender, recipient))

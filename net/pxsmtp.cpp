@@ -59,7 +59,7 @@ void TpxSMTP::Send() {
     Abandon();
     throw;
   }
-  EndAfterDelivery();
+  EndSession();
 }
 
 void TpxSMTP::Open() {
@@ -219,7 +219,7 @@ void TpxSMTP::Abandon() {
 
 // RFC 5321 4.1.1.4: once the server has answered the text with 250 the message is its own; a
 // QUIT refused, a lost connection or a garbled reply after that changes nothing for it.
-void TpxSMTP::EndAfterDelivery() {
+void TpxSMTP::EndSession() {
   const TQuietErrors quiet(*this);
   try {
     Disconnect();

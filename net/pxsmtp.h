@@ -44,6 +44,9 @@ class TpxSMTP : public TpxMailBase {
   void TransmitMessage();
 
   void Open() override;
+  // Disconnect for a session whose messages have had their replies: a failure of QUIT or of
+  // the close changes nothing for them, so it is logged, never raised nor reported.
+  void EndSession();
 
   TpxMessage* MailMessage() const { return mailMessage_; }
   void SetMailMessage(TpxMessage* message);
@@ -152,8 +155,6 @@ class TpxSMTP : public TpxMailBase {
   [[noreturn]] void RaiseServerError();
   // Ends a connection that a failure left open; its own failures are not reported.
   void Abandon();
-  // Ends the connection of a delivered message; its failures are logged, never raised.
-  void EndAfterDelivery();
 
   TpxMessage* mailMessage_ = nullptr;
   TpxSecurity security_ = TpxSecurity::Auto;
