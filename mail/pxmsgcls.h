@@ -146,13 +146,14 @@ class TpxAttList : public TPersistent {
 using TpxHeaders = TStringList;
 
 // The value of the first header of that name (a trailing colon optional), unfolded. Values
-// other than Content-Type and X-UIDL are cut to 255 characters and their encoded words decoded.
+// other than Content-Type and X-UIDL have their encoded words decoded (into UTF-8) and are then
+// cut to 255 bytes, before a character that would not fit.
 std::string GetHeaderValue(const TpxHeaders& headers, std::string_view name);
 // The same value whole and as written: for a reader of its parameters, which decodes each one
 // on its own (a decoded word could otherwise add a parameter).
 std::string GetRawHeaderValue(const TpxHeaders& headers, std::string_view name);
-// The comma-separated items of every header of that name, in order, each trimmed, cut to 255
-// characters and decoded. Commas inside double quotes do not split.
+// The comma-separated items of every header of that name, in order, each trimmed, decoded and
+// cut to 255 bytes. Commas inside double quotes do not split.
 void GetHeaderAddresses(const TpxHeaders& headers, std::string_view name, TStringList& items);
 // Deletes the first header of that name with its continuation lines.
 void RemoveHeader(TpxHeaders& headers, std::string_view name);

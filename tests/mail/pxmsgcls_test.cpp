@@ -306,7 +306,7 @@ TEST(GetHeaderValue, FindsUnfoldsAndDecodes) {
       {"first of two", Lines({"From: one", "From: two"}), "From", "one"},
       {"absent", Lines({"From: one"}), "To", ""},
       {"prefix of another name", Lines({"Subject-Extra: no"}), "Subject", ""},
-      {"encoded word decoded", Lines({"Subject: =?ISO-8859-1?Q?Andr=E9?="}), "Subject", "Andr\xE9"},
+      {"Latin-1 encoded word decoded into UTF-8", Lines({"Subject: =?ISO-8859-1?Q?Andr=E9?="}), "Subject", "Andr\xC3\xA9"},
       {"X-UIDL not decoded", Lines({"X-UIDL: =?us-ascii?Q?a?="}), "X-UIDL", "=?us-ascii?Q?a?="},
       {"long subject cut", Lines({("Subject: " + long300).c_str()}), "Subject", long300.substr(0, 255)},
       {"long content type whole", Lines({("Content-Type: " + long300).c_str()}), "Content-Type", long300},
@@ -333,7 +333,7 @@ TEST(GetHeaderAddresses, CollectsItemsOfWholeNamedHeaders) {
       {"empty piece kept, trailing comma not", Lines({"To: a@x.org,,b@x.org,"}), V{"a@x.org", "", "b@x.org"}},
       {"byte 255 comes back as a comma", Lines({"To: a@x.org\xFF" "b@x.org"}), V{"a@x.org,b@x.org"}},
       {"escaped quote inside name", Lines({"To: \"a\\\", b\" <a@x.org>"}), V{"\"a\\\", b\" <a@x.org>"}},
-      {"encoded word decoded", Lines({"To: =?ISO-8859-1?Q?Andr=E9?= <a@x.org>"}), V{"Andr\xE9 <a@x.org>"}},
+      {"Latin-1 encoded word decoded into UTF-8", Lines({"To: =?ISO-8859-1?Q?Andr=E9?= <a@x.org>"}), V{"Andr\xC3\xA9 <a@x.org>"}},
   };
   for (const Case& c : cases) {
     TStringList items;
