@@ -81,7 +81,8 @@ void ReadSubject(const TpxHeaders& headers, TpxCustomMessage& message) {
 
 std::string FileNamePart(std::string_view path) {
   const size_t slash = path.rfind('/');
-  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+  // NAME_MAX: no file system takes a longer name, and a reader may refuse one.
+  return std::string(Utf8Prefix(slash == std::string_view::npos ? path : path.substr(slash + 1), ShortString::kMaxLength));
 }
 
 // --- TpxCustomMessage ---------------------------------------------------------------------

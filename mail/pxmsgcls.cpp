@@ -189,7 +189,7 @@ uint8_t TransferEncodingFor(const std::string& contentType) {
 }  // namespace
 
 void TpxAttItem::SetFileName(std::string_view fileName) {
-  fileName_ = fileName;
+  fileName_ = Utf8Prefix(fileName, kMaxPathBytes);
   if (fileName.empty()) return;
   contentType_ = std::string_view(ContentTypeOfFile(fileName));
   transferEncoding_ = TransferEncodingFor(contentType_);

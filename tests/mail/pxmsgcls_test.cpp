@@ -251,8 +251,11 @@ TEST_F(Attachments, SetFileNameKeepsTypeForEmptyNameAndCutsLongNames) {
   item.SetFileName("");
   EXPECT_EQ(item.FileName(), "");
   EXPECT_EQ(TypeOf(item), "text/plain as Quoted-Printable");
-  item.SetFileName(std::string(300, 'x') + ".eml");
-  EXPECT_EQ(item.FileName().size(), 255u);
+  // A name of 255 bytes stays whole behind its folders; only a path beyond PATH_MAX is cut.
+  item.SetFileName(std::string(300, 'x') + "/" + std::string(251, 'y') + ".eml");
+  EXPECT_EQ(item.FileName().size(), 556u);
+  item.SetFileName(std::string(5000, 'x') + ".eml");
+  EXPECT_EQ(item.FileName().size(), kMaxPathBytes);
   EXPECT_THROW(item.SetTransferEncoding(3), EConvertError);
   EXPECT_THROW(item.SetTransferEncoding(-1), EConvertError);
   EXPECT_EQ(TypeOf(item), "message/rfc822 as 7bit");
