@@ -167,6 +167,17 @@ std::string FoldedHeader(std::string_view head, const std::vector<std::string>& 
   return out;
 }
 
+std::string FoldedLongLine(std::string_view line) {
+  std::string out;
+  while (line.size() > kMaxLineLength) {
+    const size_t blank = line.substr(1, kMaxLineLength).find_last_of(" \t");
+    const size_t cut = blank == std::string_view::npos ? kMaxLineLength - 1 : blank + 1;
+    out.append(line.substr(0, cut)).append(blank == std::string_view::npos ? "\r\n " : "\r\n");
+    line.remove_prefix(cut);
+  }
+  return out.append(line);
+}
+
 std::string FileNameParameter(std::string_view attribute, std::string_view value) {
   // "; " and then, even on a line of its own after a blank, the quoted parameter fits.
   const std::string quoted = std::string(attribute) + "=" + QuotedParameter(value);

@@ -27,6 +27,12 @@ std::vector<std::string> EncodedWords(std::string_view text, size_t firstWord = 
 // RFC 5322 2.2.3) wherever the next token would pass 78 characters. No line end at the end.
 std::string FoldedHeader(std::string_view head, const std::vector<std::string>& tokens);
 
+// RFC 5322 2.1.1: no line of a message may pass 998 characters. A longer header line is
+// folded before the last blank that keeps the line within that, or, with no blank to fold
+// at, broken there by a line end and a blank.
+inline constexpr size_t kMaxLineLength = 998;
+std::string FoldedLongLine(std::string_view line);
+
 // The parameter that names a file: as `; name="value"` when value is ASCII and needs no
 // continuation (it would fit a line of its own), else as RFC 2231 extended parameters on lines
 // of their own: `;` CR LF ` name*=UTF-8''…` or, when that passes 78, the numbered sections

@@ -232,7 +232,7 @@ void TpxCustomEncoder::RemoveReservedHeaders() {
 }
 
 void TpxCustomEncoder::WriteExtraHeaders() {
-  for (const std::string& line : message_.Headers()) WriteLine(line);
+  for (const std::string& line : message_.Headers()) WriteLine(FoldedLongLine(line));
 }
 
 void TpxCustomEncoder::WriteAddressLines(std::string_view label, const TpxAddressList& list) {
@@ -451,7 +451,7 @@ void TpxArticleEncoder::WriteHeaders() {
   if (article == nullptr) throw InvalidCastError();
   const TpxMailAddress& sender = article->Sender();
   WriteLine(CutMailboxLine("From:     ", sender.Name(), sender.Address()));
-  WriteLine("Newsgroups: " + HeaderText(article->NewsGroups()));
+  WriteLine(FoldedLongLine("Newsgroups: " + HeaderText(article->NewsGroups())));
   RemoveReservedHeaders();
   // RFC 5536 3.1.4: one Newsgroups header, the one just written.
   RemoveHeader(Message().Headers(), "Newsgroups");
