@@ -1,7 +1,6 @@
 #include "toolkit/inifile.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -143,12 +142,12 @@ std::string RealTarget(const std::string& fileName) {
   return ec ? fileName : target.string();
 }
 
-// Creates a new file beside target; the mode is what a new file gets (umask applied).
+// Creates a new file beside target, readable by its owner only from the first byte.
 int CreateSibling(const std::string& target, const std::string& fileName, std::string& tempName) {
   static unsigned counter = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
     tempName = target + ".~" + std::to_string(::getpid()) + "." + std::to_string(++counter);
-    const int fd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) return fd;
     if (errno != EEXIST) break;
   }
@@ -167,14 +166,12 @@ bool WriteAll(int fd, const std::string& data) {
 }
 
 // Writes data to a temporary file and renames it over the settings file, so that a failure
-// at any step leaves the old file as it was.
+// at any step leaves the old file as it was. The file may hold values that run a command or
+// change whom the program trusts, so whatever mode it had, it comes back as 0600.
 void ReplaceFile(const std::string& fileName, const std::string& data) {
   const std::string target = RealTarget(fileName);
-  struct stat old;
-  const bool existed = ::stat(target.c_str(), &old) == 0;
   std::string tempName;
   const int fd = CreateSibling(target, fileName, tempName);
-  if (existed) ::fchmod(fd, old.st_mode & 07777);
   const bool written = WriteAll(fd, data) && ::fsync(fd) == 0;
   int error = errno;
   const bool closed = ::close(fd) == 0;

@@ -3,7 +3,8 @@
 //
 // Every call works on the file itself: a read loads it, a write loads it, edits the one line
 // and puts the file back through a temporary file and a rename, so a failed write leaves the
-// old file whole. Everything a write does not touch (other sections, keys, comments, blank
+// old file whole, and leaves the file readable and writable by its owner only (0600). Everything
+// a write does not touch (other sections, keys, comments, blank
 // lines, order, line ends) stays byte for byte.
 #pragma once
 

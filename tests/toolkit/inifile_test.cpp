@@ -116,17 +116,20 @@ TEST_F(IniFile, WriteCreatesFileSectionAndKey) {
   }
 }
 
-TEST_F(IniFile, WriteKeepsModeAndSymbolicLink) {
-  const std::string real = Path("real.ini"), link = Path("link.ini");
+TEST_F(IniFile, WriteLeavesAPrivateFileAndKeepsSymbolicLink) {
+  const std::string real = Path("real.ini"), link = Path("link.ini"), created = Path("new.ini");
   WriteFile(real, "[Param]\r\n");
-  ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
+  ASSERT_EQ(::chmod(real.c_str(), 0666), 0);
   ASSERT_EQ(::symlink(real.c_str(), link.c_str()), 0);
   TIniFile(link).WriteString("Param", "Subj", "s");
+  TIniFile(created).WriteString("Param", "Subj", "s");
   EXPECT_TRUE(std::filesystem::is_symlink(link));
   EXPECT_EQ(ReadFile(real), "[Param]\r\nSubj=s\r\n");
-  struct stat st;
-  ASSERT_EQ(::stat(real.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  for (const std::string& path : {real, created}) {
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << path;
+  }
 }
 
 TEST_F(IniFile, FailedWriteRaisesNamingTheFile) {

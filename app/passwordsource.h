@@ -1,0 +1,47 @@
+// Where mailcart-send takes a password from: a command that prints it, a private file, or the
+// MAILCART_PASSWORD variable; never the command line, which every user can read in the process
+// list. Token commands for XOAUTH2 run the same way as password commands.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "toolkit/exceptions.h"
+#include "toolkit/secret.h"
+
+// A source that gives no password. The text names the command, file or variable, never what
+// it printed or held.
+MAILCART_EXCEPTION(EPasswordError, Exception);
+// More than one source given: the command line is wrong (exit status 2).
+MAILCART_EXCEPTION(EPasswordUsage, EPasswordError);
+
+inline constexpr char kPasswordVariable[] = "MAILCART_PASSWORD";
+inline constexpr int kSecretCommandTimeoutMs = 60000;
+
+struct TPasswordOptions {
+  std::string command;  // --password-command
+  std::string file;     // --password-file
+  int timeoutMs = kSecretCommandTimeoutMs;
+};
+
+// Takes MAILCART_PASSWORD out of the environment first, whatever follows, so no child ever
+// inherits it; then gives the password of the one source given. Nothing when none is given:
+// the caller then reads the secret service's entry. Two sources raise EPasswordUsage; a source
+// that fails, and an empty variable, raise EPasswordError.
+std::optional<TSecret> ObtainPassword(const TPasswordOptions& options);
+
+// The first line (without its CR LF or LF) of what "/bin/sh -c command" prints on standard
+// output. Standard input is empty, standard error goes to ours, MAILCART_PASSWORD is not in
+// its environment. Waits in the event loop, so a window stays alive meanwhile. A command that
+// cannot start, ends with a signal or a status other than 0, prints nothing on its first line,
+// or runs past timeoutMs (its whole process group is then killed) raises EPasswordError.
+TSecret RunSecretCommand(const std::string& command, int timeoutMs = kSecretCommandTimeoutMs);
+
+// The first line of fileName. Raises EPasswordError when it cannot be read, when group or
+// others may read it (checked on the open file, so it cannot be swapped after the check), or
+// when its first line is empty.
+TSecret ReadSecretFile(const std::string& fileName);
+
+// The value of MAILCART_PASSWORD, its bytes in the environment overwritten and the variable
+// removed; nothing when it is not set.
+std::optional<TSecret> TakePasswordVariable();

@@ -1,0 +1,56 @@
+// Login mechanisms for SMTP AUTH (RFC 4954): PLAIN (RFC 4616), LOGIN and XOAUTH2, each a small
+// object that answers the server's challenges, and the choice among those the server offers.
+// The SMTP dialogue sends the lines these build; it never looks inside them.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "toolkit/exceptions.h"
+#include "toolkit/secret.h"
+
+// No mechanism in common, credentials a mechanism cannot carry, or a challenge out of place.
+MAILCART_EXCEPTION(EAuthError, Exception);
+
+// What the user asked for; Auto takes PLAIN, then LOGIN. XOAUTH2 is never taken unasked: it
+// needs a token command instead of a password.
+enum class TAuthMethod { Auto, Plain, Login, XOAuth2 };
+
+// "auto", "plain", "login", "xoauth2" (any case) for the command line and the settings file;
+// false for anything else.
+bool ParseAuthMethod(std::string_view text, TAuthMethod& method);
+// "Auto", "PLAIN", "LOGIN", "XOAUTH2".
+const char* AuthMethodName(TAuthMethod method);
+
+// The mechanism to use: offered is the parameter text of the EHLO keyword AUTH ("PLAIN LOGIN
+// XOAUTH2", any case, any order). Never returns Auto. Raises EAuthError naming what the server
+// offers when the choice is not among them.
+TAuthMethod ChooseAuthMethod(std::string_view offered, TAuthMethod choice);
+
+class TSaslMechanism {
+ public:
+  virtual ~TSaslMechanism() = default;
+  // The name after AUTH.
+  virtual const char* Name() const = 0;
+  // The size of the first response when it may go with the AUTH command (RFC 4954 4); 0 when
+  // the mechanism waits for the server's first challenge.
+  virtual size_t InitialResponseSize() const = 0;
+  // The response to the next challenge (the decoded bytes of a 334 reply). With an initial
+  // response, the first call (challenge empty) gives it. A challenge the mechanism does not
+  // expect raises EAuthError.
+  virtual TSecret Respond(std::string_view challenge) = 0;
+};
+
+// A mechanism for user and secret (the password; the bearer token for XOAUTH2). A user or
+// secret the mechanism cannot carry (a NUL in PLAIN, a ^A in XOAUTH2) raises EAuthError.
+std::unique_ptr<TSaslMechanism> MakeSaslMechanism(TAuthMethod method, std::string_view user,
+                                                  std::string_view secret);
+
+// The AUTH command line, without CR LF: "AUTH PLAIN <base64>", or "AUTH LOGIN". The initial
+// response is left out when the line would pass the 512-octet command limit (RFC 4954 4; long
+// OAuth tokens do); the mechanism then gives it to the server's first, empty, challenge.
+TSecret AuthCommand(TSaslMechanism& mechanism);
+// The line answering a 334 reply, without CR LF; challengeText is the reply's text after
+// "334 ". A challenge that is not Base64 raises EAuthError.
+TSecret AnswerChallenge(TSaslMechanism& mechanism, std::string_view challengeText);
