@@ -4,6 +4,7 @@
 
 #include "mail/pxmsg.h"
 #include "net/nkutils.h"
+#include "toolkit/componentstream.h"
 #include "toolkit/pump.h"
 #include "toolkit/strtable.h"
 
@@ -181,6 +182,11 @@ void TpxSMTP::SetMailMessage(TpxMessage* message) {
   if (mailMessage_ != nullptr) mailMessage_->FreeNotification(this);
 }
 
+void TpxSMTP::SetFingerprint(const std::string& fingerprint) {
+  if (!NormaliseFingerprint(fingerprint, fingerprint_))
+    throw EConvertError("\"" + fingerprint + "\" is no SHA-256 fingerprint: it needs 64 hex digits, colons allowed");
+}
+
 void TpxSMTP::Notification(TComponent* component, TOperation operation) {
   TpxMailBase::Notification(component, operation);
   if (operation == TOperation::opRemove && component == mailMessage_) mailMessage_ = nullptr;
@@ -189,9 +195,37 @@ void TpxSMTP::Notification(TComponent* component, TOperation operation) {
 void TpxSMTP::WriteProperties(TPropertyWriter& writer) const {
   TpxMailBase::WriteProperties(writer);
   if (mailMessage_ != nullptr) writer.Property("MailMessage", TPropValue::Ident(mailMessage_->Name()));
+  WriteAccountProperties(writer);
+}
+
+void TpxSMTP::WriteAccountProperties(TPropertyWriter& writer) const {
+  if (security_ != TpxSecurity::Auto) writer.Property("Security", TPropValue::Ident(SecurityName(security_)));
+  if (!userName_.empty()) writer.Property("UserName", TPropValue::Str(userName_));
+  if (authMethod_ != TAuthMethod::Auto) writer.Property("AuthMethod", TPropValue::Ident(AuthMethodName(authMethod_)));
+  if (!caFile_.empty()) writer.Property("CAFile", TPropValue::Str(caFile_));
+  if (!fingerprint_.empty()) writer.Property("Fingerprint", TPropValue::Str(fingerprint_));
+}
+
+bool TpxSMTP::ReadAccountProperty(const std::string& name, const TPropValue& value) {
+  const bool ident = value.kind == TPropValue::Kind::Ident;
+  if (name == "Security") {
+    if (!ident || !ParseSecurity(value.text, security_)) throw EReadError("Invalid value " + value.text + " for property Security");
+  } else if (name == "AuthMethod") {
+    if (!ident || !ParseAuthMethod(value.text, authMethod_)) throw EReadError("Invalid value " + value.text + " for property AuthMethod");
+  } else if (name == "UserName") {
+    userName_ = value.text;
+  } else if (name == "CAFile") {
+    caFile_ = value.text;
+  } else if (name == "Fingerprint") {
+    SetFingerprint(value.text);
+  } else {
+    return false;
+  }
+  return true;
 }
 
 bool TpxSMTP::ReadProperty(const std::string& name, const TPropValue& value) {
+  if (ReadAccountProperty(name, value)) return true;
   if (name != "MailMessage") return TpxMailBase::ReadProperty(name, value);
   // A reference names a component of the same owner.
   TpxMessage* message = nullptr;

@@ -9,6 +9,9 @@
 
 #include "net/dotstuffing.h"
 #include "net/pxmb.h"
+#include "net/pxsasl.h"
+#include "net/pxsecurity.h"
+#include "toolkit/secret.h"
 #include "toolkit/stringlist.h"
 
 class TpxMessage;
@@ -37,6 +40,28 @@ class TpxSMTP : public TpxMailBase {
   // When not empty, the RCPT TO addresses instead of the message's recipients.
   TStringList& EnvelopeRecipients() { return envelopeRecipients_; }
 
+  // The account: published, so streamed like the server; defaults are left out.
+  TpxSecurity Security() const { return security_; }
+  void SetSecurity(TpxSecurity security) { security_ = security; }
+  const std::string& UserName() const { return userName_; }
+  void SetUserName(const std::string& userName) { userName_ = userName; }
+  TAuthMethod AuthMethod() const { return authMethod_; }
+  void SetAuthMethod(TAuthMethod method) { authMethod_ = method; }
+  // A PEM file of certificates trusted besides the system's.
+  const std::string& CAFile() const { return caFile_; }
+  void SetCAFile(const std::string& fileName) { caFile_ = fileName; }
+  // The pinned certificate's SHA-256, normalised by NormaliseFingerprint; empty: none. A
+  // malformed one raises EConvertError and leaves the pin as it was.
+  const std::string& Fingerprint() const { return fingerprint_; }
+  void SetFingerprint(const std::string& fingerprint);
+
+  // Never published: streaming would write it out. Wiped when replaced and when the client goes.
+  std::string_view Password() const { return password_.View(); }
+  void SetPassword(TSecret password) { password_ = std::move(password); }
+  // Gives the XOAUTH2 bearer token; called at every login, since tokens expire. Not published.
+  const std::function<TSecret()>& TokenSource() const { return tokenSource_; }
+  void SetTokenSource(std::function<TSecret()> source) { tokenSource_ = std::move(source); }
+
   TNotifyEvent OnPrepare;
   TNotifyEvent OnSending;
   TNotifyEvent OnMailSent;
@@ -54,6 +79,9 @@ class TpxSMTP : public TpxMailBase {
 
  private:
   void Greet();
+  void WriteAccountProperties(TPropertyWriter& writer) const;
+  // False when name is none of the account's properties.
+  bool ReadAccountProperty(const std::string& name, const TPropValue& value);
   // MailMessage, or the usage error when there is none.
   TpxMessage& Message();
   void SendEnvelope();
@@ -66,6 +94,13 @@ class TpxSMTP : public TpxMailBase {
   void Abandon();
 
   TpxMessage* mailMessage_ = nullptr;
+  TpxSecurity security_ = TpxSecurity::Auto;
+  std::string userName_;
+  TAuthMethod authMethod_ = TAuthMethod::Auto;
+  std::string caFile_;
+  std::string fingerprint_;
+  TSecret password_;
+  std::function<TSecret()> tokenSource_;
   // Connected and between commands, where a QUIT is read as one: not before the TCP
   // connection is made, nor inside the message text.
   bool canQuit_ = false;
