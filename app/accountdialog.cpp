@@ -17,6 +17,7 @@ constexpr char kNoSecretService[] =
     "kept for that batch only.";
 constexpr char kRemembered[] = "remembered";
 constexpr int kStoreTimeoutMs = 30000;
+constexpr int kFieldChars = 44;
 
 std::string Bytes(const QString& text) { return text.toLocal8Bit().toStdString(); }
 QString Text(const std::string& bytes) { return QString::fromLocal8Bit(bytes); }
@@ -78,24 +79,31 @@ void TAccountDialog::CreateControls() {
     AuthCB->addItem(AuthMethodName(m));
   form->addRow("Authentication:", AuthCB);
   TokenCommandE = Make<QLineEdit>(this, "TokenCommandE");
-  TokenCommandE->setPlaceholderText("command that prints an OAuth 2 access token");
+  TokenCommandE->setPlaceholderText("prints an OAuth 2 access token");
   form->addRow("Token command:", TokenCommandE);
   CAFileE = Make<QLineEdit>(this, "CAFileE");
-  CAFileE->setPlaceholderText("PEM file trusted besides the system's");
+  CAFileE->setPlaceholderText("PEM certificates trusted besides the system's");
   form->addRow("CA file:", CAFileE);
   FingerprintE = Make<QLineEdit>(this, "FingerprintE");
   FingerprintE->setPlaceholderText("SHA-256 of the server's certificate");
   form->addRow("Pinned fingerprint:", FingerprintE);
+  // Wide enough for a command line or a fingerprint's first half without scrolling.
+  for (QLineEdit* edit : findChildren<QLineEdit*>()) edit->setMinimumWidth(fontMetrics().averageCharWidth() * kFieldChars);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   form->addRow(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &TAccountDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &TAccountDialog::reject);
-  // The token replaces the password for XOAUTH2, so only one of them can be typed.
-  connect(AuthCB, &QComboBox::currentIndexChanged, this, [this](int index) {
-    const bool oauth = static_cast<TAuthMethod>(index) == TAuthMethod::XOAuth2;
-    TokenCommandE->setEnabled(oauth);
-    PasswordE->setEnabled(!oauth && serviceRuns_);
-  });
+  connect(AuthCB, &QComboBox::currentIndexChanged, this, [this] { EnableFields(); });
+  connect(RememberCB, &QCheckBox::toggled, this, [this] { EnableFields(); });
+}
+
+// The token replaces the password for XOAUTH2; a password is typed here only to be remembered
+// (otherwise the batch asks for it), so the field follows the box.
+void TAccountDialog::EnableFields() {
+  const bool oauth = static_cast<TAuthMethod>(AuthCB->currentIndex()) == TAuthMethod::XOAuth2;
+  TokenCommandE->setEnabled(oauth);
+  RememberCB->setEnabled(serviceRuns_ && !oauth);
+  PasswordE->setEnabled(serviceRuns_ && !oauth && RememberCB->isChecked());
 }
 
 void TAccountDialog::LoadAccount(const TAccount& account) {
@@ -103,7 +111,6 @@ void TAccountDialog::LoadAccount(const TAccount& account) {
   UserE->setText(Text(account.user));
   AuthCB->setCurrentIndex(static_cast<int>(account.authMethod));
   TokenCommandE->setText(Text(account.tokenCommand));
-  TokenCommandE->setEnabled(account.authMethod == TAuthMethod::XOAuth2);
   CAFileE->setText(Text(account.caFile));
   FingerprintE->setText(Text(account.fingerprint));
 }
@@ -117,14 +124,13 @@ void TAccountDialog::LookUpRememberedPassword() {
     if (remembered) PasswordE->setPlaceholderText(kRemembered);
   } catch (const ENoSecretService&) {
     serviceRuns_ = false;
-    RememberCB->setEnabled(false);
-    PasswordE->setEnabled(false);
     SecretServiceL->setText(kNoSecretService);
     SecretServiceL->show();
   } catch (const ECredentialsError& error) {
     SecretServiceL->setText(Text(error.Message()));
     SecretServiceL->show();
   }
+  EnableFields();
 }
 
 TAccount TAccountDialog::Account() const {

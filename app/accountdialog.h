@@ -53,6 +53,7 @@ class TAccountDialog : public QDialog {
 
  private:
   void CreateControls();
+  void EnableFields();
   void LoadAccount(const TAccount& account);
   void LookUpRememberedPassword();
   // Stores, keeps or removes the entry as "Remember password" says; false when it failed.

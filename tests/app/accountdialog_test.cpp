@@ -108,6 +108,7 @@ TEST_F(AccountDialogTest, RememberPasswordStoresKeepsOrDeletesTheEntry) {
     EXPECT_EQ(remember->isChecked(), c.shownRemembered);
     EXPECT_EQ(Control<QLineEdit>(dialog, "PasswordE")->text(), "") << "a stored password is never shown";
     remember->setChecked(c.tick);
+    EXPECT_EQ(Control<QLineEdit>(dialog, "PasswordE")->isEnabled(), c.tick) << "typed only to be remembered";
     Control<QLineEdit>(dialog, "PasswordE")->setText(c.typed);
     dialog.accept();
     EXPECT_EQ(Control<QLineEdit>(dialog, "PasswordE")->text(), "") << "the field is cleared";
