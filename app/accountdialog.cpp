@@ -123,13 +123,18 @@ void TAccountDialog::LookUpRememberedPassword() {
     RememberCB->setChecked(remembered);
     if (remembered) PasswordE->setPlaceholderText(kRemembered);
   } catch (const ENoSecretService&) {
-    serviceRuns_ = false;
-    SecretServiceL->setText(kNoSecretService);
-    SecretServiceL->show();
+    ShowNoSecretService();
   } catch (const ECredentialsError& error) {
     SecretServiceL->setText(Text(error.Message()));
     SecretServiceL->show();
   }
+  EnableFields();
+}
+
+void TAccountDialog::ShowNoSecretService() {
+  serviceRuns_ = false;
+  SecretServiceL->setText(kNoSecretService);
+  SecretServiceL->show();
   EnableFields();
 }
 
@@ -161,12 +166,21 @@ void TAccountDialog::accept() {
 bool TAccountDialog::SavePassword() {
   if (!serviceRuns_) return true;
   const std::string key = Key();
+  const bool remember = RememberCB->isChecked() && !UserE->text().isEmpty();
   try {
-    if (!RememberCB->isChecked() || UserE->text().isEmpty()) {
+    if (!remember) {
       keeper_.Remove(loadedKey_);
       if (key != loadedKey_) keeper_.Remove(key);
     } else if (!PasswordE->text().isEmpty()) {
       keeper_.Write(key, SecretFromText(PasswordE->text()).View());
+    }
+  } catch (const ENoSecretService& error) {
+    // Found only now, as the dialog opened without a user: nothing is stored to be removed,
+    // but a password to be remembered cannot be, and the user is told.
+    ShowNoSecretService();
+    if (remember) {
+      ShowException(error);
+      return false;
     }
   } catch (const ECredentialsError& error) {
     ShowException(error);

@@ -56,6 +56,7 @@ class TAccountDialog : public QDialog {
   void EnableFields();
   void LoadAccount(const TAccount& account);
   void LookUpRememberedPassword();
+  void ShowNoSecretService();
   // Stores, keeps or removes the entry as "Remember password" says; false when it failed.
   bool SavePassword();
   std::string Key() const;

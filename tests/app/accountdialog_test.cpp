@@ -132,6 +132,23 @@ TEST_F(AccountDialogTest, WithoutASecretServiceTheDialogSaysSo) {
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
 }
 
+// Opened without a user, the dialog finds out only when it saves.
+TEST_F(AccountDialogTest, ASecretServiceFoundMissingOnSaving) {
+  keeper_.runs = false;
+  TAccountDialog dialog(nullptr, TAccount{}, kServer, 25, keeper_);
+  dialog.show();
+  Control<QLineEdit>(dialog, "UserE")->setText("ann");
+  Control<QCheckBox>(dialog, "RememberCB")->setChecked(true);
+  Control<QLineEdit>(dialog, "PasswordE")->setText("s3cret");
+  dialog.accept();
+  EXPECT_TRUE(dialog.isVisible()) << "the password could not be remembered";
+  ASSERT_EQ(boxes_.boxes.size(), 1u);
+  EXPECT_FALSE(Control<QCheckBox>(dialog, "RememberCB")->isEnabled());
+  EXPECT_FALSE(Control<QLabel>(dialog, "SecretServiceL")->isHidden());
+  dialog.accept();
+  EXPECT_FALSE(dialog.isVisible());
+}
+
 TEST_F(AccountDialogTest, AMalformedFingerprintKeepsTheDialogOpen) {
   TAccountDialog dialog(nullptr, TAccount{}, kServer, 25, keeper_);
   Control<QLineEdit>(dialog, "FingerprintE")->setText("AB:CD");

@@ -7,6 +7,8 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QInputDialog>
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
@@ -25,6 +27,7 @@
 #include <vector>
 
 #include "app/aboutf.h"
+#include "app/credentials.h"
 #include "app/gradientcaption.h"
 #include "app/mainf.h"
 #include "app/numericedit.h"
@@ -71,6 +74,28 @@ class PaintRecorder : public QObject {
 
  private:
   std::map<std::string, std::string> last_;
+};
+
+// Runs act on the modal dialog once it is open; bounded, so a dialog that never opens fails
+// the test instead of hanging it.
+void WhenModal(std::function<void(QWidget*)> act) {
+  auto* timer = new QTimer;
+  auto tries = std::make_shared<int>(500);
+  QObject::connect(timer, &QTimer::timeout, [timer, tries, act] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr && --*tries > 0) return;
+    timer->deleteLater();
+    timer->stop();
+    if (modal != nullptr) act(modal);
+  });
+  timer->start(10);
+}
+
+class NoSecretService : public TPasswordKeeper {
+ public:
+  std::optional<TSecret> Read(const std::string&) override { throw ENoSecretService("none"); }
+  void Write(const std::string&, std::string_view) override { throw ENoSecretService("none"); }
+  void Remove(const std::string&) override { throw ENoSecretService("none"); }
 };
 
 class MainFormTest : public ::testing::Test {
@@ -237,6 +262,35 @@ TEST_F(MainFormTest, TheAccountIsKeptAndAPlantedCommandIsReported) {
     EXPECT_NE(written.find(account), std::string::npos) << written;
     EXPECT_EQ(written.find("TokenCommand=oauth-token") != std::string::npos, c.commandKept) << written;
   }
+}
+
+// The account comes from its dialog; without a secret service the batch asks for the password,
+// and one not given ends the batch before it connects.
+TEST_F(MainFormTest, AccountDialogAndThePasswordAskedForABatch) {
+  Form().SetPasswordKeeper(std::make_unique<NoSecretService>());
+  WhenModal([](QWidget* dialog) {
+    dialog->findChild<QLineEdit*>("UserE")->setText("ann");
+    dialog->findChild<QComboBox*>("SecurityCB")->setCurrentText("TLS");
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  Click("AccountB");
+  const SmtpCapture& server = StartServer();
+  ChooseFiles(1);
+  std::string asked;
+  WhenModal([&asked](QWidget* dialog) {
+    auto* input = qobject_cast<QInputDialog*>(dialog);
+    ASSERT_NE(input, nullptr);
+    asked = input->labelText().toStdString();
+    input->reject();
+  });
+  Click("SendB");
+  const std::string key = "ann@127.0.0.1:" + std::to_string(server.Port());
+  EXPECT_EQ(asked, "Password for " + key + ":");
+  ASSERT_EQ(boxes_.boxes.size(), 1u);
+  EXPECT_NE(boxes_.boxes[0].text.find("No password given for " + key), std::string::npos) << boxes_.boxes[0].text;
+  EXPECT_EQ(server.Count(), 0);
+  Click("ExitB");
+  EXPECT_NE(ReadFile(Ini()).find("Security=TLS\r\nUser=ann\r\n"), std::string::npos) << ReadFile(Ini());
 }
 
 // The program can always be closed: the error names the file, the window goes all the same.
