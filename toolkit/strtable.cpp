@@ -19,6 +19,7 @@ std::string LoadStr(int id) {
       {sRecipientRequired, "At least one Recipient, CC or BCC must be entered"},
       {sMailMessageRequired, "MailMessage property must be assigned"},
       {sNewsgroupRequired, "Newsgroup header is required"},
+      {sAddressNotAscii, "The address %s holds characters other than ASCII"},
       {sSubjectRequired, "Subject header is required"},
       {sNoServerReply, "No reply from the server"},
       {sControlInAddress, "The address %s holds a line break or another control character"},

@@ -23,6 +23,7 @@ enum StringId : int {
   sMailMessageRequired = 57102,
   sNewsgroupRequired = 57103,
   sSubjectRequired = 57104,
+  sAddressNotAscii = 57105,
   // SMTP client
   sNoServerReply = 57110,
   sControlInAddress = 57111,
