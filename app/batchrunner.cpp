@@ -11,6 +11,8 @@
 #include "net/pxsmtp.h"
 #include "toolkit/pump.h"
 #include "toolkit/stringlist.h"
+#include "toolkit/strtable.h"
+#include "toolkit/strutils.h"
 
 namespace {
 // A pause tick is two sleeps of this length with message processing between them.
@@ -51,12 +53,16 @@ TBatchRunner::TBatchRunner(TpxSMTP& smtp, TpxMessage& message, TBatchFrontEnd& f
   smtp_.OnProgress = [this](TComponent*, int32_t, int32_t) { SetState(batchtext::kInProgress); };
   smtp_.OnMailSent = [this](TComponent*) { SetState(batchtext::kSended); };
   smtp_.OnError = [this](TComponent*, std::string&) { SetState(batchtext::kError); };
+  smtp_.OnReconnecting = [this](TComponent*, const std::string& server) {
+    SetState(FormatText(LoadStr(sReconnecting), {server}));
+  };
 }
 
 TBatchRunner::~TBatchRunner() {
   smtp_.OnProgress = nullptr;
   smtp_.OnMailSent = nullptr;
   smtp_.OnError = nullptr;
+  smtp_.OnReconnecting = nullptr;
 }
 
 bool TBatchRunner::RequestExit() {
@@ -83,6 +89,7 @@ TBatchEnd TBatchRunner::RunScoped() {
     const TBatchScope scope(sendingActive_, message_, smtp_);
     return SendAll();
   } catch (const std::exception& error) {
+    EndSession();
     frontEnd_.ShowError(error);
     return TBatchEnd::Failed;
   }
@@ -90,6 +97,7 @@ TBatchEnd TBatchRunner::RunScoped() {
 
 TBatchEnd TBatchRunner::SendAll() {
   smtp_.SetServer(frontEnd_.MailServer());
+  smtp_.SetKeepSession(!frontEnd_.NewConnectionPerMessage());
   ApplyAccount(smtp_, frontEnd_.Account());
   if (!smtp_.UserName().empty() && smtp_.AuthMethod() != TAuthMethod::XOAuth2) smtp_.SetPassword(frontEnd_.Password());
   smtp_.Connect();
@@ -109,6 +117,7 @@ TBatchEnd TBatchRunner::SendAll() {
     if (!Pause(pause)) return Abort();
     SetState(batchtext::kEndWaitPause);
   }
+  EndSession();
   frontEnd_.ShowInformation(batchtext::kAllSended);
   return TBatchEnd::AllSent;
 }
@@ -129,9 +138,12 @@ bool TBatchRunner::Pause(int seconds) {
 
 TBatchEnd TBatchRunner::Abort() {
   cancelRequested_ = false;
+  EndSession();
   frontEnd_.ShowInformation(batchtext::kAborted);
   return TBatchEnd::Aborted;
 }
+
+void TBatchRunner::EndSession() { smtp_.EndSession(); }
 
 void TBatchRunner::PumpFourTimes() {
   for (int i = 0; i < 4; ++i) frontEnd_.ProcessMessages();

@@ -27,6 +27,8 @@ class TBatchFrontEnd {
   virtual bool DeleteSentFiles() = 0;
   virtual bool SortFiles() = 0;
   virtual std::vector<std::string> ChosenFiles() = 0;
+  // True: each message has a session of its own; otherwise one session carries the batch.
+  virtual bool NewConnectionPerMessage() { return false; }
   // The login; the default logs in to nothing.
   virtual TAccount Account() { return {}; }
   // Asked once a batch starts, for an account with a user that logs in with a password; the
@@ -60,7 +62,7 @@ enum class TBatchEnd { AllSent, Aborted, Failed, Busy };
 
 class TBatchRunner {
  public:
-  // Wires the client's progress, sent and error events to StateL. senderName is the display
+  // Wires the client's progress, sent, reconnect and error events to StateL. senderName is the display
   // name of every message: product name, version and date, read once by the caller.
   TBatchRunner(TpxSMTP& smtp, TpxMessage& message, TBatchFrontEnd& frontEnd, std::string senderName);
   ~TBatchRunner();
@@ -89,6 +91,9 @@ class TBatchRunner {
   // False when a cancel ended it.
   bool Pause(int seconds);
   TBatchEnd Abort();
+  // QUIT and close of the batch's session, before its last box: a server should not wait on
+  // a user. Every message of the session has had its reply, so nothing here fails the batch.
+  void EndSession();
   void PumpFourTimes();
   void SetState(const std::string& text);
 

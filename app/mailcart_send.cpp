@@ -40,12 +40,14 @@ constexpr char kUsage[] =
     "usage: mailcart-send [--settings FILE] [--server HOST[:PORT]] [--from ADDR] [--to ADDR]\n"
     "                     [--subject TEXT] [--pause SECONDS] [--sort | --no-sort]\n"
     "                     [--delete | --no-delete] [--timeout SECONDS]\n"
+    "                     [--new-connection-per-message]\n"
     "                     [--security auto|starttls|tls|none] [--user NAME]\n"
     "                     [--auth auto|plain|login|xoauth2] [--token-command CMD]\n"
     "                     [--password-command CMD | --password-file FILE]\n"
     "                     [--ca-file FILE] [--fingerprint SHA256] FILE...\n"
     "Sends each FILE as the attachment of its own message. Values not given come from the\n"
-    "settings file of the Mailcart window (--settings names another). With a user name, the\n"
+    "settings file of the Mailcart window (--settings names another). One session carries the\n"
+    "whole batch unless --new-connection-per-message is given. With a user name, the\n"
     "password comes from one of --password-command, --password-file, MAILCART_PASSWORD or the\n"
     "secret service entry the window saved; never from the command line. Exit status: 0 all\n"
     "sent, 1 an error ended the batch, 2 wrong usage (also: a user name without a password),\n"
@@ -54,7 +56,7 @@ constexpr char kUsage[] =
 struct TOptions {
   std::optional<std::string> settingsFile, server, from, to, subject;
   std::optional<double> pause;
-  std::optional<bool> sort, remove;
+  std::optional<bool> sort, remove, newConnectionPerMessage;
   std::optional<int> timeOut;
   std::optional<TpxSecurity> security;
   std::optional<TAuthMethod> auth;
@@ -154,6 +156,7 @@ TOptions ParseArguments(const std::vector<std::string>& args) {
     else if (arg == "--no-sort") flag(o.sort, false);
     else if (arg == "--delete") flag(o.remove, true);
     else if (arg == "--no-delete") flag(o.remove, false);
+    else if (arg == "--new-connection-per-message") flag(o.newConnectionPerMessage, true);
     else throw TUsageError("unknown option " + arg);
   }
   if (o.files.empty()) throw TUsageError("no file to send");
@@ -203,6 +206,9 @@ class TCommandLine : public TBatchFrontEnd {
   bool DeleteSentFiles() override { return options_.remove.value_or(settings_.delFiles); }
   bool SortFiles() override { return options_.sort.value_or(settings_.sortFiles); }
   std::vector<std::string> ChosenFiles() override { return options_.files; }
+  bool NewConnectionPerMessage() override {
+    return options_.newConnectionPerMessage.value_or(settings_.newConnectionPerMessage);
+  }
   TAccount Account() override {
     TAccount a = settings_.account;
     if (options_.security) a.security = *options_.security;

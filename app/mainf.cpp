@@ -182,6 +182,7 @@ void TForm1::FormCreate() {
   SortFilesCB->setChecked(settings.sortFiles);
   TimeWaitE->SetValue(settings.pauseSec);
   account_ = settings.account;
+  newConnectionPerMessage_ = settings.newConnectionPerMessage;
   for (const std::string& warning : settings.warnings) MessageBox(warning, ApplicationTitle(), TMsgIcon::Warning);
   setWindowTitle(Text(ProgramTitle(version_)));
   GradientCaption1->SetCaption(windowTitle());
@@ -199,6 +200,7 @@ void TForm1::FormClose() {
   settings.sortFiles = SortFilesCB->isChecked();
   settings.pauseSec = PauseFromValue(TimeWaitE->Value());
   settings.account = account_;
+  settings.newConnectionPerMessage = newConnectionPerMessage_;
   try {
     WriteSettings(iniFileName_, settings);
   } catch (const std::exception& error) {

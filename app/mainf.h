@@ -60,6 +60,7 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   bool DeleteSentFiles() override;
   bool SortFiles() override;
   std::vector<std::string> ChosenFiles() override;
+  bool NewConnectionPerMessage() override { return newConnectionPerMessage_; }
   TAccount Account() override;
   TSecret Password() override;
   void SetLabel(TBatchLabel label, const std::string& text) override;
@@ -76,6 +77,7 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   std::unique_ptr<TBatchRunner> runner_;
   std::unique_ptr<TPasswordKeeper> keeper_ = std::make_unique<TSecretServiceKeeper>();
   TAccount account_;
+  bool newConnectionPerMessage_ = false;  // from the settings file only
 
   TGradientCaption* GradientCaption1 = nullptr;
   QLabel* Label1 = nullptr;

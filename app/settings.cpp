@@ -66,6 +66,7 @@ TSettings ReadSettings(const std::string& fileName) {
   s.delFiles = ini.ReadBool(kSection, "DelFiles", false);
   s.sortFiles = ini.ReadBool(kSection, "SortFiles", false);
   s.pauseSec = ini.ReadInteger(kSection, "PauseSec", 0);
+  s.newConnectionPerMessage = ini.ReadBool(kSection, "NewConnectionPerMessage", false);
   ReadChoice(ini, "Security", ParseSecurity, s.account.security, s.warnings);
   s.account.user = ini.ReadString(kSection, "User", "");
   ReadChoice(ini, "AuthMethod", ParseAuthMethod, s.account.authMethod, s.warnings);
@@ -86,6 +87,8 @@ void WriteSettings(const std::string& fileName, const TSettings& s) {
   ini.WriteBool(kSection, "DelFiles", s.delFiles);
   ini.WriteBool(kSection, "SortFiles", s.sortFiles);
   ini.WriteInteger(kSection, "PauseSec", s.pauseSec);
+  // Only a file that asked for it holds it; the window offers no control for it.
+  if (s.newConnectionPerMessage) ini.WriteBool(kSection, "NewConnectionPerMessage", true);
   WriteOptional(ini, "Security", s.account.security == TpxSecurity::Auto ? "" : SecurityName(s.account.security));
   WriteOptional(ini, "User", s.account.user);
   WriteOptional(ini, "AuthMethod", s.account.authMethod == TAuthMethod::Auto ? "" : AuthMethodName(s.account.authMethod));

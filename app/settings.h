@@ -30,6 +30,9 @@ struct TSettings {
   bool sortFiles = false;
   int pauseSec = 0;
   TAccount account;
+  // "NewConnectionPerMessage": a session of its own for each message instead of one for the
+  // batch, for a server that mishandles a second message in a session.
+  bool newConnectionPerMessage = false;
   // What was ignored on reading and why; each front end shows them. Never written.
   std::vector<std::string> warnings;
 };

@@ -30,7 +30,7 @@ class RecordingFrontEnd : public TBatchFrontEnd {
  public:
   std::string server, from = "me@example.com", to = "you@example.com", subject = "Files";
   double pause = 0;
-  bool remove = false, sort = false;
+  bool remove = false, sort = false, newConnection = false;
   std::vector<std::string> files;
 
   std::vector<std::string> events;
@@ -46,6 +46,7 @@ class RecordingFrontEnd : public TBatchFrontEnd {
   bool DeleteSentFiles() override { return remove; }
   bool SortFiles() override { return sort; }
   std::vector<std::string> ChosenFiles() override { return files; }
+  bool NewConnectionPerMessage() override { return newConnection; }
 
   void SetLabel(TBatchLabel label, const std::string& text) override {
     static const char* const names[] = {"SFileShowL", "StateL", "RemaindL"};
@@ -81,6 +82,9 @@ class BatchRunnerTest : public ::testing::Test {
   BatchRunnerTest() : server_(SmtpCapture::Options{{kRefused}}) {
     frontEnd_.server = "127.0.0.1:" + std::to_string(server_.Port());
     frontEnd_.activeProbe = [this] { return runner_.SendingActive(); };
+    components_.pxSMTP1.OnLineSent = [this](TComponent*, const std::string& line) {
+      if (line == "QUIT") ++quits_;
+    };
   }
 
   std::string MakeFile(const std::string& name, const std::string& data = "some bytes\r\n") {
@@ -106,6 +110,7 @@ class BatchRunnerTest : public ::testing::Test {
 
   QTemporaryDir dir_;
   SmtpCapture server_;
+  int quits_ = 0;
   TMailComponents components_;
   RecordingFrontEnd frontEnd_;
   TBatchRunner runner_{components_.pxSMTP1, components_.pxMessage1, frontEnd_, kSenderName};
@@ -169,6 +174,7 @@ TEST_F(BatchRunnerTest, CancelAndExitStopBetweenMessages) {
     frontEnd_.Reset();
     const std::vector<std::string> files = MakeFiles(4);
     const int before = server_.Count();
+    quits_ = 0;
     frontEnd_.files = files;
     frontEnd_.pause = c.pause;
     frontEnd_.remove = true;
@@ -194,6 +200,9 @@ TEST_F(BatchRunnerTest, CancelAndExitStopBetweenMessages) {
     EXPECT_EQ(std::vector<std::string>(events.end() - static_cast<long>(ending.size()), events.end()), ending);
     EXPECT_TRUE(acted);
     EXPECT_EQ(afterCancel, 0);
+    // The batch's one session ends with QUIT, before the box.
+    EXPECT_EQ(quits_, 1);
+    EXPECT_FALSE(components_.pxSMTP1.Connected());
   }
 }
 
@@ -261,6 +270,43 @@ TEST_F(BatchRunnerTest, AnErrorEndsTheBatchAndLeavesTheFileInPlace) {
     EXPECT_EQ(frontEnd_.Count("box: All Sended"), 0);
     EXPECT_EQ(frontEnd_.Count("StateL: ERROR"), c.stateError ? 1 : 0);
     EXPECT_FALSE(runner_.SendingActive());
+    EXPECT_FALSE(components_.pxSMTP1.Connected()) << "a refusal leaves the session open for the batch to end";
+  }
+}
+
+// One session carries the batch, unless each message is to have its own; a server that ends
+// the session after a few messages gets a new one, and the state says so.
+TEST_F(BatchRunnerTest, OneSessionCarriesTheBatch) {
+  const struct {
+    const char* name;
+    bool newConnection;
+    int messagesPerSession;  // the server's limit; 0: none
+    int sessions;
+    int reconnects;
+    int quits;
+  } cases[] = {
+      {"one session", false, 0, 1, 0, 1},
+      {"a session per message", true, 0, 5, 0, 5},
+      {"a server that takes two messages a session", false, 2, 3, 2, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SmtpCapture server(SmtpCapture::Options{{}, 600, "", 0, c.messagesPerSession});
+    const std::string address = "127.0.0.1:" + std::to_string(server.Port());
+    frontEnd_.Reset();
+    frontEnd_.server = address;
+    frontEnd_.newConnection = c.newConnection;
+    frontEnd_.files = MakeFiles(5);
+    frontEnd_.remove = true;
+    quits_ = 0;
+    EXPECT_EQ(runner_.Run(), TBatchEnd::AllSent);
+    EXPECT_EQ(server.Count(), 5);
+    EXPECT_EQ(server.Sessions(), c.sessions);
+    EXPECT_EQ(frontEnd_.Count("StateL: Reconnecting to " + address), c.reconnects);
+    EXPECT_EQ(frontEnd_.Count("StateL: ERROR"), 0);
+    EXPECT_EQ(quits_, c.quits);
+    EXPECT_FALSE(components_.pxSMTP1.Connected());
+    for (const std::string& file : frontEnd_.files) EXPECT_FALSE(Exists(file)) << file;
   }
 }
 

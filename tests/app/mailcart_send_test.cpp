@@ -103,10 +103,11 @@ class MailcartSendTest : public ::testing::Test {
   SmtpCapture server_;
 };
 
-TEST_F(MailcartSendTest, ThirtyFilesOfEveryKindArriveExactly) {
+// One session carries the whole batch.
+TEST_F(MailcartSendTest, FiftyFilesOfEveryKindArriveExactlyOnOneSession) {
   std::string longText;
   for (int i = 0; longText.size() < 1000000; ++i) longText += "line " + std::to_string(i) + " of a long text  \r\n";
-  const std::vector<std::pair<std::string, std::string>> kinds = {
+  std::vector<std::pair<std::string, std::string>> kinds = {
       {"random.bin", RandomBytes(4096, 1)},
       {"every byte.dat", [] { std::string b; for (int i = 0; i < 512; ++i) b += static_cast<char>(i); return b; }()},
       {"lf.txt", "one\ntwo\nthree\n"},
@@ -138,11 +139,13 @@ TEST_F(MailcartSendTest, ThirtyFilesOfEveryKindArriveExactly) {
       {"only dot.txt", "\r\n.\r\n"},
       {"three.bin", "abc"},
   };
-  ASSERT_EQ(kinds.size(), 30u);
+  for (unsigned i = 1; i <= 20; ++i)
+    kinds.emplace_back("random " + std::to_string(i) + ".bin", RandomBytes(i * 7919, 100 + i));
+  ASSERT_EQ(kinds.size(), 50u);
   std::vector<std::string> files;
   for (const auto& [name, data] : kinds) files.push_back(MakeFile(name, data));
 
-  std::vector<std::string> args = Args({"--delete", "--subject", "Thirty files"});
+  std::vector<std::string> args = Args({"--delete", "--subject", "Fifty files"});
   args.insert(args.end(), files.begin(), files.end());
   const SendRun run = RunSend(args);
   ASSERT_EQ(run.exitCode, 0) << run.errors;
@@ -152,14 +155,15 @@ TEST_F(MailcartSendTest, ThirtyFilesOfEveryKindArriveExactly) {
   std::vector<std::string> reported;
   for (const std::string& line : run.lines)
     if (line.rfind("File:", 0) == 0) reported.push_back(line);
-  ASSERT_EQ(reported.size(), 30u);
+  ASSERT_EQ(reported.size(), 50u);
   for (size_t i = 0; i < files.size(); ++i) {
     EXPECT_EQ(reported[i], "File:" + files[i] + " sended. WaitPause");
     EXPECT_FALSE(std::filesystem::exists(files[i])) << files[i];
   }
 
   const std::vector<std::string> messages = server_.Messages();
-  ASSERT_EQ(messages.size(), 30u);
+  ASSERT_EQ(messages.size(), 50u);
+  EXPECT_EQ(server_.Sessions(), 1);
   const std::string sender = "\"" + ProgramTitle(TVersionInfo(Program())) + "\" <me@example.com>";
   for (const std::string& message : messages)
     EXPECT_NE(message.find(sender), std::string::npos) << message.substr(0, 300);
@@ -169,8 +173,8 @@ TEST_F(MailcartSendTest, ThirtyFilesOfEveryKindArriveExactly) {
     stored.push_back(dir.filePath(name).toStdString());
   const std::string judged = RunPython(E2eScript("mime_referee.py"), stored);
   const QJsonArray reports = QJsonDocument::fromJson(QByteArray::fromStdString(judged)).array();
-  ASSERT_EQ(reports.size(), 30);
-  for (int i = 0; i < 30; ++i) {
+  ASSERT_EQ(reports.size(), 50);
+  for (int i = 0; i < 50; ++i) {
     SCOPED_TRACE(kinds[i].first);
     const QJsonObject report = reports[i].toObject();
     const QJsonArray defects = report["defects"].toArray();
@@ -284,6 +288,31 @@ TEST_F(MailcartSendTest, SettingsFileIsReadAndOptionsWin) {
   }
   EXPECT_TRUE(std::filesystem::exists(a) && std::filesystem::exists(b));
   EXPECT_EQ(ReadFile(settings), text) << "never written";
+}
+
+// One session for the batch, unless the option or the settings file asks for one a message.
+TEST_F(MailcartSendTest, ASessionPerMessageWhenAskedFor) {
+  WriteFile(Path("per message.ini"), "[Param]\r\nNewConnectionPerMessage=1\r\n");
+  const struct {
+    const char* name;
+    std::string settings;
+    std::vector<std::string> options;
+    int sessions;
+  } cases[] = {
+      {"neither", Path("none.ini"), {}, 1},
+      {"the option", Path("none.ini"), {"--new-connection-per-message"}, 3},
+      {"the settings file", Path("per message.ini"), {}, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int before = server_.Sessions();
+    std::vector<std::string> args = Args(c.options);
+    args[1] = c.settings;
+    for (const char* name : {"1.txt", "2.txt", "3.txt"}) args.push_back(MakeFile(name));
+    const SendRun run = RunSend(args);
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    EXPECT_EQ(server_.Sessions() - before, c.sessions);
+  }
 }
 
 // Whatever becomes of the login, the password shows nowhere: not in what the program prints,

@@ -33,7 +33,8 @@ class ScopedEnv {
 };
 
 auto Fields(const TSettings& s) {
-  return std::make_tuple(s.addr, s.subj, s.mailSrv, s.addrFrom, s.delFiles, s.sortFiles, s.pauseSec);
+  return std::make_tuple(s.addr, s.subj, s.mailSrv, s.addrFrom, s.delFiles, s.sortFiles, s.pauseSec,
+                         s.newConnectionPerMessage);
 }
 
 class SettingsTest : public ::testing::Test {
@@ -90,6 +91,7 @@ TEST_F(SettingsTest, MissingAndMalformedValuesReadAsDefaults) {
     const char* lines;  // nullptr: no file
     int pause;
     bool del, sort;
+    bool perMessage = false;
   } cases[] = {
       {"no file", nullptr, 0, false, false},
       {"hexadecimal pause", "PauseSec=0x1E", 30, false, false},
@@ -97,23 +99,30 @@ TEST_F(SettingsTest, MissingAndMalformedValuesReadAsDefaults) {
       {"any non-zero number is checked", "DelFiles=2\r\nSortFiles=-1", 0, true, true},
       {"a box that is no number is unchecked", "DelFiles=yes\r\nSortFiles=0", 0, false, false},
       {"keys in any case", "pausesec=12\r\nDELFILES=1", 12, true, false},
+      {"a session per message", "NewConnectionPerMessage=1", 0, false, false, true},
   };
   for (const auto& c : cases) {
     const std::string file = Path(std::string(c.name) + ".ini");
     if (c.lines) WriteFile(file, std::string("[Param]\r\n") + c.lines + "\r\n");
-    EXPECT_EQ(Fields(ReadSettings(file)), Fields(TSettings{"", "", "", "", c.del, c.sort, c.pause, {}, {}})) << c.name;
+    EXPECT_EQ(Fields(ReadSettings(file)), Fields(TSettings{"", "", "", "", c.del, c.sort, c.pause, {}, c.perMessage, {}})) << c.name;
   }
 }
 
 TEST_F(SettingsTest, WriteCreatesFolderAndFileAndReadsBack) {
   const std::string file = Path("config/mailcart/mailcart.ini");
   const TSettings s{"to@example.com", "Subject = with equals", "smtp.example.com:2525", "from@example.com",
-                    true, false, -4, {}, {}};
+                    true, false, -4, {}, false, {}};
   WriteSettings(file, s);
   EXPECT_EQ(ReadFile(file),
             "[Param]\r\nAddr=to@example.com\r\nSubj=Subject = with equals\r\nAddrFrom=from@example.com\r\n"
             "MailSrv=smtp.example.com:2525\r\nDelFiles=1\r\nSortFiles=0\r\nPauseSec=-4\r\n");
   EXPECT_EQ(Fields(ReadSettings(file)), Fields(s));
+  // Written only by a file that asked for it: the window has no control for it.
+  TSettings perMessage = s;
+  perMessage.newConnectionPerMessage = true;
+  WriteSettings(file, perMessage);
+  EXPECT_NE(ReadFile(file).find("\r\nNewConnectionPerMessage=1\r\n"), std::string::npos) << ReadFile(file);
+  EXPECT_EQ(Fields(ReadSettings(file)), Fields(perMessage));
 }
 
 auto AccountFields(const TAccount& a) {

@@ -23,10 +23,21 @@ from aiosmtpd.smtp import SMTP
 
 
 class CaptureHandler:
-    def __init__(self, folder, rejected):
+    def __init__(self, folder, rejected, per_session):
         self.folder = folder
         self.rejected = {address.lower() for address in rejected}
         self.count = highest_number(folder)
+        self.per_session = per_session
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        # A provider's limit of messages per session: the next MAIL FROM ends the session.
+        if self.per_session and getattr(session, 'stored', 0) >= self.per_session:
+            # Closed once the reply has gone out.
+            asyncio.get_running_loop().call_soon(server.transport.close)
+            return '421 4.7.0 Too many messages in this session'
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return '250 OK'
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address.lower() in self.rejected:
@@ -49,6 +60,7 @@ class CaptureHandler:
             except FileExistsError:
                 continue  # a number taken since the start (another server on this folder)
             publish(stem + '.eml', envelope.original_content)
+            session.stored = getattr(session, 'stored', 0) + 1
             return '250 OK'
 
 
@@ -86,7 +98,7 @@ async def serve(args):
     os.makedirs(args.dir, exist_ok=True)
     loop = asyncio.get_running_loop()
     done = asyncio.Event()
-    handler = CaptureHandler(args.dir, args.reject_rcpt)
+    handler = CaptureHandler(args.dir, args.reject_rcpt, args.messages_per_session)
     try:
         server = await loop.create_server(
             lambda: SMTP(handler, hostname='localhost', loop=loop), '127.0.0.1', args.port)
@@ -114,6 +126,8 @@ def main():
     parser.add_argument('--max-seconds', type=float, default=600)
     parser.add_argument('--reject-rcpt', action='append', default=[], metavar='ADDR',
                         help='answer 550 to RCPT TO for this address (repeatable)')
+    parser.add_argument('--messages-per-session', type=int, default=0, metavar='N',
+                        help='answer 421 to MAIL FROM after N messages and close (0: no limit)')
     return asyncio.run(serve(parser.parse_args()))
 
 

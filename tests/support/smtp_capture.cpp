@@ -20,6 +20,10 @@ SmtpCapture::SmtpCapture(const Options& options)
   if (!root_.isValid()) throw std::runtime_error("cannot create a folder for the SMTP capture");
   std::vector<std::string> args{"--dir", Dir(), "--port", std::to_string(options.port),
                                 "--max-seconds", std::to_string(options.maxSeconds)};
+  if (options.messagesPerSession > 0) {
+    args.push_back("--messages-per-session");
+    args.push_back(std::to_string(options.messagesPerSession));
+  }
   for (const std::string& address : options.rejectRcpt) {
     args.push_back("--reject-rcpt");
     args.push_back(address);

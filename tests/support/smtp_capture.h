@@ -19,6 +19,7 @@ class SmtpCapture {
     int maxSeconds = 600;                 // the server stops by itself after this long
     std::string dir{};                    // where messages go; empty: a folder of its own
     int port = 0;                         // 0: a free port
+    int messagesPerSession = 0;           // after these, MAIL FROM gets 421 and a close; 0: no limit
   };
 
   struct Envelope {
