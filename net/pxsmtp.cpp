@@ -76,7 +76,7 @@ void TpxSMTP::Login() {
     // RFC 5321 2.3.8: a command ends at CR LF; a host name holding one would end HELO early.
     if (HasControlCharacter(LocalHost()))
       RaiseSocketError(FormatText(LoadStr(sControlInHostName), {DisplayText(LocalHost())}));
-    const TnkTlsContext context = SecurityContext();
+    const TnkTlsContext& context = SecurityContext();
     if (security_ == TpxSecurity::None && !userName_.empty() && !IsLoopback(RemoteAddress()))
       RaiseSocketError(FormatText(LoadStr(sLoginInClear), {ServerName()}));
     ConnectSocket();
@@ -101,9 +101,21 @@ bool TpxSMTP::ImplicitTls() const {
   return security_ == TpxSecurity::TLS || (security_ == TpxSecurity::Auto && Port() == kSubmissionsPort);
 }
 
-TnkTlsContext TpxSMTP::SecurityContext() const {
+const TnkTlsContext& TpxSMTP::SecurityContext() {
   // RFC 7435: without a login, Auto takes whatever encryption it can get rather than none.
-  return TnkTlsContext({TlsRequired() ? TnkTlsPolicy::Checked : TnkTlsPolicy::Opportunistic, caFile_, fingerprint_});
+  const TnkTlsOptions options{TlsRequired() ? TnkTlsPolicy::Checked : TnkTlsPolicy::Opportunistic, caFile_, fingerprint_};
+  std::error_code error;
+  const auto caFileTime = caFile_.empty() ? std::filesystem::file_time_type{}
+                                          : std::filesystem::last_write_time(caFile_, error);
+  const bool same = tlsContext_ && options.policy == tlsOptions_.policy && options.caFile == tlsOptions_.caFile &&
+                    options.fingerprint == tlsOptions_.fingerprint && caFileTime == caFileTime_;
+  if (!same) {
+    tlsContext_.reset();
+    tlsContext_ = std::make_unique<TnkTlsContext>(options);
+    tlsOptions_ = options;
+    caFileTime_ = caFileTime;
+  }
+  return *tlsContext_;
 }
 
 std::string TpxSMTP::ServerName() const { return HostPart() + ":" + std::to_string(Port()); }

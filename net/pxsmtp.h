@@ -5,11 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "net/dotstuffing.h"
+#include "net/nktls.h"
 #include "net/pxmb.h"
 #include "net/pxsasl.h"
 #include "net/pxsecurity.h"
@@ -17,7 +20,6 @@
 #include "toolkit/secret.h"
 #include "toolkit/stringlist.h"
 
-class TnkTlsContext;
 class TpxMessage;
 class TStream;
 
@@ -111,8 +113,10 @@ class TpxSMTP : public TpxMailBase {
   // TLS from the first byte: mode TLS, or Auto on the submission port of RFC 8314.
   bool ImplicitTls() const;
   // The checks of every TLS session of this connection; built before connecting, so that a
-  // malformed pin or an unreadable CA file ends the send before the server hears of it.
-  TnkTlsContext SecurityContext() const;
+  // malformed pin or an unreadable CA file ends the send before the server hears of it. Kept
+  // while its settings and the CA file stay as they were: loading the system's trust store
+  // takes tens of milliseconds, too much for every connection of a batch.
+  const TnkTlsContext& SecurityContext();
   // "host:port" for the texts that concern the server.
   std::string ServerName() const;
   void Greet();
@@ -164,6 +168,9 @@ class TpxSMTP : public TpxMailBase {
   std::string fingerprint_;
   TSecret password_;
   std::function<TSecret()> tokenSource_;
+  std::unique_ptr<TnkTlsContext> tlsContext_;
+  TnkTlsOptions tlsOptions_;  // what tlsContext_ was built from
+  std::filesystem::file_time_type caFileTime_;
   // Connected and between commands, where a QUIT is read as one: not before the TCP
   // connection is made, nor inside the message text.
   bool canQuit_ = false;
