@@ -5,13 +5,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
+
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "support/checks.h"
 #include "support/scripted_server.h"
+#include "support/files.h"
 #include "support/smtp_transcript.h"
+#include "support/tls_peer.h"
 #include "toolkit/pump.h"
 
 namespace {
@@ -189,6 +194,24 @@ TEST(SmtpSession, ProgressKeepsItsBlockStepsAcrossLargeReads) {
   EXPECT_EQ(transferred, expected);
   EXPECT_TRUE(batch.server.WaitFinished());
   EXPECT_EQ(batch.server.Failures(), "");
+}
+
+// The trust store is loaded once for many connections, but a CA file changed in between is
+// read again: one that has become unusable ends the next send before it connects.
+TEST(SmtpSession, AChangedCaFileIsReadAgain) {
+  QTemporaryDir dir;
+  const std::string ca = dir.filePath("ca.pem").toStdString();
+  WriteFile(ca, ReadFile(TestCerts::Get().Pem("ca")));
+  Batch batch({kDelivery});
+  batch.smtp.SetKeepSession(false);
+  batch.smtp.SetSecurity(TpxSecurity::None);
+  batch.smtp.SetCAFile(ca);
+  EXPECT_EQ(Raised([&] { batch.smtp.Send(); }), "");
+  EXPECT_EQ(Raised([&] { batch.smtp.Send(); }), "");
+  WriteFile(ca, "no certificate here\n");
+  std::filesystem::last_write_time(ca, std::filesystem::last_write_time(ca) + std::chrono::seconds(1));
+  EXPECT_EQ(Raised([&] { batch.smtp.Send(); }).rfind("ETlsError: ", 0), 0u);
+  EXPECT_EQ(batch.server.Connections(), 2);
 }
 
 }  // namespace
