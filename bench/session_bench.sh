@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# One session for a batch, over a network delay: 200 files of 100 KiB, pause 0, through
+# bench/delay_relay.py (0, 10 and 40 ms added round trip) to bench/smtp_sink.py, sent by
+# mailcart-send with its kept, pipelined session, by mailcart-send --new-connection-per-message,
+# and by a Python smtplib loop with a connection per message and with one connection. For each:
+# seconds, messages per second, connections and round trips per message (counted by the relay).
+# Usage: bench/session_bench.sh [BUILD_DIR] [RTT_MS...]    (defaults: build, 0 10 40)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+shift || true
+rtts=("$@")
+[ ${#rtts[@]} -gt 0 ] || rtts=(0 10 40)
+readonly files=200 file_kib=100
+readonly from=me@example.com to=you@example.com
+
+ninja -C "$build" mailcart-send >/dev/null
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# start NAME COMMAND...: runs a helper that prints "PORT <n>"; sets port and pid.
+start() {
+  local name=$1
+  shift
+  "$@" </dev/null >"$work/$name.out" &
+  pid=$!
+  pids+=("$pid")
+  for _ in $(seq 100); do grep -q '^PORT ' "$work/$name.out" && break; sleep 0.1; done
+  port=$(awk '/^PORT /{print $2}' "$work/$name.out")
+  [ -n "$port" ] || { echo "session_bench: $name did not start" >&2; exit 1; }
+}
+
+start sink /usr/bin/python3 bench/smtp_sink.py --stats "$work/sink" --max-seconds 3600
+sink_port=$port
+mkdir "$work/files"
+for i in $(seq -w 1 "$files"); do head -c $((file_kib * 1024)) /dev/urandom >"$work/files/file$i.bin"; done
+batch=("$work"/files/*.bin)
+
+field() { awk -v k="$2" '{print $k}' "$1" 2>/dev/null || echo 0; }
+
+# measure NAME COMMAND... (PORT in the command is the relay's port)
+measure() {
+  local name=$1
+  shift
+  local before_m before_c before_r start end
+  before_m=$(field "$work/sink" 1)
+  before_c=$(field "$work/relay" 1)
+  before_r=$(field "$work/relay" 2)
+  start=$(date +%s.%N)
+  if ! "$@" >/dev/null 2>"$work/errors"; then
+    echo "session_bench: $name failed:" >&2
+    cat "$work/errors" >&2
+    exit 1
+  fi
+  end=$(date +%s.%N)
+  awk -v n="$name" -v s="$start" -v e="$end" -v m=$(($(field "$work/sink" 1) - before_m)) \
+      -v c=$(($(field "$work/relay" 1) - before_c)) -v r=$(($(field "$work/relay" 2) - before_r)) 'BEGIN {
+    printf "  %-34s %4d messages %7.2f s %7.1f msg/s %4d connections %5.1f round trips/message\n",
+      n, m, e - s, m / (e - s), c, r / m }'
+}
+
+for rtt in "${rtts[@]}"; do
+  start "relay$rtt" /usr/bin/python3 bench/delay_relay.py --target "127.0.0.1:$sink_port" \
+    --rtt-ms "$rtt" --stats "$work/relay" --max-seconds 1800
+  relay=$pid
+  echo "== $files files of $file_kib KiB, pause 0, $rtt ms added round trip"
+  send=("$build/app/mailcart-send" --settings "$work/none.ini" --server "127.0.0.1:$port"
+        --security none --from "$from" --to "$to" --subject Batch --pause 0)
+  measure "mailcart-send (one session)" "${send[@]}" "${batch[@]}"
+  measure "mailcart-send --new-connection-per-message" "${send[@]}" --new-connection-per-message "${batch[@]}"
+  measure "smtplib, a connection per message" /usr/bin/python3 bench/smtplib_batch.py 127.0.0.1 "$port" \
+    "$from" "$to" "${batch[@]}"
+  measure "smtplib, one connection" /usr/bin/python3 bench/smtplib_batch.py --one-connection 127.0.0.1 \
+    "$port" "$from" "$to" "${batch[@]}"
+  kill "$relay"
+  wait "$relay" 2>/dev/null || true
+  rm -f "$work/relay"
+done
