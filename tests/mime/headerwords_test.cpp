@@ -53,9 +53,12 @@ TEST(HeaderWords, EncodedWordsReadBackWholeAndStayShort) {
       EXPECT_LE(words[i].size(), i == 0 ? 68u : kMaxEncodedWord) << t.what;
       // RFC 2047 5: a word holds whole characters.
       const std::string one = DecodeHeaderWords(words[i], std::string::npos);
-      if (IsValidUtf8(t.text)) EXPECT_TRUE(IsValidUtf8(one)) << t.what << ": " << words[i];
-      if (i + 1 < words.size() && words[i].find("?B?") != std::string::npos)
+      if (IsValidUtf8(t.text)) {
+        EXPECT_TRUE(IsValidUtf8(one)) << t.what << ": " << words[i];
+      }
+      if (i + 1 < words.size() && words[i].find("?B?") != std::string::npos) {
         EXPECT_EQ(words[i].find("=?=", 10), std::string::npos) << t.what << ": padding before the last word";
+      }
       joined += (i ? " " : "") + words[i];
     }
     EXPECT_EQ(DecodeHeaderWords(joined, std::string::npos), t.text) << t.what;
@@ -79,7 +82,9 @@ TEST(HeaderWords, FoldedLinesStayWithin78) {
   for (size_t start = 0, end; start <= header.size(); start = end + 2, ++lines) {
     end = std::min(header.find("\r\n", start), header.size());
     EXPECT_LE(end - start, kFoldedLineLength) << header;
-    if (start > 0) EXPECT_EQ(header[start], ' ');
+    if (start > 0) {
+      EXPECT_EQ(header[start], ' ');
+    }
   }
   EXPECT_GT(lines, 2u);
 }

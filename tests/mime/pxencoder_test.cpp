@@ -286,8 +286,9 @@ TEST_F(ComposerTest, HeaderLinesStayWithinTheirLimitsForAnyLength) {
         // Only what cannot be folded may pass 78 there: a mailbox's address and a media type,
         // ASCII tokens as long as the user made them.
         const bool oneToken = line.find(' ', line.find(": ") + 2) == std::string::npos;
-        if (encoded && line.find('@') == std::string::npos && !oneToken)
+        if (encoded && line.find('@') == std::string::npos && !oneToken) {
           EXPECT_LE(line.size(), 78u) << length << ": " << line;
+        }
       }
     }
   }
