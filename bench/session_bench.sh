@@ -4,11 +4,15 @@
 # mailcart-send with its kept, pipelined session, by mailcart-send --new-connection-per-message,
 # and by a Python smtplib loop with a connection per message and with one connection. For each:
 # seconds, messages per second, connections and round trips per message (counted by the relay).
-# Usage: bench/session_bench.sh [BUILD_DIR] [RTT_MS...]    (defaults: build, 0 10 40)
+# With "starttls" every session starts TLS (a throw-away certificate, pinned) and logs in.
+# Usage: bench/session_bench.sh [BUILD_DIR] [plain|starttls] [RTT_MS...]
+#        (defaults: build, plain, 0 10 40)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 shift || true
+mode=plain
+if [ "${1:-}" = plain ] || [ "${1:-}" = starttls ]; then mode=$1; shift; fi
 rtts=("$@")
 [ ${#rtts[@]} -gt 0 ] || rtts=(0 10 40)
 readonly files=200 file_kib=100
@@ -35,7 +39,19 @@ start() {
   [ -n "$port" ] || { echo "session_bench: $name did not start" >&2; exit 1; }
 }
 
-start sink /usr/bin/python3 bench/smtp_sink.py --stats "$work/sink" --max-seconds 3600
+security=(--security none)
+login=()
+tls=()
+if [ "$mode" = starttls ]; then
+  openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
+    -subj /CN=localhost -addext "subjectAltName=IP:127.0.0.1" 2>/dev/null
+  pin=$(openssl x509 -in "$work/cert.pem" -noout -fingerprint -sha256 | cut -d= -f2)
+  (umask 077 && echo bench-password >"$work/password")
+  security=(--security starttls --user bench --password-file "$work/password" --fingerprint "$pin")
+  login=(--login bench bench-password)
+  tls=(--cert "$work/cert.pem" --key "$work/key.pem")
+fi
+start sink /usr/bin/python3 bench/smtp_sink.py --stats "$work/sink" --max-seconds 3600 "${tls[@]}"
 sink_port=$port
 mkdir "$work/files"
 for i in $(seq -w 1 "$files"); do head -c $((file_kib * 1024)) /dev/urandom >"$work/files/file$i.bin"; done
@@ -68,15 +84,15 @@ for rtt in "${rtts[@]}"; do
   start "relay$rtt" /usr/bin/python3 bench/delay_relay.py --target "127.0.0.1:$sink_port" \
     --rtt-ms "$rtt" --stats "$work/relay" --max-seconds 1800
   relay=$pid
-  echo "== $files files of $file_kib KiB, pause 0, $rtt ms added round trip"
+  echo "== $files files of $file_kib KiB, pause 0, $rtt ms added round trip, $mode"
   send=("$build/app/mailcart-send" --settings "$work/none.ini" --server "127.0.0.1:$port"
-        --security none --from "$from" --to "$to" --subject Batch --pause 0)
+        "${security[@]}" --from "$from" --to "$to" --subject Batch --pause 0)
   measure "mailcart-send (one session)" "${send[@]}" "${batch[@]}"
   measure "mailcart-send --new-connection-per-message" "${send[@]}" --new-connection-per-message "${batch[@]}"
-  measure "smtplib, a connection per message" /usr/bin/python3 bench/smtplib_batch.py 127.0.0.1 "$port" \
-    "$from" "$to" "${batch[@]}"
-  measure "smtplib, one connection" /usr/bin/python3 bench/smtplib_batch.py --one-connection 127.0.0.1 \
-    "$port" "$from" "$to" "${batch[@]}"
+  measure "smtplib, a connection per message" /usr/bin/python3 bench/smtplib_batch.py "${login[@]}" \
+    127.0.0.1 "$port" "$from" "$to" "${batch[@]}"
+  measure "smtplib, one connection" /usr/bin/python3 bench/smtplib_batch.py --one-connection "${login[@]}" \
+    127.0.0.1 "$port" "$from" "$to" "${batch[@]}"
   kill "$relay"
   wait "$relay" 2>/dev/null || true
   rm -f "$work/relay"

@@ -5,13 +5,15 @@ Listens on 127.0.0.1, prints "PORT <n>" once it accepts connections, answers eve
 with a success reply and reads DATA in large blocks up to the end mark (RFC 5321 4.1.1.4:
 CRLF "." CRLF), so that it costs far less than the clients it measures. After each message it
 rewrites --stats with "<messages> <bytes>". It offers PIPELINING (RFC 2920), which
-answering one line after another already honours. Stops on SIGTERM or SIGINT, or after --max-seconds.
+answering one line after another already honours; with --cert and --key also STARTTLS, and
+after it AUTH PLAIN and LOGIN, taking any login. Stops on SIGTERM or SIGINT, or after --max-seconds.
 """
 
 import argparse
 import asyncio
 import os
 import signal
+import ssl
 import sys
 
 END_MARK = b"\r\n.\r\n"
@@ -49,8 +51,19 @@ async def read_data(reader):
         tail = window[-4:]
 
 
-async def session(reader, writer, stats):
+def extensions(tls_context, encrypted):
+    lines = [b"sink", b"PIPELINING"]
+    if tls_context and not encrypted:
+        lines.append(b"STARTTLS")
+    if encrypted:
+        lines.append(b"AUTH PLAIN LOGIN")
+    lines.append(b"8BITMIME")
+    return b"".join(b"250-" + line + b"\r\n" for line in lines[:-1]) + b"250 " + lines[-1] + b"\r\n"
+
+
+async def session(reader, writer, stats, tls_context):
     writer.write(b"220 sink ready\r\n")
+    encrypted = False
     try:
         while True:
             line = await reader.readline()
@@ -58,7 +71,15 @@ async def session(reader, writer, stats):
                 break
             verb = line[:4].upper()
             if verb == b"EHLO":
-                writer.write(b"250-sink\r\n250-PIPELINING\r\n250 8BITMIME\r\n")
+                writer.write(extensions(tls_context, encrypted))
+            elif verb == b"STAR" and tls_context and not encrypted:
+                writer.write(b"220 go ahead\r\n")
+                await writer.drain()
+                await writer.start_tls(tls_context)
+                encrypted = True
+                continue
+            elif verb == b"AUTH":
+                writer.write(b"235 2.7.0 accepted\r\n")
             elif verb == b"DATA":
                 writer.write(b"354 end with <CRLF>.<CRLF>\r\n")
                 await writer.drain()
@@ -79,8 +100,12 @@ async def session(reader, writer, stats):
 
 async def serve(args):
     stats = Stats(args.stats)
+    tls_context = None
+    if args.cert:
+        tls_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        tls_context.load_cert_chain(args.cert, args.key)
     server = await asyncio.start_server(
-        lambda r, w: session(r, w, stats), "127.0.0.1", args.port, limit=BLOCK)
+        lambda r, w: session(r, w, stats, tls_context), "127.0.0.1", args.port, limit=BLOCK)
     done = asyncio.Event()
     loop = asyncio.get_running_loop()
     for sig in (signal.SIGTERM, signal.SIGINT):
@@ -96,6 +121,8 @@ def main():
     parser.add_argument("--stats", required=True, help="file that holds the message count and bytes")
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--max-seconds", type=float, default=3600)
+    parser.add_argument("--cert", help="PEM certificate: offer STARTTLS and then AUTH")
+    parser.add_argument("--key", help="its PEM key")
     asyncio.run(serve(parser.parse_args()))
     return 0
 

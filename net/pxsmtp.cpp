@@ -122,6 +122,10 @@ std::string TpxSMTP::ServerName() const { return HostPart() + ":" + std::to_stri
 
 void TpxSMTP::Greet() {
   Expect(ReadReply(), 2);
+  SayEhlo();
+}
+
+void TpxSMTP::SayEhlo() {
   WriteLine("EHLO " + LocalHost());
   std::vector<std::string> lines;
   const int code = ReadReply(&lines);
@@ -154,7 +158,8 @@ void TpxSMTP::NegotiateStartTls(const TnkTlsContext& context) {
   }
   StartTls(context);
   extensions_ = {};
-  Greet();
+  // RFC 3207 4.2: the server does not greet again; the client speaks first, with EHLO.
+  SayEhlo();
 }
 
 // RFC 4954: the mechanism's lines are secrets, written masked; the server's 334 challenges

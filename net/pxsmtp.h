@@ -119,7 +119,10 @@ class TpxSMTP : public TpxMailBase {
   const TnkTlsContext& SecurityContext();
   // "host:port" for the texts that concern the server.
   std::string ServerName() const;
+  // Reads the server's greeting, then SayEhlo.
   void Greet();
+  // EHLO and its extensions; HELO for a server that refuses it, where that is allowed.
+  void SayEhlo();
   // HELO with our name, then bare, for a server that does not know EHLO.
   void GreetOldStyle();
   void NegotiateStartTls(const TnkTlsContext& context);
