@@ -47,7 +47,10 @@ async def pump(reader, writer, delay, on_chunk):
             writer.write(chunk)
             await writer.drain()
         if writer.can_write_eof():
-            writer.write_eof()
+            try:
+                writer.write_eof()
+            except OSError:
+                pass  # the other side has gone already
 
     sender = asyncio.create_task(deliver())
     RUNNING.add(sender)
