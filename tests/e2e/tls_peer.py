@@ -6,9 +6,11 @@
 Listens on 127.0.0.1 at a free port and prints "PORT <n>". Each connection is served on its own
 thread. With TLS from the first byte (the default) it greets "220 tls ready" once TLS is up; with
 --starttls it greets "220 plain ready" in the clear, answers a "STARTTLS" line with "220 go ahead"
-(followed at once by "250 injected" in the clear with --inject), and then starts TLS. --stall
+(followed at once by "250 injected" in the clear with --inject), and then starts TLS; an EHLO
+before STARTTLS hears that STARTTLS is offered. --stall
 accepts connections and never says or answers anything. Over TLS it understands:
 
+    EHLO name   "250 tls"
     ECHO text   "250 text"
     SEND n      n lines, line i being "<i> " and i % 200 letters chr(97 + i % 26), then "250 sent"
     DATA        lines up to "." alone; "250 <sha256 hex> <bytes>" of what came before it
@@ -44,7 +46,9 @@ def serve_tls(tls):
         if not line:
             return
         command, _, arg = line.rstrip(b"\r\n").partition(b" ")
-        if command == b"ECHO":
+        if command == b"EHLO":
+            tls.sendall(b"250 tls\r\n")
+        elif command == b"ECHO":
             tls.sendall(b"250 " + arg + b"\r\n")
         elif command == b"SEND":
             tls.sendall(sent_lines(int(arg)) + b"250 sent\r\n")
@@ -75,7 +79,11 @@ def serve(conn, context, args):
             return
         if args.starttls:
             conn.sendall(b"220 plain ready\r\n")
-            if read_plain_line(conn).strip() != b"STARTTLS":
+            line = read_plain_line(conn).strip()
+            if line.startswith(b"EHLO "):  # an SMTP client asks what is offered first
+                conn.sendall(b"250-plain\r\n250 STARTTLS\r\n")
+                line = read_plain_line(conn).strip()
+            if line != b"STARTTLS":
                 return
             conn.sendall(b"220 go ahead\r\n" + (b"250 injected\r\n" if args.inject else b""))
         tls = context.wrap_socket(conn, server_side=True)
