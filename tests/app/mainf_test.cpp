@@ -30,6 +30,7 @@
 #include "support/recording_msgbox.h"
 #include "support/smtp_capture.h"
 #include "toolkit/msgbox.h"
+#include "toolkit/pump.h"
 #include "toolkit/version.h"
 
 namespace {

@@ -19,11 +19,23 @@ class SmtpCapture {
     int maxSeconds = 600;                 // the server stops by itself after this long
     std::string dir{};                    // where messages go; empty: a folder of its own
     int port = 0;                         // 0: a free port
+    // Security, all off by default: a TestCerts name ("good", "expired", …) offered with
+    // STARTTLS, or from the first byte with implicitTls.
+    std::string cert{};
+    bool implicitTls = false;
+    bool requireStartTls = false;
+    // "USER:PASSWORD" for PLAIN and LOGIN, "USER:TOKEN" for XOAUTH2; either makes a login
+    // required before MAIL, over TLS unless authPlaintext.
+    std::string auth{};
+    std::string xoauth2{};
+    bool authPlaintext = false;
   };
 
   struct Envelope {
     std::string mailFrom;
     std::vector<std::string> rcptTos;
+    bool encrypted = false;  // the session was under TLS when the message came
+    std::string user;        // who had logged in; empty for nobody
   };
 
   // Starts the server and waits (at most 15 s) until it listens; raises std::runtime_error
@@ -44,9 +56,16 @@ class SmtpCapture {
   // Sender and accepted recipients of each message, in the same order.
   std::vector<Envelope> Envelopes() const;
   int Count() const;
+  // Every line the server read, after decryption, each as 'tls b"…"' or 'plain b"…"' (Python's
+  // repr of the bytes), in the order read.
+  std::string Transcript() const;
+  // The lines of the transcript that were read in the clear.
+  std::string ReadInClear() const;
 
  private:
   std::vector<std::string> StoredFiles(const char* extension) const;
+  static void AddSecurityArgs(const Options& options, std::vector<std::string>& args);
+  std::string TranscriptPath() const;
 
   QTemporaryDir root_;
   std::string dir_;
