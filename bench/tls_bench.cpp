@@ -22,7 +22,7 @@
 #include "toolkit/streams.h"
 
 namespace {
-const std::string kE2e = std::string(MAILCART_SOURCE_DIR) + "/tests/e2e/";
+const std::string kE2e = std::string(MAILCART_E2E_DIR) + "/";
 constexpr size_t kBytes = 100u << 20;
 
 // A Python script of the end-to-end tests that announces its port with "PORT <n>".

@@ -376,14 +376,19 @@ int TnkSocket::ReadReply(std::vector<std::string>* lines) {
 
 // --- Writing ---------------------------------------------------------------------------------
 
-void TnkSocket::WriteLine(const std::string& line) { SendLine(line, line); }
+void TnkSocket::WriteLine(const std::string& line) { SendLine(line + "\r\n", line); }
 
-// The one place where a secret is kept out of the log and the events.
-void TnkSocket::WriteSecretLine(const std::string& line) { SendLine(line, kMaskedLine); }
+// The one place where a secret is kept out of the log and the events; its copy with the line
+// end is wiped once sent.
+void TnkSocket::WriteSecretLine(std::string_view line) {
+  TSecret text;
+  text.Text().reserve(line.size() + 2);
+  text.Text().append(line).append("\r\n");
+  SendLine(text.View(), kMaskedLine);
+}
 
-void TnkSocket::SendLine(const std::string& line, const std::string& shown) {
+void TnkSocket::SendLine(std::string_view text, const std::string& shown) {
   if (!Connected()) RaiseSocketError(LoadStr(sConnectFirst));
-  const std::string text = line + "\r\n";
   counter_.Start();
   SendBuffer(text.data(), text.size(), false);
   counter_.Stop();

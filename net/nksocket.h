@@ -9,11 +9,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "net/nkutils.h"
 #include "platform/winsock.h"
 #include "toolkit/components.h"
+#include "toolkit/secret.h"
 #include "toolkit/stringlist.h"
 
 class TnkRas;
@@ -71,7 +73,7 @@ class TnkSocket : public TComponent {
   void WriteLine(const std::string& line);
   // Sends the line as given, but the line log and OnLineSent see only "****": for lines that
   // carry a password or a token.
-  void WriteSecretLine(const std::string& line);
+  void WriteSecretLine(std::string_view line);
   // Sends the whole stream from its start in blocks, with OnProgress after each block.
   void WriteStream(TStream& stream);
 
@@ -140,6 +142,8 @@ class TnkSocket : public TComponent {
   [[noreturn]] void RaiseCanceled();
   // Adds a line to the line log (kept when LogFileName is set).
   void Log(const std::string& line);
+  // Server without its port: the name (or address) as the user typed it.
+  std::string HostPart() const;
 
   // While one exists, failures are raised without OnError: for a step whose failure no longer
   // concerns the user.
@@ -164,7 +168,6 @@ class TnkSocket : public TComponent {
   void Wait(Done done);
   bool Aborted() const { return canceled_ || counter_.TimedOut(); }
 
-  std::string HostPart() const;
   uint16_t PortPart() const;
   void ResolveAddress();
   void ResolvePort();
@@ -174,7 +177,8 @@ class TnkSocket : public TComponent {
   bool ReceiveLine(std::string& raw);
   bool TakeFromSocket(std::string& raw, int peeked);
   void SendRaw(const char* data, size_t size, bool restartCounter);
-  void SendLine(const std::string& line, const std::string& shown);
+  // Sends text, a line with its CR LF, and shows it as shown.
+  void SendLine(std::string_view text, const std::string& shown);
 
   bool UnreadBytesWaiting();
   void RunHandshake();

@@ -7,10 +7,11 @@
 #include <openssl/x509v3.h>
 
 #include <array>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "net/pxsecurity.h"
 
 namespace {
 const char kPinHint[] =
@@ -20,20 +21,6 @@ bool IsIpLiteral(const std::string& host) {
   std::array<unsigned char, 16> address{};
   return inet_pton(AF_INET, host.c_str(), address.data()) == 1 ||
          inet_pton(AF_INET6, host.c_str(), address.data()) == 1;
-}
-
-// "AB:CD:…" from 64 hex digits with or without colons; empty when the text is not one.
-std::string NormalisedPin(const std::string& text) {
-  std::string hex;
-  for (char c : text) {
-    if (c == ':') continue;
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return "";
-    hex += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  }
-  if (hex.size() != 64) return "";
-  std::string pin;
-  for (size_t i = 0; i < hex.size(); i += 2) pin += (i ? ":" : "") + hex.substr(i, 2);
-  return pin;
 }
 
 std::string Fingerprint(X509* cert) {
@@ -108,12 +95,9 @@ std::string LibraryReason(const char* fallback) {
 // --- Context ---------------------------------------------------------------------------------
 
 TnkTlsContext::TnkTlsContext(const TnkTlsOptions& options) : policy_(options.policy) {
-  if (!options.fingerprint.empty()) {
-    pin_ = NormalisedPin(options.fingerprint);
-    if (pin_.empty())
-      throw ETlsError("The fingerprint \"" + options.fingerprint +
-                      "\" is not a SHA-256 fingerprint (64 hex digits, colons allowed)");
-  }
+  if (!NormaliseFingerprint(options.fingerprint, pin_))
+    throw ETlsError("The fingerprint \"" + options.fingerprint +
+                    "\" is not a SHA-256 fingerprint (64 hex digits, colons allowed)");
   ctx_ = SSL_CTX_new(TLS_client_method());
   if (ctx_ == nullptr) throw ETlsError("TLS cannot start: " + LibraryReason("out of memory"));
   SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION);

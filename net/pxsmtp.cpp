@@ -3,18 +3,32 @@
 #include <vector>
 
 #include "mail/pxmsg.h"
+#include "net/nktls.h"
 #include "net/nkutils.h"
+#include "toolkit/componentstream.h"
 #include "toolkit/pump.h"
 #include "toolkit/strtable.h"
 #include "toolkit/strutils.h"
 
 namespace {
 constexpr uint16_t kSmtpPort = 25;
+constexpr uint16_t kSubmissionsPort = 465;  // RFC 8314 7.3: TLS from the first byte
+// A server that keeps asking would keep us answering; no mechanism we know takes more steps.
+constexpr int kMaxAuthSteps = 8;
 constexpr size_t kSendSize = 65536;  // stuffed text gathered for one send
 constexpr const char* kFarewellFailed = "Ending the connection after delivery failed: ";
 
 // RFC 5321 4.2.1: the first digit of the code; a line without a code has class 0.
 int ReplyClass(int code) { return code > 0 ? code / 100 : 0; }
+
+// 127.0.0.0/8, as the look-up gives it in dotted form.
+bool IsLoopback(const std::string& dotted) { return dotted.rfind("127.", 0) == 0; }
+
+std::string Joined(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+  return text;
+}
 
 void AddAddresses(const TpxAddressList& list, std::vector<std::string>& addresses) {
   for (int i = 0; i < list.Count(); ++i) addresses.push_back(list.Items(i).Address());
@@ -53,15 +67,37 @@ void TpxSMTP::Login() {
     // RFC 5321 2.3.8: a command ends at CR LF; a host name holding one would end HELO early.
     if (HasControlCharacter(LocalHost()))
       RaiseSocketError(FormatText(LoadStr(sControlInHostName), {DisplayText(LocalHost())}));
+    const TnkTlsContext context = SecurityContext();
+    if (security_ == TpxSecurity::None && !userName_.empty() && !IsLoopback(RemoteAddress()))
+      RaiseSocketError(FormatText(LoadStr(sLoginInClear), {ServerName()}));
     ConnectSocket();
     canQuit_ = true;
+    if (ImplicitTls()) StartTls(context);
     Greet();
+    NegotiateStartTls(context);
+    if (!userName_.empty()) Authenticate();
   } catch (...) {
     // Left open, the connection would be taken by the next Send as one that has been greeted.
     Abandon();
     throw;
   }
 }
+
+bool TpxSMTP::TlsRequired() const {
+  if (security_ == TpxSecurity::None) return false;
+  return security_ != TpxSecurity::Auto || !userName_.empty();
+}
+
+bool TpxSMTP::ImplicitTls() const {
+  return security_ == TpxSecurity::TLS || (security_ == TpxSecurity::Auto && Port() == kSubmissionsPort);
+}
+
+TnkTlsContext TpxSMTP::SecurityContext() const {
+  // RFC 7435: without a login, Auto takes whatever encryption it can get rather than none.
+  return TnkTlsContext({TlsRequired() ? TnkTlsPolicy::Checked : TnkTlsPolicy::Opportunistic, caFile_, fingerprint_});
+}
+
+std::string TpxSMTP::ServerName() const { return HostPart() + ":" + std::to_string(Port()); }
 
 void TpxSMTP::Greet() {
   Expect(ReadReply(), 2);
@@ -75,7 +111,68 @@ void TpxSMTP::Greet() {
   // RFC 5321 3.2: a server that does not know EHLO refuses it with a 5xx reply and may still
   // take HELO; a 4xx or a lost connection is a failure of its own.
   if (ReplyClass(code) != 5) RaiseServerError();
+  // HELO knows neither STARTTLS nor AUTH: taking it would mean going on in the clear.
+  if (!userName_.empty() || (TlsRequired() && !Encrypted()))
+    RefuseSession(FormatText(LoadStr(sEhloRefusedSecure), {ServerName(), DisplayText(LastReply())}));
   GreetOldStyle();
+}
+
+// RFC 3207: STARTTLS, then a new greeting over TLS, since what the server said in the clear
+// may have been forged (4.2).
+void TpxSMTP::NegotiateStartTls(const TnkTlsContext& context) {
+  if (Encrypted() || security_ == TpxSecurity::None) return;
+  if (!extensions_.Supports("STARTTLS")) {
+    if (TlsRequired()) RefuseSession(FormatText(LoadStr(sStartTlsNotOffered), {ServerName()}));
+    return;
+  }
+  WriteLine("STARTTLS");
+  if (ReadReply() != 220) {
+    if (TlsRequired()) RefuseSession(FormatText(LoadStr(sStartTlsRefused), {ServerName(), DisplayText(LastReply())}));
+    Log("STARTTLS refused; going on in the clear: " + LastReply());
+    return;
+  }
+  StartTls(context);
+  extensions_ = {};
+  Greet();
+}
+
+// RFC 4954: the mechanism's lines are secrets, written masked; the server's 334 challenges
+// and its final reply are not.
+void TpxSMTP::Authenticate() {
+  const TAuthMethod method = ChooseAuthMethod(Joined(extensions_.Parameters("AUTH")), authMethod_);
+  const std::unique_ptr<TSaslMechanism> mechanism =
+      MakeSaslMechanism(method, userName_, LoginSecret(method).View());
+  WriteSecretLine(AuthCommand(*mechanism).View());
+  int code = ReadReply();
+  for (int step = 0; code == 334 && step < kMaxAuthSteps; ++step) {
+    const std::string challenge = LastReply().size() > 4 ? LastReply().substr(4) : std::string();
+    try {
+      WriteSecretLine(AnswerChallenge(*mechanism, challenge).View());
+    } catch (const EAuthError&) {
+      WriteLine("*");  // RFC 4954 4: the client cancels the exchange
+      ReadReply();
+      throw;
+    }
+    code = ReadReply();
+  }
+  if (code != 235) RefuseSession(FormatText(LoadStr(sLoginRefused), {ServerName(), DisplayText(LastReply())}));
+}
+
+TSecret TpxSMTP::LoginSecret(TAuthMethod method) const {
+  if (method == TAuthMethod::XOAuth2) {
+    if (!tokenSource_) throw EAuthError(FormatText(LoadStr(sNoTokenSource), {ServerName()}));
+    return tokenSource_();
+  }
+  if (password_.Empty()) throw EAuthError(FormatText(LoadStr(sNoPassword), {userName_, ServerName()}));
+  TSecret password;
+  password.Text() = password_.View();
+  return password;
+}
+
+void TpxSMTP::RefuseSession(const std::string& text) {
+  canQuit_ = false;
+  Close();
+  RaiseSocketError(text);
 }
 
 void TpxSMTP::GreetOldStyle() {
@@ -233,12 +330,45 @@ void TpxSMTP::Notification(TComponent* component, TOperation operation) {
   if (operation == TOperation::opRemove && component == mailMessage_) mailMessage_ = nullptr;
 }
 
+void TpxSMTP::SetFingerprint(const std::string& fingerprint) {
+  if (!NormaliseFingerprint(fingerprint, fingerprint_))
+    throw EConvertError("\"" + fingerprint + "\" is no SHA-256 fingerprint: it needs 64 hex digits, colons allowed");
+}
+
 void TpxSMTP::WriteProperties(TPropertyWriter& writer) const {
   TpxMailBase::WriteProperties(writer);
   if (mailMessage_ != nullptr) writer.Property("MailMessage", TPropValue::Ident(mailMessage_->Name()));
+  WriteAccountProperties(writer);
+}
+
+void TpxSMTP::WriteAccountProperties(TPropertyWriter& writer) const {
+  if (security_ != TpxSecurity::Auto) writer.Property("Security", TPropValue::Ident(SecurityName(security_)));
+  if (!userName_.empty()) writer.Property("UserName", TPropValue::Str(userName_));
+  if (authMethod_ != TAuthMethod::Auto) writer.Property("AuthMethod", TPropValue::Ident(AuthMethodName(authMethod_)));
+  if (!caFile_.empty()) writer.Property("CAFile", TPropValue::Str(caFile_));
+  if (!fingerprint_.empty()) writer.Property("Fingerprint", TPropValue::Str(fingerprint_));
+}
+
+bool TpxSMTP::ReadAccountProperty(const std::string& name, const TPropValue& value) {
+  const bool ident = value.kind == TPropValue::Kind::Ident;
+  if (name == "Security") {
+    if (!ident || !ParseSecurity(value.text, security_)) throw EReadError("Invalid value " + value.text + " for property Security");
+  } else if (name == "AuthMethod") {
+    if (!ident || !ParseAuthMethod(value.text, authMethod_)) throw EReadError("Invalid value " + value.text + " for property AuthMethod");
+  } else if (name == "UserName") {
+    userName_ = value.text;
+  } else if (name == "CAFile") {
+    caFile_ = value.text;
+  } else if (name == "Fingerprint") {
+    SetFingerprint(value.text);
+  } else {
+    return false;
+  }
+  return true;
 }
 
 bool TpxSMTP::ReadProperty(const std::string& name, const TPropValue& value) {
+  if (ReadAccountProperty(name, value)) return true;
   if (name != "MailMessage") return TpxMailBase::ReadProperty(name, value);
   // A reference names a component of the same owner.
   TpxMessage* message = nullptr;

@@ -10,9 +10,13 @@
 
 #include "net/dotstuffing.h"
 #include "net/pxmb.h"
+#include "net/pxsasl.h"
+#include "net/pxsecurity.h"
 #include "net/smtpextensions.h"
+#include "toolkit/secret.h"
 #include "toolkit/stringlist.h"
 
+class TnkTlsContext;
 class TpxMessage;
 class TStream;
 
@@ -42,6 +46,28 @@ class TpxSMTP : public TpxMailBase {
   // What the server listed in its reply to EHLO on this connection; empty after HELO.
   const TSmtpExtensions& Extensions() const { return extensions_; }
 
+  // The account: published, so streamed like the server; defaults are left out.
+  TpxSecurity Security() const { return security_; }
+  void SetSecurity(TpxSecurity security) { security_ = security; }
+  const std::string& UserName() const { return userName_; }
+  void SetUserName(const std::string& userName) { userName_ = userName; }
+  TAuthMethod AuthMethod() const { return authMethod_; }
+  void SetAuthMethod(TAuthMethod method) { authMethod_ = method; }
+  // A PEM file of certificates trusted besides the system's.
+  const std::string& CAFile() const { return caFile_; }
+  void SetCAFile(const std::string& fileName) { caFile_ = fileName; }
+  // The pinned certificate's SHA-256, normalised by NormaliseFingerprint; empty: none. A
+  // malformed one raises EConvertError and leaves the pin as it was.
+  const std::string& Fingerprint() const { return fingerprint_; }
+  void SetFingerprint(const std::string& fingerprint);
+
+  // Never published: streaming would write it out. Wiped when replaced and when the client goes.
+  std::string_view Password() const { return password_.View(); }
+  void SetPassword(TSecret password) { password_ = std::move(password); }
+  // Gives the XOAUTH2 bearer token; called at every login, since tokens expire. Not published.
+  const std::function<TSecret()>& TokenSource() const { return tokenSource_; }
+  void SetTokenSource(std::function<TSecret()> source) { tokenSource_ = std::move(source); }
+
   TNotifyEvent OnPrepare;
   TNotifyEvent OnSending;
   TNotifyEvent OnMailSent;
@@ -65,9 +91,28 @@ class TpxSMTP : public TpxMailBase {
   };
   TEnvelope Envelope();
 
+  void WriteAccountProperties(TPropertyWriter& writer) const;
+  // False when name is none of the account's properties.
+  bool ReadAccountProperty(const std::string& name, const TPropValue& value);
+  // True when nothing may go in the clear: a user name (outside None), STARTTLS or TLS.
+  bool TlsRequired() const;
+  // TLS from the first byte: mode TLS, or Auto on the submission port of RFC 8314.
+  bool ImplicitTls() const;
+  // The checks of every TLS session of this connection; built before connecting, so that a
+  // malformed pin or an unreadable CA file ends the send before the server hears of it.
+  TnkTlsContext SecurityContext() const;
+  // "host:port" for the texts that concern the server.
+  std::string ServerName() const;
   void Greet();
   // HELO with our name, then bare, for a server that does not know EHLO.
   void GreetOldStyle();
+  void NegotiateStartTls(const TnkTlsContext& context);
+  void Authenticate();
+  // The password, or the token of XOAUTH2; raises when there is none.
+  TSecret LoginSecret(TAuthMethod method) const;
+  // Ends the connection without a word, and raises: a session that may not go on in the clear
+  // says nothing more in it.
+  [[noreturn]] void RefuseSession(const std::string& text);
   // MailMessage, or the usage error when there is none.
   TpxMessage& Message();
   void SendEnvelope();
@@ -82,6 +127,13 @@ class TpxSMTP : public TpxMailBase {
   void EndAfterDelivery();
 
   TpxMessage* mailMessage_ = nullptr;
+  TpxSecurity security_ = TpxSecurity::Auto;
+  std::string userName_;
+  TAuthMethod authMethod_ = TAuthMethod::Auto;
+  std::string caFile_;
+  std::string fingerprint_;
+  TSecret password_;
+  std::function<TSecret()> tokenSource_;
   // Connected and between commands, where a QUIT is read as one: not before the TCP
   // connection is made, nor inside the message text.
   bool canQuit_ = false;

@@ -27,6 +27,13 @@ enum StringId : int {
   sNoServerReply = 57110,
   sControlInAddress = 57111,
   sControlInHostName = 57112,
+  sStartTlsNotOffered = 57113,
+  sStartTlsRefused = 57114,
+  sEhloRefusedSecure = 57115,
+  sLoginInClear = 57116,
+  sLoginRefused = 57117,
+  sNoPassword = 57118,
+  sNoTokenSource = 57119,
   // Addresses and codecs
   sUnableToParseAddress = 57200,
   sInvalidCharacter = 57201,

@@ -291,7 +291,9 @@ TEST_F(SmtpTest, FailuresAfterAcceptanceAreOnlyLogged) {
     EXPECT_EQ(session.server.Failures(), "");
     const std::string last = session.smtp.LineLog().Lines().back();
     EXPECT_EQ(last.substr(0, kLogged.size()), kLogged);
-    if (!c.logged.empty()) EXPECT_EQ(last.substr(kLogged.size()), c.logged);
+    if (!c.logged.empty()) {
+      EXPECT_EQ(last.substr(kLogged.size()), c.logged);
+    }
   }
 }
 
