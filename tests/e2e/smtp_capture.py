@@ -44,6 +44,10 @@ class CaptureHandler:
         self.tokens = tokens  # user -> bearer token accepted by XOAUTH2
         self.count = highest_number(folder)
 
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        return [line for line in responses if line != '250-AUTH ']  # no login configured
+
     async def auth_XOAUTH2(self, server, args):
         """The bearer token mechanism of the big providers: one response "user=U^Aauth=Bearer
         T^A^A"; a refusal is a 334 with a JSON error that the client answers with an empty line,
