@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 
+#include "app/mailcomponents.h"
 #include "mail/pxmsg.h"
 #include "net/pxsmtp.h"
 #include "toolkit/pump.h"
@@ -16,12 +17,17 @@ namespace {
 constexpr int kHalfTickMs = 250;
 
 // The span of one batch: SendingActive is set, and whichever way the batch ends the flag is
-// cleared and the last file's bytes are let go (the program may sit idle for hours).
+// cleared, the last file's bytes are let go (the program may sit idle for hours) and the
+// password is wiped.
 class TBatchScope {
  public:
-  TBatchScope(bool& active, TpxMessage& message) : active_(active), message_(message) { active_ = true; }
+  TBatchScope(bool& active, TpxMessage& message, TpxSMTP& smtp)
+      : active_(active), message_(message), smtp_(smtp) {
+    active_ = true;
+  }
   ~TBatchScope() {
     message_.Attachments().Clear();
+    smtp_.SetPassword(TSecret());
     active_ = false;
   }
   TBatchScope(const TBatchScope&) = delete;
@@ -30,6 +36,7 @@ class TBatchScope {
  private:
   bool& active_;
   TpxMessage& message_;
+  TpxSMTP& smtp_;
 };
 }  // namespace
 
@@ -73,7 +80,7 @@ TBatchEnd TBatchRunner::Run() {
 
 TBatchEnd TBatchRunner::RunScoped() {
   try {
-    const TBatchScope scope(sendingActive_, message_);
+    const TBatchScope scope(sendingActive_, message_, smtp_);
     return SendAll();
   } catch (const std::exception& error) {
     frontEnd_.ShowError(error);
@@ -83,6 +90,8 @@ TBatchEnd TBatchRunner::RunScoped() {
 
 TBatchEnd TBatchRunner::SendAll() {
   smtp_.SetServer(frontEnd_.MailServer());
+  ApplyAccount(smtp_, frontEnd_.Account());
+  if (!smtp_.UserName().empty() && smtp_.AuthMethod() != TAuthMethod::XOAuth2) smtp_.SetPassword(frontEnd_.Password());
   smtp_.Connect();
   const int pause = PauseFromValue(frontEnd_.PauseSeconds());
   TStringList files;

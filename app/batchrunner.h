@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "app/settings.h"
+#include "toolkit/secret.h"
+
 class TpxMessage;
 class TpxSMTP;
 
@@ -24,6 +27,11 @@ class TBatchFrontEnd {
   virtual bool DeleteSentFiles() = 0;
   virtual bool SortFiles() = 0;
   virtual std::vector<std::string> ChosenFiles() = 0;
+  // The login; the default logs in to nothing.
+  virtual TAccount Account() { return {}; }
+  // Asked once a batch starts, for an account with a user that logs in with a password; the
+  // batch wipes it when it ends. A front end that has none raises the error to show.
+  virtual TSecret Password() { return {}; }
   // The text must be visible at once, also while the thread then stays busy in a send.
   virtual void SetLabel(TBatchLabel label, const std::string& text) = 0;
   // Returns when the user has closed it.

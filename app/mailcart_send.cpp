@@ -20,7 +20,9 @@
 #include <vector>
 
 #include "app/batchrunner.h"
+#include "app/credentials.h"
 #include "app/mailcomponents.h"
+#include "app/passwordsource.h"
 #include "app/settings.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/pump.h"
@@ -37,16 +39,27 @@ constexpr long kMaxTimeOutSeconds = 86400;
 constexpr char kUsage[] =
     "usage: mailcart-send [--settings FILE] [--server HOST[:PORT]] [--from ADDR] [--to ADDR]\n"
     "                     [--subject TEXT] [--pause SECONDS] [--sort | --no-sort]\n"
-    "                     [--delete | --no-delete] [--timeout SECONDS] FILE...\n"
+    "                     [--delete | --no-delete] [--timeout SECONDS]\n"
+    "                     [--security auto|starttls|tls|none] [--user NAME]\n"
+    "                     [--auth auto|plain|login|xoauth2] [--token-command CMD]\n"
+    "                     [--password-command CMD | --password-file FILE]\n"
+    "                     [--ca-file FILE] [--fingerprint SHA256] FILE...\n"
     "Sends each FILE as the attachment of its own message. Values not given come from the\n"
-    "settings file of the Mailcart window (--settings names another). Exit status: 0 all sent,\n"
-    "1 an error ended the batch, 2 wrong usage, 3 cancelled (SIGINT or SIGTERM).\n";
+    "settings file of the Mailcart window (--settings names another). With a user name, the\n"
+    "password comes from one of --password-command, --password-file, MAILCART_PASSWORD or the\n"
+    "secret service entry the window saved; never from the command line. Exit status: 0 all\n"
+    "sent, 1 an error ended the batch, 2 wrong usage (also: a user name without a password),\n"
+    "3 cancelled (SIGINT or SIGTERM).\n";
 
 struct TOptions {
   std::optional<std::string> settingsFile, server, from, to, subject;
   std::optional<double> pause;
   std::optional<bool> sort, remove;
   std::optional<int> timeOut;
+  std::optional<TpxSecurity> security;
+  std::optional<TAuthMethod> auth;
+  std::optional<std::string> user, tokenCommand, caFile, fingerprint;
+  TPasswordOptions password;
   std::vector<std::string> files;
 };
 
@@ -71,6 +84,25 @@ int ParseTimeOut(const std::string& text) {
   if (text.empty() || *end != '\0' || errno != 0 || value < 1 || value > kMaxTimeOutSeconds)
     throw TUsageError("--timeout needs whole seconds from 1 to " + std::to_string(kMaxTimeOutSeconds));
   return static_cast<int>(value);
+}
+
+TpxSecurity ParseSecurityOption(const std::string& text) {
+  TpxSecurity security;
+  if (!ParseSecurity(text, security)) throw TUsageError("--security needs auto, starttls, tls or none");
+  return security;
+}
+
+TAuthMethod ParseAuthOption(const std::string& text) {
+  TAuthMethod method;
+  if (!ParseAuthMethod(text, method)) throw TUsageError("--auth needs auto, plain, login or xoauth2");
+  return method;
+}
+
+std::string ParseFingerprintOption(const std::string& text) {
+  std::string fingerprint;
+  if (text.empty() || !NormaliseFingerprint(text, fingerprint))
+    throw TUsageError("--fingerprint needs the SHA-256 of the certificate: 64 hex digits, colons allowed");
+  return fingerprint;
 }
 
 // Options take their value as the next argument or after "="; "--" ends the options.
@@ -108,6 +140,16 @@ TOptions ParseArguments(const std::vector<std::string>& args) {
     else if (arg == "--subject") o.subject = value();
     else if (arg == "--pause") o.pause = ParseSeconds(arg, value());
     else if (arg == "--timeout") o.timeOut = ParseTimeOut(value());
+    else if (arg == "--security") o.security = ParseSecurityOption(value());
+    else if (arg == "--user") o.user = value();
+    else if (arg == "--auth") o.auth = ParseAuthOption(value());
+    else if (arg == "--password-command") o.password.command = value();
+    else if (arg == "--password-file") o.password.file = value();
+    else if (arg == "--token-command") o.tokenCommand = value();
+    else if (arg == "--ca-file") o.caFile = value();
+    else if (arg == "--fingerprint") o.fingerprint = ParseFingerprintOption(value());
+    // Its value would already be in the process list for every user to read.
+    else if (arg == "--password") throw TUsageError("there is no --password: use --password-command, --password-file or MAILCART_PASSWORD");
     else if (arg == "--sort") flag(o.sort, true);
     else if (arg == "--no-sort") flag(o.sort, false);
     else if (arg == "--delete") flag(o.remove, true);
@@ -161,6 +203,36 @@ class TCommandLine : public TBatchFrontEnd {
   bool DeleteSentFiles() override { return options_.remove.value_or(settings_.delFiles); }
   bool SortFiles() override { return options_.sort.value_or(settings_.sortFiles); }
   std::vector<std::string> ChosenFiles() override { return options_.files; }
+  TAccount Account() override {
+    TAccount a = settings_.account;
+    if (options_.security) a.security = *options_.security;
+    if (options_.user) a.user = *options_.user;
+    if (options_.auth) a.authMethod = *options_.auth;
+    if (options_.tokenCommand) a.tokenCommand = *options_.tokenCommand;
+    if (options_.caFile) a.caFile = *options_.caFile;
+    if (options_.fingerprint) a.fingerprint = *options_.fingerprint;
+    return a;
+  }
+  TSecret Password() override { return std::move(password_); }
+
+  // Takes the password before anything else can start a child, so MAILCART_PASSWORD is gone
+  // from the environment first. A user who logs in with a password and has none is told here,
+  // before anything connects.
+  void TakePassword(const TpxSMTP& smtp) {
+    std::optional<TSecret> password = ObtainPassword(options_.password);
+    const TAccount account = Account();
+    if (account.user.empty()) return;
+    if (account.authMethod == TAuthMethod::XOAuth2) {
+      if (account.tokenCommand.empty()) throw TUsageError("--auth xoauth2 needs --token-command");
+      return;
+    }
+    const std::string key = AccountKey(account.user, MailServer(), smtp.DefaultPort());
+    if (!password) password = StoredPassword(key);
+    if (!password)
+      throw TUsageError("the user " + account.user + " needs a password: give --password-command, --password-file"
+                        " or MAILCART_PASSWORD, or remember it for " + key + " in the Mailcart window");
+    password_ = std::move(*password);
+  }
 
   // The values in effect, whether from an option or from the settings file, are checked
   // before anything connects.
@@ -193,8 +265,18 @@ class TCommandLine : public TBatchFrontEnd {
     std::fflush(stdout);
   }
 
+  // Without a secret service there is simply no stored password.
+  static std::optional<TSecret> StoredPassword(const std::string& key) {
+    try {
+      return TCredentialStore().Read(key);
+    } catch (const ENoSecretService&) {
+      return std::nullopt;
+    }
+  }
+
   const TSettings settings_;
   const TOptions options_;
+  TSecret password_;
   std::string lastState_, lastRemaining_;
 };
 
@@ -238,9 +320,12 @@ class TStopSignals {
 int Send(TOptions options, TStopSignals& stopSignals) {
   const std::string settingsFile = options.settingsFile.value_or(WindowSettingsFile());
   const std::optional<int> timeOut = options.timeOut;
-  TCommandLine frontEnd(ReadSettings(settingsFile), std::move(options));
+  const TSettings settings = ReadSettings(settingsFile);
+  for (const std::string& warning : settings.warnings) std::fprintf(stderr, "mailcart-send: warning: %s\n", warning.c_str());
+  TCommandLine frontEnd(settings, std::move(options));
   frontEnd.CheckValues();
   TMailComponents components;
+  frontEnd.TakePassword(components.pxSMTP1);
   if (timeOut) components.pxSMTP1.SetTimeOut(*timeOut);
   TBatchRunner runner(components.pxSMTP1, components.pxMessage1, frontEnd,
                       ProgramTitle(TVersionInfo(ExecutablePath())));
@@ -264,6 +349,9 @@ int main(int argc, char** argv) {
   }
   try {
     return Send(ParseArguments(args), stopSignals);
+  } catch (const EPasswordUsage& error) {
+    std::fprintf(stderr, "mailcart-send: %s\n%s", error.what(), kUsage);
+    return kExitUsage;
   } catch (const TUsageError& error) {
     std::fprintf(stderr, "mailcart-send: %s\n%s", error.what(), kUsage);
     return kExitUsage;

@@ -1,5 +1,13 @@
 #include "app/mailcomponents.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "app/credentials.h"
+#include "app/passwordsource.h"
 #include "toolkit/componentstream.h"
 #include "toolkit/version.h"
 
@@ -24,4 +32,29 @@ TMailComponents::TMailComponents() {
 
 std::string ProgramTitle(const TVersionInfo& version) {
   return version.ProductName() + " " + version.FileVersion() + " (" + FormatShortDate(version.FileDate()) + ")";
+}
+
+void ApplyAccount(TpxSMTP& smtp, const TAccount& account) {
+  if (!account.caFile.empty()) {
+    const int fd = ::open(account.caFile.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw EFOpenError("The CA file \"" + account.caFile + "\" cannot be read: " + std::strerror(errno));
+    ::close(fd);
+  }
+  smtp.SetFingerprint(account.fingerprint);
+  smtp.SetSecurity(account.security);
+  smtp.SetUserName(account.user);
+  smtp.SetAuthMethod(account.authMethod);
+  smtp.SetCAFile(account.caFile);
+  std::function<TSecret()> tokenSource;
+  if (!account.tokenCommand.empty())
+    tokenSource = [command = account.tokenCommand] { return RunSecretCommand(command); };
+  smtp.SetTokenSource(std::move(tokenSource));
+}
+
+std::string AccountKey(const std::string& user, const std::string& server, int defaultPort) {
+  const size_t colon = server.rfind(':');
+  const bool hasPort = colon != std::string::npos && colon + 1 < server.size() &&
+                       server.find_first_not_of("0123456789", colon + 1) == std::string::npos;
+  if (!hasPort) return CredentialKey(user, server, defaultPort);
+  return CredentialKey(user, server.substr(0, colon), std::stoi(server.substr(colon + 1, 5)));
 }

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,6 +12,8 @@
 #include <algorithm>
 
 #include "app/aboutf.h"
+#include "app/credentials.h"
+#include "app/passwordsource.h"
 #include "app/designscale.h"
 #include "app/gradientcaption.h"
 #include "app/mailcomponents.h"
@@ -33,6 +36,14 @@ T* Make(QWidget* parent, const char* name, const QString& caption = {}) {
   if constexpr (std::is_same_v<T, QLabel>) widget->setTextFormat(Qt::PlainText);
   if constexpr (requires { widget->setText(caption); }) widget->setText(caption);
   return widget;
+}
+
+// The account belongs to the server: its button stands on the row of the server's caption,
+// at the right end of the server's field, in the space the design leaves above that field.
+void PlaceAccountButton(QPushButton* button, const QLineEdit* field, int top) {
+  const QSize hint = button->sizeHint();
+  const int height = std::min(hint.height(), field->y() - top - 2);
+  button->setGeometry(field->geometry().right() + 1 - hint.width(), field->y() - 1 - height, hint.width(), height);
 }
 
 // Lays controls out at their design places, moving each down below the one placed before it
@@ -79,7 +90,7 @@ void TForm1::CreateControls() {
   GradientCaption1 = Make<TGradientCaption>(this, "GradientCaption1");
   Label8 = Make<QLabel>(this, "Label8", "MailServer:");
   MailServerE = Make<QLineEdit>(this, "MailServerE");
-  Label9 = Make<QLabel>(this, "Label9", "E-Mail From:");
+  AccountB = Make<QPushButton>(this, "AccountB", "Account\u2026");  Label9 = Make<QLabel>(this, "Label9", "E-Mail From:");
   EMailFromE = Make<QLineEdit>(this, "EMailFromE");
   Label1 = Make<QLabel>(this, "Label1", "E-Mail To:");
   AddrE = Make<QLineEdit>(this, "AddrE");
@@ -111,6 +122,7 @@ void TForm1::PlaceControls() {
   TColumn left(s, top), right(s, top);
   left.Place(Label8, 16, 8);
   left.Place(MailServerE, 48, 24, 265, 21);
+  PlaceAccountButton(AccountB, MailServerE, top);
   left.Place(Label9, 16, 48);
   left.Place(EMailFromE, 48, 64, 265, 21);
   left.Place(Label1, 16, 88);
@@ -144,7 +156,7 @@ void TForm1::PlaceControls() {
 }
 
 void TForm1::SetTabOrder() {
-  QWidget* order[] = {MailServerE, EMailFromE, AddrE,  SubjE,       TimeWaitE, DelSFCB,
+  QWidget* order[] = {MailServerE, AccountB, EMailFromE, AddrE,  SubjE,       TimeWaitE, DelSFCB,
                       SelFilesB,   SendB,      CancSendB, SortFilesCB, AboutB,    ExitB};
   for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
   for (QLabel* label : findChildren<QLabel*>()) label->setFocusPolicy(Qt::NoFocus);
@@ -156,6 +168,7 @@ void TForm1::ConnectHandlers() {
   connect(CancSendB, &QPushButton::clicked, this, [this] { runner_->RequestCancel(); });
   connect(ExitB, &QPushButton::clicked, this, [this] { ExitBClick(); });
   connect(AboutB, &QPushButton::clicked, this, [this] { AboutBClick(); });
+  connect(AccountB, &QPushButton::clicked, this, [this] { AccountBClick(); });
 }
 
 void TForm1::FormCreate() {
@@ -168,6 +181,8 @@ void TForm1::FormCreate() {
   DelSFCB->setChecked(settings.delFiles);
   SortFilesCB->setChecked(settings.sortFiles);
   TimeWaitE->SetValue(settings.pauseSec);
+  account_ = settings.account;
+  for (const std::string& warning : settings.warnings) MessageBox(warning, ApplicationTitle(), TMsgIcon::Warning);
   setWindowTitle(Text(ProgramTitle(version_)));
   GradientCaption1->SetCaption(windowTitle());
 }
@@ -183,6 +198,7 @@ void TForm1::FormClose() {
   settings.delFiles = DelSFCB->isChecked();
   settings.sortFiles = SortFilesCB->isChecked();
   settings.pauseSec = PauseFromValue(TimeWaitE->Value());
+  settings.account = account_;
   try {
     WriteSettings(iniFileName_, settings);
   } catch (const std::exception& error) {
@@ -217,6 +233,32 @@ void TForm1::ExitBClick() {
 void TForm1::AboutBClick() {
   TAboutBox box(nullptr, programPath_);
   box.exec();
+}
+
+void TForm1::AccountBClick() {
+  TAccountDialog dialog(this, account_, MailServer(), components_->pxSMTP1.DefaultPort(), *keeper_);
+  if (dialog.exec() == QDialog::Accepted) account_ = dialog.Account();
+}
+
+std::string TForm1::AccountKeyOfServer() {
+  return AccountKey(account_.user, MailServer(), components_->pxSMTP1.DefaultPort());
+}
+
+TAccount TForm1::Account() { return account_; }
+
+// The remembered password, or the one the user types now; the batch wipes it when it ends.
+TSecret TForm1::Password() {
+  const std::string key = AccountKeyOfServer();
+  try {
+    if (std::optional<TSecret> remembered = keeper_->Read(key)) return std::move(*remembered);
+  } catch (const ENoSecretService&) {
+    // Asked for below, for this batch only.
+  }
+  bool ok = false;
+  const QString text = QInputDialog::getText(this, windowTitle(), Text("Password for " + key + ":"),
+                                             QLineEdit::Password, {}, &ok);
+  if (!ok || text.isEmpty()) throw EPasswordError("No password given for " + key);
+  return SecretFromText(text);
 }
 
 std::string TForm1::MailServer() { return Bytes(MailServerE->text()); }

@@ -8,8 +8,10 @@
 #include <memory>
 #include <string>
 
+#include "app/accountdialog.h"
 #include "app/batchrunner.h"
 #include "app/opendialog.h"
+#include "app/settings.h"
 #include "toolkit/version.h"
 
 class QCheckBox;
@@ -28,6 +30,8 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   ~TForm1() override;
 
   TOpenDialog& OpenDialog1() { return openDialog1_; }
+  // The secret service unless a test gives a double.
+  void SetPasswordKeeper(std::unique_ptr<TPasswordKeeper> keeper) { keeper_ = std::move(keeper); }
 
  protected:
   // Closing while a batch runs acts like "Exit": the batch stops after the send in progress
@@ -44,6 +48,8 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   void SendBClick();
   void ExitBClick();
   void AboutBClick();
+  void AccountBClick();
+  std::string AccountKeyOfServer();
 
   // TBatchFrontEnd
   std::string MailServer() override;
@@ -54,6 +60,8 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   bool DeleteSentFiles() override;
   bool SortFiles() override;
   std::vector<std::string> ChosenFiles() override;
+  TAccount Account() override;
+  TSecret Password() override;
   void SetLabel(TBatchLabel label, const std::string& text) override;
   void ShowInformation(const std::string& text) override;
   void ShowError(const std::exception& error) override;
@@ -66,6 +74,8 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   std::unique_ptr<TMailComponents> components_;
   TOpenDialog openDialog1_;
   std::unique_ptr<TBatchRunner> runner_;
+  std::unique_ptr<TPasswordKeeper> keeper_ = std::make_unique<TSecretServiceKeeper>();
+  TAccount account_;
 
   TGradientCaption* GradientCaption1 = nullptr;
   QLabel* Label1 = nullptr;
@@ -78,6 +88,7 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   QLabel* Label8 = nullptr;
   QLabel* Label9 = nullptr;
   QLineEdit* MailServerE = nullptr;
+  QPushButton* AccountB = nullptr;
   QLineEdit* EMailFromE = nullptr;
   QLineEdit* AddrE = nullptr;
   QLineEdit* SubjE = nullptr;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/filetrust.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/inifile.h"
 
@@ -15,6 +16,33 @@ std::string ConfigHome() {
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   if (xdg != nullptr && xdg[0] == '/') return xdg;
   return QDir::homePath().toLocal8Bit().toStdString() + "/.config";
+}
+
+// Reads a name of an enumeration; an unknown one leaves the default with a warning.
+template <typename T>
+void ReadChoice(const TIniFile& ini, const char* key, bool (*parse)(std::string_view, T&), T& value,
+                std::vector<std::string>& warnings) {
+  const std::string text = ini.ReadString(kSection, key, "");
+  if (text.empty() || parse(text, value)) return;
+  warnings.push_back(std::string(key) + "=" + text + " in \"" + ini.FileName() + "\" is not known; it is ignored");
+}
+
+void ReadTrusted(const TIniFile& ini, TSettings& s) {
+  const std::pair<const char*, std::string*> keys[] = {
+      {"TokenCommand", &s.account.tokenCommand}, {"CAFile", &s.account.caFile}, {"Fingerprint", &s.account.fingerprint}};
+  bool any = false;
+  for (const auto& [key, value] : keys) any |= !(*value = ini.ReadString(kSection, key, "")).empty();
+  if (!any) return;
+  const std::string problem = FileTrustProblem(ini.FileName());
+  if (problem.empty()) return;
+  for (const auto& [key, value] : keys) value->clear();
+  s.warnings.push_back(problem + ": its TokenCommand, CAFile and Fingerprint are ignored");
+}
+
+// An empty value is left out unless there is one in the file to replace.
+void WriteOptional(TIniFile& ini, const char* key, const std::string& value) {
+  if (value.empty() && ini.ReadString(kSection, key, "").empty()) return;
+  ini.WriteString(kSection, key, value);
 }
 
 }  // namespace
@@ -38,6 +66,10 @@ TSettings ReadSettings(const std::string& fileName) {
   s.delFiles = ini.ReadBool(kSection, "DelFiles", false);
   s.sortFiles = ini.ReadBool(kSection, "SortFiles", false);
   s.pauseSec = ini.ReadInteger(kSection, "PauseSec", 0);
+  ReadChoice(ini, "Security", ParseSecurity, s.account.security, s.warnings);
+  s.account.user = ini.ReadString(kSection, "User", "");
+  ReadChoice(ini, "AuthMethod", ParseAuthMethod, s.account.authMethod, s.warnings);
+  ReadTrusted(ini, s);
   return s;
 }
 
@@ -54,4 +86,10 @@ void WriteSettings(const std::string& fileName, const TSettings& s) {
   ini.WriteBool(kSection, "DelFiles", s.delFiles);
   ini.WriteBool(kSection, "SortFiles", s.sortFiles);
   ini.WriteInteger(kSection, "PauseSec", s.pauseSec);
+  WriteOptional(ini, "Security", s.account.security == TpxSecurity::Auto ? "" : SecurityName(s.account.security));
+  WriteOptional(ini, "User", s.account.user);
+  WriteOptional(ini, "AuthMethod", s.account.authMethod == TAuthMethod::Auto ? "" : AuthMethodName(s.account.authMethod));
+  WriteOptional(ini, "TokenCommand", s.account.tokenCommand);
+  WriteOptional(ini, "CAFile", s.account.caFile);
+  WriteOptional(ini, "Fingerprint", s.account.fingerprint);
 }

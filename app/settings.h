@@ -1,8 +1,25 @@
-// The settings file: what the window remembers between runs (the four texts, the two options
-// and the pause), in section "Param" of a profile file named after the program.
+// The settings file: what the window remembers between runs (the four texts, the two options,
+// the pause and the account), in section "Param" of a profile file named after the program.
+// Never the password: that is kept in the secret service.
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include "net/pxsasl.h"
+#include "net/pxsecurity.h"
+
+// The login and the protection of the connection.
+struct TAccount {
+  TpxSecurity security = TpxSecurity::Auto;   // "Security"
+  std::string user;                           // "User"
+  TAuthMethod authMethod = TAuthMethod::Auto;  // "AuthMethod"
+  // These three run a command or change whom the program trusts: read only from a file no
+  // other user can change.
+  std::string tokenCommand;  // "TokenCommand"
+  std::string caFile;        // "CAFile"
+  std::string fingerprint;   // "Fingerprint", as written (the client checks it)
+};
 
 struct TSettings {
   std::string addr;      // "Addr": recipient
@@ -12,6 +29,9 @@ struct TSettings {
   bool delFiles = false;
   bool sortFiles = false;
   int pauseSec = 0;
+  TAccount account;
+  // What was ignored on reading and why; each front end shows them. Never written.
+  std::vector<std::string> warnings;
 };
 
 // The program's path with its extension replaced by ".ini" when that file exists (a portable
@@ -20,7 +40,11 @@ struct TSettings {
 // use it.
 std::string SettingsFileName(const std::string& programPath);
 
-// Missing or malformed values give the defaults; reading never fails.
+// Missing or malformed values give the defaults; reading never fails. An unknown Security or
+// AuthMethod, and TokenCommand, CAFile and Fingerprint from a file that another user could have
+// written (FileTrustProblem), are left at their defaults with a warning.
 TSettings ReadSettings(const std::string& fileName);
 // Creates the file's folder when needed. A failure raises an error whose text names the file.
+// Account keys at their defaults are left out unless the file holds one to replace: an ignored
+// TokenCommand must not outlive a write that makes the file trusted (writing sets mode 0600).
 void WriteSettings(const std::string& fileName, const TSettings& settings);

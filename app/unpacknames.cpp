@@ -38,7 +38,7 @@ std::string SafeFileName(std::string_view name) {
   const size_t last = safe.find_last_not_of(' ');
   safe.erase(last == std::string::npos ? 0 : last + 1);
   safe.erase(0, std::min(safe.find_first_not_of(". "), safe.size()));
-  if (safe.size() > kMaxFileNameBytes) safe.resize(kMaxFileNameBytes);
+  safe.resize(Utf8Prefix(safe, kMaxFileNameBytes).size());
   return safe.empty() ? kGeneratedFileName : safe;
 }
 
@@ -50,7 +50,7 @@ std::string NumberedFileName(const std::string& name, int n) {
   const std::string extension = hasExtension ? name.substr(dot) : std::string();
   const std::string number = " (" + std::to_string(n) + ")";
   const size_t room = kMaxFileNameBytes - number.size() - extension.size();
-  if (stem.size() > room) stem.resize(room);
+  stem.resize(Utf8Prefix(stem, room).size());
   return stem + number + extension;
 }
 

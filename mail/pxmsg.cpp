@@ -51,6 +51,16 @@ bool HasAddress(const TpxAddressList& list) {
   return false;
 }
 
+// RFC 5321 4.1.2 and RFC 5322 3.4.1: without SMTPUTF8 an address is ASCII; a server would
+// refuse any other, and only after the connection is made.
+void CheckAscii(const std::string& address) {
+  if (!IsAscii(address)) throw EMessageError(FormatText(LoadStr(sAddressNotAscii), {DisplayText(address)}));
+}
+
+void CheckAscii(const TpxAddressList& list) {
+  for (int i = 0; i < list.Count(); ++i) CheckAscii(list.Items(i).Address());
+}
+
 // Every item of an address header, each parsed into a new entry appended to list.
 void ReadAddressHeader(const TpxHeaders& headers, std::string_view name, TpxAddressList& list) {
   TStringList items;
@@ -71,7 +81,8 @@ void ReadSubject(const TpxHeaders& headers, TpxCustomMessage& message) {
 
 std::string FileNamePart(std::string_view path) {
   const size_t slash = path.rfind('/');
-  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+  // NAME_MAX: no file system takes a longer name, and a reader may refuse one.
+  return std::string(Utf8Prefix(slash == std::string_view::npos ? path : path.substr(slash + 1), ShortString::kMaxLength));
 }
 
 // --- TpxCustomMessage ---------------------------------------------------------------------
@@ -137,6 +148,7 @@ std::string TpxCustomMessage::DeriveContentType() const {
 
 void TpxCustomMessage::Validate() {
   if (sender_->Address().empty()) throw EMessageError(LoadStr(sSenderRequired));
+  CheckAscii(sender_->Address());
 }
 
 void TpxCustomMessage::SaveToStream(TStream&) { throw AbstractError(); }
@@ -233,6 +245,7 @@ void TpxMessage::Validate() {
   TpxCustomMessage::Validate();
   if (!HasAddress(*recipients_) && !HasAddress(*cc_) && !HasAddress(*bcc_))
     throw EMessageError(LoadStr(sRecipientRequired));
+  for (const TpxAddressList* list : {recipients_.get(), cc_.get(), bcc_.get()}) CheckAscii(*list);
 }
 
 void TpxMessage::SaveToStream(TStream& stream) {

@@ -14,7 +14,8 @@ class TStream;
 
 MAILCART_EXCEPTION(EMessageError, Exception);
 
-// The last component of an attachment's path: what a message announces as its file name.
+// The last component of an attachment's path, cut to 255 bytes before a whole UTF-8
+// character: what a message announces as its file name.
 std::string FileNamePart(std::string_view path);
 
 enum TMsgEncoding { meMIME, meUU };

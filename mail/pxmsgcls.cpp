@@ -189,7 +189,7 @@ uint8_t TransferEncodingFor(const std::string& contentType) {
 }  // namespace
 
 void TpxAttItem::SetFileName(std::string_view fileName) {
-  fileName_ = fileName;
+  fileName_ = Utf8Prefix(fileName, kMaxPathBytes);
   if (fileName.empty()) return;
   contentType_ = std::string_view(ContentTypeOfFile(fileName));
   transferEncoding_ = TransferEncodingFor(contentType_);
@@ -328,7 +328,7 @@ void HideQuotedCommas(std::string& value) {
 }
 
 std::string AddressItem(std::string_view piece) {
-  std::string item = Trim(DecodeHeaderWords(ShortString::Cut(Trim(piece))));
+  std::string item = Trim(DecodeHeaderWords(Trim(piece)));
   for (char& c : item)
     if (c == '\xFF') c = ',';
   return item;
@@ -355,7 +355,8 @@ std::string GetHeaderValue(const TpxHeaders& headers, std::string_view name) {
   // These two are machine-read and may be long; they are never encoded words.
   const std::string key = WithColon(name);
   if (SameText(key, "Content-Type:") || SameText(key, "X-UIDL:")) return value;
-  return DecodeHeaderWords(ShortString::Cut(value));
+  // Decoded first and then cut: a cut through the encoded text would lose a whole word.
+  return DecodeHeaderWords(value);
 }
 
 void GetHeaderAddresses(const TpxHeaders& headers, std::string_view name, TStringList& items) {

@@ -81,6 +81,9 @@ std::string StripQuotes(std::string_view text);
 // ">" after it raises Exception "Unable to parse email address" and leaves address alone.
 void ParseAddress(std::string_view text, TpxMailAddress& address);
 
+// The longest path a file name may hold (PATH_MAX).
+inline constexpr size_t kMaxPathBytes = 4096;
+
 // Transfer-encoding codes of an attachment, and the names written for them.
 enum : uint8_t { kEncoding7Bit = 0, kEncodingBase64 = 1, kEncodingQuotedPrintable = 2 };
 inline constexpr const char* TransferEncodingNames[3] = {"7bit", "Base64", "Quoted-Printable"};
@@ -95,6 +98,8 @@ class TpxAttItem : public TPersistent {
   const char* ClassName() const override { return "TpxAttItem"; }
   TMemoryStream& Stream() { return stream_; }
   const TMemoryStream& Stream() const { return stream_; }
+  // A path: its last component, the name a message carries, is at most 255 bytes, and the
+  // folders before it must not cut that short, so the path holds up to PATH_MAX bytes.
   const std::string& FileName() const { return fileName_; }
   // Also derives ContentType and TransferEncoding from the name's extension, unless it is empty.
   void SetFileName(std::string_view fileName);
@@ -108,7 +113,7 @@ class TpxAttItem : public TPersistent {
 
  private:
   TMemoryStream stream_;
-  ShortString fileName_;
+  std::string fileName_;
   ShortString contentType_;
   uint8_t transferEncoding_ = kEncoding7Bit;
 };
@@ -146,13 +151,14 @@ class TpxAttList : public TPersistent {
 using TpxHeaders = TStringList;
 
 // The value of the first header of that name (a trailing colon optional), unfolded. Values
-// other than Content-Type and X-UIDL are cut to 255 characters and their encoded words decoded.
+// other than Content-Type and X-UIDL have their encoded words decoded (into UTF-8) and are then
+// cut to 255 bytes, before a character that would not fit.
 std::string GetHeaderValue(const TpxHeaders& headers, std::string_view name);
 // The same value whole and as written: for a reader of its parameters, which decodes each one
 // on its own (a decoded word could otherwise add a parameter).
 std::string GetRawHeaderValue(const TpxHeaders& headers, std::string_view name);
-// The comma-separated items of every header of that name, in order, each trimmed, cut to 255
-// characters and decoded. Commas inside double quotes do not split.
+// The comma-separated items of every header of that name, in order, each trimmed, decoded and
+// cut to 255 bytes. Commas inside double quotes do not split.
 void GetHeaderAddresses(const TpxHeaders& headers, std::string_view name, TStringList& items);
 // Deletes the first header of that name with its continuation lines.
 void RemoveHeader(TpxHeaders& headers, std::string_view name);

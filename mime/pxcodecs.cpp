@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "mime/charsets.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/pump.h"
 #include "toolkit/strtable.h"
@@ -129,6 +130,7 @@ bool ReadEncodedWord(std::string_view value, size_t start, size_t maxLength, Enc
     default:
       return false;
   }
+  word.text = ToUtf8(word.text, charset);
   word.end = close + 2;
   return true;
 }
@@ -158,6 +160,6 @@ std::string DecodeHeaderWords(std::string_view value, size_t maxLength) {
     afterWord = true;
   }
   out.append(value.substr(copied));
-  if (out.size() > maxLength) out.resize(maxLength);
+  out.resize(Utf8Prefix(out, maxLength).size());
   return out;
 }

@@ -36,8 +36,8 @@ bool IsUUBeginLine(std::string_view line);
 // in double quotes loses them (empty when the closing quote is missing).
 std::string UUFileName(std::string_view line);
 
-// RFC 2047: decodes the "=?charset?B|Q?text?=" words of a header value (no character-set
-// conversion). Blanks between two adjacent encoded words go; all other text stays as it is,
+// RFC 2047: decodes the "=?charset?B|Q?text?=" words of a header value into UTF-8 as ToUtf8
+// does (other character sets keep their bytes). Blanks between two adjacent encoded words go; all other text stays as it is,
 // "_" included. A word that is malformed or does not decode stays as it stands. The result is
-// cut to maxLength characters.
+// cut to maxLength bytes, before a UTF-8 character that would not fit.
 std::string DecodeHeaderWords(std::string_view value, size_t maxLength = 255);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "mail/pxmsg.h"
+#include "mime/charsets.h"
 #include "mime/pxcodecs.h"
 #include "toolkit/pump.h"
 #include "toolkit/streams.h"
@@ -29,13 +30,17 @@ std::string LowerValue(const TpxHeaders& headers, std::string_view name) {
   return LowerCase(GetHeaderValue(headers, name));
 }
 
-// RFC 2231 4: an extended value starts with charset'language'. The bytes are kept as they
-// are: there is no character-set conversion anywhere.
-std::string_view WithoutCharset(std::string_view text) {
+// RFC 2231 4: an extended value starts with charset'language'.
+struct TExtendedStart {
+  std::string_view charset;
+  std::string_view text;
+};
+
+TExtendedStart SplitCharset(std::string_view text) {
   const size_t first = text.find('\'');
-  if (first == std::string_view::npos) return text;
-  const size_t second = text.find('\'', first + 1);
-  return second == std::string_view::npos ? text : text.substr(second + 1);
+  const size_t second = first == std::string_view::npos ? first : text.find('\'', first + 1);
+  if (second == std::string_view::npos) return {{}, text};
+  return {text.substr(0, first), text.substr(second + 1)};
 }
 
 // RFC 2231 4: "%" and two hex digits stand for one byte; anything else stays as it is.
@@ -62,20 +67,29 @@ std::string MimeParam(std::string_view name, std::string_view value) {
   std::string plain = GetHeaderParam(name, value);
   if (!plain.empty()) return Contains(plain, "=?") ? DecodeHeaderWords(plain, std::string::npos) : plain;
   const std::string key = std::string(name) + "*";
-  const std::string extended = GetHeaderParam(key, value);
-  if (!extended.empty()) return PercentDecoded(WithoutCharset(extended));
+  if (const std::string extended = GetHeaderParam(key, value); !extended.empty()) {
+    const TExtendedStart start = SplitCharset(extended);
+    return ToUtf8(PercentDecoded(start.text), start.charset);
+  }
+  // The sections are joined as bytes first: a character may be split across two of them.
   std::string joined;
+  std::string charset;
   for (int i = 0; i < kMaxParamSections; ++i) {
     const std::string section = key + std::to_string(i);
     if (const std::string piece = GetHeaderParam(section + "*", value); !piece.empty()) {
-      joined += PercentDecoded(i == 0 ? WithoutCharset(piece) : std::string_view(piece));
+      TExtendedStart start{{}, piece};
+      if (i == 0) {
+        start = SplitCharset(piece);
+        charset = start.charset;
+      }
+      joined += PercentDecoded(start.text);
     } else if (const std::string quoted = GetHeaderParam(section, value); !quoted.empty()) {
       joined += quoted;
     } else {
       break;
     }
   }
-  return joined;
+  return ToUtf8(joined, charset);
 }
 
 // Base64 lines, with trailing blanks taken as transport padding.

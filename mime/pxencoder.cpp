@@ -5,6 +5,8 @@
 #include <random>
 
 #include "mail/pxmsg.h"
+#include "mime/headerwords.h"
+#include "mime/messagestamp.h"
 #include "mime/pxcodecs.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/pump.h"
@@ -62,6 +64,34 @@ std::string HeaderText(std::string_view text) {
 
 // The header lines built from one short field stay within 255 characters.
 std::string CutLine(std::string line) { return ShortString::Cut(line); }
+
+// "head name <address>after": the name as encoded words when it is not plain ASCII, and then
+// folded between them.
+std::string MailboxLine(std::string_view head, std::string_view name, std::string_view address, std::string_view after) {
+  const std::string mailbox = "<" + HeaderText(address) + ">" + std::string(after);
+  const std::string text = HeaderText(name);
+  if (!NeedsEncodedWords(text)) return std::string(head) + DisplayName(name) + " " + mailbox;
+  std::vector<std::string> tokens = EncodedWords(text, kFoldedLineLength - head.size());
+  tokens.push_back(mailbox);
+  return FoldedHeader(head, tokens);
+}
+
+// A mailbox line built from one short field is cut to 255 characters; encoded words are never
+// cut, since their source is no longer than that.
+std::string CutMailboxLine(std::string_view head, std::string_view name, std::string_view address,
+                           std::string_view after = "") {
+  const std::string line = MailboxLine(head, name, address, after);
+  return NeedsEncodedWords(HeaderText(name)) ? line : CutLine(line);
+}
+
+// RFC 2046 4.1.2: a text part names its character set. The bytes travel as they are; a text
+// that is neither ASCII nor UTF-8 gets no charset, as no label could be trusted.
+std::string CharsetParameter(const TpxAttItem& item, std::string_view type) {
+  if (!StartsText("text/", type) || type.find(';') != std::string_view::npos) return {};
+  const std::string_view data = item.Stream().Data();
+  if (IsAscii(data)) return "; charset=us-ascii";
+  return IsValidUtf8(data) ? "; charset=utf-8" : "";
+}
 
 std::string LowerFileName(const TpxAttItem& item) { return LowerCase(FileNamePart(item.FileName())); }
 
@@ -202,7 +232,7 @@ void TpxCustomEncoder::RemoveReservedHeaders() {
 }
 
 void TpxCustomEncoder::WriteExtraHeaders() {
-  for (const std::string& line : message_.Headers()) WriteLine(line);
+  for (const std::string& line : message_.Headers()) WriteLine(FoldedLongLine(line));
 }
 
 void TpxCustomEncoder::WriteAddressLines(std::string_view label, const TpxAddressList& list) {
@@ -212,14 +242,32 @@ void TpxCustomEncoder::WriteAddressLines(std::string_view label, const TpxAddres
   const std::string indent(10, ' ');
   for (int i = 0; i < list.Count(); ++i) {
     const TpxMailAddress& address = list.Items(i);
-    const std::string line = (i == 0 ? first : indent) + DisplayName(address.Name()) + " <" +
-                             HeaderText(address.Address()) + (i + 1 == list.Count() ? ">" : ">,");
-    WriteLine(i == 0 ? CutLine(line) : line);
+    const std::string_view after = i + 1 == list.Count() ? "" : ",";
+    WriteLine(i == 0 ? CutMailboxLine(first, address.Name(), address.Address(), after)
+                     : MailboxLine(indent, address.Name(), address.Address(), after));
   }
 }
 
-void TpxCustomEncoder::WriteSubjectAndVersion() {
-  if (!message_.Subject().empty()) WriteLine(CutLine("Subject:  " + HeaderText(message_.Subject())));
+void TpxCustomEncoder::WriteSubject() {
+  constexpr std::string_view kHead = "Subject:  ";
+  const std::string subject = HeaderText(message_.Subject());
+  if (subject.empty()) return;
+  if (!NeedsEncodedWords(subject)) return WriteLine(CutLine(std::string(kHead) + subject));
+  // The text is cut where the line would have been, before a whole character, and then encoded:
+  // a cut through the encoded line would split a word.
+  const std::string_view text = Utf8Prefix(subject, ShortString::kMaxLength - kHead.size());
+  WriteLine(FoldedHeader(kHead, EncodedWords(text, kFoldedLineLength - kHead.size())));
+}
+
+// A Date or Message-ID the message already holds in its own headers stays, and is written
+// with them.
+void TpxCustomEncoder::WriteSubjectAndVersion(std::string_view messageId) {
+  WriteSubject();
+  const TComposeTime now = ComposeTime();
+  const TpxHeaders& own = message_.Headers();
+  if (GetRawHeaderValue(own, "Date").empty()) WriteLine("Date: " + DateHeaderValue(now));
+  if (GetRawHeaderValue(own, "Message-ID").empty())
+    WriteLine("Message-ID: " + (messageId.empty() ? NewMessageId(message_.Sender().Address(), now) : HeaderText(messageId)));
   if (message_.Encoding() == meMIME) WriteLine("Mime-Version: 1.0");
 }
 
@@ -267,11 +315,14 @@ void TpxCustomEncoder::WriteFormattedBody() {
 }
 
 void TpxCustomEncoder::WriteAttachmentHeaders(const TpxAttItem& item, bool bare) {
-  const std::string type = CutLine("Content-Type: " + HeaderText(ContentTypeOf(item, singlePart_)));
-  const std::string name = QuotedParameter(FileNamePart(item.FileName()));
-  WriteLine(bare ? type : type + "; name=" + name);
+  const std::string mediaType = ContentTypeOf(item, singlePart_);
+  const std::string type = CutLine("Content-Type: " + HeaderText(mediaType));
+  const std::string typeLine = type + CharsetParameter(item, mediaType);
+  const std::string name = HeaderText(FileNamePart(item.FileName()));
+  WriteLine(bare ? typeLine : typeLine + FileNameParameter("name", name));
   WriteLine(EncodingLine(item, singlePart_));
-  if (!bare) WriteLine("Content-Disposition: attachment; filename=" + name);
+  constexpr std::string_view kDisposition = "Content-Disposition: attachment";
+  if (!bare) WriteLine(std::string(kDisposition) + FileNameParameter("filename", name));
 }
 
 void TpxCustomEncoder::WriteAttachmentData(const TpxAttItem& item) {
@@ -290,7 +341,8 @@ void TpxCustomEncoder::WriteSinglePart() {
   const std::string name = LowerFileName(item);
   if (attachments.Count() == 1 && (name == kHtmlBodyFile || name == kRtfBodyFile)) {
     // The file is the message's body: no name, no disposition.
-    WriteLine(name == kHtmlBodyFile ? "Content-Type: text/html" : "Content-Type: text/rtf");
+    const std::string type = name == kHtmlBodyFile ? "text/html" : "text/rtf";
+    WriteLine("Content-Type: " + type + CharsetParameter(item, type));
     WriteLine(EncodingLine(item, singlePart_));
   } else {
     WriteAttachmentHeaders(item, false);
@@ -383,7 +435,7 @@ void TpxMessageEncoder::WriteHeaders() {
   const auto* message = dynamic_cast<const TpxMessage*>(&Message());
   if (message == nullptr) throw InvalidCastError();
   const TpxMailAddress& sender = message->Sender();
-  WriteLine("From:     " + DisplayName(sender.Name()) + " <" + HeaderText(sender.Address()) + ">");
+  WriteLine(MailboxLine("From:     ", sender.Name(), sender.Address(), ""));
   WriteAddressLines("To", message->Recipients());
   WriteAddressLines("CC", message->CC());
   if (message->ReturnReceipt()) WriteLine(CutLine("Return-Receipt-To: <" + HeaderText(sender.Address()) + ">"));
@@ -391,18 +443,18 @@ void TpxMessageEncoder::WriteHeaders() {
   if (message->Priority() == ptHigh) WriteLine("X-Priority: 1");
   RemoveReservedHeaders();
   WriteExtraHeaders();
-  WriteSubjectAndVersion();
+  WriteSubjectAndVersion({});
 }
 
 void TpxArticleEncoder::WriteHeaders() {
   const auto* article = dynamic_cast<const TpxArticle*>(&Message());
   if (article == nullptr) throw InvalidCastError();
   const TpxMailAddress& sender = article->Sender();
-  WriteLine(CutLine("From:     " + DisplayName(sender.Name()) + " <" + HeaderText(sender.Address()) + ">"));
-  WriteLine("Newsgroups: " + HeaderText(article->NewsGroups()));
+  WriteLine(CutMailboxLine("From:     ", sender.Name(), sender.Address()));
+  WriteLine(FoldedLongLine("Newsgroups: " + HeaderText(article->NewsGroups())));
   RemoveReservedHeaders();
   // RFC 5536 3.1.4: one Newsgroups header, the one just written.
   RemoveHeader(Message().Headers(), "Newsgroups");
   WriteExtraHeaders();
-  WriteSubjectAndVersion();
+  WriteSubjectAndVersion(article->MessageId());
 }

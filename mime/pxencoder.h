@@ -47,7 +47,9 @@ class TpxCustomEncoder {
   void RemoveReservedHeaders();
   void WriteExtraHeaders();
   void WriteAddressLines(std::string_view label, const TpxAddressList& list);
-  void WriteSubjectAndVersion();
+  void WriteSubject();
+  // Subject, Date, Message-ID (messageId, or a new one when it is empty) and Mime-Version.
+  void WriteSubjectAndVersion(std::string_view messageId);
 
  private:
   void WriteBody();

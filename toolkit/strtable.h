@@ -23,6 +23,7 @@ enum StringId : int {
   sMailMessageRequired = 57102,
   sNewsgroupRequired = 57103,
   sSubjectRequired = 57104,
+  sAddressNotAscii = 57105,
   // SMTP client
   sNoServerReply = 57110,
   sControlInAddress = 57111,
@@ -34,6 +35,7 @@ enum StringId : int {
   sLoginRefused = 57117,
   sNoPassword = 57118,
   sNoTokenSource = 57119,
+  sBracketInAddress = 57120,
   // Addresses and codecs
   sUnableToParseAddress = 57200,
   sInvalidCharacter = 57201,

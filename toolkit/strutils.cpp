@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -161,6 +162,33 @@ size_t Utf8Length(std::string_view s) {
     if (!IsContinuation(static_cast<unsigned char>(s[i]))) return 0;
   return length;
 }
+
+}  // namespace
+
+bool IsAscii(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+bool IsValidUtf8(std::string_view s) {
+  for (size_t i = 0; i < s.size();) {
+    const size_t length = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : Utf8Length(s.substr(i));
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
+std::string_view Utf8Prefix(std::string_view s, size_t max) {
+  if (s.size() <= max) return s;
+  // Back over the continuation bytes at the cut to the lead byte of their character; cut
+  // before it only when the character really is a whole UTF-8 one that the cut would split.
+  size_t lead = max;
+  while (lead > 0 && max - lead < 3 && IsContinuation(static_cast<unsigned char>(s[lead]))) --lead;
+  const size_t length = Utf8Length(s.substr(lead));
+  return s.substr(0, length > 0 && lead + length > max ? lead : max);
+}
+
+namespace {
 
 bool IsC0OrDel(unsigned char c) { return c < 0x20 || c == 0x7F; }
 

@@ -38,6 +38,14 @@ std::string DisplayText(std::string_view raw);
 // True when s holds a C0 control character or DEL: bytes that no command argument may carry.
 bool HasControlCharacter(std::string_view s);
 
+// True when every byte is below 128.
+bool IsAscii(std::string_view s);
+// True when s is well-formed UTF-8 (RFC 3629 4).
+bool IsValidUtf8(std::string_view s);
+// The longest prefix of s of at most max bytes that does not end inside a well-formed UTF-8
+// character: a cut never leaves half a character behind (bytes that are no UTF-8 cut anywhere).
+std::string_view Utf8Prefix(std::string_view s, size_t max);
+
 // Locale's case-insensitive comparison of byte strings (used to sort file paths).
 int CompareTextLocale(const std::string& a, const std::string& b);
 
@@ -60,7 +68,7 @@ class ShortString {
   bool operator==(const char* s) const { return value_ == s; }
   bool operator==(const std::string& s) const { return value_ == s; }
 
-  static std::string Cut(std::string_view s) { return std::string(s.substr(0, kMaxLength)); }
+  static std::string Cut(std::string_view s) { return std::string(Utf8Prefix(s, kMaxLength)); }
 
  private:
   std::string value_;

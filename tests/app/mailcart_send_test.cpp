@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -29,6 +30,7 @@ namespace {
 
 constexpr int kRunTimeoutMs = 60000;
 constexpr char kRefused[] = "refused@example.com";
+constexpr char kSecret[] = "Tr0ub4dor-send-31337";
 
 std::string Program() { return std::string(MAILCART_BINARY_DIR) + "/app/mailcart-send"; }
 
@@ -45,10 +47,14 @@ std::vector<std::string> Lines(const QByteArray& output) {
   return lines;
 }
 
-// Without a display: nothing of the program may need one.
-void StartWithoutDisplay(QProcess& process, const std::vector<std::string>& args) {
+using Variables = std::vector<std::pair<QString, QString>>;
+
+// Without a display, nor a secret service: nothing of the program may need one.
+void StartWithoutDisplay(QProcess& process, const std::vector<std::string>& args, const Variables& more = {}) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS", "MAILCART_PASSWORD"})
+    env.remove(name);
+  for (const auto& [name, value] : more) env.insert(name, value);
   process.setProcessEnvironment(env);
   QStringList arguments;
   for (const std::string& a : args) arguments << QString::fromStdString(a);
@@ -69,9 +75,9 @@ SendRun Finish(QProcess& process) {
   return run;
 }
 
-SendRun RunSend(const std::vector<std::string>& args) {
+SendRun RunSend(const std::vector<std::string>& args, const Variables& more = {}) {
   QProcess process;
-  StartWithoutDisplay(process, args);
+  StartWithoutDisplay(process, args, more);
   return Finish(process);
 }
 
@@ -186,12 +192,18 @@ TEST_F(MailcartSendTest, ThirtyFilesOfEveryKindArriveExactly) {
 // effect from the settings file included, is found before anything connects.
 TEST_F(MailcartSendTest, ExitStatusAndWhatIsLeft) {
   WriteFile(Path("negative pause.ini"), "[Param]\r\nPauseSec=-1\r\n");
+  WriteFile(Path("bad pin.ini"), "[Param]\r\nFingerprint=12:34\r\n");
+  ::chmod(Path("bad pin.ini").c_str(), 0600);
+  WriteFile(Path("password"), std::string(kSecret) + "\n");
+  ::chmod(Path("password").c_str(), 0600);
+  const std::string twoSources = "give the password in one way only";
   const struct {
     const char* name;
     std::vector<std::string> args;  // after the shared ones and the files
     int exitCode;
-    const char* error;
+    std::string error;
     bool firstFileKept;
+    bool connects = true;
   } cases[] = {
       {"a recipient the server refuses", {"--to", kRefused}, 1, "550 5.1.1 Recipient rejected.\n", true},
       {"a file that is not there", {"--pause", "0"}, 1, "missing.txt", false},
@@ -214,6 +226,20 @@ TEST_F(MailcartSendTest, ExitStatusAndWhatIsLeft) {
       {"a sender that would add a recipient", {"--from", "me@example.com\r\nRCPT TO:<evil@example.com>"}, 2,
        "--from must not hold control characters", true},
       {"a recipient with a tab", {"--to", "you@example.com\t"}, 2, "--to must not hold control characters", true},
+      {"a security mode not known", {"--security", "ssl"}, 2, "--security needs auto, starttls, tls or none", true},
+      {"an empty security mode", {"--security="}, 2, "--security needs", true},
+      {"a login method not known", {"--auth", "cram-md5"}, 2, "--auth needs auto, plain, login or xoauth2", true},
+      {"a fingerprint too short", {"--fingerprint", "AB:CD"}, 2, "--fingerprint needs", true},
+      {"a fingerprint that is not hex", {"--fingerprint", std::string(63, 'a') + "g"}, 2, "--fingerprint needs", true},
+      {"a password on the command line", {"--password", kSecret}, 2, "there is no --password", true},
+      {"a password on the command line after =", {std::string("--password=") + kSecret}, 2, "there is no --password", true},
+      {"a password command and a password file", {"--user", "ann", "--password-command", "echo x", "--password-file",
+                                                  Path("password")}, 2, twoSources, true},
+      {"a user without any password", {"--user", "ann"}, 2, "the user ann needs a password", true},
+      {"XOAUTH2 without a token command", {"--user", "ann", "--auth", "XOAUTH2"}, 2, "--auth xoauth2 needs --token-command", true},
+      {"a password command that fails", {"--user", "ann", "--password-command", "exit 3"}, 1, "exit 3", true, false},
+      {"a CA file that cannot be read", {"--ca-file", Path("missing.pem")}, 1, "missing.pem\" cannot be read", true, false},
+      {"a malformed fingerprint in the settings", {"--settings", Path("bad pin.ini")}, 1, "\"12:34\" is no SHA-256", true, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -227,9 +253,12 @@ TEST_F(MailcartSendTest, ExitStatusAndWhatIsLeft) {
     EXPECT_NE(run.errors.find(c.error), std::string::npos) << run.errors;
     if (c.exitCode == 2) {
       EXPECT_NE(run.errors.find("usage: mailcart-send"), std::string::npos);
+    }
+    if (c.exitCode == 2 || !c.connects) {
       EXPECT_TRUE(run.lines.empty()) << "nothing was started: " << run.lines.front();
       EXPECT_EQ(server_.Count(), before);
     }
+    EXPECT_EQ(run.errors.find(kSecret), std::string::npos) << "a password is never echoed";
     EXPECT_EQ(run.errors.find('\r'), std::string::npos) << "no control character is echoed";
     EXPECT_EQ(std::filesystem::exists(first), c.firstFileKept);
     EXPECT_TRUE(run.lines.empty() || run.lines.back() != "All Sended");
@@ -255,6 +284,40 @@ TEST_F(MailcartSendTest, SettingsFileIsReadAndOptionsWin) {
   }
   EXPECT_TRUE(std::filesystem::exists(a) && std::filesystem::exists(b));
   EXPECT_EQ(ReadFile(settings), text) << "never written";
+}
+
+// Whatever becomes of the login, the password shows nowhere: not in what the program prints,
+// nor in the settings file, nor in the environment of a command it runs.
+TEST_F(MailcartSendTest, ThePasswordShowsNowhere) {
+  const std::string settings = Path("private.ini");
+  WriteFile(settings, "[Param]\r\nUser=ann\r\nSecurity=None\r\n");
+  ::chmod(settings.c_str(), 0600);
+  WriteFile(Path("pw"), std::string(kSecret) + "\n");
+  ::chmod(Path("pw").c_str(), 0600);
+  const std::string env = Path("environment");
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    Variables variables;
+  } cases[] = {
+      {"from MAILCART_PASSWORD, with a token command that runs", {"--auth", "xoauth2", "--token-command", "env > '" + env + "'; echo token"},
+       {{"MAILCART_PASSWORD", kSecret}}},
+      {"from a command", {"--password-command", std::string("echo ") + kSecret}, {}},
+      {"from a file", {"--password-file", Path("pw")}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = Args({"--settings", settings, MakeFile("note.txt")});
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const SendRun run = RunSend(args, c.variables);
+    std::string printed = run.errors;
+    for (const std::string& line : run.lines) printed += line + "\n";
+    EXPECT_EQ(printed.find(kSecret), std::string::npos) << printed;
+    EXPECT_EQ(ReadFile(settings).find(kSecret), std::string::npos);
+    if (std::filesystem::exists(env)) {
+      EXPECT_EQ(ReadFile(env).find(kSecret), std::string::npos) << "inherited";
+    }
+  }
 }
 
 // SIGINT and SIGTERM act like "Cancel sending".

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "support/files.h"
+#include "mail/pxmsg.h"
 #include "support/unpack_tool.h"
+#include "toolkit/streams.h"
 
 namespace {
 
@@ -105,6 +107,33 @@ TEST_F(UnpackTest, NamesFromTheMessageAreMadeSafe) {
   // Nothing was written beside the folder.
   EXPECT_EQ(QDir(QString::fromStdString(Root())).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
             (QStringList{"message.eml", "out"}));
+}
+
+// Names the composer wrote as RFC 2231 parameters come out exactly, and a numbered copy of a
+// long UTF-8 name is cut before a whole character.
+TEST_F(UnpackTest, ComposedNonAsciiNamesComeOutExactly) {
+  std::string longName;
+  while (longName.size() < 249) longName += "\xe6\x9c\x88";
+  longName += ".txt";  // 253 bytes
+  TpxMessage message;
+  message.Sender().SetAddress("ann@example.com");
+  message.Body().Add("The body.");
+  for (const std::string& name : {std::string("Rechnung M\xc3\xa4rz.txt"), longName, longName}) {
+    auto item = std::make_unique<TpxAttItem>();
+    item->SetFileName("/home/ann/" + name);
+    item->Stream().Data() = name.substr(0, 3);
+    message.Attachments().Add(std::move(item));
+  }
+  {
+    TFileStream file(Root() + "/message.eml", TFileMode::fmCreate);
+    message.SaveToStream(file);
+  }
+  const UnpackRun run = RunUnpack({Root() + "/message.eml", Out()});
+  ASSERT_EQ(run.exitCode, 0) << run.errors;
+  const std::string numbered = longName.substr(0, 246) + " (2).txt";  // 82 whole characters, 254 bytes
+  EXPECT_EQ(run.lines, (std::vector<std::string>{Out() + "/body.txt", Out() + "/Rechnung M\xc3\xa4rz.txt",
+                                                 Out() + "/" + longName, Out() + "/" + numbered}));
+  EXPECT_EQ(ReadFile(Out() + "/" + longName), longName.substr(0, 3));
 }
 
 // A part without a name is written under the parser's name and the extension of its type; a

@@ -3,8 +3,12 @@
 // (aiosmtpd) seen through what the labels paint.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QInputDialog>
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
@@ -23,6 +27,7 @@
 #include <vector>
 
 #include "app/aboutf.h"
+#include "app/credentials.h"
 #include "app/gradientcaption.h"
 #include "app/mainf.h"
 #include "app/numericedit.h"
@@ -69,6 +74,28 @@ class PaintRecorder : public QObject {
 
  private:
   std::map<std::string, std::string> last_;
+};
+
+// Runs act on the modal dialog once it is open; bounded, so a dialog that never opens fails
+// the test instead of hanging it.
+void WhenModal(std::function<void(QWidget*)> act) {
+  auto* timer = new QTimer;
+  auto tries = std::make_shared<int>(500);
+  QObject::connect(timer, &QTimer::timeout, [timer, tries, act] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr && --*tries > 0) return;
+    timer->deleteLater();
+    timer->stop();
+    if (modal != nullptr) act(modal);
+  });
+  timer->start(10);
+}
+
+class NoSecretService : public TPasswordKeeper {
+ public:
+  std::optional<TSecret> Read(const std::string&) override { throw ENoSecretService("none"); }
+  void Write(const std::string&, std::string_view) override { throw ENoSecretService("none"); }
+  void Remove(const std::string&) override { throw ENoSecretService("none"); }
 };
 
 class MainFormTest : public ::testing::Test {
@@ -131,6 +158,7 @@ TEST_F(MainFormTest, FirstRunShowsEveryControlEmptyInItsPlace) {
     const char* caption;
   } controls[] = {
       {"Label8", "QLabel", "MailServer:"}, {"MailServerE", "QLineEdit", ""},
+      {"AccountB", "QPushButton", "Account\xe2\x80\xa6"},
       {"Label9", "QLabel", "E-Mail From:"}, {"EMailFromE", "QLineEdit", ""},
       {"Label1", "QLabel", "E-Mail To:"}, {"AddrE", "QLineEdit", ""},
       {"Label2", "QLabel", "Subj:"}, {"SubjE", "QLineEdit", ""},
@@ -165,11 +193,11 @@ TEST_F(MainFormTest, FirstRunShowsEveryControlEmptyInItsPlace) {
 
   std::vector<std::string> tabOrder;
   QWidget* w = Control("MailServerE");
-  for (int i = 0; i < 12; ++i, w = w->nextInFocusChain()) {
+  for (int i = 0; i < 13; ++i, w = w->nextInFocusChain()) {
     while (w->focusPolicy() == Qt::NoFocus) w = w->nextInFocusChain();
     tabOrder.push_back(w->objectName().toStdString());
   }
-  EXPECT_EQ(tabOrder, (std::vector<std::string>{"MailServerE", "EMailFromE", "AddrE", "SubjE", "TimeWaitE", "DelSFCB",
+  EXPECT_EQ(tabOrder, (std::vector<std::string>{"MailServerE", "AccountB", "EMailFromE", "AddrE", "SubjE", "TimeWaitE", "DelSFCB",
                                                 "SelFilesB", "SendB", "CancSendB", "SortFilesCB", "AboutB", "ExitB"}));
 
   // The program file is not there: its date is the zero date.
@@ -206,6 +234,63 @@ TEST_F(MainFormTest, ExitWithoutABatchClosesAndSavesWhatWasTyped) {
             "[Param]\r\nAddr=\r\nSubj=Gr\xc3\xbc\xc3\x9f\x65\r\nAddrFrom=\r\nMailSrv=\r\nDelFiles=0\r\nSortFiles=1\r\n"
             "PauseSec=7\r\n");
   EXPECT_TRUE(boxes_.boxes.empty());
+}
+
+// The account goes back to the settings file as it came; values another user could have
+// planted are reported at start, and are gone once the window has written the file.
+TEST_F(MainFormTest, TheAccountIsKeptAndAPlantedCommandIsReported) {
+  const std::string account = "Security=STARTTLS\r\nUser=ann\r\nAuthMethod=LOGIN\r\n";
+  const struct {
+    const char* name;
+    mode_t mode;
+    size_t boxes;
+    bool commandKept;
+  } cases[] = {{"a private file", 0600, 0, true}, {"a file the group may change", 0620, 1, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    form_.reset();
+    boxes_.boxes.clear();
+    WriteFile(Ini(), "[Param]\r\n" + account + "TokenCommand=oauth-token\r\n");
+    ASSERT_EQ(::chmod(Ini().c_str(), c.mode), 0);
+    Form();
+    ASSERT_EQ(boxes_.boxes.size(), c.boxes);
+    if (c.boxes) {
+      EXPECT_NE(boxes_.boxes[0].text.find("TokenCommand"), std::string::npos) << boxes_.boxes[0].text;
+    }
+    Click("ExitB");
+    const std::string written = ReadFile(Ini());
+    EXPECT_NE(written.find(account), std::string::npos) << written;
+    EXPECT_EQ(written.find("TokenCommand=oauth-token") != std::string::npos, c.commandKept) << written;
+  }
+}
+
+// The account comes from its dialog; without a secret service the batch asks for the password,
+// and one not given ends the batch before it connects.
+TEST_F(MainFormTest, AccountDialogAndThePasswordAskedForABatch) {
+  Form().SetPasswordKeeper(std::make_unique<NoSecretService>());
+  WhenModal([](QWidget* dialog) {
+    dialog->findChild<QLineEdit*>("UserE")->setText("ann");
+    dialog->findChild<QComboBox*>("SecurityCB")->setCurrentText("TLS");
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  Click("AccountB");
+  const SmtpCapture& server = StartServer();
+  ChooseFiles(1);
+  std::string asked;
+  WhenModal([&asked](QWidget* dialog) {
+    auto* input = qobject_cast<QInputDialog*>(dialog);
+    ASSERT_NE(input, nullptr);
+    asked = input->labelText().toStdString();
+    input->reject();
+  });
+  Click("SendB");
+  const std::string key = "ann@127.0.0.1:" + std::to_string(server.Port());
+  EXPECT_EQ(asked, "Password for " + key + ":");
+  ASSERT_EQ(boxes_.boxes.size(), 1u);
+  EXPECT_NE(boxes_.boxes[0].text.find("No password given for " + key), std::string::npos) << boxes_.boxes[0].text;
+  EXPECT_EQ(server.Count(), 0);
+  Click("ExitB");
+  EXPECT_NE(ReadFile(Ini()).find("Security=TLS\r\nUser=ann\r\n"), std::string::npos) << ReadFile(Ini());
 }
 
 // The program can always be closed: the error names the file, the window goes all the same.

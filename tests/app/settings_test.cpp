@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -100,19 +101,98 @@ TEST_F(SettingsTest, MissingAndMalformedValuesReadAsDefaults) {
   for (const auto& c : cases) {
     const std::string file = Path(std::string(c.name) + ".ini");
     if (c.lines) WriteFile(file, std::string("[Param]\r\n") + c.lines + "\r\n");
-    EXPECT_EQ(Fields(ReadSettings(file)), Fields(TSettings{"", "", "", "", c.del, c.sort, c.pause})) << c.name;
+    EXPECT_EQ(Fields(ReadSettings(file)), Fields(TSettings{"", "", "", "", c.del, c.sort, c.pause, {}, {}})) << c.name;
   }
 }
 
 TEST_F(SettingsTest, WriteCreatesFolderAndFileAndReadsBack) {
   const std::string file = Path("config/mailcart/mailcart.ini");
   const TSettings s{"to@example.com", "Subject = with equals", "smtp.example.com:2525", "from@example.com",
-                    true, false, -4};
+                    true, false, -4, {}, {}};
   WriteSettings(file, s);
   EXPECT_EQ(ReadFile(file),
             "[Param]\r\nAddr=to@example.com\r\nSubj=Subject = with equals\r\nAddrFrom=from@example.com\r\n"
             "MailSrv=smtp.example.com:2525\r\nDelFiles=1\r\nSortFiles=0\r\nPauseSec=-4\r\n");
   EXPECT_EQ(Fields(ReadSettings(file)), Fields(s));
+}
+
+auto AccountFields(const TAccount& a) {
+  return std::make_tuple(a.security, a.user, a.authMethod, a.tokenCommand, a.caFile, a.fingerprint);
+}
+
+TEST_F(SettingsTest, AccountKeysReadBackAndDefaultsStayOut) {
+  const std::string file = Path("account.ini");
+  TSettings s;
+  s.account = {TpxSecurity::StartTLS, "ann", TAuthMethod::XOAuth2, "oauth-token --user ann", "/etc/ca.pem",
+               "ab:cd"};
+  WriteSettings(file, s);
+  EXPECT_NE(ReadFile(file).find("Security=STARTTLS\r\nUser=ann\r\nAuthMethod=XOAUTH2\r\n"
+                                "TokenCommand=oauth-token --user ann\r\nCAFile=/etc/ca.pem\r\nFingerprint=ab:cd\r\n"),
+            std::string::npos)
+      << ReadFile(file);
+  const TSettings read = ReadSettings(file);
+  EXPECT_EQ(AccountFields(read.account), AccountFields(s.account));
+  EXPECT_TRUE(read.warnings.empty());
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  // Back to the defaults: every key goes empty, none is left with its old value.
+  WriteSettings(file, TSettings{});
+  EXPECT_EQ(AccountFields(ReadSettings(file).account), AccountFields(TAccount{}));
+  WriteSettings(Path("fresh.ini"), TSettings{});
+  EXPECT_EQ(ReadFile(Path("fresh.ini")).find("Security"), std::string::npos) << "defaults are left out";
+}
+
+// A value that runs a command or changes whom we trust is taken only from a file that no other
+// user could have written; the rest of the file still counts.
+TEST_F(SettingsTest, CommandAndTrustKeysOnlyFromAPrivateFile) {
+  const std::string keys =
+      "[Param]\r\nUser=ann\r\nSecurity=tls\r\nTokenCommand=evil\r\nCAFile=/tmp/evil.pem\r\nFingerprint=00\r\n";
+  const struct {
+    const char* name;
+    mode_t mode;
+    std::string lines;
+    bool trusted;
+    const char* warning;  // "" for none
+  } cases[] = {
+      {"private", 0600, keys, true, ""},
+      {"readable by all", 0644, keys, true, ""},
+      {"writable by the group", 0660, keys, false, "can be changed by other users (mode 0660)"},
+      {"writable by all", 0606, keys, false, "can be changed by other users"},
+      {"writable by all but without such keys", 0666, "[Param]\r\nUser=ann\r\nSecurity=tls\r\n", true, ""},
+      {"a security mode and a method not known", 0600, "[Param]\r\nUser=ann\r\nSecurity=ssl\r\nAuthMethod=CRAM-MD5\r\n", true,
+       "Security=ssl in"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = Path(std::string(c.name) + ".ini");
+    WriteFile(file, c.lines);
+    ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
+    const TSettings s = ReadSettings(file);
+    EXPECT_EQ(s.account.user, "ann");
+    EXPECT_EQ(s.account.tokenCommand.empty(), !c.trusted || c.lines != keys);
+    EXPECT_EQ(s.account.caFile.empty(), s.account.tokenCommand.empty());
+    EXPECT_EQ(s.account.fingerprint.empty(), s.account.tokenCommand.empty());
+    const std::string warnings = s.warnings.empty() ? "" : s.warnings.front();
+    EXPECT_NE(warnings.find(c.warning), std::string::npos) << warnings;
+    EXPECT_EQ(warnings.empty(), *c.warning == '\0') << warnings;
+    if (!c.trusted) {
+      EXPECT_NE(warnings.find(file), std::string::npos) << "names the file";
+    }
+  }
+}
+
+// Writing makes the file private; a command read from it while it was not must not become
+// trusted by that.
+TEST_F(SettingsTest, AWriteDropsIgnoredCommandKeys) {
+  const std::string file = Path("shared.ini");
+  WriteFile(file, "[Param]\r\nTokenCommand=evil\r\nCAFile=/tmp/evil.pem\r\n");
+  ASSERT_EQ(::chmod(file.c_str(), 0666), 0);
+  WriteSettings(file, ReadSettings(file));
+  const TSettings s = ReadSettings(file);
+  EXPECT_TRUE(s.warnings.empty());
+  EXPECT_EQ(s.account.tokenCommand, "");
+  EXPECT_EQ(s.account.caFile, "");
 }
 
 TEST_F(SettingsTest, AFailedWriteNamesTheFile) {

@@ -11,10 +11,18 @@ For every file, one object:
                   null), data_hex (the decoded bytes), text (text/* parts read as text), and for
                   message/rfc822 parts the inner message's subject and body_hex
   uu              for a body without MIME: the "begin ... end" blocks, each name and data_hex
+  subject         the decoded Subject, or null
+  from_name       the display name of the From address
+  to_names        the display names of the To addresses
+  date            the Date as seconds since the epoch (email.utils.parsedate_to_datetime)
+  message_id      the Message-ID as written
+  long_lines      lines over 78 characters of headers that hold encoded words or RFC 2231
+                  parameters, as "Header: length"
 """
 import binascii
 import email
 import email.policy
+import email.utils
 import json
 import sys
 
@@ -62,12 +70,41 @@ def uu_blocks(body):
     return blocks
 
 
+def long_header_lines(raw):
+    # Every header block of the text, the parts' too: lines up to the first empty one, and
+    # after each delimiter line.
+    fields, in_headers = [], True
+    for line in raw.split(b"\r\n"):
+        if in_headers and line == b"":
+            in_headers = False
+        elif in_headers and line[:1] in (b" ", b"\t") and fields:
+            fields[-1].append(line)
+        elif in_headers:
+            fields.append([line])
+        elif line.startswith(b"--"):
+            in_headers = True
+    found = []
+    for lines in fields:
+        joined = b"".join(lines)
+        if b"=?" in joined or b"*=" in joined:
+            name = lines[0].split(b":", 1)[0].decode("ascii", "replace")
+            found += [f"{name}: {len(line)}" for line in lines if len(line) > 78]
+    return found
+
+
 def judge(path):
     with open(path, "rb") as f:
         raw = f.read()
     message = email.message_from_bytes(raw, policy=email.policy.default)
     report = {"defects": [], "header_defects": [], "content_type": message.get_content_type(), "parts": []}
     walk(message, "message", report)
+    report["subject"] = None if message["Subject"] is None else str(message["Subject"])
+    report["from_name"] = message["From"].addresses[0].display_name if message["From"] else None
+    report["to_names"] = [a.display_name for a in message["To"].addresses] if message["To"] else []
+    date = message.get("Date")
+    report["date"] = None if date is None else email.utils.parsedate_to_datetime(str(date)).timestamp()
+    report["message_id"] = message.get("Message-ID")
+    report["long_lines"] = long_header_lines(raw)
     if "Mime-Version" not in message:
         report["uu"] = uu_blocks(raw.split(b"\r\n\r\n", 1)[1])
     return report

@@ -87,6 +87,33 @@ TEST(MessageTest, ValidateNamesWhatIsMissing) {
   EXPECT_EQ(ValidateError(article), "");
 }
 
+// Without SMTPUTF8 an address is ASCII: any other is refused before a server is asked, and the
+// text shows it escaped. Display names may hold anything.
+TEST(MessageTest, ValidateRefusesAddressesThatAreNotAscii) {
+  const char* const kUmlaut = "j\xc3\xbcrgen@example.de";
+  const struct {
+    const char* what;
+    void (*place)(TpxMessage&, const char*);
+  } cases[] = {
+      {"sender", [](TpxMessage& m, const char* a) { m.Sender().SetAddress(a); }},
+      {"recipient", [](TpxMessage& m, const char* a) { m.Recipients().AddAddress(a, ""); }},
+      {"copy", [](TpxMessage& m, const char* a) { m.CC().AddAddress(a, ""); }},
+      {"blind copy", [](TpxMessage& m, const char* a) { m.BCC().AddAddress(a, ""); }},
+  };
+  for (const auto& c : cases) {
+    TpxMessage message;
+    message.Sender().SetAddress("s@x");
+    message.Sender().SetName("J\xc3\xbcrgen");
+    message.Recipients().AddAddress("r@x", "\xe6\x9c\x88");
+    EXPECT_EQ(ValidateError(message), "") << c.what;
+    c.place(message, kUmlaut);
+    EXPECT_EQ(ValidateError(message), "The address j\xc3\xbcrgen@example.de holds characters other than ASCII") << c.what;
+  }
+  TpxArticle article;
+  article.Sender().SetAddress("\xff@x");
+  EXPECT_EQ(ValidateError(article), "The address \\xFF@x holds characters other than ASCII");
+}
+
 void Fill(TpxMessage& message) {
   message.Sender().SetAddress("s@x");
   message.Recipients().AddAddress("r@x", "R");

@@ -251,8 +251,11 @@ TEST_F(Attachments, SetFileNameKeepsTypeForEmptyNameAndCutsLongNames) {
   item.SetFileName("");
   EXPECT_EQ(item.FileName(), "");
   EXPECT_EQ(TypeOf(item), "text/plain as Quoted-Printable");
-  item.SetFileName(std::string(300, 'x') + ".eml");
-  EXPECT_EQ(item.FileName().size(), 255u);
+  // A name of 255 bytes stays whole behind its folders; only a path beyond PATH_MAX is cut.
+  item.SetFileName(std::string(300, 'x') + "/" + std::string(251, 'y') + ".eml");
+  EXPECT_EQ(item.FileName().size(), 556u);
+  item.SetFileName(std::string(5000, 'x') + ".eml");
+  EXPECT_EQ(item.FileName().size(), kMaxPathBytes);
   EXPECT_THROW(item.SetTransferEncoding(3), EConvertError);
   EXPECT_THROW(item.SetTransferEncoding(-1), EConvertError);
   EXPECT_EQ(TypeOf(item), "message/rfc822 as 7bit");
@@ -306,7 +309,7 @@ TEST(GetHeaderValue, FindsUnfoldsAndDecodes) {
       {"first of two", Lines({"From: one", "From: two"}), "From", "one"},
       {"absent", Lines({"From: one"}), "To", ""},
       {"prefix of another name", Lines({"Subject-Extra: no"}), "Subject", ""},
-      {"encoded word decoded", Lines({"Subject: =?ISO-8859-1?Q?Andr=E9?="}), "Subject", "Andr\xE9"},
+      {"Latin-1 encoded word decoded into UTF-8", Lines({"Subject: =?ISO-8859-1?Q?Andr=E9?="}), "Subject", "Andr\xC3\xA9"},
       {"X-UIDL not decoded", Lines({"X-UIDL: =?us-ascii?Q?a?="}), "X-UIDL", "=?us-ascii?Q?a?="},
       {"long subject cut", Lines({("Subject: " + long300).c_str()}), "Subject", long300.substr(0, 255)},
       {"long content type whole", Lines({("Content-Type: " + long300).c_str()}), "Content-Type", long300},
@@ -333,7 +336,7 @@ TEST(GetHeaderAddresses, CollectsItemsOfWholeNamedHeaders) {
       {"empty piece kept, trailing comma not", Lines({"To: a@x.org,,b@x.org,"}), V{"a@x.org", "", "b@x.org"}},
       {"byte 255 comes back as a comma", Lines({"To: a@x.org\xFF" "b@x.org"}), V{"a@x.org,b@x.org"}},
       {"escaped quote inside name", Lines({"To: \"a\\\", b\" <a@x.org>"}), V{"\"a\\\", b\" <a@x.org>"}},
-      {"encoded word decoded", Lines({"To: =?ISO-8859-1?Q?Andr=E9?= <a@x.org>"}), V{"Andr\xE9 <a@x.org>"}},
+      {"Latin-1 encoded word decoded into UTF-8", Lines({"To: =?ISO-8859-1?Q?Andr=E9?= <a@x.org>"}), V{"Andr\xC3\xA9 <a@x.org>"}},
   };
   for (const Case& c : cases) {
     TStringList items;

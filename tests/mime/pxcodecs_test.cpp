@@ -99,7 +99,11 @@ TEST(HeaderWords, DecodesEncodedWords) {
   const std::vector<Case> cases = {
       {"adjacent B-words lose the blank between them",
        "=?iso-8859-1?B?SGVsbG8=?= =?iso-8859-1?B?V29ybGQ=?=", "HelloWorld"},
-      {"_ in Q text is a blank", "=?iso-8859-1?Q?Caf=E9_menu?=", "Caf\xE9 menu"},
+      {"_ in Q text is a blank", "=?iso-8859-1?Q?Caf=E9_menu?=", "Caf\xC3\xA9 menu"},
+      {"ISO-8859-15 has the euro sign", "=?iso-8859-15?Q?=A4?=", "\xE2\x82\xAC"},
+      {"Windows-1252 has curly quotes", "=?windows-1252?Q?=93x=94?=", "\xE2\x80\x9Cx\xE2\x80\x9D"},
+      {"an unknown charset keeps its bytes", "=?koi8-r?Q?=E1?=", "\xE1"},
+      {"a language after the charset (RFC 2231 5)", "=?UTF-8*de?Q?=C3=A4?=", "\xC3\xA4"},
       {"an escaped underscore stays", "=?iso-8859-1?Q?a=5Fb?=", "a_b"},
       {"underscores outside words stay", "=?us-ascii?Q?John_Doe?= <john_doe@example.com>",
        "John Doe <john_doe@example.com>"},

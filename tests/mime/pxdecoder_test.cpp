@@ -131,6 +131,13 @@ const FileCase kFileCases[] = {
      {{"na\xc3\xafve r\xc3\xa9sum\xc3\xa9.txt", "text/plain", 1, k012},
       {"two sections.txt", "text/plain", 1, k012},
       {"na\xc3\xafve.txt", "text/plain", 1, k012}}},
+    // RFC 2231 sections in ISO-8859-1, an encoded word in Windows-1252, and a character set
+    // without a table, whose bytes stay.
+    {"charset_names",
+     {"body"},
+     {{"caf\xc3\xa9 cr\xc3\xa8me.txt", "text/plain", 1, k012},
+      {"\xe2\x82\xac \xe2\x80\x9cq\xe2\x80\x9d.txt", "text/plain", 1, k012},
+      {"\xe1.txt", "text/plain", 1, k012}}},
     {"lf_line_ends", {"line one", "line two"}, {{"unix.txt", "text/plain", 0, "a\r\nb\r\n"}}},
     {"quoted_printable_nul", {"before\0after"s, "second line"}, {}},
     // Sections past the 255th character, an encoded name longer than that, and an encoded word
@@ -421,6 +428,33 @@ TEST(ParserTest, ReadsBackWhatTheComposerWrites) {
       }
     }
   }
+}
+
+// Subject, display names and file names in any script come back as they were, and the Date
+// and Message-ID the composer adds are there to read.
+TEST(ParserTest, ReadsBackInternationalHeaders) {
+  const std::string greek = "\xce\x95\xce\xbb\xce\xbb\xce\xb7\xce\xbd\xce\xb9\xce\xba\xce\xac ";
+  std::string subject, longName;
+  while (subject.size() < 230) subject += greek;
+  while (longName.size() < 240) longName += "\xe6\x9c\x88 ";
+  longName += ".txt";
+  TpxMessage original, read;
+  original.Sender().SetAddress("ann@example.com");
+  original.Sender().SetName("M\xc3\xbcller, Ann");
+  original.Recipients().AddAddress("bob@example.com", "\xf0\x9f\x93\xb7 Bob");
+  original.SetSubject(subject);
+  original.Body().Add("x");
+  Attach(original, "/tmp/" + longName, "text/plain", 1, "data");
+  Attach(original, "/tmp/Rechnung M\xc3\xa4rz.txt", "text/plain", 1, "data");
+  ReadBack(original, read);
+  EXPECT_EQ(read.Subject(), subject);
+  EXPECT_EQ(read.Sender().Name(), original.Sender().Name());
+  EXPECT_EQ(read.Recipients().Items(0).Name(), original.Recipients().Items(0).Name());
+  ASSERT_EQ(read.Attachments().Count(), 2);
+  EXPECT_EQ(read.Attachments().Items(0).FileName(), longName);
+  EXPECT_EQ(read.Attachments().Items(1).FileName(), "Rechnung M\xc3\xa4rz.txt");
+  EXPECT_NE(GetHeaderValue(read.Headers(), "Date").find(" +"), std::string::npos);
+  EXPECT_EQ(GetHeaderValue(read.Headers(), "Message-ID").substr(0, 1), "<");
 }
 
 // Text bodies and 7bit parts carry lines: CR LF text comes back as it was written.

@@ -8,7 +8,10 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include <clocale>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <optional>
 #include <random>
 
@@ -195,14 +198,8 @@ void CheckPart(const Case& c, const Part& expected, const QJsonObject& got) {
 void CheckReport(const Case& c, const QJsonObject& report) {
   EXPECT_TRUE(report["defects"].toArray().isEmpty())
       << c.what << ": " << QJsonDocument(report["defects"].toArray()).toJson().toStdString();
-  // Python notes 8-bit bytes in a header as a defect of that header and still reads them
-  // (RFC 6532): expected for the parameters that carry a non-ASCII file name, nowhere else.
-  for (const QJsonValue& d : report["header_defects"].toArray()) {
-    const std::string defect = Text(d);
-    EXPECT_TRUE(defect == "Content-Type: UndecodableBytesDefect" ||
-                defect == "Content-Disposition: UndecodableBytesDefect")
-        << c.what << ": " << defect;
-  }
+  EXPECT_TRUE(report["header_defects"].toArray().isEmpty())
+      << c.what << ": " << QJsonDocument(report["header_defects"].toArray()).toJson().toStdString();
   EXPECT_EQ(Text(report["content_type"]), c.type) << c.what;
   const bool uu = c.message->Encoding() == meUU;
   const QJsonArray parts = report[uu ? "uu" : "parts"].toArray();
@@ -218,8 +215,8 @@ void CheckReport(const Case& c, const QJsonObject& report) {
   }
 }
 
-TEST(ComposerRefereeTest, PythonReadsEveryLayoutBackExactly) {
-  const std::vector<Case> cases = Cases();
+// Composes every case into a file and returns the referee's report of each.
+QJsonArray Judge(const std::vector<Case>& cases) {
   std::vector<std::string> files;
   for (const Case& c : cases) {
     files.push_back(GetTempFileName(GetTempPath(), "referee"));
@@ -229,8 +226,99 @@ TEST(ComposerRefereeTest, PythonReadsEveryLayoutBackExactly) {
   const std::string json = RunPython(E2eScript("mime_referee.py"), files);
   for (const std::string& file : files) std::remove(file.c_str());
   const QJsonArray reports = QJsonDocument::fromJson(QByteArray::fromStdString(json)).array();
-  ASSERT_EQ(reports.size(), static_cast<qsizetype>(cases.size())) << json.substr(0, 2000);
+  EXPECT_EQ(reports.size(), static_cast<qsizetype>(cases.size())) << json.substr(0, 2000);
+  return reports;
+}
+
+TEST(ComposerRefereeTest, PythonReadsEveryLayoutBackExactly) {
+  const std::vector<Case> cases = Cases();
+  const QJsonArray reports = Judge(cases);
+  ASSERT_EQ(reports.size(), static_cast<qsizetype>(cases.size()));
   for (size_t i = 0; i < cases.size(); ++i) CheckReport(cases[i], reports[static_cast<qsizetype>(i)].toObject());
+}
+
+// Texts in many scripts, as subjects and display names; a comma makes the display name a
+// phrase that needs care. A subject long enough to need many encoded words comes on top:
+// Python 3.11 keeps the blank between encoded words of a display name, against RFC 2047 6.2,
+// so a name that needs several words cannot read back exactly there.
+const struct {
+  const char* what;
+  const char* text;
+} kInternational[] = {
+    {"ASCII", "Monthly report"},
+    {"Latin", "Scans f\xC3\xBCr M\xC3\xA4rz, M\xC3\xBCller"},
+    {"Greek", "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC \xCE\xB1\xCF\x81\xCF\x87\xCE\xB5\xCE\xAF\xCE\xB1"},
+    {"CJK", "\xE6\x9C\x88\xE6\xAC\xA1\xE5\xA0\xB1\xE5\x91\x8A\xE6\x9B\xB8\xE3\x81\xAE\xE9\x80\x81\xE4\xBB\x98"},
+    {"emoji", "Fotos \xF0\x9F\x93\xB7\xF0\x9F\x8E\x89 vom Fest"},
+};
+
+// A name of exactly bytes bytes ending in ".txt", made of unit (repeated) and ASCII filler.
+std::string NameOfLength(size_t bytes, const std::string& unit) {
+  std::string name;
+  while (name.size() + unit.size() + 4 <= bytes) name += unit;
+  name.resize(bytes - 4, 'x');
+  return name + ".txt";
+}
+
+std::string LongGreek() {
+  std::string text;
+  while (text.size() < 220) text += std::string(kInternational[2].text) + " ";
+  return text;
+}
+
+// The Date parses to the time of composing in any locale, and every header of messages in
+// many scripts reads back exactly, with no defect and no folded line over 78 characters.
+TEST(ComposerRefereeTest, InternationalHeadersAndNamesReadBackExactly) {
+  std::vector<std::string> texts;
+  for (const auto& t : kInternational) texts.push_back(t.text);
+  const size_t nameCount = texts.size();
+  texts.push_back(LongGreek());
+  std::vector<std::string> names;
+  for (const size_t bytes : {1, 60, 200, 255}) {
+    names.push_back(bytes == 1 ? "a" : NameOfLength(bytes, "y"));
+    if (bytes > 1) names.push_back(NameOfLength(bytes, "\xC3\xA4\xCE\xB1\xE6\x9C\x88\xF0\x9F\x93\xB7 "));
+  }
+  const char* const oldTz = std::getenv("TZ");
+  const std::string savedTz = oldTz ? oldTz : "";
+  setenv("TZ", "CET-1", 1);  // an hour ahead of UTC: the offset must be right too
+  tzset();
+  for (const char* locale : {"C", "de_DE.UTF-8"}) {
+    ASSERT_NE(std::setlocale(LC_ALL, locale), nullptr) << locale << " (scripts/install-deps makes it)";
+    std::vector<Case> cases;
+    for (size_t i = 0; i < std::max(texts.size(), names.size()); ++i) {
+      Case& c = cases.emplace_back();
+      const std::string& text = texts[i % texts.size()];
+      c.what = std::string(locale) + ": text " + text + ", name " + names[i % names.size()];
+      c.type = "multipart/mixed";
+      c.message->Sender().SetAddress("sender@example.com");
+      c.message->Sender().SetName(texts[i % nameCount]);
+      c.message->Recipients().AddAddress("rcpt@example.com", texts[(i + 1) % nameCount]);
+      c.message->SetSubject(text);
+      AddBody(c, {"Hello"});
+      Attach(c, names[i % names.size()], "text/plain", kEncodingQuotedPrintable, "caf\xC3\xA9\r\n");
+    }
+    const double composed = static_cast<double>(std::time(nullptr));
+    const QJsonArray reports = Judge(cases);
+    std::setlocale(LC_ALL, "C");
+    ASSERT_EQ(reports.size(), static_cast<qsizetype>(cases.size()));
+    for (size_t i = 0; i < cases.size(); ++i) {
+      const Case& c = cases[i];
+      const QJsonObject report = reports[static_cast<qsizetype>(i)].toObject();
+      CheckReport(c, report);
+      EXPECT_EQ(Text(report["subject"]), c.message->Subject()) << c.what;
+      EXPECT_EQ(Text(report["from_name"]), c.message->Sender().Name()) << c.what;
+      EXPECT_EQ(Text(report["to_names"].toArray().at(0)), c.message->Recipients().Items(0).Name()) << c.what;
+      EXPECT_NEAR(report["date"].toDouble(), composed, 1.0) << c.what;
+      EXPECT_TRUE(QRegularExpression("^<[0-9]{14}\\.[0-9a-f]{24}@example\\.com>$")
+                      .match(report["message_id"].toString())
+                      .hasMatch())
+          << c.what << ": " << Text(report["message_id"]);
+      EXPECT_TRUE(report["long_lines"].toArray().isEmpty())
+          << c.what << ": " << QJsonDocument(report["long_lines"].toArray()).toJson().toStdString();
+    }
+  }
+  if (oldTz) setenv("TZ", savedTz.c_str(), 1); else unsetenv("TZ");
+  tzset();
 }
 
 }  // namespace

@@ -297,9 +297,85 @@ TEST_F(SmtpTest, FailuresAfterAcceptanceAreOnlyLogged) {
   }
 }
 
+// Logins and the security modes over plain connections: each refusal ends the session without
+// another word, and no secret reaches the line log.
+TEST_F(SmtpTest, LoginAndSecurityAsTranscripts) {
+  const std::string offers = "S: 220 ready\nC: EHLO {host}\nS: 250-hello\n";
+  const std::string plain = "C: AUTH PLAIN AHVzZXIAc2VjcmV0\n";
+  const std::string sent = kEnvelope + kData + kQueued;
+  const auto account = [](TpxSecurity security, TAuthMethod method = TAuthMethod::Auto) {
+    return [security, method](Session& s) {
+      s.smtp.SetSecurity(security);
+      s.smtp.SetUserName("user");
+      s.smtp.SetAuthMethod(method);
+      TSecret password;
+      password.Text() = "secret";
+      s.smtp.SetPassword(std::move(password));
+      s.smtp.SetTokenSource([] {
+        TSecret token;
+        token.Text() = "tok";
+        return token;
+      });
+    };
+  };
+  const auto security = [](TpxSecurity mode) { return [mode](Session& s) { s.smtp.SetSecurity(mode); }; };
+  const struct {
+    const char* name;
+    std::string transcript;
+    std::string raised;  // a part of the error text; "" when the send succeeds
+    std::function<void(Session&)> setup;
+  } cases[] = {
+      {"PLAIN with its initial response, to a server on this machine in the clear",
+       offers + "S: 250 AUTH LOGIN PLAIN\n" + plain + "S: 235 2.7.0 ok\n" + sent, "", account(TpxSecurity::None)},
+      {"LOGIN answers its two prompts",
+       offers + "S: 250 AUTH LOGIN\nC: AUTH LOGIN\nS: 334 VXNlcm5hbWU6\nC: dXNlcg==\nS: 334 UGFzc3dvcmQ6\n"
+                "C: c2VjcmV0\nS: 235 ok\n" + sent,
+       "", account(TpxSecurity::None)},
+      {"XOAUTH2 sends the token of its source",
+       offers + "S: 250 AUTH XOAUTH2\nC: AUTH XOAUTH2 dXNlcj11c2VyAWF1dGg9QmVhcmVyIHRvawEB\nS: 235 ok\n" + sent, "",
+       account(TpxSecurity::None, TAuthMethod::XOAuth2)},
+      {"a refused login ends the session at once", offers + "S: 250 AUTH PLAIN\n" + plain + "S: 535 5.7.8 bad\n",
+       "refused the login: 535 5.7.8 bad", account(TpxSecurity::None)},
+      {"no mechanism in common: nothing secret is sent", offers + "S: 250 AUTH CRAM-MD5\n" + kQuit,
+       "No login mechanism in common", account(TpxSecurity::None)},
+      {"EHLO refused with a user: no HELO", "S: 220 ready\nC: EHLO {host}\nS: 502 no\n", "refused EHLO",
+       account(TpxSecurity::None)},
+      {"STARTTLS required and not offered", offers + "S: 250 AUTH PLAIN\n", "does not offer STARTTLS",
+       security(TpxSecurity::StartTLS)},
+      {"a user in Auto needs STARTTLS", offers + "S: 250 AUTH PLAIN\n", "does not offer STARTTLS",
+       account(TpxSecurity::Auto)},
+      {"STARTTLS required and refused", offers + "S: 250 STARTTLS\nC: STARTTLS\nS: 454 4.7.0 not now\n",
+       "refused STARTTLS: 454 4.7.0 not now", security(TpxSecurity::StartTLS)},
+      {"Auto without a user goes on in the clear when STARTTLS is refused",
+       offers + "S: 250 STARTTLS\nC: STARTTLS\nS: 454 4.7.0 not now\n" + sent, "", nullptr},
+      {"None never asks for STARTTLS", offers + "S: 250 STARTTLS\n" + sent, "", security(TpxSecurity::None)},
+  };
+  QTemporaryDir logs;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Session session(*this, {c.transcript});
+    session.smtp.SetLogFileName(logs.filePath("smtp.log").toStdString());
+    if (c.setup) c.setup(session);
+    const std::string raised = Raised([&] { session.smtp.Send(); });
+    if (c.raised.empty()) {
+      EXPECT_EQ(raised, "");
+    } else {
+      EXPECT_NE(raised.find(c.raised), std::string::npos) << raised;
+    }
+    EXPECT_TRUE(session.server.WaitFinished());
+    EXPECT_EQ(session.server.Failures(), "");
+    EXPECT_FALSE(session.smtp.Connected());
+    for (const std::string& line : session.smtp.LineLog().Lines()) {
+      EXPECT_EQ(line.find("secret"), std::string::npos) << line;
+      EXPECT_EQ(line.find("AHVzZXIAc2VjcmV0"), std::string::npos) << line;
+      EXPECT_EQ(line.find("c2VjcmV0"), std::string::npos) << line;
+    }
+  }
+}
+
 // RFC 5321 2.3.8: a command ends at CR LF, so an address holding one would add a command of
 // its own. Such an envelope ends the send before a connection is made.
-TEST_F(SmtpTest, ControlCharactersInTheEnvelopeEndTheSendBeforeConnecting) {
+TEST_F(SmtpTest, UnsafeCharactersInTheEnvelopeEndTheSendBeforeConnecting) {
   const struct {
     const char* name;
     std::function<void(TpxSMTP&, TpxMessage&)> setup;
@@ -317,6 +393,9 @@ TEST_F(SmtpTest, ControlCharactersInTheEnvelopeEndTheSendBeforeConnecting) {
       {"an envelope recipient with a tab",
        [](TpxSMTP& smtp, TpxMessage&) { smtp.EnvelopeRecipients().Add("e@x.y\tDATA"); },
        "EMessageError: The address e@x.y\\x09DATA holds a line break or another control character"},
+      {"a sender that closes its path to add a parameter",
+       [](TpxSMTP&, TpxMessage& m) { m.Sender().SetAddress("a@b.c> SIZE=1"); },
+       "EMessageError: The address a@b.c> SIZE=1 holds an angle bracket, which would end its SMTP path early"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
