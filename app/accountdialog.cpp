@@ -57,6 +57,9 @@ TAccountDialog::TAccountDialog(QWidget* parent, const TAccount& account, std::st
 
 void TAccountDialog::CreateControls() {
   auto* form = new QFormLayout(this);
+  FromNameE = Make<QLineEdit>(this, "FromNameE");
+  FromNameE->setPlaceholderText("the program's name, version and date");
+  form->addRow("Sender's name:", FromNameE);
   SecurityCB = Make<QComboBox>(this, "SecurityCB");
   for (TpxSecurity s : {TpxSecurity::Auto, TpxSecurity::StartTLS, TpxSecurity::TLS, TpxSecurity::None})
     SecurityCB->addItem(SecurityName(s));
@@ -107,6 +110,7 @@ void TAccountDialog::EnableFields() {
 }
 
 void TAccountDialog::LoadAccount(const TAccount& account) {
+  FromNameE->setText(Text(account.fromName));
   SecurityCB->setCurrentIndex(static_cast<int>(account.security));
   UserE->setText(Text(account.user));
   AuthCB->setCurrentIndex(static_cast<int>(account.authMethod));
@@ -140,6 +144,7 @@ void TAccountDialog::ShowNoSecretService() {
 
 TAccount TAccountDialog::Account() const {
   TAccount a;
+  a.fromName = Bytes(FromNameE->text());
   a.security = static_cast<TpxSecurity>(SecurityCB->currentIndex());
   a.user = Bytes(UserE->text());
   a.authMethod = static_cast<TAuthMethod>(AuthCB->currentIndex());

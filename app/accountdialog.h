@@ -67,6 +67,7 @@ class TAccountDialog : public QDialog {
   std::string loadedKey_;  // the entry the dialog found ticked or unticked
   bool serviceRuns_ = true;
 
+  QLineEdit* FromNameE = nullptr;
   QComboBox* SecurityCB = nullptr;
   QLineEdit* UserE = nullptr;
   QLineEdit* PasswordE = nullptr;

@@ -5,14 +5,23 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <filesystem>
 
 #include "app/mailcomponents.h"
+#include "app/subjecttemplate.h"
 #include "mail/pxmsg.h"
 #include "net/pxsmtp.h"
 #include "toolkit/pump.h"
 #include "toolkit/stringlist.h"
+#include "toolkit/strtable.h"
+#include "toolkit/strutils.h"
 
 namespace {
+
+void CheckAddressIsAscii(const std::string& address) {
+  if (!IsAscii(address)) throw EMessageError(FormatText(LoadStr(sAddressNotAscii), {DisplayText(address)}));
+}
+
 // A pause tick is two sleeps of this length with message processing between them.
 constexpr int kHalfTickMs = 250;
 
@@ -89,17 +98,25 @@ TBatchEnd TBatchRunner::RunScoped() {
 }
 
 TBatchEnd TBatchRunner::SendAll() {
+  // Addresses go into the envelope as they stand, and SMTP without SMTPUTF8 takes ASCII only:
+  // better told before a connection is made than at the first file.
+  CheckAddressIsAscii(frontEnd_.MailFrom());
+  CheckAddressIsAscii(frontEnd_.MailTo());
   smtp_.SetServer(frontEnd_.MailServer());
-  ApplyAccount(smtp_, frontEnd_.Account());
+  const TAccount account = frontEnd_.Account();
+  ApplyAccount(smtp_, account);
+  displayName_ = account.fromName.empty() ? senderName_ : account.fromName;
   if (!smtp_.UserName().empty() && smtp_.AuthMethod() != TAuthMethod::XOAuth2) smtp_.SetPassword(frontEnd_.Password());
   smtp_.Connect();
   const int pause = PauseFromValue(frontEnd_.PauseSeconds());
   TStringList files;
   for (std::string& file : frontEnd_.ChosenFiles()) files.Add(std::move(file));
   if (frontEnd_.SortFiles()) files.Sort();
-  for (const std::string& file : files) {
+  for (int i = 0; i < files.Count(); ++i) {
+    const std::string& file = files[i];
+    const TSubjectFields fields{std::filesystem::path(file).filename().string(), i + 1, files.Count(), TodayIsoDate()};
     // Read for every file: what the user changes during a batch applies to the next file.
-    PrepareAndSend(frontEnd_.MailFrom(), frontEnd_.MailTo(), frontEnd_.Subject(), "", file);
+    PrepareAndSend(frontEnd_.MailFrom(), frontEnd_.MailTo(), FillSubject(frontEnd_.Subject(), fields), "", file);
     frontEnd_.SetLabel(TBatchLabel::SFileShowL, file);
     // The server has accepted the message: its file goes now, also when a cancel came during
     // the send, or the next run would send it again. A failed deletion does not stop the batch.
@@ -144,7 +161,7 @@ void TBatchRunner::PrepareAndSend(const std::string& from, const std::string& to
                                   const std::string& fileName) {
   message_.Clear();
   message_.Sender().SetAddress(from);  // the address objects keep the first 255 characters
-  message_.Sender().SetName(senderName_);
+  message_.Sender().SetName(displayName_);
   message_.SetCharSet(csUSASCII);
   message_.SetEncoding(meMIME);
   message_.Recipients().Clear();

@@ -96,6 +96,8 @@ class TBatchRunner {
   TpxMessage& message_;
   TBatchFrontEnd& frontEnd_;
   const std::string senderName_;
+  // The sender's display name of this batch: the account's, else senderName_.
+  std::string displayName_ = senderName_;
   bool cancelRequested_ = false;
   bool sendingActive_ = false;
   bool exitRequested_ = false;

@@ -26,6 +26,7 @@
 #include "app/settings.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/pump.h"
+#include "toolkit/strutils.h"
 #include "toolkit/version.h"
 
 namespace {
@@ -38,14 +39,15 @@ constexpr long kMaxTimeOutSeconds = 86400;
 
 constexpr char kUsage[] =
     "usage: mailcart-send [--settings FILE] [--server HOST[:PORT]] [--from ADDR] [--to ADDR]\n"
-    "                     [--subject TEXT] [--pause SECONDS] [--sort | --no-sort]\n"
-    "                     [--delete | --no-delete] [--timeout SECONDS]\n"
+    "                     [--subject TEXT] [--from-name TEXT] [--pause SECONDS]\n"
+    "                     [--sort | --no-sort] [--delete | --no-delete] [--timeout SECONDS]\n"
     "                     [--security auto|starttls|tls|none] [--user NAME]\n"
     "                     [--auth auto|plain|login|xoauth2] [--token-command CMD]\n"
     "                     [--password-command CMD | --password-file FILE]\n"
     "                     [--ca-file FILE] [--fingerprint SHA256] FILE...\n"
     "Sends each FILE as the attachment of its own message. Values not given come from the\n"
-    "settings file of the Mailcart window (--settings names another). With a user name, the\n"
+    "settings file of the Mailcart window (--settings names another). The subject may hold\n"
+    "{name}, {n}, {count} and {date}, filled in for each file. With a user name, the\n"
     "password comes from one of --password-command, --password-file, MAILCART_PASSWORD or the\n"
     "secret service entry the window saved; never from the command line. Exit status: 0 all\n"
     "sent, 1 an error ended the batch, 2 wrong usage (also: a user name without a password),\n"
@@ -58,7 +60,7 @@ struct TOptions {
   std::optional<int> timeOut;
   std::optional<TpxSecurity> security;
   std::optional<TAuthMethod> auth;
-  std::optional<std::string> user, tokenCommand, caFile, fingerprint;
+  std::optional<std::string> user, tokenCommand, caFile, fingerprint, fromName;
   TPasswordOptions password;
   std::vector<std::string> files;
 };
@@ -109,6 +111,9 @@ std::string ParseFingerprintOption(const std::string& text) {
 TOptions ParseArguments(const std::vector<std::string>& args) {
   TOptions o;
   bool optionsEnded = false;
+  // Header values go out as UTF-8 encoded words; other bytes would be sent as garbage.
+  for (size_t i = 0; i < args.size(); ++i)
+    if (!IsValidUtf8(args[i])) throw TUsageError("argument " + std::to_string(i + 1) + " is not valid UTF-8");
   for (size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
     if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
@@ -138,6 +143,7 @@ TOptions ParseArguments(const std::vector<std::string>& args) {
     else if (arg == "--from") o.from = value();
     else if (arg == "--to") o.to = value();
     else if (arg == "--subject") o.subject = value();
+    else if (arg == "--from-name") o.fromName = value();
     else if (arg == "--pause") o.pause = ParseSeconds(arg, value());
     else if (arg == "--timeout") o.timeOut = ParseTimeOut(value());
     else if (arg == "--security") o.security = ParseSecurityOption(value());
@@ -177,6 +183,8 @@ void CheckAddress(const std::string& option, const std::string& address) {
   if (address.empty()) throw TUsageError(option + " needs an address");
   for (const unsigned char c : address)
     if (c < 0x20 || c == 0x7f) throw TUsageError(option + " must not hold control characters");
+  // SMTP without SMTPUTF8 (RFC 6531) takes ASCII addresses only.
+  if (!IsAscii(address)) throw TUsageError(option + " needs an address in ASCII letters, not \"" + address + "\"");
   if (address.find(' ') != std::string::npos || address.find('@') == std::string::npos)
     throw TUsageError(option + " needs an address like name@example.com, not \"" + address + "\"");
 }
@@ -211,6 +219,7 @@ class TCommandLine : public TBatchFrontEnd {
     if (options_.tokenCommand) a.tokenCommand = *options_.tokenCommand;
     if (options_.caFile) a.caFile = *options_.caFile;
     if (options_.fingerprint) a.fingerprint = *options_.fingerprint;
+    if (options_.fromName) a.fromName = *options_.fromName;
     return a;
   }
   TSecret Password() override { return std::move(password_); }

@@ -68,6 +68,7 @@ TSettings ReadSettings(const std::string& fileName) {
   s.pauseSec = ini.ReadInteger(kSection, "PauseSec", 0);
   ReadChoice(ini, "Security", ParseSecurity, s.account.security, s.warnings);
   s.account.user = ini.ReadString(kSection, "User", "");
+  s.account.fromName = ini.ReadString(kSection, "FromName", "");
   ReadChoice(ini, "AuthMethod", ParseAuthMethod, s.account.authMethod, s.warnings);
   ReadTrusted(ini, s);
   return s;
@@ -92,4 +93,5 @@ void WriteSettings(const std::string& fileName, const TSettings& s) {
   WriteOptional(ini, "TokenCommand", s.account.tokenCommand);
   WriteOptional(ini, "CAFile", s.account.caFile);
   WriteOptional(ini, "Fingerprint", s.account.fingerprint);
+  WriteOptional(ini, "FromName", s.account.fromName);
 }

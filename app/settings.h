@@ -19,6 +19,8 @@ struct TAccount {
   std::string tokenCommand;  // "TokenCommand"
   std::string caFile;        // "CAFile"
   std::string fingerprint;   // "Fingerprint", as written (the client checks it)
+  // "FromName": the sender's display name; empty: the program's name, version and date.
+  std::string fromName;
 };
 
 struct TSettings {

@@ -46,7 +46,7 @@ class FakeKeeper : public TPasswordKeeper {
 };
 
 auto Fields(const TAccount& a) {
-  return std::make_tuple(a.security, a.user, a.authMethod, a.tokenCommand, a.caFile, a.fingerprint);
+  return std::make_tuple(a.security, a.user, a.authMethod, a.tokenCommand, a.caFile, a.fingerprint, a.fromName);
 }
 
 class AccountDialogTest : public ::testing::Test {
@@ -63,7 +63,7 @@ class AccountDialogTest : public ::testing::Test {
 };
 
 TEST_F(AccountDialogTest, FieldsShowTheAccountAndGiveBackWhatWasChanged) {
-  const TAccount account{TpxSecurity::TLS, "ann", TAuthMethod::XOAuth2, "oauth-token", "/etc/ca.pem", ""};
+  const TAccount account{TpxSecurity::TLS, "ann", TAuthMethod::XOAuth2, "oauth-token", "/etc/ca.pem", "", "Scans"};
   TAccountDialog dialog(nullptr, account, kServer, 25, keeper_);
   EXPECT_EQ(Fields(dialog.Account()), Fields(account));
   EXPECT_EQ(Control<QComboBox>(dialog, "SecurityCB")->currentText(), "TLS");
@@ -77,7 +77,9 @@ TEST_F(AccountDialogTest, FieldsShowTheAccountAndGiveBackWhatWasChanged) {
   EXPECT_FALSE(Control<QLineEdit>(dialog, "TokenCommandE")->isEnabled());
   dialog.accept();
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
-  const TAccount expected{TpxSecurity::StartTLS, "ann", TAuthMethod::Login, "oauth-token", "/etc/ca.pem", kFingerprint};
+  Control<QLineEdit>(dialog, "FromNameE")->setText("Scanner Büro");
+  const TAccount expected{TpxSecurity::StartTLS, "ann", TAuthMethod::Login, "oauth-token", "/etc/ca.pem",
+                          kFingerprint, "Scanner Büro"};
   EXPECT_EQ(Fields(dialog.Account()), Fields(expected)) << "the fingerprint is normalised";
   EXPECT_TRUE(keeper_.entries.empty());
 }

@@ -239,6 +239,9 @@ TEST_F(BatchRunnerTest, AnErrorEndsTheBatchAndLeavesTheFileInPlace) {
       {"a refused connection", closedServer, "you@example.com", false, "", 0, true},
       {"an empty server name", "", "you@example.com", false, "Server property is required", 0, true},
       {"a recipient the server refuses", ours, kRefused, false, "550", 0, false},
+      // Found before connecting: the server named does not listen.
+      {"a recipient that is not ASCII", closedServer, "j\xc3\xbcrgen@example.de", false,
+       "holds characters other than ASCII", 0, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

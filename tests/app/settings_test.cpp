@@ -117,14 +117,14 @@ TEST_F(SettingsTest, WriteCreatesFolderAndFileAndReadsBack) {
 }
 
 auto AccountFields(const TAccount& a) {
-  return std::make_tuple(a.security, a.user, a.authMethod, a.tokenCommand, a.caFile, a.fingerprint);
+  return std::make_tuple(a.security, a.user, a.authMethod, a.tokenCommand, a.caFile, a.fingerprint, a.fromName);
 }
 
 TEST_F(SettingsTest, AccountKeysReadBackAndDefaultsStayOut) {
   const std::string file = Path("account.ini");
   TSettings s;
   s.account = {TpxSecurity::StartTLS, "ann", TAuthMethod::XOAuth2, "oauth-token --user ann", "/etc/ca.pem",
-               "ab:cd"};
+               "ab:cd", "Scanner Büro"};
   WriteSettings(file, s);
   EXPECT_NE(ReadFile(file).find("Security=STARTTLS\r\nUser=ann\r\nAuthMethod=XOAUTH2\r\n"
                                 "TokenCommand=oauth-token --user ann\r\nCAFile=/etc/ca.pem\r\nFingerprint=ab:cd\r\n"),
