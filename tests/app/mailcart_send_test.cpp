@@ -22,6 +22,7 @@
 #include "support/files.h"
 #include "support/python_referee.h"
 #include "support/smtp_capture.h"
+#include "support/tls_peer.h"
 #include "toolkit/strutils.h"
 #include "toolkit/version.h"
 #include "support/samples.h"
@@ -390,6 +391,57 @@ TEST_F(MailcartSendTest, ASignalCancelsBetweenMessages) {
     EXPECT_EQ(server_.Count() - before, 1);
     EXPECT_FALSE(std::filesystem::exists(files[0]));
     EXPECT_TRUE(std::filesystem::exists(files[1]) && std::filesystem::exists(files[2]));
+  }
+}
+
+// Over STARTTLS with a login, the password taken from a file or a command and the test CA
+// trusted by --ca-file; a refused login ends with the server's reply, the file kept, and the
+// password in no output.
+TEST(MailcartSendSecureTest, LogsInOverStartTlsWithThePasswordFromAFileOrACommand) {
+  constexpr char kUser[] = "ann@example.org", kPassword[] = "Correct-Horse-7";
+  struct Case {
+    const char* name;
+    const char* password;                 // in the file the source reads
+    const char* option;                   // the option that gives it
+    const char* before;                   // its value: this, then the file's path
+    int exitCode;
+    const char* error;
+  } cases[] = {
+      {"password file", kPassword, "--password-file", "", 0, ""},
+      {"password command", kPassword, "--password-command", "cat ", 0, ""},
+      {"wrong password", "not-the-password", "--password-file", "", 1, "535 5.7.8"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SmtpCapture::Options options;
+    options.cert = "good";
+    options.auth = std::string(kUser) + ":" + kPassword;
+    SmtpCapture server(options);
+    QTemporaryDir dir;
+    const std::string passwordFile = dir.filePath("password").toStdString();
+    WriteFile(passwordFile, std::string(c.password) + "\n");
+    ASSERT_EQ(::chmod(passwordFile.c_str(), 0600), 0);
+    const std::string file = dir.filePath("report.bin").toStdString();
+    WriteFile(file, RandomBytes(20000, 5));
+    std::vector<std::string> args{"--settings", dir.filePath("none.ini").toStdString(),
+                                  "--server", "localhost:" + std::to_string(server.Port()),
+                                  "--from", "me@example.com", "--to", "you@example.com", "--delete",
+                                  "--security", "starttls", "--user", kUser,
+                                  "--ca-file", TestCerts::Get().Pem("ca"),
+                                  c.option, c.before + passwordFile, file};
+    const SendRun run = RunSend(args);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.errors;
+    EXPECT_NE(run.errors.find(c.error), std::string::npos) << run.errors;
+    EXPECT_EQ(std::filesystem::exists(file), c.exitCode != 0) << "deleted only once delivered";
+    const std::vector<SmtpCapture::Envelope> envelopes = server.Envelopes();
+    ASSERT_EQ(envelopes.size(), c.exitCode == 0 ? 1u : 0u);
+    if (!envelopes.empty()) {
+      EXPECT_TRUE(envelopes[0].encrypted);
+      EXPECT_EQ(envelopes[0].user, kUser);
+    }
+    std::string output = run.errors;
+    for (const std::string& line : run.lines) output += line + "\n";
+    EXPECT_EQ(output.find(c.password), std::string::npos) << output;
   }
 }
 

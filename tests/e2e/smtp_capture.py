@@ -8,24 +8,40 @@ recipients and the client's address of the session) in the given folder. Numberi
 folder, and no stored file is ever replaced. Stops on SIGTERM or SIGINT, when stdin is closed
 (its parent went away) or after --max-seconds. A port in use is reported in one line on stderr
 (exit status 1).
+
+Security, for the tests of the client's TLS and login: --tls-cert/--tls-key offer STARTTLS
+(RFC 3207), --implicit-tls speaks TLS from the first byte instead, --require-starttls refuses
+other commands before it; --auth USER:PASSWORD (PLAIN, LOGIN) and --xoauth2 USER:TOKEN require a
+login before MAIL, over TLS unless --auth-plaintext. The .json of each message also says whether
+its session was encrypted and who logged in; --transcript FILE receives every line the server
+read, marked "tls" or "plain", so a test can tell what crossed the wire in the clear.
 """
 
 import argparse
 import asyncio
+import base64
 import errno
 import json
+import logging
 import os
 import re
 import signal
+import ssl
 import sys
+import warnings
 
-from aiosmtpd.smtp import SMTP
+from aiosmtpd.smtp import MISSING, SMTP, AuthResult
+
+
+def encrypted(server):
+    return server.transport.get_extra_info('ssl_object') is not None
 
 
 class CaptureHandler:
-    def __init__(self, folder, rejected, per_session):
+    def __init__(self, folder, rejected, tokens, per_session):
         self.folder = folder
         self.rejected = {address.lower() for address in rejected}
+        self.tokens = tokens  # user -> bearer token accepted by XOAUTH2
         self.count = highest_number(folder)
         self.per_session = per_session
 
@@ -39,6 +55,30 @@ class CaptureHandler:
         envelope.mail_options.extend(mail_options)
         return '250 OK'
 
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        return [line for line in responses if line != '250-AUTH ']  # no login configured
+
+    async def auth_XOAUTH2(self, server, args):
+        """The bearer token mechanism of the big providers: one response "user=U^Aauth=Bearer
+        T^A^A"; a refusal is a 334 with a JSON error that the client answers with an empty line,
+        and then 535."""
+        if len(args) > 1:
+            response = decode(args[1])
+        else:
+            response = await server.challenge_auth('', encode_to_b64=False)
+            if response is MISSING:
+                return AuthResult(success=False)  # aiosmtpd has answered it
+        fields = dict(field.split('=', 1) for field in (response or b'').decode('utf-8', 'replace').split('\x01')
+                      if '=' in field)
+        user = fields.get('user', '')
+        if self.tokens.get(user) is not None and fields.get('auth') == 'Bearer ' + self.tokens[user]:
+            return AuthResult(success=True, auth_data=user)
+        error = json.dumps({'status': '401', 'schemes': 'bearer', 'scope': 'mail'})
+        if await server.challenge_auth(error) is MISSING:
+            return AuthResult(success=False)
+        return AuthResult(success=False, handled=False, message='535 5.7.8 Username and Password not accepted')
+
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address.lower() in self.rejected:
             return '550 5.1.1 Recipient rejected'
@@ -50,7 +90,9 @@ class CaptureHandler:
         # The client's address and port tell which session carried the message.
         envelope_json = json.dumps({'mail_from': envelope.mail_from,
                                     'rcpt_tos': list(envelope.rcpt_tos),
-                                    'peer': '%s:%d' % session.peer[:2]}).encode()
+                                    'peer': '%s:%d' % session.peer[:2],
+                                    'encrypted': encrypted(server),
+                                    'user': session.auth_data if session.authenticated else None}).encode()
         # The .eml appears last and whole: a reader that sees it also finds its .json.
         while True:
             self.count += 1
@@ -62,6 +104,36 @@ class CaptureHandler:
             publish(stem + '.eml', envelope.original_content)
             session.stored = getattr(session, 'stored', 0) + 1
             return '250 OK'
+
+
+def decode(text):
+    try:
+        return base64.b64decode(text, validate=True)
+    except ValueError:
+        return None
+
+
+def password_check(passwords):
+    """An aiosmtpd authenticator for PLAIN and LOGIN; the session keeps the user name only."""
+    def check(server, session, envelope, mechanism, auth_data):
+        user = auth_data.login.decode('utf-8', 'replace')
+        if mechanism in ('PLAIN', 'LOGIN') and passwords.get(user) == auth_data.password.decode('utf-8', 'replace'):
+            return AuthResult(success=True, auth_data=user)
+        return AuthResult(success=False, handled=False)
+    return check
+
+
+class TranscribedSMTP(SMTP):
+    """Writes each chunk the server reads (after decryption) to the transcript."""
+    transcript = None
+
+    def data_received(self, data):
+        if self.transcript is not None:
+            mode = 'tls' if self.transport is not None and encrypted(self) else 'plain'
+            for line in data.splitlines(keepends=True):
+                self.transcript.write('%s %r\n' % (mode, line))
+            self.transcript.flush()
+        super().data_received(data)
 
 
 def highest_number(folder):
@@ -81,6 +153,10 @@ def publish(path, data):
         os.unlink(partial)
 
 
+def credentials(pairs):
+    return (pair.split(':', 1) for pair in pairs)
+
+
 def watch_stdin(loop, stop):
     def on_readable():
         try:
@@ -98,10 +174,27 @@ async def serve(args):
     os.makedirs(args.dir, exist_ok=True)
     loop = asyncio.get_running_loop()
     done = asyncio.Event()
-    handler = CaptureHandler(args.dir, args.reject_rcpt, args.messages_per_session)
+    passwords = dict(credentials(args.auth))
+    tokens = dict(credentials(args.xoauth2))
+    handler = CaptureHandler(args.dir, args.reject_rcpt, tokens, args.messages_per_session)
+    context = None
+    if args.tls_cert:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(args.tls_cert, args.tls_key)
+    starttls = context if context and not args.implicit_tls and not args.no_starttls else None
+    excluded = ([] if passwords else ['PLAIN', 'LOGIN']) + ([] if tokens else ['XOAUTH2'])
+    TranscribedSMTP.transcript = open(args.transcript, 'a') if args.transcript else None
+
+    def session():
+        return TranscribedSMTP(
+            handler, hostname='localhost', loop=loop, tls_context=starttls,
+            require_starttls=args.require_starttls, auth_required=bool(passwords or tokens),
+            # Over implicit TLS aiosmtpd does not know the session is encrypted.
+            auth_require_tls=not (args.auth_plaintext or args.implicit_tls),
+            authenticator=password_check(passwords), auth_exclude_mechanism=excluded)
     try:
-        server = await loop.create_server(
-            lambda: SMTP(handler, hostname='localhost', loop=loop), '127.0.0.1', args.port)
+        server = await loop.create_server(session, '127.0.0.1', args.port,
+                                          ssl=context if args.implicit_tls else None)
     except OSError as error:
         if error.errno != errno.EADDRINUSE:
             raise
@@ -120,6 +213,10 @@ async def serve(args):
 
 
 def main():
+    # aiosmtpd's deprecation notes, and its warning about a login without STARTTLS, which
+    # --auth-plaintext asks for and implicit TLS makes moot.
+    logging.getLogger('mail.log').setLevel(logging.ERROR)
+    warnings.filterwarnings('ignore', message='Requiring AUTH while not requiring TLS')
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('--dir', required=True, help='folder for the stored messages')
     parser.add_argument('--port', type=int, default=0, help='0 picks a free port')
@@ -128,7 +225,22 @@ def main():
                         help='answer 550 to RCPT TO for this address (repeatable)')
     parser.add_argument('--messages-per-session', type=int, default=0, metavar='N',
                         help='answer 421 to MAIL FROM after N messages and close (0: no limit)')
-    return asyncio.run(serve(parser.parse_args()))
+    parser.add_argument('--tls-cert', metavar='PEM', help='certificate offered with STARTTLS')
+    parser.add_argument('--tls-key', metavar='KEY', help='its private key')
+    parser.add_argument('--implicit-tls', action='store_true', help='TLS from the first byte')
+    parser.add_argument('--no-starttls', action='store_true', help='do not offer STARTTLS')
+    parser.add_argument('--require-starttls', action='store_true',
+                        help='answer 530 to commands before STARTTLS')
+    parser.add_argument('--auth', action='append', default=[], metavar='USER:PASSWORD',
+                        help='require a login (PLAIN, LOGIN) with this account (repeatable)')
+    parser.add_argument('--xoauth2', action='append', default=[], metavar='USER:TOKEN',
+                        help='require a login; XOAUTH2 accepts this bearer token (repeatable)')
+    parser.add_argument('--auth-plaintext', action='store_true', help='allow a login without TLS')
+    parser.add_argument('--transcript', metavar='FILE', help='append every line read here')
+    args = parser.parse_args()
+    if bool(args.tls_cert) != bool(args.tls_key) or (args.implicit_tls and not args.tls_cert):
+        parser.error('--tls-cert and --tls-key go together, and --implicit-tls needs them')
+    return asyncio.run(serve(args))
 
 
 if __name__ == '__main__':

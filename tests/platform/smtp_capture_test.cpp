@@ -20,6 +20,7 @@
 
 #include "support/files.h"
 #include "support/python_referee.h"
+#include "support/tls_peer.h"
 
 namespace {
 
@@ -203,6 +204,101 @@ TEST(SmtpCaptureTest, RunPythonReportsTheExitCode) {
   EXPECT_EQ(RunPython(script, {"hello world", "3"}, &code), "hello world\n");
   EXPECT_EQ(code, 3);
   EXPECT_THROW(RunPython(script, {"x", "1"}), std::runtime_error);
+}
+
+// smtplib as the client of a secured server: argv is port, CA file, "plain", "starttls" or
+// "implicit", then the mechanism ("" for no login), user and secret. Prints the replies to the
+// login and to MAIL FROM (0: not reached), and sends the message after a 250 to MAIL.
+constexpr const char* kSecureClient = R"(
+import base64, json, smtplib, ssl, sys
+port, cafile, mode, mechanism, user, secret = sys.argv[1:7]
+b64 = lambda text: base64.b64encode(text.encode()).decode()
+context = ssl.create_default_context(cafile=cafile)
+if mode == 'implicit':
+    client = smtplib.SMTP_SSL('localhost', int(port), context=context, timeout=30)
+else:
+    client = smtplib.SMTP('localhost', int(port), timeout=30)
+client.ehlo()
+if mode == 'starttls':
+    client.starttls(context=context)
+    client.ehlo()
+auth = 0
+if mechanism == 'PLAIN':
+    auth = client.docmd('AUTH', 'PLAIN ' + b64('\0' + user + '\0' + secret))[0]
+elif mechanism == 'LOGIN':
+    auth = client.docmd('AUTH', 'LOGIN ' + b64(user))[0]
+    if auth == 334:
+        auth = client.docmd(b64(secret))[0]
+elif mechanism == 'XOAUTH2':
+    auth = client.docmd('AUTH', 'XOAUTH2 ' + b64('user=' + user + '\1auth=Bearer ' + secret + '\1\1'))[0]
+    if auth == 334:
+        auth = client.docmd('')[0]
+mail = client.mail('from@example.org')[0]
+if mail == 250:
+    client.rcpt('to@example.org')
+    client.data(b'Subject: secure\r\n\r\nbody\r\n')
+client.quit()
+print(json.dumps([auth, mail]))
+)";
+
+TEST(SmtpCaptureTest, SecurityOptionsGuardTheSessionAndTheJsonTellsHowItWent) {
+  struct Case {
+    const char* name;
+    SmtpCapture::Options options;
+    const char* mode;
+    const char* mechanism;
+    const char* secret;
+    int authReply, mailReply;
+    bool encrypted;
+    const char* user;  // who the .json names; nullptr: no message stored
+  };
+  auto with = [](std::string cert, std::string auth, std::string xoauth2 = {}) {
+    SmtpCapture::Options options;
+    options.cert = std::move(cert);
+    options.auth = std::move(auth);
+    options.xoauth2 = std::move(xoauth2);
+    return options;
+  };
+  SmtpCapture::Options implicit = with("good", "ann:pw");
+  implicit.implicitTls = true;
+  SmtpCapture::Options plaintextLogin = with("", "ann:pw");
+  plaintextLogin.authPlaintext = true;
+  SmtpCapture::Options requireTls = with("good", "");
+  requireTls.requireStartTls = true;
+  const Case cases[] = {
+      {"STARTTLS then PLAIN", with("good", "ann:pw"), "starttls", "PLAIN", "pw", 235, 250, true, "ann"},
+      {"STARTTLS then LOGIN", with("good", "ann:pw"), "starttls", "LOGIN", "pw", 235, 250, true, "ann"},
+      {"implicit TLS", implicit, "implicit", "PLAIN", "pw", 235, 250, true, "ann"},
+      {"XOAUTH2 token", with("good", "", "ann:tok"), "starttls", "XOAUTH2", "tok", 235, 250, true, "ann"},
+      {"XOAUTH2 wrong token", with("good", "", "ann:tok"), "starttls", "XOAUTH2", "bad", 535, 530, true, nullptr},
+      {"wrong password", with("good", "ann:pw"), "starttls", "PLAIN", "bad", 535, 530, true, nullptr},
+      {"no login, no MAIL", with("good", "ann:pw"), "starttls", "", "", 0, 530, true, nullptr},
+      {"no login in the clear", with("good", "ann:pw"), "plain", "PLAIN", "pw", 538, 530, false, nullptr},
+      {"login in the clear when allowed", plaintextLogin, "plain", "PLAIN", "pw", 235, 250, false, "ann"},
+      {"STARTTLS required", requireTls, "plain", "", "", 0, 530, false, nullptr},
+      {"STARTTLS offered, not required", with("good", ""), "plain", "", "", 0, 250, false, ""},
+      {"open relay as before", with("", ""), "plain", "", "", 0, 250, false, ""},
+  };
+  QTemporaryDir scripts;
+  const std::string script = scripts.filePath("client.py").toStdString();
+  WriteFile(script, kSecureClient);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SmtpCapture capture(c.options);
+    const std::string replies = RunPython(script, {std::to_string(capture.Port()), TestCerts::Get().Pem("ca"), c.mode,
+                                                   c.mechanism, "ann", c.secret});
+    EXPECT_EQ(replies, "[" + std::to_string(c.authReply) + ", " + std::to_string(c.mailReply) + "]\n");
+    const std::vector<SmtpCapture::Envelope> envelopes = capture.Envelopes();
+    ASSERT_EQ(envelopes.size(), c.user ? 1u : 0u);
+    if (c.user) {
+      EXPECT_EQ(envelopes[0].encrypted, c.encrypted);
+      EXPECT_EQ(envelopes[0].user, c.user);
+    }
+    // The transcript tells the lines read under TLS from those read in the clear.
+    const bool clearMail = std::string(c.mode) == "plain";
+    EXPECT_EQ(capture.ReadInClear().find("FROM:<from@example.org>") != std::string::npos, clearMail) << capture.Transcript();
+    EXPECT_NE(capture.Transcript().find("FROM:<from@example.org>"), std::string::npos);
+  }
 }
 
 }  // namespace

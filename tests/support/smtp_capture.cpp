@@ -12,6 +12,7 @@
 #include "files.h"
 #include "python_referee.h"
 #include "python_server.h"
+#include "tls_peer.h"
 
 SmtpCapture::SmtpCapture() : SmtpCapture(Options{}) {}
 
@@ -28,12 +29,34 @@ SmtpCapture::SmtpCapture(const Options& options)
     args.push_back("--reject-rcpt");
     args.push_back(address);
   }
+  AddSecurityArgs(options, args);
+  args.insert(args.end(), {"--transcript", TranscriptPath()});
   server_ = std::make_unique<PythonServer>(E2eScript("smtp_capture.py"), args,
                                            root_.filePath("server.log").toStdString());
   port_ = server_->Port();
 }
 
 SmtpCapture::~SmtpCapture() = default;
+
+void SmtpCapture::AddSecurityArgs(const Options& options, std::vector<std::string>& args) {
+  if (!options.cert.empty()) {
+    const TestCerts& certs = TestCerts::Get();
+    args.insert(args.end(), {"--tls-cert", certs.Pem(options.cert), "--tls-key", certs.Key(options.cert)});
+  }
+  const std::pair<bool, const char*> flags[] = {{options.implicitTls, "--implicit-tls"},
+                                                {options.requireStartTls, "--require-starttls"},
+                                                {options.authPlaintext, "--auth-plaintext"}};
+  for (const auto& [on, flag] : flags)
+    if (on) args.push_back(flag);
+  if (!options.auth.empty()) args.insert(args.end(), {"--auth", options.auth});
+  if (!options.xoauth2.empty()) args.insert(args.end(), {"--xoauth2", options.xoauth2});
+}
+
+std::string SmtpCapture::TranscriptPath() const { return root_.filePath("transcript.log").toStdString(); }
+
+std::string SmtpCapture::Transcript() const {
+  return std::filesystem::exists(TranscriptPath()) ? ReadFile(TranscriptPath()) : std::string();
+}
 
 // The stored files with that extension, ordered by their number.
 std::vector<std::string> SmtpCapture::StoredFiles(const char* extension) const {
@@ -56,12 +79,24 @@ std::vector<std::string> SmtpCapture::Messages() const {
   return messages;
 }
 
+std::string SmtpCapture::ReadInClear() const {
+  std::string clear;
+  const std::string transcript = Transcript();
+  for (size_t start = 0, end; start < transcript.size(); start = end + 1) {
+    end = transcript.find('\n', start);
+    if (end == std::string::npos) end = transcript.size();
+    if (transcript.compare(start, 6, "plain ") == 0) clear.append(transcript, start, end + 1 - start);
+  }
+  return clear;
+}
+
 std::vector<SmtpCapture::Envelope> SmtpCapture::Envelopes() const {
   std::vector<Envelope> envelopes;
   for (const std::string& path : StoredFiles(".json")) {
     const QJsonObject json =
         QJsonDocument::fromJson(QByteArray::fromStdString(ReadFile(path))).object();
-    Envelope envelope{json["mail_from"].toString().toStdString(), {}, json["peer"].toString().toStdString()};
+    Envelope envelope{json["mail_from"].toString().toStdString(), {}, json["peer"].toString().toStdString(),
+                      json["encrypted"].toBool(), json["user"].toString().toStdString()};
     for (const QJsonValue& rcpt : json["rcpt_tos"].toArray())
       envelope.rcptTos.push_back(rcpt.toString().toStdString());
     envelopes.push_back(std::move(envelope));

@@ -20,12 +20,24 @@ class SmtpCapture {
     std::string dir{};                    // where messages go; empty: a folder of its own
     int port = 0;                         // 0: a free port
     int messagesPerSession = 0;           // after these, MAIL FROM gets 421 and a close; 0: no limit
+    // Security, all off by default: a TestCerts name ("good", "expired", …) offered with
+    // STARTTLS, or from the first byte with implicitTls.
+    std::string cert{};
+    bool implicitTls = false;
+    bool requireStartTls = false;
+    // "USER:PASSWORD" for PLAIN and LOGIN, "USER:TOKEN" for XOAUTH2; either makes a login
+    // required before MAIL, over TLS unless authPlaintext.
+    std::string auth{};
+    std::string xoauth2{};
+    bool authPlaintext = false;
   };
 
   struct Envelope {
     std::string mailFrom;
     std::vector<std::string> rcptTos;
     std::string peer;  // "address:port" of the client: one per session
+    bool encrypted = false;  // the session was under TLS when the message came
+    std::string user;        // who had logged in; empty for nobody
   };
 
   // Starts the server and waits (at most 15 s) until it listens; raises std::runtime_error
@@ -48,9 +60,16 @@ class SmtpCapture {
   int Count() const;
   // How many sessions carried the stored messages.
   int Sessions() const;
+  // Every line the server read, after decryption, each as 'tls b"…"' or 'plain b"…"' (Python's
+  // repr of the bytes), in the order read.
+  std::string Transcript() const;
+  // The lines of the transcript that were read in the clear.
+  std::string ReadInClear() const;
 
  private:
   std::vector<std::string> StoredFiles(const char* extension) const;
+  static void AddSecurityArgs(const Options& options, std::vector<std::string>& args);
+  std::string TranscriptPath() const;
 
   QTemporaryDir root_;
   std::string dir_;
