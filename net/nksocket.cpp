@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "net/nkRasCmp.h"
-#include "net/nktls.h"
+#include "net/tlschannel.h"
 #include "net/nkwinsock.h"
 #include "platform/modules.h"
 #include "toolkit/pump.h"
@@ -20,7 +20,6 @@ constexpr long kSocketEvents = FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE;
 constexpr uint16_t kWinsockVersion = 0x0101;
 // Any event ends a slice early; the slice only bounds a wait that nothing wakes.
 constexpr int kWaitSliceMs = 1000;
-const char kErrorTextLibrary[] = "wserr32.dll";
 const char kSuppressedBody[] = "Suppressing the message body";
 const char kMaskedLine[] = "****";
 
@@ -118,6 +117,16 @@ void TnkSocket::Wait(Done done) {
   while (!done() && !Aborted()) WaitForEvents(kWaitSliceMs);
 }
 
+// Runs a step of the TLS session; a failure there ends the connection (ReportTlsFailure).
+template <typename Step>
+auto TnkSocket::Tls(Step step) {
+  try {
+    return step();
+  } catch (const ETlsError& e) {
+    ReportTlsFailure(e.what());
+  }
+}
+
 void TnkSocket::CancelPendingRequest() {
   if (pendingRequest_ == 0) return;
   const HANDLE request = pendingRequest_;
@@ -148,7 +157,7 @@ void TnkSocket::Open() {
                                                                                   : HostPart();
   ResolveAddress();
   ResolvePort();
-  EndTls();
+  tls_.reset();
   socket_ = Ws().socket(WS_AF_INET, WS_SOCK_STREAM, 0);
   if (socket_ == INVALID_SOCKET) RaiseSocketError(static_cast<uint16_t>(Ws().WSAGetLastError()));
 }
@@ -238,14 +247,14 @@ void TnkSocket::ConnectSocket() {
   counter_.Start();
   if (Ws().connect(socket_, &address, sizeof address) != 0) {
     const int error = Ws().WSAGetLastError();
-    if (error != WSAEWOULDBLOCK) ReportAndRaise(ErrorText(static_cast<uint16_t>(error)), true);
+    if (error != WSAEWOULDBLOCK) ReportAndRaise(WinsockErrorText(static_cast<uint16_t>(error)), true);
   }
   Wait([this] { return connectSeen_ || connectError_ != 0; });
   counter_.Stop();
   if (canceled_) RaiseCanceled();
   if (counter_.TimedOut()) RaiseTimedOut();
   // A refused or failed connection ends the wait at once; the socket is of no further use.
-  if (connectError_ != 0) ReportAndRaise(ErrorText(connectError_), true);
+  if (connectError_ != 0) ReportAndRaise(WinsockErrorText(connectError_), true);
   Fire(OnConnected);
 }
 
@@ -254,15 +263,14 @@ void TnkSocket::Close() {
     Fire(OnClosing);
     if (Encrypted()) {
       // RFC 8446 6.1: close_notify, sent once if the socket takes it now; Close never waits.
-      tls_->Shutdown();
-      const std::string& alert = tls_->Output();
+      const std::string alert = tls_->CloseNotify();
       Ws().send(socket_, alert.data(), static_cast<int>(alert.size()), 0);
     }
     Ws().closesocket(socket_);
     socket_ = INVALID_SOCKET;
     Fire(OnClosed);
   }
-  EndTls();
+  tls_.reset();
   // Hangs up only a connection the dial-up component dialled itself, and stops its dialling.
   if (ras_ != nullptr) ras_->Cancel();
 }
@@ -321,26 +329,37 @@ int TnkSocket::ReadLine(std::string& line) {
 // however long it is. False when the server closed before the line feed, or on cancel or
 // time-out.
 bool TnkSocket::ReceiveLine(std::string& raw) {
+  for (;;) {
+    const int n = Receive(static_cast<int>(kMaxLineLength - raw.size()), WS_MSG_PEEK);
+    if (n == 0) return false;
+    if (TakeFromSocket(raw, n)) return true;
+    WaitForData();
+  }
+}
+
+// Receives into receiveBuffer_ up to room bytes, waiting when none have come: their count, or 0
+// when the server closed the connection, or on cancel or time-out.
+int TnkSocket::Receive(int room, int flags) {
   while (!Aborted()) {
     readSeen_ = false;
-    const int room = static_cast<int>(kMaxLineLength - raw.size());
-    const int n = Ws().recv(socket_, receiveBuffer_.data(), room, WS_MSG_PEEK);
+    const int n = Ws().recv(socket_, receiveBuffer_.data(), room, flags);
+    if (n > 0) return n;
     if (n == 0) {
       closeSeen_ = true;  // the end of the data is the server's close, whether or not FD_CLOSE came
-      return false;
+      return 0;
     }
-    if (n > 0) {
-      if (TakeFromSocket(raw, n)) return true;
-    } else {
-      const int error = Ws().WSAGetLastError();
-      if (canceled_) return false;
-      if (error != WSAEWOULDBLOCK) RaiseSocketError(static_cast<uint16_t>(error));
-      if (closeSeen_) return false;
-    }
-    Wait([this] { return readSeen_ || closeSeen_ || errorSeen_; });
-    if (errorSeen_ && !Aborted()) RaiseSocketError(errorCode_);
+    const int error = Ws().WSAGetLastError();
+    if (canceled_) return 0;
+    if (error != WSAEWOULDBLOCK) RaiseSocketError(static_cast<uint16_t>(error));
+    if (closeSeen_) return 0;
+    WaitForData();
   }
-  return false;
+  return 0;
+}
+
+void TnkSocket::WaitForData() {
+  Wait([this] { return readSeen_ || closeSeen_ || errorSeen_; });
+  if (errorSeen_ && !Aborted()) RaiseSocketError(errorCode_);
 }
 
 // Receives the peeked bytes up to the first line feed, or all of them when there is none.
@@ -411,20 +430,7 @@ void TnkSocket::SendLine(std::string_view text, const std::string& shown) {
 
 void TnkSocket::SendBuffer(const char* data, size_t size, bool restartCounter) {
   if (!tls_) return SendRaw(data, size, restartCounter);
-  // A stream's small blocks go out in full records (RFC 8446 5.1: up to 16 KiB) rather than
-  // one record each, which would cost both ends a record per block; WriteStream sends the rest.
-  if (streaming_) {
-    streamPlain_.append(data, size);
-    if (streamPlain_.size() < kTlsRecordSize) return;
-    data = streamPlain_.data();
-    size = streamPlain_.size();
-  }
-  try {
-    tls_->Write(data, size);
-  } catch (const ETlsError& e) {
-    ReportTlsFailure(e.what());
-  }
-  streamPlain_.clear();
+  Tls([&] { tls_->Write(data, size, streaming_); });
   FlushTls(restartCounter);
 }
 
@@ -465,7 +471,7 @@ void TnkSocket::WriteStream(TStream& stream) {
     TnkSocket& socket;
     ~Guard() {
       socket.streaming_ = false;
-      socket.streamPlain_.clear();
+      if (socket.tls_) socket.tls_->DropGathered();
     }
   } guard{*this};
   int64_t n = 0;
@@ -482,9 +488,9 @@ void TnkSocket::WriteStream(TStream& stream) {
     }
   } while (n == static_cast<int64_t>(piece.size()) && !Aborted());
   streaming_ = false;
-  if (!streamPlain_.empty() && !Aborted()) {
+  if (!Aborted()) {
     counter_.Start();
-    SendBuffer(streamPlain_.data(), streamPlain_.size(), true);
+    SendBuffer(nullptr, 0, true);  // over TLS, the blocks gathered last
     counter_.Stop();
   }
   if (counter_.TimedOut()) RaiseTimedOut();
@@ -515,11 +521,7 @@ void TnkSocket::StartTls(const TnkTlsContext& context) {
   // RFC 3207 5: what the server sent before the handshake came in the clear and would be read
   // as if it had come over TLS (command injection).
   if (UnreadBytesWaiting()) ReportTlsFailure("The server sent data before the TLS handshake");
-  try {
-    tls_ = std::make_unique<TnkTls>(context, HostPart());
-  } catch (const ETlsError& e) {
-    ReportTlsFailure(e.what());
-  }
+  tls_ = Tls([&] { return std::make_unique<TnkTlsChannel>(context, HostPart(), kMaxLineLength); });
   counter_.Start();
   RunHandshake();
   counter_.Stop();
@@ -532,14 +534,14 @@ void TnkSocket::StartTls(const TnkTlsContext& context) {
 
 bool TnkSocket::ServerLeftIdleSession() {
   if (!Connected() || closeSeen_ || errorSeen_) return true;
-  if (plainPos_ < plain_.size()) return true;
+  if (tls_ && tls_->HasText()) return true;
   const int n = Ws().recv(socket_, receiveBuffer_.data(), static_cast<int>(receiveBuffer_.size()),
                           tls_ ? 0 : WS_MSG_PEEK);
   if (n < 0) return Ws().WSAGetLastError() != WSAEWOULDBLOCK;
   if (n == 0 || !tls_) return true;
   // Over TLS, records the server sends on its own (session tickets) are no words of its.
   tls_->PutReceived(receiveBuffer_.data(), static_cast<size_t>(n));
-  return !DecryptReceived() || plainPos_ < plain_.size();
+  return !Tls([this] { return tls_->Decrypt(); }) || tls_->HasText();
 }
 
 bool TnkSocket::UnreadBytesWaiting() {
@@ -549,17 +551,12 @@ bool TnkSocket::UnreadBytesWaiting() {
 
 // Ends with the handshake complete, or on cancel or time-out (the caller raises those).
 void TnkSocket::RunHandshake() {
-  try {
-    while (!tls_->Handshake()) {
-      FlushTls(false);
-      if (Aborted()) return;
-      if (!ReceiveRecords()) {
-        if (Aborted()) return;
-        ReportTlsFailure("The server closed the connection during the TLS handshake");
-      }
-    }
-  } catch (const ETlsError& e) {
-    ReportTlsFailure(e.what());
+  while (!Tls([this] { return tls_->Handshake(); })) {
+    FlushTls(false);
+    if (Aborted()) return;
+    if (ReceiveRecords()) continue;
+    if (Aborted()) return;
+    ReportTlsFailure("The server closed the connection during the TLS handshake");
   }
   FlushTls(false);  // the client's Finished
 }
@@ -567,83 +564,28 @@ void TnkSocket::RunHandshake() {
 // Hands what the socket holds to TLS, waiting when nothing has come; false when the server
 // closed the connection, or on cancel or time-out.
 bool TnkSocket::ReceiveRecords() {
-  while (!Aborted()) {
-    readSeen_ = false;
-    const int n = Ws().recv(socket_, receiveBuffer_.data(), static_cast<int>(receiveBuffer_.size()), 0);
-    if (n > 0) {
-      tls_->PutReceived(receiveBuffer_.data(), static_cast<size_t>(n));
-      return true;
-    }
-    if (n == 0) {
-      closeSeen_ = true;
-      return false;
-    }
-    const int error = Ws().WSAGetLastError();
-    if (canceled_) return false;
-    if (error != WSAEWOULDBLOCK) RaiseSocketError(static_cast<uint16_t>(error));
-    if (closeSeen_) return false;
-    Wait([this] { return readSeen_ || closeSeen_ || errorSeen_; });
-    if (errorSeen_ && !Aborted()) RaiseSocketError(errorCode_);
-  }
-  return false;
-}
-
-// Moves the plaintext of the records received so far into plain_; false once the server has
-// ended the session.
-bool TnkSocket::DecryptReceived() {
-  try {
-    return tls_->Read(plain_);
-  } catch (const ETlsError& e) {
-    ReportTlsFailure(e.what());
-  }
+  const int n = Receive(static_cast<int>(receiveBuffer_.size()), 0);
+  if (n > 0) tls_->PutReceived(receiveBuffer_.data(), static_cast<size_t>(n));
+  return n > 0;
 }
 
 void TnkSocket::FlushTls(bool restartCounter) {
-  if (!tls_ || tls_->Output().empty()) return;
+  if (!tls_) return;
   // Taken out first: a cancel during the send closes the connection and ends the session.
-  const std::string records = std::move(tls_->Output());
-  tls_->Output().clear();
+  const std::string records = tls_->TakeOutput();
   SendRaw(records.data(), records.size(), restartCounter);
 }
 
 bool TnkSocket::ReceiveTlsLine(std::string& raw) {
   while (!Aborted() && tls_) {
-    if (TakePlainLine(raw)) return true;
-    const size_t before = plain_.size();
-    if (!DecryptReceived()) {
-      closeSeen_ = true;
-      return false;
+    switch (Tls([&] { return tls_->NextLine(raw); })) {
+      case TnkTlsChannel::TRead::Line: return true;
+      case TnkTlsChannel::TRead::TooLong: ReportAndRaise(LoadStr(sReplyLineTooLong), true);
+      case TnkTlsChannel::TRead::Ended: closeSeen_ = true; return false;
+      case TnkTlsChannel::TRead::NeedRecords: if (!ReceiveRecords()) return false;
     }
-    if (plain_.size() == before && !ReceiveRecords()) return false;
   }
   return false;
-}
-
-// The next line of plain_ with its line feed; what follows stays for the next read.
-bool TnkSocket::TakePlainLine(std::string& raw) {
-  const size_t available = plain_.size() - plainPos_;
-  const size_t window = std::min(available, kMaxLineLength);
-  const auto* start = plain_.data() + plainPos_;
-  const auto* lf = static_cast<const char*>(std::memchr(start, '\n', window));
-  if (lf == nullptr) {
-    // The rest of an overlong line would be read as the next reply: the conversation is lost.
-    if (available >= kMaxLineLength) ReportAndRaise(LoadStr(sReplyLineTooLong), true);
-    return false;
-  }
-  const size_t length = static_cast<size_t>(lf - start) + 1;
-  raw.assign(start, length);
-  plainPos_ += length;
-  if (plainPos_ == plain_.size() || plainPos_ >= kMaxLineLength) {
-    plain_.erase(0, plainPos_);
-    plainPos_ = 0;
-  }
-  return true;
-}
-
-void TnkSocket::EndTls() {
-  tls_.reset();
-  plain_.clear();
-  plainPos_ = 0;
 }
 
 // A TLS failure leaves nothing to say to the server: neither a plain-text QUIT nor another try.
@@ -659,7 +601,7 @@ void TnkSocket::ReportTlsFailure(const std::string& text) {
 
 void TnkSocket::RaiseSocketError(uint16_t code) {
   if (code == 0) return;
-  ReportAndRaise(ErrorText(code), code == WSAECONNRESET);
+  ReportAndRaise(WinsockErrorText(code), code == WSAECONNRESET);
 }
 
 void TnkSocket::RaiseSocketError(const std::string& text) { ReportAndRaise(text, false); }
@@ -673,21 +615,6 @@ void TnkSocket::ReportAndRaise(std::string text, bool close) {
 
 void TnkSocket::ReportError(std::string& text) {
   if (errorsReported_ && OnError) OnError(this, text);
-}
-
-std::string TnkSocket::ErrorText(uint16_t code) const {
-  std::string text;
-  if (code >= 10000 && code <= 11004) {
-    if (const HMODULE texts = LoadLibrary(kErrorTextLibrary)) {
-      std::array<char, 255> buffer{};
-      LoadString(texts, code, buffer.data(), static_cast<int>(buffer.size()));
-      text = buffer.data();
-      FreeLibrary(texts);
-    }
-  } else {
-    text = LoadStr(code);
-  }
-  return text.empty() ? "Error #" + std::to_string(code) : text;
 }
 
 void TnkSocket::RaiseTimedOut() {

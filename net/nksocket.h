@@ -19,7 +19,7 @@
 #include "toolkit/stringlist.h"
 
 class TnkRas;
-class TnkTls;
+class TnkTlsChannel;
 class TnkTlsContext;
 struct TnkTlsOutcome;
 class TStream;
@@ -174,6 +174,8 @@ class TnkSocket : public TComponent {
   template <typename Done>
   void Wait(Done done);
   bool Aborted() const { return canceled_ || counter_.TimedOut(); }
+  template <typename Step>
+  auto Tls(Step step);
 
   uint16_t PortPart() const;
   void ResolveAddress();
@@ -183,6 +185,8 @@ class TnkSocket : public TComponent {
 
   bool ReceiveLine(std::string& raw);
   bool TakeFromSocket(std::string& raw, int peeked);
+  int Receive(int room, int flags);
+  void WaitForData();
   void SendRaw(const char* data, size_t size, bool restartCounter);
   // Sends text, a line with its CR LF, and shows it as shown.
   void SendLine(std::string_view text, const std::string& shown);
@@ -190,15 +194,11 @@ class TnkSocket : public TComponent {
   bool UnreadBytesWaiting();
   void RunHandshake();
   bool ReceiveRecords();
-  bool DecryptReceived();
   void FlushTls(bool restartCounter);
   bool ReceiveTlsLine(std::string& raw);
-  bool TakePlainLine(std::string& raw);
-  void EndTls();
   [[noreturn]] void ReportTlsFailure(const std::string& text);
 
   [[noreturn]] void ReportAndRaise(std::string text, bool close);
-  std::string ErrorText(uint16_t code) const;
   void FireProgress(int64_t position, int64_t size);
   void ReportError(std::string& text);
   void Fire(const TNotifyEvent& event);
@@ -235,10 +235,6 @@ class TnkSocket : public TComponent {
   alignas(8) std::array<char, MAXGETHOSTSTRUCT> hostEntry_{};
   alignas(8) std::array<char, MAXGETHOSTSTRUCT> serviceEntry_{};
   std::vector<char> receiveBuffer_;
-  std::unique_ptr<TnkTls> tls_;
-  static constexpr size_t kTlsRecordSize = 16384;
-  bool streaming_ = false;  // inside WriteStream: blocks are gathered into full records
-  std::string streamPlain_;
-  std::string plain_;      // decrypted bytes not yet handed out as lines
-  size_t plainPos_ = 0;    // where the next line starts in plain_
+  std::unique_ptr<TnkTlsChannel> tls_;
+  bool streaming_ = false;  // inside WriteStream: over TLS, blocks are gathered into full records
 };

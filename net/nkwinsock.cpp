@@ -1,10 +1,13 @@
 #include "net/nkwinsock.h"
 
+#include <array>
+
 #include "toolkit/strtable.h"
 #include "toolkit/strutils.h"
 
 namespace {
 const char kLibraryName[] = "wsock32.dll";
+const char kErrorTextLibrary[] = "wserr32.dll";
 
 EWinsockDLLError FunctionNotFound(const std::string& name) {
   return EWinsockDLLError(FormatText(LoadStr(sFunctionNotFound), {name}));
@@ -117,4 +120,19 @@ int TnkWinsock::WSAAsyncSelect(SOCKET s, HWND window, UINT message, long events)
 TnkWinsock& SharedWinsock() {
   static TnkWinsock instance;
   return instance;
+}
+
+std::string WinsockErrorText(uint16_t code) {
+  std::string text;
+  if (code >= 10000 && code <= 11004) {
+    if (const HMODULE texts = LoadLibrary(kErrorTextLibrary)) {
+      std::array<char, 255> buffer{};
+      LoadString(texts, code, buffer.data(), static_cast<int>(buffer.size()));
+      text = buffer.data();
+      FreeLibrary(texts);
+    }
+  } else {
+    text = LoadStr(code);
+  }
+  return text.empty() ? "Error #" + std::to_string(code) : text;
 }

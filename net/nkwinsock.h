@@ -61,6 +61,10 @@ class TnkWinsock {
 // The process's one instance; the library is released when the process ends.
 TnkWinsock& SharedWinsock();
 
+// The text of a library error number, from "wserr32.dll"; other numbers are the program's own
+// strings. "Error #n" when there is no text.
+std::string WinsockErrorText(uint16_t code);
+
 // The two halves of a notification's lParam.
 inline uint16_t WSAGetSelectError(LPARAM lParam) { return HiWord(static_cast<uintptr_t>(lParam)); }
 inline uint16_t WSAGetSelectEvent(LPARAM lParam) { return LoWord(static_cast<uintptr_t>(lParam)); }
