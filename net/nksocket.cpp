@@ -238,14 +238,14 @@ void TnkSocket::ConnectSocket() {
   counter_.Start();
   if (Ws().connect(socket_, &address, sizeof address) != 0) {
     const int error = Ws().WSAGetLastError();
-    if (error != WSAEWOULDBLOCK) ReportAndRaise(ErrorText(static_cast<uint16_t>(error)), true);
+    if (error != WSAEWOULDBLOCK) ReportAndRaise(ErrorText(static_cast<uint16_t>(error)), true, static_cast<uint16_t>(error));
   }
   Wait([this] { return connectSeen_ || connectError_ != 0; });
   counter_.Stop();
   if (canceled_) RaiseCanceled();
   if (counter_.TimedOut()) RaiseTimedOut();
   // A refused or failed connection ends the wait at once; the socket is of no further use.
-  if (connectError_ != 0) ReportAndRaise(ErrorText(connectError_), true);
+  if (connectError_ != 0) ReportAndRaise(ErrorText(connectError_), true, connectError_);
   Fire(OnConnected);
 }
 
@@ -355,7 +355,7 @@ bool TnkSocket::TakeFromSocket(std::string& raw, int peeked) {
   raw.append(receiveBuffer_.data(), static_cast<size_t>(n));
   if (lf != nullptr && n == wanted) return true;
   // The rest of an overlong line would be read as the next reply: the conversation is lost.
-  if (raw.size() >= kMaxLineLength) ReportAndRaise(LoadStr(sReplyLineTooLong), true);
+  if (raw.size() >= kMaxLineLength) ReportAndRaise(LoadStr(sReplyLineTooLong), true, 0);
   return false;
 }
 
@@ -627,7 +627,7 @@ bool TnkSocket::TakePlainLine(std::string& raw) {
   const auto* lf = static_cast<const char*>(std::memchr(start, '\n', window));
   if (lf == nullptr) {
     // The rest of an overlong line would be read as the next reply: the conversation is lost.
-    if (available >= kMaxLineLength) ReportAndRaise(LoadStr(sReplyLineTooLong), true);
+    if (available >= kMaxLineLength) ReportAndRaise(LoadStr(sReplyLineTooLong), true, 0);
     return false;
   }
   const size_t length = static_cast<size_t>(lf - start) + 1;
@@ -659,16 +659,16 @@ void TnkSocket::ReportTlsFailure(const std::string& text) {
 
 void TnkSocket::RaiseSocketError(uint16_t code) {
   if (code == 0) return;
-  ReportAndRaise(ErrorText(code), code == WSAECONNRESET);
+  ReportAndRaise(ErrorText(code), code == WSAECONNRESET, code);
 }
 
-void TnkSocket::RaiseSocketError(const std::string& text) { ReportAndRaise(text, false); }
+void TnkSocket::RaiseSocketError(const std::string& text) { ReportAndRaise(text, false, 0); }
 
-void TnkSocket::ReportAndRaise(std::string text, bool close) {
+void TnkSocket::ReportAndRaise(std::string text, bool close, uint16_t code) {
   counter_.Stop();
   ReportError(text);
   if (close) Close();
-  throw ESocketError(text);
+  throw ESocketError(text, code);
 }
 
 void TnkSocket::ReportError(std::string& text) {

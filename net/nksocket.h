@@ -197,7 +197,7 @@ class TnkSocket : public TComponent {
   void EndTls();
   [[noreturn]] void ReportTlsFailure(const std::string& text);
 
-  [[noreturn]] void ReportAndRaise(std::string text, bool close);
+  [[noreturn]] void ReportAndRaise(std::string text, bool close, uint16_t code);
   std::string ErrorText(uint16_t code) const;
   void FireProgress(int64_t position, int64_t size);
   void ReportError(std::string& text);
