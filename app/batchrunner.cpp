@@ -2,15 +2,21 @@
 
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 
 #include "app/mailcomponents.h"
 #include "app/subjecttemplate.h"
 #include "mail/pxmsg.h"
 #include "net/pxsmtp.h"
+#include "net/smtpfailure.h"
 #include "toolkit/pump.h"
 #include "toolkit/stringlist.h"
 #include "toolkit/strtable.h"
@@ -24,6 +30,13 @@ void CheckAddressIsAscii(const std::string& address) {
 
 // A pause tick is two sleeps of this length with message processing between them.
 constexpr int kHalfTickMs = 250;
+
+// Only a regular file is sent: opening a FIFO would wait for a writer, a device would never end.
+void CheckRegularFile(const std::string& file) {
+  struct stat st;
+  if (::stat(file.c_str(), &st) != 0) throw FileOpenError(file, std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) throw FileOpenError(file, "not a regular file");
+}
 
 // The span of one batch: SendingActive is set, and whichever way the batch ends the flag is
 // cleared, the last file's bytes are let go (the program may sit idle for hours) and the
@@ -113,7 +126,9 @@ TBatchEnd TBatchRunner::SendAll() {
   ApplyAccount(smtp_, account);
   displayName_ = account.fromName.empty() ? senderName_ : account.fromName;
   if (!smtp_.UserName().empty() && smtp_.AuthMethod() != TAuthMethod::XOAuth2) smtp_.SetPassword(frontEnd_.Password());
-  smtp_.Connect();
+  retries_ = std::max(0, frontEnd_.Retries());
+  retryDelays_ = frontEnd_.RetryDelays();
+  failures_.clear();
   const int pause = PauseFromValue(frontEnd_.PauseSeconds());
   TStringList files;
   for (std::string& file : frontEnd_.ChosenFiles()) files.Add(std::move(file));
@@ -122,7 +137,12 @@ TBatchEnd TBatchRunner::SendAll() {
     const std::string& file = files[i];
     const TSubjectFields fields{std::filesystem::path(file).filename().string(), i + 1, files.Count(), TodayIsoDate()};
     // Read for every file: what the user changes during a batch applies to the next file.
-    PrepareAndSend(frontEnd_.MailFrom(), frontEnd_.MailTo(), FillSubject(frontEnd_.Subject(), fields), "", file);
+    const TFileEnd end = SendFile(file, FillSubject(frontEnd_.Subject(), fields));
+    if (end == TFileEnd::Canceled) return Abort();
+    if (end == TFileEnd::Failed) {
+      if (cancelRequested_) return Abort();
+      continue;
+    }
     frontEnd_.SetLabel(TBatchLabel::SFileShowL, file);
     // The server has accepted the message: its file goes now, also when a cancel came during
     // the send, or the next run would send it again. A failed deletion does not stop the batch.
@@ -133,8 +153,53 @@ TBatchEnd TBatchRunner::SendAll() {
     SetState(batchtext::kEndWaitPause);
   }
   EndSession();
+  if (!failures_.empty()) return EndWithFailures();
   frontEnd_.ShowInformation(batchtext::kAllSended);
   return TBatchEnd::AllSent;
+}
+
+TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const std::string& subject) {
+  for (int retry = 1;; ++retry) {
+    try {
+      CheckRegularFile(file);
+      PrepareAndSend(frontEnd_.MailFrom(), frontEnd_.MailTo(), subject, "", file);
+      return TFileEnd::Sent;
+    } catch (const std::exception& error) {
+      const TSmtpFailure failure = ClassifyFailure(error);
+      if (failure.Retryable() && retry <= retries_) {
+        const double delay = retryDelays_.empty() ? 0 : retryDelays_[std::min<size_t>(retry - 1, retryDelays_.size() - 1)];
+        if (!RetryWait(file, error, retry, delay)) return TFileEnd::Canceled;
+        continue;
+      }
+      if (failure.EndsBatch() || !frontEnd_.KeepGoing()) throw;
+      failures_.push_back(file + ": " + error.what());
+      return TFileEnd::Failed;
+    }
+  }
+}
+
+bool TBatchRunner::RetryWait(const std::string& file, const std::exception& error, int retry, double seconds) {
+  if (cancelRequested_) return false;
+  SetState(batchtext::kFilePrefix + file + batchtext::kFailedPrefix + error.what() + batchtext::kRetryPrefix +
+           std::to_string(retry) + batchtext::kRetryOf + std::to_string(retries_));
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  for (;;) {
+    const long long leftMs = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+    frontEnd_.SetLabel(TBatchLabel::RemaindL,
+                       std::to_string((std::max(leftMs, 0LL) + 999) / 1000) + batchtext::kSecondsSuffix);
+    if (leftMs <= 0) return true;
+    SleepProcessing(static_cast<int>(std::min<long long>(leftMs, kHalfTickMs)));
+    PumpFourTimes();
+    if (cancelRequested_) return false;
+  }
+}
+
+TBatchEnd TBatchRunner::EndWithFailures() {
+  std::string text = batchtext::kNotSent;
+  for (const std::string& failure : failures_) text += "\n" + failure;
+  frontEnd_.ShowFailures(text);
+  return TBatchEnd::SomeFailed;
 }
 
 bool TBatchRunner::Pause(int seconds) {

@@ -29,6 +29,12 @@ class TBatchFrontEnd {
   virtual std::vector<std::string> ChosenFiles() = 0;
   // True: each message has a session of its own; otherwise one session carries the batch.
   virtual bool NewConnectionPerMessage() { return false; }
+  // A file whose send failed in a way that may pass is sent again after each of the delays
+  // (seconds; the last one repeats), at most Retries more times.
+  virtual int Retries() { return 3; }
+  virtual std::vector<double> RetryDelays() { return {5, 30, 120}; }
+  // True: a file that cannot be sent is listed at the end and the batch goes on with the next.
+  virtual bool KeepGoing() { return false; }
   // The login; the default logs in to nothing.
   virtual TAccount Account() { return {}; }
   // Asked once a batch starts, for an account with a user that logs in with a password; the
@@ -38,6 +44,8 @@ class TBatchFrontEnd {
   virtual void SetLabel(TBatchLabel label, const std::string& text) = 0;
   // Returns when the user has closed it.
   virtual void ShowInformation(const std::string& text) = 0;
+  // The list of the files a KeepGoing batch could not send, at its end.
+  virtual void ShowFailures(const std::string& text) { ShowInformation(text); }
   // The error that ended a batch; returns when the user has closed its box.
   virtual void ShowError(const std::exception& error) = 0;
   virtual void ProcessMessages() = 0;
@@ -56,9 +64,14 @@ inline constexpr char kSecondsSuffix[] = " sec.";
 inline constexpr char kEndWaitPause[] = "Sended and end WaitPause";
 inline constexpr char kAborted[] = "Sending Aborted!";
 inline constexpr char kAllSended[] = "All Sended";
+inline constexpr char kFailedPrefix[] = " failed: ";
+inline constexpr char kRetryPrefix[] = "; retry ";
+inline constexpr char kRetryOf[] = " of ";
+inline constexpr char kNotSent[] = "Not sent:";
 }  // namespace batchtext
 
-enum class TBatchEnd { AllSent, Aborted, Failed, Busy };
+// SomeFailed: a KeepGoing batch went through its files and could not send some.
+enum class TBatchEnd { AllSent, Aborted, Failed, SomeFailed, Busy };
 
 class TBatchRunner {
  public:
@@ -69,8 +82,11 @@ class TBatchRunner {
   TBatchRunner(const TBatchRunner&) = delete;
   TBatchRunner& operator=(const TBatchRunner&) = delete;
 
-  // Runs one batch. An error ends it at once (the current file is neither reported nor
-  // deleted) and is shown through the front end: the batch ends Failed. While a batch runs, a
+  // Runs one batch. A failure that may pass sends the file again after a counted-down delay;
+  // one that does not, or the last retry's, ends the batch (the current file is neither
+  // reported nor deleted) and is shown through the front end: the batch ends Failed. With
+  // KeepGoing such a file is listed instead and the batch goes on, unless the session itself
+  // cannot be had (a certificate, a refused login). While a batch runs, a
   // second one is refused with Busy: the one SMTP client never serves two batches.
   TBatchEnd Run();
   // "Cancel sending": the batch stops after the send in progress or within the current
@@ -88,6 +104,12 @@ class TBatchRunner {
  private:
   TBatchEnd RunScoped();
   TBatchEnd SendAll();
+  enum class TFileEnd { Sent, Failed, Canceled };
+  // One file, with its retries.
+  TFileEnd SendFile(const std::string& file, const std::string& subject);
+  // The count-down before a retry; false when a cancel ended it.
+  bool RetryWait(const std::string& file, const std::exception& error, int retry, double seconds);
+  TBatchEnd EndWithFailures();
   // False when a cancel ended it.
   bool Pause(int seconds);
   TBatchEnd Abort();
@@ -106,6 +128,10 @@ class TBatchRunner {
   bool cancelRequested_ = false;
   bool sendingActive_ = false;
   bool exitRequested_ = false;
+  int retries_ = 0;
+  std::vector<double> retryDelays_;
+  // "file: why" for each file a KeepGoing batch could not send.
+  std::vector<std::string> failures_;
 };
 
 // The pause of a batch in whole seconds: truncated toward zero (7.8 gives 7, -1.5 gives -1).

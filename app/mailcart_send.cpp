@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -36,12 +37,14 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitCanceled = 3;
 constexpr long kMaxTimeOutSeconds = 86400;
+constexpr long kMaxRetries = 100;
 
 constexpr char kUsage[] =
     "usage: mailcart-send [--settings FILE] [--server HOST[:PORT]] [--from ADDR] [--to ADDR]\n"
     "                     [--subject TEXT] [--from-name TEXT] [--pause SECONDS]\n"
     "                     [--sort | --no-sort] [--delete | --no-delete] [--timeout SECONDS]\n"
-    "                     [--new-connection-per-message]\n"
+    "                     [--new-connection-per-message] [--retries N]\n"
+    "                     [--retry-delays SECONDS,...] [--keep-going]\n"
     "                     [--security auto|starttls|tls|none] [--user NAME]\n"
     "                     [--auth auto|plain|login|xoauth2] [--token-command CMD]\n"
     "                     [--password-command CMD | --password-file FILE]\n"
@@ -49,17 +52,22 @@ constexpr char kUsage[] =
     "Sends each FILE as the attachment of its own message. Values not given come from the\n"
     "settings file of the Mailcart window (--settings names another). The subject may hold\n"
     "{name}, {n}, {count} and {date}, filled in for each file. One session carries the whole\n"
-    "batch unless --new-connection-per-message is given. With a user name, the\n"
+    "batch unless --new-connection-per-message is given. A send that failed in a way that\n"
+    "may pass (a 4xx reply, a lost connection) is tried again after 5, 30 and 120 seconds\n"
+    "(--retries, --retry-delays; the last delay repeats). With --keep-going a file that\n"
+    "cannot be sent is named at the end and the others are still sent; a refused login or\n"
+    "certificate always ends the batch. With a user name, the\n"
     "password comes from one of --password-command, --password-file, MAILCART_PASSWORD or the\n"
     "secret service entry the window saved; never from the command line. Exit status: 0 all\n"
-    "sent, 1 an error ended the batch, 2 wrong usage (also: a user name without a password),\n"
+    "sent, 1 an error ended the batch or a file was not sent, 2 wrong usage (also: a user name without a password),\n"
     "3 cancelled (SIGINT or SIGTERM).\n";
 
 struct TOptions {
   std::optional<std::string> settingsFile, server, from, to, subject;
   std::optional<double> pause;
-  std::optional<bool> sort, remove, newConnectionPerMessage;
-  std::optional<int> timeOut;
+  std::optional<bool> sort, remove, newConnectionPerMessage, keepGoing;
+  std::optional<int> timeOut, retries;
+  std::optional<std::vector<double>> retryDelays;
   std::optional<TpxSecurity> security;
   std::optional<TAuthMethod> auth;
   std::optional<std::string> user, tokenCommand, caFile, fingerprint, fromName;
@@ -88,6 +96,28 @@ int ParseTimeOut(const std::string& text) {
   if (text.empty() || *end != '\0' || errno != 0 || value < 1 || value > kMaxTimeOutSeconds)
     throw TUsageError("--timeout needs whole seconds from 1 to " + std::to_string(kMaxTimeOutSeconds));
   return static_cast<int>(value);
+}
+
+int ParseRetries(const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || value < 0 || value > kMaxRetries)
+    throw TUsageError("--retries needs a whole number from 0 to " + std::to_string(kMaxRetries));
+  return static_cast<int>(value);
+}
+
+// "5,30,120": seconds, zero or more each.
+std::vector<double> ParseRetryDelays(const std::string& text) {
+  std::vector<double> delays;
+  for (size_t start = 0; start <= text.size();) {
+    const size_t comma = std::min(text.find(',', start), text.size());
+    const double delay = ParseSeconds("--retry-delays", text.substr(start, comma - start));
+    if (delay < 0) throw TUsageError("--retry-delays needs zero or more seconds each");
+    delays.push_back(delay);
+    start = comma + 1;
+  }
+  return delays;
 }
 
 TpxSecurity ParseSecurityOption(const std::string& text) {
@@ -148,6 +178,8 @@ TOptions ParseArguments(const std::vector<std::string>& args) {
     else if (arg == "--from-name") o.fromName = value();
     else if (arg == "--pause") o.pause = ParseSeconds(arg, value());
     else if (arg == "--timeout") o.timeOut = ParseTimeOut(value());
+    else if (arg == "--retries") o.retries = ParseRetries(value());
+    else if (arg == "--retry-delays") o.retryDelays = ParseRetryDelays(value());
     else if (arg == "--security") o.security = ParseSecurityOption(value());
     else if (arg == "--user") o.user = value();
     else if (arg == "--auth") o.auth = ParseAuthOption(value());
@@ -163,6 +195,7 @@ TOptions ParseArguments(const std::vector<std::string>& args) {
     else if (arg == "--delete") flag(o.remove, true);
     else if (arg == "--no-delete") flag(o.remove, false);
     else if (arg == "--new-connection-per-message") flag(o.newConnectionPerMessage, true);
+    else if (arg == "--keep-going") flag(o.keepGoing, true);
     else throw TUsageError("unknown option " + arg);
   }
   if (o.files.empty()) throw TUsageError("no file to send");
@@ -217,6 +250,11 @@ class TCommandLine : public TBatchFrontEnd {
   bool NewConnectionPerMessage() override {
     return options_.newConnectionPerMessage.value_or(settings_.newConnectionPerMessage);
   }
+  int Retries() override { return options_.retries.value_or(settings_.retries); }
+  std::vector<double> RetryDelays() override {
+    return options_.retryDelays.value_or(TBatchFrontEnd::RetryDelays());
+  }
+  bool KeepGoing() override { return options_.keepGoing.value_or(settings_.keepGoing); }
   TAccount Account() override {
     TAccount a = settings_.account;
     if (options_.security) a.security = *options_.security;
@@ -265,6 +303,7 @@ class TCommandLine : public TBatchFrontEnd {
   }
   void ShowInformation(const std::string& text) override { PrintLine(text); }
   void ShowError(const std::exception& error) override { PrintError(error); }
+  void ShowFailures(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
   void ProcessMessages() override { ProcessMessagesNow(); }
   void CloseApplication() override {}
 

@@ -183,6 +183,8 @@ void TForm1::FormCreate() {
   TimeWaitE->SetValue(settings.pauseSec);
   account_ = settings.account;
   newConnectionPerMessage_ = settings.newConnectionPerMessage;
+  retries_ = settings.retries;
+  keepGoing_ = settings.keepGoing;
   for (const std::string& warning : settings.warnings) MessageBox(warning, ApplicationTitle(), TMsgIcon::Warning);
   setWindowTitle(Text(ProgramTitle(version_)));
   GradientCaption1->SetCaption(windowTitle());
@@ -201,6 +203,8 @@ void TForm1::FormClose() {
   settings.pauseSec = PauseFromValue(TimeWaitE->Value());
   settings.account = account_;
   settings.newConnectionPerMessage = newConnectionPerMessage_;
+  settings.retries = retries_;
+  settings.keepGoing = keepGoing_;
   try {
     WriteSettings(iniFileName_, settings);
   } catch (const std::exception& error) {

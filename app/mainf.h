@@ -61,6 +61,8 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   bool SortFiles() override;
   std::vector<std::string> ChosenFiles() override;
   bool NewConnectionPerMessage() override { return newConnectionPerMessage_; }
+  int Retries() override { return retries_; }
+  bool KeepGoing() override { return keepGoing_; }
   TAccount Account() override;
   TSecret Password() override;
   void SetLabel(TBatchLabel label, const std::string& text) override;
@@ -78,6 +80,8 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   std::unique_ptr<TPasswordKeeper> keeper_ = std::make_unique<TSecretServiceKeeper>();
   TAccount account_;
   bool newConnectionPerMessage_ = false;  // from the settings file only
+  int retries_ = TSettings{}.retries;     // from the settings file only
+  bool keepGoing_ = false;                // from the settings file only
 
   TGradientCaption* GradientCaption1 = nullptr;
   QLabel* Label1 = nullptr;

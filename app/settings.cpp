@@ -2,6 +2,7 @@
 
 #include <QDir>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -67,6 +68,8 @@ TSettings ReadSettings(const std::string& fileName) {
   s.sortFiles = ini.ReadBool(kSection, "SortFiles", false);
   s.pauseSec = ini.ReadInteger(kSection, "PauseSec", 0);
   s.newConnectionPerMessage = ini.ReadBool(kSection, "NewConnectionPerMessage", false);
+  s.retries = std::max(0, ini.ReadInteger(kSection, "Retries", s.retries));
+  s.keepGoing = ini.ReadBool(kSection, "KeepGoing", false);
   ReadChoice(ini, "Security", ParseSecurity, s.account.security, s.warnings);
   s.account.user = ini.ReadString(kSection, "User", "");
   s.account.fromName = ini.ReadString(kSection, "FromName", "");
@@ -90,6 +93,8 @@ void WriteSettings(const std::string& fileName, const TSettings& s) {
   ini.WriteInteger(kSection, "PauseSec", s.pauseSec);
   // Only a file that asked for it holds it; the window offers no control for it.
   if (s.newConnectionPerMessage) ini.WriteBool(kSection, "NewConnectionPerMessage", true);
+  if (s.retries != TSettings{}.retries) ini.WriteInteger(kSection, "Retries", s.retries);
+  if (s.keepGoing) ini.WriteBool(kSection, "KeepGoing", true);
   WriteOptional(ini, "Security", s.account.security == TpxSecurity::Auto ? "" : SecurityName(s.account.security));
   WriteOptional(ini, "User", s.account.user);
   WriteOptional(ini, "AuthMethod", s.account.authMethod == TAuthMethod::Auto ? "" : AuthMethodName(s.account.authMethod));

@@ -37,6 +37,10 @@ struct TSettings {
   bool newConnectionPerMessage = false;
   // What was ignored on reading and why; each front end shows them. Never written.
   std::vector<std::string> warnings;
+  // "Retries": how often a file whose send failed in a way that may pass is sent again.
+  int retries = 3;
+  // "KeepGoing": a file that cannot be sent is listed at the end instead of ending the batch.
+  bool keepGoing = false;
 };
 
 // The program's path with its extension replaced by ".ini" when that file exists (a portable

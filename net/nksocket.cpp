@@ -246,15 +246,15 @@ void TnkSocket::ConnectSocket() {
   connectError_ = 0;
   counter_.Start();
   if (Ws().connect(socket_, &address, sizeof address) != 0) {
-    const int error = Ws().WSAGetLastError();
-    if (error != WSAEWOULDBLOCK) ReportAndRaise(WinsockErrorText(static_cast<uint16_t>(error)), true);
+    const auto error = static_cast<uint16_t>(Ws().WSAGetLastError());
+    if (error != WSAEWOULDBLOCK) ReportAndRaise(WinsockErrorText(error), true, error);
   }
   Wait([this] { return connectSeen_ || connectError_ != 0; });
   counter_.Stop();
   if (canceled_) RaiseCanceled();
   if (counter_.TimedOut()) RaiseTimedOut();
   // A refused or failed connection ends the wait at once; the socket is of no further use.
-  if (connectError_ != 0) ReportAndRaise(WinsockErrorText(connectError_), true);
+  if (connectError_ != 0) ReportAndRaise(WinsockErrorText(connectError_), true, connectError_);
   Fire(OnConnected);
 }
 
@@ -374,7 +374,7 @@ bool TnkSocket::TakeFromSocket(std::string& raw, int peeked) {
   raw.append(receiveBuffer_.data(), static_cast<size_t>(n));
   if (lf != nullptr && n == wanted) return true;
   // The rest of an overlong line would be read as the next reply: the conversation is lost.
-  if (raw.size() >= kMaxLineLength) ReportAndRaise(LoadStr(sReplyLineTooLong), true);
+  if (raw.size() >= kMaxLineLength) ReportAndRaise(LoadStr(sReplyLineTooLong), true, 0);
   return false;
 }
 
@@ -580,7 +580,7 @@ bool TnkSocket::ReceiveTlsLine(std::string& raw) {
   while (!Aborted() && tls_) {
     switch (Tls([&] { return tls_->NextLine(raw); })) {
       case TnkTlsChannel::TRead::Line: return true;
-      case TnkTlsChannel::TRead::TooLong: ReportAndRaise(LoadStr(sReplyLineTooLong), true);
+      case TnkTlsChannel::TRead::TooLong: ReportAndRaise(LoadStr(sReplyLineTooLong), true, 0);
       case TnkTlsChannel::TRead::Ended: closeSeen_ = true; return false;
       case TnkTlsChannel::TRead::NeedRecords: if (!ReceiveRecords()) return false;
     }
@@ -601,16 +601,16 @@ void TnkSocket::ReportTlsFailure(const std::string& text) {
 
 void TnkSocket::RaiseSocketError(uint16_t code) {
   if (code == 0) return;
-  ReportAndRaise(WinsockErrorText(code), code == WSAECONNRESET);
+  ReportAndRaise(WinsockErrorText(code), code == WSAECONNRESET, code);
 }
 
-void TnkSocket::RaiseSocketError(const std::string& text) { ReportAndRaise(text, false); }
+void TnkSocket::RaiseSocketError(const std::string& text) { ReportAndRaise(text, false, 0); }
 
-void TnkSocket::ReportAndRaise(std::string text, bool close) {
+void TnkSocket::ReportAndRaise(std::string text, bool close, uint16_t code) {
   counter_.Stop();
   ReportError(text);
   if (close) Close();
-  throw ESocketError(text);
+  throw ESocketError(text, code);
 }
 
 void TnkSocket::ReportError(std::string& text) {

@@ -198,7 +198,7 @@ class TnkSocket : public TComponent {
   bool ReceiveTlsLine(std::string& raw);
   [[noreturn]] void ReportTlsFailure(const std::string& text);
 
-  [[noreturn]] void ReportAndRaise(std::string text, bool close);
+  [[noreturn]] void ReportAndRaise(std::string text, bool close, uint16_t code);
   void FireProgress(int64_t position, int64_t size);
   void ReportError(std::string& text);
   void Fire(const TNotifyEvent& event);

@@ -11,10 +11,38 @@
 #include "toolkit/stringlist.h"
 #include "toolkit/timer.h"
 
-// Socket and usage errors of the socket client; the text is given at the raise.
-MAILCART_EXCEPTION(ESocketError, Exception);
-// A server reply of the wrong class; the text is the server's last reply line.
-MAILCART_EXCEPTION(EServerError, Exception);
+// Socket and usage errors of the socket client; the text is given at the raise. Code is the
+// socket library's error number when one caused it (a refused connection, a reset), else 0.
+class ESocketError : public Exception {
+ public:
+  explicit ESocketError(std::string text, uint16_t code = 0) : Exception(std::move(text)), code_(code) {}
+  uint16_t Code() const { return code_; }
+
+ private:
+  uint16_t code_;
+};
+
+// The client refused to go on with the session, or the server refused the login: going on or
+// trying again would send a secret in the clear or lock an account.
+MAILCART_EXCEPTION(ESessionRefused, ESocketError);
+
+// What a refused command was about: the session (greeting, EHLO, STARTTLS, AUTH, RSET), the
+// message (MAIL FROM, DATA, the text) or one recipient (RCPT TO).
+enum class TSmtpStage { Session, Message, Recipient };
+
+// A server reply of the wrong class; the text is the server's last reply line. Code is the
+// reply's code, 0 when the server closed instead of replying.
+class EServerError : public Exception {
+ public:
+  explicit EServerError(std::string text, int code = 0, TSmtpStage stage = TSmtpStage::Session)
+      : Exception(std::move(text)), code_(code), stage_(stage) {}
+  int Code() const { return code_; }
+  TSmtpStage Stage() const { return stage_; }
+
+ private:
+  int code_;
+  TSmtpStage stage_;
+};
 
 // The connection was lost after the end-of-data mark and before the reply to it: the server may
 // or may not have kept the message. Transient, and a possible duplicate when sent again.

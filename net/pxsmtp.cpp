@@ -65,6 +65,7 @@ void TpxSMTP::Send() {
 void TpxSMTP::Open() {
   if (Server().empty()) RaiseSocketError(LoadStr(sServerRequired));
   ResetState();
+  stage_ = TSmtpStage::Session;
   canQuit_ = false;
   needsReset_ = false;
   extensions_ = {};
@@ -198,7 +199,11 @@ TSecret TpxSMTP::LoginSecret(TAuthMethod method) const {
 void TpxSMTP::RefuseSession(const std::string& text) {
   canQuit_ = false;
   Close();
-  RaiseSocketError(text);
+  try {
+    RaiseSocketError(text);  // reported like any socket error
+  } catch (const ESocketError&) {
+    throw ESessionRefused(text);
+  }
 }
 
 void TpxSMTP::GreetOldStyle() {
@@ -304,6 +309,7 @@ void TpxSMTP::KeepOrAbandon(const Exception& e) {
 }
 
 void TpxSMTP::ResetTransaction() {
+  stage_ = TSmtpStage::Session;
   transactionStarted_ = true;
   WriteLine("RSET");
   Expect(ReadReply(), 2);
@@ -320,6 +326,7 @@ TpxMessage& TpxSMTP::Message() {
 }
 
 void TpxSMTP::TransmitMessage() {
+  stage_ = TSmtpStage::Session;
   transactionStarted_ = false;
   markWritten_ = false;
   sessionEnded_ = false;
@@ -369,6 +376,7 @@ void TpxSMTP::SendEnvelope(int64_t size) {
   // RFC 1870 3: the size, so that the server can refuse a message it cannot take before it comes.
   if (extensions_.Supports("SIZE")) mail += " SIZE=" + std::to_string(size);
   transactionStarted_ = true;
+  stage_ = TSmtpStage::Message;
   if (extensions_.Supports("PIPELINING")) {
     std::vector<std::string> group{mail};
     for (const std::string& address : envelope.recipients) group.push_back("RCPT TO:<" + address + ">");
@@ -427,7 +435,7 @@ void TpxSMTP::EndEmptyTransaction(const std::string& refusal) {
   canQuit_ = true;
   ReadReply();
   ResetTransaction();
-  throw EServerError(DisplayText(refusal));
+  throw EServerError(DisplayText(refusal), ReplyCode(refusal), TSmtpStage::Recipient);
 }
 
 bool TpxSMTP::RecipientAccepted(const std::string& address, int code) {
@@ -435,7 +443,11 @@ bool TpxSMTP::RecipientAccepted(const std::string& address, int code) {
   bool proceed = false;
   const std::string reply = LastReply();
   if (OnAddressRejected) OnAddressRejected(this, address, reply, proceed);
-  if (!proceed) RaiseServerError();
+  if (!proceed) {
+    stage_ = TSmtpStage::Recipient;
+    RaiseServerError();
+  }
+  stage_ = TSmtpStage::Message;
   return false;
 }
 
@@ -494,7 +506,8 @@ void TpxSMTP::RaiseServerError() {
   sessionEnded_ = LastReply().empty() || ReplyCode(LastReply()) == 421;
   // A server that closes instead of replying leaves no reply line to show.
   // The reply stays as received in LastReply; the error text is for showing.
-  throw EServerError(LastReply().empty() ? LoadStr(sNoServerReply) : DisplayText(LastReply()));
+  const int code = LastReply().empty() ? 0 : ReplyCode(LastReply());
+  throw EServerError(LastReply().empty() ? LoadStr(sNoServerReply) : DisplayText(LastReply()), code, stage_);
 }
 
 // --- Properties ------------------------------------------------------------------------------

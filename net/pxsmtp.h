@@ -129,7 +129,7 @@ class TpxSMTP : public TpxMailBase {
   void Authenticate();
   // The password, or the token of XOAUTH2; raises when there is none.
   TSecret LoginSecret(TAuthMethod method) const;
-  // Ends the connection without a word, and raises: a session that may not go on in the clear
+  // Ends the connection without a word, and raises ESessionRefused: a session that may not go on in the clear
   // says nothing more in it.
   [[noreturn]] void RefuseSession(const std::string& text);
   // MailMessage, or the usage error when there is none.
@@ -182,6 +182,7 @@ class TpxSMTP : public TpxMailBase {
   bool transactionStarted_ = false;  // RSET or MAIL FROM written in this attempt
   bool markWritten_ = false;         // the end-of-data mark has gone out in this attempt
   bool sessionEnded_ = false;        // the last reply was none or a 421
+  TSmtpStage stage_ = TSmtpStage::Session;  // what a refusal now would be about
   TStringList envelopeRecipients_;
   TSmtpExtensions extensions_;
   TDotStuffer stuffer_;

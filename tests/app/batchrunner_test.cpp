@@ -30,7 +30,11 @@ class RecordingFrontEnd : public TBatchFrontEnd {
  public:
   std::string server, from = "me@example.com", to = "you@example.com", subject = "Files";
   double pause = 0;
-  bool remove = false, sort = false, newConnection = false;
+  bool remove = false, sort = false, newConnection = false, keepGoing = false;
+  int retries = 3;
+  std::vector<double> retryDelays{0.05};  // short: tests wait for them
+  TAccount account;
+  std::string password;
   std::vector<std::string> files;
 
   std::vector<std::string> events;
@@ -47,6 +51,15 @@ class RecordingFrontEnd : public TBatchFrontEnd {
   bool SortFiles() override { return sort; }
   std::vector<std::string> ChosenFiles() override { return files; }
   bool NewConnectionPerMessage() override { return newConnection; }
+  int Retries() override { return retries; }
+  std::vector<double> RetryDelays() override { return retryDelays; }
+  bool KeepGoing() override { return keepGoing; }
+  TAccount Account() override { return account; }
+  TSecret Password() override {
+    TSecret secret;
+    secret.Text() = password;
+    return secret;
+  }
 
   void SetLabel(TBatchLabel label, const std::string& text) override {
     static const char* const names[] = {"SFileShowL", "StateL", "RemaindL"};
@@ -56,6 +69,7 @@ class RecordingFrontEnd : public TBatchFrontEnd {
     Record(std::string(names[static_cast<int>(label)]) + ": " + text);
   }
   void ShowInformation(const std::string& text) override { Record("box: " + text); }
+  void ShowFailures(const std::string& text) override { Record("failures: " + text); }
   void ShowError(const std::exception& error) override { Record(std::string("error: ") + error.what()); }
   void ProcessMessages() override { if (onPump) onPump(); }
   void CloseApplication() override { Record(activeProbe && activeProbe() ? "close while active" : "close"); }
@@ -242,15 +256,16 @@ TEST_F(BatchRunnerTest, AnErrorEndsTheBatchAndLeavesTheFileInPlace) {
     bool secondFileMissing;
     const char* errorPart;
     int sent;         // and deleted: the first file goes once its message was accepted
-    bool stateError;  // the client reported it through its error event
+    int stateErrors;  // the client reported it through its error event, once a try
   } cases[] = {
-      {"a file removed after it was chosen", ours, "you@example.com", true, "file2.txt", 1, false},
-      {"a refused connection", closedServer, "you@example.com", false, "", 0, true},
-      {"an empty server name", "", "you@example.com", false, "Server property is required", 0, true},
-      {"a recipient the server refuses", ours, kRefused, false, "550", 0, false},
+      {"a file removed after it was chosen", ours, "you@example.com", true, "file2.txt", 1, 0},
+      // Tried again three times: it may pass.
+      {"a refused connection", closedServer, "you@example.com", false, "", 0, 4},
+      {"an empty server name", "", "you@example.com", false, "Server property is required", 0, 1},
+      {"a recipient the server refuses", ours, kRefused, false, "550", 0, 0},
       // Found before connecting: the server named does not listen.
       {"a recipient that is not ASCII", closedServer, "j\xc3\xbcrgen@example.de", false,
-       "holds characters other than ASCII", 0, false},
+       "holds characters other than ASCII", 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -271,7 +286,7 @@ TEST_F(BatchRunnerTest, AnErrorEndsTheBatchAndLeavesTheFileInPlace) {
     EXPECT_EQ(Exists(files[0]), c.sent == 0);
     EXPECT_TRUE(Exists(files[2]));
     EXPECT_EQ(frontEnd_.Count("box: All Sended"), 0);
-    EXPECT_EQ(frontEnd_.Count("StateL: ERROR"), c.stateError ? 1 : 0);
+    EXPECT_EQ(frontEnd_.Count("StateL: ERROR"), c.stateErrors);
     EXPECT_FALSE(runner_.SendingActive());
     EXPECT_FALSE(components_.pxSMTP1.Connected()) << "a refusal leaves the session open for the batch to end";
   }
@@ -311,6 +326,93 @@ TEST_F(BatchRunnerTest, OneSessionCarriesTheBatch) {
     EXPECT_FALSE(components_.pxSMTP1.Connected());
     for (const std::string& file : frontEnd_.files) EXPECT_FALSE(Exists(file)) << file;
   }
+}
+
+// A failure that may pass sends the same file again after each delay; one that does not, or the
+// last retry's, ends the batch unless KeepGoing lists the file and goes on. A refused login is
+// never tried again, KeepGoing or not: a retried login locks accounts.
+TEST_F(BatchRunnerTest, RetriesAndKeepGoing) {
+  const std::vector<std::string> fourRefusals{"451 4.3.0 a", "451 4.3.0 b", "451 4.3.0 c", "451 4.3.0 d"};
+  const std::string folder = dir_.filePath("folder").toStdString();
+  std::filesystem::create_directory(folder);
+  const struct {
+    const char* name;
+    std::vector<std::string> mailReplies;  // the server's first replies to MAIL FROM
+    bool keepGoing;
+    bool folderFirst;    // a folder is the first of the chosen files
+    bool wrongPassword;  // the server wants a login, and refuses this one
+    TBatchEnd end;
+    std::vector<std::string> sent;
+    int retries;       // count-downs shown
+    std::string last;  // the start of the last event; {file1} and {folder} stand for those paths
+  } cases[] = {
+      {"a 451 then success", {"451 4.3.0 busy"}, false, false, false, TBatchEnd::AllSent,
+       {"file1.txt", "file2.txt"}, 1, "box: All Sended"},
+      {"a lost connection then success", {"close"}, false, false, false, TBatchEnd::AllSent,
+       {"file1.txt", "file2.txt"}, 1, "box: All Sended"},
+      {"tries run out: the batch stops", fourRefusals, false, false, false, TBatchEnd::Failed, {}, 3,
+       "error: 451 4.3.0 d"},
+      {"tries run out with KeepGoing: the next file goes", fourRefusals, true, false, false, TBatchEnd::SomeFailed,
+       {"file2.txt"}, 3, "failures: Not sent:\n{file1}: 451 4.3.0 d"},
+      {"a refused login", {}, true, false, true, TBatchEnd::Failed, {}, 0, "error: "},
+      {"a folder among the files with KeepGoing", {}, true, true, false, TBatchEnd::SomeFailed,
+       {"file1.txt", "file2.txt"}, 0, "failures: Not sent:\n{folder}: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SmtpCapture::Options options;
+    options.mailReplies = c.mailReplies;
+    if (c.wrongPassword) {
+      options.auth = "user:right";
+      options.authPlaintext = true;
+    }
+    SmtpCapture server(options);
+    frontEnd_.Reset();
+    frontEnd_.server = "127.0.0.1:" + std::to_string(server.Port());
+    frontEnd_.files = MakeFiles(2);
+    if (c.folderFirst) frontEnd_.files.insert(frontEnd_.files.begin(), folder);
+    frontEnd_.keepGoing = c.keepGoing;
+    frontEnd_.account = {};
+    if (c.wrongPassword) {
+      frontEnd_.account.security = TpxSecurity::None;  // allowed in the clear to this machine
+      frontEnd_.account.user = "user";
+    }
+    frontEnd_.password = "wrong";
+    EXPECT_EQ(runner_.Run(), c.end);
+    std::vector<std::string> names;
+    for (const std::string& message : server.Messages()) names.push_back(message.substr(message.find("filename=\"") + 10, 9));
+    EXPECT_EQ(names, c.sent);
+    const auto retries = std::count_if(frontEnd_.events.begin(), frontEnd_.events.end(),
+                                       [](const std::string& e) { return e.find("; retry ") != std::string::npos; });
+    EXPECT_EQ(retries, c.retries);
+    std::string last = c.last;
+    if (const size_t at = last.find("{file1}"); at != std::string::npos) last.replace(at, 7, frontEnd_.files[0]);
+    if (const size_t at = last.find("{folder}"); at != std::string::npos) last.replace(at, 8, folder);
+    ASSERT_FALSE(frontEnd_.events.empty());
+    EXPECT_EQ(frontEnd_.events.back().rfind(last, 0), 0u) << frontEnd_.events.back();
+    const std::string transcript = server.Transcript();
+    size_t logins = 0;
+    for (size_t at = transcript.find("AUTH "); at != std::string::npos; at = transcript.find("AUTH ", at + 1)) ++logins;
+    EXPECT_EQ(logins, c.wrongPassword ? 1u : 0u) << transcript;
+    EXPECT_FALSE(components_.pxSMTP1.Connected());
+  }
+}
+
+// The count-down before a retry shows the seconds left and ends at a cancel, with nothing sent.
+TEST_F(BatchRunnerTest, CancelEndsARetryCountDown) {
+  SmtpCapture::Options options;
+  options.mailReplies = {"451 4.3.0 busy"};
+  SmtpCapture server(options);
+  frontEnd_.server = "127.0.0.1:" + std::to_string(server.Port());
+  frontEnd_.files = MakeFiles(2);
+  frontEnd_.retryDelays = {30};  // a test that waits this long has failed
+  frontEnd_.onEvent = [this](const std::string& event) {
+    if (event == "RemaindL: 30 sec.") runner_.RequestCancel();
+  };
+  EXPECT_EQ(runner_.Run(), TBatchEnd::Aborted);
+  EXPECT_EQ(server.Count(), 0);
+  EXPECT_EQ(frontEnd_.Count("StateL: File:" + frontEnd_.files[0] + " failed: 451 4.3.0 busy; retry 1 of 3"), 1);
+  EXPECT_EQ(frontEnd_.events.back(), "box: Sending Aborted!");
 }
 
 // An exit requested during a batch closes the program once the batch has ended, however it

@@ -226,6 +226,12 @@ TEST_F(MailcartSendTest, ExitStatusAndWhatIsLeft) {
   } cases[] = {
       {"a recipient the server refuses", {"--to", kRefused}, 1, "550 5.1.1 Recipient rejected.\n", true},
       {"a file that is not there", {"--pause", "0"}, 1, "missing.txt", false},
+      // The others are still sent; the summary names the one that was not, and why.
+      {"a file that is not there, with --keep-going", {"--keep-going"}, 1,
+       "Not sent:\n" + Path("missing.txt") + ": ", false},
+      {"a negative number of retries", {"--retries", "-1"}, 2, "--retries needs a whole number", true},
+      {"a retry delay left out", {"--retry-delays", "5,,120"}, 2, "--retry-delays needs a number", true},
+      {"a negative retry delay", {"--retry-delays=-5"}, 2, "--retry-delays needs zero or more", true},
       {"no file", {"--delete"}, 2, "no file to send", true},
       {"an unknown option", {"--fast"}, 2, "unknown option --fast", true},
       {"a pause that is no number", {"--pause", "soon"}, 2, "--pause needs a number", true},

@@ -425,6 +425,8 @@ TEST_F(MainFormTest, ExitOrCloseDuringABatch) {
 }
 
 TEST_F(MainFormTest, AnErrorEndsTheBatchWithTheErrorBox) {
+  // A refused server would be tried again for minutes: this is about the error that ends a batch.
+  WriteFile(Ini(), "[Param]\r\nRetries=0\r\n");
   StartServer();
   QTcpServer closed;
   ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));

@@ -34,7 +34,7 @@ class ScopedEnv {
 
 auto Fields(const TSettings& s) {
   return std::make_tuple(s.addr, s.subj, s.mailSrv, s.addrFrom, s.delFiles, s.sortFiles, s.pauseSec,
-                         s.newConnectionPerMessage);
+                         s.newConnectionPerMessage, s.retries, s.keepGoing);
 }
 
 class SettingsTest : public ::testing::Test {
@@ -120,6 +120,8 @@ TEST_F(SettingsTest, WriteCreatesFolderAndFileAndReadsBack) {
   // Written only by a file that asked for it: the window has no control for it.
   TSettings perMessage = s;
   perMessage.newConnectionPerMessage = true;
+  perMessage.retries = 0;  // no retry at all is a choice of its own
+  perMessage.keepGoing = true;
   WriteSettings(file, perMessage);
   EXPECT_NE(ReadFile(file).find("\r\nNewConnectionPerMessage=1\r\n"), std::string::npos) << ReadFile(file);
   EXPECT_EQ(Fields(ReadSettings(file)), Fields(perMessage));

@@ -38,12 +38,13 @@ def encrypted(server):
 
 
 class CaptureHandler:
-    def __init__(self, folder, rejected, tokens, per_session):
+    def __init__(self, folder, rejected, tokens, per_session, mail_replies=()):
         self.folder = folder
         self.rejected = {address.lower() for address in rejected}
         self.tokens = tokens  # user -> bearer token accepted by XOAUTH2
         self.count = highest_number(folder)
         self.per_session = per_session
+        self.mail_replies = list(mail_replies)  # for the first MAIL FROMs of the server's life
 
     async def handle_MAIL(self, server, session, envelope, address, mail_options):
         # A provider's limit of messages per session: the next MAIL FROM ends the session.
@@ -51,6 +52,13 @@ class CaptureHandler:
             # Closed once the reply has gone out.
             asyncio.get_running_loop().call_soon(server.transport.close)
             return '421 4.7.0 Too many messages in this session'
+        if self.mail_replies:
+            reply = self.mail_replies.pop(0)
+            if reply == 'close':
+                server.transport.close()  # a connection lost before the reply, which is never seen
+                return '421 4.4.2 closed'
+            if reply != 'ok':
+                return reply
         envelope.mail_from = address
         envelope.mail_options.extend(mail_options)
         return '250 OK'
@@ -176,7 +184,7 @@ async def serve(args):
     done = asyncio.Event()
     passwords = dict(credentials(args.auth))
     tokens = dict(credentials(args.xoauth2))
-    handler = CaptureHandler(args.dir, args.reject_rcpt, tokens, args.messages_per_session)
+    handler = CaptureHandler(args.dir, args.reject_rcpt, tokens, args.messages_per_session, args.mail_reply)
     context = None
     if args.tls_cert:
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
@@ -225,6 +233,9 @@ def main():
                         help='answer 550 to RCPT TO for this address (repeatable)')
     parser.add_argument('--messages-per-session', type=int, default=0, metavar='N',
                         help='answer 421 to MAIL FROM after N messages and close (0: no limit)')
+    parser.add_argument('--mail-reply', action='append', default=[], metavar='REPLY',
+                        help='the reply to the next MAIL FROM of the server\'s life, in turn: a reply line, '
+                             '"close" (the connection is closed instead) or "ok" (handled as usual)')
     parser.add_argument('--tls-cert', metavar='PEM', help='certificate offered with STARTTLS')
     parser.add_argument('--tls-key', metavar='KEY', help='its private key')
     parser.add_argument('--implicit-tls', action='store_true', help='TLS from the first byte')

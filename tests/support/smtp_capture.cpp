@@ -21,6 +21,10 @@ SmtpCapture::SmtpCapture(const Options& options)
   if (!root_.isValid()) throw std::runtime_error("cannot create a folder for the SMTP capture");
   std::vector<std::string> args{"--dir", Dir(), "--port", std::to_string(options.port),
                                 "--max-seconds", std::to_string(options.maxSeconds)};
+  for (const std::string& reply : options.mailReplies) {
+    args.push_back("--mail-reply");
+    args.push_back(reply);
+  }
   if (options.messagesPerSession > 0) {
     args.push_back("--messages-per-session");
     args.push_back(std::to_string(options.messagesPerSession));

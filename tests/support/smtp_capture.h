@@ -30,6 +30,9 @@ class SmtpCapture {
     std::string auth{};
     std::string xoauth2{};
     bool authPlaintext = false;
+    // The replies to the first MAIL FROMs the server gets, in turn: a reply line ("451 busy"),
+    // "close" to close the connection instead, "ok" to take it as usual.
+    std::vector<std::string> mailReplies{};
   };
 
   struct Envelope {

@@ -1,0 +1,88 @@
+// How the SMTP client's failures are sorted: each case makes the client fail for real against a
+// scripted server, so the reply code and the stage the client puts on its errors are checked
+// with the sorting.
+#include "net/smtpfailure.h"
+
+#include <gtest/gtest.h>
+
+#include <QTcpServer>
+
+#include <functional>
+#include <string>
+
+#include "net/pxsmtp.h"
+#include "support/scripted_server.h"
+#include "support/smtp_transcript.h"
+
+namespace {
+
+const std::string kMailFrom = "C: MAIL FROM:<from@example.org>\n";
+
+TEST(SmtpFailureTest, FailuresAreSortedByScopeAndKind) {
+  using S = TFailureScope;
+  using K = TFailureKind;
+  QTcpServer closed;
+  ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+  const std::string closedServer = "127.0.0.1:" + std::to_string(closed.serverPort());
+  closed.close();
+  const auto login = [](TpxSMTP& smtp) {
+    smtp.SetSecurity(TpxSecurity::None);  // allowed in the clear to this machine
+    smtp.SetUserName("user");
+    TSecret password;
+    password.Text() = "secret";
+    smtp.SetPassword(std::move(password));
+  };
+  const std::string offersAuth = "S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 AUTH PLAIN\n"
+                                 "C: AUTH PLAIN AHVzZXIAc2VjcmV0\n";
+  const struct {
+    const char* name;
+    std::string transcript;
+    S scope;
+    K kind;
+    std::function<void(TpxSMTP&)> setup = nullptr;
+  } cases[] = {
+      {"451 to MAIL FROM", kGreeting + kMailFrom + "S: 451 4.3.0 try later\n" + kQuit, S::Message, K::Transient},
+      {"452 to DATA", kGreeting + kEnvelope + "C: DATA\nS: 452 full\n" + kQuit, S::Message, K::Transient},
+      {"554 to the text", kGreeting + kEnvelope + kData + "S: 554 rejected\n" + kQuit, S::Message, K::Permanent},
+      {"550 to RCPT TO", kGreeting + kMail + Rcpt("to@example.org", "550 no such user") + kQuit, S::Recipient,
+       K::Permanent},
+      {"a message over the server's SIZE", "S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 SIZE 10\n" + kQuit,
+       S::Message, K::Permanent},
+      {"554 greeting", "S: 554 go away\n" + kQuit, S::Session, K::Permanent},
+      {"421 to MAIL FROM ends the session", kGreeting + kMailFrom + "S: 421 closing\nclose\n", S::Session,
+       K::Transient},
+      {"a close instead of a reply", kGreeting + kMailFrom + "close\n", S::Session, K::Transient},
+      {"lost after the end of the text", kGreeting + kEnvelope + kData + "close\n", S::Message, K::Transient},
+      {"a refused connection", "", S::Session, K::Transient,
+       [&](TpxSMTP& smtp) { smtp.SetServer(closedServer); }},
+      {"a time-out", "S: 220 ready\nC: EHLO {host}\n", S::Session, K::Transient, [](TpxSMTP& smtp) { smtp.SetTimeOut(1); }},
+      {"535 to AUTH", offersAuth + "S: 535 5.7.8 bad credentials\n", S::Session, K::Permanent, login},
+      {"454 to AUTH is not retried either: a retried login locks accounts",
+       offersAuth + "S: 454 4.7.0 try later\n", S::Session, K::Permanent, login},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server(WithHost({c.transcript}));
+    FixedMessage message;
+    message.Sender().SetAddress("from@example.org");
+    message.Recipients().AddAddress("to@example.org", "");
+    TpxSMTP smtp;
+    smtp.SetWinsockLoaded(true);
+    smtp.SetTimeOut(10);
+    smtp.SetServer(server.Address());
+    smtp.SetMailMessage(&message);
+    if (c.setup) c.setup(smtp);
+    bool raised = false;
+    try {
+      smtp.Send();
+    } catch (const std::exception& e) {
+      raised = true;
+      const TSmtpFailure failure = ClassifyFailure(e);
+      EXPECT_EQ(failure.scope, c.scope) << e.what();
+      EXPECT_EQ(failure.kind, c.kind) << e.what();
+    }
+    EXPECT_TRUE(raised);
+  }
+}
+
+}  // namespace
