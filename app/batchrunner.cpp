@@ -70,7 +70,10 @@ int PauseFromValue(double seconds) {
 TBatchRunner::TBatchRunner(TpxSMTP& smtp, TpxMessage& message, TBatchFrontEnd& frontEnd,
                            std::string senderName)
     : smtp_(smtp), message_(message), frontEnd_(frontEnd), senderName_(std::move(senderName)) {
-  smtp_.OnProgress = [this](TComponent*, int32_t, int32_t) { SetState(batchtext::kInProgress); };
+  smtp_.OnProgress = [this](TComponent*, int32_t percent, int32_t) {
+    SetState(batchtext::kInProgress);
+    ShowFileProgress(percent);
+  };
   smtp_.OnMailSent = [this](TComponent*) { SetState(batchtext::kSended); };
   smtp_.OnError = [this](TComponent*, std::string&) { SetState(batchtext::kError); };
   smtp_.OnReconnecting = [this](TComponent*, const std::string& server) {
@@ -133,9 +136,11 @@ TBatchEnd TBatchRunner::SendAll() {
   TStringList files;
   for (std::string& file : frontEnd_.ChosenFiles()) files.Add(std::move(file));
   if (frontEnd_.SortFiles()) files.Sort();
+  StartStatus(files.Lines());
   for (int i = 0; i < files.Count(); ++i) {
     const std::string& file = files[i];
     const TSubjectFields fields{std::filesystem::path(file).filename().string(), i + 1, files.Count(), TodayIsoDate()};
+    status_.SetCurrent(i);
     // Read for every file: what the user changes during a batch applies to the next file.
     const TFileEnd end = SendFile(file, FillSubject(frontEnd_.Subject(), fields));
     if (end == TFileEnd::Canceled) return Abort();
@@ -152,6 +157,8 @@ TBatchEnd TBatchRunner::SendAll() {
     if (!Pause(pause)) return Abort();
     SetState(batchtext::kEndWaitPause);
   }
+  status_.SetCurrent(-1);
+  frontEnd_.StatusChanged(status_, -1);
   EndSession();
   if (!failures_.empty()) return EndWithFailures();
   frontEnd_.ShowInformation(batchtext::kAllSended);
@@ -161,8 +168,10 @@ TBatchEnd TBatchRunner::SendAll() {
 TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const std::string& subject) {
   for (int retry = 1;; ++retry) {
     try {
+      SetFileState(TFileState::Sending, "");
       CheckRegularFile(file);
       PrepareAndSend(frontEnd_.MailFrom(), frontEnd_.MailTo(), subject, "", file);
+      SetFileState(TFileState::Sent, smtp_.DataReply());
       return TFileEnd::Sent;
     } catch (const std::exception& error) {
       const TSmtpFailure failure = ClassifyFailure(error);
@@ -171,6 +180,7 @@ TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const std
         if (!RetryWait(file, error, retry, delay)) return TFileEnd::Canceled;
         continue;
       }
+      SetFileState(TFileState::Failed, error.what());
       if (failure.EndsBatch() || !frontEnd_.KeepGoing()) throw;
       failures_.push_back(file + ": " + error.what());
       return TFileEnd::Failed;
@@ -180,14 +190,16 @@ TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const std
 
 bool TBatchRunner::RetryWait(const std::string& file, const std::exception& error, int retry, double seconds) {
   if (cancelRequested_) return false;
+  SetFileState(TFileState::Retrying, error.what());
   SetState(batchtext::kFilePrefix + file + batchtext::kFailedPrefix + error.what() + batchtext::kRetryPrefix +
            std::to_string(retry) + batchtext::kRetryOf + std::to_string(retries_));
   using Clock = std::chrono::steady_clock;
   const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   for (;;) {
     const long long leftMs = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
-    frontEnd_.SetLabel(TBatchLabel::RemaindL,
-                       std::to_string((std::max(leftMs, 0LL) + 999) / 1000) + batchtext::kSecondsSuffix);
+    const int leftSeconds = static_cast<int>((std::max(leftMs, 0LL) + 999) / 1000);
+    frontEnd_.SetLabel(TBatchLabel::RemaindL, std::to_string(leftSeconds) + batchtext::kSecondsSuffix);
+    ShowCountdown(leftSeconds);
     if (leftMs <= 0) return true;
     SleepProcessing(static_cast<int>(std::min<long long>(leftMs, kHalfTickMs)));
     PumpFourTimes();
@@ -218,12 +230,63 @@ bool TBatchRunner::Pause(int seconds) {
 
 TBatchEnd TBatchRunner::Abort() {
   cancelRequested_ = false;
+  status_.SetCancelled();
+  if (status_.Current() >= 0) {
+    TBatchFile& current = status_.File(status_.Current());
+    if (current.state == TFileState::Sending || current.state == TFileState::Retrying) current.state = TFileState::Waiting;
+  }
+  status_.SetCurrent(-1);
+  frontEnd_.StatusChanged(status_, -1);
   EndSession();
   frontEnd_.ShowInformation(batchtext::kAborted);
   return TBatchEnd::Aborted;
 }
 
 void TBatchRunner::EndSession() { smtp_.EndSession(); }
+
+void TBatchRunner::StartStatus(const std::vector<std::string>& files) {
+  std::vector<TBatchFile> list;
+  list.reserve(files.size());
+  for (const std::string& file : files) {
+    struct stat st;
+    const bool regular = ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    TBatchFile entry;
+    entry.path = file;
+    entry.size = regular ? static_cast<uint64_t>(st.st_size) : 0;
+    list.push_back(std::move(entry));
+  }
+  status_.Start(std::move(list));
+  frontEnd_.StatusChanged(status_, -1);
+}
+
+void TBatchRunner::SetFileState(TFileState state, const std::string& detail) {
+  const int index = status_.Current();
+  if (index < 0) return;
+  TBatchFile& file = status_.File(index);
+  file.state = state;
+  file.detail = detail;
+  file.secondsLeft = 0;
+  file.bytesDone = state == TFileState::Sent ? file.size : 0;
+  frontEnd_.StatusChanged(status_, index);
+}
+
+void TBatchRunner::ShowFileProgress(int percent) {
+  const int index = status_.Current();
+  if (index < 0) return;
+  TBatchFile& file = status_.File(index);
+  // The text carries the file and a little more, so a file's share is its share of the text.
+  const uint64_t done = file.size * static_cast<uint64_t>(std::clamp(percent, 0, 100)) / 100;
+  if (file.state != TFileState::Sending || done == file.bytesDone) return;
+  file.bytesDone = done;
+  frontEnd_.StatusChanged(status_, index);
+}
+
+void TBatchRunner::ShowCountdown(int seconds) {
+  const int index = status_.Current();
+  if (index < 0 || status_.File(index).secondsLeft == seconds) return;
+  status_.File(index).secondsLeft = seconds;
+  frontEnd_.StatusChanged(status_, index);
+}
 
 void TBatchRunner::PumpFourTimes() {
   for (int i = 0; i < 4; ++i) frontEnd_.ProcessMessages();

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/batchstatus.h"
 #include "app/settings.h"
 #include "toolkit/secret.h"
 
@@ -46,6 +47,9 @@ class TBatchFrontEnd {
   virtual void ShowInformation(const std::string& text) = 0;
   // The list of the files a KeepGoing batch could not send, at its end.
   virtual void ShowFailures(const std::string& text) { ShowInformation(text); }
+  // The batch's list changed: file index (its state, its progress), or the whole list (-1) at
+  // the start and the end. Called often while a file is sent: a front end paints at its pace.
+  virtual void StatusChanged(const TBatchStatus& /*status*/, int /*index*/) {}
   // The error that ended a batch; returns when the user has closed its box.
   virtual void ShowError(const std::exception& error) = 0;
   virtual void ProcessMessages() = 0;
@@ -96,6 +100,8 @@ class TBatchRunner {
   // ended (after its last box). True when no batch runs, so the caller closes at once.
   bool RequestExit();
   bool SendingActive() const { return sendingActive_; }
+  // The files of the running batch, or of the last one once it has ended.
+  const TBatchStatus& Status() const { return status_; }
 
   // Fills the message from these values and the file, and sends it.
   void PrepareAndSend(const std::string& from, const std::string& to, const std::string& subject,
@@ -118,6 +124,11 @@ class TBatchRunner {
   void EndSession();
   void PumpFourTimes();
   void SetState(const std::string& text);
+  void StartStatus(const std::vector<std::string>& files);
+  // Of the current file, shown to the front end.
+  void SetFileState(TFileState state, const std::string& detail);
+  void ShowFileProgress(int percent);
+  void ShowCountdown(int seconds);
 
   TpxSMTP& smtp_;
   TpxMessage& message_;
@@ -132,6 +143,7 @@ class TBatchRunner {
   std::vector<double> retryDelays_;
   // "file: why" for each file a KeepGoing batch could not send.
   std::vector<std::string> failures_;
+  TBatchStatus status_;
 };
 
 // The pause of a batch in whole seconds: truncated toward zero (7.8 gives 7, -1.5 gives -1).

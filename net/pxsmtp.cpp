@@ -329,6 +329,7 @@ void TpxSMTP::TransmitMessage() {
   stage_ = TSmtpStage::Session;
   transactionStarted_ = false;
   markWritten_ = false;
+  dataReply_.clear();
   sessionEnded_ = false;
   Message().Validate();
   TTempFileStream text;  // its file goes with it, on every exit
@@ -476,6 +477,7 @@ void TpxSMTP::SendData(TStream& text) {
   if (lost || (code < 0 && LastReply().empty()))
     throw EPossibleDuplicate(FormatText(LoadStr(sPossibleDuplicate), {ServerName()}));
   Expect(code, 2);
+  dataReply_ = LastReply();
 }
 
 // The text goes out in large sends, the end-of-data mark with its last bytes: a few bytes sent

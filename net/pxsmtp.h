@@ -56,6 +56,9 @@ class TpxSMTP : public TpxMailBase {
   TStringList& EnvelopeRecipients() { return envelopeRecipients_; }
   bool KeepSession() const { return keepSession_; }
   void SetKeepSession(bool keep) { keepSession_ = keep; }
+  // The server's reply to the text of the last message it accepted ("250 2.0.0 Ok: queued as
+  // 4Xz9"): the provider's queue id, for the record.
+  const std::string& DataReply() const { return dataReply_; }
   // What the server listed in its reply to EHLO on this connection; empty after HELO.
   const TSmtpExtensions& Extensions() const { return extensions_; }
 
@@ -189,4 +192,5 @@ class TpxSMTP : public TpxMailBase {
   std::string pending_;  // stuffed text not sent yet
   int64_t textSize_ = 0;
   int64_t textRead_ = 0;
+  std::string dataReply_;
 };

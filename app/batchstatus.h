@@ -1,0 +1,68 @@
+// What a front end shows of a running batch: every file with its size and state, the bytes
+// done, the rate and the time left. The batch runner keeps it up to date and hands it to the
+// front end at every change; the window's list, the terminal's progress line and the report of
+// mailcart-send are all drawn from it.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class TFileState { Waiting, Sending, Retrying, Sent, Failed, Skipped };
+
+// "waiting", "sending", "retrying", "sent", "failed", "skipped": the words of reports and lists.
+const char* FileStateName(TFileState state);
+
+struct TBatchFile {
+  std::string path;
+  uint64_t size = 0;  // when the batch started; 0 when it could not be read
+  TFileState state = TFileState::Waiting;
+  uint64_t bytesDone = 0;  // of this file: its progress while Sending, its size once Sent
+  // Sent: the server's reply to the data (it carries the provider's queue id); Failed, Skipped
+  // and Retrying: why.
+  std::string detail;
+  int secondsLeft = 0;  // Retrying: the countdown to the next try
+};
+
+class TBatchStatus {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // A new batch of these files, all Waiting unless marked Skipped already.
+  void Start(std::vector<TBatchFile> files, Clock::time_point now = Clock::now());
+  const std::vector<TBatchFile>& Files() const { return files_; }
+  TBatchFile& File(size_t index) { return files_[index]; }
+  // The file being sent or waited on; -1 before the first and after the last.
+  int Current() const { return current_; }
+  void SetCurrent(int index) { current_ = index; }
+  // Marks the batch cancelled: its summary says so.
+  void SetCancelled() { cancelled_ = true; }
+  bool Cancelled() const { return cancelled_; }
+
+  int Count(TFileState state) const;
+  uint64_t TotalBytes() const;
+  // Bytes of the files dealt with (sent, failed, skipped) and of the current one's progress:
+  // equal to TotalBytes once every file is dealt with, so a bar reaches exactly 100 %.
+  uint64_t BytesDone() const;
+  // Bytes sent per second since the start; nullopt before a second of sending has been seen.
+  std::optional<double> Rate(Clock::time_point now = Clock::now()) const;
+  // Seconds until every waiting byte is sent at the rate so far.
+  std::optional<double> SecondsLeft(Clock::time_point now = Clock::now()) const;
+
+  // "file 3 of 200, 1.2 MB of 20.0 MB, 3.4 MB/s, 5 s left" (rate and time once known).
+  std::string ProgressLine(Clock::time_point now = Clock::now()) const;
+  // At the end: "Cancelled: 1 of 3 files sent." after a cancel, else
+  // "3 files sent, 1 failed, 0 skipped."
+  std::string Summary() const;
+
+ private:
+  std::vector<TBatchFile> files_;
+  int current_ = -1;
+  bool cancelled_ = false;
+  Clock::time_point start_{};
+};
+
+// 1536 -> "1.5 KB"; bytes, KB, MB, GB in steps of 1024, one decimal from KB on.
+std::string FormatBytes(uint64_t bytes);
