@@ -12,7 +12,9 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/batchplan.h"
 #include "app/mailcomponents.h"
+#include "app/messagedelivery.h"
 #include "app/subjecttemplate.h"
 #include "mail/pxmsg.h"
 #include "net/pxsmtp.h"
@@ -26,6 +28,19 @@ namespace {
 
 void CheckAddressIsAscii(const std::string& address) {
   if (!IsAscii(address)) throw EMessageError(FormatText(LoadStr(sAddressNotAscii), {DisplayText(address)}));
+}
+
+std::string AbsolutePath(const std::string& path) { return std::filesystem::absolute(path).lexically_normal().string(); }
+
+// Skipped, with when and where they went.
+void MarkSentBefore(std::vector<TBatchFile>& files, const std::vector<TBatchFile>& absolute,
+                    const std::vector<TSentBefore>& sent) {
+  for (const TSentBefore& before : sent)
+    for (size_t i = 0; i < files.size(); ++i)
+      if (absolute[i].path == before.path) {
+        files[i].state = TFileState::Skipped;
+        files[i].detail = "sent before on " + before.time;
+      }
 }
 
 // A pause tick is two sleeps of this length with message processing between them.
@@ -133,13 +148,16 @@ TBatchEnd TBatchRunner::SendAll() {
   retryDelays_ = frontEnd_.RetryDelays();
   failures_.clear();
   const int pause = PauseFromValue(frontEnd_.PauseSeconds());
-  TStringList files;
-  for (std::string& file : frontEnd_.ChosenFiles()) files.Add(std::move(file));
-  if (frontEnd_.SortFiles()) files.Sort();
-  StartStatus(files.Lines());
-  for (int i = 0; i < files.Count(); ++i) {
-    const std::string& file = files[i];
-    const TSubjectFields fields{std::filesystem::path(file).filename().string(), i + 1, files.Count(), TodayIsoDate()};
+  std::optional<std::vector<TBatchFile>> planned = PlanFiles();
+  if (!planned) return Abort();
+  const int count = static_cast<int>(planned->size());
+  status_.Start(std::move(*planned));
+  RecordSkipped();
+  frontEnd_.StatusChanged(status_, -1);
+  for (int i = 0; i < count; ++i) {
+    if (status_.Files()[i].state == TFileState::Skipped) continue;
+    const std::string file = status_.Files()[i].path;
+    const TSubjectFields fields{std::filesystem::path(file).filename().string(), i + 1, count, TodayIsoDate()};
     status_.SetCurrent(i);
     // Read for every file: what the user changes during a batch applies to the next file.
     const TFileEnd end = SendFile(file, FillSubject(frontEnd_.Subject(), fields));
@@ -150,8 +168,14 @@ TBatchEnd TBatchRunner::SendAll() {
     }
     frontEnd_.SetLabel(TBatchLabel::SFileShowL, file);
     // The server has accepted the message: its file goes now, also when a cancel came during
-    // the send, or the next run would send it again. A failed deletion does not stop the batch.
-    if (frontEnd_.DeleteSentFiles()) ::unlink(file.c_str());
+    // the send, or the next run would send it again; but only once the journal says so on the
+    // disk, or a crash in between would leave no trace of either. A failed deletion does not
+    // stop the batch.
+    const TMessageDelivery* delivery = frontEnd_.Delivery();
+    const bool remove = frontEnd_.DeleteSentFiles() && (delivery == nullptr || delivery->Delivers());
+    RecordOutcome(delivery == nullptr || delivery->Delivers() ? TJournalOutcome::Sent : TJournalOutcome::Written,
+                  status_.Files()[i].detail, remove);
+    if (remove) ::unlink(file.c_str());
     if (cancelRequested_) return Abort();
     SetState(batchtext::kFilePrefix + file + batchtext::kFileSended + batchtext::kWaitPause);
     if (!Pause(pause)) return Abort();
@@ -159,6 +183,7 @@ TBatchEnd TBatchRunner::SendAll() {
   }
   status_.SetCurrent(-1);
   frontEnd_.StatusChanged(status_, -1);
+  if (journal_) journal_->Finish();
   EndSession();
   if (!failures_.empty()) return EndWithFailures();
   frontEnd_.ShowInformation(batchtext::kAllSended);
@@ -170,8 +195,11 @@ TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const std
     try {
       SetFileState(TFileState::Sending, "");
       CheckRegularFile(file);
-      PrepareAndSend(frontEnd_.MailFrom(), frontEnd_.MailTo(), subject, "", file);
-      SetFileState(TFileState::Sent, smtp_.DataReply());
+      if (retry == 1) {
+        digest_ = {};
+        if (journal_) digest_ = DigestFile(file);
+      }
+      SetFileState(TFileState::Sent, Deliver(file, subject));
       return TFileEnd::Sent;
     } catch (const std::exception& error) {
       const TSmtpFailure failure = ClassifyFailure(error);
@@ -181,6 +209,7 @@ TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const std
         continue;
       }
       SetFileState(TFileState::Failed, error.what());
+      RecordOutcome(TJournalOutcome::Failed, error.what(), false);
       if (failure.EndsBatch() || !frontEnd_.KeepGoing()) throw;
       failures_.push_back(file + ": " + error.what());
       return TFileEnd::Failed;
@@ -237,27 +266,13 @@ TBatchEnd TBatchRunner::Abort() {
   }
   status_.SetCurrent(-1);
   frontEnd_.StatusChanged(status_, -1);
+  if (journal_) journal_->Finish();
   EndSession();
   frontEnd_.ShowInformation(batchtext::kAborted);
   return TBatchEnd::Aborted;
 }
 
 void TBatchRunner::EndSession() { smtp_.EndSession(); }
-
-void TBatchRunner::StartStatus(const std::vector<std::string>& files) {
-  std::vector<TBatchFile> list;
-  list.reserve(files.size());
-  for (const std::string& file : files) {
-    struct stat st;
-    const bool regular = ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-    TBatchFile entry;
-    entry.path = file;
-    entry.size = regular ? static_cast<uint64_t>(st.st_size) : 0;
-    list.push_back(std::move(entry));
-  }
-  status_.Start(std::move(list));
-  frontEnd_.StatusChanged(status_, -1);
-}
 
 void TBatchRunner::SetFileState(TFileState state, const std::string& detail) {
   const int index = status_.Current();
@@ -294,9 +309,94 @@ void TBatchRunner::PumpFourTimes() {
 
 void TBatchRunner::SetState(const std::string& text) { frontEnd_.SetLabel(TBatchLabel::StateL, text); }
 
+std::optional<std::vector<TBatchFile>> TBatchRunner::PlanFiles() {
+  journal_.reset();
+  journalFileName_.clear();
+  const std::string resume = frontEnd_.ResumeJournal();
+  std::vector<TBatchFile> files = resume.empty() ? ChosenFiles() : ResumeFiles(ReadJournal(resume), frontEnd_.ResendChanged());
+  const std::string folder = frontEnd_.JournalFolder();
+  if (!folder.empty()) {
+    std::vector<TBatchFile> absolute = files;
+    for (TBatchFile& file : absolute) file.path = AbsolutePath(file.path);
+    const std::vector<TSentBefore> sent = SentBefore(absolute, ReadJournals(folder), frontEnd_.MailServer(), frontEnd_.MailTo());
+    if (!sent.empty()) {
+      const TBatchFrontEnd::TSentBeforeChoice choice = frontEnd_.SentBefore(sent);
+      if (choice == TBatchFrontEnd::TSentBeforeChoice::Cancel) return std::nullopt;
+      if (choice == TBatchFrontEnd::TSentBeforeChoice::Skip) MarkSentBefore(files, absolute, sent);
+    }
+  }
+  OpenJournal(files, folder, resume);
+  return files;
+}
+
+std::vector<TBatchFile> TBatchRunner::ChosenFiles() {
+  TStringList names;
+  for (std::string& file : frontEnd_.ChosenFiles()) names.Add(std::move(file));
+  if (frontEnd_.SortFiles()) names.Sort();
+  std::vector<TBatchFile> files;
+  files.reserve(names.Count());
+  for (const std::string& name : names.Lines()) {
+    TBatchFile file;
+    file.path = name;
+    struct stat st;
+    if (::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode)) file.size = static_cast<uint64_t>(st.st_size);
+    files.push_back(std::move(file));
+  }
+  return files;
+}
+
+void TBatchRunner::OpenJournal(const std::vector<TBatchFile>& files, const std::string& folder,
+                               const std::string& resume) {
+  if (!resume.empty()) {
+    journal_ = std::make_unique<TJournalWriter>(resume);
+  } else if (!folder.empty()) {
+    TJournalHead head{frontEnd_.MailServer(), frontEnd_.MailFrom(), frontEnd_.MailTo(), frontEnd_.Subject(), {}, {}};
+    for (const TBatchFile& file : files) head.files.push_back(AbsolutePath(file.path));
+    journal_ = std::make_unique<TJournalWriter>(folder, head);
+  }
+  if (journal_) journalFileName_ = journal_->FileName();
+}
+
+void TBatchRunner::RecordSkipped() {
+  digest_ = {};
+  for (size_t i = 0; i < status_.Files().size(); ++i)
+    if (status_.Files()[i].state == TFileState::Skipped) {
+      status_.SetCurrent(static_cast<int>(i));
+      RecordOutcome(TJournalOutcome::Skipped, status_.Files()[i].detail, false);
+    }
+  status_.SetCurrent(-1);
+}
+
+void TBatchRunner::RecordOutcome(TJournalOutcome outcome, const std::string& reply, bool durable) {
+  if (!journal_ || status_.Current() < 0) return;
+  const TBatchFile& file = status_.Files()[status_.Current()];
+  TJournalRecord record;
+  record.path = AbsolutePath(file.path);
+  record.size = digest_.sha256.empty() ? file.size : digest_.size;
+  record.sha256 = digest_.sha256;
+  record.outcome = outcome;
+  record.reply = reply;
+  journal_->Record(record, durable);
+}
+
+std::string TBatchRunner::Deliver(const std::string& file, const std::string& subject) {
+  Prepare(frontEnd_.MailFrom(), frontEnd_.MailTo(), subject, "", file);
+  if (TMessageDelivery* delivery = frontEnd_.Delivery()) return delivery->Deliver(message_);
+  smtp_.SetMailMessage(&message_);
+  smtp_.Send();
+  return smtp_.DataReply();
+}
+
 void TBatchRunner::PrepareAndSend(const std::string& from, const std::string& to,
                                   const std::string& subject, const std::string& body,
                                   const std::string& fileName) {
+  Prepare(from, to, subject, body, fileName);
+  smtp_.SetMailMessage(&message_);
+  smtp_.Send();
+}
+
+void TBatchRunner::Prepare(const std::string& from, const std::string& to, const std::string& subject,
+                           const std::string& body, const std::string& fileName) {
   message_.Clear();
   message_.Sender().SetAddress(from);  // the address objects keep the first 255 characters
   message_.Sender().SetName(displayName_);
@@ -308,6 +408,4 @@ void TBatchRunner::PrepareAndSend(const std::string& from, const std::string& to
   message_.Body().Add(body + " ");
   message_.Attachments().Clear();
   message_.Attachments().AddFile(fileName);
-  smtp_.SetMailMessage(&message_);
-  smtp_.Send();
 }

@@ -4,13 +4,17 @@
 #pragma once
 
 #include <exception>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/batchjournal.h"
 #include "app/batchstatus.h"
 #include "app/settings.h"
 #include "toolkit/secret.h"
 
+class TMessageDelivery;
 class TpxMessage;
 class TpxSMTP;
 
@@ -36,6 +40,19 @@ class TBatchFrontEnd {
   virtual std::vector<double> RetryDelays() { return {5, 30, 120}; }
   // True: a file that cannot be sent is listed at the end and the batch goes on with the next.
   virtual bool KeepGoing() { return false; }
+  // The folder of the batch journals; empty: the batch keeps none.
+  virtual std::string JournalFolder() { return DefaultJournalFolder(); }
+  // A journal whose batch to go on with instead of ChosenFiles: its files with no Sent record,
+  // in its order, recorded in it. Changed files are skipped unless ResendChanged.
+  virtual std::string ResumeJournal() { return {}; }
+  virtual bool ResendChanged() { return false; }
+  // Files the journals record as sent to this server and recipient already: SendAgain sends
+  // them all the same, Skip leaves them out, Cancel sends nothing.
+  enum class TSentBeforeChoice { SendAgain, Skip, Cancel };
+  virtual TSentBeforeChoice SentBefore(const std::vector<TSentBefore>& /*files*/) { return TSentBeforeChoice::SendAgain; }
+  // Where the messages go instead of the server (a dry run, the system's mailer); nullptr: the
+  // server. The front end owns it.
+  virtual TMessageDelivery* Delivery() { return nullptr; }
   // The login; the default logs in to nothing.
   virtual TAccount Account() { return {}; }
   // Asked once a batch starts, for an account with a user that logs in with a password; the
@@ -102,14 +119,29 @@ class TBatchRunner {
   bool SendingActive() const { return sendingActive_; }
   // The files of the running batch, or of the last one once it has ended.
   const TBatchStatus& Status() const { return status_; }
+  // The journal of the running or last batch; empty when it kept none.
+  const std::string& JournalFileName() const { return journalFileName_; }
 
   // Fills the message from these values and the file, and sends it.
   void PrepareAndSend(const std::string& from, const std::string& to, const std::string& subject,
                       const std::string& body, const std::string& fileName);
+  // Fills the message from these values and the file.
+  void Prepare(const std::string& from, const std::string& to, const std::string& subject,
+               const std::string& body, const std::string& fileName);
 
  private:
   TBatchEnd RunScoped();
   TBatchEnd SendAll();
+  // The files of this batch, marked Skipped where a journal says so; opens the journal.
+  // nullopt: the user chose to send nothing.
+  std::optional<std::vector<TBatchFile>> PlanFiles();
+  std::vector<TBatchFile> ChosenFiles();
+  void OpenJournal(const std::vector<TBatchFile>& files, const std::string& folder, const std::string& resume);
+  void RecordSkipped();
+  // Records the current file's outcome; durable when its deletion follows.
+  void RecordOutcome(TJournalOutcome outcome, const std::string& reply, bool durable);
+  // Sends file with its message through the front end's delivery or the server; the reply.
+  std::string Deliver(const std::string& file, const std::string& subject);
   enum class TFileEnd { Sent, Failed, Canceled };
   // One file, with its retries.
   TFileEnd SendFile(const std::string& file, const std::string& subject);
@@ -124,7 +156,6 @@ class TBatchRunner {
   void EndSession();
   void PumpFourTimes();
   void SetState(const std::string& text);
-  void StartStatus(const std::vector<std::string>& files);
   // Of the current file, shown to the front end.
   void SetFileState(TFileState state, const std::string& detail);
   void ShowFileProgress(int percent);
@@ -144,6 +175,9 @@ class TBatchRunner {
   // "file: why" for each file a KeepGoing batch could not send.
   std::vector<std::string> failures_;
   TBatchStatus status_;
+  std::unique_ptr<TJournalWriter> journal_;
+  std::string journalFileName_;
+  TFileDigest digest_;  // of the current file, as read before its send
 };
 
 // The pause of a batch in whole seconds: truncated toward zero (7.8 gives 7, -1.5 gives -1).

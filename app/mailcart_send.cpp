@@ -20,9 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "app/batchreport.h"
 #include "app/batchrunner.h"
 #include "app/credentials.h"
 #include "app/mailcomponents.h"
+#include "app/messagedelivery.h"
 #include "app/passwordsource.h"
 #include "app/settings.h"
 #include "toolkit/msgbox.h"
@@ -38,6 +40,8 @@ constexpr int kExitUsage = 2;
 constexpr int kExitCanceled = 3;
 constexpr long kMaxTimeOutSeconds = 86400;
 constexpr long kMaxRetries = 100;
+// The system's mailer queues a message in moments; this much is a mailer that hangs.
+constexpr int kSendmailTimeOutSeconds = 300;
 
 constexpr char kUsage[] =
     "usage: mailcart-send [--settings FILE] [--server HOST[:PORT]] [--from ADDR] [--to ADDR]\n"
@@ -48,7 +52,11 @@ constexpr char kUsage[] =
     "                     [--security auto|starttls|tls|none] [--user NAME]\n"
     "                     [--auth auto|plain|login|xoauth2] [--token-command CMD]\n"
     "                     [--password-command CMD | --password-file FILE]\n"
-    "                     [--ca-file FILE] [--fingerprint SHA256] FILE...\n"
+    "                     [--ca-file FILE] [--fingerprint SHA256]\n"
+    "                     [--dry-run=DIR | --sendmail[=PATH]] [--no-journal]\n"
+    "                     [--skip-sent] [--report=json|text] [--quiet] FILE...\n"
+    "       mailcart-send --resume[=JOURNAL] [--resend-changed] [options]\n"
+    "       mailcart-send --version\n"
     "Sends each FILE as the attachment of its own message. Values not given come from the\n"
     "settings file of the Mailcart window (--settings names another). The subject may hold\n"
     "{name}, {n}, {count} and {date}, filled in for each file. One session carries the whole\n"
@@ -56,7 +64,15 @@ constexpr char kUsage[] =
     "may pass (a 4xx reply, a lost connection) is tried again after 5, 30 and 120 seconds\n"
     "(--retries, --retry-delays; the last delay repeats). With --keep-going a file that\n"
     "cannot be sent is named at the end and the others are still sent; a refused login or\n"
-    "certificate always ends the batch. With a user name, the\n"
+    "certificate always ends the batch. Each batch is recorded in a journal in\n"
+    "$XDG_STATE_HOME/mailcart (~/.local/state/mailcart); --resume sends the files of the\n"
+    "newest unfinished batch (or of JOURNAL) that were not accepted, unless they changed\n"
+    "since (--resend-changed sends those too). Files a journal records as sent to the same\n"
+    "server and recipient are named on standard error and sent again, or left out with\n"
+    "--skip-sent. --dry-run writes each message as DIR/NNNN.eml; --sendmail hands it to the\n"
+    "system's mailer (/usr/sbin/sendmail -i -f FROM -- TO). --report=json prints one JSON\n"
+    "document and nothing else on standard output. On a terminal a progress line is shown\n"
+    "on standard error unless --quiet. Optional values are given with \"=\" only. With a user name, the\n"
     "password comes from one of --password-command, --password-file, MAILCART_PASSWORD or the\n"
     "secret service entry the window saved; never from the command line. Exit status: 0 all\n"
     "sent, 1 an error ended the batch or a file was not sent, 2 wrong usage (also: a user name without a password),\n"
@@ -66,6 +82,8 @@ struct TOptions {
   std::optional<std::string> settingsFile, server, from, to, subject;
   std::optional<double> pause;
   std::optional<bool> sort, remove, newConnectionPerMessage, keepGoing;
+  bool resendChanged = false, skipSent = false, noJournal = false, quiet = false, jsonReport = false;
+  std::optional<std::string> resume, dryRun, sendmail;
   std::optional<int> timeOut, retries;
   std::optional<std::vector<double>> retryDelays;
   std::optional<TpxSecurity> security;
@@ -139,6 +157,20 @@ std::string ParseFingerprintOption(const std::string& text) {
   return fingerprint;
 }
 
+// True for json.
+bool ParseReport(const std::string& text) {
+  if (text != "json" && text != "text") throw TUsageError("--report needs json or text");
+  return text == "json";
+}
+
+void CheckCombination(const TOptions& o) {
+  if (o.resume && !o.files.empty()) throw TUsageError("--resume sends the files of its journal: give no FILE");
+  if (!o.resume && o.files.empty()) throw TUsageError("no file to send");
+  if (o.resendChanged && !o.resume) throw TUsageError("--resend-changed goes with --resume");
+  if (o.dryRun && o.sendmail) throw TUsageError("give one of --dry-run and --sendmail");
+  if (o.dryRun && o.dryRun->empty()) throw TUsageError("--dry-run needs a folder");
+}
+
 // Options take their value as the next argument or after "="; "--" ends the options.
 TOptions ParseArguments(const std::vector<std::string>& args) {
   TOptions o;
@@ -170,6 +202,15 @@ TOptions ParseArguments(const std::vector<std::string>& args) {
       if (inlineValue) throw TUsageError(arg + " takes no value");
       target = on;
     };
+    auto set = [&](bool& target) {
+      if (inlineValue) throw TUsageError(arg + " takes no value");
+      target = true;
+    };
+    // Given with "=" only, so that a file name after it is never taken for its value.
+    auto optionalValue = [&](const std::string& fallback) {
+      if (inlineValue && inlineValue->empty()) throw TUsageError(arg + "= needs a value");
+      return inlineValue.value_or(fallback);
+    };
     if (arg == "--settings") o.settingsFile = value();
     else if (arg == "--server") o.server = value();
     else if (arg == "--from") o.from = value();
@@ -196,9 +237,17 @@ TOptions ParseArguments(const std::vector<std::string>& args) {
     else if (arg == "--no-delete") flag(o.remove, false);
     else if (arg == "--new-connection-per-message") flag(o.newConnectionPerMessage, true);
     else if (arg == "--keep-going") flag(o.keepGoing, true);
+    else if (arg == "--resume") o.resume = optionalValue("");
+    else if (arg == "--resend-changed") set(o.resendChanged);
+    else if (arg == "--skip-sent") set(o.skipSent);
+    else if (arg == "--no-journal") set(o.noJournal);
+    else if (arg == "--quiet") set(o.quiet);
+    else if (arg == "--report") o.jsonReport = ParseReport(value());
+    else if (arg == "--dry-run") o.dryRun = value();
+    else if (arg == "--sendmail") o.sendmail = optionalValue(TSendmailDelivery::kDefaultPath);
     else throw TUsageError("unknown option " + arg);
   }
-  if (o.files.empty()) throw TUsageError("no file to send");
+  CheckCombination(o);
   return o;
 }
 
@@ -237,7 +286,13 @@ void PrintError(const std::exception& error) {
 
 class TCommandLine : public TBatchFrontEnd {
  public:
-  TCommandLine(const TSettings& s, TOptions o) : settings_(s), options_(std::move(o)) {}
+  TCommandLine(const TSettings& s, TOptions o) : settings_(s), options_(std::move(o)) {
+    if (options_.dryRun) delivery_ = std::make_unique<TDryRunDelivery>(*options_.dryRun);
+    if (options_.sendmail)
+      delivery_ = std::make_unique<TSendmailDelivery>(*options_.sendmail, options_.timeOut.value_or(kSendmailTimeOutSeconds));
+    // A terminal only: a log file or a pipe would fill with carriage returns.
+    if (!options_.quiet && ::isatty(STDERR_FILENO)) progress_.emplace(stderr);
+  }
 
   std::string MailServer() override { return options_.server.value_or(settings_.mailSrv); }
   std::string MailFrom() override { return options_.from.value_or(settings_.addrFrom); }
@@ -267,6 +322,51 @@ class TCommandLine : public TBatchFrontEnd {
     return a;
   }
   TSecret Password() override { return std::move(password_); }
+  // A dry run delivers nothing: there is nothing to record.
+  std::string JournalFolder() override {
+    return options_.noJournal || options_.dryRun ? std::string() : DefaultJournalFolder();
+  }
+  std::string ResumeJournal() override { return resumeJournal_; }
+  bool ResendChanged() override { return options_.resendChanged; }
+  TSentBeforeChoice SentBefore(const std::vector<TSentBefore>& files) override {
+    ClearProgress();
+    for (const TSentBefore& file : files)
+      std::fprintf(stderr, "mailcart-send: %s was sent to %s on %s%s\n", DisplayText(file.path).c_str(),
+                   DisplayText(MailTo()).c_str(), file.time.c_str(), options_.skipSent ? "; skipped" : "; sending it again");
+    return options_.skipSent ? TSentBeforeChoice::Skip : TSentBeforeChoice::SendAgain;
+  }
+  TMessageDelivery* Delivery() override { return delivery_.get(); }
+  bool NeedsPassword() const { return delivery_ == nullptr; }
+
+  // --resume: the journal named, or the newest unfinished one; its batch's values stand in for
+  // those not given as options.
+  void TakeResume() {
+    if (!options_.resume) return;
+    if (options_.resume->empty()) {
+      const std::optional<TJournal> newest = NewestUnfinishedJournal(DefaultJournalFolder());
+      if (!newest) throw EJournalError("There is no unfinished batch to resume in " + DefaultJournalFolder());
+      resumeJournal_ = newest->fileName;
+    } else {
+      resumeJournal_ = *options_.resume;
+    }
+    const TJournal journal = ReadJournal(resumeJournal_);
+    if (!options_.server) options_.server = journal.head.server;
+    if (!options_.from) options_.from = journal.head.from;
+    if (!options_.to) options_.to = journal.head.to;
+    if (!options_.subject) options_.subject = journal.head.subject;
+  }
+
+  // The summary, or the JSON report, once the batch has ended.
+  void Report(const TBatchRunner& runner) {
+    if (progress_) progress_->Finish(runner.Status());
+    if (options_.jsonReport) {
+      const std::string report = JsonReport(runner.Status(), runner.JournalFileName());
+      std::fwrite(report.data(), 1, report.size(), stdout);
+      std::fflush(stdout);
+    } else if (!runner.Status().Files().empty()) {
+      PrintLine(runner.Status().Summary());
+    }
+  }
 
   // Takes the password before anything else can start a child, so MAILCART_PASSWORD is gone
   // from the environment first. A user who logs in with a password and has none is told here,
@@ -302,18 +402,30 @@ class TCommandLine : public TBatchFrontEnd {
     if (label == TBatchLabel::RemaindL) PrintChange(lastRemaining_, text);
   }
   void ShowInformation(const std::string& text) override { PrintLine(text); }
-  void ShowError(const std::exception& error) override { PrintError(error); }
-  void ShowFailures(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+  void ShowError(const std::exception& error) override {
+    ClearProgress();
+    PrintError(error);
+  }
+  void ShowFailures(const std::string& text) override {
+    ClearProgress();
+    std::fprintf(stderr, "%s\n", text.c_str());
+  }
+  void StatusChanged(const TBatchStatus& status, int) override {
+    if (progress_) progress_->Show(status);
+  }
   void ProcessMessages() override { ProcessMessagesNow(); }
   void CloseApplication() override {}
 
  private:
-  static void PrintChange(std::string& last, const std::string& text) {
+  void PrintChange(std::string& last, const std::string& text) {
     if (text == last) return;
     last = text;
     PrintLine(text);
   }
-  static void PrintLine(const std::string& text) {
+  // With --report=json standard output holds the report and nothing else.
+  void PrintLine(const std::string& text) {
+    if (options_.jsonReport) return;
+    ClearProgress();
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
@@ -328,10 +440,17 @@ class TCommandLine : public TBatchFrontEnd {
     }
   }
 
+  void ClearProgress() {
+    if (progress_) progress_->Clear();
+  }
+
   const TSettings settings_;
-  const TOptions options_;
+  TOptions options_;
   TSecret password_;
   std::string lastState_, lastRemaining_;
+  std::unique_ptr<TMessageDelivery> delivery_;
+  std::string resumeJournal_;
+  std::optional<TProgressLine> progress_;
 };
 
 // SIGINT and SIGTERM arrive as readable data on a descriptor that the event loop watches, so
@@ -377,14 +496,17 @@ int Send(TOptions options, TStopSignals& stopSignals) {
   const TSettings settings = ReadSettings(settingsFile);
   for (const std::string& warning : settings.warnings) std::fprintf(stderr, "mailcart-send: warning: %s\n", warning.c_str());
   TCommandLine frontEnd(settings, std::move(options));
+  frontEnd.TakeResume();
   frontEnd.CheckValues();
   TMailComponents components;
-  frontEnd.TakePassword(components.pxSMTP1);
+  if (frontEnd.NeedsPassword()) frontEnd.TakePassword(components.pxSMTP1);
   if (timeOut) components.pxSMTP1.SetTimeOut(*timeOut);
   TBatchRunner runner(components.pxSMTP1, components.pxMessage1, frontEnd,
                       ProgramTitle(TVersionInfo(ExecutablePath())));
   stopSignals.Watch(runner);
-  switch (runner.Run()) {
+  const TBatchEnd end = runner.Run();
+  frontEnd.Report(runner);
+  switch (end) {
     case TBatchEnd::AllSent: return kExitAllSent;
     case TBatchEnd::Aborted: return kExitCanceled;
     default: return kExitFailed;
@@ -399,6 +521,10 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);  // the event loop of the socket client; no display
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
     std::fputs(kUsage, stdout);
+    return kExitAllSent;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    std::printf("mailcart-send %s\n", TVersionInfo(ExecutablePath()).FileVersion().c_str());
     return kExitAllSent;
   }
   try {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The batch end to end, against one local SMTP sink (bench/smtp_sink.py) in the same run:
 #  1. 200 files of 100 KiB, no pause: messages per second and CPU seconds (user + system of the
-#     client and everything it started) of mailcart-send, beside the same files mailed by
+#     client and everything it started) of mailcart-send with its journal, without it
+#     (--no-journal), and with the journal made durable before each deletion (--delete), beside the same files mailed by
 #     swaks --attach and by curl (smtp://, -F), one run per file, and by a Python loop of
 #     email + smtplib, one connection per message as mailcart-send does.
 #  2. Peak memory (maximum resident set) of mailcart-send sending one 256 MiB file.
@@ -52,8 +53,13 @@ measure() {
 }
 
 echo "== $files files of $file_kib KiB, pause 0, to 127.0.0.1:$port"
-measure mailcart-send "$build/app/mailcart-send" --settings "$work/none.ini" --server "127.0.0.1:$port" \
-  --from "$from" --to "$to" --subject Batch --pause 0 "${batch[@]}"
+export XDG_STATE_HOME="$work/state"
+send=("$build/app/mailcart-send" --settings "$work/none.ini" --server "127.0.0.1:$port" --from "$from" --to "$to"
+  --subject Batch --pause 0)
+measure mailcart-send "${send[@]}" "${batch[@]}"
+measure "  --no-journal" "${send[@]}" --no-journal "${batch[@]}"
+cp -r "$work/files" "$work/copies"
+measure "  --delete" "${send[@]}" --delete "$work"/copies/*.bin
 measure "swaks --attach" bash -c 'port=$1; shift; for f; do
     swaks --server 127.0.0.1 --port "$port" --from me@example.com --to you@example.com \
       --header "Subject: Batch" --body " " --attach "@$f" || exit 1

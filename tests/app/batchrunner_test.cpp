@@ -3,6 +3,9 @@
 // how a cancel, an exit or an error ends a batch.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <QTcpServer>
 #include <QTemporaryDir>
 
@@ -36,8 +39,10 @@ class RecordingFrontEnd : public TBatchFrontEnd {
   TAccount account;
   std::string password;
   std::vector<std::string> files;
+  std::string journalFolder = DefaultJournalFolder();
 
   std::vector<std::string> events;
+  std::function<void(const TBatchStatus&)> onStatus;
   std::function<void(const std::string& event)> onEvent;
   std::function<void()> onPump;
   std::function<bool()> activeProbe;  // what SendingActive says when the batch closes
@@ -54,6 +59,10 @@ class RecordingFrontEnd : public TBatchFrontEnd {
   int Retries() override { return retries; }
   std::vector<double> RetryDelays() override { return retryDelays; }
   bool KeepGoing() override { return keepGoing; }
+  std::string JournalFolder() override { return journalFolder; }
+  void StatusChanged(const TBatchStatus& status, int) override {
+    if (onStatus) onStatus(status);
+  }
   TAccount Account() override { return account; }
   TSecret Password() override {
     TSecret secret;
@@ -413,6 +422,52 @@ TEST_F(BatchRunnerTest, CancelEndsARetryCountDown) {
   EXPECT_EQ(server.Count(), 0);
   EXPECT_EQ(frontEnd_.Count("StateL: File:" + frontEnd_.files[0] + " failed: 451 4.3.0 busy; retry 1 of 3"), 1);
   EXPECT_EQ(frontEnd_.events.back(), "box: Sending Aborted!");
+}
+
+// The journal holds every file's outcome with the server's reply, and ends a batch that went
+// through its files; the list's bytes reach exactly the total.
+TEST_F(BatchRunnerTest, TheJournalRecordsEveryOutcome) {
+  frontEnd_.journalFolder = dir_.filePath("journals").toStdString();
+  frontEnd_.files = {MakeFile("a.txt", "abc"), dir_.path().toStdString(), MakeFile("b.txt", std::string(5000, 'x'))};
+  frontEnd_.keepGoing = true;
+  EXPECT_EQ(runner_.Run(), TBatchEnd::SomeFailed);
+  const TJournal journal = ReadJournal(runner_.JournalFileName());
+  EXPECT_TRUE(journal.finished);
+  EXPECT_EQ(journal.head.to, "you@example.com");
+  EXPECT_EQ(journal.head.files.size(), 3u);
+  ASSERT_EQ(journal.records.size(), 3u);
+  EXPECT_EQ(journal.records[0].outcome, TJournalOutcome::Sent);
+  EXPECT_EQ(journal.records[0].sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(journal.records[0].reply.rfind("250", 0), 0u) << journal.records[0].reply;
+  EXPECT_EQ(journal.records[1].outcome, TJournalOutcome::Failed);
+  EXPECT_EQ(journal.records[2].outcome, TJournalOutcome::Sent);
+  const TBatchStatus& status = runner_.Status();
+  EXPECT_EQ(status.BytesDone(), status.TotalBytes());
+  EXPECT_EQ(status.Summary(), "2 files sent, 1 failed, 0 skipped.");
+  EXPECT_EQ(status.Files()[0].detail, journal.records[0].reply);
+}
+
+// A sent file is deleted only once its record is on the disk: when the record cannot be
+// written (here the file size limit stops it), the file stays and the batch ends.
+TEST_F(BatchRunnerTest, NoRecordNoDeletion) {
+  frontEnd_.journalFolder = dir_.filePath("journals").toStdString();
+  frontEnd_.files = MakeFiles(2);
+  frontEnd_.remove = true;
+  const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  frontEnd_.onStatus = [&](const TBatchStatus& status) {
+    if (status.Files()[0].state != TFileState::Sent) return;
+    const rlimit limit{static_cast<rlim_t>(std::filesystem::file_size(runner_.JournalFileName())), old.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  };
+  const TBatchEnd end = runner_.Run();
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  ::signal(SIGXFSZ, oldHandler);
+  EXPECT_EQ(end, TBatchEnd::Failed);
+  EXPECT_EQ(server_.Count(), 1);
+  EXPECT_TRUE(Exists(frontEnd_.files[0]));
+  EXPECT_TRUE(Exists(frontEnd_.files[1]));
 }
 
 // An exit requested during a batch closes the program once the batch has ended, however it
