@@ -210,7 +210,12 @@ TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const std
       }
       SetFileState(TFileState::Failed, error.what());
       RecordOutcome(TJournalOutcome::Failed, error.what(), false);
-      if (failure.EndsBatch() || !frontEnd_.KeepGoing()) throw;
+      if (failure.EndsBatch()) throw;
+      // What concerns this file is told with its name; the session's errors name the server.
+      if (!frontEnd_.KeepGoing()) {
+        if (failure.scope == TFailureScope::Session || std::string_view(error.what()).find(file) != std::string_view::npos) throw;
+        throw EFileNotSent("The file \"" + file + "\" was not sent: " + error.what());
+      }
       failures_.push_back(file + ": " + error.what());
       return TFileEnd::Failed;
     }

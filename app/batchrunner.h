@@ -12,11 +12,15 @@
 #include "app/batchjournal.h"
 #include "app/batchstatus.h"
 #include "app/settings.h"
+#include "toolkit/exceptions.h"
 #include "toolkit/secret.h"
 
 class TMessageDelivery;
 class TpxMessage;
 class TpxSMTP;
+
+// A file's message was refused or could not be built; the text names the file.
+MAILCART_EXCEPTION(EFileNotSent, Exception);
 
 enum class TBatchLabel { SFileShowL, StateL, RemaindL };
 
