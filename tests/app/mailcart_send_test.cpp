@@ -530,3 +530,18 @@ TEST_F(MailcartSendTest, ResumeChangedFilesSentBeforeAndTheReport) {
   EXPECT_EQ(server.Count(), 3);
   EXPECT_EQ(again.lines.back(), "0 files sent, 0 failed, 2 skipped.");
 }
+
+// A dry run writes the messages that would go, as files a standard reader takes, and neither
+// connects nor deletes.
+TEST_F(MailcartSendTest, ADryRunWritesTheMessages) {
+  const std::vector<std::string> files = {MakeFile("one.bin", std::string("\0\x01\xff", 3)), MakeFile("two.txt")};
+  const SendRun run = RunSend(Args({"--dry-run=" + Path("out"), "--delete", files[0], files[1]}));
+  EXPECT_EQ(run.exitCode, 0) << run.errors;
+  EXPECT_EQ(server_.Count(), 0);
+  EXPECT_TRUE(std::filesystem::exists(files[0]) && std::filesystem::exists(files[1]));
+  const QJsonArray reports = QJsonDocument::fromJson(QByteArray::fromStdString(RunPython(
+      E2eScript("mime_referee.py"), {Path("out/0001.eml"), Path("out/0002.eml")}))).array();
+  ASSERT_EQ(reports.size(), 2);
+  EXPECT_TRUE(reports[0].toObject()["defects"].toArray().isEmpty());
+  EXPECT_EQ(reports[0].toObject()["parts"].toArray()[1].toObject()["data_hex"].toString(), "0001ff");
+}
