@@ -28,6 +28,8 @@ void MessageBox(const std::string& text, const std::string& title, TMsgIcon icon
 
 void ShowInformation(const std::string& text) { MessageBox(text, g_title, TMsgIcon::Information); }
 
+TMsgAnswer AskQuestion(const std::string& text, bool withCancel) { return g_service->Ask(text, g_title, withCancel); }
+
 const std::string& ApplicationTitle() { return g_title; }
 void SetApplicationTitle(std::string title) { g_title = std::move(title); }
 

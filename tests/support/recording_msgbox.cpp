@@ -10,3 +10,8 @@ void RecordingMessageBoxes::Show(const std::string& text, const std::string& tit
   const Box shown = boxes.back();
   if (onShow) onShow(shown);
 }
+
+TMsgAnswer RecordingMessageBoxes::Ask(const std::string& text, const std::string& title, bool) {
+  Show(text, title, TMsgIcon::Information);
+  return answer;
+}

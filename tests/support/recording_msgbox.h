@@ -22,6 +22,10 @@ class RecordingMessageBoxes : public TMessageBoxService {
   RecordingMessageBoxes& operator=(const RecordingMessageBoxes&) = delete;
 
   void Show(const std::string& text, const std::string& title, TMsgIcon icon) override;
+  // Recorded like a box (Information icon); answered with answer.
+  TMsgAnswer Ask(const std::string& text, const std::string& title, bool withCancel) override;
+
+  TMsgAnswer answer = TMsgAnswer::Yes;
 
   std::vector<Box> boxes;
   // Runs after the box is recorded, before Show returns.
