@@ -118,13 +118,14 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : fileName
   int flags = O_CLOEXEC;
   switch (mode) {
     case TFileMode::fmCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case TFileMode::fmCreateNew: flags |= O_RDWR | O_CREAT | O_EXCL; break;
     case TFileMode::fmOpenRead: flags |= O_RDONLY; break;
     case TFileMode::fmOpenReadWrite: flags |= O_RDWR; break;
   }
   fd_ = ::open(fileName.c_str(), flags, 0644);
   if (fd_ < 0) {
     const std::string reason = std::strerror(errno);
-    if (mode == TFileMode::fmCreate) throw FileCreateError(fileName, reason);
+    if (mode == TFileMode::fmCreate || mode == TFileMode::fmCreateNew) throw FileCreateError(fileName, reason);
     throw FileOpenError(fileName, reason);
   }
   struct stat st;

@@ -53,11 +53,12 @@ class TMemoryStream : public TStream {
   int64_t pos_ = 0;
 };
 
-enum class TFileMode { fmCreate, fmOpenRead, fmOpenReadWrite };
+enum class TFileMode { fmCreate, fmCreateNew, fmOpenRead, fmOpenReadWrite };
 
 class TFileStream : public TStream {
  public:
-  // fmCreate creates or empties the file; the open modes need an existing file. Failures raise
+  // fmCreate creates or empties the file; fmCreateNew creates it only when no file of that name
+  // exists (never replacing one); the open modes need an existing file. Failures raise
   // EFCreateError / EFOpenError naming the file.
   TFileStream(const std::string& fileName, TFileMode mode);
   ~TFileStream() override;

@@ -169,9 +169,11 @@ bool IsAscii(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
+size_t Utf8CharLength(std::string_view s) { return static_cast<unsigned char>(s[0]) < 0x80 ? 1 : Utf8Length(s); }
+
 bool IsValidUtf8(std::string_view s) {
   for (size_t i = 0; i < s.size();) {
-    const size_t length = static_cast<unsigned char>(s[i]) < 0x80 ? 1 : Utf8Length(s.substr(i));
+    const size_t length = Utf8CharLength(s.substr(i));
     if (length == 0) return false;
     i += length;
   }
@@ -195,7 +197,7 @@ bool IsC0OrDel(unsigned char c) { return c < 0x20 || c == 0x7F; }
 // Appends the first character of raw as it is shown; returns the bytes of raw it took.
 size_t AppendShown(std::string_view raw, std::string& out) {
   const auto c = static_cast<unsigned char>(raw[0]);
-  const size_t length = c < 0x80 ? 1 : Utf8Length(raw);
+  const size_t length = Utf8CharLength(raw);
   // U+0080 to U+009F are the C1 controls: a terminal acts on some of them (CSI) as on ESC.
   const bool c1 = length == 2 && c == 0xC2 && static_cast<unsigned char>(raw[1]) < 0xA0;
   if ((length > 1 && !c1) || (length == 1 && !IsC0OrDel(c))) {

@@ -42,6 +42,9 @@ bool HasControlCharacter(std::string_view s);
 bool IsAscii(std::string_view s);
 // True when s is well-formed UTF-8 (RFC 3629 4).
 bool IsValidUtf8(std::string_view s);
+// The length of the character at the start of s (not empty): 1 for ASCII, that of a
+// well-formed UTF-8 sequence, or 0 when the first byte starts none.
+size_t Utf8CharLength(std::string_view s);
 // The longest prefix of s of at most max bytes that does not end inside a well-formed UTF-8
 // character: a cut never leaves half a character behind (bytes that are no UTF-8 cut anywhere).
 std::string_view Utf8Prefix(std::string_view s, size_t max);

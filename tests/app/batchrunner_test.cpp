@@ -360,7 +360,7 @@ TEST_F(BatchRunnerTest, RetriesAndKeepGoing) {
       {"a lost connection then success", {"close"}, false, false, false, TBatchEnd::AllSent,
        {"file1.txt", "file2.txt"}, 1, "box: All Sended"},
       {"tries run out: the batch stops", fourRefusals, false, false, false, TBatchEnd::Failed, {}, 3,
-       "error: 451 4.3.0 d"},
+       "error: The file \"{file1}\" was not sent: "},
       {"tries run out with KeepGoing: the next file goes", fourRefusals, true, false, false, TBatchEnd::SomeFailed,
        {"file2.txt"}, 3, "failures: Not sent:\n{file1}: 451 4.3.0 d"},
       {"a refused login", {}, true, false, true, TBatchEnd::Failed, {}, 0, "error: "},

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/files.h"
 #include "toolkit/exceptions.h"
 
 TEST(Streams, MemoryStreamReadsWritesAndSeeks) {
@@ -43,7 +44,9 @@ TEST(Streams, FileStreamErrorsNameTheFile) {
       {"open a missing file", base + "/missing.txt", TFileMode::fmOpenRead, false},
       {"open a directory", base, TFileMode::fmOpenReadWrite, false},
       {"create in a missing folder", base + "/no/such.txt", TFileMode::fmCreate, true},
+      {"create anew where a file is", base + "/kept.txt", TFileMode::fmCreateNew, true},
   };
+  WriteFile(base + "/kept.txt", "kept");
   for (const Case& c : cases) {
     try {
       TFileStream f(c.path, c.mode);
@@ -56,6 +59,7 @@ TEST(Streams, FileStreamErrorsNameTheFile) {
       EXPECT_NE(std::string(e.what()).find(c.path), std::string::npos) << c.name << ": " << e.what();
     }
   }
+  EXPECT_EQ(ReadFile(base + "/kept.txt"), "kept");
 }
 
 TEST(Streams, FileStreamRoundTripAndCopyFrom) {
