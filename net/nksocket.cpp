@@ -148,6 +148,8 @@ void TnkSocket::Open() {
   // A dial-up link, when there is one, must be up before the look-ups can reach the server.
   if (ras_ != nullptr) ras_->Connect();
   Fire(OnOpen);
+  connecting_ = true;
+  port_ = 0;
   if (server_.empty()) RaiseSocketError(LoadStr(sServerRequired));
   if (Ws().WSAStartup(kWinsockVersion, &startupData_) != 0)
     RaiseSocketError(LoadStr(sInvalidWinsockVersion));
@@ -202,10 +204,10 @@ void TnkSocket::ResolveAddress() {
   if (canceled_) RaiseCanceled();
   ProcessMessagesNow();
   const auto* entry = reinterpret_cast<const HOSTENT*>(hostEntry_.data());
-  if (entry->h_addr_list[0] == nullptr) RaiseSocketError(LoadStr(sErrorResolvingHost));
+  if (entry->h_addr_list[0] == nullptr) ReportAndRaise(LoadStr(sErrorResolvingHost), false, 0, true);
   remoteAddressText_ = DottedText(reinterpret_cast<const unsigned char*>(entry->h_addr_list[0]));
   address = Ws().inet_addr(remoteAddressText_.c_str());
-  if (address == WS_INADDR_NONE) RaiseSocketError(LoadStr(sErrorResolvingHost));
+  if (address == WS_INADDR_NONE) ReportAndRaise(LoadStr(sErrorResolvingHost), false, 0, true);
   remoteAddress_ = address;
 }
 
@@ -247,14 +249,15 @@ void TnkSocket::ConnectSocket() {
   counter_.Start();
   if (Ws().connect(socket_, &address, sizeof address) != 0) {
     const auto error = static_cast<uint16_t>(Ws().WSAGetLastError());
-    if (error != WSAEWOULDBLOCK) ReportAndRaise(WinsockErrorText(error), true, error);
+    if (error != WSAEWOULDBLOCK) ReportAndRaise(WinsockErrorText(error), true, error, true);
   }
   Wait([this] { return connectSeen_ || connectError_ != 0; });
   counter_.Stop();
   if (canceled_) RaiseCanceled();
   if (counter_.TimedOut()) RaiseTimedOut();
   // A refused or failed connection ends the wait at once; the socket is of no further use.
-  if (connectError_ != 0) ReportAndRaise(WinsockErrorText(connectError_), true, connectError_);
+  if (connectError_ != 0) ReportAndRaise(WinsockErrorText(connectError_), true, connectError_, true);
+  connecting_ = false;
   Fire(OnConnected);
 }
 
@@ -374,7 +377,7 @@ bool TnkSocket::TakeFromSocket(std::string& raw, int peeked) {
   raw.append(receiveBuffer_.data(), static_cast<size_t>(n));
   if (lf != nullptr && n == wanted) return true;
   // The rest of an overlong line would be read as the next reply: the conversation is lost.
-  if (raw.size() >= kMaxLineLength) ReportAndRaise(LoadStr(sReplyLineTooLong), true, 0);
+  if (raw.size() >= kMaxLineLength) ReportAndRaise(FormatText(LoadStr(sReplyLineTooLong), {ServerName()}), true, 0);
   return false;
 }
 
@@ -520,7 +523,7 @@ void TnkSocket::StartTls(const TnkTlsContext& context) {
   if (tls_) RaiseSocketError("TLS has already been started on this connection");
   // RFC 3207 5: what the server sent before the handshake came in the clear and would be read
   // as if it had come over TLS (command injection).
-  if (UnreadBytesWaiting()) ReportTlsFailure("The server sent data before the TLS handshake");
+  if (UnreadBytesWaiting()) ReportTlsFailure("the server sent data before the handshake");
   tls_ = Tls([&] { return std::make_unique<TnkTlsChannel>(context, HostPart(), kMaxLineLength); });
   counter_.Start();
   RunHandshake();
@@ -556,7 +559,7 @@ void TnkSocket::RunHandshake() {
     if (Aborted()) return;
     if (ReceiveRecords()) continue;
     if (Aborted()) return;
-    ReportTlsFailure("The server closed the connection during the TLS handshake");
+    ReportTlsFailure("the server closed the connection during the handshake");
   }
   FlushTls(false);  // the client's Finished
 }
@@ -580,7 +583,8 @@ bool TnkSocket::ReceiveTlsLine(std::string& raw) {
   while (!Aborted() && tls_) {
     switch (Tls([&] { return tls_->NextLine(raw); })) {
       case TnkTlsChannel::TRead::Line: return true;
-      case TnkTlsChannel::TRead::TooLong: ReportAndRaise(LoadStr(sReplyLineTooLong), true, 0);
+      case TnkTlsChannel::TRead::TooLong:
+        ReportAndRaise(FormatText(LoadStr(sReplyLineTooLong), {ServerName()}), true, 0);
       case TnkTlsChannel::TRead::Ended: closeSeen_ = true; return false;
       case TnkTlsChannel::TRead::NeedRecords: if (!ReceiveRecords()) return false;
     }
@@ -594,23 +598,35 @@ void TnkSocket::ReportTlsFailure(const std::string& text) {
   std::string message = text;
   if (OnError) OnError(this, message);
   Close();
-  throw ETlsError(message);
+  throw ETlsError(FormatText(LoadStr(sTlsFailed), {ServerName(), message}));
 }
 
 // --- Errors ----------------------------------------------------------------------------------
 
 void TnkSocket::RaiseSocketError(uint16_t code) {
   if (code == 0) return;
-  ReportAndRaise(WinsockErrorText(code), code == WSAECONNRESET, code);
+  ReportAndRaise(WinsockErrorText(code), code == WSAECONNRESET, code, true);
 }
 
 void TnkSocket::RaiseSocketError(const std::string& text) { ReportAndRaise(text, false, 0); }
 
-void TnkSocket::ReportAndRaise(std::string text, bool close, uint16_t code) {
+void TnkSocket::ReportAndRaise(std::string text, bool close, uint16_t code, bool aboutServer) {
   counter_.Stop();
   ReportError(text);
+  // Before the close, which ends the TLS session that AboutServer asks about.
+  std::string raised = aboutServer ? AboutServer(text) : text;
   if (close) Close();
-  throw ESocketError(text, code);
+  throw ESocketError(std::move(raised), code);
+}
+
+std::string TnkSocket::AboutServer(const std::string& text) const {
+  const int id = connecting_ ? sCannotConnect : tls_ && !tls_->Established() ? sTlsFailed : sConnectionLost;
+  return FormatText(LoadStr(id), {ServerName(), text});
+}
+
+std::string TnkSocket::ServerName() const {
+  const uint16_t port = port_ != 0 ? port_ : PortPart() != 0 ? PortPart() : defaultPort_;
+  return DisplayText(HostPart()) + ":" + std::to_string(port);
 }
 
 void TnkSocket::ReportError(std::string& text) {
@@ -620,11 +636,12 @@ void TnkSocket::ReportError(std::string& text) {
 void TnkSocket::RaiseTimedOut() {
   counter_.Stop();
   std::string text = LoadStr(sOperationTimedOut);
-  ReportError(text);  // the text of the error stays fixed
+  ReportError(text);  // a change by the handler is not taken: the text of a time-out stays fixed
+  ETimedOutError error(AboutServer(LoadStr(sOperationTimedOut)));
   CancelPendingRequest();
   if (Ws().WSAIsBlocking()) Ws().WSACancelBlockingCall();
   Close();
-  throw ETimedOutError();
+  throw error;
 }
 
 void TnkSocket::RaiseCanceled() {

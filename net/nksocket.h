@@ -96,7 +96,9 @@ class TnkSocket : public TComponent {
   // a reset, or bytes waiting (a 421 before closing, RFC 5321 3.8). Looks without waiting.
   bool ServerLeftIdleSession();
 
-  // Reports the error through OnError and raises ESocketError; code 0 reports nothing.
+  // Reports the error through OnError and raises ESocketError; code 0 reports nothing. OnError
+  // gets the socket library's text; the raised text holds it and says which server it concerns
+  // and what failed ("Cannot connect to host:25: Connection refused").
   void RaiseSocketError(uint16_t code);
   [[noreturn]] void RaiseSocketError(const std::string& text);
 
@@ -119,6 +121,9 @@ class TnkSocket : public TComponent {
   const std::string& LocalHost() const { return localHost_; }
   uint16_t Port() const { return port_; }  // host byte order, as resolved by Open
   const std::string& LastReply() const { return lastReply_; }
+  // "host:port" for the texts that concern the server; before the port is resolved, the port
+  // the user gave, else DefaultPort.
+  std::string ServerName() const;
   const TStringList& LineLog() const { return lineLog_; }
 
   TNotifyEvent OnOpen;
@@ -198,7 +203,11 @@ class TnkSocket : public TComponent {
   bool ReceiveTlsLine(std::string& raw);
   [[noreturn]] void ReportTlsFailure(const std::string& text);
 
-  [[noreturn]] void ReportAndRaise(std::string text, bool close, uint16_t code);
+  // OnError gets text; with aboutServer, the raised text also names the server (AboutServer).
+  [[noreturn]] void ReportAndRaise(std::string text, bool close, uint16_t code, bool aboutServer = false);
+  // text, preceded by the server and what failed: making the connection, the TLS handshake, or
+  // the connection once made.
+  std::string AboutServer(const std::string& text) const;
   void FireProgress(int64_t position, int64_t size);
   void ReportError(std::string& text);
   void Fire(const TNotifyEvent& event);
@@ -220,6 +229,7 @@ class TnkSocket : public TComponent {
   int startupCount_ = 0;
   TStringList lineLog_;
   bool canceled_ = false;
+  bool connecting_ = false;  // from Open until ConnectSocket has made the connection
   bool errorsReported_ = true;
   bool hostLookupDone_ = false;
   bool serviceLookupDone_ = false;

@@ -209,7 +209,7 @@ void TnkTls::CheckCertificate() {
 }
 
 std::string TnkTls::Refusal(const std::string& why) const {
-  std::string text = "The certificate of " + host_ + " was refused: " + why;
+  std::string text = "the certificate was refused: " + why;
   if (!outcome_.fingerprint.empty())
     text += ". Its SHA-256 fingerprint is " + outcome_.fingerprint + kPinHint + outcome_.fingerprint;
   return text;
@@ -222,7 +222,7 @@ void TnkTls::Fail(int result) {
     throw ETlsError(Refusal(VerifyText(verifyError_, certNames_)));
   }
   const std::string reason = LibraryReason(error == SSL_ERROR_SYSCALL ? "unexpected end of data" : "protocol error");
-  throw ETlsError((established_ ? "TLS error with " : "TLS handshake with ") + host_ + " failed: " + reason);
+  throw ETlsError(established_ ? reason : "in the handshake: " + reason);
 }
 
 void TnkTls::Write(const char* data, size_t size) {

@@ -59,7 +59,8 @@ class TnkTlsContext {
   std::string pin_;
 };
 
-// One TLS client session over memory buffers.
+// One TLS client session over memory buffers. Its errors give the reason only ("the certificate
+// was refused: …"); the socket client says which server they concern.
 class TnkTls {
  public:
   // host is the server as the user typed it: a name gets SNI and a name check, an IP literal

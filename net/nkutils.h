@@ -30,8 +30,9 @@ MAILCART_EXCEPTION(ESessionRefused, ESocketError);
 // message (MAIL FROM, DATA, the text) or one recipient (RCPT TO).
 enum class TSmtpStage { Session, Message, Recipient };
 
-// A server reply of the wrong class; the text is the server's last reply line. Code is the
-// reply's code, 0 when the server closed instead of replying.
+// A server reply of the wrong class; the text names the server, what it refused (the session,
+// the message, a recipient) and its reply line, made safe to show. Code is the reply's code, 0
+// when the server closed instead of replying.
 class EServerError : public Exception {
  public:
   explicit EServerError(std::string text, int code = 0, TSmtpStage stage = TSmtpStage::Session)
@@ -54,10 +55,11 @@ class ECanceledError : public Exception {
   ECanceledError();
 };
 
-// "Operation timed out".
+// "Operation timed out", or a text that holds it and says which server did not answer.
 class ETimedOutError : public Exception {
  public:
   ETimedOutError();
+  explicit ETimedOutError(std::string text) : Exception(std::move(text)) {}
 };
 
 // A file stream on a fresh file "px…" in the temporary directory, opened for reading and

@@ -119,8 +119,6 @@ const TnkTlsContext& TpxSMTP::SecurityContext() {
   return *tlsContext_;
 }
 
-std::string TpxSMTP::ServerName() const { return HostPart() + ":" + std::to_string(Port()); }
-
 void TpxSMTP::Greet() {
   Expect(ReadReply(), 2);
   SayEhlo();
@@ -136,7 +134,7 @@ void TpxSMTP::SayEhlo() {
   }
   // RFC 5321 3.2: a server that does not know EHLO refuses it with a 5xx reply and may still
   // take HELO; a 4xx or a lost connection is a failure of its own.
-  if (ReplyClass(code) != 5) RaiseServerError();
+  if (ReplyClass(code) != 5) RaiseServerError(stage_);
   // HELO knows neither STARTTLS nor AUTH: taking it would mean going on in the clear.
   if (!userName_.empty() || (TlsRequired() && !Encrypted()))
     RefuseSession(FormatText(LoadStr(sEhloRefusedSecure), {ServerName(), DisplayText(LastReply())}));
@@ -166,6 +164,15 @@ void TpxSMTP::NegotiateStartTls(const TnkTlsContext& context) {
 // RFC 4954: the mechanism's lines are secrets, written masked; the server's 334 challenges
 // and its final reply are not.
 void TpxSMTP::Authenticate() {
+  try {
+    RunAuthExchange();
+  } catch (EAuthError& e) {
+    e.SetMessage(FormatText(LoadStr(sLoginFailed), {ServerName(), e.Message()}));
+    throw;
+  }
+}
+
+void TpxSMTP::RunAuthExchange() {
   const TAuthMethod method = ChooseAuthMethod(Joined(extensions_.Parameters("AUTH")), authMethod_);
   const std::unique_ptr<TSaslMechanism> mechanism =
       MakeSaslMechanism(method, userName_, LoginSecret(method).View());
@@ -187,10 +194,10 @@ void TpxSMTP::Authenticate() {
 
 TSecret TpxSMTP::LoginSecret(TAuthMethod method) const {
   if (method == TAuthMethod::XOAuth2) {
-    if (!tokenSource_) throw EAuthError(FormatText(LoadStr(sNoTokenSource), {ServerName()}));
+    if (!tokenSource_) throw EAuthError(LoadStr(sNoTokenSource));
     return tokenSource_();
   }
-  if (password_.Empty()) throw EAuthError(FormatText(LoadStr(sNoPassword), {userName_, ServerName()}));
+  if (password_.Empty()) throw EAuthError(FormatText(LoadStr(sNoPassword), {userName_}));
   TSecret password;
   password.Text() = password_.View();
   return password;
@@ -218,7 +225,7 @@ void TpxSMTP::Logout() {
   try {
     ProcessMessagesNow();
     WriteLine("QUIT");
-    Expect(ReadReply(), 2);
+    if (ReplyClass(ReadReply()) != 2) RaiseServerError(TSmtpStage::Session);
   } catch (...) {
     Close();  // a connection whose farewell failed is of no further use
     throw;
@@ -365,7 +372,8 @@ TpxSMTP::TEnvelope TpxSMTP::Envelope() {
 void TpxSMTP::CheckSize(int64_t size) const {
   const uint64_t limit = extensions_.SizeLimit();
   if (limit > 0 && static_cast<uint64_t>(size) > limit)
-    throw EMessageError(FormatText(LoadStr(sMessageTooLarge), {Grouped(static_cast<uint64_t>(size)), Grouped(limit)}));
+    throw EMessageError(
+        FormatText(LoadStr(sMessageTooLarge), {Grouped(static_cast<uint64_t>(size)), ServerName(), Grouped(limit)}));
 }
 
 void TpxSMTP::SendEnvelope(int64_t size) {
@@ -401,16 +409,22 @@ void TpxSMTP::SendEnvelopePipelined(const std::vector<std::string>& group) {
     Expect(ReadReply(), 2);
     bool accepted = false;
     std::string refusal;
+    std::string refused;
     for (size_t i = 1; i + 1 < group.size(); ++i) {
       --owed;
       const int code = ReadReply();
       // "RCPT TO:<" and ">" around the address.
-      if (RecipientAccepted(group[i].substr(9, group[i].size() - 10), code)) accepted = true;
-      else refusal = LastReply();
+      const std::string address = group[i].substr(9, group[i].size() - 10);
+      if (RecipientAccepted(address, code)) {
+        accepted = true;
+      } else {
+        refusal = LastReply();
+        refused = address;
+      }
     }
     --owed;
     const int code = ReadReply();
-    if (ReplyClass(code) == 3 && !accepted) EndEmptyTransaction(refusal);
+    if (ReplyClass(code) == 3 && !accepted) EndEmptyTransaction(refusal, refused);
     Expect(code, 3);
   } catch (const EServerError&) {
     DropReplies(owed);
@@ -430,13 +444,13 @@ void TpxSMTP::DropReplies(size_t count) {
   }
 }
 
-void TpxSMTP::EndEmptyTransaction(const std::string& refusal) {
+void TpxSMTP::EndEmptyTransaction(const std::string& refusal, const std::string& address) {
   canQuit_ = false;
   WriteLine(".");
   canQuit_ = true;
   ReadReply();
   ResetTransaction();
-  throw EServerError(DisplayText(refusal), ReplyCode(refusal), TSmtpStage::Recipient);
+  throw EServerError(RefusalText(TSmtpStage::Recipient, refusal, address), ReplyCode(refusal), TSmtpStage::Recipient);
 }
 
 bool TpxSMTP::RecipientAccepted(const std::string& address, int code) {
@@ -446,7 +460,7 @@ bool TpxSMTP::RecipientAccepted(const std::string& address, int code) {
   if (OnAddressRejected) OnAddressRejected(this, address, reply, proceed);
   if (!proceed) {
     stage_ = TSmtpStage::Recipient;
-    RaiseServerError();
+    RaiseServerError(stage_, address);
   }
   stage_ = TSmtpStage::Message;
   return false;
@@ -500,16 +514,26 @@ void TpxSMTP::SendBlock(const char* data, size_t size) {
 }
 
 void TpxSMTP::Expect(int code, int replyClass) {
-  if (ReplyClass(code) != replyClass) RaiseServerError();
+  if (ReplyClass(code) != replyClass) RaiseServerError(stage_);
 }
 
-void TpxSMTP::RaiseServerError() {
+void TpxSMTP::RaiseServerError(TSmtpStage about, const std::string& recipient) {
   // RFC 5321 3.8: a 421 announces the end of the session, as does a close without a reply.
   sessionEnded_ = LastReply().empty() || ReplyCode(LastReply()) == 421;
-  // A server that closes instead of replying leaves no reply line to show.
   // The reply stays as received in LastReply; the error text is for showing.
   const int code = LastReply().empty() ? 0 : ReplyCode(LastReply());
-  throw EServerError(LastReply().empty() ? LoadStr(sNoServerReply) : DisplayText(LastReply()), code, stage_);
+  throw EServerError(RefusalText(about, LastReply(), recipient), code, stage_);
+}
+
+std::string TpxSMTP::RefusalText(TSmtpStage stage, const std::string& reply, const std::string& recipient) const {
+  if (reply.empty()) return FormatText(LoadStr(sNoServerReply), {ServerName()});
+  switch (stage) {
+    case TSmtpStage::Recipient:
+      return FormatText(LoadStr(sRecipientRefused), {ServerName(), DisplayText(recipient), DisplayText(reply)});
+    case TSmtpStage::Message: return FormatText(LoadStr(sMessageRefused), {ServerName(), DisplayText(reply)});
+    case TSmtpStage::Session: break;
+  }
+  return FormatText(LoadStr(sSessionRefused), {ServerName(), DisplayText(reply)});
 }
 
 // --- Properties ------------------------------------------------------------------------------

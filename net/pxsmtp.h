@@ -120,8 +120,6 @@ class TpxSMTP : public TpxMailBase {
   // while its settings and the CA file stay as they were: loading the system's trust store
   // takes tens of milliseconds, too much for every connection of a batch.
   const TnkTlsContext& SecurityContext();
-  // "host:port" for the texts that concern the server.
-  std::string ServerName() const;
   // Reads the server's greeting, then SayEhlo.
   void Greet();
   // EHLO and its extensions; HELO for a server that refuses it, where that is allowed.
@@ -129,7 +127,10 @@ class TpxSMTP : public TpxMailBase {
   // HELO with our name, then bare, for a server that does not know EHLO.
   void GreetOldStyle();
   void NegotiateStartTls(const TnkTlsContext& context);
+  // Raises EAuthError, naming the server, when no login can be tried; ESessionRefused when the
+  // server refuses it.
   void Authenticate();
+  void RunAuthExchange();
   // The password, or the token of XOAUTH2; raises when there is none.
   TSecret LoginSecret(TAuthMethod method) const;
   // Ends the connection without a word, and raises ESessionRefused: a session that may not go on in the clear
@@ -155,14 +156,20 @@ class TpxSMTP : public TpxMailBase {
   // server closes.
   void DropReplies(size_t count);
   // The pipelined DATA was taken with no recipient left: an empty text ends it (RFC 2920 3.1).
-  void EndEmptyTransaction(const std::string& refusal);
+  void EndEmptyTransaction(const std::string& refusal, const std::string& address);
   // The handling of one RCPT TO reply; true when it accepted the recipient.
   bool RecipientAccepted(const std::string& address, int code);
   void SendRecipient(const std::string& address);
   void SendData(TStream& text);
   // Raises EServerError with the reply unless code is of replyClass.
   void Expect(int code, int replyClass);
-  [[noreturn]] void RaiseServerError();
+  // Raises EServerError for LastReply, refused at stage_; its text says the server refused about
+  // (the session for QUIT, whatever stage the last transaction left), and recipient is the
+  // address of a refused RCPT TO.
+  [[noreturn]] void RaiseServerError(TSmtpStage about, const std::string& recipient = {});
+  // What the server refused and its reply, for showing; a reply that is none is a closed
+  // connection.
+  std::string RefusalText(TSmtpStage stage, const std::string& reply, const std::string& recipient) const;
   // Ends a connection that a failure left open; its own failures are not reported.
   void Abandon();
 

@@ -56,6 +56,14 @@ enum StringId : int {
   sRasSetBeforeConnect = 57401,
   sRasInvalidService = 57402,
   sRasErrorNo = 57403,
+  // What a failure concerns: the server, and the recipient it refused
+  sCannotConnect = 57404,
+  sConnectionLost = 57405,
+  sTlsFailed = 57406,
+  sSessionRefused = 57407,
+  sMessageRefused = 57408,
+  sRecipientRefused = 57409,
+  sLoginFailed = 57410,
 };
 
 // The text with that identifier, or the empty text when there is none.

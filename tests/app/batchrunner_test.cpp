@@ -353,16 +353,16 @@ TEST_F(BatchRunnerTest, RetriesAndKeepGoing) {
     TBatchEnd end;
     std::vector<std::string> sent;
     int retries;       // count-downs shown
-    std::string last;  // the start of the last event; {file1} and {folder} stand for those paths
+    std::string last;  // the start of the last event; {file1}, {folder} and {server} stand for those
   } cases[] = {
       {"a 451 then success", {"451 4.3.0 busy"}, false, false, false, TBatchEnd::AllSent,
        {"file1.txt", "file2.txt"}, 1, "box: All Sended"},
       {"a lost connection then success", {"close"}, false, false, false, TBatchEnd::AllSent,
        {"file1.txt", "file2.txt"}, 1, "box: All Sended"},
       {"tries run out: the batch stops", fourRefusals, false, false, false, TBatchEnd::Failed, {}, 3,
-       "error: The file \"{file1}\" was not sent: "},
+       "error: The file \"{file1}\" was not sent: {server} refused the message: 451 4.3.0 d"},
       {"tries run out with KeepGoing: the next file goes", fourRefusals, true, false, false, TBatchEnd::SomeFailed,
-       {"file2.txt"}, 3, "failures: Not sent:\n{file1}: 451 4.3.0 d"},
+       {"file2.txt"}, 3, "failures: Not sent:\n{file1}: {server} refused the message: 451 4.3.0 d"},
       {"a refused login", {}, true, false, true, TBatchEnd::Failed, {}, 0, "error: "},
       {"a folder among the files with KeepGoing", {}, true, true, false, TBatchEnd::SomeFailed,
        {"file1.txt", "file2.txt"}, 0, "failures: Not sent:\n{folder}: "},
@@ -397,6 +397,7 @@ TEST_F(BatchRunnerTest, RetriesAndKeepGoing) {
     std::string last = c.last;
     if (const size_t at = last.find("{file1}"); at != std::string::npos) last.replace(at, 7, frontEnd_.files[0]);
     if (const size_t at = last.find("{folder}"); at != std::string::npos) last.replace(at, 8, folder);
+    if (const size_t at = last.find("{server}"); at != std::string::npos) last.replace(at, 8, frontEnd_.server);
     ASSERT_FALSE(frontEnd_.events.empty());
     EXPECT_EQ(frontEnd_.events.back().rfind(last, 0), 0u) << frontEnd_.events.back();
     const std::string transcript = server.Transcript();
@@ -420,7 +421,9 @@ TEST_F(BatchRunnerTest, CancelEndsARetryCountDown) {
   };
   EXPECT_EQ(runner_.Run(), TBatchEnd::Aborted);
   EXPECT_EQ(server.Count(), 0);
-  EXPECT_EQ(frontEnd_.Count("StateL: File:" + frontEnd_.files[0] + " failed: 451 4.3.0 busy; retry 1 of 3"), 1);
+  EXPECT_EQ(frontEnd_.Count("StateL: File:" + frontEnd_.files[0] + " failed: " + frontEnd_.server +
+                            " refused the message: 451 4.3.0 busy; retry 1 of 3"),
+            1);
   EXPECT_EQ(frontEnd_.events.back(), "box: Sending Aborted!");
 }
 

@@ -5,8 +5,6 @@
 
 #include <openssl/evp.h>
 
-#include <QHostAddress>
-#include <QTcpServer>
 #include <QTimer>
 
 #include <functional>
@@ -24,6 +22,7 @@
 #include "support/tls_peer.h"
 #include "toolkit/componentstream.h"
 #include "toolkit/streams.h"
+#include "toolkit/strutils.h"
 #include "support/checks.h"
 
 namespace {
@@ -61,15 +60,6 @@ class Probe : public TpxMailBase {
   }
   void Logout() override { ++logouts; }
 };
-
-// A port on which nothing listens.
-uint16_t ClosedPort() {
-  QTcpServer probe;
-  probe.listen(QHostAddress::LocalHost, 0);
-  const uint16_t port = probe.serverPort();
-  probe.close();
-  return port;
-}
 
 TEST(SocketClient, ReadsRepliesByTheirLines) {
   const std::string line64k = "250 " + std::string(TnkSocket::kMaxLineLength - 6, 'x');
@@ -126,7 +116,7 @@ TEST(SocketClient, LineOverTheLimitIsAClearErrorAndEndsTheConversation) {
   Probe client;
   client.ConnectTo(server.Address());
   std::string line = "old";
-  EXPECT_EQ(Raised([&] { client.ReadLine(line); }), "ESocketError: The server sent a line longer than 65536 bytes");
+  EXPECT_EQ(Raised([&] { client.ReadLine(line); }), "ESocketError: " + server.Address() + " sent a line longer than 65536 bytes");
   EXPECT_EQ(line, "");
   EXPECT_FALSE(client.Connected()) << "the rest of the line must not be read as the next reply";
 }
@@ -192,18 +182,19 @@ TEST(SocketClient, SendsStreamsWithProgress) {
   }
 }
 
+// OnError hears the library's own text; the raised text names the server around it.
 TEST(SocketClient, ErrorsPassOnErrorFirstAndOnlySocketErrorsTakeItsText) {
   struct Case {
     const char* name;
     std::string transcript;  // "refused": nothing listens
     std::function<void(Probe&)> act;
     std::string reported;
-    std::string raised;
+    std::string raised;  // {server}: the server's address
   } cases[] = {
       {"refused connection ends at once", "refused", [](Probe&) {}, "Connection refused",
-       "ESocketError: rewritten: Connection refused"},
-      {"reset by the server closes the socket", "reset", [](Probe& p) { std::string l; p.ReadLine(l); },
-       "Connection reset by the server", "ESocketError: rewritten: Connection reset by the server"},
+       "ESocketError: Cannot connect to {server}: rewritten: Connection refused"},
+      {"reset by the server closes the socket", "pause 50\nreset", [](Probe& p) { std::string l; p.ReadLine(l); },
+       "Connection reset by the server", "ESocketError: Lost the connection to {server}: rewritten: Connection reset by the server"},
       {"usage error", "", [](Probe& p) { p.Close(); p.WriteLine("x"); }, "You have to connect to the server first",
        "ESocketError: rewritten: You have to connect to the server first"},
   };
@@ -213,11 +204,14 @@ TEST(SocketClient, ErrorsPassOnErrorFirstAndOnlySocketErrorsTakeItsText) {
     ScriptedServer server(refused ? "" : c.transcript);
     Probe client;
     client.rewrite = true;
+    const std::string address = refused ? ClosedServer() : server.Address();
+    std::string raised = c.raised;
+    if (const size_t at = raised.find("{server}"); at != std::string::npos) raised.replace(at, 8, address);
     EXPECT_EQ(Raised([&] {
-                client.ConnectTo("127.0.0.1:" + std::to_string(refused ? ClosedPort() : server.Port()));
+                client.ConnectTo(address);
                 c.act(client);
               }),
-              c.raised);
+              raised);
     EXPECT_NE(std::find(client.events.begin(), client.events.end(), "error:" + c.reported), client.events.end());
     EXPECT_FALSE(client.Connected());
   }
@@ -247,11 +241,12 @@ TEST(SocketClient, TimedOutStaysUntilResetState) {
   client.SetTimeOut(1);
   client.ConnectTo(server.Address());
   std::string line;
-  EXPECT_EQ(Raised([&] { client.ReadLine(line); }), "ETimedOutError: Operation timed out");
+  EXPECT_EQ(Raised([&] { client.ReadLine(line); }), "ETimedOutError: Lost the connection to " + server.Address() + ": Operation timed out");
   EXPECT_EQ(client.events, (std::vector<std::string>{"error:Operation timed out", "closing", "closed"}));
   EXPECT_FALSE(client.Connected());
   client.Open();
-  EXPECT_THROW(client.ConnectSocket(), ETimedOutError) << "the flag set by the first time-out";
+  EXPECT_EQ(Raised([&] { client.ConnectSocket(); }), "ETimedOutError: Cannot connect to " + server.Address() + ": Operation timed out")
+      << "the flag set by the first time-out";
   client.ResetState();
   client.Open();
   EXPECT_NO_THROW(client.ConnectSocket());
@@ -261,7 +256,8 @@ TEST(SocketClient, TimedOutStaysUntilResetState) {
 TEST(SocketClient, WithoutErrorTextsTheNumberIsShown) {
   HideModule("wserr32.dll", true);
   Probe client;
-  EXPECT_EQ(Raised([&] { client.ConnectTo("127.0.0.1:" + std::to_string(ClosedPort())); }), "ESocketError: Error #10061");
+  const std::string closed = ClosedServer();
+  EXPECT_EQ(Raised([&] { client.ConnectTo(closed); }), "ESocketError: Cannot connect to " + closed + ": Error #10061");
   HideModule("wserr32.dll", false);
 }
 
@@ -285,7 +281,7 @@ TEST(SocketClient, ResolvesHostAndPortFromServer) {
       {"empty Server", "", "smtp", nullptr, 0, "ESocketError: Server property is required"},
       {"no service name", "127.0.0.1", "", nullptr, 0, "ESocketError: Service name is required"},
       {"look-up that cannot start fails at once", std::string(300, 'h'), "smtp", nullptr, 0,
-       "ESocketError: Invalid argument"},
+       "ESocketError: Cannot connect to " + DisplayText(std::string(300, 'h')) + ":2626: Invalid argument"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -307,7 +303,7 @@ TEST(SocketClient, UnknownHostIsASocketError) {
   Probe client;
   // A name under "invalid" is refused by the resolver itself: no name server is asked.
   client.SetServer("no-such-host.invalid:25");
-  EXPECT_EQ(Raised([&] { client.Open(); }), "ESocketError: Host not found");
+  EXPECT_EQ(Raised([&] { client.Open(); }), "ESocketError: Cannot connect to no-such-host.invalid:25: Host not found");
 }
 
 TEST(SocketClient, SharesOneLibraryThatEachNewComponentUnloads) {
@@ -441,7 +437,7 @@ TEST(SocketClientTls, StartsAfterTheServersReplyToStarttls) {
   } cases[] = {
       {"clean reply", {"--starttls"}, ""},
       {"bytes after the reply are an injection", {"--starttls", "--inject"},
-       "ETlsError: The server sent data before the TLS handshake"},
+       "the server sent data before the handshake"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -451,10 +447,10 @@ TEST(SocketClientTls, StartsAfterTheServersReplyToStarttls) {
     client.WriteLine("STARTTLS");
     EXPECT_EQ(client.ReadReply(), 220);
     PumpUntil([] { return false; }, 100);  // lets the injected line arrive
-    EXPECT_EQ(Raised([&] { client.Start(); }), c.error);
+    EXPECT_EQ(Raised([&] { client.Start(); }), c.error.empty() ? "" : "ETlsError: TLS with " + peer.Address() + " failed: " + c.error);
     if (!c.error.empty()) {
       EXPECT_FALSE(client.Connected());
-      EXPECT_EQ(client.events.front(), "error:" + c.error.substr(11));
+      EXPECT_EQ(client.events.front(), "error:" + c.error);
       continue;
     }
     client.WriteLine("ECHO after STARTTLS");
@@ -508,7 +504,7 @@ TEST(SocketClientTls, StalledHandshakeEndsByTimeOutOrCancel) {
   {
     TlsProbe client(peer);
     client.SetTimeOut(1);
-    EXPECT_EQ(Raised([&] { client.Start(); }), "ETimedOutError: Operation timed out");
+    EXPECT_EQ(Raised([&] { client.Start(); }), "ETimedOutError: TLS with " + peer.Address() + " failed: Operation timed out");
     EXPECT_FALSE(client.Connected());
   }
   TlsProbe client(peer);

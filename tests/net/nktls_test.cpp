@@ -99,7 +99,7 @@ TEST(TlsContext, ChecksTheServerCertificate) {
     const std::string fingerprint = certs.Fingerprint(c.cert);
     if (!c.refusal.empty()) {
       EXPECT_EQ(Raised([&] { client.StartTls(context); }),
-                "ETlsError: The certificate of " + std::string(c.host) + " was refused: " + c.refusal +
+                "ETlsError: TLS with " + peer->Address(c.host) + " failed: the certificate was refused: " + c.refusal +
                     ". Its SHA-256 fingerprint is " + fingerprint +
                     "; to trust this one certificate, pin it with the setting Fingerprint or the option --fingerprint " +
                     fingerprint);

@@ -71,13 +71,13 @@ TEST(SmtpSession, MessagesShareOneSession) {
       {"three pipelined messages", {kPipelining + kPipelined + kPipelined + kPipelined + kQuit}, {{}, {}, {}}, 1},
       {"a refused recipient: RSET before the next message",
        {kGreeting + kMail + Rcpt("to@example.org", "550 no such user") + kRset + kMessage + kQuit},
-       {{"EServerError: 550 no such user"}, {}}, 1, 0, refused},
+       {{"EServerError: 127.0.0.1:{port} refused the recipient to@example.org: 550 no such user"}, {}}, 1, 0, refused},
       {"a 5xx to DATA: RSET before the next message",
-       {kGreeting + kEnvelope + "C: DATA\nS: 554 no\n" + kRset + kMessage + kQuit}, {{"EServerError: 554 no"}, {}},
+       {kGreeting + kEnvelope + "C: DATA\nS: 554 no\n" + kRset + kMessage + kQuit}, {{"EServerError: 127.0.0.1:{port} refused the message: 554 no"}, {}},
        1},
       {"a refused text: RSET before the next message",
        {kGreeting + kEnvelope + kData + "S: 554 rejected\n" + kRset + kMessage + kQuit},
-       {{"EServerError: 554 rejected"}, {}}, 1},
+       {{"EServerError: 127.0.0.1:{port} refused the message: 554 rejected"}, {}}, 1},
       {"the server closes between messages: the next goes on a new session",
        {kGreeting + kMessage + "close\n", kGreeting + kMessage + kQuit}, {{}, {"", 100}}, 2, 1},
       {"421 between messages: the next goes on a new session",
@@ -94,7 +94,7 @@ TEST(SmtpSession, MessagesShareOneSession) {
       {"lost again on the new session: sent once more only",
        {kGreeting + kMessage + "C: MAIL FROM:<from@example.org>\nclose\n",
         kGreeting + "C: MAIL FROM:<from@example.org>\nclose\n"},
-       {{}, {"EServerError: No reply from the server"}}, 2, 1},
+       {{}, {"EServerError: No reply from 127.0.0.1:{port}: it closed the connection"}}, 2, 1},
       {"lost after the end of the text: a possible duplicate, not sent again",
        {kGreeting + kMessage + kEnvelope + kData + "close\n", kGreeting + kMessage + kQuit},
        {{}, {"EPossibleDuplicate: The connection to 127.0.0.1:{port} was lost after the end of the message and "
@@ -105,7 +105,7 @@ TEST(SmtpSession, MessagesShareOneSession) {
        {"S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 SIZE 1000\n"
         "C: MAIL FROM:<from@example.org> SIZE=20\nS: 250 ok\n" + Rcpt("to@example.org") + kData +
         "S: 250 queued\n" + kQuit},
-       {{"EMessageError: The message is 1,500 bytes; the server accepts at most 1,000", 0, std::string(1500, 'x')},
+       {{"EMessageError: The message is 1,500 bytes; 127.0.0.1:{port} accepts at most 1,000", 0, std::string(1500, 'x')},
         {}},
        1},
       {"SIZE 0 is no limit",
@@ -116,15 +116,15 @@ TEST(SmtpSession, MessagesShareOneSession) {
       {"pipelined: every recipient refused, DATA still taken: an empty text, then RSET",
        {kPipelining + kGroup + "S: 250 ok\nS: 550 no such user\nS: 354 go\nC: .\nS: 554 no recipients\n" + kRset +
         kPipelined + kQuit},
-       {{"EServerError: 550 no such user"}, {}}, 1, 0, refused, true},
+       {{"EServerError: 127.0.0.1:{port} refused the recipient to@example.org: 550 no such user"}, {}}, 1, 0, refused, true},
       {"pipelined: a refused MAIL FROM drops the other replies without events",
        {kPipelining + kGroup + "S: 553 bad sender\nS: 550 no such user\nS: 503 no valid recipients\n" + kRset +
         kPipelined + kQuit},
-       {{"EServerError: 553 bad sender"}, {}}, 1, 0, {}, true},
+       {{"EServerError: 127.0.0.1:{port} refused the message: 553 bad sender"}, {}}, 1, 0, {}, true},
       {"pipelined: a refused recipient that ends the send; DATA's reply is read before RSET",
        {kPipelining + kGroup + "S: 250 ok\nS: 550 no such user\nS: 503 no valid recipients\n" + kRset +
         kPipelined + kQuit},
-       {{"EServerError: 550 no such user"}, {}}, 1, 0, refused},
+       {{"EServerError: 127.0.0.1:{port} refused the recipient to@example.org: 550 no such user"}, {}}, 1, 0, refused},
       {"pipelined replies split across reads",
        {kPipelining + kGroup + "P: 250 o\npause 20\nP: k\\r\\n250 ok\\r\\n35\npause 20\nS: 4 go\n" + kText +
         "S: 250 queued\n" + kPipelined + kQuit},

@@ -103,15 +103,15 @@ TEST_F(SmtpTest, DialoguesAsTranscripts) {
        "S: 220 ready\nC: EHLO {host}\nS: 500 what\nC: HELO {host}\nS: 250 hi\n" + kEnvelope + kData + kQueued, "",
        nullptr, {}, [](Session& s) { EXPECT_TRUE(s.smtp.Extensions().Empty()); }},
       {"EHLO refused with 4xx: error, no HELO", "S: 220 ready\nC: EHLO {host}\nS: 421 busy\n" + kQuit,
-       "EServerError: 421 busy"},
+       "EServerError: {server} refused the session: 421 busy"},
       {"a refused HELO with the host name is retried bare",
        "S: 220 ready\nC: EHLO {host}\nS: 502 no\nC: HELO {host}\nS: 501 bad name\nC: HELO\nS: 250 hi\n" +
            kEnvelope + kData + kQueued,
        ""},
       {"both HELO refused: error, then QUIT",
        "S: 220 ready\nC: EHLO {host}\nS: 502 no\nC: HELO {host}\nS: 501 bad name\nC: HELO\nS: 502 no\n" + kQuit,
-       "EServerError: 502 no"},
-      {"a refused greeting: error, then QUIT", "S: 554 busy\n" + kQuit, "EServerError: 554 busy"},
+       "EServerError: {server} refused the session: 502 no"},
+      {"a refused greeting: error, then QUIT", "S: 554 busy\n" + kQuit, "EServerError: {server} refused the session: 554 busy"},
       {"recipients in the order Recipients, CC, BCC",
        kGreeting + kEnvelope + Rcpt("r2@example.org") + Rcpt("cc@example.org") + Rcpt("bcc@example.org") + kData +
            kQueued,
@@ -131,22 +131,23 @@ TEST_F(SmtpTest, DialoguesAsTranscripts) {
        },
        {"to@example.org | 550 no such user", "bcc@example.org | 551 not here"}},
       {"without a handler the first refused recipient ends the send, then QUIT",
-       kGreeting + kMail + Rcpt("to@example.org", "550 no such user") + kQuit, "EServerError: 550 no such user"},
+       kGreeting + kMail + Rcpt("to@example.org", "550 no such user") + kQuit,
+       "EServerError: {server} refused the recipient to@example.org: 550 no such user"},
       {"every recipient refused and proceeded: DATA is still sent, its refusal ends the send",
        kGreeting + kMail + Rcpt("to@example.org", "550 no") + "C: DATA\nS: 554 no valid recipients\n" + kQuit,
-       "EServerError: 554 no valid recipients", nullptr, {"to@example.org | 550 no"}},
+       "EServerError: {server} refused the message: 554 no valid recipients", nullptr, {"to@example.org | 550 no"}},
       {"DATA answered with class 2 is an error", kGreeting + kEnvelope + "C: DATA\nS: 250 ok\n" + kQuit,
-       "EServerError: 250 ok"},
+       "EServerError: {server} refused the message: 250 ok"},
       {"a refused text: no OnMailSent, then QUIT", kGreeting + kEnvelope + kData + "S: 554 rejected\n" + kQuit,
-       "EServerError: 554 rejected"},
+       "EServerError: {server} refused the message: 554 rejected"},
       {"a refused QUIT after delivery leaves the send successful",
        kGreeting + kEnvelope + kData + "S: 250 queued\nC: QUIT\nS: 500 what\n", ""},
       {"garbled replies: the handler gets them as received, the error text escaped",
        kGreeting + kMail + Rcpt("to@example.org", "550 \\x1B[2Jgone\\xFF") + "C: DATA\nS: 554 \\x1B]0;x\\x07no\n" +
            kQuit,
-       "EServerError: 554 \\x1B]0;x\\x07no", nullptr, {"to@example.org | 550 \x1B[2Jgone\xFF"}},
+       "EServerError: {server} refused the message: 554 \\x1B]0;x\\x07no", nullptr, {"to@example.org | 550 \x1B[2Jgone\xFF"}},
       {"a server that closes instead of replying", kGreeting + "C: MAIL FROM:<from@example.org>\nclose\n",
-       "EServerError: No reply from the server"},
+       "EServerError: No reply from {server}: it closed the connection"},
       {"commands longer than 255 characters are sent whole",
        kGreeting + "C: MAIL FROM:<" + Long('f') + ">\nS: 250 ok\n" + Rcpt(Long('t')) + kData + kQueued, "",
        [](Session& s) {
@@ -194,7 +195,7 @@ TEST_F(SmtpTest, DialoguesAsTranscripts) {
         proceed = true;
       };
 
-    EXPECT_EQ(Raised([&] { session.smtp.Send(); }), c.raised);
+    EXPECT_EQ(Raised([&] { session.smtp.Send(); }), WithServer(c.raised, session.server.Address()));
     EXPECT_TRUE(session.server.WaitFinished());
     EXPECT_EQ(session.server.Failures(), "");
     EXPECT_FALSE(session.smtp.Connected());
@@ -223,21 +224,21 @@ TEST_F(SmtpTest, FailuresAfterAcceptanceAreOnlyLogged) {
   const struct {
     const char* name;
     std::string transcript;
-    std::string logged;  // the text after kLogged; "" when it depends on timing
+    std::string logged;  // the text after kLogged, {server} for the server; "" when it depends on timing
     int timeOut = 10;
   } cases[] = {
-      {"421 to QUIT", quit + "S: 421 closing\n", "421 closing"},
-      {"452 to QUIT", quit + "S: 452 full\n", "452 full"},
-      {"550 to QUIT", quit + "S: 550 no\n", "550 no"},
-      {"a garbled line to QUIT, escaped", quit + "S: \\x1B[2J\\xFF\n", "\\x1B[2J\\xFF"},
-      {"the server closes after QUIT", quit + "close\n", "No reply from the server"},
-      {"the server resets after QUIT", quit + "reset\n", "Connection reset by the server"},
+      {"421 to QUIT", quit + "S: 421 closing\n", "{server} refused the session: 421 closing"},
+      {"452 to QUIT", quit + "S: 452 full\n", "{server} refused the session: 452 full"},
+      {"550 to QUIT", quit + "S: 550 no\n", "{server} refused the session: 550 no"},
+      {"a garbled line to QUIT, escaped", quit + "S: \\x1B[2J\\xFF\n", "{server} refused the session: \\x1B[2J\\xFF"},
+      {"the server closes after QUIT", quit + "close\n", "No reply from {server}: it closed the connection"},
+      {"the server resets after QUIT", quit + "reset\n", "Lost the connection to {server}: Connection reset by the server"},
       // The pause lets the 250 leave before the reset, which would discard it.
       {"the server resets right after the 250", accepted + "pause 50\nreset\n", ""},
       {"the server closes right after the 250", accepted + "close\n", ""},
       {"an overlong line to QUIT", quit + "P: " + std::string(TnkSocket::kMaxLineLength + 10, 'x') + "\n",
-       "The server sent a line longer than 65536 bytes"},
-      {"a silent server after QUIT", quit, "Operation timed out", 1},
+       "{server} sent a line longer than 65536 bytes"},
+      {"a silent server after QUIT", quit, "Lost the connection to {server}: Operation timed out", 1},
   };
   QTemporaryDir logs;
   for (const auto& c : cases) {
@@ -254,7 +255,7 @@ TEST_F(SmtpTest, FailuresAfterAcceptanceAreOnlyLogged) {
     const std::string last = session.smtp.LineLog().Lines().back();
     EXPECT_EQ(last.substr(0, kLogged.size()), kLogged);
     if (!c.logged.empty()) {
-      EXPECT_EQ(last.substr(kLogged.size()), c.logged);
+      EXPECT_EQ(last.substr(kLogged.size()), WithServer(c.logged, session.server.Address()));
     }
   }
 }
@@ -335,6 +336,76 @@ TEST_F(SmtpTest, LoginAndSecurityAsTranscripts) {
   }
 }
 
+// Every failure a user can meet says which server it concerns ({server}: the Server property),
+// and a refused recipient which address; what the socket library or the server said stays
+// inside, unchanged.
+TEST_F(SmtpTest, EveryFailureNamesTheServer) {
+  const std::string ehlo = "S: 220 ready\nC: EHLO {host}\n";
+  const std::string offers = ehlo + "S: 250-hello\n";
+  const auto login = [](Session& s) {
+    s.smtp.SetSecurity(TpxSecurity::None);  // allowed in the clear to this machine
+    s.smtp.SetUserName("user");
+    TSecret password;
+    password.Text() = "secret";
+    s.smtp.SetPassword(std::move(password));
+  };
+  const auto server = [](const std::string& name) { return [name](Session& s) { s.smtp.SetServer(name); }; };
+  const struct {
+    const char* name;
+    std::string transcript;
+    std::string text;
+    std::function<void(Session&)> setup = nullptr;
+  } cases[] = {
+      {"a refused connection", "", "ESocketError: Cannot connect to {server}: Connection refused",
+       server(ClosedServer())},
+      {"an unknown host", "", "ESocketError: Cannot connect to {server}: Host not found",
+       server("no-such-host.invalid:25")},
+      {"a reset in the session", ehlo + "reset\n", "ESocketError: Lost the connection to {server}: Connection reset by the server"},
+      {"a time-out in the session", ehlo, "ETimedOutError: Lost the connection to {server}: Operation timed out",
+       [](Session& s) { s.smtp.SetTimeOut(1); }},
+      {"a close instead of a reply", ehlo + "close\n", "EServerError: No reply from {server}: it closed the connection"},
+      {"an overlong line", "S: 220 " + std::string(TnkSocket::kMaxLineLength, 'x') + "\n",
+       "ESocketError: {server} sent a line longer than 65536 bytes"},
+      {"a refused greeting", "S: 554 5.7.1 go away\n" + kQuit, "EServerError: {server} refused the session: 554 5.7.1 go away"},
+      {"EHLO refused for now", ehlo + "S: 421 4.3.2 busy\n" + kQuit, "EServerError: {server} refused the session: 421 4.3.2 busy"},
+      {"a refused sender", kGreeting + "C: MAIL FROM:<from@example.org>\nS: 451 4.3.0 try later\n" + kQuit,
+       "EServerError: {server} refused the message: 451 4.3.0 try later"},
+      {"a refused recipient", kGreeting + kMail + Rcpt("to@example.org", "550 5.1.1 no such user") + kQuit,
+       "EServerError: {server} refused the recipient to@example.org: 550 5.1.1 no such user"},
+      {"a refused DATA", kGreeting + kEnvelope + "C: DATA\nS: 554 5.5.1 no\n" + kQuit,
+       "EServerError: {server} refused the message: 554 5.5.1 no"},
+      {"a refused text", kGreeting + kEnvelope + kData + "S: 552 5.3.4 too big\n" + kQuit,
+       "EServerError: {server} refused the message: 552 5.3.4 too big"},
+      {"a message over the server's SIZE", offers + "S: 250 SIZE 10\n" + kQuit,
+       "EMessageError: The message is 20 bytes; {server} accepts at most 10"},
+      {"a refused login", offers + "S: 250 AUTH PLAIN\nC: AUTH PLAIN AHVzZXIAc2VjcmV0\nS: 535 5.7.8 bad credentials\n",
+       "ESessionRefused: {server} refused the login: 535 5.7.8 bad credentials", login},
+      {"a login refused for now", offers + "S: 250 AUTH PLAIN\nC: AUTH PLAIN AHVzZXIAc2VjcmV0\nS: 454 4.7.0 later\n",
+       "ESessionRefused: {server} refused the login: 454 4.7.0 later", login},
+      {"no login mechanism in common", offers + "S: 250 AUTH CRAM-MD5\n" + kQuit,
+       "EAuthError: Cannot log in to {server}: No login mechanism in common: the server offers \"CRAM-MD5\", not PLAIN "
+       "or LOGIN",
+       login},
+      {"no password", offers + "S: 250 AUTH PLAIN\n" + kQuit, "EAuthError: Cannot log in to {server}: no password for user",
+       [&login](Session& s) {
+         login(s);
+         s.smtp.SetPassword(TSecret());
+       }},
+      {"STARTTLS refused", offers + "S: 250 STARTTLS\nC: STARTTLS\nS: 454 4.7.0 not now\n",
+       "ESessionRefused: {server} refused STARTTLS: 454 4.7.0 not now",
+       [](Session& s) { s.smtp.SetSecurity(TpxSecurity::StartTLS); }},
+      {"a handshake the server breaks off", offers + "S: 250 STARTTLS\nC: STARTTLS\nS: 220 go ahead\nC: x\n",
+       "ESocketError: TLS with {server} failed: Connection reset by the server",
+       [](Session& s) { s.smtp.SetSecurity(TpxSecurity::StartTLS); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Session session(*this, {c.transcript});
+    if (c.setup) c.setup(session);
+    EXPECT_EQ(Raised([&] { session.smtp.Send(); }), WithServer(c.text, session.smtp.Server()));
+  }
+}
+
 // RFC 5321 2.3.8: a command ends at CR LF, so an address holding one would add a command of
 // its own. Such an envelope ends the send before a connection is made.
 TEST_F(SmtpTest, UnsafeCharactersInTheEnvelopeEndTheSendBeforeConnecting) {
@@ -397,7 +468,8 @@ TEST_F(SmtpTest, InterruptedSendsCloseWithoutQuit) {
   {
     Session session(*this, {kGreeting + "C: MAIL FROM:<from@example.org>\n"});
     session.smtp.SetTimeOut(1);
-    EXPECT_EQ(Raised([&] { session.smtp.Send(); }), "ETimedOutError: Operation timed out");
+    EXPECT_EQ(Raised([&] { session.smtp.Send(); }),
+              "ETimedOutError: Lost the connection to " + session.server.Address() + ": Operation timed out");
     EXPECT_FALSE(session.smtp.Connected());
     EXPECT_EQ(session.server.Failures(), "");
   }
@@ -418,7 +490,7 @@ TEST_F(SmtpTest, EachMessageOfABatchHasItsOwnConnection) {
 // take for a greeted connection.
 TEST_F(SmtpTest, RefusedConnectLeavesNoConnectionBehind) {
   Session session(*this, {"S: 421 try later\n" + kQuit, kDelivery});
-  EXPECT_EQ(Raised([&] { session.smtp.Connect(); }), "EServerError: 421 try later");
+  EXPECT_EQ(Raised([&] { session.smtp.Connect(); }), "EServerError: " + session.server.Address() + " refused the session: 421 try later");
   EXPECT_FALSE(session.smtp.Connected());
   EXPECT_EQ(Raised([&] { session.smtp.Send(); }), "");
   EXPECT_EQ(session.server.Connections(), 2);

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QTcpServer>
-
 #include <functional>
 #include <string>
 
@@ -21,10 +19,7 @@ const std::string kMailFrom = "C: MAIL FROM:<from@example.org>\n";
 TEST(SmtpFailureTest, FailuresAreSortedByScopeAndKind) {
   using S = TFailureScope;
   using K = TFailureKind;
-  QTcpServer closed;
-  ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
-  const std::string closedServer = "127.0.0.1:" + std::to_string(closed.serverPort());
-  closed.close();
+  const std::string closedServer = ClosedServer();
   const auto login = [](TpxSMTP& smtp) {
     smtp.SetSecurity(TpxSecurity::None);  // allowed in the clear to this machine
     smtp.SetUserName("user");

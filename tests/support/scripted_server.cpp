@@ -291,3 +291,11 @@ bool ScriptedServer::WaitFinished(int connection, int timeoutMs) const {
     WaitForEvents(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())));
   return Finished(connection);
 }
+
+std::string ClosedServer() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  const uint16_t port = probe.serverPort();
+  probe.close();
+  return "127.0.0.1:" + std::to_string(port);
+}

@@ -30,6 +30,10 @@
 #include <string>
 #include <vector>
 
+// "127.0.0.1:<port>" for a port that was just free and on which nothing listens: a refused
+// connection.
+std::string ClosedServer();
+
 class ScriptedServer {
  public:
   explicit ScriptedServer(const std::string& transcript);

@@ -17,6 +17,12 @@ std::vector<std::string> WithHost(std::vector<std::string> transcripts) {
   return transcripts;
 }
 
+std::string WithServer(std::string text, const std::string& address) {
+  for (size_t at = text.find("{server}"); at != std::string::npos; at = text.find("{server}", at + address.size()))
+    text.replace(at, 8, address);
+  return text;
+}
+
 std::string Rcpt(const std::string& address, const std::string& reply) {
   return "C: RCPT TO:<" + address + ">\nS: " + reply + "\n";
 }

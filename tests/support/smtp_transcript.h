@@ -22,6 +22,9 @@ class FixedMessage : public TpxMessage {
 // Replaces every {host} with the name the client gives in EHLO.
 std::vector<std::string> WithHost(std::vector<std::string> transcripts);
 
+// Replaces every {server} with address, the "host:port" that error texts name.
+std::string WithServer(std::string text, const std::string& address);
+
 std::string Rcpt(const std::string& address, const std::string& reply = "250 ok");
 
 inline const std::string kGreeting = "S: 220 ready\nC: EHLO {host}\nS: 250 hello\n";
