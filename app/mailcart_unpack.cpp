@@ -1,7 +1,7 @@
 // mailcart-unpack MESSAGE [DIR]: reads one saved message and writes its body lines to
 // DIR/body.txt and each attachment to DIR under a safe name, printing one line per file.
 // Exit status: 0 done (also when the parser could only keep the original text, and after
-// --help), 1 the message could not be read or a file not written, 2 wrong usage.
+// --help or --version), 1 the message could not be read or a file not written, 2 wrong usage.
 #include <QCoreApplication>
 
 #include <fcntl.h>
@@ -78,13 +78,15 @@ void Unpack(const TpxMessage& message, const std::string& dir) {
 
 constexpr const char* kUsage =
     "usage: mailcart-unpack [--] MESSAGE [DIR]\n"
+    "       mailcart-unpack --help | --version\n"
     "Writes the body of the saved message MESSAGE to DIR/body.txt and each attachment to DIR\n"
     "(default: the current folder), and prints the name of every file written.\n";
 
-// The operands, or none after --help; an unknown option or a wrong count is a usage error.
-// "--" ends the options, for a message whose name starts with "-".
+// The operands, or none after --help or --version; an unknown option or a wrong count is a
+// usage error. "--" ends the options, for a message whose name starts with "-".
 struct Arguments {
   bool help = false;
+  bool version = false;
   std::string error;  // set: wrong usage
   std::vector<std::string> operands;
 };
@@ -97,6 +99,9 @@ Arguments ReadArguments(const std::vector<std::string>& args) {
       options = false;
     } else if (options && (arg == "--help" || arg == "-h")) {
       result.help = true;
+      return result;
+    } else if (options && arg == "--version") {
+      result.version = true;
       return result;
     } else if (options && arg.size() > 1 && arg[0] == '-') {
       result.error = "unknown option " + arg;
@@ -116,6 +121,10 @@ int main(int argc, char** argv) {
   const Arguments arguments = ReadArguments(std::vector<std::string>(argv + 1, argv + argc));
   if (arguments.help) {
     std::fputs(kUsage, stdout);
+    return kExitDone;
+  }
+  if (arguments.version) {
+    std::printf("mailcart-unpack %s\n", MAILCART_VERSION);
     return kExitDone;
   }
   if (!arguments.error.empty()) {

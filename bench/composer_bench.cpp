@@ -26,7 +26,7 @@ constexpr size_t kTextSize = 20 * 1000 * 1000;
 std::unique_ptr<TpxMessage> MessageWith(const std::string& fileName, void (*fill)(std::string&, size_t), size_t size) {
   auto message = std::make_unique<TpxMessage>();
   message->Sender().SetAddress("sender@example.com");
-  message->Sender().SetName("Mailcart 1.0.2.0");
+  message->Sender().SetName("Mailcart 1.1.0");
   message->Recipients().AddAddress("rcpt@example.com", "");
   message->SetSubject("Bench");
   message->Body().Add(" ");

@@ -27,7 +27,7 @@ constexpr int kSmallMessages = 10000;
 // The message the main window sends: one body line and one file.
 void Fill(TpxMessage& message, const std::string& fileName, void (*fill)(std::string&, size_t), size_t size) {
   message.Sender().SetAddress("sender@example.com");
-  message.Sender().SetName("Mailcart 1.0.2.0");
+  message.Sender().SetName("Mailcart 1.1.0");
   message.Recipients().AddAddress("rcpt@example.com", "");
   message.SetSubject("Bench");
   message.Body().Add(" ");

@@ -90,7 +90,7 @@ class BenchMessage {
       : path_(GetTempFileName(GetTempPath(), "smtpbench")) {
     std::ofstream(path_, std::ios::binary) << fileBytes;
     message_.Sender().SetAddress("from@example.org");
-    message_.Sender().SetName("Mailcart 1.0.2.0");
+    message_.Sender().SetName("Mailcart 1.1.0");
     message_.Recipients().AddAddress("to@example.org", "");
     message_.SetSubject("bench");
     message_.Body().Add(" ");

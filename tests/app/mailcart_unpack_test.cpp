@@ -53,9 +53,16 @@ TEST_F(UnpackTest, ExitStatus) {
       {"a folder instead of a message", {Root() + "/folder", Out()}, 1},
       {"help", {"--help"}, 0},
       {"short help", {"-h"}, 0},
+      {"version", {"--version"}, 0},
       {"an unknown option", {"--verbose", Root() + "/folder"}, 2},
       {"an unknown option after the message", {Root() + "/folder", "-x"}, 2},
       {"a message named like an option", {"--", "-dash.eml", Out()}, 0},
+  };
+  // What a successful run prints first.
+  auto firstLine = [&](const std::string& arg) -> std::string {
+    if (arg == "--") return Out() + "/body.txt";
+    if (arg == "--version") return std::string("mailcart-unpack ") + MAILCART_VERSION;
+    return "usage: mailcart-unpack [--] MESSAGE [DIR]";
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -64,7 +71,7 @@ TEST_F(UnpackTest, ExitStatus) {
     if (c.exitCode == 0) {
       EXPECT_TRUE(run.errors.empty()) << run.errors;
       ASSERT_FALSE(run.lines.empty());
-      EXPECT_EQ(run.lines[0], c.args[0] == "--" ? Out() + "/body.txt" : "usage: mailcart-unpack [--] MESSAGE [DIR]");
+      EXPECT_EQ(run.lines[0], firstLine(c.args[0]));
     } else {
       EXPECT_TRUE(run.lines.empty());
       EXPECT_FALSE(run.errors.empty());

@@ -114,7 +114,7 @@ std::vector<Case> Cases() {
     c.what = std::move(what);
     c.type = std::move(type);
     c.message->Sender().SetAddress("sender@example.com");
-    c.message->Sender().SetName("Mailcart 1.0.2.0");
+    c.message->Sender().SetName("Mailcart 1.1.0");
     c.message->Recipients().AddAddress("rcpt@example.com", "");
     c.message->SetSubject("Referee");
     return c;

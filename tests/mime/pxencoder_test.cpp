@@ -65,7 +65,7 @@ const struct {
     // The message the main window sends: a display name, one recipient, a blank body line, one file.
     {"typical",
      [](TpxMessage& m) {
-       m.Sender().SetName("Mailcart 1.0.2.0 (2026-12-07)");
+       m.Sender().SetName("Mailcart 1.1.0 (2026-12-07)");
        m.Recipients().AddAddress("rcpt@example.com", "");
        m.SetSubject("Monthly report");
        m.Body().Add(" ");

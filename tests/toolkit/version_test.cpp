@@ -18,7 +18,7 @@ TEST(Version, RecordOfAnExistingFile) {
 
   const TVersionInfo version(path.toStdString());
   EXPECT_EQ(version.ProductName(), "Mailcart");
-  EXPECT_EQ(version.FileVersion(), "1.0.2.0");
+  EXPECT_EQ(version.FileVersion(), "1.1.0");
   EXPECT_EQ(version.FileDate(), stamp);
   EXPECT_EQ(FormatShortDate(version.FileDate(), QLocale(QLocale::English, QLocale::UnitedStates)), "3/4/21");
   EXPECT_EQ(FormatShortDate(version.FileDate(), QLocale(QLocale::German, QLocale::Germany)), "04.03.21");
