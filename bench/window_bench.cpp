@@ -80,6 +80,11 @@ void BM_WindowWhileSending100MB(benchmark::State& state) {
     form.findChild<QPushButton*>("SendB")->click();
     seconds = clock.nsecsElapsed() / 1e9;
     ticker.stop();
+    const auto& files = form.findChild<TFileListView*>("FileList")->Model().Files();
+    if (files.size() != 1 || files[0].state != TFileState::Sent) {
+      state.SkipWithError("the file was not sent");
+      break;
+    }
     worstGapMs = worstGap / 1e6;
   }
   SetMessageBoxService(nullptr);
