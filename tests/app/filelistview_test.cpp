@@ -27,6 +27,7 @@
 #include "app/elidedlabel.h"
 #include "app/filelistview.h"
 #include "app/mainf.h"
+#include "app/numericedit.h"
 #include "support/files.h"
 #include "support/recording_msgbox.h"
 #include "support/smtp_capture.h"
@@ -238,6 +239,27 @@ TEST_F(FileListWindowTest, TheListFollowsTheStatesOfABatch) {
       EXPECT_FALSE(Control("RetryB")->isEnabled());
     }
   }
+}
+
+// Files chosen while a batch runs do not disturb its list; they are the list once it has ended.
+TEST_F(FileListWindowTest, FilesChosenDuringABatchShowWhenItHasEnded) {
+  SmtpCapture server;
+  SendTo(server);
+  const std::vector<std::string> files = MakeFiles(2);
+  Choose({files[0]});
+  Control<TNumericEdit>("TimeWaitE")->SetValue(1);
+  StateRecorder recorder(List());
+  recorder.onState = [&](int row, const std::string& state) {
+    if (row == 0 && state == "sent") Choose({files[1]});
+  };
+  std::vector<std::string> listAtTheEnd;
+  boxes_.onShow = [&](const RecordingMessageBoxes::Box&) { listAtTheEnd = List().Paths(); };
+  Control<QPushButton>("SendB")->click();
+  EXPECT_EQ(listAtTheEnd, std::vector<std::string>{files[0]});
+  EXPECT_EQ(StatusLine(), "");
+  EXPECT_EQ(server.Count(), 1);
+  EXPECT_EQ(List().Paths(), std::vector<std::string>{files[1]});
+  EXPECT_EQ(Cell(0, TFileListModel::StateColumn), "waiting");
 }
 
 // Dropped files are added to the chosen ones; what is no file is refused by name. Files can be
