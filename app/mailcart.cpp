@@ -1,6 +1,10 @@
 // Mailcart's entry point: the application, its title, the main window, the message loop.
+// mailcart FILE...: the files become the chosen ones (a desktop entry's %F); Send sends them.
 #include <QApplication>
 #include <QMessageBox>
+
+#include <string>
+#include <vector>
 
 #include "app/mainf.h"
 #include "app/programicon.h"
@@ -41,7 +45,10 @@ int main(int argc, char** argv) {
   int result = 0;
   {
     TForm1 form;
+    std::vector<std::string> files;
+    for (const QString& argument : QApplication::arguments().mid(1)) files.push_back(argument.toLocal8Bit().toStdString());
     form.show();
+    if (!files.empty()) form.AddFiles(files);
     result = QApplication::exec();
   }
   SetAddressEditService(nullptr);

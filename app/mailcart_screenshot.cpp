@@ -1,15 +1,47 @@
-// mailcart-screenshot FILE.png [ACCOUNT.png]: the main window as a user sees it on first start
-// with a few values typed in, and its account dialog, for the README. Run it under a real X server so the desktop's fonts and
-// style are used:
+// mailcart-screenshot FILE.png [ACCOUNT.png]: the main window in the middle of a batch (a few
+// files sent, one being sent, one waiting for a retry), and its account dialog, for the README.
+// Run it under a real X server so the desktop's fonts and style are used:
 //   xvfb-run -a -s "-screen 0 1024x768x24" build/app/mailcart-screenshot docs/mailcart.png
 #include <QApplication>
 #include <QLineEdit>
 
+#include <chrono>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/accountdialog.h"
+#include "app/elidedlabel.h"
+#include "app/filelistview.h"
 #include "app/mainf.h"
 #include "toolkit/pump.h"
+
+namespace {
+// A batch of six scanned invoices, 12 seconds in.
+TBatchStatus ABatch() {
+  const struct {
+    const char* name;
+    uint64_t size;
+    TFileState state;
+    uint64_t done;
+    const char* detail;
+  } files[] = {
+      {"invoice-0412.pdf", 1843200, TFileState::Sent, 1843200, "250 2.0.0 Ok: queued as 4RzT1k0Qx2"},
+      {"invoice-0413.pdf", 2621440, TFileState::Sent, 2621440, "250 2.0.0 Ok: queued as 4RzT1m3Bv7"},
+      {"invoice-0414.pdf", 3355443, TFileState::Sending, 1342177, ""},
+      {"invoice-0415.pdf", 1048576, TFileState::Waiting, 0, ""},
+      {"invoice-0416.pdf", 2202009, TFileState::Waiting, 0, ""},
+      {"invoice-0417.pdf", 943718, TFileState::Waiting, 0, ""},
+  };
+  std::vector<TBatchFile> list;
+  for (const auto& f : files)
+    list.push_back({std::string("/home/ann/Scans/2026-12/") + f.name, f.size, f.state, f.done, f.detail, 0});
+  TBatchStatus status;
+  status.Start(std::move(list), TBatchStatus::Clock::now() - std::chrono::seconds(12));
+  status.SetCurrent(2);
+  return status;
+}
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -25,6 +57,10 @@ int main(int argc, char** argv) {
                                                         {"AddrE", "archive@example.com"},
                                                         {"SubjE", "Scanned invoices"}};
   for (const auto& [name, text] : values) form.findChild<QLineEdit*>(name)->setText(text);
+  const TBatchStatus batch = ABatch();
+  form.findChild<TFileListView*>("FileList")->ShowStatus(batch, -1);
+  form.findChild<TElidedLabel*>("SFileShowL")->SetFullText(QString::fromStdString(batch.Files()[1].path));
+  form.findChild<TElidedLabel*>("StateL")->SetFullText("In progress");
   form.show();
   SleepProcessing(500);
   if (!form.grab().save(QString::fromLocal8Bit(argv[1]), "PNG")) {
@@ -33,7 +69,7 @@ int main(int argc, char** argv) {
   }
   if (argc == 3) {
     TSecretServiceKeeper keeper;
-    const TAccount account{TpxSecurity::StartTLS, "ann", TAuthMethod::Auto, "", "", ""};
+    const TAccount account{TpxSecurity::StartTLS, "ann", TAuthMethod::Auto, "", "", "", ""};
     TAccountDialog dialog(&form, account, "smtp.example.com:587", 25, keeper);
     dialog.show();
     SleepProcessing(500);

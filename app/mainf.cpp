@@ -1,20 +1,31 @@
 #include "app/mainf.h"
 
+#include <sys/stat.h>
+
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
+#include <QTreeView>
+#include <QVBoxLayout>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "app/aboutf.h"
 #include "app/credentials.h"
 #include "app/passwordsource.h"
 #include "app/designscale.h"
+#include "app/elidedlabel.h"
+#include "app/filelistview.h"
 #include "app/gradientcaption.h"
 #include "app/mailcomponents.h"
 #include "app/numericedit.h"
@@ -25,6 +36,7 @@
 
 namespace {
 constexpr char kNoFilesSelected[] = "No files selected.";
+constexpr char kNotAdded[] = "Only files can be sent; these were not added:";
 
 std::string Bytes(const QString& text) { return text.toLocal8Bit().toStdString(); }
 QString Text(const std::string& bytes) { return QString::fromLocal8Bit(bytes); }
@@ -33,7 +45,7 @@ template <typename T>
 T* Make(QWidget* parent, const char* name, const QString& caption = {}) {
   auto* widget = new T(parent);
   widget->setObjectName(name);
-  if constexpr (std::is_same_v<T, QLabel>) widget->setTextFormat(Qt::PlainText);
+  if constexpr (std::is_base_of_v<QLabel, T>) widget->setTextFormat(Qt::PlainText);
   if constexpr (requires { widget->setText(caption); }) widget->setText(caption);
   return widget;
 }
@@ -44,6 +56,16 @@ void PlaceAccountButton(QPushButton* button, const QLineEdit* field, int top) {
   const QSize hint = button->sizeHint();
   const int height = std::min(hint.height(), field->y() - top - 2);
   button->setGeometry(field->geometry().right() + 1 - hint.width(), field->y() - 1 - height, hint.width(), height);
+}
+
+// Why a dropped or named path is not taken; empty for a file that can be sent. Opening a FIFO
+// would wait for a writer, a device would never end.
+std::string WhyNotAFile(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return "a folder";
+  if (!S_ISREG(st.st_mode)) return "not a regular file";
+  return "";
 }
 
 // Lays controls out at their design places, moving each down below the one placed before it
@@ -87,31 +109,40 @@ TForm1::TForm1(const std::string& programPath)
 TForm1::~TForm1() = default;
 
 void TForm1::CreateControls() {
-  GradientCaption1 = Make<TGradientCaption>(this, "GradientCaption1");
-  Label8 = Make<QLabel>(this, "Label8", "MailServer:");
-  MailServerE = Make<QLineEdit>(this, "MailServerE");
-  AccountB = Make<QPushButton>(this, "AccountB", "Account\u2026");  Label9 = Make<QLabel>(this, "Label9", "E-Mail From:");
-  EMailFromE = Make<QLineEdit>(this, "EMailFromE");
-  Label1 = Make<QLabel>(this, "Label1", "E-Mail To:");
-  AddrE = Make<QLineEdit>(this, "AddrE");
-  Label2 = Make<QLabel>(this, "Label2", "Subj:");
-  SubjE = Make<QLineEdit>(this, "SubjE");
-  Label5 = Make<QLabel>(this, "Label5", "Pause between");
-  Label7 = Make<QLabel>(this, "Label7", "sending messages:");
-  TimeWaitE = Make<TNumericEdit>(this, "TimeWaitE");
-  DelSFCB = Make<QCheckBox>(this, "DelSFCB", "Delete Sended Files?");
-  SortFilesCB = Make<QCheckBox>(this, "SortFilesCB", "Sort Files?");
-  SelFilesB = Make<QPushButton>(this, "SelFilesB", "SelectFiles");
-  SendB = Make<QPushButton>(this, "SendB", "Send");
-  CancSendB = Make<QPushButton>(this, "CancSendB", "Cancel sending");
-  AboutB = Make<QPushButton>(this, "AboutB", "About");
-  ExitB = Make<QPushButton>(this, "ExitB", "Exit");
-  Label3 = Make<QLabel>(this, "Label3", "Sended:");
-  SFileShowL = Make<QLabel>(this, "SFileShowL");
-  Label4 = Make<QLabel>(this, "Label4", "State:");
-  StateL = Make<QLabel>(this, "StateL");
-  Label6 = Make<QLabel>(this, "Label6", "Remaind:");
-  RemaindL = Make<QLabel>(this, "RemaindL");
+  FormArea = Make<QWidget>(this, "FormArea");
+  QWidget* const form = FormArea;
+  GradientCaption1 = Make<TGradientCaption>(form, "GradientCaption1");
+  Label8 = Make<QLabel>(form, "Label8", "MailServer:");
+  MailServerE = Make<QLineEdit>(form, "MailServerE");
+  AccountB = Make<QPushButton>(form, "AccountB", "Account\u2026");
+  Label9 = Make<QLabel>(form, "Label9", "E-Mail From:");
+  EMailFromE = Make<QLineEdit>(form, "EMailFromE");
+  Label1 = Make<QLabel>(form, "Label1", "E-Mail To:");
+  AddrE = Make<QLineEdit>(form, "AddrE");
+  Label2 = Make<QLabel>(form, "Label2", "Subj:");
+  SubjE = Make<QLineEdit>(form, "SubjE");
+  Label5 = Make<QLabel>(form, "Label5", "Pause between");
+  Label7 = Make<QLabel>(form, "Label7", "sending messages:");
+  TimeWaitE = Make<TNumericEdit>(form, "TimeWaitE");
+  DelSFCB = Make<QCheckBox>(form, "DelSFCB", "Delete Sended Files?");
+  SortFilesCB = Make<QCheckBox>(form, "SortFilesCB", "Sort Files?");
+  SelFilesB = Make<QPushButton>(form, "SelFilesB", "SelectFiles");
+  SendB = Make<QPushButton>(form, "SendB", "Send");
+  CancSendB = Make<QPushButton>(form, "CancSendB", "Cancel sending");
+  AboutB = Make<QPushButton>(form, "AboutB", "About");
+  ExitB = Make<QPushButton>(form, "ExitB", "Exit");
+  Label3 = Make<QLabel>(form, "Label3", "Sended:");
+  SFileShowL = Make<TElidedLabel>(form, "SFileShowL");
+  Label4 = Make<QLabel>(form, "Label4", "State:");
+  StateL = Make<TElidedLabel>(form, "StateL");
+  Label6 = Make<QLabel>(form, "Label6", "Remaind:");
+  RemaindL = Make<TElidedLabel>(form, "RemaindL");
+  FileList = new TFileListView(this);
+  FileList->setObjectName("FileList");
+  RemoveB = Make<QPushButton>(this, "RemoveB", "Remove");
+  ClearB = Make<QPushButton>(this, "ClearB", "Clear");
+  RetryB = Make<QPushButton>(this, "RetryB", "Retry failed");
+  setAcceptDrops(true);
 }
 
 void TForm1::PlaceControls() {
@@ -150,21 +181,48 @@ void TForm1::PlaceControls() {
   const int width = std::max(s(490), ExitB->geometry().right() + 1 + s(9));
   const int height = std::max({s(217) + top, left.Bottom() + s(4), right.Bottom() + s(10)});
   GradientCaption1->setGeometry(0, 0, width, top);
-  setFixedSize(width, height);
+  FormArea->setFixedSize(width, height);
+  PlaceList(s);
+  resize(width, height + s(200));
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
 }
 
+// The form at its size at the top; the list, its progress and its buttons take the rest.
+void TForm1::PlaceList(const TDesignScale& s) {
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(RemoveB);
+  buttons->addWidget(ClearB);
+  buttons->addStretch(1);
+  buttons->addWidget(RetryB);
+  auto* below = new QVBoxLayout;
+  below->setContentsMargins(s(8), 0, s(8), s(8));
+  below->addWidget(FileList, 1);
+  below->addLayout(buttons);
+  auto* window = new QVBoxLayout(this);
+  window->setContentsMargins(0, 0, 0, 0);
+  window->setSpacing(0);
+  window->addWidget(FormArea, 0, Qt::AlignLeft | Qt::AlignTop);
+  window->addLayout(below, 1);
+}
+
 void TForm1::SetTabOrder() {
   QWidget* order[] = {MailServerE, AccountB, EMailFromE, AddrE,  SubjE,       TimeWaitE, DelSFCB,
-                      SelFilesB,   SendB,      CancSendB, SortFilesCB, AboutB,    ExitB};
+                      SelFilesB,   SendB,      CancSendB, SortFilesCB, AboutB,    ExitB,
+                      FileList->View(), RemoveB, ClearB, RetryB};
   for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
   for (QLabel* label : findChildren<QLabel*>()) label->setFocusPolicy(Qt::NoFocus);
 }
 
 void TForm1::ConnectHandlers() {
-  connect(SelFilesB, &QPushButton::clicked, this, [this] { openDialog1_.Execute(this); });
+  connect(SelFilesB, &QPushButton::clicked, this, [this] { SelFilesBClick(); });
   connect(SendB, &QPushButton::clicked, this, [this] { SendBClick(); });
+  connect(RemoveB, &QPushButton::clicked, this, [this] { FileList->RemoveSelected(); });
+  connect(ClearB, &QPushButton::clicked, this, [this] { FileList->Clear(); });
+  connect(RetryB, &QPushButton::clicked, this, [this] { RetryBClick(); });
+  const QAbstractItemModel* files = FileList->View()->model();
+  connect(files, &QAbstractItemModel::modelReset, this, [this] { EnableListButtons(); });
+  connect(files, &QAbstractItemModel::rowsRemoved, this, [this] { EnableListButtons(); });
   connect(CancSendB, &QPushButton::clicked, this, [this] { runner_->RequestCancel(); });
   connect(ExitB, &QPushButton::clicked, this, [this] { ExitBClick(); });
   connect(AboutB, &QPushButton::clicked, this, [this] { AboutBClick(); });
@@ -185,6 +243,8 @@ void TForm1::FormCreate() {
   newConnectionPerMessage_ = settings.newConnectionPerMessage;
   retries_ = settings.retries;
   keepGoing_ = settings.keepGoing;
+  openDialog1_.SetFolder(settings.lastFolder);
+  EnableListButtons();
   for (const std::string& warning : settings.warnings) MessageBox(warning, ApplicationTitle(), TMsgIcon::Warning);
   setWindowTitle(Text(ProgramTitle(version_)));
   GradientCaption1->SetCaption(windowTitle());
@@ -205,6 +265,7 @@ void TForm1::FormClose() {
   settings.newConnectionPerMessage = newConnectionPerMessage_;
   settings.retries = retries_;
   settings.keepGoing = keepGoing_;
+  settings.lastFolder = openDialog1_.Folder();
   try {
     WriteSettings(iniFileName_, settings);
   } catch (const std::exception& error) {
@@ -221,15 +282,73 @@ void TForm1::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  // The list of a running batch is the batch's own.
+  if (!runner_->SendingActive() && event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  if (runner_->SendingActive() || !event->mimeData()->hasUrls()) return;
+  std::vector<std::string> paths;
+  for (const QUrl& url : event->mimeData()->urls())
+    paths.push_back(url.isLocalFile() ? Bytes(url.toLocalFile()) : Bytes(url.toDisplayString()));
+  AddFiles(paths);
+  event->acceptProposedAction();
+}
+
+void TForm1::AddFiles(const std::vector<std::string>& paths) {
+  std::vector<std::string> files;
+  std::string refused;
+  for (const std::string& path : paths) {
+    const std::string why = WhyNotAFile(path);
+    if (why.empty()) files.push_back(Bytes(QFileInfo(Text(path)).absoluteFilePath()));
+    else refused += "\n" + path + ": " + why;
+  }
+  FileList->AddFiles(files);
+  if (!refused.empty()) MessageBox(kNotAdded + refused, ApplicationTitle(), TMsgIcon::Warning);
+}
+
+void TForm1::SelFilesBClick() {
+  openDialog1_.Execute(this);
+  // The list of a running batch is the batch's own: a new choice shows once the batch has ended.
+  if (runner_->SendingActive()) chosenDuringBatch_ = true;
+  else FileList->SetFiles(openDialog1_.Files());
+}
+
 void TForm1::SendBClick() {
   // A batch without files would connect for nothing and then report them all sent.
-  if (openDialog1_.Files().empty()) {
+  if (FileList->Empty()) {
     ::ShowInformation(kNoFilesSelected);
     return;
   }
-  SendB->setEnabled(false);
-  runner_->Run();
+  RunBatch();
+}
+
+// The failed files of the last batch become the chosen ones, and go again.
+void TForm1::RetryBClick() {
+  std::vector<std::string> failed;
+  for (const TBatchFile& file : runner_->Status().Files())
+    if (file.state == TFileState::Failed) failed.push_back(file.path);
+  if (failed.empty()) return;
+  FileList->SetFiles(failed);
+  RunBatch();
+}
+
+void TForm1::RunBatch() {
+  for (QPushButton* button : {SendB, RemoveB, ClearB, RetryB}) button->setEnabled(false);
+  if (runner_->Run() != TBatchEnd::Busy) FileList->ShowEnd(runner_->Status());
+  if (chosenDuringBatch_) FileList->SetFiles(openDialog1_.Files());
+  chosenDuringBatch_ = false;
   SendB->setEnabled(true);
+  EnableListButtons();
+}
+
+void TForm1::EnableListButtons() {
+  const bool idle = !runner_->SendingActive();
+  RemoveB->setEnabled(idle && !FileList->Empty());
+  ClearB->setEnabled(idle && !FileList->Empty());
+  const auto& last = runner_->Status();
+  RetryB->setEnabled(idle && last.Count(TFileState::Failed) > 0);
 }
 
 void TForm1::ExitBClick() {
@@ -274,18 +393,22 @@ std::string TForm1::Subject() { return Bytes(SubjE->text()); }
 double TForm1::PauseSeconds() { return TimeWaitE->Value(); }
 bool TForm1::DeleteSentFiles() { return DelSFCB->isChecked(); }
 bool TForm1::SortFiles() { return SortFilesCB->isChecked(); }
-std::vector<std::string> TForm1::ChosenFiles() { return openDialog1_.Files(); }
+std::vector<std::string> TForm1::ChosenFiles() { return FileList->Paths(); }
+std::vector<double> TForm1::RetryDelays() {
+  return retryDelays_.empty() ? TBatchFrontEnd::RetryDelays() : retryDelays_;
+}
 
 void TForm1::SetLabel(TBatchLabel which, const std::string& text) {
-  QLabel* label = which == TBatchLabel::SFileShowL ? SFileShowL : which == TBatchLabel::StateL ? StateL : RemaindL;
+  TElidedLabel* label = which == TBatchLabel::SFileShowL ? SFileShowL : which == TBatchLabel::StateL ? StateL : RemaindL;
   const QString value = Text(text);
   // Progress comes after every block of a send: an unchanged text costs no paint.
   if (label->text() == value) return;
-  label->setText(value);
+  label->SetFullText(value);
   label->repaint();
 }
 
 void TForm1::ShowInformation(const std::string& text) { ::ShowInformation(text); }
+void TForm1::StatusChanged(const TBatchStatus& status, int index) { FileList->ShowStatus(status, index); }
 void TForm1::ShowError(const std::exception& error) { ShowException(error); }
 void TForm1::ProcessMessages() { ProcessMessagesNow(); }
 void TForm1::CloseApplication() { close(); }

@@ -1,6 +1,7 @@
 // The main window: the fields of a batch (server, sender, recipient, subject, pause, two
-// options, the chosen files), the buttons that run and stop it, and three labels that show its
-// state. What was typed is kept in the settings file between runs.
+// options), the buttons that run and stop it, and three labels that show its state; below them
+// the list of the chosen files with each one's state. What was typed is kept in the settings
+// file between runs.
 #pragma once
 
 #include <QWidget>
@@ -10,12 +11,15 @@
 
 #include "app/accountdialog.h"
 #include "app/batchrunner.h"
+#include "app/designscale.h"
 #include "app/opendialog.h"
 #include "app/settings.h"
 #include "toolkit/version.h"
 
 class QCheckBox;
 class QLabel;
+class TElidedLabel;
+class TFileListView;
 class QLineEdit;
 class QPushButton;
 class TGradientCaption;
@@ -30,22 +34,35 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   ~TForm1() override;
 
   TOpenDialog& OpenDialog1() { return openDialog1_; }
+  // Adds these files to the list (dropped, or named on the command line); what is no file is
+  // refused with a message that names it. Nothing is sent before Send.
+  void AddFiles(const std::vector<std::string>& paths);
   // The secret service unless a test gives a double.
   void SetPasswordKeeper(std::unique_ptr<TPasswordKeeper> keeper) { keeper_ = std::move(keeper); }
+  // Seconds before each retry of a send that may pass (the last one repeats); the batch's own
+  // unless set.
+  void SetRetryDelays(std::vector<double> seconds) { retryDelays_ = std::move(seconds); }
 
  protected:
   // Closing while a batch runs acts like "Exit": the batch stops after the send in progress
   // and closes the window then. A close is never refused otherwise.
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void CreateControls();
   void PlaceControls();
+  void PlaceList(const TDesignScale& scale);
   void SetTabOrder();
   void ConnectHandlers();
   void FormCreate();
   void FormClose();
+  void SelFilesBClick();
   void SendBClick();
+  void RetryBClick();
+  void RunBatch();
+  void EnableListButtons();
   void ExitBClick();
   void AboutBClick();
   void AccountBClick();
@@ -63,10 +80,12 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   bool NewConnectionPerMessage() override { return newConnectionPerMessage_; }
   int Retries() override { return retries_; }
   bool KeepGoing() override { return keepGoing_; }
+  std::vector<double> RetryDelays() override;
   TAccount Account() override;
   TSecret Password() override;
   void SetLabel(TBatchLabel label, const std::string& text) override;
   void ShowInformation(const std::string& text) override;
+  void StatusChanged(const TBatchStatus& status, int index) override;
   void ShowError(const std::exception& error) override;
   void ProcessMessages() override;
   void CloseApplication() override;
@@ -82,6 +101,8 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   bool newConnectionPerMessage_ = false;  // from the settings file only
   int retries_ = TSettings{}.retries;     // from the settings file only
   bool keepGoing_ = false;                // from the settings file only
+  std::vector<double> retryDelays_;
+  bool chosenDuringBatch_ = false;
 
   TGradientCaption* GradientCaption1 = nullptr;
   QLabel* Label1 = nullptr;
@@ -106,7 +127,13 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   QPushButton* CancSendB = nullptr;
   QPushButton* AboutB = nullptr;
   QPushButton* ExitB = nullptr;
-  QLabel* SFileShowL = nullptr;
-  QLabel* StateL = nullptr;
-  QLabel* RemaindL = nullptr;
+  TElidedLabel* SFileShowL = nullptr;
+  TElidedLabel* StateL = nullptr;
+  TElidedLabel* RemaindL = nullptr;
+  // The form above keeps its size; the list below takes what the window grows by.
+  QWidget* FormArea = nullptr;
+  TFileListView* FileList = nullptr;
+  QPushButton* RemoveB = nullptr;
+  QPushButton* ClearB = nullptr;
+  QPushButton* RetryB = nullptr;
 };

@@ -70,6 +70,7 @@ TSettings ReadSettings(const std::string& fileName) {
   s.newConnectionPerMessage = ini.ReadBool(kSection, "NewConnectionPerMessage", false);
   s.retries = std::max(0, ini.ReadInteger(kSection, "Retries", s.retries));
   s.keepGoing = ini.ReadBool(kSection, "KeepGoing", false);
+  s.lastFolder = ini.ReadString(kSection, "LastFolder", "");
   ReadChoice(ini, "Security", ParseSecurity, s.account.security, s.warnings);
   s.account.user = ini.ReadString(kSection, "User", "");
   s.account.fromName = ini.ReadString(kSection, "FromName", "");
@@ -102,4 +103,5 @@ void WriteSettings(const std::string& fileName, const TSettings& s) {
   WriteOptional(ini, "CAFile", s.account.caFile);
   WriteOptional(ini, "Fingerprint", s.account.fingerprint);
   WriteOptional(ini, "FromName", s.account.fromName);
+  WriteOptional(ini, "LastFolder", s.lastFolder);
 }

@@ -41,6 +41,8 @@ struct TSettings {
   int retries = 3;
   // "KeepGoing": a file that cannot be sent is listed at the end instead of ending the batch.
   bool keepGoing = false;
+  // "LastFolder": where the window's file dialog opens.
+  std::string lastFolder;
 };
 
 // The program's path with its extension replaced by ".ini" when that file exists (a portable

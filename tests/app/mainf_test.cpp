@@ -139,7 +139,7 @@ class MainFormTest : public ::testing::Test {
       WriteFile(files.back(), "line " + std::to_string(i) + "\r\n");
       chosen << QString::fromStdString(files.back());
     }
-    Form().OpenDialog1().SetChooser([chosen](QWidget*) { return chosen; });
+    Form().OpenDialog1().SetChooser([chosen](QWidget*, const QString&) { return chosen; });
     Click("SelFilesB");
     return files;
   }
@@ -189,7 +189,8 @@ TEST_F(MainFormTest, FirstRunShowsEveryControlEmptyInItsPlace) {
   }
   EXPECT_FALSE(Control<QCheckBox>("DelSFCB")->isChecked());
   EXPECT_FALSE(Control<QCheckBox>("SortFilesCB")->isChecked());
-  EXPECT_EQ(Form().minimumSize(), Form().maximumSize()) << "fixed size";
+  QWidget* form = Control("FormArea");
+  EXPECT_EQ(form->minimumSize(), form->maximumSize()) << "the form's size is fixed; the list below takes the rest";
 
   std::vector<std::string> tabOrder;
   QWidget* w = Control("MailServerE");
@@ -331,7 +332,7 @@ TEST_F(MainFormTest, ACancelledDialogLeavesNoFilesChosen) {
   Control<QLineEdit>("MailServerE")->setText(QString("127.0.0.1:%1").arg(listener.serverPort()));
   ChooseFiles(2);
   EXPECT_EQ(Form().OpenDialog1().Files().size(), 2u);
-  Form().OpenDialog1().SetChooser([](QWidget*) { return QStringList(); });
+  Form().OpenDialog1().SetChooser([](QWidget*, const QString&) { return QStringList(); });
   Click("SelFilesB");
   EXPECT_TRUE(Form().OpenDialog1().Files().empty());
   Click("SendB");
