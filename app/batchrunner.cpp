@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "app/batchplan.h"
+#include "app/batchquestions.h"
 #include "app/mailcomponents.h"
 #include "app/messagedelivery.h"
 #include "app/subjecttemplate.h"
@@ -32,14 +33,14 @@ void CheckAddressIsAscii(const std::string& address) {
 
 std::string AbsolutePath(const std::string& path) { return std::filesystem::absolute(path).lexically_normal().string(); }
 
-// Skipped, with when and where they went.
+// Marked with when they went, and Skipped when they are to be left out.
 void MarkSentBefore(std::vector<TBatchFile>& files, const std::vector<TBatchFile>& absolute,
-                    const std::vector<TSentBefore>& sent) {
+                    const std::vector<TSentBefore>& sent, bool skip) {
   for (const TSentBefore& before : sent)
     for (size_t i = 0; i < files.size(); ++i)
       if (absolute[i].path == before.path) {
-        files[i].state = TFileState::Skipped;
-        files[i].detail = "sent before on " + before.time;
+        if (skip) files[i].state = TFileState::Skipped;
+        files[i].detail = "sent before on " + DayOf(before.time);
       }
 }
 
@@ -127,6 +128,11 @@ TBatchEnd TBatchRunner::RunScoped() {
     const TBatchScope scope(sendingActive_, message_, smtp_);
     return SendAll();
   } catch (const std::exception& error) {
+    // An error among the files ends the list too; one before them leaves the last batch's.
+    if (status_.Current() >= 0) {
+      status_.SetCurrent(-1);
+      frontEnd_.StatusChanged(status_, -1);
+    }
     EndSession();
     frontEnd_.ShowError(error);
     return TBatchEnd::Failed;
@@ -327,7 +333,7 @@ std::optional<std::vector<TBatchFile>> TBatchRunner::PlanFiles() {
     if (!sent.empty()) {
       const TBatchFrontEnd::TSentBeforeChoice choice = frontEnd_.SentBefore(sent);
       if (choice == TBatchFrontEnd::TSentBeforeChoice::Cancel) return std::nullopt;
-      if (choice == TBatchFrontEnd::TSentBeforeChoice::Skip) MarkSentBefore(files, absolute, sent);
+      MarkSentBefore(files, absolute, sent, choice == TBatchFrontEnd::TSentBeforeChoice::Skip);
     }
   }
   OpenJournal(files, folder, resume);

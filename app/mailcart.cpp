@@ -2,6 +2,7 @@
 // mailcart FILE...: the files become the chosen ones (a desktop entry's %F); Send sends them.
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <string>
 #include <vector>
@@ -19,6 +20,17 @@ class TQtMessageBoxes : public TMessageBoxService {
     QMessageBox box(IconOf(icon), QString::fromLocal8Bit(title), QString::fromLocal8Bit(text), QMessageBox::Ok);
     box.setTextFormat(Qt::PlainText);
     box.exec();
+  }
+  TMsgAnswer Ask(const std::string& text, const std::string& title, bool withCancel) override {
+    QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No;
+    if (withCancel) buttons |= QMessageBox::Cancel;
+    QMessageBox box(QMessageBox::Question, QString::fromLocal8Bit(title), QString::fromLocal8Bit(text), buttons);
+    box.setTextFormat(Qt::PlainText);
+    switch (box.exec()) {
+      case QMessageBox::Yes: return TMsgAnswer::Yes;
+      case QMessageBox::No: return TMsgAnswer::No;
+      default: return withCancel ? TMsgAnswer::Cancel : TMsgAnswer::No;
+    }
   }
 
  private:
@@ -49,6 +61,8 @@ int main(int argc, char** argv) {
     for (const QString& argument : QApplication::arguments().mid(1)) files.push_back(argument.toLocal8Bit().toStdString());
     form.show();
     if (!files.empty()) form.AddFiles(files);
+    // Once the window is on the screen, so the question has it behind it.
+    else QTimer::singleShot(0, &form, [&form] { form.OfferResume(); });
     result = QApplication::exec();
   }
   SetAddressEditService(nullptr);

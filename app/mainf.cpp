@@ -21,6 +21,7 @@
 #include <cstring>
 
 #include "app/aboutf.h"
+#include "app/batchquestions.h"
 #include "app/credentials.h"
 #include "app/passwordsource.h"
 #include "app/designscale.h"
@@ -334,9 +335,41 @@ void TForm1::RetryBClick() {
   RunBatch();
 }
 
+void TForm1::OfferResume() {
+  if (runner_->SendingActive()) return;
+  const std::optional<TJournal> journal = NewestUnfinishedJournal(DefaultJournalFolder());
+  if (!journal) return;
+  if (AskQuestion(ResumeQuestion(*journal), false) != TMsgAnswer::Yes) {
+    try {
+      TJournalWriter(journal->fileName).Finish();
+    } catch (const std::exception& error) {
+      ShowException(error);
+    }
+    return;
+  }
+  // The rest goes where the batch sent the rest: the fields show it.
+  MailServerE->setText(Text(journal->head.server));
+  EMailFromE->setText(Text(journal->head.from));
+  AddrE->setText(Text(journal->head.to));
+  SubjE->setText(Text(journal->head.subject));
+  resumeJournal_ = journal->fileName;
+  RunBatch();
+}
+
+TBatchFrontEnd::TSentBeforeChoice TForm1::SentBefore(const std::vector<TSentBefore>& files) {
+  switch (AskQuestion(SentBeforeQuestion(files, MailTo()), true)) {
+    case TMsgAnswer::Yes: return TSentBeforeChoice::SendAgain;
+    case TMsgAnswer::No: return TSentBeforeChoice::Skip;
+    case TMsgAnswer::Cancel: break;
+  }
+  return TSentBeforeChoice::Cancel;
+}
+
 void TForm1::RunBatch() {
   for (QPushButton* button : {SendB, RemoveB, ClearB, RetryB}) button->setEnabled(false);
-  if (runner_->Run() != TBatchEnd::Busy) FileList->ShowEnd(runner_->Status());
+  const TBatchEnd end = runner_->Run();
+  resumeJournal_.clear();
+  if (end != TBatchEnd::Busy) FileList->ShowEnd(runner_->Status());
   if (chosenDuringBatch_) FileList->SetFiles(openDialog1_.Files());
   chosenDuringBatch_ = false;
   SendB->setEnabled(true);

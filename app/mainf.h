@@ -42,6 +42,10 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   // Seconds before each retry of a send that may pass (the last one repeats); the batch's own
   // unless set.
   void SetRetryDelays(std::vector<double> seconds) { retryDelays_ = std::move(seconds); }
+  // When the newest batch of the journals did not finish, asks whether to resume it: Yes sends
+  // its files that no server took, to where it sent them; No marks it finished, so the
+  // question does not come back.
+  void OfferResume();
 
  protected:
   // Closing while a batch runs acts like "Exit": the batch stops after the send in progress
@@ -67,6 +71,9 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   void AboutBClick();
   void AccountBClick();
   std::string AccountKeyOfServer();
+  std::string ResumeJournal() override { return resumeJournal_; }
+  // Yes sends them again, No leaves them out, Cancel sends nothing.
+  TSentBeforeChoice SentBefore(const std::vector<TSentBefore>& files) override;
 
   // TBatchFrontEnd
   std::string MailServer() override;
@@ -103,6 +110,7 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   bool keepGoing_ = false;                // from the settings file only
   std::vector<double> retryDelays_;
   bool chosenDuringBatch_ = false;
+  std::string resumeJournal_;  // for the next batch only
 
   TGradientCaption* GradientCaption1 = nullptr;
   QLabel* Label1 = nullptr;

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "app/batchjournal.h"
 #include "app/elidedlabel.h"
 #include "app/filelistview.h"
 #include "app/mainf.h"
@@ -342,6 +343,51 @@ TEST_F(FileListWindowTest, TheFormKeepsItsPlacesWhenTheWindowIsResized) {
     EXPECT_LE(List().geometry().bottom(), Form().height());
   }
   EXPECT_GE(Form().minimumWidth(), formSize.width());
+}
+
+// The journals' questions: files sent before to the same recipient are left out when the user
+// says No; a batch that did not finish is offered at the start and resumed on Yes, and not
+// offered again.
+TEST_F(FileListWindowTest, TheJournalsQuestions) {
+  // Journals of its own: other tests of this process leave theirs.
+  qputenv("XDG_STATE_HOME", QByteArray::fromStdString(Path("state")));
+  SmtpCapture server;
+  SendTo(server);
+  const std::vector<std::string> files = MakeFiles(3);
+  Choose({files[0]});
+  Control<QPushButton>("SendB")->click();
+  ASSERT_EQ(server.Count(), 1);
+  Choose({files[0]});
+  boxes_.answer = TMsgAnswer::No;
+  boxes_.boxes.clear();
+  Control<QPushButton>("SendB")->click();
+  EXPECT_EQ(server.Count(), 1);
+  ASSERT_FALSE(boxes_.boxes.empty());
+  EXPECT_EQ(boxes_.boxes[0].text.rfind("1 of these files was sent to you@example.com on ", 0), 0u) << boxes_.boxes[0].text;
+  EXPECT_EQ(Cell(0, TFileListModel::StateColumn), "skipped");
+
+  TJournalHead head{"127.0.0.1:" + std::to_string(server.Port()), "me@example.com", "you@example.com", "Rest", {files[1], files[2]}, {}};
+  {
+    TJournalWriter journal(DefaultJournalFolder(), head);
+    TJournalRecord record;
+    record.path = files[1];
+    const TFileDigest digest = DigestFile(files[1]);
+    record.size = digest.size;
+    record.sha256 = digest.sha256;
+    record.outcome = TJournalOutcome::Sent;
+    journal.Record(record, false);
+  }
+  boxes_.answer = TMsgAnswer::Yes;
+  boxes_.boxes.clear();
+  Form().OfferResume();
+  ASSERT_FALSE(boxes_.boxes.empty());
+  EXPECT_EQ(boxes_.boxes[0].text.rfind("The batch of ", 0), 0u) << boxes_.boxes[0].text;
+  ASSERT_EQ(server.Count(), 2);
+  EXPECT_NE(server.Messages()[1].find("file3.txt"), std::string::npos);
+  boxes_.boxes.clear();
+  Form().OfferResume();
+  EXPECT_TRUE(boxes_.boxes.empty());
+  qunsetenv("XDG_STATE_HOME");
 }
 
 }  // namespace
