@@ -6,7 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QCryptographicHash>
+#include <openssl/evp.h>
+
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "toolkit/folders.h"
@@ -300,7 +302,7 @@ std::string DefaultJournalFolder() {
   return std::string(home) + "/.local/state/mailcart";
 }
 
-TFileDigest DigestFile(const std::string& path) {
+TFileDigest DigestFile(const std::string& path, const std::function<void()>& afterBlock) {
   constexpr size_t kBlock = 64 * 1024;
   const auto fail = [&](const std::string& reason) {
     return EInOutError("The file " + Quoted(path) + " cannot be read: " + reason);
@@ -313,19 +315,29 @@ TFileDigest DigestFile(const std::string& path) {
                        : S_ISDIR(st.st_mode)    ? std::strerror(EISDIR)
                        : !S_ISREG(st.st_mode)   ? "not a regular file"
                                                 : "";
-  QCryptographicHash hash(QCryptographicHash::Sha256);
+  // OpenSSL's SHA-256 uses the processor's SHA instructions: a third of the time of a portable one.
+  const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+  if (reason.empty() && (!hash || EVP_DigestInit_ex(hash.get(), EVP_sha256(), nullptr) != 1)) reason = "no SHA-256";
   std::vector<char> block(kBlock);
   TFileDigest digest;
   ssize_t n = 0;
   while (reason.empty() && ((n = ::read(fd, block.data(), kBlock)) > 0 || (n < 0 && errno == EINTR)))
     if (n > 0) {
-      hash.addData(QByteArrayView(block.data(), n));
+      EVP_DigestUpdate(hash.get(), block.data(), static_cast<size_t>(n));
       digest.size += static_cast<uint64_t>(n);
+      if (afterBlock) afterBlock();
     }
   if (reason.empty() && n < 0) reason = std::strerror(errno);
   ::close(fd);
+  unsigned char value[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (reason.empty() && EVP_DigestFinal_ex(hash.get(), value, &length) != 1) reason = "no SHA-256";
   if (!reason.empty()) throw fail(reason);
-  digest.sha256 = hash.result().toHex().toStdString();
+  static const char kHex[] = "0123456789abcdef";
+  for (unsigned int i = 0; i < length; ++i) {
+    digest.sha256 += kHex[value[i] >> 4];
+    digest.sha256 += kHex[value[i] & 15];
+  }
   return digest;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,7 +58,9 @@ struct TFileDigest {
   uint64_t size = 0;
   std::string sha256;
 };
-TFileDigest DigestFile(const std::string& path);
+// afterBlock runs after each block read, so a window can stay responsive while a large file is
+// read.
+TFileDigest DigestFile(const std::string& path, const std::function<void()>& afterBlock = {});
 
 class TJournalWriter {
  public:

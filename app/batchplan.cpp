@@ -12,13 +12,13 @@ void ReadSize(TBatchFile& file) {
 }
 
 // Why the file is not what was recorded; empty when it is.
-std::string Change(const TBatchFile& file, const TJournalRecord& record) {
+std::string Change(const TBatchFile& file, const TJournalRecord& record, const std::function<void()>& afterBlock) {
   if (record.sha256.empty()) return {};
   if (file.size != record.size)
     return "changed since it was recorded (" + std::to_string(record.size) + " bytes then, " +
            std::to_string(file.size) + " now)";
   try {
-    if (DigestFile(file.path).sha256 != record.sha256) return "changed since it was recorded (other contents)";
+    if (DigestFile(file.path, afterBlock).sha256 != record.sha256) return "changed since it was recorded (other contents)";
   } catch (const std::exception&) {
     return {};  // unreadable now: the send names the reason
   }
@@ -26,7 +26,7 @@ std::string Change(const TBatchFile& file, const TJournalRecord& record) {
 }
 }  // namespace
 
-std::vector<TBatchFile> ResumeFiles(const TJournal& journal, bool resendChanged) {
+std::vector<TBatchFile> ResumeFiles(const TJournal& journal, bool resendChanged, const std::function<void()>& afterBlock) {
   std::vector<TBatchFile> files;
   for (const std::string& path : journal.head.files) {
     const TJournalRecord* record = journal.LastRecordOf(path);
@@ -35,7 +35,7 @@ std::vector<TBatchFile> ResumeFiles(const TJournal& journal, bool resendChanged)
     file.path = path;
     ReadSize(file);
     if (record != nullptr && !resendChanged) {
-      file.detail = Change(file, *record);
+      file.detail = Change(file, *record, afterBlock);
       if (!file.detail.empty()) file.state = TFileState::Skipped;
     }
     files.push_back(std::move(file));
@@ -44,7 +44,8 @@ std::vector<TBatchFile> ResumeFiles(const TJournal& journal, bool resendChanged)
 }
 
 std::vector<TSentBefore> SentBefore(const std::vector<TBatchFile>& files, const std::vector<TJournal>& journals,
-                                    const std::string& server, const std::string& to) {
+                                    const std::string& server, const std::string& to,
+                                    const std::function<void()>& afterBlock) {
   std::set<std::pair<std::string, uint64_t>> recorded;
   for (const TJournal& journal : journals)
     for (const TJournalRecord& record : journal.records)
@@ -54,7 +55,7 @@ std::vector<TSentBefore> SentBefore(const std::vector<TBatchFile>& files, const 
     if (file.state == TFileState::Skipped || !recorded.count({file.path, file.size})) continue;
     TFileDigest digest;
     try {
-      digest = DigestFile(file.path);
+      digest = DigestFile(file.path, afterBlock);
     } catch (const std::exception&) {
       continue;
     }

@@ -203,7 +203,7 @@ TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const std
       CheckRegularFile(file);
       if (retry == 1) {
         digest_ = {};
-        if (journal_) digest_ = DigestFile(file);
+        if (journal_) digest_ = DigestFile(file, [this] { frontEnd_.ProcessMessages(); });
       }
       SetFileState(TFileState::Sent, Deliver(file, subject));
       return TFileEnd::Sent;
@@ -324,12 +324,14 @@ std::optional<std::vector<TBatchFile>> TBatchRunner::PlanFiles() {
   journal_.reset();
   journalFileName_.clear();
   const std::string resume = frontEnd_.ResumeJournal();
-  std::vector<TBatchFile> files = resume.empty() ? ChosenFiles() : ResumeFiles(ReadJournal(resume), frontEnd_.ResendChanged());
+  const auto pump = [this] { frontEnd_.ProcessMessages(); };
+  std::vector<TBatchFile> files =
+      resume.empty() ? ChosenFiles() : ResumeFiles(ReadJournal(resume), frontEnd_.ResendChanged(), pump);
   const std::string folder = frontEnd_.JournalFolder();
   if (!folder.empty()) {
     std::vector<TBatchFile> absolute = files;
     for (TBatchFile& file : absolute) file.path = AbsolutePath(file.path);
-    const std::vector<TSentBefore> sent = SentBefore(absolute, ReadJournals(folder), frontEnd_.MailServer(), frontEnd_.MailTo());
+    const std::vector<TSentBefore> sent = SentBefore(absolute, ReadJournals(folder), frontEnd_.MailServer(), frontEnd_.MailTo(), pump);
     if (!sent.empty()) {
       const TBatchFrontEnd::TSentBeforeChoice choice = frontEnd_.SentBefore(sent);
       if (choice == TBatchFrontEnd::TSentBeforeChoice::Cancel) return std::nullopt;
