@@ -552,3 +552,23 @@ TEST_F(MailcartSendTest, ADryRunWritesTheMessages) {
   EXPECT_TRUE(reports[0].toObject()["defects"].toArray().isEmpty());
   EXPECT_EQ(reports[0].toObject()["parts"].toArray()[1].toObject()["data_hex"].toString(), "0001ff");
 }
+
+// On a terminal a progress line is drawn in place on standard error, never with --quiet; away
+// from a terminal (every other test here) standard error stays empty.
+TEST_F(MailcartSendTest, AProgressLineOnATerminalOnly) {
+  const std::string file = MakeFile("one.txt", std::string(300000, 'x'));
+  for (const bool quiet : {false, true}) {
+    SCOPED_TRACE(quiet ? "--quiet" : "a terminal");
+    std::string command = "'" + Program() + "'";
+    for (const std::string& arg : Args({"--no-journal", file})) command += " '" + arg + "'";
+    if (quiet) command += " --quiet";
+    QProcess process;
+    process.start("script", {"-qec", QString::fromStdString(command), "/dev/null"});
+    process.closeWriteChannel();
+    ASSERT_TRUE(process.waitForFinished(kRunTimeoutMs));
+    const std::string output = process.readAllStandardOutput().toStdString();
+    EXPECT_NE(output.find("All Sended"), std::string::npos) << output;
+    EXPECT_EQ(output.find("\rfile 1 of 1, 293.0 KB of 293.0 KB") != std::string::npos, !quiet) << output;
+    EXPECT_EQ(output.find("\x1b[K") == std::string::npos, quiet) << output;
+  }
+}
