@@ -107,21 +107,13 @@ double ParseSeconds(const std::string& option, const std::string& text) {
   return value;
 }
 
-int ParseTimeOut(const std::string& text) {
+// A whole number from min to max; what names it in the error ("whole seconds").
+int ParseWhole(const std::string& option, const std::string& text, long min, long max, const std::string& what) {
   char* end = nullptr;
   errno = 0;
   const long value = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno != 0 || value < 1 || value > kMaxTimeOutSeconds)
-    throw TUsageError("--timeout needs whole seconds from 1 to " + std::to_string(kMaxTimeOutSeconds));
-  return static_cast<int>(value);
-}
-
-int ParseRetries(const std::string& text) {
-  char* end = nullptr;
-  errno = 0;
-  const long value = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || errno != 0 || value < 0 || value > kMaxRetries)
-    throw TUsageError("--retries needs a whole number from 0 to " + std::to_string(kMaxRetries));
+  if (text.empty() || *end != '\0' || errno != 0 || value < min || value > max)
+    throw TUsageError(option + " needs " + what + " from " + std::to_string(min) + " to " + std::to_string(max));
   return static_cast<int>(value);
 }
 
@@ -218,8 +210,8 @@ TOptions ParseArguments(const std::vector<std::string>& args) {
     else if (arg == "--subject") o.subject = value();
     else if (arg == "--from-name") o.fromName = value();
     else if (arg == "--pause") o.pause = ParseSeconds(arg, value());
-    else if (arg == "--timeout") o.timeOut = ParseTimeOut(value());
-    else if (arg == "--retries") o.retries = ParseRetries(value());
+    else if (arg == "--timeout") o.timeOut = ParseWhole(arg, value(), 1, kMaxTimeOutSeconds, "whole seconds");
+    else if (arg == "--retries") o.retries = ParseWhole(arg, value(), 0, kMaxRetries, "a whole number");
     else if (arg == "--retry-delays") o.retryDelays = ParseRetryDelays(value());
     else if (arg == "--security") o.security = ParseSecurityOption(value());
     else if (arg == "--user") o.user = value();

@@ -12,8 +12,9 @@ Stops on SIGTERM or SIGINT, or after --max-seconds.
 import argparse
 import asyncio
 import os
-import signal
 import sys
+
+from serving import serve_until_stopped
 
 BLOCK = 1 << 16
 
@@ -108,14 +109,7 @@ async def serve(args):
     delay = args.rtt_ms / 2000.0
     server = await asyncio.start_server(
         lambda r, w: relay(r, w, args.target, delay, stats), "127.0.0.1", 0)
-    done = asyncio.Event()
-    loop = asyncio.get_running_loop()
-    for sig in (signal.SIGTERM, signal.SIGINT):
-        loop.add_signal_handler(sig, done.set)
-    loop.call_later(args.max_seconds, done.set)
-    print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
-    await done.wait()
-    server.close()
+    await serve_until_stopped(server, args.max_seconds)
 
 
 def main():

@@ -12,9 +12,10 @@ after it AUTH PLAIN and LOGIN, taking any login. Stops on SIGTERM or SIGINT, or 
 import argparse
 import asyncio
 import os
-import signal
 import ssl
 import sys
+
+from serving import serve_until_stopped
 
 END_MARK = b"\r\n.\r\n"
 BLOCK = 1 << 20
@@ -106,14 +107,7 @@ async def serve(args):
         tls_context.load_cert_chain(args.cert, args.key)
     server = await asyncio.start_server(
         lambda r, w: session(r, w, stats, tls_context), "127.0.0.1", args.port, limit=BLOCK)
-    done = asyncio.Event()
-    loop = asyncio.get_running_loop()
-    for sig in (signal.SIGTERM, signal.SIGINT):
-        loop.add_signal_handler(sig, done.set)
-    loop.call_later(args.max_seconds, done.set)
-    print("PORT %d" % server.sockets[0].getsockname()[1], flush=True)
-    await done.wait()
-    server.close()
+    await serve_until_stopped(server, args.max_seconds)
 
 
 def main():

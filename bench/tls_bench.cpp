@@ -51,6 +51,13 @@ void Report(benchmark::State& state, double cpu) {
   state.counters["client_cpu_s"] = cpu / static_cast<double>(state.iterations());
 }
 
+void Connect(TnkSocket& client, const std::string& address) {
+  client.SetWinsockLoaded(true);
+  client.SetServer(address);
+  client.Open();
+  client.ConnectSocket();
+}
+
 void BM_SendTls(benchmark::State& state) {
   QTemporaryDir certs;
   if (std::system(("/usr/bin/python3 " + kE2e + "make_certs.py " + certs.path().toStdString()).c_str()) != 0)
@@ -64,10 +71,7 @@ void BM_SendTls(benchmark::State& state) {
   double cpu = 0;
   for (auto _ : state) {
     TnkSocket client;
-    client.SetWinsockLoaded(true);
-    client.SetServer(peer.Address());
-    client.Open();
-    client.ConnectSocket();
+    Connect(client, peer.Address());
     client.StartTls(context);
     client.ReadReply();
     const double before = ThreadCpuSeconds();
@@ -98,10 +102,7 @@ void BM_SendPlain(benchmark::State& state) {
   double cpu = 0;
   for (auto _ : state) {
     TnkSocket client;
-    client.SetWinsockLoaded(true);
-    client.SetServer(server.Address());
-    client.Open();
-    client.ConnectSocket();
+    Connect(client, server.Address());
     const double before = ThreadCpuSeconds();
     client.WriteStream(stream);
     client.ReadReply();
