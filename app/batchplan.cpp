@@ -1,16 +1,8 @@
 #include "app/batchplan.h"
 
-#include <sys/stat.h>
-
 #include <set>
 
 namespace {
-// Sets a file's size from the disk; a file that is gone keeps 0 and fails when it is sent.
-void ReadSize(TBatchFile& file) {
-  struct stat st;
-  if (::stat(file.path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) file.size = static_cast<uint64_t>(st.st_size);
-}
-
 // Why the file is not what was recorded; empty when it is.
 std::string Change(const TBatchFile& file, const TJournalRecord& record, const std::function<void()>& afterBlock) {
   if (record.sha256.empty()) return {};
@@ -33,7 +25,7 @@ std::vector<TBatchFile> ResumeFiles(const TJournal& journal, bool resendChanged,
     if (record != nullptr && record->outcome == TJournalOutcome::Sent) continue;
     TBatchFile file;
     file.path = path;
-    ReadSize(file);
+    file.size = RegularFileSize(path);
     if (record != nullptr && !resendChanged) {
       file.detail = Change(file, *record, afterBlock);
       if (!file.detail.empty()) file.state = TFileState::Skipped;

@@ -351,8 +351,7 @@ std::vector<TBatchFile> TBatchRunner::ChosenFiles() {
   for (const std::string& name : names.Lines()) {
     TBatchFile file;
     file.path = name;
-    struct stat st;
-    if (::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode)) file.size = static_cast<uint64_t>(st.st_size);
+    file.size = RegularFileSize(name);
     files.push_back(std::move(file));
   }
   return files;

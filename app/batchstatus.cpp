@@ -1,5 +1,7 @@
 #include "app/batchstatus.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
 
@@ -15,11 +17,16 @@ std::string FormatSeconds(double seconds) {
   else std::snprintf(text, sizeof text, "%lld:%02lld h", s / 3600, s / 60 % 60);
   return text;
 }
+}  // namespace
 
 bool DealtWith(TFileState state) {
   return state == TFileState::Sent || state == TFileState::Failed || state == TFileState::Skipped;
 }
-}  // namespace
+
+uint64_t RegularFileSize(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+}
 
 const char* FileStateName(TFileState state) {
   switch (state) {

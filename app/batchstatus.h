@@ -14,6 +14,10 @@ enum class TFileState { Waiting, Sending, Retrying, Sent, Failed, Skipped };
 
 // "waiting", "sending", "retrying", "sent", "failed", "skipped": the words of reports and lists.
 const char* FileStateName(TFileState state);
+// Sent, failed or skipped: nothing more happens to the file in this batch.
+bool DealtWith(TFileState state);
+// The size of a regular file; 0 for anything else or nothing (its send then names why).
+uint64_t RegularFileSize(const std::string& path);
 
 struct TBatchFile {
   std::string path;

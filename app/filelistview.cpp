@@ -1,7 +1,5 @@
 #include "app/filelistview.h"
 
-#include <sys/stat.h>
-
 #include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -16,22 +14,13 @@
 namespace {
 QString Text(const std::string& bytes) { return QString::fromLocal8Bit(bytes); }
 
-uint64_t SizeOf(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
-}
-
 std::vector<TBatchFile> Waiting(const std::vector<std::string>& paths) {
   std::vector<TBatchFile> files(paths.size());
   for (size_t i = 0; i < paths.size(); ++i) {
     files[i].path = paths[i];
-    files[i].size = SizeOf(paths[i]);
+    files[i].size = RegularFileSize(paths[i]);
   }
   return files;
-}
-
-bool DealtWith(TFileState state) {
-  return state == TFileState::Sent || state == TFileState::Failed || state == TFileState::Skipped;
 }
 
 // The state column of a file being sent is a progress bar with the state's word on it.
