@@ -2,11 +2,10 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <openssl/evp.h>
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -21,6 +20,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/filetrust.h"
 #include "toolkit/folders.h"
 #include "toolkit/strutils.h"
 
@@ -100,7 +100,9 @@ std::string PathOf(const QJsonValue& value) {
 
 // ---- Lines ------------------------------------------------------------------------------------
 
-constexpr const char* kOutcomes[] = {"sent", "failed", "skipped", "written"};
+constexpr const char* kOutcomes[] = {"sent", "failed", "skipped", "written", "uncertain", "changed"};
+// An end line without one is of a version that knew only finished batches.
+constexpr const char* kEndings[] = {"", "finished", "cancelled", "declined", "setup-failed", "failed"};
 
 // The type first, for people and for grep; the object's own keys come sorted. It is never empty.
 std::string Line(const char* type, const QJsonObject& object) {
@@ -128,6 +130,21 @@ std::string RecordLine(const TJournalRecord& record) {
 
 std::string TimeLine(const char* type) {
   return Line(type, {{"time", QString::fromStdString(LocalTimeText(QDateTime::currentDateTime()))}});
+}
+
+std::string EndLine(TJournalEnd how, const std::string& error) {
+  QJsonObject object{{"time", QString::fromStdString(LocalTimeText(QDateTime::currentDateTime()))},
+                     {"ending", kEndings[static_cast<int>(how)]}};
+  if (!error.empty()) object["error"] = Text(error);
+  return Line("end", object);
+}
+
+TJournalEnd ReadEnding(const QJsonObject& object, std::string& error) {
+  const std::string ending = object["ending"].toString("finished").toStdString();
+  const auto* known = std::find(std::begin(kEndings) + 1, std::end(kEndings), ending);
+  error = object["error"].toString().toStdString();
+  // One this version does not know ended it all the same; it is not for resuming.
+  return known == std::end(kEndings) ? TJournalEnd::Finished : static_cast<TJournalEnd>(known - std::begin(kEndings));
 }
 
 TJournalHead ReadHead(const QJsonObject& object) {
@@ -158,14 +175,29 @@ std::optional<TJournalRecord> ReadRecord(const QJsonObject& object) {
 
 // ---- Files ------------------------------------------------------------------------------------
 
-// The whole of a regular file; a FIFO or a device under a journal's name is refused, not
-// waited on.
-std::string ReadWholeFile(const std::string& fileName) {
+[[noreturn]] void Unreadable(const std::string& fileName, const std::string& reason) {
+  throw EJournalError("The journal " + Quoted(DisplayText(fileName)) + " cannot be read: " + reason);
+}
+
+std::string FolderOf(const std::string& fileName) {
+  const size_t slash = fileName.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : fileName.substr(0, slash);
+}
+
+// The whole of a trusted regular file; a FIFO or a device under a journal's name is refused, not
+// waited on. running: another process holds the journal's lock.
+std::string ReadWholeFile(const std::string& fileName, bool& running) {
+  if (const std::string problem = FileTrustProblem(FolderOf(fileName)); !problem.empty())
+    throw EJournalError(problem + ": the journals in it are not read");
   const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) Unreadable(fileName, std::strerror(errno));
   struct stat st;
-  int error = fd < 0 ? errno : ::fstat(fd, &st) != 0 ? errno : !S_ISREG(st.st_mode) ? EINVAL : 0;
+  int error = ::fstat(fd, &st) != 0 ? errno : 0;
+  const bool regular = error == 0 && S_ISREG(st.st_mode);
+  const std::string problem = regular ? DescriptorTrustProblem(fd, fileName) : "";
   std::string data;
-  if (error == 0) {
+  if (regular && problem.empty()) {
+    running = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     data.resize(static_cast<size_t>(st.st_size));
     size_t done = 0;
     ssize_t n = 0;
@@ -174,8 +206,10 @@ std::string ReadWholeFile(const std::string& fileName) {
     error = n < 0 ? errno : 0;
     data.resize(done);
   }
-  if (fd >= 0) ::close(fd);
-  if (error != 0) throw EJournalError("The journal " + Quoted(fileName) + " cannot be read: " + std::strerror(error));
+  ::close(fd);
+  if (!problem.empty()) throw EJournalError(problem + ": the journal is not read");
+  if (error != 0) Unreadable(fileName, std::strerror(error));
+  if (!regular) Unreadable(fileName, "it is not a regular file");
   return data;
 }
 
@@ -224,8 +258,8 @@ const TJournalRecord* TJournal::LastRecordOf(const std::string& path) const {
 }
 
 TJournal ReadJournal(const std::string& fileName) {
-  const std::string data = ReadWholeFile(fileName);
   TJournal journal;
+  const std::string data = ReadWholeFile(fileName, journal.running);
   journal.fileName = fileName;
   bool first = true;
   for (size_t at = 0; at < data.size();) {
@@ -241,18 +275,23 @@ TJournal ReadJournal(const std::string& fileName) {
     if (type == "batch") journal.head = ReadHead(object);
     if (type == "file")
       if (std::optional<TJournalRecord> record = ReadRecord(object)) journal.records.push_back(std::move(*record));
-    journal.finished = type == "end";
+    journal.end = type == "end" ? ReadEnding(object, journal.endError) : TJournalEnd::None;
   }
   if (first) throw EJournalError("The journal " + Quoted(fileName) + " is empty");
   return journal;
 }
 
-std::vector<TJournal> ReadJournals(const std::string& folder) {
+std::vector<TJournal> ReadJournals(const std::string& folder, std::optional<int64_t> sinceEpochSeconds) {
   std::vector<std::string> names;
+  if (!FileTrustProblem(folder).empty()) return {};
   if (DIR* dir = ::opendir(folder.c_str())) {
-    while (const dirent* entry = ::readdir(dir))
-      if (EndsStr(kSuffix, entry->d_name) && std::strlen(entry->d_name) > std::strlen(kSuffix))
-        names.push_back(folder + "/" + entry->d_name);
+    struct stat st;
+    while (const dirent* entry = ::readdir(dir)) {
+      if (!EndsStr(kSuffix, entry->d_name) || std::strlen(entry->d_name) <= std::strlen(kSuffix)) continue;
+      const std::string name = folder + "/" + entry->d_name;
+      if (sinceEpochSeconds && (::stat(name.c_str(), &st) != 0 || st.st_mtim.tv_sec < *sinceEpochSeconds)) continue;
+      names.push_back(name);
+    }
     ::closedir(dir);
   }
   std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return Stem(a) < Stem(b); });
@@ -267,12 +306,19 @@ std::vector<TJournal> ReadJournals(const std::string& folder) {
   return journals;
 }
 
-std::optional<TJournal> NewestUnfinishedJournal(const std::string& folder) {
-  std::vector<TJournal> journals = ReadJournals(folder);
-  const auto newest = std::find_if(journals.rbegin(), journals.rend(), [](const TJournal& j) { return !j.finished; });
-  if (newest == journals.rend()) return std::nullopt;
-  return std::move(*newest);
+std::string EndingText(const TJournal& journal) {
+  switch (journal.end) {
+    case TJournalEnd::None: return journal.running ? "still running" : "stopped by a crash";
+    case TJournalEnd::Finished: return "finished";
+    case TJournalEnd::Cancelled: return "cancelled";
+    case TJournalEnd::Declined: return "declined";
+    case TJournalEnd::SetupFailed: return "ended at its start by an error: " + journal.endError;
+    case TJournalEnd::Failed: return "ended by an error: " + journal.endError;
+  }
+  return {};
 }
+
+std::string JournalTime(int64_t epochSeconds) { return LocalTimeText(QDateTime::fromSecsSinceEpoch(epochSeconds)); }
 
 std::vector<TSentBefore> FindSentBefore(const std::vector<TJournal>& journals, const std::string& server,
                                         const std::string& to, const std::string& path, const TFileDigest& digest) {
@@ -302,51 +348,13 @@ std::string DefaultJournalFolder() {
   return std::string(home) + "/.local/state/mailcart";
 }
 
-TFileDigest DigestFile(const std::string& path, const std::function<void()>& afterBlock) {
-  constexpr size_t kBlock = 64 * 1024;
-  const auto fail = [&](const std::string& reason) {
-    return EInOutError("The file " + Quoted(path) + " cannot be read: " + reason);
-  };
-  // Not blocking on open: a FIFO under the name would wait for a writer.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) throw fail(std::strerror(errno));
-  struct stat st;
-  std::string reason = ::fstat(fd, &st) != 0    ? std::strerror(errno)
-                       : S_ISDIR(st.st_mode)    ? std::strerror(EISDIR)
-                       : !S_ISREG(st.st_mode)   ? "not a regular file"
-                                                : "";
-  // OpenSSL's SHA-256 uses the processor's SHA instructions: a third of the time of a portable one.
-  const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-  if (reason.empty() && (!hash || EVP_DigestInit_ex(hash.get(), EVP_sha256(), nullptr) != 1)) reason = "no SHA-256";
-  std::vector<char> block(kBlock);
-  TFileDigest digest;
-  ssize_t n = 0;
-  while (reason.empty() && ((n = ::read(fd, block.data(), kBlock)) > 0 || (n < 0 && errno == EINTR)))
-    if (n > 0) {
-      EVP_DigestUpdate(hash.get(), block.data(), static_cast<size_t>(n));
-      digest.size += static_cast<uint64_t>(n);
-      if (afterBlock) afterBlock();
-    }
-  if (reason.empty() && n < 0) reason = std::strerror(errno);
-  ::close(fd);
-  unsigned char value[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (reason.empty() && EVP_DigestFinal_ex(hash.get(), value, &length) != 1) reason = "no SHA-256";
-  if (!reason.empty()) throw fail(reason);
-  static const char kHex[] = "0123456789abcdef";
-  for (unsigned int i = 0; i < length; ++i) {
-    digest.sha256 += kHex[value[i] >> 4];
-    digest.sha256 += kHex[value[i] & 15];
-  }
-  return digest;
-}
-
 // ---- Writing ----------------------------------------------------------------------------------
 
 TJournalWriter::TJournalWriter(const std::string& folder, const TJournalHead& head) {
   if (const int error = ForceDirectories(folder, 0700)) FolderError(folder, error);
   const QDateTime now = QDateTime::currentDateTime();
   fd_ = CreateJournal(folder, now, fileName_);
+  ::flock(fd_, LOCK_EX | LOCK_NB);  // new, so nobody else holds it
   TJournalHead started = head;
   if (started.started.empty()) started.started = LocalTimeText(now);
   try {
@@ -367,6 +375,10 @@ TJournalWriter::TJournalWriter(const std::string& fileName) : fileName_(fileName
   if (error != 0) {
     if (fd_ >= 0) ::close(fd_);
     throw EJournalError("The journal " + Quoted(fileName) + " cannot be written: " + std::strerror(error));
+  }
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd_);
+    throw EJournalError("The batch of the journal " + Quoted(fileName) + " is being sent by another Mailcart");
   }
   char last = '\n';
   if (st.st_size > 0 && ::pread(fd_, &last, 1, st.st_size - 1) != 1) last = '\0';
@@ -390,7 +402,7 @@ void TJournalWriter::Record(const TJournalRecord& record, bool durable) {
   WriteLine(RecordLine(timed), durable);
 }
 
-void TJournalWriter::Finish() { WriteLine(TimeLine("end"), false); }
+void TJournalWriter::End(TJournalEnd how, const std::string& error) { WriteLine(EndLine(how, error), false); }
 
 void TJournalWriter::WriteLine(const std::string& line, bool durable) {
   const std::string data = line + "\n";

@@ -24,13 +24,13 @@ std::string SentBeforeQuestion(const std::vector<TSentBefore>& files, const std:
          " on " + DayOf(newest) + (one ? ". Send it again?" : ". Send them again?");
 }
 
-std::string ResumeQuestion(const TJournal& journal) {
-  size_t unsent = 0;
-  for (const std::string& path : journal.head.files) {
-    const TJournalRecord* record = journal.LastRecordOf(path);
-    unsent += record == nullptr || record->outcome != TJournalOutcome::Sent;
-  }
-  return "The batch of " + DayOf(journal.head.started) + " to " + journal.head.to + " did not finish: " +
-         std::to_string(unsent) + " of " + Files(journal.head.files.size()) + (unsent == 1 ? " was" : " were") +
-         " not sent. Resume it?";
+std::string ResumeQuestion(const TJournal& journal, size_t unsent) {
+  return "The batch of " + DayOf(journal.head.started) + " to " + journal.head.to + " did not finish (" +
+         EndingText(journal) + "): " + std::to_string(unsent) + " of " + Files(journal.head.files.size()) +
+         (unsent == 1 ? " was" : " were") + " not sent. Resume it?";
+}
+
+std::string UncertainQuestion(size_t count) {
+  return count == 1 ? "1 file may have been delivered: the server did not confirm it. Send it again?"
+                    : std::to_string(count) + " files may have been delivered: the server did not confirm them. Send them again?";
 }

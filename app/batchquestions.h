@@ -10,9 +10,12 @@
 // newest day when they went on several).
 std::string SentBeforeQuestion(const std::vector<TSentBefore>& files, const std::string& to);
 
-// "The batch of 8 Dec 2026 to archive@example.com did not finish: 2 of 5 files were not sent.
-// Resume it?"
-std::string ResumeQuestion(const TJournal& journal);
+// "The batch of 8 Dec 2026 to archive@example.com did not finish (cancelled): 2 of 5 files were
+// not sent. Resume it?"
+std::string ResumeQuestion(const TJournal& journal, size_t unsent);
+
+// "2 files may have been delivered: the server did not confirm them. Send them again?"
+std::string UncertainQuestion(size_t count);
 
 // "2026-12-08T15:10:02+01:00" -> "8 Dec 2026"; a text that is no such time stays as it is.
 std::string DayOf(const std::string& isoTime);

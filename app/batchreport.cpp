@@ -29,6 +29,7 @@ std::string JsonReport(const TBatchStatus& status, const std::string& journalFil
   report["sent"] = status.Count(TFileState::Sent);
   report["failed"] = status.Count(TFileState::Failed);
   report["skipped"] = status.Count(TFileState::Skipped);
+  report["uncertain"] = status.Count(TFileState::Uncertain);
   report["not_sent"] = status.Count(TFileState::Waiting);
   report["cancelled"] = status.Cancelled();
   report["journal"] = journalFileName.empty() ? QJsonValue() : QJsonValue(JsonText(journalFileName));

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <ctime>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "app/batchquestions.h"
 #include "app/mailcomponents.h"
 #include "app/messagedelivery.h"
+#include "app/sourcefile.h"
 #include "app/subjecttemplate.h"
 #include "mail/pxmsg.h"
 #include "net/pxsmtp.h"
@@ -46,13 +48,6 @@ void MarkSentBefore(std::vector<TBatchFile>& files, const std::vector<TBatchFile
 
 // A pause tick is two sleeps of this length with message processing between them.
 constexpr int kHalfTickMs = 250;
-
-// Only a regular file is sent: opening a FIFO would wait for a writer, a device would never end.
-void CheckRegularFile(const std::string& file) {
-  struct stat st;
-  if (::stat(file.c_str(), &st) != 0) throw FileOpenError(file, std::strerror(errno));
-  if (!S_ISREG(st.st_mode)) throw FileOpenError(file, "not a regular file");
-}
 
 // The span of one batch: SendingActive is set, and whichever way the batch ends the flag is
 // cleared, the last file's bytes are let go (the program may sit idle for hours) and the
@@ -133,27 +128,40 @@ TBatchEnd TBatchRunner::RunScoped() {
       status_.SetCurrent(-1);
       frontEnd_.StatusChanged(status_, -1);
     }
+    EndJournal(error);
     EndSession();
     frontEnd_.ShowError(error);
     return TBatchEnd::Failed;
   }
 }
 
+void TBatchRunner::EndJournal(const std::exception& error) {
+  if (!journal_) return;
+  const bool atStart = !filesWent_ && ClassifyFailure(error).scope == TFailureScope::Session;
+  try {
+    journal_->End(atStart ? TJournalEnd::SetupFailed : TJournalEnd::Failed, error.what());
+  } catch (const EJournalError&) {
+    // The error shown is the one that ended the batch; without its line the journal reads as a
+    // crash, which is resumed all the same.
+  }
+}
+
 TBatchEnd TBatchRunner::SendAll() {
+  request_ = frontEnd_.Request();
+  startedAt_ = static_cast<int64_t>(std::time(nullptr));
+  filesWent_ = serverReached_ = false;
   // Addresses go into the envelope as they stand, and SMTP without SMTPUTF8 takes ASCII only:
   // better told before a connection is made than at the first file.
-  CheckAddressIsAscii(frontEnd_.MailFrom());
-  CheckAddressIsAscii(frontEnd_.MailTo());
-  smtp_.SetServer(frontEnd_.MailServer());
-  smtp_.SetKeepSession(!frontEnd_.NewConnectionPerMessage());
-  const TAccount account = frontEnd_.Account();
-  ApplyAccount(smtp_, account);
-  displayName_ = account.fromName.empty() ? senderName_ : account.fromName;
+  CheckAddressIsAscii(request_.from);
+  CheckAddressIsAscii(request_.to);
+  smtp_.SetServer(request_.server);
+  smtp_.SetKeepSession(!request_.newConnectionPerMessage);
+  ApplyAccount(smtp_, request_.account);
+  displayName_ = request_.account.fromName.empty() ? senderName_ : request_.account.fromName;
   if (!smtp_.UserName().empty() && smtp_.AuthMethod() != TAuthMethod::XOAuth2) smtp_.SetPassword(frontEnd_.Password());
-  retries_ = std::max(0, frontEnd_.Retries());
-  retryDelays_ = frontEnd_.RetryDelays();
+  request_.retries = std::max(0, request_.retries);
   failures_.clear();
-  const int pause = PauseFromValue(frontEnd_.PauseSeconds());
+  const int pause = PauseFromValue(request_.pauseSeconds);
   std::optional<std::vector<TBatchFile>> planned = PlanFiles();
   if (!planned) return Abort();
   const int count = static_cast<int>(planned->size());
@@ -165,74 +173,112 @@ TBatchEnd TBatchRunner::SendAll() {
     const std::string file = status_.Files()[i].path;
     const TSubjectFields fields{std::filesystem::path(file).filename().string(), i + 1, count, TodayIsoDate()};
     status_.SetCurrent(i);
-    // Read for every file: what the user changes during a batch applies to the next file.
-    const TFileEnd end = SendFile(file, FillSubject(frontEnd_.Subject(), fields));
-    if (end == TFileEnd::Canceled) return Abort();
-    if (end == TFileEnd::Failed) {
-      if (cancelRequested_) return Abort();
-      continue;
-    }
-    frontEnd_.SetLabel(TBatchLabel::SFileShowL, file);
-    // The server has accepted the message: its file goes now, also when a cancel came during
-    // the send, or the next run would send it again; but only once the journal says so on the
-    // disk, or a crash in between would leave no trace of either. A failed deletion does not
-    // stop the batch.
-    const TMessageDelivery* delivery = frontEnd_.Delivery();
-    const bool remove = frontEnd_.DeleteSentFiles() && (delivery == nullptr || delivery->Delivers());
-    RecordOutcome(delivery == nullptr || delivery->Delivers() ? TJournalOutcome::Sent : TJournalOutcome::Written,
-                  status_.Files()[i].detail, remove);
-    if (remove) ::unlink(file.c_str());
-    if (cancelRequested_) return Abort();
+    const TFileEnd end = SendFile(file, FillSubject(request_.subject, fields));
+    if (end == TFileEnd::Canceled || cancelRequested_) return Abort();
+    if (end == TFileEnd::Failed || end == TFileEnd::Skipped) continue;
     SetState(batchtext::kFilePrefix + file + batchtext::kFileSended + batchtext::kWaitPause);
     if (!Pause(pause)) return Abort();
     SetState(batchtext::kEndWaitPause);
   }
   status_.SetCurrent(-1);
   frontEnd_.StatusChanged(status_, -1);
-  if (journal_) journal_->Finish();
+  if (journal_) journal_->End(TJournalEnd::Finished);
   EndSession();
-  if (!failures_.empty()) return EndWithFailures();
+  if (!failures_.empty() || status_.Count(TFileState::Uncertain) > 0) return EndWithFailures();
   frontEnd_.ShowInformation(batchtext::kAllSended);
   return TBatchEnd::AllSent;
 }
 
 TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const std::string& subject) {
+  std::optional<TSourceFile> source;
+  digest_ = {};
   for (int retry = 1;; ++retry) {
     try {
       SetFileState(TFileState::Sending, "");
-      CheckRegularFile(file);
-      if (retry == 1) {
-        digest_ = {};
-        if (journal_) digest_ = DigestFile(file, [this] { frontEnd_.ProcessMessages(); });
+      if (!source) {
+        // Opened, locked and read once: every try sends the same bytes, and the journal records
+        // exactly those.
+        source.emplace(file);
+        source->Read([this] { frontEnd_.ProcessMessages(); });
+        digest_ = source->Digest();
+        if (const std::string why = SentMeanwhile(*source); !why.empty()) throw EFileBusy(why);
+        PrepareMessage(subject, *source);
       }
-      SetFileState(TFileState::Sent, Deliver(file, subject));
+      const std::string reply = Deliver();
+      serverReached_ = filesWent_ = true;
+      SetFileState(TFileState::Sent, reply);
+      FinishSent(*source, reply);
       return TFileEnd::Sent;
+    } catch (const EFileBusy& busy) {
+      SetFileState(TFileState::Skipped, busy.what());
+      SetState(busy.what());
+      RecordOutcome(TJournalOutcome::Skipped, busy.what(), false);
+      return TFileEnd::Skipped;
     } catch (const std::exception& error) {
-      const TSmtpFailure failure = ClassifyFailure(error);
-      if (failure.Retryable() && retry <= retries_) {
-        const double delay = retryDelays_.empty() ? 0 : retryDelays_[std::min<size_t>(retry - 1, retryDelays_.size() - 1)];
-        if (!RetryWait(file, error, retry, delay)) return TFileEnd::Canceled;
-        continue;
-      }
-      SetFileState(TFileState::Failed, error.what());
-      RecordOutcome(TJournalOutcome::Failed, error.what(), false);
-      if (failure.EndsBatch()) throw;
-      // What concerns this file is told with its name; the session's errors name the server.
-      if (!frontEnd_.KeepGoing()) {
-        if (failure.scope == TFailureScope::Session || std::string_view(error.what()).find(file) != std::string_view::npos) throw;
-        throw EFileNotSent("The file \"" + file + "\" was not sent: " + error.what());
-      }
-      failures_.push_back(file + ": " + error.what());
-      return TFileEnd::Failed;
+      if (const std::optional<TFileEnd> end = HandleFailure(error, retry)) return *end;
     }
   }
+}
+
+void TBatchRunner::FinishSent(TSourceFile& source, const std::string& reply) {
+  const TMessageDelivery* delivery = frontEnd_.Delivery();
+  const bool delivers = delivery == nullptr || delivery->Delivers();
+  frontEnd_.SetLabel(TBatchLabel::SFileShowL, source.Path());
+  // The server has accepted the message: its file goes now, also when a cancel came during
+  // the send, or the next run would send it again; but only once the journal says so on the
+  // disk, or a crash in between would leave no trace of either; and only while its name still
+  // holds the bytes that were sent. A failed deletion does not stop the batch.
+  const bool remove = request_.deleteSentFiles && delivers;
+  const std::string change = remove ? source.Change() : std::string();
+  if (!change.empty()) {
+    status_.File(status_.Current()).detail = reply + "; " + change;
+    frontEnd_.StatusChanged(status_, status_.Current());
+    SetState(change);
+    RecordOutcome(TJournalOutcome::Changed, reply + "; " + change, false);
+    return;
+  }
+  RecordOutcome(delivers ? TJournalOutcome::Sent : TJournalOutcome::Written, reply, remove);
+  if (remove) ::unlink(source.Path().c_str());
+}
+
+std::optional<TBatchRunner::TFileEnd> TBatchRunner::HandleFailure(const std::exception& error, int retry) {
+  const std::string& file = status_.Files()[status_.Current()].path;
+  TSmtpFailure failure = ClassifyFailure(error);
+  if (dynamic_cast<const EServerError*>(&error) != nullptr || failure.scope != TFailureScope::Session)
+    serverReached_ = true;
+  if (failure.kind == TFailureKind::Uncertain && !request_.resendUncertain) {
+    const std::string why = std::string(batchtext::kUncertain) + " (" + error.what() + ")";
+    SetFileState(TFileState::Uncertain, why);
+    RecordOutcome(TJournalOutcome::Uncertain, why, false);
+    return TFileEnd::Uncertain;
+  }
+  if (failure.kind == TFailureKind::Uncertain) failure.kind = TFailureKind::Transient;
+  // A server never reached is a setting to mend (a mistyped host or port), not worth minutes of
+  // retries; a resolver that failed for the moment still is (it is no "unknown host").
+  const bool misconfigured = failure.unreachable && !serverReached_;
+  if (failure.Retryable() && !misconfigured && retry <= request_.retries) {
+    const std::vector<double>& delays = request_.retryDelays;
+    const double delay = delays.empty() ? 0 : delays[std::min<size_t>(retry - 1, delays.size() - 1)];
+    if (!RetryWait(file, error, retry, delay)) return TFileEnd::Canceled;
+    return std::nullopt;
+  }
+  SetFileState(TFileState::Failed, error.what());
+  RecordOutcome(TJournalOutcome::Failed, error.what(), false);
+  if (failure.EndsBatch() || misconfigured) throw;
+  // What concerns this file is told with its name; the session's errors name the server.
+  if (!request_.keepGoing) {
+    if (failure.scope == TFailureScope::Session || std::string_view(error.what()).find(file) != std::string_view::npos) throw;
+    throw EFileNotSent("The file \"" + file + "\" was not sent: " + error.what());
+  }
+  failures_.push_back(file + ": " + error.what());
+  return TFileEnd::Failed;
 }
 
 bool TBatchRunner::RetryWait(const std::string& file, const std::exception& error, int retry, double seconds) {
   if (cancelRequested_) return false;
   SetFileState(TFileState::Retrying, error.what());
   SetState(batchtext::kFilePrefix + file + batchtext::kFailedPrefix + error.what() + batchtext::kRetryPrefix +
-           std::to_string(retry) + batchtext::kRetryOf + std::to_string(retries_));
+           std::to_string(retry) + batchtext::kRetryOf + std::to_string(request_.retries));
   using Clock = std::chrono::steady_clock;
   const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   for (;;) {
@@ -248,8 +294,12 @@ bool TBatchRunner::RetryWait(const std::string& file, const std::exception& erro
 }
 
 TBatchEnd TBatchRunner::EndWithFailures() {
-  std::string text = batchtext::kNotSent;
+  std::string text;
+  if (!failures_.empty()) text = batchtext::kNotSent;
   for (const std::string& failure : failures_) text += "\n" + failure;
+  for (const TBatchFile& file : status_.Files())
+    if (file.state == TFileState::Uncertain)
+      text += (text.empty() ? "" : "\n") + file.path + ": " + batchtext::kUncertain;
   frontEnd_.ShowFailures(text);
   return TBatchEnd::SomeFailed;
 }
@@ -277,7 +327,7 @@ TBatchEnd TBatchRunner::Abort() {
   }
   status_.SetCurrent(-1);
   frontEnd_.StatusChanged(status_, -1);
-  if (journal_) journal_->Finish();
+  if (journal_) journal_->End(TJournalEnd::Cancelled);
   EndSession();
   frontEnd_.ShowInformation(batchtext::kAborted);
   return TBatchEnd::Aborted;
@@ -323,29 +373,35 @@ void TBatchRunner::SetState(const std::string& text) { frontEnd_.SetLabel(TBatch
 std::optional<std::vector<TBatchFile>> TBatchRunner::PlanFiles() {
   journal_.reset();
   journalFileName_.clear();
-  const std::string resume = frontEnd_.ResumeJournal();
   const auto pump = [this] { frontEnd_.ProcessMessages(); };
-  std::vector<TBatchFile> files =
-      resume.empty() ? ChosenFiles() : ResumeFiles(ReadJournal(resume), frontEnd_.ResendChanged(), pump);
-  const std::string folder = frontEnd_.JournalFolder();
-  if (!folder.empty()) {
+  std::vector<TBatchFile> files = ChosenFiles();
+  if (!request_.resumeJournal.empty()) {
+    const TJournal journal = ReadJournal(request_.resumeJournal);
+    for (const TJournalRecord& record : journal.records) filesWent_ = filesWent_ || record.outcome == TJournalOutcome::Sent;
+    files = ResumeFiles(journal, request_.resendChanged, request_.resendUncertain, pump);
+  }
+  knownRecords_.clear();
+  if (!request_.journalFolder.empty()) {
     std::vector<TBatchFile> absolute = files;
     for (TBatchFile& file : absolute) file.path = AbsolutePath(file.path);
-    const std::vector<TSentBefore> sent = SentBefore(absolute, ReadJournals(folder), frontEnd_.MailServer(), frontEnd_.MailTo(), pump);
+    const std::vector<TJournal> journals = ReadJournals(request_.journalFolder);
+    for (const TJournal& journal : journals) knownRecords_[journal.fileName] = journal.records.size();
+    const std::vector<TSentBefore> sent = SentBefore(absolute, journals, request_.server, request_.to, pump);
     if (!sent.empty()) {
       const TBatchFrontEnd::TSentBeforeChoice choice = frontEnd_.SentBefore(sent);
       if (choice == TBatchFrontEnd::TSentBeforeChoice::Cancel) return std::nullopt;
       MarkSentBefore(files, absolute, sent, choice == TBatchFrontEnd::TSentBeforeChoice::Skip);
     }
   }
-  OpenJournal(files, folder, resume);
+  OpenJournal(files);
   return files;
 }
 
 std::vector<TBatchFile> TBatchRunner::ChosenFiles() {
+  if (!request_.resumeJournal.empty()) return {};
   TStringList names;
-  for (std::string& file : frontEnd_.ChosenFiles()) names.Add(std::move(file));
-  if (frontEnd_.SortFiles()) names.Sort();
+  for (const std::string& file : request_.files) names.Add(file);
+  if (request_.sortFiles) names.Sort();
   std::vector<TBatchFile> files;
   files.reserve(names.Count());
   for (const std::string& name : names.Lines()) {
@@ -357,14 +413,13 @@ std::vector<TBatchFile> TBatchRunner::ChosenFiles() {
   return files;
 }
 
-void TBatchRunner::OpenJournal(const std::vector<TBatchFile>& files, const std::string& folder,
-                               const std::string& resume) {
-  if (!resume.empty()) {
-    journal_ = std::make_unique<TJournalWriter>(resume);
-  } else if (!folder.empty()) {
-    TJournalHead head{frontEnd_.MailServer(), frontEnd_.MailFrom(), frontEnd_.MailTo(), frontEnd_.Subject(), {}, {}};
+void TBatchRunner::OpenJournal(const std::vector<TBatchFile>& files) {
+  if (!request_.resumeJournal.empty()) {
+    journal_ = std::make_unique<TJournalWriter>(request_.resumeJournal);
+  } else if (!request_.journalFolder.empty()) {
+    TJournalHead head{request_.server, request_.from, request_.to, request_.subject, {}, JournalTime(startedAt_)};
     for (const TBatchFile& file : files) head.files.push_back(AbsolutePath(file.path));
-    journal_ = std::make_unique<TJournalWriter>(folder, head);
+    journal_ = std::make_unique<TJournalWriter>(request_.journalFolder, head);
   }
   if (journal_) journalFileName_ = journal_->FileName();
 }
@@ -391,8 +446,29 @@ void TBatchRunner::RecordOutcome(TJournalOutcome outcome, const std::string& rep
   journal_->Record(record, durable);
 }
 
-std::string TBatchRunner::Deliver(const std::string& file, const std::string& subject) {
-  Prepare(frontEnd_.MailFrom(), frontEnd_.MailTo(), subject, "", file);
+std::string TBatchRunner::SentMeanwhile(const TSourceFile& source) {
+  if (!journal_) return {};
+  // Only journals written to since the start are read again, and of them only the new records.
+  std::vector<TJournal> journals = ReadJournals(request_.journalFolder, startedAt_);
+  std::erase_if(journals, [this](const TJournal& j) { return j.fileName == journalFileName_; });
+  for (TJournal& journal : journals) {
+    const size_t known = std::min(knownRecords_[journal.fileName], journal.records.size());
+    journal.records.erase(journal.records.begin(), journal.records.begin() + static_cast<long>(known));
+  }
+  if (!FindSentBefore(journals, request_.server, request_.to, AbsolutePath(source.Path()), source.Digest()).empty())
+    return "The file \"" + DisplayText(source.Path()) + "\" was sent by another Mailcart while this batch ran";
+  return {};
+}
+
+void TBatchRunner::PrepareMessage(const std::string& subject, TSourceFile& source) {
+  FillMessage(request_.from, request_.to, subject, "");
+  auto item = std::make_unique<TpxAttItem>();
+  item->SetFileName(source.Path());
+  item->Stream().Data() = source.TakeBytes();
+  message_.Attachments().Add(std::move(item));
+}
+
+std::string TBatchRunner::Deliver() {
   if (TMessageDelivery* delivery = frontEnd_.Delivery()) return delivery->Deliver(message_);
   smtp_.SetMailMessage(&message_);
   smtp_.Send();
@@ -409,6 +485,12 @@ void TBatchRunner::PrepareAndSend(const std::string& from, const std::string& to
 
 void TBatchRunner::Prepare(const std::string& from, const std::string& to, const std::string& subject,
                            const std::string& body, const std::string& fileName) {
+  FillMessage(from, to, subject, body);
+  message_.Attachments().AddFile(fileName);
+}
+
+void TBatchRunner::FillMessage(const std::string& from, const std::string& to, const std::string& subject,
+                               const std::string& body) {
   message_.Clear();
   message_.Sender().SetAddress(from);  // the address objects keep the first 255 characters
   message_.Sender().SetName(displayName_);
@@ -419,5 +501,4 @@ void TBatchRunner::Prepare(const std::string& from, const std::string& to, const
   message_.SetSubject(subject);
   message_.Body().Add(body + " ");
   message_.Attachments().Clear();
-  message_.Attachments().AddFile(fileName);
 }

@@ -1,21 +1,24 @@
 // One batch: every chosen file mailed as the only attachment of its own message to the one
 // recipient, with a counted-down pause after each message. The window's "Send" button and
-// mailcart-send both run it; each is a front end that gives it the fields and shows its texts.
+// mailcart-send both run it; each is a front end that gives it a request and shows its texts.
 #pragma once
 
 #include <exception>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/batchjournal.h"
+#include "app/batchrequest.h"
 #include "app/batchstatus.h"
 #include "app/settings.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/secret.h"
 
 class TMessageDelivery;
+class TSourceFile;
 class TpxMessage;
 class TpxSMTP;
 
@@ -28,28 +31,9 @@ enum class TBatchLabel { SFileShowL, StateL, RemaindL };
 class TBatchFrontEnd {
  public:
   virtual ~TBatchFrontEnd() = default;
-  virtual std::string MailServer() = 0;
-  virtual std::string MailFrom() = 0;
-  virtual std::string MailTo() = 0;
-  virtual std::string Subject() = 0;
-  virtual double PauseSeconds() = 0;
-  virtual bool DeleteSentFiles() = 0;
-  virtual bool SortFiles() = 0;
-  virtual std::vector<std::string> ChosenFiles() = 0;
-  // True: each message has a session of its own; otherwise one session carries the batch.
-  virtual bool NewConnectionPerMessage() { return false; }
-  // A file whose send failed in a way that may pass is sent again after each of the delays
-  // (seconds; the last one repeats), at most Retries more times.
-  virtual int Retries() { return 3; }
-  virtual std::vector<double> RetryDelays() { return {5, 30, 120}; }
-  // True: a file that cannot be sent is listed at the end and the batch goes on with the next.
-  virtual bool KeepGoing() { return false; }
-  // The folder of the batch journals; empty: the batch keeps none.
-  virtual std::string JournalFolder() { return DefaultJournalFolder(); }
-  // A journal whose batch to go on with instead of ChosenFiles: its files with no Sent record,
-  // in its order, recorded in it. Changed files are skipped unless ResendChanged.
-  virtual std::string ResumeJournal() { return {}; }
-  virtual bool ResendChanged() { return false; }
+  // Asked once, when a batch starts: everything the batch sends, where and how. The batch reads
+  // nothing else of the front end's fields, so they may change while it runs.
+  virtual TBatchRequest Request() = 0;
   // Files the journals record as sent to this server and recipient already: SendAgain sends
   // them all the same, Skip leaves them out, Cancel sends nothing.
   enum class TSentBeforeChoice { SendAgain, Skip, Cancel };
@@ -57,8 +41,6 @@ class TBatchFrontEnd {
   // Where the messages go instead of the server (a dry run, the system's mailer); nullptr: the
   // server. The front end owns it.
   virtual TMessageDelivery* Delivery() { return nullptr; }
-  // The login; the default logs in to nothing.
-  virtual TAccount Account() { return {}; }
   // Asked once a batch starts, for an account with a user that logs in with a password; the
   // batch wipes it when it ends. A front end that has none raises the error to show.
   virtual TSecret Password() { return {}; }
@@ -93,9 +75,11 @@ inline constexpr char kFailedPrefix[] = " failed: ";
 inline constexpr char kRetryPrefix[] = "; retry ";
 inline constexpr char kRetryOf[] = " of ";
 inline constexpr char kNotSent[] = "Not sent:";
+inline constexpr char kUncertain[] = "may have been delivered: the server did not confirm it";
 }  // namespace batchtext
 
-// SomeFailed: a KeepGoing batch went through its files and could not send some.
+// SomeFailed: the batch went through its files and could not send some (KeepGoing), or the
+// server may hold some that it did not confirm.
 enum class TBatchEnd { AllSent, Aborted, Failed, SomeFailed, Busy };
 
 class TBatchRunner {
@@ -111,8 +95,10 @@ class TBatchRunner {
   // one that does not, or the last retry's, ends the batch (the current file is neither
   // reported nor deleted) and is shown through the front end: the batch ends Failed. With
   // KeepGoing such a file is listed instead and the batch goes on, unless the session itself
-  // cannot be had (a certificate, a refused login). While a batch runs, a
-  // second one is refused with Busy: the one SMTP client never serves two batches.
+  // cannot be had (a certificate, a refused login, a server that cannot be reached before it
+  // ever answered). A message the server may hold is recorded as uncertain and never sent again
+  // unasked. While a batch runs, a second one is refused with Busy: the one SMTP client never
+  // serves two batches.
   TBatchEnd Run();
   // "Cancel sending": the batch stops after the send in progress or within the current
   // half-second tick of the pause. Without a batch it changes nothing: a batch starts afresh.
@@ -123,6 +109,8 @@ class TBatchRunner {
   bool SendingActive() const { return sendingActive_; }
   // The files of the running batch, or of the last one once it has ended.
   const TBatchStatus& Status() const { return status_; }
+  // What the running batch sends, or the last one sent.
+  const TBatchRequest& Request() const { return request_; }
   // The journal of the running or last batch; empty when it kept none.
   const std::string& JournalFileName() const { return journalFileName_; }
 
@@ -136,19 +124,30 @@ class TBatchRunner {
  private:
   TBatchEnd RunScoped();
   TBatchEnd SendAll();
+  // How the journal's last line says the batch ended, from the error that ended it.
+  void EndJournal(const std::exception& error);
   // The files of this batch, marked Skipped where a journal says so; opens the journal.
   // nullopt: the user chose to send nothing.
   std::optional<std::vector<TBatchFile>> PlanFiles();
   std::vector<TBatchFile> ChosenFiles();
-  void OpenJournal(const std::vector<TBatchFile>& files, const std::string& folder, const std::string& resume);
+  void OpenJournal(const std::vector<TBatchFile>& files);
   void RecordSkipped();
   // Records the current file's outcome; durable when its deletion follows.
   void RecordOutcome(TJournalOutcome outcome, const std::string& reply, bool durable);
-  // Sends file with its message through the front end's delivery or the server; the reply.
-  std::string Deliver(const std::string& file, const std::string& subject);
-  enum class TFileEnd { Sent, Failed, Canceled };
-  // One file, with its retries.
+  // Why the file just read is not to go: another Mailcart sent it since this batch started.
+  std::string SentMeanwhile(const TSourceFile& source);
+  // Fills the message with the file's bytes, for every try of this file.
+  void PrepareMessage(const std::string& subject, TSourceFile& source);
+  // Sends the prepared message through the front end's delivery or the server; the reply.
+  std::string Deliver();
+  // What became of one file, after its retries.
+  enum class TFileEnd { Sent, Failed, Skipped, Uncertain, Canceled };
   TFileEnd SendFile(const std::string& file, const std::string& subject);
+  // The file's message was accepted: records it and deletes the file where asked, while the file
+  // is still locked.
+  void FinishSent(TSourceFile& source, const std::string& reply);
+  // A failure of the current file's try: Failed, Uncertain or an error raised; nullopt to retry.
+  std::optional<TFileEnd> HandleFailure(const std::exception& error, int retry);
   // The count-down before a retry; false when a cancel ended it.
   bool RetryWait(const std::string& file, const std::exception& error, int retry, double seconds);
   TBatchEnd EndWithFailures();
@@ -164,6 +163,8 @@ class TBatchRunner {
   void SetFileState(TFileState state, const std::string& detail);
   void ShowFileProgress(int percent);
   void ShowCountdown(int seconds);
+  // Clears the message and gives it its sender, recipient, subject and body.
+  void FillMessage(const std::string& from, const std::string& to, const std::string& subject, const std::string& body);
 
   TpxSMTP& smtp_;
   TpxMessage& message_;
@@ -174,14 +175,22 @@ class TBatchRunner {
   bool cancelRequested_ = false;
   bool sendingActive_ = false;
   bool exitRequested_ = false;
-  int retries_ = 0;
-  std::vector<double> retryDelays_;
+  TBatchRequest request_;  // of the running batch, read once at its start
+  int64_t startedAt_ = 0;  // seconds since the epoch
+  // A file of this batch has gone (in this run, or recorded so in the journal it resumes): an
+  // error now does not end the batch "at its start".
+  bool filesWent_ = false;
+  // The server has answered in this batch: a refused connection from now on is a passing fault.
+  bool serverReached_ = false;
   // "file: why" for each file a KeepGoing batch could not send.
   std::vector<std::string> failures_;
   TBatchStatus status_;
   std::unique_ptr<TJournalWriter> journal_;
   std::string journalFileName_;
-  TFileDigest digest_;  // of the current file, as read before its send
+  // How many records each journal of the folder held when the batch started: any beyond are
+  // what others did meanwhile.
+  std::map<std::string, size_t> knownRecords_;
+  TFileDigest digest_;  // of the current file's bytes, as read for its message
 };
 
 // The pause of a batch in whole seconds: truncated toward zero (7.8 gives 7, -1.5 gives -1).

@@ -20,7 +20,8 @@ std::string FormatSeconds(double seconds) {
 }  // namespace
 
 bool DealtWith(TFileState state) {
-  return state == TFileState::Sent || state == TFileState::Failed || state == TFileState::Skipped;
+  return state == TFileState::Sent || state == TFileState::Failed || state == TFileState::Skipped ||
+         state == TFileState::Uncertain;
 }
 
 uint64_t RegularFileSize(const std::string& path) {
@@ -36,6 +37,7 @@ const char* FileStateName(TFileState state) {
     case TFileState::Sent: return "sent";
     case TFileState::Failed: return "failed";
     case TFileState::Skipped: return "skipped";
+    case TFileState::Uncertain: return "uncertain";
   }
   return "";
 }
@@ -94,8 +96,9 @@ std::optional<double> TBatchStatus::SecondsLeft(Clock::time_point now) const {
 }
 
 std::string TBatchStatus::ProgressLine(Clock::time_point now) const {
-  const int shown = current_ >= 0 ? current_ + 1 : Count(TFileState::Sent) + Count(TFileState::Failed) +
-                                                       Count(TFileState::Skipped);
+  int dealtWith = 0;
+  for (const TBatchFile& file : files_) dealtWith += DealtWith(file.state);
+  const int shown = current_ >= 0 ? current_ + 1 : dealtWith;
   std::string line = "file " + std::to_string(shown) + " of " + std::to_string(files_.size()) + ", " +
                      FormatBytes(BytesDone()) + " of " + FormatBytes(TotalBytes());
   if (const std::optional<double> rate = Rate(now)) {
@@ -108,6 +111,8 @@ std::string TBatchStatus::ProgressLine(Clock::time_point now) const {
 std::string TBatchStatus::Summary() const {
   const int sent = Count(TFileState::Sent);
   if (cancelled_) return "Cancelled: " + std::to_string(sent) + " of " + std::to_string(files_.size()) + " files sent.";
+  const int uncertain = Count(TFileState::Uncertain);
   return std::to_string(sent) + (sent == 1 ? " file" : " files") + " sent, " + std::to_string(Count(TFileState::Failed)) +
-         " failed, " + std::to_string(Count(TFileState::Skipped)) + " skipped.";
+         " failed, " + std::to_string(Count(TFileState::Skipped)) + " skipped" +
+         (uncertain > 0 ? ", " + std::to_string(uncertain) + " may have been delivered." : ".");
 }

@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
-enum class TFileState { Waiting, Sending, Retrying, Sent, Failed, Skipped };
+// Uncertain: the server may hold its message (it did not confirm it); not sent again unasked.
+enum class TFileState { Waiting, Sending, Retrying, Sent, Failed, Skipped, Uncertain };
 
-// "waiting", "sending", "retrying", "sent", "failed", "skipped": the words of reports and lists.
+// "waiting", "sending", "retrying", "sent", "failed", "skipped", "uncertain": the words of
+// reports and lists.
 const char* FileStateName(TFileState state);
-// Sent, failed or skipped: nothing more happens to the file in this batch.
+// Sent, failed, skipped or uncertain: nothing more happens to the file in this batch.
 bool DealtWith(TFileState state);
 // The size of a regular file; 0 for anything else or nothing (its send then names why).
 uint64_t RegularFileSize(const std::string& path);
@@ -58,7 +60,8 @@ class TBatchStatus {
   // "file 3 of 200, 1.2 MB of 20.0 MB, 3.4 MB/s, 5 s left" (rate and time once known).
   std::string ProgressLine(Clock::time_point now = Clock::now()) const;
   // At the end: "Cancelled: 1 of 3 files sent." after a cancel, else
-  // "3 files sent, 1 failed, 0 skipped."
+  // "3 files sent, 1 failed, 0 skipped." (", 1 may have been delivered" when the server did not
+  // confirm one)
   std::string Summary() const;
 
  private:

@@ -1,5 +1,6 @@
-// Whether a file may give values that run a command or change whom the program trusts (a token
-// command, a CA file, a pinned fingerprint): only when no other user could have put them there.
+// Whether a file may give values that decide where mail goes, what runs, whom the program trusts
+// or what it deletes (a settings file, a journal): only when no other user could have put them
+// there.
 #pragma once
 
 #include <string>
@@ -10,3 +11,11 @@
 // changed by other users (mode 0664)", or "... cannot be read: <reason>". Owner and mode are
 // those of the file opened, so a symbolic link counts as its target.
 std::string FileTrustProblem(const std::string& fileName);
+
+// The same for a file already open: its owner and mode as the descriptor sees them, so nothing
+// can be put in its place between the check and the reading.
+std::string DescriptorTrustProblem(int fd, const std::string& fileName);
+
+// Empty when path is a regular file, or names nothing; else why it is not read, naming it ("is
+// not a regular file" for a FIFO or a device, which would keep a reader waiting for ever).
+std::string RegularFileProblem(const std::string& path);

@@ -2,14 +2,14 @@
 // Values come from the window's settings file and the options override them; the settings
 // file is never written. Each state text goes to standard output on its own line as it
 // changes, the text of an error to standard error. SIGINT and SIGTERM act like "Cancel
-// sending": the message in progress is completed, then the batch stops.
-#include <sys/signalfd.h>
+// sending": the message in progress is completed, then the batch stops; a second one ends the
+// program at once.
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -18,8 +18,10 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "app/batchplan.h"
 #include "app/batchreport.h"
 #include "app/batchrunner.h"
 #include "app/credentials.h"
@@ -55,19 +57,22 @@ constexpr char kUsage[] =
     "                     [--ca-file FILE] [--fingerprint SHA256]\n"
     "                     [--dry-run=DIR | --sendmail[=PATH]] [--no-journal]\n"
     "                     [--skip-sent] [--report=json|text] [--quiet] FILE...\n"
-    "       mailcart-send --resume[=JOURNAL] [--resend-changed] [options]\n"
+    "       mailcart-send --resume[=JOURNAL] [--resend-changed] [--resend-uncertain] [options]\n"
     "       mailcart-send --version\n"
     "Sends each FILE as the attachment of its own message. Values not given come from the\n"
     "settings file of the Mailcart window (--settings names another). The subject may hold\n"
     "{name}, {n}, {count} and {date}, filled in for each file. One session carries the whole\n"
     "batch unless --new-connection-per-message is given. A send that failed in a way that\n"
     "may pass (a 4xx reply, a lost connection) is tried again after 5, 30 and 120 seconds\n"
-    "(--retries, --retry-delays; the last delay repeats). With --keep-going a file that\n"
+    "(--retries, --retry-delays; the last delay repeats). A message the server may have\n"
+    "kept (the connection went after its end, before the reply) is reported as uncertain\n"
+    "and sent again only with --resend-uncertain. With --keep-going a file that\n"
     "cannot be sent is named at the end and the others are still sent; a refused login or\n"
     "certificate always ends the batch. Each batch is recorded in a journal in\n"
     "$XDG_STATE_HOME/mailcart (~/.local/state/mailcart); --resume sends the files of the\n"
-    "newest unfinished batch (or of JOURNAL) that were not accepted, unless they changed\n"
-    "since (--resend-changed sends those too). Files a journal records as sent to the same\n"
+    "newest batch (if it was cancelled, cut short or ended by an error) or of JOURNAL that\n"
+    "were not accepted, unless they changed since (--resend-changed sends those too).\n"
+    "Files a journal records as sent to the same\n"
     "server and recipient are named on standard error and sent again, or left out with\n"
     "--skip-sent. --dry-run writes each message as DIR/NNNN.eml; --sendmail hands it to the\n"
     "system's mailer (/usr/sbin/sendmail -i -f FROM -- TO). --report=json prints one JSON\n"
@@ -76,13 +81,14 @@ constexpr char kUsage[] =
     "password comes from one of --password-command, --password-file, MAILCART_PASSWORD or the\n"
     "secret service entry the window saved; never from the command line. Exit status: 0 all\n"
     "sent, 1 an error ended the batch or a file was not sent, 2 wrong usage (also: a user name without a password),\n"
-    "3 cancelled (SIGINT or SIGTERM).\n";
+    "3 cancelled (SIGINT or SIGTERM; a second one ends the program at once).\n";
 
 struct TOptions {
   std::optional<std::string> settingsFile, server, from, to, subject;
   std::optional<double> pause;
   std::optional<bool> sort, remove, newConnectionPerMessage, keepGoing;
-  bool resendChanged = false, skipSent = false, noJournal = false, quiet = false, jsonReport = false;
+  bool resendChanged = false, resendUncertain = false, skipSent = false, noJournal = false, quiet = false,
+       jsonReport = false;
   std::optional<std::string> resume, dryRun, sendmail;
   std::optional<int> timeOut, retries;
   std::optional<std::vector<double>> retryDelays;
@@ -231,6 +237,7 @@ TOptions ParseArguments(const std::vector<std::string>& args) {
     else if (arg == "--keep-going") flag(o.keepGoing, true);
     else if (arg == "--resume") o.resume = optionalValue("");
     else if (arg == "--resend-changed") set(o.resendChanged);
+    else if (arg == "--resend-uncertain") set(o.resendUncertain);
     else if (arg == "--skip-sent") set(o.skipSent);
     else if (arg == "--no-journal") set(o.noJournal);
     else if (arg == "--quiet") set(o.quiet);
@@ -286,66 +293,49 @@ class TCommandLine : public TBatchFrontEnd {
     if (!options_.quiet && ::isatty(STDERR_FILENO)) progress_.emplace(stderr);
   }
 
-  std::string MailServer() override { return options_.server.value_or(settings_.mailSrv); }
-  std::string MailFrom() override { return options_.from.value_or(settings_.addrFrom); }
-  std::string MailTo() override { return options_.to.value_or(settings_.addr); }
-  std::string Subject() override { return options_.subject.value_or(settings_.subj); }
-  double PauseSeconds() override { return options_.pause.value_or(settings_.pauseSec); }
-  bool DeleteSentFiles() override { return options_.remove.value_or(settings_.delFiles); }
-  bool SortFiles() override { return options_.sort.value_or(settings_.sortFiles); }
-  std::vector<std::string> ChosenFiles() override { return options_.files; }
-  bool NewConnectionPerMessage() override {
-    return options_.newConnectionPerMessage.value_or(settings_.newConnectionPerMessage);
-  }
-  int Retries() override { return options_.retries.value_or(settings_.retries); }
-  std::vector<double> RetryDelays() override {
-    return options_.retryDelays.value_or(TBatchFrontEnd::RetryDelays());
-  }
-  bool KeepGoing() override { return options_.keepGoing.value_or(settings_.keepGoing); }
-  TAccount Account() override {
-    TAccount a = settings_.account;
-    if (options_.security) a.security = *options_.security;
-    if (options_.user) a.user = *options_.user;
-    if (options_.auth) a.authMethod = *options_.auth;
-    if (options_.tokenCommand) a.tokenCommand = *options_.tokenCommand;
-    if (options_.caFile) a.caFile = *options_.caFile;
-    if (options_.fingerprint) a.fingerprint = *options_.fingerprint;
-    if (options_.fromName) a.fromName = *options_.fromName;
-    return a;
-  }
+  // The values in effect: an option's, else the journal's of a resumed batch, else the settings
+  // file's. Built once; the batch reads nothing else.
+  TBatchRequest Request() override { return request_; }
   TSecret Password() override { return std::move(password_); }
-  // A dry run delivers nothing: there is nothing to record.
-  std::string JournalFolder() override {
-    return options_.noJournal || options_.dryRun ? std::string() : DefaultJournalFolder();
-  }
-  std::string ResumeJournal() override { return resumeJournal_; }
-  bool ResendChanged() override { return options_.resendChanged; }
   TSentBeforeChoice SentBefore(const std::vector<TSentBefore>& files) override {
     ClearProgress();
     for (const TSentBefore& file : files)
       std::fprintf(stderr, "mailcart-send: %s was sent to %s on %s%s\n", DisplayText(file.path).c_str(),
-                   DisplayText(MailTo()).c_str(), file.time.c_str(), options_.skipSent ? "; skipped" : "; sending it again");
+                   DisplayText(request_.to).c_str(), file.time.c_str(), options_.skipSent ? "; skipped" : "; sending it again");
     return options_.skipSent ? TSentBeforeChoice::Skip : TSentBeforeChoice::SendAgain;
   }
   TMessageDelivery* Delivery() override { return delivery_.get(); }
   bool NeedsPassword() const { return delivery_ == nullptr; }
 
-  // --resume: the journal named, or the newest unfinished one; its batch's values stand in for
-  // those not given as options.
-  void TakeResume() {
-    if (!options_.resume) return;
-    if (options_.resume->empty()) {
-      const std::optional<TJournal> newest = NewestUnfinishedJournal(DefaultJournalFolder());
-      if (!newest) throw EJournalError("There is no unfinished batch to resume in " + DefaultJournalFolder());
-      resumeJournal_ = newest->fileName;
-    } else {
-      resumeJournal_ = *options_.resume;
-    }
-    const TJournal journal = ReadJournal(resumeJournal_);
-    if (!options_.server) options_.server = journal.head.server;
-    if (!options_.from) options_.from = journal.head.from;
-    if (!options_.to) options_.to = journal.head.to;
-    if (!options_.subject) options_.subject = journal.head.subject;
+  // Builds the request; for --resume from the journal named, or the newest batch when it may be
+  // resumed, whose values stand in for those not given as options. What is resumed is named
+  // first.
+  void BuildRequest() {
+    std::optional<TJournal> journal;
+    if (options_.resume) journal = ResumeJournal();
+    TBatchRequest& r = request_;
+    const auto pick = [&](const std::optional<std::string>& option, std::string TJournalHead::*field,
+                          const std::string& setting) {
+      return option ? *option : journal ? (*journal).head.*field : setting;
+    };
+    r.server = pick(options_.server, &TJournalHead::server, settings_.mailSrv);
+    r.from = pick(options_.from, &TJournalHead::from, settings_.addrFrom);
+    r.to = pick(options_.to, &TJournalHead::to, settings_.addr);
+    r.subject = pick(options_.subject, &TJournalHead::subject, settings_.subj);
+    r.pauseSeconds = options_.pause.value_or(settings_.pauseSec);
+    r.deleteSentFiles = options_.remove.value_or(settings_.delFiles);
+    r.sortFiles = options_.sort.value_or(settings_.sortFiles);
+    r.newConnectionPerMessage = options_.newConnectionPerMessage.value_or(settings_.newConnectionPerMessage);
+    r.retries = options_.retries.value_or(settings_.retries);
+    if (options_.retryDelays) r.retryDelays = *options_.retryDelays;
+    r.keepGoing = options_.keepGoing.value_or(settings_.keepGoing);
+    // A dry run delivers nothing: there is nothing to record.
+    if (!options_.noJournal && !options_.dryRun) r.journalFolder = DefaultJournalFolder();
+    if (journal) r.resumeJournal = journal->fileName;
+    r.resendChanged = options_.resendChanged;
+    r.resendUncertain = options_.resendUncertain;
+    r.account = Account();
+    r.files = options_.files;
   }
 
   // The summary, or the JSON report, once the batch has ended.
@@ -360,18 +350,16 @@ class TCommandLine : public TBatchFrontEnd {
     }
   }
 
-  // Takes the password before anything else can start a child, so MAILCART_PASSWORD is gone
-  // from the environment first. A user who logs in with a password and has none is told here,
-  // before anything connects.
-  void TakePassword(const TpxSMTP& smtp) {
-    std::optional<TSecret> password = ObtainPassword(options_.password);
-    const TAccount account = Account();
+  // A user who logs in with a password and has none is told here, before anything connects.
+  void TakePassword(const TpxSMTP& smtp, std::optional<TSecret> variable) {
+    std::optional<TSecret> password = ObtainPassword(options_.password, std::move(variable));
+    const TAccount& account = request_.account;
     if (account.user.empty()) return;
     if (account.authMethod == TAuthMethod::XOAuth2) {
       if (account.tokenCommand.empty()) throw TUsageError("--auth xoauth2 needs --token-command");
       return;
     }
-    const std::string key = AccountKey(account.user, MailServer(), smtp.DefaultPort());
+    const std::string key = AccountKey(account.user, request_.server, smtp.DefaultPort());
     if (!password) password = StoredPassword(key);
     if (!password)
       throw TUsageError("the user " + account.user + " needs a password: give --password-command, --password-file"
@@ -382,10 +370,10 @@ class TCommandLine : public TBatchFrontEnd {
   // The values in effect, whether from an option or from the settings file, are checked
   // before anything connects.
   void CheckValues() {
-    CheckServer(MailServer());
-    CheckAddress("--from", MailFrom());
-    CheckAddress("--to", MailTo());
-    if (PauseSeconds() < 0) throw TUsageError("--pause needs zero or more seconds");
+    CheckServer(request_.server);
+    CheckAddress("--from", request_.from);
+    CheckAddress("--to", request_.to);
+    if (request_.pauseSeconds < 0) throw TUsageError("--pause needs zero or more seconds");
   }
 
   // The file just sent is named by the state line already.
@@ -409,6 +397,40 @@ class TCommandLine : public TBatchFrontEnd {
   void CloseApplication() override {}
 
  private:
+  TAccount Account() const {
+    TAccount a = settings_.account;
+    if (options_.security) a.security = *options_.security;
+    if (options_.user) a.user = *options_.user;
+    if (options_.auth) a.authMethod = *options_.auth;
+    if (options_.tokenCommand) a.tokenCommand = *options_.tokenCommand;
+    if (options_.caFile) a.caFile = *options_.caFile;
+    if (options_.fingerprint) a.fingerprint = *options_.fingerprint;
+    if (options_.fromName) a.fromName = *options_.fromName;
+    return a;
+  }
+
+  // The journal of --resume: the one named, or the newest batch when it may be resumed; an older
+  // one is never taken in its place unnoticed.
+  TJournal ResumeJournal() const {
+    const std::string folder = DefaultJournalFolder();
+    const std::vector<TJournal> journals = ReadJournals(folder);
+    std::optional<TJournal> journal;
+    if (options_.resume->empty()) {
+      std::string why;
+      journal = NewestResumable(journals, why);
+      if (!journal)
+        throw EJournalError("There is no batch to resume in " + folder + ": " + why +
+                            (journals.size() > 1 ? "; an older one is resumed with --resume=JOURNAL" : ""));
+    } else {
+      journal = ReadJournal(*options_.resume);
+      if (journal->running) throw EJournalError("The batch of " + *options_.resume + " is being sent by another Mailcart");
+    }
+    std::fprintf(stderr, "mailcart-send: resuming the batch %s (%s): %zu of %zu files left\n",
+                 BatchDescription(*journal).c_str(),
+                 EndingText(*journal).c_str(), UnsentFiles(*journal, journals).size(), journal->head.files.size());
+    return std::move(*journal);
+  }
+
   void PrintChange(std::string& last, const std::string& text) {
     if (text == last) return;
     last = text;
@@ -438,16 +460,18 @@ class TCommandLine : public TBatchFrontEnd {
 
   const TSettings settings_;
   TOptions options_;
+  TBatchRequest request_;
   TSecret password_;
   std::string lastState_, lastRemaining_;
   std::unique_ptr<TMessageDelivery> delivery_;
-  std::string resumeJournal_;
   std::optional<TProgressLine> progress_;
 };
 
-// SIGINT and SIGTERM arrive as readable data on a descriptor that the event loop watches, so
-// a cancel reaches the batch from any wait, the ones inside a send included. They are blocked
-// before any thread starts, so no thread takes them the ordinary way.
+// SIGINT and SIGTERM are blocked before any thread starts, so no thread takes them the ordinary
+// way, and one thread of their own waits for them from the program's start. Before a batch
+// runs, one ends the program at once; during a batch the first cancels it through the event
+// loop (the message in progress is finished) and a second ends the program at once: every file
+// accepted so far is in the journal already, which is written line by line.
 class TStopSignals {
  public:
   TStopSignals() {
@@ -455,48 +479,52 @@ class TStopSignals {
     sigaddset(&set_, SIGINT);
     sigaddset(&set_, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &set_, nullptr);
-  }
-  ~TStopSignals() {
-    notifier_.reset();
-    if (fd_ >= 0) ::close(fd_);
+    std::thread([this] { Wait(); }).detach();
   }
   TStopSignals(const TStopSignals&) = delete;
   TStopSignals& operator=(const TStopSignals&) = delete;
 
-  // Needs the application object.
-  void Watch(TBatchRunner& runner) {
-    fd_ = ::signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC);
-    if (fd_ < 0) return;  // without it the signals stay blocked: the batch runs to its end
-    notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this, &runner] {
-      signalfd_siginfo info;
-      while (::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-      }
-      runner.RequestCancel();
-    });
-  }
+  // The batch that the first signal cancels; nullptr: none.
+  void Watch(TBatchRunner* runner) { runner_.store(runner); }
 
  private:
+  void Wait() {
+    for (int received = 0;;) {
+      int signal = 0;
+      if (sigwait(&set_, &signal) != 0) continue;
+      TBatchRunner* runner = runner_.load();
+      QCoreApplication* app = QCoreApplication::instance();
+      if (runner == nullptr || app == nullptr || ++received > 1) {
+        static constexpr char kText[] = "mailcart-send: stopped\n";
+        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, kText, sizeof kText - 1);
+        ::_exit(kExitCanceled);
+      }
+      QMetaObject::invokeMethod(app, [this] {
+        if (TBatchRunner* current = runner_.load()) current->RequestCancel();
+      }, Qt::QueuedConnection);
+    }
+  }
+
   sigset_t set_;
-  int fd_ = -1;
-  std::unique_ptr<QSocketNotifier> notifier_;
+  std::atomic<TBatchRunner*> runner_{nullptr};
 };
 
-int Send(TOptions options, TStopSignals& stopSignals) {
+int Send(TOptions options, TStopSignals& stopSignals, std::optional<TSecret> passwordVariable) {
   const std::string settingsFile = options.settingsFile.value_or(WindowSettingsFile());
   const std::optional<int> timeOut = options.timeOut;
   const TSettings settings = ReadSettings(settingsFile);
   for (const std::string& warning : settings.warnings) std::fprintf(stderr, "mailcart-send: warning: %s\n", warning.c_str());
   TCommandLine frontEnd(settings, std::move(options));
-  frontEnd.TakeResume();
+  frontEnd.BuildRequest();
   frontEnd.CheckValues();
   TMailComponents components;
-  if (frontEnd.NeedsPassword()) frontEnd.TakePassword(components.pxSMTP1);
+  if (frontEnd.NeedsPassword()) frontEnd.TakePassword(components.pxSMTP1, std::move(passwordVariable));
   if (timeOut) components.pxSMTP1.SetTimeOut(*timeOut);
   TBatchRunner runner(components.pxSMTP1, components.pxMessage1, frontEnd,
                       ProgramTitle(TVersionInfo(ExecutablePath())));
-  stopSignals.Watch(runner);
+  stopSignals.Watch(&runner);
   const TBatchEnd end = runner.Run();
+  stopSignals.Watch(nullptr);
   frontEnd.Report(runner);
   switch (end) {
     case TBatchEnd::AllSent: return kExitAllSent;
@@ -508,7 +536,10 @@ int Send(TOptions options, TStopSignals& stopSignals) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything else: no thread may take the signals their own way, and no child (a
+  // password or token command, the system's mailer) may inherit the password.
   TStopSignals stopSignals;
+  std::optional<TSecret> passwordVariable = TakePasswordVariable();
   const std::vector<std::string> args(argv + 1, argv + argc);
   QCoreApplication app(argc, argv);  // the event loop of the socket client; no display
   if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
@@ -520,7 +551,7 @@ int main(int argc, char** argv) {
     return kExitAllSent;
   }
   try {
-    return Send(ParseArguments(args), stopSignals);
+    return Send(ParseArguments(args), stopSignals, std::move(passwordVariable));
   } catch (const EPasswordUsage& error) {
     std::fprintf(stderr, "mailcart-send: %s\n%s", error.what(), kUsage);
     return kExitUsage;

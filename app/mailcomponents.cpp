@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/credentials.h"
+#include "app/filetrust.h"
 #include "app/passwordsource.h"
 #include "toolkit/componentstream.h"
 #include "toolkit/version.h"
@@ -36,9 +37,12 @@ std::string ProgramTitle(const TVersionInfo& version) {
 
 void ApplyAccount(TpxSMTP& smtp, const TAccount& account) {
   if (!account.caFile.empty()) {
-    const int fd = ::open(account.caFile.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking on open: a FIFO in its place would wait for ever.
+    const int fd = ::open(account.caFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) throw EFOpenError("The CA file \"" + account.caFile + "\" cannot be read: " + std::strerror(errno));
     ::close(fd);
+    if (const std::string problem = RegularFileProblem(account.caFile); !problem.empty())
+      throw EFOpenError("The CA file " + problem);
   }
   smtp.SetFingerprint(account.fingerprint);
   smtp.SetSecurity(account.security);

@@ -21,6 +21,7 @@
 #include <cstring>
 
 #include "app/aboutf.h"
+#include "app/batchplan.h"
 #include "app/batchquestions.h"
 #include "app/credentials.h"
 #include "app/passwordsource.h"
@@ -232,7 +233,12 @@ void TForm1::ConnectHandlers() {
 
 void TForm1::FormCreate() {
   iniFileName_ = SettingsFileName(programPath_);
-  const TSettings settings = ReadSettings(iniFileName_);
+  TSettings settings;
+  try {
+    settings = ReadSettings(iniFileName_);
+  } catch (const std::exception& error) {
+    ShowException(error);  // the window starts with the defaults
+  }
   AddrE->setText(Text(settings.addr));
   SubjE->setText(Text(settings.subj));
   MailServerE->setText(Text(settings.mailSrv));
@@ -337,27 +343,27 @@ void TForm1::RetryBClick() {
 
 void TForm1::OfferResume() {
   if (runner_->SendingActive()) return;
-  const std::optional<TJournal> journal = NewestUnfinishedJournal(DefaultJournalFolder());
+  const std::vector<TJournal> journals = ReadJournals(DefaultJournalFolder());
+  std::string why;
+  const std::optional<TJournal> journal = NewestResumable(journals, why);
   if (!journal) return;
-  if (AskQuestion(ResumeQuestion(*journal), false) != TMsgAnswer::Yes) {
+  const size_t unsent = UnsentFiles(*journal, journals).size();
+  if (unsent == 0) return;
+  if (AskQuestion(ResumeQuestion(*journal, unsent), false) != TMsgAnswer::Yes) {
     try {
-      TJournalWriter(journal->fileName).Finish();
+      TJournalWriter(journal->fileName).End(TJournalEnd::Declined);
     } catch (const std::exception& error) {
       ShowException(error);
     }
     return;
   }
-  // The rest goes where the batch sent the rest: the fields show it.
-  MailServerE->setText(Text(journal->head.server));
-  EMailFromE->setText(Text(journal->head.from));
-  AddrE->setText(Text(journal->head.to));
-  SubjE->setText(Text(journal->head.subject));
-  resumeJournal_ = journal->fileName;
+  // The rest goes where the batch sent the rest, whatever the fields say; they stay as typed.
+  resumeJournal_ = *journal;
   RunBatch();
 }
 
 TBatchFrontEnd::TSentBeforeChoice TForm1::SentBefore(const std::vector<TSentBefore>& files) {
-  switch (AskQuestion(SentBeforeQuestion(files, MailTo()), true)) {
+  switch (AskQuestion(SentBeforeQuestion(files, runner_->Request().to), true)) {
     case TMsgAnswer::Yes: return TSentBeforeChoice::SendAgain;
     case TMsgAnswer::No: return TSentBeforeChoice::Skip;
     case TMsgAnswer::Cancel: break;
@@ -368,12 +374,23 @@ TBatchFrontEnd::TSentBeforeChoice TForm1::SentBefore(const std::vector<TSentBefo
 void TForm1::RunBatch() {
   for (QPushButton* button : {SendB, RemoveB, ClearB, RetryB}) button->setEnabled(false);
   const TBatchEnd end = runner_->Run();
-  resumeJournal_.clear();
+  resumeJournal_.reset();
   if (end != TBatchEnd::Busy) FileList->ShowEnd(runner_->Status());
   if (chosenDuringBatch_) FileList->SetFiles(openDialog1_.Files());
   chosenDuringBatch_ = false;
   SendB->setEnabled(true);
   EnableListButtons();
+  if (end != TBatchEnd::Busy) OfferResendUncertain();
+}
+
+// A message the server may hold goes again only when the user says so.
+void TForm1::OfferResendUncertain() {
+  std::vector<std::string> uncertain;
+  for (const TBatchFile& file : runner_->Status().Files())
+    if (file.state == TFileState::Uncertain) uncertain.push_back(file.path);
+  if (uncertain.empty() || AskQuestion(UncertainQuestion(uncertain.size()), false) != TMsgAnswer::Yes) return;
+  FileList->SetFiles(uncertain);
+  RunBatch();
 }
 
 void TForm1::EnableListButtons() {
@@ -399,10 +416,8 @@ void TForm1::AccountBClick() {
 }
 
 std::string TForm1::AccountKeyOfServer() {
-  return AccountKey(account_.user, MailServer(), components_->pxSMTP1.DefaultPort());
+  return AccountKey(account_.user, runner_->Request().server, components_->pxSMTP1.DefaultPort());
 }
-
-TAccount TForm1::Account() { return account_; }
 
 // The remembered password, or the one the user types now; the batch wipes it when it ends.
 TSecret TForm1::Password() {
@@ -419,16 +434,32 @@ TSecret TForm1::Password() {
   return SecretFromText(text);
 }
 
-std::string TForm1::MailServer() { return Bytes(MailServerE->text()); }
-std::string TForm1::MailFrom() { return Bytes(EMailFromE->text()); }
-std::string TForm1::MailTo() { return Bytes(AddrE->text()); }
-std::string TForm1::Subject() { return Bytes(SubjE->text()); }
-double TForm1::PauseSeconds() { return TimeWaitE->Value(); }
-bool TForm1::DeleteSentFiles() { return DelSFCB->isChecked(); }
-bool TForm1::SortFiles() { return SortFilesCB->isChecked(); }
-std::vector<std::string> TForm1::ChosenFiles() { return FileList->Paths(); }
-std::vector<double> TForm1::RetryDelays() {
-  return retryDelays_.empty() ? TBatchFrontEnd::RetryDelays() : retryDelays_;
+std::string TForm1::MailServer() const { return Bytes(MailServerE->text()); }
+
+TBatchRequest TForm1::Request() {
+  TBatchRequest r;
+  r.server = MailServer();
+  r.from = Bytes(EMailFromE->text());
+  r.to = Bytes(AddrE->text());
+  r.subject = Bytes(SubjE->text());
+  r.pauseSeconds = TimeWaitE->Value();
+  r.deleteSentFiles = DelSFCB->isChecked();
+  r.sortFiles = SortFilesCB->isChecked();
+  r.newConnectionPerMessage = newConnectionPerMessage_;
+  r.retries = retries_;
+  if (!retryDelays_.empty()) r.retryDelays = retryDelays_;
+  r.keepGoing = keepGoing_;
+  r.journalFolder = DefaultJournalFolder();
+  r.account = account_;
+  r.files = FileList->Paths();
+  if (resumeJournal_) {
+    r.resumeJournal = resumeJournal_->fileName;
+    r.server = resumeJournal_->head.server;
+    r.from = resumeJournal_->head.from;
+    r.to = resumeJournal_->head.to;
+    r.subject = resumeJournal_->head.subject;
+  }
+  return r;
 }
 
 void TForm1::SetLabel(TBatchLabel which, const std::string& text) {

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/accountdialog.h"
@@ -42,9 +43,10 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   // Seconds before each retry of a send that may pass (the last one repeats); the batch's own
   // unless set.
   void SetRetryDelays(std::vector<double> seconds) { retryDelays_ = std::move(seconds); }
-  // When the newest batch of the journals did not finish, asks whether to resume it: Yes sends
-  // its files that no server took, to where it sent them; No marks it finished, so the
-  // question does not come back.
+  // When the newest batch of the journals may be resumed (cancelled, cut short, ended by an error
+  // after files went) and has files no server took since, asks whether to resume it, saying how
+  // it ended: Yes sends them to where the batch sent the rest, without touching the fields; No
+  // marks it declined, so the question does not come back.
   void OfferResume();
 
  protected:
@@ -70,25 +72,15 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   void ExitBClick();
   void AboutBClick();
   void AccountBClick();
+  // Of the running batch's server while one runs (the password is asked for it).
   std::string AccountKeyOfServer();
-  std::string ResumeJournal() override { return resumeJournal_; }
+  std::string MailServer() const;
+  void OfferResendUncertain();
   // Yes sends them again, No leaves them out, Cancel sends nothing.
   TSentBeforeChoice SentBefore(const std::vector<TSentBefore>& files) override;
 
   // TBatchFrontEnd
-  std::string MailServer() override;
-  std::string MailFrom() override;
-  std::string MailTo() override;
-  std::string Subject() override;
-  double PauseSeconds() override;
-  bool DeleteSentFiles() override;
-  bool SortFiles() override;
-  std::vector<std::string> ChosenFiles() override;
-  bool NewConnectionPerMessage() override { return newConnectionPerMessage_; }
-  int Retries() override { return retries_; }
-  bool KeepGoing() override { return keepGoing_; }
-  std::vector<double> RetryDelays() override;
-  TAccount Account() override;
+  TBatchRequest Request() override;
   TSecret Password() override;
   void SetLabel(TBatchLabel label, const std::string& text) override;
   void ShowInformation(const std::string& text) override;
@@ -110,7 +102,7 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   bool keepGoing_ = false;                // from the settings file only
   std::vector<double> retryDelays_;
   bool chosenDuringBatch_ = false;
-  std::string resumeJournal_;  // for the next batch only
+  std::optional<TJournal> resumeJournal_;  // for the next batch only
 
   TGradientCaption* GradientCaption1 = nullptr;
   QLabel* Label1 = nullptr;

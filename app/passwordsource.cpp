@@ -98,13 +98,15 @@ TSecret RunSecretCommand(const std::string& command, int timeoutMs) {
 
 TSecret ReadSecretFile(const std::string& fileName) {
   const std::string name = "The password file " + Quoted(fileName);
-  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  // Not blocking on open: a FIFO in its place would wait for a writer for ever.
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) throw EPasswordError(name + " cannot be read: " + std::strerror(errno));
   struct stat st;
-  if (::fstat(fd, &st) != 0) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     const int error = errno;
+    const bool regular = S_ISREG(st.st_mode);
     ::close(fd);
-    throw EPasswordError(name + " cannot be read: " + std::strerror(error));
+    throw EPasswordError(name + (regular ? " cannot be read: " + std::string(std::strerror(error)) : " is not a regular file"));
   }
   if (st.st_mode & (S_IRGRP | S_IROTH)) {
     ::close(fd);
@@ -136,8 +138,7 @@ std::optional<TSecret> TakePasswordVariable() {
   return secret;
 }
 
-std::optional<TSecret> ObtainPassword(const TPasswordOptions& options) {
-  std::optional<TSecret> variable = TakePasswordVariable();
+std::optional<TSecret> ObtainPassword(const TPasswordOptions& options, std::optional<TSecret> variable) {
   if (!options.command.empty() + !options.file.empty() + variable.has_value() > 1)
     throw EPasswordUsage("give the password in one way only: --password-command, --password-file or " +
                          std::string(kPasswordVariable));

@@ -24,11 +24,12 @@ struct TPasswordOptions {
   int timeoutMs = kSecretCommandTimeoutMs;
 };
 
-// Takes MAILCART_PASSWORD out of the environment first, whatever follows, so no child ever
-// inherits it; then gives the password of the one source given. Nothing when none is given:
-// the caller then reads the secret service's entry. Two sources raise EPasswordUsage; a source
-// that fails, and an empty variable, raise EPasswordError.
-std::optional<TSecret> ObtainPassword(const TPasswordOptions& options);
+// The password of the one source given: the options, or variable (MAILCART_PASSWORD, taken out
+// of the environment by TakePasswordVariable when the program started, before any child could
+// inherit it). Nothing when none is given: the caller then reads the secret service's entry.
+// Two sources raise EPasswordUsage; a source that fails, and an empty variable, raise
+// EPasswordError.
+std::optional<TSecret> ObtainPassword(const TPasswordOptions& options, std::optional<TSecret> variable);
 
 // The first line (without its CR LF or LF) of what "/bin/sh -c command" prints on standard
 // output. Standard input is empty, standard error goes to ours, MAILCART_PASSWORD is not in
@@ -37,7 +38,8 @@ std::optional<TSecret> ObtainPassword(const TPasswordOptions& options);
 // or runs past timeoutMs (its whole process group is then killed) raises EPasswordError.
 TSecret RunSecretCommand(const std::string& command, int timeoutMs = kSecretCommandTimeoutMs);
 
-// The first line of fileName. Raises EPasswordError when it cannot be read, when group or
+// The first line of fileName. Raises EPasswordError when it cannot be read or is no regular
+// file (a FIFO is refused, not waited on), when group or
 // others may read it (checked on the open file, so it cannot be swapped after the check), or
 // when its first line is empty.
 TSecret ReadSecretFile(const std::string& fileName);

@@ -28,16 +28,28 @@ void ReadChoice(const TIniFile& ini, const char* key, bool (*parse)(std::string_
   warnings.push_back(std::string(key) + "=" + text + " in \"" + ini.FileName() + "\" is not known; it is ignored");
 }
 
-void ReadTrusted(const TIniFile& ini, TSettings& s) {
-  const std::pair<const char*, std::string*> keys[] = {
-      {"TokenCommand", &s.account.tokenCommand}, {"CAFile", &s.account.caFile}, {"Fingerprint", &s.account.fingerprint}};
-  bool any = false;
-  for (const auto& [key, value] : keys) any |= !(*value = ini.ReadString(kSection, key, "")).empty();
-  if (!any) return;
+// The keys that decide where mail goes, what runs, whom the program trusts or what it deletes.
+constexpr const char* kGuardedKeys[] = {"MailSrv", "Addr",         "AddrFrom", "Security",   "User",
+                                        "DelFiles", "TokenCommand", "CAFile",   "Fingerprint"};
+
+// A file that another user could have written gives none of the guarded keys: each is left at
+// its default, with one warning that names those it held.
+void DropUntrusted(const TIniFile& ini, TSettings& s) {
+  std::string held;
+  for (const char* key : kGuardedKeys)
+    if (!ini.ReadString(kSection, key, "").empty()) held += std::string(held.empty() ? "" : ", ") + key;
+  if (held.empty()) return;
   const std::string problem = FileTrustProblem(ini.FileName());
   if (problem.empty()) return;
-  for (const auto& [key, value] : keys) value->clear();
-  s.warnings.push_back(problem + ": its TokenCommand, CAFile and Fingerprint are ignored");
+  const TSettings defaults;
+  s.mailSrv = defaults.mailSrv;
+  s.addr = defaults.addr;
+  s.addrFrom = defaults.addrFrom;
+  s.delFiles = defaults.delFiles;
+  const std::string fromName = s.account.fromName;
+  s.account = defaults.account;
+  s.account.fromName = fromName;
+  s.warnings.push_back(problem + ": its " + held + " are ignored");
 }
 
 // An empty value is left out unless there is one in the file to replace.
@@ -58,6 +70,8 @@ std::string SettingsFileName(const std::string& programPath) {
 }
 
 TSettings ReadSettings(const std::string& fileName) {
+  if (const std::string problem = RegularFileProblem(fileName); !problem.empty())
+    throw EInOutError("The settings file " + problem);
   const TIniFile ini(fileName);
   TSettings s;
   s.addr = ini.ReadString(kSection, "Addr", "");
@@ -75,7 +89,10 @@ TSettings ReadSettings(const std::string& fileName) {
   s.account.user = ini.ReadString(kSection, "User", "");
   s.account.fromName = ini.ReadString(kSection, "FromName", "");
   ReadChoice(ini, "AuthMethod", ParseAuthMethod, s.account.authMethod, s.warnings);
-  ReadTrusted(ini, s);
+  s.account.tokenCommand = ini.ReadString(kSection, "TokenCommand", "");
+  s.account.caFile = ini.ReadString(kSection, "CAFile", "");
+  s.account.fingerprint = ini.ReadString(kSection, "Fingerprint", "");
+  DropUntrusted(ini, s);
   return s;
 }
 

@@ -14,8 +14,8 @@ struct TAccount {
   TpxSecurity security = TpxSecurity::Auto;   // "Security"
   std::string user;                           // "User"
   TAuthMethod authMethod = TAuthMethod::Auto;  // "AuthMethod"
-  // These three run a command or change whom the program trusts: read only from a file no
-  // other user can change.
+  // These three run a command or change whom the program trusts: like the server, the addresses
+  // and the security, read only from a file no other user can change.
   std::string tokenCommand;  // "TokenCommand"
   std::string caFile;        // "CAFile"
   std::string fingerprint;   // "Fingerprint", as written (the client checks it)
@@ -51,9 +51,12 @@ struct TSettings {
 // use it.
 std::string SettingsFileName(const std::string& programPath);
 
-// Missing or malformed values give the defaults; reading never fails. An unknown Security or
-// AuthMethod, and TokenCommand, CAFile and Fingerprint from a file that another user could have
-// written (FileTrustProblem), are left at their defaults with a warning.
+// Missing or malformed values give the defaults. An unknown Security or AuthMethod is left at its
+// default with a warning; so are the keys that decide where mail goes, what runs, whom the
+// program trusts or what it deletes (MailSrv, Addr, AddrFrom, Security, User, DelFiles,
+// TokenCommand, CAFile, Fingerprint) when another user could have written the file
+// (FileTrustProblem). A file that is there but no regular file (a FIFO would keep the program
+// waiting) raises EInOutError naming it.
 TSettings ReadSettings(const std::string& fileName);
 // Creates the file's folder when needed. A failure raises an error whose text names the file.
 // Account keys at their defaults are left out unless the file holds one to replace: an ignored

@@ -1,5 +1,9 @@
 #include "net/nktls.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <arpa/inet.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -108,10 +112,12 @@ TnkTlsContext::TnkTlsContext(const TnkTlsOptions& options) : policy_(options.pol
 
 void TnkTlsContext::AddCaFile(const std::string& path) {
   std::string why;
-  if (std::FILE* file = std::fopen(path.c_str(), "rb"))
-    std::fclose(file);
-  else
-    why = std::strerror(errno);
+  // Not blocking on open, and a regular file only: a FIFO in its place would wait for ever.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0) why = std::strerror(errno);
+  else if (!S_ISREG(st.st_mode)) why = "it is not a regular file";
+  if (fd >= 0) ::close(fd);
   if (why.empty() && SSL_CTX_load_verify_locations(ctx_, path.c_str(), nullptr) != 1)
     why = LibraryReason("no certificate in it");
   if (why.empty()) return;

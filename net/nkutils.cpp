@@ -12,12 +12,9 @@ ETimedOutError::ETimedOutError() : Exception(LoadStr(sOperationTimedOut)) {}
 
 // ---------------------------------------------------------------------------------------------
 
-TTempFileStream::TTempFileStream()
-    : TFileStream(GetTempFileName(GetTempPath(), "px"), TFileMode::fmCreate) {}
+TTempFileStream::TTempFileStream() : TFileStream(CreateUnnamedTempFile(GetTempPath()), GetTempPath() + "px") {}
 
 TTempFileStream::~TTempFileStream() {
-  // The descriptor is still open here; on POSIX the name can go first all the same.
-  std::remove(FileName().c_str());
   // Freeing the blocks of a file of a hundred megabytes takes the kernel most of a tenth of a
   // second: the file is shrunk in steps, with the window's messages dispatched between them.
   constexpr int64_t kStep = 16 << 20;

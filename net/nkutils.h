@@ -62,8 +62,9 @@ class ETimedOutError : public Exception {
   explicit ETimedOutError(std::string text) : Exception(std::move(text)) {}
 };
 
-// A file stream on a fresh file "px…" in the temporary directory, opened for reading and
-// writing; the file is deleted when the stream goes away, and a failed delete is ignored.
+// A file stream on a fresh file in the temporary directory, opened for reading and writing, that
+// has no name (the message it holds is never left behind, not even by a crash); its blocks are
+// freed when the stream goes away.
 class TTempFileStream : public TFileStream {
  public:
   TTempFileStream();

@@ -486,6 +486,10 @@ void TpxSMTP::SendData(TStream& text) {
     code = ReadReply();
   } catch (const ESocketError&) {
     lost = true;
+  } catch (const ETimedOutError&) {
+    // RFC 5321 4.5.3.2.6: a server may take ten minutes over the text; one that says nothing in
+    // the time given may all the same have taken it.
+    throw EPossibleDuplicate(FormatText(LoadStr(sNoReplyToText), {ServerName()}));
   }
   // RFC 5321 4.1.1.4: only the reply tells whether the server took the message.
   if (lost || (code < 0 && LastReply().empty()))

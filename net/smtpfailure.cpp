@@ -4,6 +4,7 @@
 #include "net/nktls.h"
 #include "net/nkutils.h"
 #include "net/pxsasl.h"
+#include "platform/winsock.h"
 
 namespace {
 
@@ -27,16 +28,17 @@ TSmtpFailure FromReply(const EServerError& e) {
 TSmtpFailure ClassifyFailure(const std::exception& error) {
   constexpr TSmtpFailure kSessionPermanent{TFailureScope::Session, TFailureKind::Permanent};
   if (const auto* reply = dynamic_cast<const EServerError*>(&error)) return FromReply(*reply);
-  // RFC 5321 6.1: a connection lost before the reply to the text leaves the message undelivered
-  // as far as we know; sending it again risks a duplicate rather than a loss.
-  if (dynamic_cast<const EPossibleDuplicate*>(&error) != nullptr) return {TFailureScope::Message, TFailureKind::Transient};
+  // RFC 5321 6.1: a connection lost before the reply to the text leaves it unknown whether the
+  // server took responsibility for the message; sending it again risks a duplicate.
+  if (dynamic_cast<const EPossibleDuplicate*>(&error) != nullptr) return {TFailureScope::Message, TFailureKind::Uncertain};
   if (dynamic_cast<const ETlsError*>(&error) != nullptr || dynamic_cast<const ESessionRefused*>(&error) != nullptr ||
       dynamic_cast<const EAuthError*>(&error) != nullptr)
     return kSessionPermanent;
   // A socket library error (refused, reset, unreachable, no such host yet) may pass; one
   // without a number is a usage error or a garbled server, which will not.
   if (const auto* socket = dynamic_cast<const ESocketError*>(&error))
-    return {TFailureScope::Session, socket->Code() != 0 ? TFailureKind::Transient : TFailureKind::Permanent};
+    return {TFailureScope::Session, socket->Code() != 0 ? TFailureKind::Transient : TFailureKind::Permanent,
+            socket->Code() == WSAECONNREFUSED || socket->Code() == WSAHOST_NOT_FOUND};
   if (dynamic_cast<const ETimedOutError*>(&error) != nullptr) return {TFailureScope::Session, TFailureKind::Transient};
   // A message that cannot be built (a bad address, too large) or a file that cannot be read.
   if (dynamic_cast<const EMessageError*>(&error) != nullptr || dynamic_cast<const EStreamError*>(&error) != nullptr ||

@@ -6,11 +6,16 @@
 #include <exception>
 
 enum class TFailureScope { Session, Message, Recipient };
-enum class TFailureKind { Transient, Permanent };
+// Uncertain: the server may have kept the message (the connection went, or the server fell
+// silent, after its end and before the reply); sending it again may deliver it twice.
+enum class TFailureKind { Transient, Permanent, Uncertain };
 
 struct TSmtpFailure {
   TFailureScope scope;
   TFailureKind kind;
+  // The server could not be reached at all: the connection was refused or the host is unknown.
+  // At the start of a batch that is a setting to mend, not a passing fault.
+  bool unreachable = false;
 
   // Worth the same file again after a delay.
   bool Retryable() const { return kind == TFailureKind::Transient; }

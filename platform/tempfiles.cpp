@@ -30,3 +30,17 @@ std::string GetTempFileName(const std::string& dir, const std::string& prefix) {
   close(fd);
   return path;
 }
+
+int CreateUnnamedTempFile(const std::string& dir) {
+  const int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) return fd;
+  // Older kernels and some file systems (tmpfs before 3.11, NFS, FUSE) cannot make one.
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) throw FileCreateError(dir, std::strerror(errno));
+  std::string path = dir;
+  if (!path.empty() && path.back() != '/') path += '/';
+  path += "pxXXXXXX";
+  const int named = mkostemp(path.data(), O_CLOEXEC);
+  if (named < 0) throw FileCreateError(path, std::strerror(errno));
+  ::unlink(path.c_str());
+  return named;
+}

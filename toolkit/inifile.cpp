@@ -112,7 +112,8 @@ Location Find(const std::vector<Line>& lines, const std::string& section, const 
 
 // 0 or the errno of the failure.
 int ReadWholeFile(const std::string& fileName, std::string& data) {
-  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a FIFO in the file's place reads as empty instead of waiting for a writer.
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return errno;
   int error = 0;
   char buffer[8192];

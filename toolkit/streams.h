@@ -70,6 +70,10 @@ class TFileStream : public TStream {
   void SetSize(int64_t size) override;
   const std::string& FileName() const { return fileName_; }
 
+ protected:
+  // Takes over an open descriptor (a file with no name, say); fileName is what errors show.
+  TFileStream(int fd, std::string fileName) : fileName_(std::move(fileName)), fd_(fd) {}
+
  private:
   std::string fileName_;
   int fd_ = -1;

@@ -37,6 +37,9 @@ std::string LoadStr(int id) {
        "The connection to %s was lost after the end of the message and before its reply; the server may "
        "have kept it, so sending it again may deliver it twice"},
       {sReconnecting, "Reconnecting to %s"},
+      {sNoReplyToText,
+       "%s did not reply in time to the end of the message; the server may have kept it, so sending it "
+       "again may deliver it twice"},
       {sUnableToParseAddress, "Unable to parse email address"},
       {sInvalidCharacter, "Invalid Character"},
       {sInvalidPropertyValue, "Invalid value of property %s"},

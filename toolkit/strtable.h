@@ -39,6 +39,7 @@ enum StringId : int {
   sMessageTooLarge = 57121,
   sPossibleDuplicate = 57122,
   sReconnecting = 57123,
+  sNoReplyToText = 57124,
   // Addresses and codecs
   sUnableToParseAddress = 57200,
   sInvalidCharacter = 57201,

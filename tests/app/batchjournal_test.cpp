@@ -1,4 +1,6 @@
 #include "app/batchjournal.h"
+#include "app/batchplan.h"
+#include "app/batchquestions.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -45,13 +47,14 @@ TEST_F(BatchJournal, WhatIsWrittenReadsBackByteForByte) {
   const std::vector<TJournalRecord> records = {
       Record(kRawPath, TJournalOutcome::Sent, "250 2.0.0 Ok: queued as 4QxY1"),
       Record(kBackslashPath, TJournalOutcome::Failed, "550 bad \xff reply"),
-      Record(kUtf8Path, TJournalOutcome::Skipped), Record(kUtf8Path, TJournalOutcome::Written)};
+      Record(kUtf8Path, TJournalOutcome::Skipped), Record(kUtf8Path, TJournalOutcome::Uncertain),
+      Record(kUtf8Path, TJournalOutcome::Changed), Record(kUtf8Path, TJournalOutcome::Written)};
   std::string fileName;
   {
     TJournalWriter writer(Folder(), Head());
     fileName = writer.FileName();
     for (const TJournalRecord& record : records) writer.Record(record, &record == &records[0]);
-    writer.Finish();
+    writer.End(TJournalEnd::Failed, "550 5.1.1 Recipient rejected");
   }
   const TJournal journal = ReadJournal(fileName);
   const TJournalHead head = Head();
@@ -61,7 +64,8 @@ TEST_F(BatchJournal, WhatIsWrittenReadsBackByteForByte) {
   expected[1].reply = "550 bad \\xFF reply";  // a reply is kept readable, not exact
   ASSERT_EQ(journal.records.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(Fields(journal.records[i]), Fields(expected[i])) << i;
-  EXPECT_TRUE(journal.finished);
+  EXPECT_EQ(journal.end, TJournalEnd::Failed);
+  EXPECT_EQ(EndingText(journal), "ended by an error: 550 5.1.1 Recipient rejected");
   EXPECT_EQ(journal.LastRecordOf(kUtf8Path)->outcome, TJournalOutcome::Written);
   // The name that is no UTF-8 still reads as a name.
   const std::string text = ReadFile(fileName);
@@ -107,19 +111,20 @@ TEST_F(BatchJournal, TornLinesAreSkippedAndResumingGoesOnAfterThem) {
   const Step resume = [](const std::string& name) {
     TJournalWriter(name).Record(Record("/data/late.txt", TJournalOutcome::Sent), true);
   };
-  const Step finish = [](const std::string& name) { TJournalWriter(name).Finish(); };
+  const Step finish = [](const std::string& name) { TJournalWriter(name).End(TJournalEnd::Finished); };
+  using E = TJournalEnd;
   const struct {
     const char* name;
     std::vector<Step> after;
     size_t records;
-    bool finished;
+    TJournalEnd end;
   } cases[] = {
-      {"cut short", {}, 1, false},
-      {"finished", {finish}, 1, true},
-      {"torn last line", {torn}, 1, false},
-      {"torn, then resumed", {torn, resume}, 2, false},
-      {"torn, resumed, finished", {torn, resume, finish}, 2, true},
-      {"finished, then resumed and cut short", {finish, resume}, 2, false},
+      {"cut short", {}, 1, E::None},
+      {"finished", {finish}, 1, E::Finished},
+      {"torn last line", {torn}, 1, E::None},
+      {"torn, then resumed", {torn, resume}, 2, E::None},
+      {"torn, resumed, finished", {torn, resume, finish}, 2, E::Finished},
+      {"finished, then resumed and cut short", {finish, resume}, 2, E::None},
   };
   for (const auto& c : cases) {
     const std::string name = TJournalWriter(Folder(), Head()).FileName();
@@ -128,33 +133,86 @@ TEST_F(BatchJournal, TornLinesAreSkippedAndResumingGoesOnAfterThem) {
     const TJournal journal = ReadJournal(name);
     ASSERT_EQ(journal.records.size(), c.records) << c.name;
     EXPECT_EQ(journal.records.back().path, c.records > 1 ? "/data/late.txt" : kRawPath) << c.name;
-    EXPECT_EQ(journal.finished, c.finished) << c.name;
+    EXPECT_EQ(journal.end, c.end) << c.name;
     ::unlink(name.c_str());
   }
 }
 
-TEST_F(BatchJournal, FolderListsJournalsOldestFirstAndFindsTheNewestUnfinished) {
+TEST_F(BatchJournal, FolderListsJournalsOldestFirstAndResumesOnlyTheNewest) {
   EXPECT_TRUE(ReadJournals(Folder()).empty());
-  EXPECT_FALSE(NewestUnfinishedJournal(Folder()).has_value());
-  std::vector<std::string> names;
-  for (bool finish : {false, false, true}) {
-    TJournalWriter writer(Folder(), Head());
-    if (finish) writer.Finish();
-    names.push_back(writer.FileName());
+  using E = TJournalEnd;
+  const struct {
+    const char* name;
+    TJournalEnd newest;
+    const char* why;  // "" when it is resumed
+  } cases[] = {
+      {"stopped by a crash", E::None, ""},
+      {"cancelled", E::Cancelled, ""},
+      {"ended by an error after files went", E::Failed, ""},
+      {"finished", E::Finished, "finished"},
+      {"declined", E::Declined, "declined"},
+      {"ended at its start", E::SetupFailed, "ended at its start by an error: 535 no"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QTemporaryDir dir;
+    const std::string folder = dir.filePath("mailcart").toStdString();
+    std::vector<std::string> names;
+    for (const TJournalEnd end : {E::Cancelled, c.newest}) {
+      TJournalWriter writer(folder, Head());
+      if (end != E::None) writer.End(end, end == E::SetupFailed ? "535 no" : "");
+      names.push_back(writer.FileName());
+    }
+    WriteFile(folder + "/other.jsonl", "{\"type\":\"file\"}\n");  // no head: no journal
+    const std::vector<TJournal> journals = ReadJournals(folder);
+    ASSERT_EQ(journals.size(), 2u);
+    EXPECT_EQ(journals[0].fileName, names[0]);
+    std::string why;
+    const std::optional<TJournal> resumed = NewestResumable(journals, why);
+    // The older, cancelled batch is never taken in the newest one's place.
+    EXPECT_EQ(resumed ? resumed->fileName : "", *c.why ? "" : names[1]);
+    if (*c.why)
+      EXPECT_EQ(why, "the newest batch, of " + DayOf(journals[1].head.started) +
+                         " to you@example.net through smtp.example.org, " + c.why);
   }
-  WriteFile(Folder() + "/other.jsonl", "{\"type\":\"file\"}\n");  // no head: no journal
-  const std::vector<TJournal> journals = ReadJournals(Folder());
-  ASSERT_EQ(journals.size(), 3u);
-  for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(journals[i].fileName, names[i]);
-  EXPECT_EQ(NewestUnfinishedJournal(Folder())->fileName, names[1]);
-  EXPECT_EQ(Raised([&] { ReadJournal(Folder() + "/other.jsonl"); }).rfind("EJournalError: ", 0), 0u);
+  {
+    TJournalWriter running(Folder(), Head());
+    std::string why;
+    EXPECT_FALSE(NewestResumable(ReadJournals(Folder()), why));
+    EXPECT_NE(why.find("still running"), std::string::npos) << why;
+  }
+}
+
+// A journal decides where files go: one that another user could have written is not read.
+TEST(BatchJournalTrust, OnlyTrustedJournalsAreRead) {
+  const struct {
+    const char* name;
+    std::function<void(const std::string& folder, const std::string& journal)> spoil;
+    const char* problem;
+  } cases[] = {
+      {"the journal writable by others", [](auto&, auto& j) { ::chmod(j.c_str(), 0666); },
+       "can be changed by other users (mode 0666): the journal is not read"},
+      {"the folder writable by others", [](auto& f, auto&) { ::chmod(f.c_str(), 01777); },
+       "can be changed by other users (mode 1777): the journals in it are not read"},
+      {"a FIFO in its place", [](auto&, auto& j) { ::unlink(j.c_str()); ::mkfifo(j.c_str(), 0600); },
+       "cannot be read: it is not a regular file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    QTemporaryDir dir;
+    const std::string folder = dir.filePath("mailcart").toStdString();
+    const std::string name = TJournalWriter(folder, Head()).FileName();
+    c.spoil(folder, name);
+    const std::string raised = Raised([&] { ReadJournal(name); });
+    EXPECT_NE(raised.find(c.problem), std::string::npos) << raised;
+    EXPECT_TRUE(ReadJournals(folder).empty());
+  }
 }
 
 TEST(BatchJournalSearch, FindsTheSameFileSentToTheSameRecipientThroughTheSameServer) {
   const TFileDigest digest{1234, std::string(64, 'a')};
-  TJournal older{"older", Head(), {Record(kRawPath, TJournalOutcome::Sent)}, true};
-  TJournal newer{"newer", Head(), {Record(kRawPath, TJournalOutcome::Failed), Record(kRawPath, TJournalOutcome::Sent)},
-                 false};
+  TJournal older{"older", Head(), {Record(kRawPath, TJournalOutcome::Sent)}, TJournalEnd::Finished};
+  TJournal newer{"newer", Head(), {Record(kRawPath, TJournalOutcome::Failed), Record(kRawPath, TJournalOutcome::Sent)}};
   TJournal elsewhere = older;
   elsewhere.head.server = "smtp.example.com";
   const std::vector<TJournal> journals = {older, newer, elsewhere};

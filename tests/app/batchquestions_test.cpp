@@ -25,8 +25,11 @@ TEST(BatchQuestionsTest, Wording) {
   failed.path = "/b";
   failed.outcome = TJournalOutcome::Failed;
   journal.records = {sent, failed};
-  EXPECT_EQ(ResumeQuestion(journal),
-            "The batch of 8 Dec 2026 to archive@example.com did not finish: 2 of 3 files were not sent. Resume it?");
+  journal.end = TJournalEnd::Failed;
+  journal.endError = "550 5.1.1 Recipient rejected";
+  EXPECT_EQ(ResumeQuestion(journal, 2),
+            "The batch of 8 Dec 2026 to archive@example.com did not finish (ended by an error: 550 5.1.1 Recipient "
+            "rejected): 2 of 3 files were not sent. Resume it?");
 }
 
 }  // namespace

@@ -494,7 +494,7 @@ TEST_F(MailcartSendTest, AKilledBatchIsResumedWithoutSendingTwice) {
   for (const std::string& file : files) EXPECT_FALSE(std::filesystem::exists(file)) << file;
   const SendRun again = RunSend({"--resume", "--settings", Path("none.ini")}, state);
   EXPECT_EQ(again.exitCode, 1);
-  EXPECT_NE(again.errors.find("no unfinished batch"), std::string::npos) << again.errors;
+  EXPECT_NE(again.errors.find("no batch to resume"), std::string::npos) << again.errors;
 }
 
 // A file refused, then changed, is not sent on --resume unless --resend-changed; a file sent

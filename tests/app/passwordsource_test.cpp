@@ -109,14 +109,14 @@ TEST_F(PasswordSource, VariableIsTakenOutOfTheEnvironmentAndNoChildSeesIt) {
   const std::string probe = "echo \"${MAILCART_PASSWORD:-unset}\"";
   ::setenv(kPasswordVariable, kSecret, 1);
   EXPECT_EQ(RunSecretCommand(probe).View(), "unset") << "a child started while it is set";
-  const auto password = ObtainPassword({});
+  const auto password = ObtainPassword({}, TakePasswordVariable());
   ASSERT_TRUE(password);
   EXPECT_TRUE(password->View() == kSecret);
   EXPECT_EQ(std::getenv(kPasswordVariable), nullptr);
 
   ::setenv(kPasswordVariable, "", 1);
-  EXPECT_EQ(Raised([] { ObtainPassword({}); }), "EPasswordError: MAILCART_PASSWORD is empty");
-  EXPECT_FALSE(ObtainPassword({})) << "no source: the caller asks the secret service";
+  EXPECT_EQ(Raised([] { ObtainPassword({}, TakePasswordVariable()); }), "EPasswordError: MAILCART_PASSWORD is empty");
+  EXPECT_FALSE(ObtainPassword({}, TakePasswordVariable())) << "no source: the caller asks the secret service";
 }
 
 TEST_F(PasswordSource, ExactlyOneSource) {
@@ -137,7 +137,7 @@ TEST_F(PasswordSource, ExactlyOneSource) {
   };
   for (const auto& c : cases) {
     if (c.variable) ::setenv(kPasswordVariable, kSecret, 1);
-    EXPECT_EQ(Outcome([&] { return std::move(*ObtainPassword(c.options)); }), c.expected) << c.name;
+    EXPECT_EQ(Outcome([&] { return std::move(*ObtainPassword(c.options, TakePasswordVariable())); }), c.expected) << c.name;
     EXPECT_EQ(std::getenv(kPasswordVariable), nullptr) << c.name << ": the variable stays removed";
   }
 }

@@ -154,11 +154,12 @@ TEST_F(SettingsTest, AccountKeysReadBackAndDefaultsStayOut) {
   EXPECT_EQ(ReadFile(Path("fresh.ini")).find("Security"), std::string::npos) << "defaults are left out";
 }
 
-// A value that runs a command or changes whom we trust is taken only from a file that no other
-// user could have written; the rest of the file still counts.
-TEST_F(SettingsTest, CommandAndTrustKeysOnlyFromAPrivateFile) {
+// A value that decides where mail goes, what runs, whom we trust or what is deleted is taken only
+// from a file that no other user could have written; the rest of the file still counts.
+TEST_F(SettingsTest, GuardedKeysOnlyFromAPrivateFile) {
   const std::string keys =
-      "[Param]\r\nUser=ann\r\nSecurity=tls\r\nTokenCommand=evil\r\nCAFile=/tmp/evil.pem\r\nFingerprint=00\r\n";
+      "[Param]\r\nSubj=scans\r\nMailSrv=evil.example\r\nAddr=thief@evil.example\r\nAddrFrom=me@example.com\r\n"
+      "DelFiles=1\r\nUser=ann\r\nSecurity=none\r\nTokenCommand=evil\r\nCAFile=/tmp/evil.pem\r\nFingerprint=00\r\n";
   const struct {
     const char* name;
     mode_t mode;
@@ -169,10 +170,11 @@ TEST_F(SettingsTest, CommandAndTrustKeysOnlyFromAPrivateFile) {
       {"private", 0600, keys, true, ""},
       {"readable by all", 0644, keys, true, ""},
       {"writable by the group", 0660, keys, false, "can be changed by other users (mode 0660)"},
-      {"writable by all", 0606, keys, false, "can be changed by other users"},
-      {"writable by all but without such keys", 0666, "[Param]\r\nUser=ann\r\nSecurity=tls\r\n", true, ""},
-      {"a security mode and a method not known", 0600, "[Param]\r\nUser=ann\r\nSecurity=ssl\r\nAuthMethod=CRAM-MD5\r\n", true,
-       "Security=ssl in"},
+      {"writable by all", 0606, keys, false,
+       "its MailSrv, Addr, AddrFrom, Security, User, DelFiles, TokenCommand, CAFile, Fingerprint are ignored"},
+      {"writable by all but without such keys", 0666, "[Param]\r\nSubj=scans\r\n", true, ""},
+      {"a security mode and a method not known", 0600, "[Param]\r\nSubj=scans\r\nSecurity=ssl\r\nAuthMethod=CRAM-MD5\r\n",
+       true, "Security=ssl in"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -180,10 +182,17 @@ TEST_F(SettingsTest, CommandAndTrustKeysOnlyFromAPrivateFile) {
     WriteFile(file, c.lines);
     ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
     const TSettings s = ReadSettings(file);
-    EXPECT_EQ(s.account.user, "ann");
-    EXPECT_EQ(s.account.tokenCommand.empty(), !c.trusted || c.lines != keys);
-    EXPECT_EQ(s.account.caFile.empty(), s.account.tokenCommand.empty());
-    EXPECT_EQ(s.account.fingerprint.empty(), s.account.tokenCommand.empty());
+    const bool all = c.trusted && c.lines == keys;
+    EXPECT_EQ(s.subj, "scans");
+    EXPECT_EQ(s.mailSrv, all ? "evil.example" : "");
+    EXPECT_EQ(s.addr, all ? "thief@evil.example" : "");
+    EXPECT_EQ(s.addrFrom, all ? "me@example.com" : "");
+    EXPECT_EQ(s.delFiles, all);
+    EXPECT_EQ(s.account.user, all ? "ann" : "");
+    EXPECT_EQ(s.account.security, all ? TpxSecurity::None : TpxSecurity::Auto);
+    EXPECT_EQ(s.account.tokenCommand, all ? "evil" : "");
+    EXPECT_EQ(s.account.caFile.empty(), !all);
+    EXPECT_EQ(s.account.fingerprint.empty(), !all);
     const std::string warnings = s.warnings.empty() ? "" : s.warnings.front();
     EXPECT_NE(warnings.find(c.warning), std::string::npos) << warnings;
     EXPECT_EQ(warnings.empty(), *c.warning == '\0') << warnings;
