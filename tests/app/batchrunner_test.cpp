@@ -19,91 +19,15 @@
 
 #include "app/batchrunner.h"
 #include "app/mailcomponents.h"
+#include "app/sourcefile.h"
 #include "support/files.h"
+#include "support/recording_frontend.h"
 #include "support/smtp_capture.h"
 
 namespace {
 
 constexpr char kSenderName[] = "Mailcart 9.8.7.6 (1/2/34)";
 constexpr char kRefused[] = "refused@example.com";
-
-// Records what the batch shows, one entry per change of a label's text (a label that is set to
-// the text it has does not change), and lets a test act in the middle of a batch.
-class RecordingFrontEnd : public TBatchFrontEnd {
- public:
-  std::string server, from = "me@example.com", to = "you@example.com", subject = "Files";
-  double pause = 0;
-  bool remove = false, sort = false, newConnection = false, keepGoing = false;
-  int retries = 3;
-  std::vector<double> retryDelays{0.05};  // short: tests wait for them
-  TAccount account;
-  std::string password;
-  std::vector<std::string> files;
-  std::string journalFolder = DefaultJournalFolder();
-
-  std::vector<std::string> events;
-  std::function<void(const TBatchStatus&)> onStatus;
-  std::function<void(const std::string& event)> onEvent;
-  std::function<void()> onPump;
-  std::function<bool()> activeProbe;  // what SendingActive says when the batch closes
-
-  // Read when a batch starts; what a test changes later belongs to the next batch.
-  TBatchRequest Request() override {
-    TBatchRequest r;
-    r.server = server;
-    r.from = from;
-    r.to = to;
-    r.subject = subject;
-    r.pauseSeconds = pause;
-    r.deleteSentFiles = remove;
-    r.sortFiles = sort;
-    r.files = files;
-    r.newConnectionPerMessage = newConnection;
-    r.retries = retries;
-    r.retryDelays = retryDelays;
-    r.keepGoing = keepGoing;
-    r.journalFolder = journalFolder;
-    r.account = account;
-    return r;
-  }
-  void StatusChanged(const TBatchStatus& status, int) override {
-    if (onStatus) onStatus(status);
-  }
-  TSecret Password() override {
-    TSecret secret;
-    secret.Text() = password;
-    return secret;
-  }
-
-  void SetLabel(TBatchLabel label, const std::string& text) override {
-    static const char* const names[] = {"SFileShowL", "StateL", "RemaindL"};
-    std::string& last = labels_[static_cast<int>(label)];
-    if (text == last) return;
-    last = text;
-    Record(std::string(names[static_cast<int>(label)]) + ": " + text);
-  }
-  void ShowInformation(const std::string& text) override { Record("box: " + text); }
-  void ShowFailures(const std::string& text) override { Record("failures: " + text); }
-  void ShowError(const std::exception& error) override { Record(std::string("error: ") + error.what()); }
-  void ProcessMessages() override { if (onPump) onPump(); }
-  void CloseApplication() override { Record(activeProbe && activeProbe() ? "close while active" : "close"); }
-
-  // Forgets what was shown, as a fresh window would.
-  void Reset() {
-    events.clear();
-    for (std::string& text : labels_) text.clear();
-  }
-  int Count(const std::string& event) const {
-    return static_cast<int>(std::count(events.begin(), events.end(), event));
-  }
-
- private:
-  void Record(const std::string& event) {
-    events.push_back(event);
-    if (onEvent) onEvent(event);
-  }
-  std::string labels_[3];
-};
 
 class BatchRunnerTest : public ::testing::Test {
  protected:
@@ -534,6 +458,83 @@ TEST_F(BatchRunnerTest, AnExitClosesWhenTheBatchEndsHoweverItEnds) {
     EXPECT_EQ(runner_.Run(), TBatchEnd::Aborted);
     EXPECT_EQ(frontEnd_.events.back(), "box: Sending Aborted!");
     EXPECT_EQ(frontEnd_.Count("close"), 0);
+  }
+}
+
+// A message the server may hold (it closed, or fell silent, after the end of the text) is
+// recorded as uncertain and never sent again unasked, however many retries are left.
+TEST_F(BatchRunnerTest, AMessageTheServerMayHoldIsNotSentAgain) {
+  const struct {
+    const char* name;
+    std::string afterData;
+    bool resendUncertain;
+    int stored;  // times the server stored the file
+    TBatchEnd end;
+  } cases[] = {
+      {"closed after the text", "close", false, 1, TBatchEnd::SomeFailed},
+      {"silent after the text", "silent", false, 1, TBatchEnd::SomeFailed},
+      {"closed, and resending asked for", "close", true, 2, TBatchEnd::AllSent},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SmtpCapture::Options options;
+    options.dataReplies = {c.afterData};
+    SmtpCapture server(options);
+    frontEnd_.Reset();
+    frontEnd_.server = "127.0.0.1:" + std::to_string(server.Port());
+    frontEnd_.files = {MakeFile("scan.pdf", "%PDF-1.4\r\n")};
+    frontEnd_.retries = 2;
+    frontEnd_.resendUncertain = c.resendUncertain;
+    frontEnd_.journalFolder = dir_.filePath("journals").toStdString();
+    components_.pxSMTP1.SetTimeOut(1);
+    EXPECT_EQ(runner_.Run(), c.end);
+    EXPECT_EQ(server.Count(), c.stored);
+    const TJournal journal = ReadJournal(runner_.JournalFileName());
+    ASSERT_FALSE(journal.records.empty());
+    const bool uncertain = !c.resendUncertain;
+    EXPECT_EQ(journal.records.back().outcome, uncertain ? TJournalOutcome::Uncertain : TJournalOutcome::Sent);
+    EXPECT_EQ(runner_.Status().Files()[0].state, uncertain ? TFileState::Uncertain : TFileState::Sent);
+    if (uncertain)
+      EXPECT_EQ(frontEnd_.events.back(), "failures: " + frontEnd_.files[0] + ": " + batchtext::kUncertain);
+  }
+  components_.pxSMTP1.SetTimeOut(60);
+}
+
+// A file is read once, from one descriptor: what the journal records is what was sent, and a
+// file that changed meanwhile is kept, not deleted with contents the server never saw.
+TEST_F(BatchRunnerTest, AFileChangedWhileItIsSentIsKept) {
+  const struct {
+    const char* name;
+    std::function<void(const std::string& path)> change;
+  } cases[] = {
+      {"it grew", [](const std::string& path) { WriteFile(path, ReadFile(path) + "page 2\r\n"); }},
+      {"another file took its name",
+       [](const std::string& path) {
+         WriteFile(path + ".new", "page 1\r\n");
+         std::filesystem::rename(path + ".new", path);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    frontEnd_.Reset();
+    const int before = server_.Count();
+    const std::string file = MakeFile("scan.txt", "page 1\r\n");
+    frontEnd_.files = {file};
+    frontEnd_.remove = true;
+    frontEnd_.journalFolder = dir_.filePath("journals").toStdString();
+    frontEnd_.onEvent = [&](const std::string& event) {
+      if (event == "StateL: In progress") c.change(file);
+    };
+    EXPECT_EQ(runner_.Run(), TBatchEnd::AllSent);
+    EXPECT_TRUE(Exists(file));
+    ASSERT_EQ(server_.Count(), before + 1);
+    EXPECT_NE(server_.Messages().back().find("page 1"), std::string::npos);
+    EXPECT_EQ(server_.Messages().back().find("page 2"), std::string::npos);
+    const TJournalRecord record = ReadJournal(runner_.JournalFileName()).records.back();
+    EXPECT_EQ(record.outcome, TJournalOutcome::Changed);
+    EXPECT_EQ(record.size, 8u) << "the bytes sent, not the file's size now";
+    ASSERT_NE(record.reply.find(ChangedWhileSentText(file)), std::string::npos) << record.reply;
+    EXPECT_EQ(frontEnd_.Count("StateL: " + record.reply.substr(record.reply.find("The file"))), 1);
   }
 }
 

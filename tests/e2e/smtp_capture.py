@@ -38,13 +38,14 @@ def encrypted(server):
 
 
 class CaptureHandler:
-    def __init__(self, folder, rejected, tokens, per_session, mail_replies=()):
+    def __init__(self, folder, rejected, tokens, per_session, mail_replies=(), data_replies=()):
         self.folder = folder
         self.rejected = {address.lower() for address in rejected}
         self.tokens = tokens  # user -> bearer token accepted by XOAUTH2
         self.count = highest_number(folder)
         self.per_session = per_session
         self.mail_replies = list(mail_replies)  # for the first MAIL FROMs of the server's life
+        self.data_replies = list(data_replies)  # for the first messages it stores
 
     async def handle_MAIL(self, server, session, envelope, address, mail_options):
         # A provider's limit of messages per session: the next MAIL FROM ends the session.
@@ -111,6 +112,11 @@ class CaptureHandler:
                 continue  # a number taken since the start (another server on this folder)
             publish(stem + '.eml', envelope.original_content)
             session.stored = getattr(session, 'stored', 0) + 1
+            reply = self.data_replies.pop(0) if self.data_replies else 'ok'
+            if reply == 'close':
+                server.transport.close()  # kept, but the client never hears so
+            elif reply == 'silent':
+                await asyncio.sleep(30)  # kept, and the client's time-out runs out first
             return '250 OK'
 
 
@@ -184,7 +190,8 @@ async def serve(args):
     done = asyncio.Event()
     passwords = dict(credentials(args.auth))
     tokens = dict(credentials(args.xoauth2))
-    handler = CaptureHandler(args.dir, args.reject_rcpt, tokens, args.messages_per_session, args.mail_reply)
+    handler = CaptureHandler(args.dir, args.reject_rcpt, tokens, args.messages_per_session, args.mail_reply,
+                             args.data_reply)
     context = None
     if args.tls_cert:
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
@@ -236,6 +243,9 @@ def main():
     parser.add_argument('--mail-reply', action='append', default=[], metavar='REPLY',
                         help='the reply to the next MAIL FROM of the server\'s life, in turn: a reply line, '
                              '"close" (the connection is closed instead) or "ok" (handled as usual)')
+    parser.add_argument('--data-reply', action='append', default=[], metavar='HOW',
+                        help='after storing one of the first messages: "close" the connection, stay '
+                             '"silent", or "ok" (reply as usual)')
     parser.add_argument('--tls-cert', metavar='PEM', help='certificate offered with STARTTLS')
     parser.add_argument('--tls-key', metavar='KEY', help='its private key')
     parser.add_argument('--implicit-tls', action='store_true', help='TLS from the first byte')

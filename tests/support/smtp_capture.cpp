@@ -25,6 +25,10 @@ SmtpCapture::SmtpCapture(const Options& options)
     args.push_back("--mail-reply");
     args.push_back(reply);
   }
+  for (const std::string& reply : options.dataReplies) {
+    args.push_back("--data-reply");
+    args.push_back(reply);
+  }
   if (options.messagesPerSession > 0) {
     args.push_back("--messages-per-session");
     args.push_back(std::to_string(options.messagesPerSession));

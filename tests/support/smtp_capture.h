@@ -33,6 +33,9 @@ class SmtpCapture {
     // The replies to the first MAIL FROMs the server gets, in turn: a reply line ("451 busy"),
     // "close" to close the connection instead, "ok" to take it as usual.
     std::vector<std::string> mailReplies{};
+    // What follows the storing of each of the first messages, in turn: "close" the connection
+    // without a reply, stay "silent", or "ok" (the usual reply).
+    std::vector<std::string> dataReplies{};
   };
 
   struct Envelope {
