@@ -151,28 +151,35 @@ void TnkSocket::Open() {
   connecting_ = true;
   port_ = 0;
   if (server_.empty()) RaiseSocketError(LoadStr(sServerRequired));
+  THostPort target;
+  try {
+    target = ParseHostPort(server_);
+  } catch (const EConvertError& e) {
+    RaiseSocketError(e.Message());
+  }
   if (Ws().WSAStartup(kWinsockVersion, &startupData_) != 0)
     RaiseSocketError(LoadStr(sInvalidWinsockVersion));
   ++startupCount_;
   std::array<char, 512> name{};
   localHost_ = Ws().gethostname(name.data(), static_cast<int>(name.size())) == 0 ? name.data()
-                                                                                  : HostPart();
-  ResolveAddress();
-  ResolvePort();
+                                                                                  : target.host;
+  ResolveAddress(target.host);
+  ResolvePort(target.port);
   tls_.reset();
   socket_ = Ws().socket(WS_AF_INET, WS_SOCK_STREAM, 0);
   if (socket_ == INVALID_SOCKET) RaiseSocketError(static_cast<uint16_t>(Ws().WSAGetLastError()));
 }
 
-std::string TnkSocket::HostPart() const { return server_.substr(0, server_.find(':')); }
-
-uint16_t TnkSocket::PortPart() const {
-  const size_t colon = server_.find(':');
-  long long port = 0;
-  if (colon == std::string::npos || !TryStrToInt(server_.substr(colon + 1), port)) return 0;
-  // A number outside the port range names no port: the service look-up decides, as for text.
-  return port >= 1 && port <= 65535 ? static_cast<uint16_t>(port) : 0;
+// Open refuses a Server that is no host and port; the texts about it show such a one as typed.
+THostPort TnkSocket::Target() const {
+  try {
+    return ParseHostPort(server_);
+  } catch (const EConvertError&) {
+    return {server_, std::nullopt};
+  }
 }
+
+std::string TnkSocket::HostPart() const { return Target().host; }
 
 void TnkSocket::WaitForLookup(const bool& done) {
   counter_.Start();
@@ -182,8 +189,7 @@ void TnkSocket::WaitForLookup(const bool& done) {
   pendingRequest_ = 0;
 }
 
-void TnkSocket::ResolveAddress() {
-  const std::string host = HostPart();
+void TnkSocket::ResolveAddress(const std::string& host) {
   uint32_t address = Ws().inet_addr(host.c_str());
   if (address != WS_INADDR_NONE) {
     remoteAddress_ = address;
@@ -211,9 +217,12 @@ void TnkSocket::ResolveAddress() {
   remoteAddress_ = address;
 }
 
-void TnkSocket::ResolvePort() {
-  port_ = PortPart();
-  if (port_ != 0) return;
+// Without a port in Server, the services database names the service's; failing that, DefaultPort.
+void TnkSocket::ResolvePort(std::optional<uint16_t> given) {
+  if (given) {
+    port_ = *given;
+    return;
+  }
   if (serviceName_.empty()) RaiseSocketError(LoadStr(sServiceNameRequired));
   if (canceled_) RaiseCanceled();
   serviceLookupDone_ = false;
@@ -625,8 +634,8 @@ std::string TnkSocket::AboutServer(const std::string& text) const {
 }
 
 std::string TnkSocket::ServerName() const {
-  const uint16_t port = port_ != 0 ? port_ : PortPart() != 0 ? PortPart() : defaultPort_;
-  return DisplayText(HostPart()) + ":" + std::to_string(port);
+  const THostPort target = Target();
+  return HostPortText(DisplayText(target.host), port_ != 0 ? port_ : target.port.value_or(defaultPort_));
 }
 
 void TnkSocket::ReportError(std::string& text) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "net/nkutils.h"
 #include "platform/winsock.h"
 #include "toolkit/components.h"
+#include "toolkit/hostport.h"
 #include "toolkit/secret.h"
 #include "toolkit/stringlist.h"
 
@@ -55,7 +57,7 @@ class TnkSocket : public TComponent {
   // The first three characters as a number; -1 when they are not one.
   virtual int ReplyCode(const std::string& line);
   // Connects the linked dial-up component, starts the library, resolves Server's host and
-  // port, creates the socket.
+  // port, creates the socket. A Server that is no "host[:port]" (ParseHostPort) is an error.
   virtual void Open();
   // Closes the socket, if one is held, and cancels the linked dial-up component.
   virtual void Close();
@@ -182,9 +184,9 @@ class TnkSocket : public TComponent {
   template <typename Step>
   auto Tls(Step step);
 
-  uint16_t PortPart() const;
-  void ResolveAddress();
-  void ResolvePort();
+  THostPort Target() const;
+  void ResolveAddress(const std::string& host);
+  void ResolvePort(std::optional<uint16_t> given);
   void WaitForLookup(const bool& done);
   void CancelPendingRequest();
 
