@@ -40,7 +40,7 @@ class TnkSocket : public TComponent {
  public:
   // A reply line may be this long with its line end; a longer one is an error.
   static constexpr size_t kMaxLineLength = 65536;
-  // ReadReply keeps at most this many lines of one reply; a longer reply is still read whole.
+  // A reply may hold this many lines; a longer one is an error.
   static constexpr size_t kMaxReplyLines = 1000;
   // WriteStream sends the stream in blocks of this size.
   static constexpr int kBlockSize = 2047;
@@ -67,10 +67,11 @@ class TnkSocket : public TComponent {
   // Connects to the resolved address and port.
   void ConnectSocket();
   // One line without its line end, and its reply code; -1 and an empty line when the server
-  // closed before the line was complete.
+  // closed before the line was complete. The time-out covers the line.
   int ReadLine(std::string& line);
   // One reply, single- or multi-line: the code of its first line; LastReply holds its last line.
-  // With lines, every line of the reply is kept there too (up to kMaxReplyLines of them).
+  // With lines, every line of the reply is kept there too. The time-out covers the whole reply;
+  // one of more than kMaxReplyLines lines raises ESocketError and closes the connection.
   int ReadReply(std::vector<std::string>* lines = nullptr);
   void WriteLine(const std::string& line);
   // Sends the lines, each with CR LF, in one write (RFC 2920 pipelining); each is logged.
@@ -190,10 +191,12 @@ class TnkSocket : public TComponent {
   void WaitForLookup(const bool& done);
   void CancelPendingRequest();
 
+  // A line within the time-out already running.
+  int ReadReplyLine(std::string& line);
   bool ReceiveLine(std::string& raw);
-  bool TakeFromSocket(std::string& raw, int peeked);
-  int Receive(int room, int flags);
+  int Receive();
   void WaitForData();
+  [[noreturn]] void RaiseLineTooLong();
   void SendRaw(const char* data, size_t size, bool restartCounter);
   // Sends text, a line with its CR LF, and shows it as shown.
   void SendLine(std::string_view text, const std::string& shown);
@@ -247,6 +250,7 @@ class TnkSocket : public TComponent {
   alignas(8) std::array<char, MAXGETHOSTSTRUCT> hostEntry_{};
   alignas(8) std::array<char, MAXGETHOSTSTRUCT> serviceEntry_{};
   std::vector<char> receiveBuffer_;
+  TReceivedLines received_;  // without TLS; over TLS the channel holds the text not yet read
   std::unique_ptr<TnkTlsChannel> tls_;
   bool streaming_ = false;  // inside WriteStream: over TLS, blocks are gathered into full records
 };
