@@ -4,7 +4,6 @@
 #include <array>
 #include <climits>
 #include <cmath>
-#include <cstring>
 
 #include "net/nkRasCmp.h"
 #include "net/tlschannel.h"
@@ -34,7 +33,8 @@ std::string DottedText(const unsigned char* bytes) {
 bool EndsReply(const std::string& line) { return line.size() == 3 || line.find(' ') == 3; }
 }  // namespace
 
-TnkSocket::TnkSocket(TComponent* owner) : TComponent(owner), receiveBuffer_(kMaxLineLength) {
+TnkSocket::TnkSocket(TComponent* owner)
+    : TComponent(owner), receiveBuffer_(kMaxLineLength), received_(kMaxLineLength) {
   window_ = AllocateHWnd([this](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return WindowProc(window, message, wParam, lParam);
   });
@@ -151,28 +151,35 @@ void TnkSocket::Open() {
   connecting_ = true;
   port_ = 0;
   if (server_.empty()) RaiseSocketError(LoadStr(sServerRequired));
+  THostPort target;
+  try {
+    target = ParseHostPort(server_);
+  } catch (const EConvertError& e) {
+    RaiseSocketError(e.Message());
+  }
   if (Ws().WSAStartup(kWinsockVersion, &startupData_) != 0)
     RaiseSocketError(LoadStr(sInvalidWinsockVersion));
   ++startupCount_;
   std::array<char, 512> name{};
   localHost_ = Ws().gethostname(name.data(), static_cast<int>(name.size())) == 0 ? name.data()
-                                                                                  : HostPart();
-  ResolveAddress();
-  ResolvePort();
+                                                                                  : target.host;
+  ResolveAddress(target.host);
+  ResolvePort(target.port);
   tls_.reset();
   socket_ = Ws().socket(WS_AF_INET, WS_SOCK_STREAM, 0);
   if (socket_ == INVALID_SOCKET) RaiseSocketError(static_cast<uint16_t>(Ws().WSAGetLastError()));
 }
 
-std::string TnkSocket::HostPart() const { return server_.substr(0, server_.find(':')); }
-
-uint16_t TnkSocket::PortPart() const {
-  const size_t colon = server_.find(':');
-  long long port = 0;
-  if (colon == std::string::npos || !TryStrToInt(server_.substr(colon + 1), port)) return 0;
-  // A number outside the port range names no port: the service look-up decides, as for text.
-  return port >= 1 && port <= 65535 ? static_cast<uint16_t>(port) : 0;
+// Open refuses a Server that is no host and port; the texts about it show such a one as typed.
+THostPort TnkSocket::Target() const {
+  try {
+    return ParseHostPort(server_);
+  } catch (const EConvertError&) {
+    return {server_, std::nullopt};
+  }
 }
+
+std::string TnkSocket::HostPart() const { return Target().host; }
 
 void TnkSocket::WaitForLookup(const bool& done) {
   counter_.Start();
@@ -182,8 +189,7 @@ void TnkSocket::WaitForLookup(const bool& done) {
   pendingRequest_ = 0;
 }
 
-void TnkSocket::ResolveAddress() {
-  const std::string host = HostPart();
+void TnkSocket::ResolveAddress(const std::string& host) {
   uint32_t address = Ws().inet_addr(host.c_str());
   if (address != WS_INADDR_NONE) {
     remoteAddress_ = address;
@@ -211,9 +217,12 @@ void TnkSocket::ResolveAddress() {
   remoteAddress_ = address;
 }
 
-void TnkSocket::ResolvePort() {
-  port_ = PortPart();
-  if (port_ != 0) return;
+// Without a port in Server, the services database names the service's; failing that, DefaultPort.
+void TnkSocket::ResolvePort(std::optional<uint16_t> given) {
+  if (given) {
+    port_ = *given;
+    return;
+  }
   if (serviceName_.empty()) RaiseSocketError(LoadStr(sServiceNameRequired));
   if (canceled_) RaiseCanceled();
   serviceLookupDone_ = false;
@@ -273,6 +282,7 @@ void TnkSocket::Close() {
     socket_ = INVALID_SOCKET;
     Fire(OnClosed);
   }
+  received_.Clear();
   tls_.reset();
   // Hangs up only a connection the dial-up component dialled itself, and stops its dialling.
   if (ras_ != nullptr) ras_->Cancel();
@@ -293,13 +303,14 @@ int TnkSocket::ReplyCode(const std::string& line) {
 }
 
 int TnkSocket::ReadLine(std::string& line) {
+  const TTimedSpan span(counter_);
+  return ReadReplyLine(line);
+}
+
+int TnkSocket::ReadReplyLine(std::string& line) {
   if (!Connected()) RaiseSocketError(LoadStr(sConnectFirst));
-  // Over TLS a line may be decrypted already, with nothing more to come from the socket.
-  if (!tls_) {
-    counter_.Start();
-    Wait([this] { return readSeen_ || closeSeen_ || errorSeen_; });
-    counter_.Stop();
-  }
+  // A line may be received or decrypted already, with nothing more to come from the socket.
+  if (!tls_ && received_.Empty()) Wait([this] { return readSeen_ || closeSeen_ || errorSeen_; });
   if (canceled_) RaiseCanceled();
   if (counter_.TimedOut()) RaiseTimedOut();
   if (errorSeen_) RaiseSocketError(errorCode_);
@@ -307,10 +318,7 @@ int TnkSocket::ReadLine(std::string& line) {
   int code = -1;
   try {
     std::string raw;
-    counter_.Start();
-    const bool complete = tls_ ? ReceiveTlsLine(raw) : ReceiveLine(raw);
-    counter_.Stop();
-    if (complete) {
+    if (tls_ ? ReceiveTlsLine(raw) : ReceiveLine(raw)) {
       raw.erase(raw.find_last_not_of("\r\n") + 1);
       line = raw;
       code = ReplyCode(line);
@@ -327,25 +335,24 @@ int TnkSocket::ReadLine(std::string& line) {
   return code;
 }
 
-// Takes one line from the socket up to and including its line feed; what follows stays in the
-// socket for the next read. A peek shows what has arrived, so a line costs two receive calls
-// however long it is. False when the server closed before the line feed, or on cancel or
-// time-out.
+// False when the server closed before the line feed, or on cancel or time-out.
 bool TnkSocket::ReceiveLine(std::string& raw) {
-  for (;;) {
-    const int n = Receive(static_cast<int>(kMaxLineLength - raw.size()), WS_MSG_PEEK);
+  while (!received_.TakeLine(raw)) {
+    // The rest of an overlong line would be read as the next reply: the conversation is lost.
+    if (received_.Overlong()) RaiseLineTooLong();
+    const int n = Receive();
     if (n == 0) return false;
-    if (TakeFromSocket(raw, n)) return true;
-    WaitForData();
+    received_.Append(receiveBuffer_.data(), static_cast<size_t>(n));
   }
+  return true;
 }
 
-// Receives into receiveBuffer_ up to room bytes, waiting when none have come: their count, or 0
-// when the server closed the connection, or on cancel or time-out.
-int TnkSocket::Receive(int room, int flags) {
+// Receives into receiveBuffer_, waiting when nothing has come: the count of bytes, or 0 when the
+// server closed the connection, or on cancel or time-out.
+int TnkSocket::Receive() {
   while (!Aborted()) {
     readSeen_ = false;
-    const int n = Ws().recv(socket_, receiveBuffer_.data(), room, flags);
+    const int n = Ws().recv(socket_, receiveBuffer_.data(), static_cast<int>(receiveBuffer_.size()), 0);
     if (n > 0) return n;
     if (n == 0) {
       closeSeen_ = true;  // the end of the data is the server's close, whether or not FD_CLOSE came
@@ -365,32 +372,26 @@ void TnkSocket::WaitForData() {
   if (errorSeen_ && !Aborted()) RaiseSocketError(errorCode_);
 }
 
-// Receives the peeked bytes up to the first line feed, or all of them when there is none.
-bool TnkSocket::TakeFromSocket(std::string& raw, int peeked) {
-  const auto* lf = static_cast<const char*>(std::memchr(receiveBuffer_.data(), '\n', static_cast<size_t>(peeked)));
-  const int wanted = lf != nullptr ? static_cast<int>(lf - receiveBuffer_.data()) + 1 : peeked;
-  const int n = Ws().recv(socket_, receiveBuffer_.data(), wanted, 0);
-  if (n < 0) {
-    if (!canceled_) RaiseSocketError(static_cast<uint16_t>(Ws().WSAGetLastError()));
-    return false;
-  }
-  raw.append(receiveBuffer_.data(), static_cast<size_t>(n));
-  if (lf != nullptr && n == wanted) return true;
-  // The rest of an overlong line would be read as the next reply: the conversation is lost.
-  if (raw.size() >= kMaxLineLength) ReportAndRaise(FormatText(LoadStr(sReplyLineTooLong), {ServerName()}), true, 0);
-  return false;
+void TnkSocket::RaiseLineTooLong() {
+  ReportAndRaise(FormatText(LoadStr(sReplyLineTooLong), {ServerName()}), true, 0);
 }
 
+// RFC 5321 4.5.3.2: a time-out is for the reply to a command, so one runs over the whole reply,
+// and a server that keeps sending continuation lines cannot hold the client for ever.
 int TnkSocket::ReadReply(std::vector<std::string>* lines) {
   auto keep = [&] {
-    if (lines != nullptr && lines->size() < kMaxReplyLines) lines->push_back(lastReply_);
+    if (lines != nullptr) lines->push_back(lastReply_);
   };
   if (lines != nullptr) lines->clear();
-  const int code = ReadLine(lastReply_);
+  const TTimedSpan span(counter_);
+  const int code = ReadReplyLine(lastReply_);
   keep();
   if (code <= 0 || lastReply_.find('-') != 3) return code;
-  for (;;) {
-    const int next = ReadLine(lastReply_);
+  for (size_t count = 1;; ++count) {
+    // What is left of the reply would be read as the next one: the conversation is lost.
+    if (count == kMaxReplyLines)
+      ReportAndRaise(FormatText(LoadStr(sReplyTooLong), {ServerName(), std::to_string(kMaxReplyLines)}), true, 0);
+    const int next = ReadReplyLine(lastReply_);
     keep();
     if (closeSeen_ || (next == code && EndsReply(lastReply_))) return code;
   }
@@ -536,7 +537,7 @@ void TnkSocket::StartTls(const TnkTlsContext& context) {
 }
 
 bool TnkSocket::ServerLeftIdleSession() {
-  if (!Connected() || closeSeen_ || errorSeen_) return true;
+  if (!Connected() || closeSeen_ || errorSeen_ || !received_.Empty()) return true;
   if (tls_ && tls_->HasText()) return true;
   const int n = Ws().recv(socket_, receiveBuffer_.data(), static_cast<int>(receiveBuffer_.size()),
                           tls_ ? 0 : WS_MSG_PEEK);
@@ -549,7 +550,7 @@ bool TnkSocket::ServerLeftIdleSession() {
 
 bool TnkSocket::UnreadBytesWaiting() {
   char byte = 0;
-  return Ws().recv(socket_, &byte, 1, WS_MSG_PEEK) > 0;
+  return !received_.Empty() || Ws().recv(socket_, &byte, 1, WS_MSG_PEEK) > 0;
 }
 
 // Ends with the handshake complete, or on cancel or time-out (the caller raises those).
@@ -567,7 +568,7 @@ void TnkSocket::RunHandshake() {
 // Hands what the socket holds to TLS, waiting when nothing has come; false when the server
 // closed the connection, or on cancel or time-out.
 bool TnkSocket::ReceiveRecords() {
-  const int n = Receive(static_cast<int>(receiveBuffer_.size()), 0);
+  const int n = Receive();
   if (n > 0) tls_->PutReceived(receiveBuffer_.data(), static_cast<size_t>(n));
   return n > 0;
 }
@@ -583,8 +584,7 @@ bool TnkSocket::ReceiveTlsLine(std::string& raw) {
   while (!Aborted() && tls_) {
     switch (Tls([&] { return tls_->NextLine(raw); })) {
       case TnkTlsChannel::TRead::Line: return true;
-      case TnkTlsChannel::TRead::TooLong:
-        ReportAndRaise(FormatText(LoadStr(sReplyLineTooLong), {ServerName()}), true, 0);
+      case TnkTlsChannel::TRead::TooLong: RaiseLineTooLong();
       case TnkTlsChannel::TRead::Ended: closeSeen_ = true; return false;
       case TnkTlsChannel::TRead::NeedRecords: if (!ReceiveRecords()) return false;
     }
@@ -625,8 +625,8 @@ std::string TnkSocket::AboutServer(const std::string& text) const {
 }
 
 std::string TnkSocket::ServerName() const {
-  const uint16_t port = port_ != 0 ? port_ : PortPart() != 0 ? PortPart() : defaultPort_;
-  return DisplayText(HostPart()) + ":" + std::to_string(port);
+  const THostPort target = Target();
+  return HostPortText(DisplayText(target.host), port_ != 0 ? port_ : target.port.value_or(defaultPort_));
 }
 
 void TnkSocket::ReportError(std::string& text) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "net/nkutils.h"
 #include "platform/winsock.h"
 #include "toolkit/components.h"
+#include "toolkit/hostport.h"
 #include "toolkit/secret.h"
 #include "toolkit/stringlist.h"
 
@@ -38,7 +40,7 @@ class TnkSocket : public TComponent {
  public:
   // A reply line may be this long with its line end; a longer one is an error.
   static constexpr size_t kMaxLineLength = 65536;
-  // ReadReply keeps at most this many lines of one reply; a longer reply is still read whole.
+  // A reply may hold this many lines; a longer one is an error.
   static constexpr size_t kMaxReplyLines = 1000;
   // WriteStream sends the stream in blocks of this size.
   static constexpr int kBlockSize = 2047;
@@ -55,7 +57,7 @@ class TnkSocket : public TComponent {
   // The first three characters as a number; -1 when they are not one.
   virtual int ReplyCode(const std::string& line);
   // Connects the linked dial-up component, starts the library, resolves Server's host and
-  // port, creates the socket.
+  // port, creates the socket. A Server that is no "host[:port]" (ParseHostPort) is an error.
   virtual void Open();
   // Closes the socket, if one is held, and cancels the linked dial-up component.
   virtual void Close();
@@ -65,10 +67,11 @@ class TnkSocket : public TComponent {
   // Connects to the resolved address and port.
   void ConnectSocket();
   // One line without its line end, and its reply code; -1 and an empty line when the server
-  // closed before the line was complete.
+  // closed before the line was complete. The time-out covers the line.
   int ReadLine(std::string& line);
   // One reply, single- or multi-line: the code of its first line; LastReply holds its last line.
-  // With lines, every line of the reply is kept there too (up to kMaxReplyLines of them).
+  // With lines, every line of the reply is kept there too. The time-out covers the whole reply;
+  // one of more than kMaxReplyLines lines raises ESocketError and closes the connection.
   int ReadReply(std::vector<std::string>* lines = nullptr);
   void WriteLine(const std::string& line);
   // Sends the lines, each with CR LF, in one write (RFC 2920 pipelining); each is logged.
@@ -182,16 +185,18 @@ class TnkSocket : public TComponent {
   template <typename Step>
   auto Tls(Step step);
 
-  uint16_t PortPart() const;
-  void ResolveAddress();
-  void ResolvePort();
+  THostPort Target() const;
+  void ResolveAddress(const std::string& host);
+  void ResolvePort(std::optional<uint16_t> given);
   void WaitForLookup(const bool& done);
   void CancelPendingRequest();
 
+  // A line within the time-out already running.
+  int ReadReplyLine(std::string& line);
   bool ReceiveLine(std::string& raw);
-  bool TakeFromSocket(std::string& raw, int peeked);
-  int Receive(int room, int flags);
+  int Receive();
   void WaitForData();
+  [[noreturn]] void RaiseLineTooLong();
   void SendRaw(const char* data, size_t size, bool restartCounter);
   // Sends text, a line with its CR LF, and shows it as shown.
   void SendLine(std::string_view text, const std::string& shown);
@@ -245,6 +250,7 @@ class TnkSocket : public TComponent {
   alignas(8) std::array<char, MAXGETHOSTSTRUCT> hostEntry_{};
   alignas(8) std::array<char, MAXGETHOSTSTRUCT> serviceEntry_{};
   std::vector<char> receiveBuffer_;
+  TReceivedLines received_;  // without TLS; over TLS the channel holds the text not yet read
   std::unique_ptr<TnkTlsChannel> tls_;
   bool streaming_ = false;  // inside WriteStream: over TLS, blocks are gathered into full records
 };

@@ -1,6 +1,8 @@
 #include "net/nkutils.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/tempfiles.h"
 #include "toolkit/pump.h"
@@ -45,4 +47,26 @@ void TTimeCounter::Stop() { timer_.SetEnabled(false); }
 
 void TTimeCounter::Tick() {
   if (--remaining_ <= 0) timedOut_ = true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+bool TReceivedLines::TakeLine(std::string& raw) {
+  const char* start = bytes_.data() + start_;
+  const size_t window = std::min(bytes_.size() - start_, maxLineLength_);
+  const auto* lf = static_cast<const char*>(std::memchr(start, '\n', window));
+  if (lf == nullptr) return false;
+  const size_t length = static_cast<size_t>(lf - start) + 1;
+  raw.assign(start, length);
+  start_ += length;
+  if (start_ == bytes_.size() || start_ >= maxLineLength_) {
+    bytes_.erase(0, start_);
+    start_ = 0;
+  }
+  return true;
+}
+
+void TReceivedLines::Clear() {
+  bytes_.clear();
+  start_ = 0;
 }

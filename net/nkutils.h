@@ -1,9 +1,11 @@
 // Support objects of the network layer: a self-deleting temporary file stream, a seconds counter
-// for time-outs, and the transport's exceptions. The socket code finds the toolkit's line reader
-// and line-file writer here too.
+// for time-outs, the received bytes not yet read as lines, and the transport's exceptions. The
+// socket code finds the toolkit's line reader and line-file writer here too.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "toolkit/exceptions.h"
 #include "toolkit/linestream.h"
@@ -97,4 +99,39 @@ class TTimeCounter {
   int32_t remaining_ = 0;
   uint32_t timeOut_ = 60;
   bool timedOut_ = false;
+};
+
+// Runs the counter for its own lifetime: the span that one time-out covers, however it ends.
+class TTimedSpan {
+ public:
+  explicit TTimedSpan(TTimeCounter& counter) : counter_(counter) { counter_.Start(); }
+  ~TTimedSpan() { counter_.Stop(); }
+  TTimedSpan(const TTimedSpan&) = delete;
+  TTimedSpan& operator=(const TTimedSpan&) = delete;
+
+ private:
+  TTimeCounter& counter_;
+};
+
+// Bytes received from a server and not yet handed up as lines: a reply of many short lines comes
+// in one receive call and goes up line by line. The bytes handed up are dropped in large steps
+// only, so that what follows is not moved once per line.
+class TReceivedLines {
+ public:
+  // maxLineLength counts the line end.
+  explicit TReceivedLines(size_t maxLineLength) : maxLineLength_(maxLineLength) {}
+
+  void Append(const char* data, size_t size) { bytes_.append(data, size); }
+  // The next line with its line feed; false when the bytes held end before one.
+  bool TakeLine(std::string& raw);
+  // When TakeLine found no line: true when the bytes held are too many for one, so the line
+  // they start can never end within the longest allowed.
+  bool Overlong() const { return bytes_.size() - start_ >= maxLineLength_; }
+  bool Empty() const { return start_ == bytes_.size(); }
+  void Clear();
+
+ private:
+  size_t maxLineLength_;
+  std::string bytes_;
+  size_t start_ = 0;  // where the next line starts in bytes_
 };

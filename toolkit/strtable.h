@@ -13,10 +13,18 @@ enum StringId : int {
   sServiceNameRequired = 57005,
   sReplyLineTooLong = 57006,
   sConnectFirst = 57008,
+  sReplyTooLong = 57009,
   // Socket function binding
   sFunctionNotFound = 57010,
   sWinsockNotLoaded = 57011,
   sWinsockNotFound = 57012,
+  // A server written as host and port
+  sNotAServer = 57020,
+  sServerHostMissing = 57021,
+  sServerHostCharacters = 57022,
+  sServerPortRange = 57023,
+  sServerIPv6NeedsBrackets = 57024,
+  sServerBracketsNotIPv6 = 57025,
   // Messages
   sSenderRequired = 57100,
   sRecipientRequired = 57101,

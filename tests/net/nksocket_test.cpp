@@ -5,6 +5,7 @@
 
 #include <openssl/evp.h>
 
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <functional>
@@ -119,6 +120,54 @@ TEST(SocketClient, LineOverTheLimitIsAClearErrorAndEndsTheConversation) {
   EXPECT_EQ(Raised([&] { client.ReadLine(line); }), "ESocketError: " + server.Address() + " sent a line longer than 65536 bytes");
   EXPECT_EQ(line, "");
   EXPECT_FALSE(client.Connected()) << "the rest of the line must not be read as the next reply";
+}
+
+// However steadily its lines come, a reply ends within the time-out, or at a cancel; and it
+// holds at most kMaxReplyLines lines.
+TEST(SocketClient, BoundsAWholeReplyInTimeAndLength) {
+  auto continuations = [](int count, const std::string& between) {
+    std::string transcript;
+    for (int i = 0; i < count; ++i) transcript += "S: 250-line " + std::to_string(i) + "\n" + between;
+    return transcript;
+  };
+  const std::string tenSecondsOfLines = continuations(100, "pause 100\n");
+  struct Case {
+    const char* name;
+    std::string transcript;
+    int cancelAfterMs;  // 0: no cancel
+    std::string raised;  // {server}: the server's address
+    size_t kept;
+  } cases[] = {
+      {"a line every 100 ms ends by the time-out", tenSecondsOfLines, 0,
+       "ETimedOutError: Lost the connection to {server}: Operation timed out", 0},
+      {"a cancel ends the wait between lines", tenSecondsOfLines, 300, "ECanceledError: Operation has been canceled", 0},
+      {"1001 lines at once", continuations(1000, "") + "S: 250 end", 0,
+       "ESocketError: {server} sent a reply of more than 1000 lines", 1000},
+      {"1000 lines read whole", continuations(999, "") + "S: 250 end", 0, "", 1000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server(c.transcript);
+    Probe client;
+    client.SetTimeOut(1);
+    client.ConnectTo(server.Address());
+    QTimer cancel;
+    cancel.setSingleShot(true);
+    QObject::connect(&cancel, &QTimer::timeout, [&] { client.Cancel(); });
+    if (c.cancelAfterMs > 0) cancel.start(c.cancelAfterMs);
+    std::string raised = c.raised;
+    if (const size_t at = raised.find("{server}"); at != std::string::npos) raised.replace(at, 8, server.Address());
+    std::vector<std::string> lines;
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(Raised([&] { client.ReadReply(&lines); }), raised);
+    EXPECT_LT(clock.elapsed(), 3000) << "the server sends for ten seconds";
+    if (c.kept > 0) {
+      EXPECT_EQ(lines.size(), c.kept);
+      EXPECT_EQ(lines.back(), c.raised.empty() ? "250 end" : "250-line 999");
+    }
+    EXPECT_EQ(client.Connected(), raised.empty()) << "the rest of a reply must not be read as the next";
+  }
 }
 
 // Lines are reported as they go out and come in; the log holds them in the same order, with
@@ -274,9 +323,10 @@ TEST(SocketClient, ResolvesHostAndPortFromServer) {
       {"dotted host, no host look-up", "127.0.0.1:2525", "smtp", "WSAAsyncGetHostByName", 2525, ""},
       {"host name looked up", "localhost:2525", "smtp", nullptr, 2525, ""},
       {"no colon: services database", "127.0.0.1", "smtp", nullptr, 25, ""},
-      {":0 asks the services database", "127.0.0.1:0", "smtp", nullptr, 25, ""},
-      {":abc asks the services database", "127.0.0.1:abc", "smtp", nullptr, 25, ""},
-      {"port out of range is no port", "127.0.0.1:65561", "smtp", nullptr, 25, ""},
+      {"a port that is no number is an error, not a service", "127.0.0.1:abc", "smtp", "WSAAsyncGetServByName", 0,
+       "ESocketError: \"127.0.0.1:abc\" is not a server: the port must be a number from 1 to 65535"},
+      {"IPv6 address named in brackets; the library has IPv4 only", "[::1]:2525", "smtp", nullptr, 0,
+       "ESocketError: Cannot connect to [::1]:2525: No data record of the requested type"},
       {"unknown service gives DefaultPort", "127.0.0.1", "no-such-service-here", nullptr, 2626, ""},
       {"empty Server", "", "smtp", nullptr, 0, "ESocketError: Server property is required"},
       {"no service name", "127.0.0.1", "", nullptr, 0, "ESocketError: Service name is required"},
