@@ -29,6 +29,7 @@
 #include "app/messagedelivery.h"
 #include "app/passwordsource.h"
 #include "app/settings.h"
+#include "toolkit/hostport.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/pump.h"
 #include "toolkit/strutils.h"
@@ -250,15 +251,15 @@ TOptions ParseArguments(const std::vector<std::string>& args) {
   return o;
 }
 
-// A port is a number from 1 to 65535: "host:abc" must not quietly become port 25.
+// Read as the socket client reads it: "host:abc" must not quietly become port 25. An empty one
+// is the batch's to report.
 void CheckServer(const std::string& server) {
-  const size_t colon = server.find(':');
-  if (colon == std::string::npos) return;
-  const std::string port = server.substr(colon + 1);
-  const bool digits = !port.empty() && port.size() <= 5 &&
-                      port.find_first_not_of("0123456789") == std::string::npos;
-  if (!digits || std::stoi(port) < 1 || std::stoi(port) > 65535)
-    throw TUsageError("--server needs a port from 1 to 65535, not \"" + port + "\"");
+  if (server.empty()) return;
+  try {
+    ParseHostPort(server);
+  } catch (const EConvertError& error) {
+    throw TUsageError("--server: " + std::string(error.what()));
+  }
 }
 
 // An address goes into MAIL FROM or RCPT TO as it stands: a control character (CR LF above

@@ -10,6 +10,7 @@
 #include "app/filetrust.h"
 #include "app/passwordsource.h"
 #include "toolkit/componentstream.h"
+#include "toolkit/hostport.h"
 #include "toolkit/version.h"
 
 namespace {
@@ -56,9 +57,11 @@ void ApplyAccount(TpxSMTP& smtp, const TAccount& account) {
 }
 
 std::string AccountKey(const std::string& user, const std::string& server, int defaultPort) {
-  const size_t colon = server.rfind(':');
-  const bool hasPort = colon != std::string::npos && colon + 1 < server.size() &&
-                       server.find_first_not_of("0123456789", colon + 1) == std::string::npos;
-  if (!hasPort) return CredentialKey(user, server, defaultPort);
-  return CredentialKey(user, server.substr(0, colon), std::stoi(server.substr(colon + 1, 5)));
+  try {
+    const THostPort target = ParseHostPort(server);
+    return CredentialKey(user, target.host, target.port.value_or(defaultPort));
+  } catch (const EConvertError&) {
+    // No server the client would connect to: the key still names what was typed.
+    return CredentialKey(user, server, defaultPort);
+  }
 }
