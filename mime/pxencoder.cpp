@@ -1,8 +1,6 @@
 #include "mime/pxencoder.h"
 
 #include <algorithm>
-#include <chrono>
-#include <random>
 
 #include "mail/pxmsg.h"
 #include "mime/headerwords.h"
@@ -28,29 +26,15 @@ TBoundarySource& BoundarySource() {
   return source;
 }
 
-uint32_t MillisecondsOfDay() {
-  using namespace std::chrono;
-  const auto now = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-  return static_cast<uint32_t>(now % 86'400'000);
-}
+// 128 random bits, so that no file, however made, can hold a line that ends our parts early
+// or starts one of its own. RFC 2045 6.7 and 6.8: no quoted-printable or Base64 line can hold
+// "=_", so encoded data cannot come near it whatever the bits are. 34 characters, all of them
+// bchars (RFC 2046 5.1.1), written in quotes since "=" is a tspecial.
+constexpr size_t kBoundaryRandomBytes = 16;
 
-// Eight digits from 0 to 8. The generator is seeded from the clock again and again while the
-// window gets its events; the count of boundaries drawn so far is mixed into the seed, so that
-// two boundaries drawn within one millisecond (the outer and inner one of a message) differ.
-std::string ClockBoundary() {
-  static uint32_t drawn = 0;
-  const uint32_t salt = ++drawn * 2654435761u;
-  std::minstd_rand random;
-  const auto reseed = [&] {
-    random.seed(MillisecondsOfDay() ^ salt);
-    ProcessMessages();
-  };
-  for (int i = 0; i < 101; ++i) reseed();
-  const int more = std::uniform_int_distribution<int>(0, 29)(random);
-  for (int i = 0; i < more + 1; ++i) reseed();
-  std::uniform_int_distribution<int> digit(0, 8);
-  std::string boundary;
-  for (int i = 0; i < 8; ++i) boundary += static_cast<char>('0' + digit(random));
+std::string RandomBoundary() {
+  std::string boundary = "=_";
+  for (const char c : SystemRandomBytes(kBoundaryRandomBytes)) boundary += LowerCase(IntToHex(static_cast<uint8_t>(c), 2));
   return boundary;
 }
 
@@ -223,7 +207,7 @@ void TpxCustomEncoder::WriteBody() {
   }
 }
 
-std::string TpxCustomEncoder::NewBoundary() { return BoundarySource() ? BoundarySource()() : ClockBoundary(); }
+std::string TpxCustomEncoder::NewBoundary() { return BoundarySource() ? BoundarySource()() : RandomBoundary(); }
 
 void TpxCustomEncoder::RemoveReservedHeaders() {
   for (const char* name : {"From", "To", "CC", "BCC", "Return-Receipt-To", "X-Priority", "Subject", "Mime-Version",
@@ -399,10 +383,11 @@ void TpxCustomEncoder::WriteMultipart(bool alternative) {
 }
 
 // The boundary of a nested alternative. RFC 2046 5.1.1: no boundary may be the same as an
-// enclosing one, so a draw that equals the outer one changes its last digit (still 0 to 8).
+// enclosing one, so a draw that equals the outer one (only an installed source repeats itself)
+// ends in another digit.
 std::string TpxCustomEncoder::InnerBoundary(const std::string& outer) {
   std::string boundary = NewBoundary();
-  if (boundary == outer && !boundary.empty()) boundary.back() = boundary.back() == '8' ? '0' : boundary.back() + 1;
+  if (boundary == outer && !boundary.empty()) boundary.back() = boundary.back() == '0' ? '1' : '0';
   return boundary;
 }
 

@@ -15,7 +15,7 @@ class TpxAttItem;
 class TpxCustomMessage;
 
 // Draws the boundary of a multipart body. Tests install a predictable one; an empty function
-// restores the default, eight digits from 0 to 8 drawn from a generator seeded by the clock.
+// restores the default, "=_" and 32 hexadecimal digits from the kernel's random source.
 using TBoundarySource = std::function<std::string()>;
 void SetBoundarySource(TBoundarySource source);
 

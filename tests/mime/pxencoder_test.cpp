@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <regex>
+#include <set>
 
 #include "mail/pxmsg.h"
 #include "mime/base64.h"
@@ -340,17 +342,26 @@ std::vector<std::string> Boundaries(const std::string& composed) {
   return boundaries;
 }
 
-TEST(BoundaryTest, EightDigitsFromZeroToEightInnerAndOuterDiffer) {
+// RFC 2046 5.1.1: at most 70 bchars. "=_" keeps encoded lines off it and 128 random bits keep
+// raw ones off it; no two boundaries of many messages are alike.
+TEST(BoundaryTest, RandomWithEqualsUnderscoreInnerAndOuterDiffer) {
   TpxMessage message;
   message.Body().Add("x");
   Attach(message, "_alt.txt", "text/plain", kEncodingQuotedPrintable, "a");
   Attach(message, "z.bin", kBinary, kEncodingBase64, "b");
-  for (int round = 0; round < 20; ++round) {
-    const std::vector<std::string> drawn = Boundaries(Compose(message));
+  const std::regex shape("=_[0-9a-f]{32}");
+  std::set<std::string> seen;
+  for (int round = 0; round < 50; ++round) {
+    const std::string composed = Compose(message);
+    const std::vector<std::string> drawn = Boundaries(composed);
     ASSERT_EQ(drawn.size(), 2u);
-    for (const std::string& b : drawn) EXPECT_TRUE(b.size() == 8 && b.find_first_not_of("012345678") == b.npos) << b;
-    EXPECT_NE(drawn[0], drawn[1]);
+    for (const std::string& b : drawn) {
+      EXPECT_TRUE(std::regex_match(b, shape)) << b;
+      EXPECT_NE(composed.find("\r\n--" + b + "--\r\n"), std::string::npos) << b;
+      seen.insert(b);
+    }
   }
+  EXPECT_EQ(seen.size(), 100u);
   // Even a source that repeats itself cannot nest a boundary inside an equal one.
   SetBoundarySource([] { return std::string("88888888"); });
   const std::string composed = Compose(message);
