@@ -139,10 +139,12 @@ std::string StripQuotes(std::string_view text) {
 }
 
 void ParseAddress(std::string_view text, TpxMailAddress& address) {
-  const size_t open = text.find('<');
+  // RFC 5322 3.4: the angle address ends the mailbox; an earlier "<" belongs to the name (quoted,
+  // or decoded from encoded words) and must not pass for the address.
+  const size_t open = text.rfind('<');
   if (open != std::string_view::npos) {
-    const size_t close = text.find('>');
-    if (close == std::string_view::npos || close < open) throw Exception(LoadStr(sUnableToParseAddress));
+    const size_t close = text.find('>', open);
+    if (close == std::string_view::npos) throw Exception(LoadStr(sUnableToParseAddress));
     std::string name(text.substr(0, open));
     name += text.substr(close + 1);
     address.SetAddress(StripQuotes(text.substr(open + 1, close - open - 1)));

@@ -46,6 +46,23 @@ std::string HeaderText(std::string_view text) {
   return result;
 }
 
+// RFC 5322 3.2.3: atext, the characters an atom is made of.
+bool IsAtomText(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
+}
+
+// Atoms with one blank between each two: a phrase that reads back as it stands. Anything else
+// (a special, a quote, a control character, blanks at an end or in a row that a reader would
+// fold into one) needs quotes.
+bool IsAtomSequence(std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const bool joiningBlank = text[i] == ' ' && i > 0 && i + 1 < text.size() && text[i + 1] != ' ';
+    if (!IsAtomText(text[i]) && !joiningBlank) return false;
+  }
+  return true;
+}
+
 // The header lines built from one short field stay within 255 characters.
 std::string CutLine(std::string line) { return ShortString::Cut(line); }
 
@@ -156,8 +173,7 @@ void SetBoundarySource(TBoundarySource source) { BoundarySource() = std::move(so
 
 std::string DisplayName(std::string_view name) {
   const std::string text = HeaderText(name);
-  if (text.find('"') != std::string::npos || text.find_first_of("()<>[]:;@\\,.") == std::string::npos) return text;
-  return QuotedParameter(text);
+  return text.empty() || IsAtomSequence(text) ? text : QuotedParameter(text);
 }
 
 std::string QuotedParameter(std::string_view value) {

@@ -206,7 +206,14 @@ TEST(DisplayNameTest, QuotingOfPhrases) {
       {"a comma is quoted, or it would split the list", "Doe, Jane", "\"Doe, Jane\""},
       {"angle brackets and at signs are quoted", "x <y@z>", "\"x <y@z>\""},
       {"a backslash is escaped inside the quotes", "a\\b.c", "\"a\\\\b.c\""},
-      {"a name with its own quotes stays as written", "\"Doe, Jane\"", "\"Doe, Jane\""},
+      {"its own quotes are escaped, or they would end the quoted string", "\"Doe, Jane\"",
+       "\"\\\"Doe, Jane\\\"\""},
+      {"a quote that would start a second mailbox", "Boss <boss@corp.example>, \"\"",
+       "\"Boss <boss@corp.example>, \\\"\\\"\""},
+      {"atom characters other than letters stay bare", "O'Neil-Smith #1", "O'Neil-Smith #1"},
+      {"blanks in a row, which a reader folds into one, are quoted", "Jane  Doe", "\"Jane  Doe\""},
+      {"a blank at an end is quoted", "Jane ", "\"Jane \""},
+      {"a tab is quoted", "Jane\tDoe", "\"Jane\tDoe\""},
       {"a line break cannot end the header", "Jane\r\nBcc: x@y", "\"Jane  Bcc: x@y\""},
   };
   for (const auto& c : cases) EXPECT_EQ(DisplayName(c.name), c.written) << c.what;
