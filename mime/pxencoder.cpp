@@ -34,7 +34,8 @@ constexpr size_t kBoundaryRandomBytes = 16;
 
 std::string RandomBoundary() {
   std::string boundary = "=_";
-  for (const char c : SystemRandomBytes(kBoundaryRandomBytes)) boundary += LowerCase(IntToHex(static_cast<uint8_t>(c), 2));
+  for (const char c : SystemRandomBytes(kBoundaryRandomBytes))
+    boundary += LowerCase(IntToHex(static_cast<uint8_t>(c), 2));
   return boundary;
 }
 

@@ -383,7 +383,9 @@ TEST(ComposerRefereeTest, AwkwardNamesReadBackAsOneMailboxEach) {
   const QJsonArray reports = Judge(cases);
   ASSERT_EQ(reports.size(), static_cast<qsizetype>(cases.size()));
   // [[name, address], ...] as JSON text, which a failure shows readably.
-  const auto json = [](const QJsonArray& array) { return QJsonDocument(array).toJson(QJsonDocument::Compact).toStdString(); };
+  const auto json = [](const QJsonArray& array) {
+    return QJsonDocument(array).toJson(QJsonDocument::Compact).toStdString();
+  };
   const auto mailboxes = [&json](const std::vector<std::pair<std::string, std::string>>& list) {
     QJsonArray array;
     for (const auto& [name, address] : list)
