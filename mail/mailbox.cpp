@@ -22,11 +22,6 @@ constexpr size_t kMaxLabel = 63;
 
 bool IsLetterOrDigit(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
 
-// RFC 5321 4.1.2 (atext of RFC 5322 3.2.3): what a Dot-string's atoms are made of.
-bool IsAtomText(char c) {
-  return IsLetterOrDigit(c) || std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
-}
-
 // What no address may hold, even where its grammar would allow it in quotes: each would let the
 // address end early in a header, a list or a command line.
 TProblem CharacterProblem(std::string_view address) {
@@ -110,6 +105,10 @@ TProblem ShapeProblem(std::string_view address) {
 std::string MailboxProblem(std::string_view address) {
   const TProblem problem = ShapeProblem(address);
   return problem ? FormatText(LoadStr(sNotAMailAddress), {DisplayText(address), LoadStr(*problem)}) : std::string();
+}
+
+bool IsAtomText(char c) {
+  return IsLetterOrDigit(c) || std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
 }
 
 void CheckMailbox(std::string_view address) {

@@ -15,3 +15,7 @@ std::string MailboxProblem(std::string_view address);
 
 // Raises EMessageError with MailboxProblem's sentence when there is one.
 void CheckMailbox(std::string_view address);
+
+// RFC 5322 3.2.3 atext: letters, digits and !#$%&'*+-/=?^_`{|}~, what the atoms of a local part
+// and of a display name are made of.
+bool IsAtomText(char c);

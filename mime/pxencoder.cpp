@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "mail/mailbox.h"
 #include "mail/pxmsg.h"
 #include "mime/headerwords.h"
 #include "mime/messagestamp.h"
@@ -45,12 +46,6 @@ std::string HeaderText(std::string_view text) {
   for (char& c : result)
     if (c == '\r' || c == '\n') c = ' ';
   return result;
-}
-
-// RFC 5322 3.2.3: atext, the characters an atom is made of.
-bool IsAtomText(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
 }
 
 // Atoms with one blank between each two: a phrase that reads back as it stands. Anything else
