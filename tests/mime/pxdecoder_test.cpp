@@ -446,6 +446,7 @@ TEST(ParserTest, ReadsBackInternationalHeaders) {
       {"scripts", longSubject, "M\xc3\xbcller, Ann", "\xf0\x9f\x93\xb7 Bob", {longName, "Rechnung M\xc3\xa4rz.txt"}},
       {"control characters", "red \x1b[31m alert\x07\tand a tab", "Ann\x1b[2J Boss", "Bob\x7f\x08 B",
        {"esc\x1b[1m.txt", "tab\there.txt", "del\x7f.txt"}},
+      {"quotes and backslashes in names", "x", "Bob \"the builder\" \\o/", "\"Doe, Jane\"", {"a.txt"}},
       {"specials in encoded names", "x", "M\xc3\xbcller, \"Boss\" <boss@example.com>", "\xc3\x89 <evil@example.com>, x",
        {"a.txt"}},
   };
