@@ -24,7 +24,8 @@ namespace {
 constexpr int kExitDone = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-// How many numbered names are tried before a directory counts as too full of one name.
+// How many names already on disk are stepped over for one attachment before the folder counts
+// as too full of its name.
 constexpr int kMaxNumberedNames = 10000;
 
 EInOutError FileError(const std::string& path) { return EInOutError(path + ": " + std::strerror(errno)); }
@@ -53,10 +54,11 @@ std::string WriteBody(const std::string& dir, const TStringList& body) {
 }
 
 // An attachment never replaces a file that is there (the body file included), nor writes
-// through a link: a name that is taken gets a number.
-std::string WriteAttachment(const std::string& dir, const std::string& name, std::string_view data) {
-  for (int n = 1; n <= kMaxNumberedNames; ++n) {
-    const std::string path = dir + "/" + NumberedFileName(name, n);
+// through a link: a name that is taken, by an earlier part or on disk, gets a number.
+std::string WriteAttachment(const std::string& dir, const std::string& name, std::string_view data,
+                            TFileNames& names) {
+  for (int tries = 0; tries < kMaxNumberedNames; ++tries) {
+    const std::string path = dir + "/" + names.Next(name);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) throw FileError(path);
@@ -69,10 +71,11 @@ std::string WriteAttachment(const std::string& dir, const std::string& name, std
 void Unpack(const TpxMessage& message, const std::string& dir) {
   std::filesystem::create_directories(dir);
   std::printf("%s\n", WriteBody(dir, message.Body()).c_str());
+  TFileNames names;
   for (int i = 0; i < message.Attachments().Count(); ++i) {
     const TpxAttItem& item = message.Attachments().Items(i);
     const std::string name = UnpackedFileName(item.FileName(), item.ContentType());
-    std::printf("%s\n", WriteAttachment(dir, name, item.Stream().Data()).c_str());
+    std::printf("%s\n", WriteAttachment(dir, name, item.Stream().Data(), names).c_str());
   }
 }
 

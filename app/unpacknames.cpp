@@ -54,6 +54,14 @@ std::string NumberedFileName(const std::string& name, int n) {
   return stem + number + extension;
 }
 
+std::string TFileNames::Next(const std::string& name) {
+  int& number = nextNumber_.try_emplace(name, 1).first->second;
+  std::string candidate;
+  do candidate = NumberedFileName(name, number++);
+  while (!handedOut_.insert(candidate).second);
+  return candidate;
+}
+
 std::string UnpackedFileName(const std::string& name, std::string_view contentType) {
   return SafeFileName(IsGeneratedPartName(name) ? name + ExtensionOf(contentType) : name);
 }

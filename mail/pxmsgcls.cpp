@@ -138,15 +138,36 @@ std::string StripQuotes(std::string_view text) {
   return s.substr(begin, end - begin);
 }
 
+namespace {
+
+// A display name written as one quoted string (RFC 5322 3.2.4), as the composer writes any name
+// that is not plain atoms, loses its quotes and the backslashes of its quoted pairs; any other
+// name only its outer quotes and blanks.
+std::string DisplayNameOf(std::string_view text) {
+  const std::string trimmed = Trim(text);
+  if (trimmed.size() < 2 || trimmed.front() != '"') return StripQuotes(text);
+  std::string name;
+  for (size_t i = 1; i < trimmed.size(); ++i) {
+    if (trimmed[i] == '"') return i + 1 == trimmed.size() ? name : StripQuotes(text);
+    if (trimmed[i] == '\\' && i + 1 < trimmed.size()) ++i;
+    name += trimmed[i];
+  }
+  return StripQuotes(text);
+}
+
+}  // namespace
+
 void ParseAddress(std::string_view text, TpxMailAddress& address) {
-  const size_t open = text.find('<');
+  // RFC 5322 3.4: the angle address ends the mailbox; an earlier "<" belongs to the name (quoted,
+  // or decoded from encoded words) and must not pass for the address.
+  const size_t open = text.rfind('<');
   if (open != std::string_view::npos) {
-    const size_t close = text.find('>');
-    if (close == std::string_view::npos || close < open) throw Exception(LoadStr(sUnableToParseAddress));
+    const size_t close = text.find('>', open);
+    if (close == std::string_view::npos) throw Exception(LoadStr(sUnableToParseAddress));
     std::string name(text.substr(0, open));
     name += text.substr(close + 1);
     address.SetAddress(StripQuotes(text.substr(open + 1, close - open - 1)));
-    address.SetName(StripQuotes(name));
+    address.SetName(DisplayNameOf(name));
     return;
   }
   const size_t paren = text.find('(');

@@ -77,8 +77,9 @@ class TpxAddressList : public TPersistent {
 
 // Removes blanks and control characters at both ends, then every double quote at either end.
 std::string StripQuotes(std::string_view text);
-// Splits "Name <mailbox>", "mailbox (Name)" or a bare mailbox into address. A "<" without a
-// ">" after it raises Exception "Unable to parse email address" and leaves address alone.
+// Splits "Name <mailbox>", "mailbox (Name)" or a bare mailbox into address; the mailbox is in
+// the last pair of angle brackets. A last "<" without a ">" after it raises Exception "Unable to
+// parse email address" and leaves address alone.
 void ParseAddress(std::string_view text, TpxMailAddress& address);
 
 // The longest path a file name may hold (PATH_MAX).

@@ -123,7 +123,10 @@ std::vector<std::string> ParameterSections(std::string_view value, size_t firstR
 }  // namespace
 
 bool NeedsEncodedWords(std::string_view text) {
-  return !IsAscii(text) || text.find("=?") != std::string_view::npos;
+  const bool control = std::any_of(text.begin(), text.end(), [](char c) {
+    return (static_cast<uint8_t>(c) < 0x20 && c != '\t') || c == 0x7F;
+  });
+  return control || !IsAscii(text) || text.find("=?") != std::string_view::npos;
 }
 
 std::vector<std::string> EncodedWords(std::string_view text, size_t firstWord) {
@@ -181,7 +184,7 @@ std::string FoldedLongLine(std::string_view line) {
 std::string FileNameParameter(std::string_view attribute, std::string_view value) {
   // "; " and then, even on a line of its own after a blank, the quoted parameter fits.
   const std::string quoted = std::string(attribute) + "=" + QuotedParameter(value);
-  if (IsAscii(value) && 1 + quoted.size() <= kFoldedLineLength) return "; " + quoted;
+  if (IsAscii(value) && !HasControlCharacter(value) && 1 + quoted.size() <= kFoldedLineLength) return "; " + quoted;
   const std::string charset = std::string(TCharacters(value).Charset()) + "''";
   const std::string single = " " + std::string(attribute) + "*=" + charset;
   // Each section is written as " attribute*N*=" section ";", the last without the ";".

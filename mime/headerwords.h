@@ -12,8 +12,9 @@
 inline constexpr size_t kFoldedLineLength = 78;
 inline constexpr size_t kMaxEncodedWord = 75;
 
-// True for text that must go as encoded words: bytes above 127, or an "=?" that a reader
-// would otherwise take for the start of an encoded word.
+// True for text that must go as encoded words: bytes above 127, control characters other than
+// the tab (white space, RFC 5322 2.2.2), or an "=?" that a reader would otherwise take for the
+// start of an encoded word.
 bool NeedsEncodedWords(std::string_view text);
 
 // text as UTF-8 encoded words (RFC 2047; a text that is not UTF-8 goes as "unknown-8bit"), the
@@ -33,8 +34,9 @@ std::string FoldedHeader(std::string_view head, const std::vector<std::string>& 
 inline constexpr size_t kMaxLineLength = 998;
 std::string FoldedLongLine(std::string_view line);
 
-// The parameter that names a file: as `; name="value"` when value is ASCII and needs no
-// continuation (it would fit a line of its own), else as RFC 2231 extended parameters on lines
+// The parameter that names a file: as `; name="value"` when value is ASCII without control
+// characters (the tab too: readers take white space in a quoted value for folding) and needs
+// no continuation (it would fit a line of its own), else as RFC 2231 extended parameters on lines
 // of their own: `;` CR LF ` name*=UTF-8''…` or, when that passes 78, the numbered sections
 // `name*0*=`, `name*1*=`, … (RFC 2231 3, 4). No section splits a UTF-8 character.
 std::string FileNameParameter(std::string_view attribute, std::string_view value);

@@ -1,11 +1,13 @@
 #include "mime/messagestamp.h"
 
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <random>
+#include <system_error>
 
 #include "toolkit/strutils.h"
 
@@ -38,17 +40,6 @@ TComposeTime SystemTime() {
   return time;
 }
 
-// std::random_device reads the kernel's random source (getrandom) here.
-std::string SystemRandom(size_t bytes) {
-  thread_local std::random_device device;
-  std::string out;
-  while (out.size() < bytes) {
-    const uint32_t value = device();
-    for (int i = 0; i < 4 && out.size() < bytes; ++i) out += static_cast<char>(value >> (8 * i));
-  }
-  return out;
-}
-
 std::string TwoDigits(int value) { return std::string{static_cast<char>('0' + value / 10), static_cast<char>('0' + value % 10)}; }
 
 std::tm Broken(std::time_t seconds) {
@@ -79,6 +70,17 @@ std::string HostName() {
 void SetClockSource(TClockSource source) { ClockSource() = std::move(source); }
 void SetRandomSource(TRandomSource source) { RandomSource() = std::move(source); }
 
+std::string SystemRandomBytes(size_t bytes) {
+  std::string out(bytes, '\0');
+  for (size_t filled = 0; filled < bytes;) {
+    const ssize_t got = getrandom(out.data() + filled, bytes - filled, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw std::system_error(errno, std::generic_category(), "getrandom");
+    filled += static_cast<size_t>(got);
+  }
+  return out;
+}
+
 TComposeTime ComposeTime() { return ClockSource() ? ClockSource()() : SystemTime(); }
 
 std::string DateHeaderValue(const TComposeTime& time) {
@@ -94,7 +96,7 @@ std::string NewMessageId(std::string_view senderAddress, const TComposeTime& tim
   const std::tm t = Broken(time.utc);
   const std::string stamp = std::to_string(t.tm_year + 1900) + TwoDigits(t.tm_mon + 1) + TwoDigits(t.tm_mday) +
                             TwoDigits(t.tm_hour) + TwoDigits(t.tm_min) + TwoDigits(t.tm_sec);
-  const std::string random = RandomSource() ? RandomSource()(kRandomBytes) : SystemRandom(kRandomBytes);
+  const std::string random = RandomSource() ? RandomSource()(kRandomBytes) : SystemRandomBytes(kRandomBytes);
   std::string hex;
   for (const char c : random.substr(0, kRandomBytes)) hex += IntToHex(static_cast<uint8_t>(c), 2);
   const size_t at = senderAddress.rfind('@');

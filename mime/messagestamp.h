@@ -23,6 +23,10 @@ TComposeTime ComposeTime();
 using TRandomSource = std::function<std::string(size_t bytes)>;
 void SetRandomSource(TRandomSource source);
 
+// That many bytes from the kernel's cryptographic random source (getrandom(2)), never from the
+// source a test installs. A failure of the kernel's source raises std::system_error.
+std::string SystemRandomBytes(size_t bytes);
+
 // "Tue, 08 Dec 2026 14:05:09 +0100": English names whatever the locale.
 std::string DateHeaderValue(const TComposeTime& time);
 

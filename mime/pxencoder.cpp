@@ -1,9 +1,8 @@
 #include "mime/pxencoder.h"
 
 #include <algorithm>
-#include <chrono>
-#include <random>
 
+#include "mail/mailbox.h"
 #include "mail/pxmsg.h"
 #include "mime/headerwords.h"
 #include "mime/messagestamp.h"
@@ -28,29 +27,16 @@ TBoundarySource& BoundarySource() {
   return source;
 }
 
-uint32_t MillisecondsOfDay() {
-  using namespace std::chrono;
-  const auto now = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-  return static_cast<uint32_t>(now % 86'400'000);
-}
+// 128 random bits, so that no file, however made, can hold a line that ends our parts early
+// or starts one of its own. RFC 2045 6.7 and 6.8: no quoted-printable or Base64 line can hold
+// "=_", so encoded data cannot come near it whatever the bits are. 34 characters, all of them
+// bchars (RFC 2046 5.1.1), written in quotes since "=" is a tspecial.
+constexpr size_t kBoundaryRandomBytes = 16;
 
-// Eight digits from 0 to 8. The generator is seeded from the clock again and again while the
-// window gets its events; the count of boundaries drawn so far is mixed into the seed, so that
-// two boundaries drawn within one millisecond (the outer and inner one of a message) differ.
-std::string ClockBoundary() {
-  static uint32_t drawn = 0;
-  const uint32_t salt = ++drawn * 2654435761u;
-  std::minstd_rand random;
-  const auto reseed = [&] {
-    random.seed(MillisecondsOfDay() ^ salt);
-    ProcessMessages();
-  };
-  for (int i = 0; i < 101; ++i) reseed();
-  const int more = std::uniform_int_distribution<int>(0, 29)(random);
-  for (int i = 0; i < more + 1; ++i) reseed();
-  std::uniform_int_distribution<int> digit(0, 8);
-  std::string boundary;
-  for (int i = 0; i < 8; ++i) boundary += static_cast<char>('0' + digit(random));
+std::string RandomBoundary() {
+  std::string boundary = "=_";
+  for (const char c : SystemRandomBytes(kBoundaryRandomBytes))
+    boundary += LowerCase(IntToHex(static_cast<uint8_t>(c), 2));
   return boundary;
 }
 
@@ -60,6 +46,17 @@ std::string HeaderText(std::string_view text) {
   for (char& c : result)
     if (c == '\r' || c == '\n') c = ' ';
   return result;
+}
+
+// Atoms with one blank between each two: a phrase that reads back as it stands. Anything else
+// (a special, a quote, a control character, blanks at an end or in a row that a reader would
+// fold into one) needs quotes.
+bool IsAtomSequence(std::string_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const bool joiningBlank = text[i] == ' ' && i > 0 && i + 1 < text.size() && text[i + 1] != ' ';
+    if (!IsAtomText(text[i]) && !joiningBlank) return false;
+  }
+  return true;
 }
 
 // The header lines built from one short field stay within 255 characters.
@@ -172,8 +169,7 @@ void SetBoundarySource(TBoundarySource source) { BoundarySource() = std::move(so
 
 std::string DisplayName(std::string_view name) {
   const std::string text = HeaderText(name);
-  if (text.find('"') != std::string::npos || text.find_first_of("()<>[]:;@\\,.") == std::string::npos) return text;
-  return QuotedParameter(text);
+  return text.empty() || IsAtomSequence(text) ? text : QuotedParameter(text);
 }
 
 std::string QuotedParameter(std::string_view value) {
@@ -223,7 +219,7 @@ void TpxCustomEncoder::WriteBody() {
   }
 }
 
-std::string TpxCustomEncoder::NewBoundary() { return BoundarySource() ? BoundarySource()() : ClockBoundary(); }
+std::string TpxCustomEncoder::NewBoundary() { return BoundarySource() ? BoundarySource()() : RandomBoundary(); }
 
 void TpxCustomEncoder::RemoveReservedHeaders() {
   for (const char* name : {"From", "To", "CC", "BCC", "Return-Receipt-To", "X-Priority", "Subject", "Mime-Version",
@@ -399,10 +395,11 @@ void TpxCustomEncoder::WriteMultipart(bool alternative) {
 }
 
 // The boundary of a nested alternative. RFC 2046 5.1.1: no boundary may be the same as an
-// enclosing one, so a draw that equals the outer one changes its last digit (still 0 to 8).
+// enclosing one, so a draw that equals the outer one (only an installed source repeats itself)
+// ends in another digit.
 std::string TpxCustomEncoder::InnerBoundary(const std::string& outer) {
   std::string boundary = NewBoundary();
-  if (boundary == outer && !boundary.empty()) boundary.back() = boundary.back() == '8' ? '0' : boundary.back() + 1;
+  if (boundary == outer && !boundary.empty()) boundary.back() = boundary.back() == '0' ? '1' : '0';
   return boundary;
 }
 

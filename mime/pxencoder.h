@@ -15,7 +15,7 @@ class TpxAttItem;
 class TpxCustomMessage;
 
 // Draws the boundary of a multipart body. Tests install a predictable one; an empty function
-// restores the default, eight digits from 0 to 8 drawn from a generator seeded by the clock.
+// restores the default, "=_" and 32 hexadecimal digits from the kernel's random source.
 using TBoundarySource = std::function<std::string()>;
 void SetBoundarySource(TBoundarySource source);
 
@@ -92,8 +92,9 @@ class TpxArticleEncoder : public TpxCustomEncoder {
 };
 
 // Header field helpers, shared by the two header blocks.
-// A display name as a phrase (RFC 5322 3.2.5): quoted when it holds a special character and no
-// double quote of its own; a name that already holds a double quote stays as the user wrote it.
+// A display name as a phrase (RFC 5322 3.2.5): as it stands when it is atoms separated by single
+// blanks, else as one quoted string (RFC 5322 3.2.4), so that a reader takes back exactly the
+// name and nothing of it for an address or a list separator.
 std::string DisplayName(std::string_view name);
 // A parameter value in double quotes, with " and \ escaped (RFC 2045 5.1, RFC 5322 3.2.4).
 std::string QuotedParameter(std::string_view value);

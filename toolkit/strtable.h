@@ -73,6 +73,28 @@ enum StringId : int {
   sMessageRefused = 57408,
   sRecipientRefused = 57409,
   sLoginFailed = 57410,
+  // What is wrong with a mail address
+  sNotAMailAddress = 57500,
+  sAddressEmpty = 57501,
+  sAddressHoldsNonAscii = 57502,
+  sAddressHoldsControl = 57503,
+  sAddressHoldsBlank = 57504,
+  sAddressHoldsComma = 57505,
+  sAddressHoldsBracket = 57506,
+  sAddressTooLong = 57507,
+  sAddressWithoutAt = 57508,
+  sAddressWithTwoAts = 57509,
+  sLocalPartEmpty = 57510,
+  sLocalPartTooLong = 57511,
+  sLocalPartDots = 57512,
+  sLocalPartNeedsQuotes = 57513,
+  sLocalPartQuoteOpen = 57514,
+  sDomainEmpty = 57515,
+  sDomainEmptyLabel = 57516,
+  sDomainLabelTooLong = 57517,
+  sDomainLabelHyphen = 57518,
+  sDomainCharacter = 57519,
+  sDomainLiteral = 57520,
 };
 
 // The text with that identifier, or the empty text when there is none.

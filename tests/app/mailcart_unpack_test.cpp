@@ -174,6 +174,23 @@ TEST_F(UnpackTest, FilesThatAreThereAreKept) {
   EXPECT_EQ(ReadFile(Root() + "/target"), "target");
 }
 
+// Copies of one name are numbered in order, each number once, stepping over the names an
+// earlier part took and those on disk.
+TEST_F(UnpackTest, ManyPartsOfOneNameAreNumberedInOrder) {
+  constexpr int kCopies = 1000;
+  QDir(QString::fromStdString(Root())).mkdir("out");
+  WriteFile(Out() + "/same (3).txt", "keep");
+  std::vector<std::string> names = {"same (2).txt"};
+  names.insert(names.end(), kCopies, "same.txt");
+  const UnpackRun run = Unpack(MessageWithNames(names));
+  ASSERT_EQ(run.exitCode, 0) << run.errors;
+  std::vector<std::string> expected = {Out() + "/body.txt", Out() + "/same (2).txt", Out() + "/same.txt"};
+  for (int n = 4; n < kCopies + 3; ++n) expected.push_back(Out() + "/same (" + std::to_string(n) + ").txt");
+  EXPECT_EQ(run.lines, expected);
+  EXPECT_EQ(ReadFile(Out() + "/same (3).txt"), "keep");
+  EXPECT_EQ(ReadFile(expected.back()), std::to_string(kCopies));
+}
+
 TEST_F(UnpackTest, AMessageTheParserCannotFollowIsKeptWhole) {
   const std::string text =
       "From: ann@example.com\r\nMIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=\"b\"\r\n\r\nno parts\r\n";

@@ -14,6 +14,8 @@ For every file, one object:
   subject         the decoded Subject, or null
   from_name       the display name of the From address
   to_names        the display names of the To addresses
+  from_mailboxes  every mailbox of the From header as [display name, address]
+  to_mailboxes    the same for the To header
   date            the Date as seconds since the epoch (email.utils.parsedate_to_datetime)
   message_id      the Message-ID as written
   long_lines      lines over 78 characters of headers that hold encoded words or RFC 2231
@@ -70,6 +72,10 @@ def uu_blocks(body):
     return blocks
 
 
+def mailboxes(header):
+    return [[a.display_name, a.addr_spec] for a in header.addresses] if header else []
+
+
 def long_header_lines(raw):
     # Every header block of the text, the parts' too: lines up to the first empty one, and
     # after each delimiter line.
@@ -101,6 +107,8 @@ def judge(path):
     report["subject"] = None if message["Subject"] is None else str(message["Subject"])
     report["from_name"] = message["From"].addresses[0].display_name if message["From"] else None
     report["to_names"] = [a.display_name for a in message["To"].addresses] if message["To"] else []
+    report["from_mailboxes"] = mailboxes(message["From"])
+    report["to_mailboxes"] = mailboxes(message["To"])
     date = message.get("Date")
     report["date"] = None if date is None else email.utils.parsedate_to_datetime(str(date)).timestamp()
     report["message_id"] = message.get("Message-ID")

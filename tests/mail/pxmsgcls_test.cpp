@@ -67,6 +67,10 @@ TEST(ParseAddress, SplitsNameAndMailbox) {
     std::string text, parsed;
   } cases[] = {
       {"quoted name keeps its comma", "\"Doe, Jane\" <jane@example.com>", "jane@example.com|Doe, Jane"},
+      {"a quoted name loses the backslashes of its quoted pairs", "\"Say \\\"hi\\\" \\\\o/\" <a@example.com>",
+       "a@example.com|Say \"hi\" \\o/"},
+      {"angle brackets in the name are not the address", "\"x <evil@example.com>\" <jane@example.com>",
+       "jane@example.com|x <evil@example.com>"},
       {"name after the brackets", "<jane@example.com> Jane", "jane@example.com|Jane"},
       {"blanks inside brackets trimmed", "Jane < jane@example.com >", "jane@example.com|Jane"},
       {"comment is the name", "jane@example.com (Jane Doe)", "jane@example.com|Jane Doe"},

@@ -21,6 +21,8 @@ const struct {
     {"mixed, Q", [] { std::string s; for (int i = 0; i < 20; ++i) s += "Gr\xC3\xBC\xC3\x9F" "e aus "; return s; }()},
     {"not UTF-8", "caf\xE9 cr\xE8me"},
     {"two-byte letters, 255 bytes", [] { std::string s; while (s.size() < 254) s += "\xCE\xB1"; return s + "x"; }()},
+    {"a terminal escape and a bell", "red \x1B[31m alert\x07\ttabbed"},
+    {"a backspace and DEL", "back\x08 del \x7F"},
 };
 
 // Decoding the words joined as some readers do: the encoded text of adjacent words of one
@@ -72,6 +74,7 @@ TEST(HeaderWords, ShorterEncodingWins) {
   // Safe inside a phrase: no comma or blank stays as it is (RFC 2047 5 (3)).
   EXPECT_EQ(EncodedWords("M\xC3\xBCller, Hans und Familie")[0], "=?UTF-8?Q?M=C3=BCller=2C_Hans_und_Familie?=");
   EXPECT_FALSE(NeedsEncodedWords("Plain subject = fine?"));
+  EXPECT_FALSE(NeedsEncodedWords("a tab\tis white space"));
 }
 
 TEST(HeaderWords, FoldedLinesStayWithin78) {
@@ -104,6 +107,9 @@ TEST(HeaderWords, FileNameParameters) {
       {"long UTF-8 continues", [] { std::string s; while (s.size() < 250) s += "\xE6\x9C\x88"; return s; }(),
        ";\r\n filename*0*=UTF-8''%E6%9C%88"},
       {"not UTF-8", "caf\xE9.txt", ";\r\n filename*=unknown-8bit''caf%E9.txt"},
+      {"a terminal escape", "red\x1B[31m.txt", ";\r\n filename*=UTF-8''red%1B%5B31m.txt"},
+      {"a tab", "a\tb.txt", ";\r\n filename*=UTF-8''a%09b.txt"},
+      {"DEL", "a\x7F.txt", ";\r\n filename*=UTF-8''a%7F.txt"},
   };
   for (const auto& c : cases) {
     const std::string param = FileNameParameter("filename", c.name);

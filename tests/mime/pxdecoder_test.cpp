@@ -430,31 +430,45 @@ TEST(ParserTest, ReadsBackWhatTheComposerWrites) {
   }
 }
 
-// Subject, display names and file names in any script come back as they were, and the Date
-// and Message-ID the composer adds are there to read.
+// Subject, display names and file names in any script, or holding control characters, come
+// back as they were, and the Date and Message-ID the composer adds are there to read.
 TEST(ParserTest, ReadsBackInternationalHeaders) {
   const std::string greek = "\xce\x95\xce\xbb\xce\xbb\xce\xb7\xce\xbd\xce\xb9\xce\xba\xce\xac ";
-  std::string subject, longName;
-  while (subject.size() < 230) subject += greek;
+  std::string longSubject, longName;
+  while (longSubject.size() < 230) longSubject += greek;
   while (longName.size() < 240) longName += "\xe6\x9c\x88 ";
   longName += ".txt";
-  TpxMessage original, read;
-  original.Sender().SetAddress("ann@example.com");
-  original.Sender().SetName("M\xc3\xbcller, Ann");
-  original.Recipients().AddAddress("bob@example.com", "\xf0\x9f\x93\xb7 Bob");
-  original.SetSubject(subject);
-  original.Body().Add("x");
-  Attach(original, "/tmp/" + longName, "text/plain", 1, "data");
-  Attach(original, "/tmp/Rechnung M\xc3\xa4rz.txt", "text/plain", 1, "data");
-  ReadBack(original, read);
-  EXPECT_EQ(read.Subject(), subject);
-  EXPECT_EQ(read.Sender().Name(), original.Sender().Name());
-  EXPECT_EQ(read.Recipients().Items(0).Name(), original.Recipients().Items(0).Name());
-  ASSERT_EQ(read.Attachments().Count(), 2);
-  EXPECT_EQ(read.Attachments().Items(0).FileName(), longName);
-  EXPECT_EQ(read.Attachments().Items(1).FileName(), "Rechnung M\xc3\xa4rz.txt");
-  EXPECT_NE(GetHeaderValue(read.Headers(), "Date").find(" +"), std::string::npos);
-  EXPECT_EQ(GetHeaderValue(read.Headers(), "Message-ID").substr(0, 1), "<");
+  const struct {
+    const char* what;
+    std::string subject, senderName, recipientName;
+    Lines fileNames;
+  } cases[] = {
+      {"scripts", longSubject, "M\xc3\xbcller, Ann", "\xf0\x9f\x93\xb7 Bob", {longName, "Rechnung M\xc3\xa4rz.txt"}},
+      {"control characters", "red \x1b[31m alert\x07\tand a tab", "Ann\x1b[2J Boss", "Bob\x7f\x08 B",
+       {"esc\x1b[1m.txt", "tab\there.txt", "del\x7f.txt"}},
+      {"quotes and backslashes in names", "x", "Bob \"the builder\" \\o/", "\"Doe, Jane\"", {"a.txt"}},
+      {"specials in encoded names", "x", "M\xc3\xbcller, \"Boss\" <boss@example.com>", "\xc3\x89 <evil@example.com>, x",
+       {"a.txt"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TpxMessage original, read;
+    original.Sender().SetAddress("ann@example.com");
+    original.Sender().SetName(c.senderName);
+    original.Recipients().AddAddress("bob@example.com", c.recipientName);
+    original.SetSubject(c.subject);
+    original.Body().Add("x");
+    for (const std::string& name : c.fileNames) Attach(original, "/tmp/" + name, "text/plain", 1, "data");
+    ReadBack(original, read);
+    EXPECT_EQ(read.Subject(), c.subject);
+    EXPECT_EQ(read.Sender().Name(), c.senderName);
+    EXPECT_EQ(read.Recipients().Items(0).Name(), c.recipientName);
+    ASSERT_EQ(read.Attachments().Count(), static_cast<int>(c.fileNames.size()));
+    for (int i = 0; i < read.Attachments().Count(); ++i)
+      EXPECT_EQ(read.Attachments().Items(i).FileName(), c.fileNames[static_cast<size_t>(i)]);
+    EXPECT_NE(GetHeaderValue(read.Headers(), "Date").find(" +"), std::string::npos);
+    EXPECT_EQ(GetHeaderValue(read.Headers(), "Message-ID").substr(0, 1), "<");
+  }
 }
 
 // Text bodies and 7bit parts carry lines: CR LF text comes back as it was written.

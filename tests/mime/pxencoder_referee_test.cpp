@@ -321,4 +321,97 @@ TEST(ComposerRefereeTest, InternationalHeadersAndNamesReadBackExactly) {
   tzset();
 }
 
+// Lines shaped like delimiters, of the old eight-digit boundaries and of ours, in the body, a
+// quoted-printable and a 7bit part: a reader still finds exactly the parts composed.
+TEST(ComposerRefereeTest, LinesLikeDelimitersStayInTheirPart) {
+  const std::vector<std::string> lines = {
+      "--12345678", "--12345678--", "--88888888", "--=_", "--=_--", "--=_0123456789abcdef0123456789abcdef",
+      "--=_0123456789abcdef0123456789abcdef--", "--", "", "Content-Type: text/html", ""};
+  std::string data;
+  for (const std::string& line : lines) data += line + "\r\n";
+  std::vector<Case> cases;
+  for (const char* type : {"multipart/mixed", "multipart/alternative"}) {
+    Case& c = cases.emplace_back();
+    c.what = std::string("delimiter-like lines, ") + type;
+    c.type = type;
+    c.message->Sender().SetAddress("sender@example.com");
+    c.message->Recipients().AddAddress("rcpt@example.com", "");
+    const bool alternative = c.type == "multipart/alternative";
+    if (!alternative) AddBody(c, lines);
+    const std::string prefix = alternative ? "_alt." : "";
+    Attach(c, prefix + "lines.txt", "text/plain", kEncodingQuotedPrintable, data, alternative);
+    Attach(c, prefix + "raw.txt", "text/plain", kEncoding7Bit, data, alternative);
+  }
+  const QJsonArray reports = Judge(cases);
+  ASSERT_EQ(reports.size(), static_cast<qsizetype>(cases.size()));
+  for (size_t i = 0; i < cases.size(); ++i) CheckReport(cases[i], reports[static_cast<qsizetype>(i)].toObject());
+}
+
+// Names with RFC 5322 specials, quotes, backslashes and control characters: each reads back
+// as exactly one mailbox with its very name, and as the subject and the file name too; no
+// control character but the tab reaches the text as it is.
+TEST(ComposerRefereeTest, AwkwardNamesReadBackAsOneMailboxEach) {
+  const struct {
+    const char* what;
+    std::string name;
+  } kNames[] = {
+      {"a quote", "Say \"hi\" now"},
+      {"a lone quote", "\""},
+      {"a backslash", "back\\slash"},
+      {"a backslash at the end", "end\\"},
+      {"a comma", "Doe, Jane"},
+      {"angle brackets", "x <y@z.example>"},
+      {"a second mailbox", "Boss <boss@corp.example>, \"\""},
+      {"non-ASCII with specials", "M\xC3\xBCller, \"Boss\" <boss@corp.example>"},
+      {"control characters", "Boss\x1B[31m red\x07\x7F"},
+      {"a tab", "Jane\tDoe"},
+      {"blanks in a row", "Jane  Doe"},
+  };
+  std::vector<Case> cases;
+  for (const auto& n : kNames) {
+    Case& c = cases.emplace_back();
+    c.what = n.what;
+    c.type = "multipart/mixed";
+    c.message->Sender().SetAddress("sender@example.com");
+    c.message->Sender().SetName(n.name);
+    c.message->Recipients().AddAddress("r1@example.com", n.name);
+    c.message->Recipients().AddAddress("r2@example.com", "Next");
+    c.message->SetSubject(n.name);
+    AddBody(c, {"Hello"});
+    Attach(c, n.name + ".txt", "text/plain", kEncodingQuotedPrintable, "x\r\n");
+  }
+  const QJsonArray reports = Judge(cases);
+  ASSERT_EQ(reports.size(), static_cast<qsizetype>(cases.size()));
+  // [[name, address], ...] as JSON text, which a failure shows readably.
+  const auto json = [](const QJsonArray& array) {
+    return QJsonDocument(array).toJson(QJsonDocument::Compact).toStdString();
+  };
+  const auto mailboxes = [&json](const std::vector<std::pair<std::string, std::string>>& list) {
+    QJsonArray array;
+    for (const auto& [name, address] : list)
+      array.append(QJsonArray{QString::fromStdString(name), QString::fromStdString(address)});
+    return json(array);
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    QJsonObject report = reports[static_cast<qsizetype>(i)].toObject();
+    // Python notes the control characters it decoded, as it should: they are the name's own.
+    QJsonArray defects;
+    for (const QJsonValue& d : report["header_defects"].toArray())
+      if (!d.toString().endsWith("NonPrintableDefect")) defects.append(d);
+    report["header_defects"] = defects;
+    CheckReport(c, report);
+    const std::string& name = c.message->Sender().Name();
+    EXPECT_EQ(json(report["from_mailboxes"].toArray()), mailboxes({{name, "sender@example.com"}})) << c.what;
+    EXPECT_EQ(json(report["to_mailboxes"].toArray()), mailboxes({{name, "r1@example.com"}, {"Next", "r2@example.com"}}))
+        << c.what;
+    EXPECT_EQ(Text(report["subject"]), name) << c.what;
+    TMemoryStream composed;
+    c.message->SaveToStream(composed);
+    for (const char byte : composed.Data())
+      EXPECT_FALSE(HasControlCharacter({&byte, 1}) && byte != '\r' && byte != '\n' && byte != '\t')
+          << c.what << ": byte " << static_cast<int>(byte);
+  }
+}
+
 }  // namespace

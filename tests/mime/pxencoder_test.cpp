@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <regex>
+#include <set>
 
 #include "mail/pxmsg.h"
 #include "mime/base64.h"
@@ -204,7 +206,14 @@ TEST(DisplayNameTest, QuotingOfPhrases) {
       {"a comma is quoted, or it would split the list", "Doe, Jane", "\"Doe, Jane\""},
       {"angle brackets and at signs are quoted", "x <y@z>", "\"x <y@z>\""},
       {"a backslash is escaped inside the quotes", "a\\b.c", "\"a\\\\b.c\""},
-      {"a name with its own quotes stays as written", "\"Doe, Jane\"", "\"Doe, Jane\""},
+      {"its own quotes are escaped, or they would end the quoted string", "\"Doe, Jane\"",
+       "\"\\\"Doe, Jane\\\"\""},
+      {"a quote that would start a second mailbox", "Boss <boss@corp.example>, \"\"",
+       "\"Boss <boss@corp.example>, \\\"\\\"\""},
+      {"atom characters other than letters stay bare", "O'Neil-Smith #1", "O'Neil-Smith #1"},
+      {"blanks in a row, which a reader folds into one, are quoted", "Jane  Doe", "\"Jane  Doe\""},
+      {"a blank at an end is quoted", "Jane ", "\"Jane \""},
+      {"a tab is quoted", "Jane\tDoe", "\"Jane\tDoe\""},
       {"a line break cannot end the header", "Jane\r\nBcc: x@y", "\"Jane  Bcc: x@y\""},
   };
   for (const auto& c : cases) EXPECT_EQ(DisplayName(c.name), c.written) << c.what;
@@ -340,17 +349,26 @@ std::vector<std::string> Boundaries(const std::string& composed) {
   return boundaries;
 }
 
-TEST(BoundaryTest, EightDigitsFromZeroToEightInnerAndOuterDiffer) {
+// RFC 2046 5.1.1: at most 70 bchars. "=_" keeps encoded lines off it and 128 random bits keep
+// raw ones off it; no two boundaries of many messages are alike.
+TEST(BoundaryTest, RandomWithEqualsUnderscoreInnerAndOuterDiffer) {
   TpxMessage message;
   message.Body().Add("x");
   Attach(message, "_alt.txt", "text/plain", kEncodingQuotedPrintable, "a");
   Attach(message, "z.bin", kBinary, kEncodingBase64, "b");
-  for (int round = 0; round < 20; ++round) {
-    const std::vector<std::string> drawn = Boundaries(Compose(message));
+  const std::regex shape("=_[0-9a-f]{32}");
+  std::set<std::string> seen;
+  for (int round = 0; round < 50; ++round) {
+    const std::string composed = Compose(message);
+    const std::vector<std::string> drawn = Boundaries(composed);
     ASSERT_EQ(drawn.size(), 2u);
-    for (const std::string& b : drawn) EXPECT_TRUE(b.size() == 8 && b.find_first_not_of("012345678") == b.npos) << b;
-    EXPECT_NE(drawn[0], drawn[1]);
+    for (const std::string& b : drawn) {
+      EXPECT_TRUE(std::regex_match(b, shape)) << b;
+      EXPECT_NE(composed.find("\r\n--" + b + "--\r\n"), std::string::npos) << b;
+      seen.insert(b);
+    }
   }
+  EXPECT_EQ(seen.size(), 100u);
   // Even a source that repeats itself cannot nest a boundary inside an equal one.
   SetBoundarySource([] { return std::string("88888888"); });
   const std::string composed = Compose(message);
