@@ -19,6 +19,7 @@
 #include "app/messagedelivery.h"
 #include "app/sourcefile.h"
 #include "app/subjecttemplate.h"
+#include "mail/mailbox.h"
 #include "mail/pxmsg.h"
 #include "net/pxsmtp.h"
 #include "net/smtpfailure.h"
@@ -28,10 +29,6 @@
 #include "toolkit/strutils.h"
 
 namespace {
-
-void CheckAddressIsAscii(const std::string& address) {
-  if (!IsAscii(address)) throw EMessageError(FormatText(LoadStr(sAddressNotAscii), {DisplayText(address)}));
-}
 
 std::string AbsolutePath(const std::string& path) { return std::filesystem::absolute(path).lexically_normal().string(); }
 
@@ -150,10 +147,10 @@ TBatchEnd TBatchRunner::SendAll() {
   request_ = frontEnd_.Request();
   startedAt_ = static_cast<int64_t>(std::time(nullptr));
   filesWent_ = serverReached_ = false;
-  // Addresses go into the envelope as they stand, and SMTP without SMTPUTF8 takes ASCII only:
-  // better told before a connection is made than at the first file.
-  CheckAddressIsAscii(request_.from);
-  CheckAddressIsAscii(request_.to);
+  // Addresses go into the envelope and the headers as they stand: better told before a
+  // connection is made than at the first file.
+  CheckMailbox(request_.from);
+  CheckMailbox(request_.to);
   smtp_.SetServer(request_.server);
   smtp_.SetKeepSession(!request_.newConnectionPerMessage);
   ApplyAccount(smtp_, request_.account);

@@ -29,6 +29,7 @@
 #include "app/messagedelivery.h"
 #include "app/passwordsource.h"
 #include "app/settings.h"
+#include "mail/mailbox.h"
 #include "toolkit/hostport.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/pump.h"
@@ -262,16 +263,11 @@ void CheckServer(const std::string& server) {
   }
 }
 
-// An address goes into MAIL FROM or RCPT TO as it stands: a control character (CR LF above
-// all) could end the command and start another, so it is never echoed either.
+// An address goes into MAIL FROM or RCPT TO as it stands: one check, the batch's and the SMTP
+// client's, with its reason as a usage error.
 void CheckAddress(const std::string& option, const std::string& address) {
   if (address.empty()) throw TUsageError(option + " needs an address");
-  for (const unsigned char c : address)
-    if (c < 0x20 || c == 0x7f) throw TUsageError(option + " must not hold control characters");
-  // SMTP without SMTPUTF8 (RFC 6531) takes ASCII addresses only.
-  if (!IsAscii(address)) throw TUsageError(option + " needs an address in ASCII letters, not \"" + address + "\"");
-  if (address.find(' ') != std::string::npos || address.find('@') == std::string::npos)
-    throw TUsageError(option + " needs an address like name@example.com, not \"" + address + "\"");
+  if (const std::string problem = MailboxProblem(address); !problem.empty()) throw TUsageError(option + ": " + problem);
 }
 
 // The window's settings file: the window is installed beside this program.

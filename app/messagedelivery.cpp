@@ -14,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+#include "mail/mailbox.h"
 #include "mail/pxmsg.h"
 #include "net/nkutils.h"
 #include "toolkit/folders.h"
@@ -50,9 +51,8 @@ constexpr int kTempFail = 75;
 
 QString AddressArgument(const std::string& address) {
   // An address with a line break in it would reach the mailer's queue file as more than an
-  // address; the SMTP client refuses the same.
-  if (HasControlCharacter(address))
-    throw EMessageError(FormatText(LoadStr(sControlInAddress), {DisplayText(address)}));
+  // address, one with a comma as two; the SMTP client refuses the same.
+  CheckMailbox(address);
   return QString::fromStdString(address);
 }
 

@@ -13,9 +13,10 @@ namespace {
 
 using TProblem = std::optional<StringId>;
 
-// RFC 5321 4.5.3.1.1 and 4.5.3.1.3: the path holds the address in angle brackets, so the
-// address itself may take 254; a domain is then always within its own limit of 255.
-constexpr size_t kMaxLocalPart = 64;
+// RFC 5321 4.5.3.1.3: the path holds the address in angle brackets, so the address itself may
+// take 254; a domain is then always within its own limit of 255. The local part's 64 is not
+// held to (4.5.3.1: "implementation techniques that impose no limits ... should be used"):
+// forwarding schemes make longer ones that servers take.
 constexpr size_t kMaxMailbox = 256 - 2;
 // RFC 1035 2.3.4.
 constexpr size_t kMaxLabel = 63;
@@ -50,7 +51,6 @@ size_t LocalPartEnd(std::string_view address) {
 // every printable character may stand in one, quoted or escaped.
 TProblem LocalPartProblem(std::string_view local) {
   if (local.empty()) return sLocalPartEmpty;
-  if (local.size() > kMaxLocalPart) return sLocalPartTooLong;
   if (local.front() == '"') return std::nullopt;
   if (local.front() == '.' || local.back() == '.' || local.find("..") != std::string_view::npos) return sLocalPartDots;
   const bool atoms = std::all_of(local.begin(), local.end(), [](char c) { return c == '.' || IsAtomText(c); });

@@ -4,6 +4,7 @@
 
 #include "mail/pxmsg.h"
 #include "net/nktls.h"
+#include "mail/mailbox.h"
 #include "net/nkutils.h"
 #include "toolkit/componentstream.h"
 #include "toolkit/pump.h"
@@ -357,13 +358,8 @@ TpxSMTP::TEnvelope TpxSMTP::Envelope() {
   }
   // RFC 5321 2.3.8: a command ends at CR LF; an address holding one would end its command and
   // start another of the sender's choosing. An angle bracket would end the path early and add
-  // parameters of its choosing (4.1.2).
-  auto check = [](const std::string& address) {
-    if (HasControlCharacter(address))
-      throw EMessageError(FormatText(LoadStr(sControlInAddress), {DisplayText(address)}));
-    if (address.find_first_of("<>") != std::string::npos)
-      throw EMessageError(FormatText(LoadStr(sBracketInAddress), {DisplayText(address)}));
-  };
+  // parameters of its choosing (4.1.2). Only a plain Mailbox goes into a path.
+  const auto check = [](const std::string& address) { CheckMailbox(address); };
   check(envelope.sender);
   for (const std::string& address : envelope.recipients) check(address);
   return envelope;

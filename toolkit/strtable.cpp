@@ -29,7 +29,6 @@ std::string LoadStr(int id) {
       {sAddressNotAscii, "The address %s holds characters other than ASCII"},
       {sSubjectRequired, "Subject header is required"},
       {sNoServerReply, "No reply from %s: it closed the connection"},
-      {sControlInAddress, "The address %s holds a line break or another control character"},
       {sControlInHostName, "The host name %s holds a line break or another control character"},
       {sStartTlsNotOffered, "%s does not offer STARTTLS; the connection must be encrypted, so nothing was sent"},
       {sStartTlsRefused, "%s refused STARTTLS: %s"},
@@ -38,7 +37,6 @@ std::string LoadStr(int id) {
       {sLoginRefused, "%s refused the login: %s"},
       {sNoPassword, "no password for %s"},
       {sNoTokenSource, "XOAUTH2 needs a token command"},
-      {sBracketInAddress, "The address %s holds an angle bracket, which would end its SMTP path early"},
       {sMessageTooLarge, "The message is %s bytes; %s accepts at most %s"},
       {sPossibleDuplicate,
        "The connection to %s was lost after the end of the message and before its reply; the server may "
@@ -79,7 +77,6 @@ std::string LoadStr(int id) {
       {sAddressWithoutAt, "it holds no @"},
       {sAddressWithTwoAts, "it holds more than one @"},
       {sLocalPartEmpty, "nothing comes before the @"},
-      {sLocalPartTooLong, "the part before the @ is longer than 64 characters"},
       {sLocalPartDots, "the part before the @ starts or ends with a dot, or holds two dots in a row"},
       {sLocalPartNeedsQuotes, "the part before the @ holds a character it may hold only in quotes"},
       {sLocalPartQuoteOpen, "the quoted part before the @ is not closed right before the @"},

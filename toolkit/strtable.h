@@ -34,7 +34,6 @@ enum StringId : int {
   sAddressNotAscii = 57105,
   // SMTP client
   sNoServerReply = 57110,
-  sControlInAddress = 57111,
   sControlInHostName = 57112,
   sStartTlsNotOffered = 57113,
   sStartTlsRefused = 57114,
@@ -43,7 +42,6 @@ enum StringId : int {
   sLoginRefused = 57117,
   sNoPassword = 57118,
   sNoTokenSource = 57119,
-  sBracketInAddress = 57120,
   sMessageTooLarge = 57121,
   sPossibleDuplicate = 57122,
   sReconnecting = 57123,
@@ -85,7 +83,6 @@ enum StringId : int {
   sAddressWithoutAt = 57508,
   sAddressWithTwoAts = 57509,
   sLocalPartEmpty = 57510,
-  sLocalPartTooLong = 57511,
   sLocalPartDots = 57512,
   sLocalPartNeedsQuotes = 57513,
   sLocalPartQuoteOpen = 57514,
