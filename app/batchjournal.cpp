@@ -176,7 +176,7 @@ std::optional<TJournalRecord> ReadRecord(const QJsonObject& object) {
 // ---- Files ------------------------------------------------------------------------------------
 
 [[noreturn]] void Unreadable(const std::string& fileName, const std::string& reason) {
-  throw EJournalError("The journal " + Quoted(DisplayText(fileName)) + " cannot be read: " + reason);
+  throw EJournalError("The journal " + Quoted(ShownFileName(fileName)) + " cannot be read: " + reason);
 }
 
 std::string FolderOf(const std::string& fileName) {

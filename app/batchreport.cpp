@@ -22,6 +22,7 @@ std::string JsonReport(const TBatchStatus& status, const std::string& journalFil
     entry["size"] = static_cast<double>(file.size);
     entry["outcome"] = FileStateName(file.state);
     if (!file.detail.empty()) entry[file.state == TFileState::Sent ? "reply" : "reason"] = JsonText(file.detail);
+    if (!file.sentBefore.empty()) entry["sent_before"] = JsonText(file.sentBefore);
     files.append(entry);
   }
   QJsonObject report;

@@ -40,6 +40,7 @@ void MarkSentBefore(std::vector<TBatchFile>& files, const std::vector<TBatchFile
       if (absolute[i].path == before.path) {
         if (skip) files[i].state = TFileState::Skipped;
         files[i].detail = "sent before on " + DayOf(before.time);
+        files[i].sentBefore = before.time;
       }
 }
 
@@ -173,7 +174,7 @@ TBatchEnd TBatchRunner::SendAll() {
     const TFileEnd end = SendFile(file, FillSubject(request_.subject, fields));
     if (end == TFileEnd::Canceled || cancelRequested_) return Abort();
     if (end == TFileEnd::Failed || end == TFileEnd::Skipped) continue;
-    SetState(batchtext::kFilePrefix + file + batchtext::kFileSended + batchtext::kWaitPause);
+    SetState(batchtext::kFilePrefix + ShownFileName(file) + batchtext::kFileSended + batchtext::kWaitPause);
     if (!Pause(pause)) return Abort();
     SetState(batchtext::kEndWaitPause);
   }
@@ -264,17 +265,18 @@ std::optional<TBatchRunner::TFileEnd> TBatchRunner::HandleFailure(const std::exc
   if (failure.EndsBatch() || misconfigured) throw;
   // What concerns this file is told with its name; the session's errors name the server.
   if (!request_.keepGoing) {
-    if (failure.scope == TFailureScope::Session || std::string_view(error.what()).find(file) != std::string_view::npos) throw;
-    throw EFileNotSent("The file \"" + file + "\" was not sent: " + error.what());
+    const std::string shown = ShownFileName(file);
+    if (failure.scope == TFailureScope::Session || std::string_view(error.what()).find(shown) != std::string_view::npos) throw;
+    throw EFileNotSent("The file \"" + shown + "\" was not sent: " + error.what());
   }
-  failures_.push_back(file + ": " + error.what());
+  failures_.push_back(ShownFileName(file) + ": " + error.what());
   return TFileEnd::Failed;
 }
 
 bool TBatchRunner::RetryWait(const std::string& file, const std::exception& error, int retry, double seconds) {
   if (cancelRequested_) return false;
   SetFileState(TFileState::Retrying, error.what());
-  SetState(batchtext::kFilePrefix + file + batchtext::kFailedPrefix + error.what() + batchtext::kRetryPrefix +
+  SetState(batchtext::kFilePrefix + ShownFileName(file) + batchtext::kFailedPrefix + error.what() + batchtext::kRetryPrefix +
            std::to_string(retry) + batchtext::kRetryOf + std::to_string(request_.retries));
   using Clock = std::chrono::steady_clock;
   const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
@@ -296,7 +298,7 @@ TBatchEnd TBatchRunner::EndWithFailures() {
   for (const std::string& failure : failures_) text += "\n" + failure;
   for (const TBatchFile& file : status_.Files())
     if (file.state == TFileState::Uncertain)
-      text += (text.empty() ? "" : "\n") + file.path + ": " + batchtext::kUncertain;
+      text += (text.empty() ? "" : "\n") + ShownFileName(file.path) + ": " + batchtext::kUncertain;
   frontEnd_.ShowFailures(text);
   return TBatchEnd::SomeFailed;
 }
@@ -453,7 +455,7 @@ std::string TBatchRunner::SentMeanwhile(const TSourceFile& source) {
     journal.records.erase(journal.records.begin(), journal.records.begin() + static_cast<long>(known));
   }
   if (!FindSentBefore(journals, request_.server, request_.to, AbsolutePath(source.Path()), source.Digest()).empty())
-    return "The file \"" + DisplayText(source.Path()) + "\" was sent by another Mailcart while this batch ran";
+    return "The file \"" + ShownFileName(source.Path()) + "\" was sent by another Mailcart while this batch ran";
   return {};
 }
 

@@ -30,6 +30,7 @@ struct TBatchFile {
   // and Retrying: why.
   std::string detail;
   int secondsLeft = 0;  // Retrying: the countdown to the next try
+  std::string sentBefore;  // when a journal records it as sent to the same place before; or empty
 };
 
 class TBatchStatus {

@@ -11,7 +11,7 @@
 #include "toolkit/strutils.h"
 
 namespace {
-std::string Quoted(const std::string& fileName) { return "\"" + DisplayText(fileName) + "\""; }
+std::string Quoted(const std::string& fileName) { return "\"" + ShownFileName(fileName) + "\""; }
 }  // namespace
 
 std::string FileTrustProblem(const std::string& fileName) {

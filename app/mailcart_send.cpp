@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/batchplan.h"
+#include "app/batchquestions.h"
 #include "app/batchreport.h"
 #include "app/batchrunner.h"
 #include "app/credentials.h"
@@ -294,11 +295,14 @@ class TCommandLine : public TBatchFrontEnd {
   // file's. Built once; the batch reads nothing else.
   TBatchRequest Request() override { return request_; }
   TSecret Password() override { return std::move(password_); }
+  // One line however many files: the report names them.
   TSentBeforeChoice SentBefore(const std::vector<TSentBefore>& files) override {
     ClearProgress();
-    for (const TSentBefore& file : files)
-      std::fprintf(stderr, "mailcart-send: %s was sent to %s on %s%s\n", DisplayText(file.path).c_str(),
-                   DisplayText(request_.to).c_str(), file.time.c_str(), options_.skipSent ? "; skipped" : "; sending it again");
+    std::string last;
+    for (const TSentBefore& file : files) last = std::max(last, file.time);
+    std::fprintf(stderr, "mailcart-send: %zu %s sent to %s before, the last on %s; %s\n", files.size(),
+                 files.size() == 1 ? "file was" : "files were", DisplayText(request_.to).c_str(), DayOf(last).c_str(),
+                 options_.skipSent ? "skipping them (--skip-sent)" : "sending them again");
     return options_.skipSent ? TSentBeforeChoice::Skip : TSentBeforeChoice::SendAgain;
   }
   TMessageDelivery* Delivery() override { return delivery_.get(); }

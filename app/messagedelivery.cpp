@@ -169,7 +169,8 @@ std::string TDryRunDelivery::Deliver(TpxMessage& message) {
     const std::string name = MessageFileName(folder_, next_);
     std::optional<TFileStream> file;
     try {
-      file.emplace(name, TFileMode::fmCreateNew);
+      // Readable by the user alone, like the files it holds may be.
+      file.emplace(name, TFileMode::fmCreateNew, 0600);
     } catch (const EFCreateError&) {
       if (Exists(name)) continue;  // a file of an earlier run, or of someone else: kept
       throw;

@@ -12,7 +12,7 @@
 namespace {
 constexpr size_t kBlock = 64 * 1024;
 
-std::string Quoted(const std::string& path) { return "\"" + DisplayText(path) + "\""; }
+std::string Quoted(const std::string& path) { return "\"" + ShownFileName(path) + "\""; }
 
 [[noreturn]] void Fail(const std::string& path, const std::string& reason) {
   throw EInOutError("The file " + Quoted(path) + " cannot be read: " + reason);

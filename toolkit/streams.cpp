@@ -114,7 +114,7 @@ void TMemoryStream::SaveToFile(const std::string& fileName) const {
   file.WriteBuffer(data_.data(), static_cast<int64_t>(data_.size()));
 }
 
-TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : fileName_(fileName) {
+TFileStream::TFileStream(const std::string& fileName, TFileMode mode, unsigned permissions) : fileName_(fileName) {
   int flags = O_CLOEXEC;
   switch (mode) {
     case TFileMode::fmCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
@@ -122,7 +122,7 @@ TFileStream::TFileStream(const std::string& fileName, TFileMode mode) : fileName
     case TFileMode::fmOpenRead: flags |= O_RDONLY; break;
     case TFileMode::fmOpenReadWrite: flags |= O_RDWR; break;
   }
-  fd_ = ::open(fileName.c_str(), flags, 0644);
+  fd_ = ::open(fileName.c_str(), flags, static_cast<mode_t>(permissions));
   if (fd_ < 0) {
     const std::string reason = std::strerror(errno);
     if (mode == TFileMode::fmCreate || mode == TFileMode::fmCreateNew) throw FileCreateError(fileName, reason);

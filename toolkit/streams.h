@@ -59,8 +59,9 @@ class TFileStream : public TStream {
  public:
   // fmCreate creates or empties the file; fmCreateNew creates it only when no file of that name
   // exists (never replacing one); the open modes need an existing file. Failures raise
-  // EFCreateError / EFOpenError naming the file.
-  TFileStream(const std::string& fileName, TFileMode mode);
+  // EFCreateError / EFOpenError naming the file. A file created gets permissions (less the
+  // umask).
+  TFileStream(const std::string& fileName, TFileMode mode, unsigned permissions = 0644);
   ~TFileStream() override;
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;

@@ -225,6 +225,12 @@ std::string DisplayText(std::string_view raw) {
   return shown.append(kCut);
 }
 
+std::string ShownFileName(std::string_view raw) {
+  std::string shown;
+  for (size_t at = 0; at < raw.size();) at += AppendShown(raw.substr(at), shown);
+  return shown;
+}
+
 bool HasControlCharacter(std::string_view s) {
   for (char c : s)
     if (IsC0OrDel(static_cast<unsigned char>(c))) return true;

@@ -35,6 +35,8 @@ std::string FormatText(std::string_view fmt, std::initializer_list<std::string_v
 // before a character or escape, with "..." after it. The result is at most 300 bytes.
 constexpr size_t kDisplayTextLimit = 300;
 std::string DisplayText(std::string_view raw);
+// A file name made safe to show the same way, but whole: a name cut short names another file.
+std::string ShownFileName(std::string_view raw);
 // True when s holds a C0 control character or DEL: bytes that no command argument may carry.
 bool HasControlCharacter(std::string_view s);
 

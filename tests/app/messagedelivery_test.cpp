@@ -78,6 +78,8 @@ TEST_F(MessageDelivery, DryRunWritesNumberedFilesAndNeverReplacesOne) {
   const std::string folder = Path("out/dry");
   TDryRunDelivery delivery(folder);
   EXPECT_EQ(delivery.Deliver(message_), "written " + folder + "/0001.eml");
+  struct stat st;
+  EXPECT_TRUE(::stat((folder + "/0001.eml").c_str(), &st) == 0 && (st.st_mode & 0777) == 0600) << "the files may be private";
   WriteFile(folder + "/0002.eml", "an earlier run's");
   EXPECT_EQ(delivery.Deliver(message_), "written " + folder + "/0003.eml");
   EXPECT_EQ(ReadFile(folder + "/0002.eml"), "an earlier run's");
