@@ -21,6 +21,7 @@
 
 #include "app/mailcomponents.h"
 #include "support/files.h"
+#include "support/mailcart_send_run.h"
 #include "support/python_referee.h"
 #include "support/smtp_capture.h"
 #include "support/tls_peer.h"
@@ -30,58 +31,8 @@
 
 namespace {
 
-constexpr int kRunTimeoutMs = 60000;
 constexpr char kRefused[] = "refused@example.com";
 constexpr char kSecret[] = "Tr0ub4dor-send-31337";
-
-std::string Program() { return std::string(MAILCART_BINARY_DIR) + "/app/mailcart-send"; }
-
-struct SendRun {
-  int exitCode = -1;
-  std::vector<std::string> lines;  // standard output
-  std::string errors;
-};
-
-std::vector<std::string> Lines(const QByteArray& output) {
-  std::vector<std::string> lines;
-  for (const QByteArray& line : output.split('\n'))
-    if (!line.isEmpty()) lines.push_back(line.toStdString());
-  return lines;
-}
-
-using Variables = std::vector<std::pair<QString, QString>>;
-
-// Without a display, nor a secret service: nothing of the program may need one.
-void StartWithoutDisplay(QProcess& process, const std::vector<std::string>& args, const Variables& more = {}) {
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS", "MAILCART_PASSWORD"})
-    env.remove(name);
-  for (const auto& [name, value] : more) env.insert(name, value);
-  process.setProcessEnvironment(env);
-  QStringList arguments;
-  for (const std::string& a : args) arguments << QString::fromStdString(a);
-  process.start(QString::fromStdString(Program()), arguments);
-  process.closeWriteChannel();
-}
-
-SendRun Finish(QProcess& process) {
-  SendRun run;
-  if (!process.waitForFinished(kRunTimeoutMs)) {
-    process.kill();
-    process.waitForFinished();
-  } else if (process.exitStatus() == QProcess::NormalExit) {
-    run.exitCode = process.exitCode();
-  }
-  run.lines = Lines(process.readAllStandardOutput());
-  run.errors = process.readAllStandardError().toStdString();
-  return run;
-}
-
-SendRun RunSend(const std::vector<std::string>& args, const Variables& more = {}) {
-  QProcess process;
-  StartWithoutDisplay(process, args, more);
-  return Finish(process);
-}
 
 class MailcartSendTest : public ::testing::Test {
  protected:
@@ -461,85 +412,6 @@ TEST(MailcartSendSecureTest, LogsInOverStartTlsWithThePasswordFromAFileOrAComman
 }
 
 }  // namespace
-
-// The journal makes a batch cut short resumable: a batch killed in its pause, with a torn line
-// at the end of its journal, is resumed without sending any file twice, and deletes only what
-// the server took.
-TEST_F(MailcartSendTest, AKilledBatchIsResumedWithoutSendingTwice) {
-  const Variables state{{"XDG_STATE_HOME", QString::fromStdString(Path("state"))}};
-  std::vector<std::string> files;
-  for (int i = 1; i <= 5; ++i) files.push_back(MakeFile("f" + std::to_string(i) + ".txt"));
-  std::vector<std::string> args = Args({"--pause", "1", "--delete"});
-  args.insert(args.end(), files.begin(), files.end());
-  QProcess process;
-  StartWithoutDisplay(process, args, state);
-  QByteArray seen;
-  const QDeadlineTimer deadline(kRunTimeoutMs);
-  while (seen.count(" sended. WaitPause\n") < 2 && process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
-    process.waitForReadyRead(100);
-    seen += process.readAllStandardOutput();
-  }
-  ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
-  process.waitForFinished();
-  ASSERT_EQ(server_.Count(), 2);
-  EXPECT_FALSE(std::filesystem::exists(files[1]));
-  EXPECT_TRUE(std::filesystem::exists(files[2]));
-  const std::string journal = std::filesystem::directory_iterator(Path("state/mailcart"))->path().string();
-  WriteFile(journal, ReadFile(journal) + "{\"type\":\"file\",\"path\":\"" + files[2]);  // the power went
-
-  const SendRun resumed = RunSend({"--resume", "--delete", "--settings", Path("none.ini")}, state);
-  EXPECT_EQ(resumed.exitCode, 0) << resumed.errors;
-  std::vector<std::string> names;
-  for (const std::string& message : server_.Messages()) names.push_back(message.substr(message.find("filename=\"") + 10, 6));
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"f1.txt", "f2.txt", "f3.txt", "f4.txt", "f5.txt"}));
-  for (const std::string& file : files) EXPECT_FALSE(std::filesystem::exists(file)) << file;
-  const SendRun again = RunSend({"--resume", "--settings", Path("none.ini")}, state);
-  EXPECT_EQ(again.exitCode, 1);
-  EXPECT_NE(again.errors.find("no batch to resume"), std::string::npos) << again.errors;
-}
-
-// A file refused, then changed, is not sent on --resume unless --resend-changed; a file sent
-// before is named, and left out with --skip-sent; --report=json is all of standard output.
-TEST_F(MailcartSendTest, ResumeChangedFilesSentBeforeAndTheReport) {
-  SmtpCapture::Options options;
-  options.mailReplies = {"ok", "550 5.7.1 not this one"};
-  SmtpCapture server(options);
-  const Variables state{{"XDG_STATE_HOME", QString::fromStdString(Path("state"))}};
-  const std::vector<std::string> files = {MakeFile("a.txt"), MakeFile("b.txt"), MakeFile("c.txt")};
-  std::vector<std::string> args{"--settings", Path("none.ini"), "--server", "127.0.0.1:" + std::to_string(server.Port()),
-                                "--from", "me@example.com", "--to", "you@example.com", "--keep-going"};
-  std::vector<std::string> firstArgs = args;
-  firstArgs.insert(firstArgs.end(), files.begin(), files.end());
-  const SendRun first = RunSend(firstArgs, state);
-  EXPECT_EQ(first.exitCode, 1) << first.errors;
-  EXPECT_EQ(server.Count(), 2);
-  const std::string journal = std::filesystem::directory_iterator(Path("state/mailcart"))->path().string();
-  WriteFile(files[1], "changed\r\n");
-
-  const SendRun skipped = RunSend({"--resume=" + journal, "--report=json", "--settings", Path("none.ini")}, state);
-  std::string output;
-  for (const std::string& line : skipped.lines) output += line + "\n";
-  const QJsonObject report = QJsonDocument::fromJson(QByteArray::fromStdString(output)).object();
-  ASSERT_FALSE(report.isEmpty()) << skipped.errors;
-  const QJsonArray list = report["files"].toArray();
-  ASSERT_EQ(list.size(), 1);
-  EXPECT_EQ(list[0].toObject()["outcome"].toString(), "skipped");
-  EXPECT_TRUE(list[0].toObject()["reason"].toString().contains("changed"));
-  EXPECT_EQ(server.Count(), 2);
-
-  const SendRun resent = RunSend({"--resume=" + journal, "--resend-changed", "--settings", Path("none.ini")}, state);
-  EXPECT_EQ(resent.exitCode, 0) << resent.errors;
-  EXPECT_EQ(server.Count(), 3);
-
-  args.insert(args.end(), {"--skip-sent", files[0], files[2]});
-  const SendRun again = RunSend(args, state);
-  EXPECT_EQ(again.exitCode, 0) << again.errors;
-  EXPECT_NE(again.errors.find("2 files were sent to you@example.com before, the last on "), std::string::npos)
-      << again.errors;
-  EXPECT_EQ(server.Count(), 3);
-  EXPECT_EQ(again.lines.back(), "0 files sent, 0 failed, 2 skipped.");
-}
 
 // A dry run writes the messages that would go, as files a standard reader takes, and neither
 // connects nor deletes.
