@@ -382,11 +382,23 @@ TEST_F(FileListWindowTest, TheJournalsQuestions) {
   Form().OfferResume();
   ASSERT_FALSE(boxes_.boxes.empty());
   EXPECT_EQ(boxes_.boxes[0].text.rfind("The batch of ", 0), 0u) << boxes_.boxes[0].text;
+  EXPECT_NE(boxes_.boxes[0].text.find("(stopped by a crash): 1 of 2 files was not sent"), std::string::npos)
+      << boxes_.boxes[0].text;
   ASSERT_EQ(server.Count(), 2);
   EXPECT_NE(server.Messages()[1].find("file3.txt"), std::string::npos);
+  EXPECT_NE(server.Messages()[1].find("Subject:  Rest"), std::string::npos) << "the journal's values, not the form's";
+  EXPECT_NE(Control<QLineEdit>("SubjE")->text(), "Rest") << "nothing of the journal reaches the form";
   boxes_.boxes.clear();
   Form().OfferResume();
   EXPECT_TRUE(boxes_.boxes.empty());
+  // No says the batch is not to be resumed: the journal keeps that, and the offer does not come back.
+  const std::string declined = TJournalWriter(DefaultJournalFolder(), head).FileName();
+  boxes_.answer = TMsgAnswer::No;
+  Form().OfferResume();
+  ASSERT_EQ(boxes_.boxes.size(), 1u);
+  EXPECT_EQ(ReadJournal(declined).end, TJournalEnd::Declined);
+  Form().OfferResume();
+  EXPECT_EQ(boxes_.boxes.size(), 1u);
   qunsetenv("XDG_STATE_HOME");
 }
 
