@@ -31,26 +31,12 @@ namespace {
 
 constexpr char kSecret[] = "Tr0ub4dor-env-4711";
 
-class MailcartSendTest : public ::testing::Test {
+class MailcartSendTest : public MailcartSendFixture {
  protected:
-  std::string Path(const std::string& name) const { return dir_.filePath(QString::fromStdString(name)).toStdString(); }
-  std::string Server() const { return "127.0.0.1:" + std::to_string(server_.Port()); }
-  std::vector<std::string> Args(std::vector<std::string> more) const {
-    std::vector<std::string> args{"--settings", Path("none.ini"), "--server", Server(),
-                                  "--from",     "me@example.com", "--to",     "you@example.com"};
-    args.insert(args.end(), more.begin(), more.end());
-    return args;
-  }
-  std::string MakeFile(const std::string& name, const std::string& data = "text\r\n") {
-    WriteFile(Path(name), data);
-    return Path(name);
-  }
   std::string Journal() const {
     return std::filesystem::directory_iterator(Path("state/mailcart"))->path().string();
   }
 
-  QTemporaryDir dir_;
-  SmtpCapture server_;
   const Variables state_{{"XDG_STATE_HOME", QString::fromStdString(Path("state"))}};
 };
 

@@ -34,26 +34,9 @@ namespace {
 constexpr char kRefused[] = "refused@example.com";
 constexpr char kSecret[] = "Tr0ub4dor-send-31337";
 
-class MailcartSendTest : public ::testing::Test {
+class MailcartSendTest : public MailcartSendFixture {
  protected:
-  MailcartSendTest() : server_(SmtpCapture::Options{{kRefused}}) {}
-
-  std::string Path(const std::string& name) const { return dir_.filePath(QString::fromStdString(name)).toStdString(); }
-  std::string Server() const { return "127.0.0.1:" + std::to_string(server_.Port()); }
-  // The options every run here shares: our server, our (empty) settings file, no pause.
-  std::vector<std::string> Args(std::vector<std::string> more) const {
-    std::vector<std::string> args{"--settings", Path("none.ini"), "--server", Server(),
-                                  "--from",     "me@example.com", "--to",     "you@example.com"};
-    args.insert(args.end(), more.begin(), more.end());
-    return args;
-  }
-  std::string MakeFile(const std::string& name, const std::string& data = "text\r\n") {
-    WriteFile(Path(name), data);
-    return Path(name);
-  }
-
-  QTemporaryDir dir_;
-  SmtpCapture server_;
+  MailcartSendTest() : MailcartSendFixture(SmtpCapture::Options{{kRefused}}) {}
 };
 
 // One session carries the whole batch.

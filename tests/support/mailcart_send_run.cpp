@@ -3,6 +3,8 @@
 #include <QProcessEnvironment>
 #include <QStringList>
 
+#include "support/files.h"
+
 std::vector<std::string> Lines(const QByteArray& output) {
   std::vector<std::string> lines;
   for (const QByteArray& line : output.split('\n'))
@@ -40,4 +42,20 @@ SendRun RunSend(const std::vector<std::string>& args, const Variables& more) {
   QProcess process;
   StartWithoutDisplay(process, args, more);
   return Finish(process);
+}
+
+std::string MailcartSendFixture::Path(const std::string& name) const {
+  return dir_.filePath(QString::fromStdString(name)).toStdString();
+}
+
+std::vector<std::string> MailcartSendFixture::Args(std::vector<std::string> more) const {
+  std::vector<std::string> args{"--settings", Path("none.ini"), "--server", Server(),
+                                "--from",     "me@example.com", "--to",     "you@example.com"};
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+std::string MailcartSendFixture::MakeFile(const std::string& name, const std::string& data) {
+  WriteFile(Path(name), data);
+  return Path(name);
 }

@@ -2,12 +2,17 @@
 // secret service, and waits for its end (a minute at most).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "support/smtp_capture.h"
 
 inline constexpr int kRunTimeoutMs = 60000;
 
@@ -27,3 +32,18 @@ std::vector<std::string> Lines(const QByteArray& output);
 void StartWithoutDisplay(QProcess& process, const std::vector<std::string>& args, const Variables& more = {});
 SendRun Finish(QProcess& process);
 SendRun RunSend(const std::vector<std::string>& args, const Variables& more = {});
+
+// A folder of the test's own and a capture server, with the options every run shares: that
+// server, an (empty) settings file of the folder, a sender and a recipient.
+class MailcartSendFixture : public ::testing::Test {
+ protected:
+  explicit MailcartSendFixture(const SmtpCapture::Options& options = {}) : server_(options) {}
+
+  std::string Path(const std::string& name) const;
+  std::string Server() const { return "127.0.0.1:" + std::to_string(server_.Port()); }
+  std::vector<std::string> Args(std::vector<std::string> more) const;
+  std::string MakeFile(const std::string& name, const std::string& data = "text\r\n");
+
+  QTemporaryDir dir_;
+  SmtpCapture server_;
+};
