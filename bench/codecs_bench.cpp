@@ -15,7 +15,7 @@
 #include <random>
 #include <string>
 
-#include "mime/pxcodecs.h"
+#include "mime/codecs/pxcodecs.h"
 #include "platform/tempfiles.h"
 #include "toolkit/streams.h"
 #include "toolkit/stringlist.h"

@@ -18,8 +18,8 @@
 #include <fstream>
 #include <string>
 
-#include "app/filelistview.h"
-#include "app/mainf.h"
+#include "app/window/filelistview.h"
+#include "app/window/mainf.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/pump.h"
 

@@ -1,6 +1,6 @@
 #include "mail/pxmsgcls.h"
 
-#include "mime/pxcodecs.h"
+#include "mime/codecs/pxcodecs.h"
 #include "platform/contenttypes.h"
 #include "toolkit/componentstream.h"
 #include "toolkit/exceptions.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "mime/base64.h"
+#include "mime/codecs/base64.h"
 #include "mime/pxencoder.h"
 #include "toolkit/strutils.h"
 

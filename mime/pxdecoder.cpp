@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "mail/pxmsg.h"
-#include "mime/charsets.h"
-#include "mime/pxcodecs.h"
+#include "mime/codecs/charsets.h"
+#include "mime/codecs/pxcodecs.h"
 #include "toolkit/pump.h"
 #include "toolkit/streams.h"
 #include "toolkit/strutils.h"

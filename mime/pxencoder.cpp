@@ -6,7 +6,7 @@
 #include "mail/pxmsg.h"
 #include "mime/headerwords.h"
 #include "mime/messagestamp.h"
-#include "mime/pxcodecs.h"
+#include "mime/codecs/pxcodecs.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/pump.h"
 #include "toolkit/streams.h"

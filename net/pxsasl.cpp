@@ -4,7 +4,7 @@
 #include <array>
 #include <vector>
 
-#include "mime/base64.h"
+#include "mime/codecs/base64.h"
 #include "toolkit/strutils.h"
 
 namespace {

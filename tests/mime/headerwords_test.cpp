@@ -4,7 +4,7 @@
 
 #include <regex>
 
-#include "mime/pxcodecs.h"
+#include "mime/codecs/pxcodecs.h"
 #include "toolkit/strutils.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "mail/pxmsg.h"
-#include "mime/pxcodecs.h"
+#include "mime/codecs/pxcodecs.h"
 #include "support/files.h"
 #include "toolkit/streams.h"
 #include "toolkit/strtable.h"

@@ -7,7 +7,7 @@
 #include <set>
 
 #include "mail/pxmsg.h"
-#include "mime/base64.h"
+#include "mime/codecs/base64.h"
 #include "mime/messagestamp.h"
 #include "support/files.h"
 #include "toolkit/streams.h"

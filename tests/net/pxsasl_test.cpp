@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "mime/base64.h"
+#include "mime/codecs/base64.h"
 #include "support/checks.h"
 
 namespace {

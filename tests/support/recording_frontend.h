@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/batchrunner.h"
+#include "app/batch/batchrunner.h"
 
 class RecordingFrontEnd : public TBatchFrontEnd {
  public:

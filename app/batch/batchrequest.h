@@ -1,0 +1,40 @@
+// What one batch sends, where and how: built once by a front end when the batch starts, from
+// its fields, options and settings (or, for a resumed batch, from the journal). The batch uses
+// this value only, so a field changed while it runs cannot send later files elsewhere or leave
+// the journal naming an address the messages did not go to.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/batch/settings.h"
+
+struct TBatchRequest {
+  std::string server;   // "host" or "host:port"
+  std::string from;     // the sender's address
+  std::string to;       // the recipient's address
+  std::string subject;  // a template: {name}, {n}, {count}, {date} are filled in per file
+  double pauseSeconds = 0;
+  bool deleteSentFiles = false;
+  bool sortFiles = false;
+  // True: each message has a session of its own; otherwise one session carries the batch.
+  bool newConnectionPerMessage = false;
+  // A file whose send failed in a way that may pass is sent again after each of the delays
+  // (seconds; the last one repeats), at most retries more times.
+  int retries = 3;
+  std::vector<double> retryDelays{5, 30, 120};
+  // True: a file that cannot be sent is listed at the end and the batch goes on with the next.
+  bool keepGoing = false;
+  // The folder of the batch journals; empty: the batch keeps none.
+  std::string journalFolder;
+  // A journal whose batch to go on with instead of files: its files with no Sent record, in
+  // its order, recorded in it. Changed files are skipped unless resendChanged.
+  std::string resumeJournal;
+  bool resendChanged = false;
+  // True: a message the server may have kept (the connection went after its end and before the
+  // reply) is sent again, after a retry delay or when its batch is resumed. Otherwise it is
+  // recorded as uncertain and left for the user to decide.
+  bool resendUncertain = false;
+  TAccount account;
+  std::vector<std::string> files;  // ignored when resumeJournal is given
+};

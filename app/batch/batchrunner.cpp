@@ -1,0 +1,503 @@
+#include "app/batch/batchrunner.h"
+
+#include <unistd.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <ctime>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+#include "app/batch/batchplan.h"
+#include "app/batch/batchquestions.h"
+#include "app/batch/mailcomponents.h"
+#include "app/batch/messagedelivery.h"
+#include "app/batch/sourcefile.h"
+#include "app/batch/subjecttemplate.h"
+#include "mail/mailbox.h"
+#include "mail/pxmsg.h"
+#include "net/pxsmtp.h"
+#include "net/smtpfailure.h"
+#include "toolkit/pump.h"
+#include "toolkit/stringlist.h"
+#include "toolkit/strtable.h"
+#include "toolkit/strutils.h"
+
+namespace {
+
+std::string AbsolutePath(const std::string& path) { return std::filesystem::absolute(path).lexically_normal().string(); }
+
+// Marked with when they went, and Skipped when they are to be left out.
+void MarkSentBefore(std::vector<TBatchFile>& files, const std::vector<TBatchFile>& absolute,
+                    const std::vector<TSentBefore>& sent, bool skip) {
+  for (const TSentBefore& before : sent)
+    for (size_t i = 0; i < files.size(); ++i)
+      if (absolute[i].path == before.path) {
+        if (skip) files[i].state = TFileState::Skipped;
+        files[i].detail = "sent before on " + DayOf(before.time);
+        files[i].sentBefore = before.time;
+      }
+}
+
+// A pause tick is two sleeps of this length with message processing between them.
+constexpr int kHalfTickMs = 250;
+
+// The span of one batch: SendingActive is set, and whichever way the batch ends the flag is
+// cleared, the last file's bytes are let go (the program may sit idle for hours) and the
+// password is wiped.
+class TBatchScope {
+ public:
+  TBatchScope(bool& active, TpxMessage& message, TpxSMTP& smtp)
+      : active_(active), message_(message), smtp_(smtp) {
+    active_ = true;
+  }
+  ~TBatchScope() {
+    message_.Attachments().Clear();
+    smtp_.SetPassword(TSecret());
+    active_ = false;
+  }
+  TBatchScope(const TBatchScope&) = delete;
+  TBatchScope& operator=(const TBatchScope&) = delete;
+
+ private:
+  bool& active_;
+  TpxMessage& message_;
+  TpxSMTP& smtp_;
+};
+}  // namespace
+
+int PauseFromValue(double seconds) {
+  if (std::isnan(seconds)) return 0;
+  return static_cast<int>(std::clamp(std::trunc(seconds), double{INT_MIN}, double{INT_MAX}));
+}
+
+TBatchRunner::TBatchRunner(TpxSMTP& smtp, TpxMessage& message, TBatchFrontEnd& frontEnd,
+                           std::string senderName)
+    : smtp_(smtp), message_(message), frontEnd_(frontEnd), senderName_(std::move(senderName)) {
+  smtp_.OnProgress = [this](TComponent*, int32_t percent, int32_t) {
+    SetState(batchtext::kInProgress);
+    ShowFileProgress(percent);
+  };
+  smtp_.OnMailSent = [this](TComponent*) { SetState(batchtext::kSended); };
+  smtp_.OnError = [this](TComponent*, std::string&) { SetState(batchtext::kError); };
+  smtp_.OnReconnecting = [this](TComponent*, const std::string& server) {
+    SetState(FormatText(LoadStr(sReconnecting), {server}));
+  };
+}
+
+TBatchRunner::~TBatchRunner() {
+  smtp_.OnProgress = nullptr;
+  smtp_.OnMailSent = nullptr;
+  smtp_.OnError = nullptr;
+  smtp_.OnReconnecting = nullptr;
+}
+
+bool TBatchRunner::RequestExit() {
+  cancelRequested_ = true;
+  exitRequested_ = true;
+  return !sendingActive_;
+}
+
+TBatchEnd TBatchRunner::Run() {
+  if (sendingActive_) return TBatchEnd::Busy;
+  // A cancel or an exit requested while no batch ran, or left over from a batch that had ended
+  // before it was seen, belongs to no batch: this one starts afresh.
+  cancelRequested_ = false;
+  exitRequested_ = false;
+  const TBatchEnd end = RunScoped();
+  // Closing comes after the batch has let go of everything and after its last box, so the
+  // close sees no batch.
+  if (exitRequested_) frontEnd_.CloseApplication();
+  return end;
+}
+
+TBatchEnd TBatchRunner::RunScoped() {
+  try {
+    const TBatchScope scope(sendingActive_, message_, smtp_);
+    return SendAll();
+  } catch (const std::exception& error) {
+    // An error among the files ends the list too; one before them leaves the last batch's.
+    if (status_.Current() >= 0) {
+      status_.SetCurrent(-1);
+      frontEnd_.StatusChanged(status_, -1);
+    }
+    EndJournal(error);
+    EndSession();
+    frontEnd_.ShowError(error);
+    return TBatchEnd::Failed;
+  }
+}
+
+void TBatchRunner::EndJournal(const std::exception& error) {
+  if (!journal_) return;
+  const bool atStart = !filesWent_ && ClassifyFailure(error).scope == TFailureScope::Session;
+  try {
+    journal_->End(atStart ? TJournalEnd::SetupFailed : TJournalEnd::Failed, error.what());
+  } catch (const EJournalError&) {
+    // The error shown is the one that ended the batch; without its line the journal reads as a
+    // crash, which is resumed all the same.
+  }
+}
+
+TBatchEnd TBatchRunner::SendAll() {
+  request_ = frontEnd_.Request();
+  startedAt_ = static_cast<int64_t>(std::time(nullptr));
+  filesWent_ = serverReached_ = false;
+  // Addresses go into the envelope and the headers as they stand: better told before a
+  // connection is made than at the first file.
+  CheckMailbox(request_.from);
+  CheckMailbox(request_.to);
+  smtp_.SetServer(request_.server);
+  smtp_.SetKeepSession(!request_.newConnectionPerMessage);
+  ApplyAccount(smtp_, request_.account);
+  displayName_ = request_.account.fromName.empty() ? senderName_ : request_.account.fromName;
+  if (!smtp_.UserName().empty() && smtp_.AuthMethod() != TAuthMethod::XOAuth2) smtp_.SetPassword(frontEnd_.Password());
+  request_.retries = std::max(0, request_.retries);
+  failures_.clear();
+  const int pause = PauseFromValue(request_.pauseSeconds);
+  std::optional<std::vector<TBatchFile>> planned = PlanFiles();
+  if (!planned) return Abort();
+  const int count = static_cast<int>(planned->size());
+  status_.Start(std::move(*planned));
+  RecordSkipped();
+  frontEnd_.StatusChanged(status_, -1);
+  for (int i = 0; i < count; ++i) {
+    if (status_.Files()[i].state == TFileState::Skipped) continue;
+    const std::string file = status_.Files()[i].path;
+    const TSubjectFields fields{std::filesystem::path(file).filename().string(), i + 1, count, TodayIsoDate()};
+    status_.SetCurrent(i);
+    const TFileEnd end = SendFile(file, FillSubject(request_.subject, fields));
+    if (end == TFileEnd::Canceled || cancelRequested_) return Abort();
+    if (end == TFileEnd::Failed || end == TFileEnd::Skipped) continue;
+    SetState(batchtext::kFilePrefix + ShownFileName(file) + batchtext::kFileSended + batchtext::kWaitPause);
+    if (!Pause(pause)) return Abort();
+    SetState(batchtext::kEndWaitPause);
+  }
+  status_.SetCurrent(-1);
+  frontEnd_.StatusChanged(status_, -1);
+  if (journal_) journal_->End(TJournalEnd::Finished);
+  EndSession();
+  if (!failures_.empty() || status_.Count(TFileState::Uncertain) > 0) return EndWithFailures();
+  frontEnd_.ShowInformation(batchtext::kAllSended);
+  return TBatchEnd::AllSent;
+}
+
+TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const std::string& subject) {
+  std::optional<TSourceFile> source;
+  digest_ = {};
+  for (int retry = 1;; ++retry) {
+    try {
+      SetFileState(TFileState::Sending, "");
+      if (!source) {
+        // Opened, locked and read once: every try sends the same bytes, and the journal records
+        // exactly those.
+        source.emplace(file);
+        source->Read([this] { frontEnd_.ProcessMessages(); });
+        digest_ = source->Digest();
+        if (const std::string why = SentMeanwhile(*source); !why.empty()) throw EFileBusy(why);
+        PrepareMessage(subject, *source);
+      }
+      const std::string reply = Deliver();
+      serverReached_ = filesWent_ = true;
+      SetFileState(TFileState::Sent, reply);
+      FinishSent(*source, reply);
+      return TFileEnd::Sent;
+    } catch (const EFileBusy& busy) {
+      SetFileState(TFileState::Skipped, busy.what());
+      SetState(busy.what());
+      RecordOutcome(TJournalOutcome::Skipped, busy.what(), false);
+      return TFileEnd::Skipped;
+    } catch (const std::exception& error) {
+      if (const std::optional<TFileEnd> end = HandleFailure(error, retry)) return *end;
+    }
+  }
+}
+
+void TBatchRunner::FinishSent(TSourceFile& source, const std::string& reply) {
+  const TMessageDelivery* delivery = frontEnd_.Delivery();
+  const bool delivers = delivery == nullptr || delivery->Delivers();
+  frontEnd_.SetLabel(TBatchLabel::SFileShowL, source.Path());
+  // The server has accepted the message: its file goes now, also when a cancel came during
+  // the send, or the next run would send it again; but only once the journal says so on the
+  // disk, or a crash in between would leave no trace of either; and only while its name still
+  // holds the bytes that were sent. A failed deletion does not stop the batch.
+  const bool remove = request_.deleteSentFiles && delivers;
+  const std::string change = remove ? source.Change() : std::string();
+  if (!change.empty()) {
+    status_.File(status_.Current()).detail = reply + "; " + change;
+    frontEnd_.StatusChanged(status_, status_.Current());
+    SetState(change);
+    RecordOutcome(TJournalOutcome::Changed, reply + "; " + change, false);
+    return;
+  }
+  RecordOutcome(delivers ? TJournalOutcome::Sent : TJournalOutcome::Written, reply, remove);
+  if (remove) ::unlink(source.Path().c_str());
+}
+
+std::optional<TBatchRunner::TFileEnd> TBatchRunner::HandleFailure(const std::exception& error, int retry) {
+  const std::string& file = status_.Files()[status_.Current()].path;
+  TSmtpFailure failure = ClassifyFailure(error);
+  if (dynamic_cast<const EServerError*>(&error) != nullptr || failure.scope != TFailureScope::Session)
+    serverReached_ = true;
+  if (failure.kind == TFailureKind::Uncertain && !request_.resendUncertain) {
+    const std::string why = std::string(batchtext::kUncertain) + " (" + error.what() + ")";
+    SetFileState(TFileState::Uncertain, why);
+    RecordOutcome(TJournalOutcome::Uncertain, why, false);
+    return TFileEnd::Uncertain;
+  }
+  if (failure.kind == TFailureKind::Uncertain) failure.kind = TFailureKind::Transient;
+  // A server never reached is a setting to mend (a mistyped host or port), not worth minutes of
+  // retries; a resolver that failed for the moment still is (it is no "unknown host").
+  const bool misconfigured = failure.unreachable && !serverReached_;
+  if (failure.Retryable() && !misconfigured && retry <= request_.retries) {
+    const std::vector<double>& delays = request_.retryDelays;
+    const double delay = delays.empty() ? 0 : delays[std::min<size_t>(retry - 1, delays.size() - 1)];
+    if (!RetryWait(file, error, retry, delay)) return TFileEnd::Canceled;
+    return std::nullopt;
+  }
+  SetFileState(TFileState::Failed, error.what());
+  RecordOutcome(TJournalOutcome::Failed, error.what(), false);
+  if (failure.EndsBatch() || misconfigured) throw;
+  // What concerns this file is told with its name; the session's errors name the server.
+  if (!request_.keepGoing) {
+    const std::string shown = ShownFileName(file);
+    if (failure.scope == TFailureScope::Session || std::string_view(error.what()).find(shown) != std::string_view::npos) throw;
+    throw EFileNotSent("The file \"" + shown + "\" was not sent: " + error.what());
+  }
+  failures_.push_back(ShownFileName(file) + ": " + error.what());
+  return TFileEnd::Failed;
+}
+
+bool TBatchRunner::RetryWait(const std::string& file, const std::exception& error, int retry, double seconds) {
+  if (cancelRequested_) return false;
+  SetFileState(TFileState::Retrying, error.what());
+  SetState(batchtext::kFilePrefix + ShownFileName(file) + batchtext::kFailedPrefix + error.what() + batchtext::kRetryPrefix +
+           std::to_string(retry) + batchtext::kRetryOf + std::to_string(request_.retries));
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  for (;;) {
+    const long long leftMs = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+    const int leftSeconds = static_cast<int>((std::max(leftMs, 0LL) + 999) / 1000);
+    frontEnd_.SetLabel(TBatchLabel::RemaindL, std::to_string(leftSeconds) + batchtext::kSecondsSuffix);
+    ShowCountdown(leftSeconds);
+    if (leftMs <= 0) return true;
+    SleepProcessing(static_cast<int>(std::min<long long>(leftMs, kHalfTickMs)));
+    PumpFourTimes();
+    if (cancelRequested_) return false;
+  }
+}
+
+TBatchEnd TBatchRunner::EndWithFailures() {
+  std::string text;
+  if (!failures_.empty()) text = batchtext::kNotSent;
+  for (const std::string& failure : failures_) text += "\n" + failure;
+  for (const TBatchFile& file : status_.Files())
+    if (file.state == TFileState::Uncertain)
+      text += (text.empty() ? "" : "\n") + ShownFileName(file.path) + ": " + batchtext::kUncertain;
+  frontEnd_.ShowFailures(text);
+  return TBatchEnd::SomeFailed;
+}
+
+bool TBatchRunner::Pause(int seconds) {
+  frontEnd_.SetLabel(TBatchLabel::RemaindL, std::to_string(seconds));
+  for (long long ticks = 2LL * seconds; ticks > 0;) {
+    SleepProcessing(kHalfTickMs);
+    PumpFourTimes();
+    SleepProcessing(kHalfTickMs);
+    --ticks;
+    if (cancelRequested_) return false;
+    frontEnd_.SetLabel(TBatchLabel::RemaindL, std::to_string(ticks / 2) + batchtext::kSecondsSuffix);
+    PumpFourTimes();
+  }
+  return true;
+}
+
+TBatchEnd TBatchRunner::Abort() {
+  cancelRequested_ = false;
+  status_.SetCancelled();
+  if (status_.Current() >= 0) {
+    TBatchFile& current = status_.File(status_.Current());
+    if (current.state == TFileState::Sending || current.state == TFileState::Retrying) current.state = TFileState::Waiting;
+  }
+  status_.SetCurrent(-1);
+  frontEnd_.StatusChanged(status_, -1);
+  if (journal_) journal_->End(TJournalEnd::Cancelled);
+  EndSession();
+  frontEnd_.ShowInformation(batchtext::kAborted);
+  return TBatchEnd::Aborted;
+}
+
+void TBatchRunner::EndSession() { smtp_.EndSession(); }
+
+void TBatchRunner::SetFileState(TFileState state, const std::string& detail) {
+  const int index = status_.Current();
+  if (index < 0) return;
+  TBatchFile& file = status_.File(index);
+  file.state = state;
+  file.detail = detail;
+  file.secondsLeft = 0;
+  file.bytesDone = state == TFileState::Sent ? file.size : 0;
+  frontEnd_.StatusChanged(status_, index);
+}
+
+void TBatchRunner::ShowFileProgress(int percent) {
+  const int index = status_.Current();
+  if (index < 0) return;
+  TBatchFile& file = status_.File(index);
+  // The text carries the file and a little more, so a file's share is its share of the text.
+  const uint64_t done = file.size * static_cast<uint64_t>(std::clamp(percent, 0, 100)) / 100;
+  if (file.state != TFileState::Sending || done == file.bytesDone) return;
+  file.bytesDone = done;
+  frontEnd_.StatusChanged(status_, index);
+}
+
+void TBatchRunner::ShowCountdown(int seconds) {
+  const int index = status_.Current();
+  if (index < 0 || status_.File(index).secondsLeft == seconds) return;
+  status_.File(index).secondsLeft = seconds;
+  frontEnd_.StatusChanged(status_, index);
+}
+
+void TBatchRunner::PumpFourTimes() {
+  for (int i = 0; i < 4; ++i) frontEnd_.ProcessMessages();
+}
+
+void TBatchRunner::SetState(const std::string& text) { frontEnd_.SetLabel(TBatchLabel::StateL, text); }
+
+std::optional<std::vector<TBatchFile>> TBatchRunner::PlanFiles() {
+  journal_.reset();
+  journalFileName_.clear();
+  const auto pump = [this] { frontEnd_.ProcessMessages(); };
+  std::vector<TBatchFile> files = ChosenFiles();
+  if (!request_.resumeJournal.empty()) {
+    const TJournal journal = ReadJournal(request_.resumeJournal);
+    for (const TJournalRecord& record : journal.records) filesWent_ = filesWent_ || record.outcome == TJournalOutcome::Sent;
+    files = ResumeFiles(journal, request_.resendChanged, request_.resendUncertain, pump);
+  }
+  knownRecords_.clear();
+  if (!request_.journalFolder.empty()) {
+    std::vector<TBatchFile> absolute = files;
+    for (TBatchFile& file : absolute) file.path = AbsolutePath(file.path);
+    const std::vector<TJournal> journals = ReadJournals(request_.journalFolder);
+    for (const TJournal& journal : journals) knownRecords_[journal.fileName] = journal.records.size();
+    const std::vector<TSentBefore> sent = SentBefore(absolute, journals, request_.server, request_.to, pump);
+    if (!sent.empty()) {
+      const TBatchFrontEnd::TSentBeforeChoice choice = frontEnd_.SentBefore(sent);
+      if (choice == TBatchFrontEnd::TSentBeforeChoice::Cancel) return std::nullopt;
+      MarkSentBefore(files, absolute, sent, choice == TBatchFrontEnd::TSentBeforeChoice::Skip);
+    }
+  }
+  OpenJournal(files);
+  return files;
+}
+
+std::vector<TBatchFile> TBatchRunner::ChosenFiles() {
+  if (!request_.resumeJournal.empty()) return {};
+  TStringList names;
+  for (const std::string& file : request_.files) names.Add(file);
+  if (request_.sortFiles) names.Sort();
+  std::vector<TBatchFile> files;
+  files.reserve(names.Count());
+  for (const std::string& name : names.Lines()) {
+    TBatchFile file;
+    file.path = name;
+    file.size = RegularFileSize(name);
+    files.push_back(std::move(file));
+  }
+  return files;
+}
+
+void TBatchRunner::OpenJournal(const std::vector<TBatchFile>& files) {
+  if (!request_.resumeJournal.empty()) {
+    journal_ = std::make_unique<TJournalWriter>(request_.resumeJournal);
+  } else if (!request_.journalFolder.empty()) {
+    TJournalHead head{request_.server, request_.from, request_.to, request_.subject, {}, JournalTime(startedAt_)};
+    for (const TBatchFile& file : files) head.files.push_back(AbsolutePath(file.path));
+    journal_ = std::make_unique<TJournalWriter>(request_.journalFolder, head);
+  }
+  if (journal_) journalFileName_ = journal_->FileName();
+}
+
+void TBatchRunner::RecordSkipped() {
+  digest_ = {};
+  for (size_t i = 0; i < status_.Files().size(); ++i)
+    if (status_.Files()[i].state == TFileState::Skipped) {
+      status_.SetCurrent(static_cast<int>(i));
+      RecordOutcome(TJournalOutcome::Skipped, status_.Files()[i].detail, false);
+    }
+  status_.SetCurrent(-1);
+}
+
+void TBatchRunner::RecordOutcome(TJournalOutcome outcome, const std::string& reply, bool durable) {
+  if (!journal_ || status_.Current() < 0) return;
+  const TBatchFile& file = status_.Files()[status_.Current()];
+  TJournalRecord record;
+  record.path = AbsolutePath(file.path);
+  record.size = digest_.sha256.empty() ? file.size : digest_.size;
+  record.sha256 = digest_.sha256;
+  record.outcome = outcome;
+  record.reply = reply;
+  journal_->Record(record, durable);
+}
+
+std::string TBatchRunner::SentMeanwhile(const TSourceFile& source) {
+  if (!journal_) return {};
+  // Only journals written to since the start are read again, and of them only the new records.
+  std::vector<TJournal> journals = ReadJournals(request_.journalFolder, startedAt_);
+  std::erase_if(journals, [this](const TJournal& j) { return j.fileName == journalFileName_; });
+  for (TJournal& journal : journals) {
+    const size_t known = std::min(knownRecords_[journal.fileName], journal.records.size());
+    journal.records.erase(journal.records.begin(), journal.records.begin() + static_cast<long>(known));
+  }
+  if (!FindSentBefore(journals, request_.server, request_.to, AbsolutePath(source.Path()), source.Digest()).empty())
+    return "The file \"" + ShownFileName(source.Path()) + "\" was sent by another Mailcart while this batch ran";
+  return {};
+}
+
+void TBatchRunner::PrepareMessage(const std::string& subject, TSourceFile& source) {
+  FillMessage(request_.from, request_.to, subject, "");
+  auto item = std::make_unique<TpxAttItem>();
+  item->SetFileName(source.Path());
+  item->Stream().Data() = source.TakeBytes();
+  message_.Attachments().Add(std::move(item));
+}
+
+std::string TBatchRunner::Deliver() {
+  if (TMessageDelivery* delivery = frontEnd_.Delivery()) return delivery->Deliver(message_);
+  smtp_.SetMailMessage(&message_);
+  smtp_.Send();
+  return smtp_.DataReply();
+}
+
+void TBatchRunner::PrepareAndSend(const std::string& from, const std::string& to,
+                                  const std::string& subject, const std::string& body,
+                                  const std::string& fileName) {
+  Prepare(from, to, subject, body, fileName);
+  smtp_.SetMailMessage(&message_);
+  smtp_.Send();
+}
+
+void TBatchRunner::Prepare(const std::string& from, const std::string& to, const std::string& subject,
+                           const std::string& body, const std::string& fileName) {
+  FillMessage(from, to, subject, body);
+  message_.Attachments().AddFile(fileName);
+}
+
+void TBatchRunner::FillMessage(const std::string& from, const std::string& to, const std::string& subject,
+                               const std::string& body) {
+  message_.Clear();
+  message_.Sender().SetAddress(from);  // the address objects keep the first 255 characters
+  message_.Sender().SetName(displayName_);
+  message_.SetCharSet(csUSASCII);
+  message_.SetEncoding(meMIME);
+  message_.Recipients().Clear();
+  message_.Recipients().AddAddress(to, "");
+  message_.SetSubject(subject);
+  message_.Body().Add(body + " ");
+  message_.Attachments().Clear();
+}

@@ -1,0 +1,197 @@
+// One batch: every chosen file mailed as the only attachment of its own message to the one
+// recipient, with a counted-down pause after each message. The window's "Send" button and
+// mailcart-send both run it; each is a front end that gives it a request and shows its texts.
+#pragma once
+
+#include <exception>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/batch/batchjournal.h"
+#include "app/batch/batchrequest.h"
+#include "app/batch/batchstatus.h"
+#include "app/batch/settings.h"
+#include "toolkit/exceptions.h"
+#include "toolkit/secret.h"
+
+class TMessageDelivery;
+class TSourceFile;
+class TpxMessage;
+class TpxSMTP;
+
+// A file's message was refused or could not be built; the text names the file.
+MAILCART_EXCEPTION(EFileNotSent, Exception);
+
+enum class TBatchLabel { SFileShowL, StateL, RemaindL };
+
+// What a batch needs of the program around it.
+class TBatchFrontEnd {
+ public:
+  virtual ~TBatchFrontEnd() = default;
+  // Asked once, when a batch starts: everything the batch sends, where and how. The batch reads
+  // nothing else of the front end's fields, so they may change while it runs.
+  virtual TBatchRequest Request() = 0;
+  // Files the journals record as sent to this server and recipient already: SendAgain sends
+  // them all the same, Skip leaves them out, Cancel sends nothing.
+  enum class TSentBeforeChoice { SendAgain, Skip, Cancel };
+  virtual TSentBeforeChoice SentBefore(const std::vector<TSentBefore>& /*files*/) { return TSentBeforeChoice::SendAgain; }
+  // Where the messages go instead of the server (a dry run, the system's mailer); nullptr: the
+  // server. The front end owns it.
+  virtual TMessageDelivery* Delivery() { return nullptr; }
+  // Asked once a batch starts, for an account with a user that logs in with a password; the
+  // batch wipes it when it ends. A front end that has none raises the error to show.
+  virtual TSecret Password() { return {}; }
+  // The text must be visible at once, also while the thread then stays busy in a send.
+  virtual void SetLabel(TBatchLabel label, const std::string& text) = 0;
+  // Returns when the user has closed it.
+  virtual void ShowInformation(const std::string& text) = 0;
+  // The list of the files a KeepGoing batch could not send, at its end.
+  virtual void ShowFailures(const std::string& text) { ShowInformation(text); }
+  // The batch's list changed: file index (its state, its progress), or the whole list (-1) at
+  // the start and the end. Called often while a file is sent: a front end paints at its pace.
+  virtual void StatusChanged(const TBatchStatus& /*status*/, int /*index*/) {}
+  // The error that ended a batch; returns when the user has closed its box.
+  virtual void ShowError(const std::exception& error) = 0;
+  virtual void ProcessMessages() = 0;
+  virtual void CloseApplication() = 0;
+};
+
+// The texts a batch shows.
+namespace batchtext {
+inline constexpr char kInProgress[] = "In progress";
+inline constexpr char kSended[] = "Sended";
+inline constexpr char kError[] = "ERROR";
+inline constexpr char kFilePrefix[] = "File:";
+inline constexpr char kFileSended[] = " sended.";
+inline constexpr char kWaitPause[] = " WaitPause";
+inline constexpr char kSecondsSuffix[] = " sec.";
+inline constexpr char kEndWaitPause[] = "Sended and end WaitPause";
+inline constexpr char kAborted[] = "Sending Aborted!";
+inline constexpr char kAllSended[] = "All Sended";
+inline constexpr char kFailedPrefix[] = " failed: ";
+inline constexpr char kRetryPrefix[] = "; retry ";
+inline constexpr char kRetryOf[] = " of ";
+inline constexpr char kNotSent[] = "Not sent:";
+inline constexpr char kUncertain[] = "may have been delivered: the server did not confirm it";
+}  // namespace batchtext
+
+// SomeFailed: the batch went through its files and could not send some (KeepGoing), or the
+// server may hold some that it did not confirm.
+enum class TBatchEnd { AllSent, Aborted, Failed, SomeFailed, Busy };
+
+class TBatchRunner {
+ public:
+  // Wires the client's progress, sent, reconnect and error events to StateL. senderName is the display
+  // name of every message: product name, version and date, read once by the caller.
+  TBatchRunner(TpxSMTP& smtp, TpxMessage& message, TBatchFrontEnd& frontEnd, std::string senderName);
+  ~TBatchRunner();
+  TBatchRunner(const TBatchRunner&) = delete;
+  TBatchRunner& operator=(const TBatchRunner&) = delete;
+
+  // Runs one batch. A failure that may pass sends the file again after a counted-down delay;
+  // one that does not, or the last retry's, ends the batch (the current file is neither
+  // reported nor deleted) and is shown through the front end: the batch ends Failed. With
+  // KeepGoing such a file is listed instead and the batch goes on, unless the session itself
+  // cannot be had (a certificate, a refused login, a server that cannot be reached before it
+  // ever answered). A message the server may hold is recorded as uncertain and never sent again
+  // unasked. While a batch runs, a second one is refused with Busy: the one SMTP client never
+  // serves two batches.
+  TBatchEnd Run();
+  // "Cancel sending": the batch stops after the send in progress or within the current
+  // half-second tick of the pause. Without a batch it changes nothing: a batch starts afresh.
+  void RequestCancel() { cancelRequested_ = true; }
+  // "Exit": cancels, and makes the batch close the application once it has ended, however it
+  // ended (after its last box). True when no batch runs, so the caller closes at once.
+  bool RequestExit();
+  bool SendingActive() const { return sendingActive_; }
+  // The files of the running batch, or of the last one once it has ended.
+  const TBatchStatus& Status() const { return status_; }
+  // What the running batch sends, or the last one sent.
+  const TBatchRequest& Request() const { return request_; }
+  // The journal of the running or last batch; empty when it kept none.
+  const std::string& JournalFileName() const { return journalFileName_; }
+
+  // Fills the message from these values and the file, and sends it.
+  void PrepareAndSend(const std::string& from, const std::string& to, const std::string& subject,
+                      const std::string& body, const std::string& fileName);
+  // Fills the message from these values and the file.
+  void Prepare(const std::string& from, const std::string& to, const std::string& subject,
+               const std::string& body, const std::string& fileName);
+
+ private:
+  TBatchEnd RunScoped();
+  TBatchEnd SendAll();
+  // How the journal's last line says the batch ended, from the error that ended it.
+  void EndJournal(const std::exception& error);
+  // The files of this batch, marked Skipped where a journal says so; opens the journal.
+  // nullopt: the user chose to send nothing.
+  std::optional<std::vector<TBatchFile>> PlanFiles();
+  std::vector<TBatchFile> ChosenFiles();
+  void OpenJournal(const std::vector<TBatchFile>& files);
+  void RecordSkipped();
+  // Records the current file's outcome; durable when its deletion follows.
+  void RecordOutcome(TJournalOutcome outcome, const std::string& reply, bool durable);
+  // Why the file just read is not to go: another Mailcart sent it since this batch started.
+  std::string SentMeanwhile(const TSourceFile& source);
+  // Fills the message with the file's bytes, for every try of this file.
+  void PrepareMessage(const std::string& subject, TSourceFile& source);
+  // Sends the prepared message through the front end's delivery or the server; the reply.
+  std::string Deliver();
+  // What became of one file, after its retries.
+  enum class TFileEnd { Sent, Failed, Skipped, Uncertain, Canceled };
+  TFileEnd SendFile(const std::string& file, const std::string& subject);
+  // The file's message was accepted: records it and deletes the file where asked, while the file
+  // is still locked.
+  void FinishSent(TSourceFile& source, const std::string& reply);
+  // A failure of the current file's try: Failed, Uncertain or an error raised; nullopt to retry.
+  std::optional<TFileEnd> HandleFailure(const std::exception& error, int retry);
+  // The count-down before a retry; false when a cancel ended it.
+  bool RetryWait(const std::string& file, const std::exception& error, int retry, double seconds);
+  TBatchEnd EndWithFailures();
+  // False when a cancel ended it.
+  bool Pause(int seconds);
+  TBatchEnd Abort();
+  // QUIT and close of the batch's session, before its last box: a server should not wait on
+  // a user. Every message of the session has had its reply, so nothing here fails the batch.
+  void EndSession();
+  void PumpFourTimes();
+  void SetState(const std::string& text);
+  // Of the current file, shown to the front end.
+  void SetFileState(TFileState state, const std::string& detail);
+  void ShowFileProgress(int percent);
+  void ShowCountdown(int seconds);
+  // Clears the message and gives it its sender, recipient, subject and body.
+  void FillMessage(const std::string& from, const std::string& to, const std::string& subject, const std::string& body);
+
+  TpxSMTP& smtp_;
+  TpxMessage& message_;
+  TBatchFrontEnd& frontEnd_;
+  const std::string senderName_;
+  // The sender's display name of this batch: the account's, else senderName_.
+  std::string displayName_ = senderName_;
+  bool cancelRequested_ = false;
+  bool sendingActive_ = false;
+  bool exitRequested_ = false;
+  TBatchRequest request_;  // of the running batch, read once at its start
+  int64_t startedAt_ = 0;  // seconds since the epoch
+  // A file of this batch has gone (in this run, or recorded so in the journal it resumes): an
+  // error now does not end the batch "at its start".
+  bool filesWent_ = false;
+  // The server has answered in this batch: a refused connection from now on is a passing fault.
+  bool serverReached_ = false;
+  // "file: why" for each file a KeepGoing batch could not send.
+  std::vector<std::string> failures_;
+  TBatchStatus status_;
+  std::unique_ptr<TJournalWriter> journal_;
+  std::string journalFileName_;
+  // How many records each journal of the folder held when the batch started: any beyond are
+  // what others did meanwhile.
+  std::map<std::string, size_t> knownRecords_;
+  TFileDigest digest_;  // of the current file's bytes, as read for its message
+};
+
+// The pause of a batch in whole seconds: truncated toward zero (7.8 gives 7, -1.5 gives -1).
+int PauseFromValue(double seconds);

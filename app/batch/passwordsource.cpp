@@ -1,0 +1,149 @@
+#include "app/batch/passwordsource.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDeadlineTimer>
+#include <QProcess>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "toolkit/pump.h"
+
+namespace {
+
+// A first line longer than this is not a password; the rest is not kept.
+constexpr size_t kMaxLine = 64 * 1024;
+// How long a killed command may take to be reaped.
+constexpr int kReapMs = 5000;
+
+// Appends bytes to line until the first line is complete. The caller reserves kMaxLine, so the
+// line never moves and leaves no copy behind.
+void AddToFirstLine(std::string& line, bool& complete, const char* bytes, size_t size) {
+  if (complete) return;
+  const char* lf = static_cast<const char*>(std::memchr(bytes, '\n', size));
+  const size_t take = std::min(lf ? static_cast<size_t>(lf - bytes) : size, kMaxLine - line.size());
+  line.append(bytes, take);
+  complete = lf != nullptr || line.size() >= kMaxLine;
+}
+
+TSecret FirstLine(TSecret& line) {
+  if (!line.View().empty() && line.View().back() == '\r') line.Text().pop_back();
+  return std::move(line);
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+void Drain(QProcess& process, TSecret& line, bool& complete) {
+  QByteArray chunk = process.readAllStandardOutput();
+  AddToFirstLine(line.Text(), complete, chunk.constData(), static_cast<size_t>(chunk.size()));
+  WipeBytes(chunk.data(), static_cast<size_t>(chunk.size()));
+}
+
+void WaitUntilEnded(QProcess& process, const QDeadlineTimer& deadline, TSecret& line, bool& complete) {
+  while (process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+    WaitForEvents(static_cast<int>(deadline.remainingTime()));
+    Drain(process, line, complete);
+  }
+}
+
+void Start(QProcess& process, const std::string& command) {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.remove(kPasswordVariable);
+  process.setProcessEnvironment(environment);
+  process.setStandardInputFile(QProcess::nullDevice());
+  process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  // Its own process group, so that a time-out stops what the shell started too.
+  process.setChildProcessModifier([] { ::setpgid(0, 0); });
+  process.start("/bin/sh", {"-c", QString::fromStdString(command)});
+}
+
+std::string ModeText(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+  return text;
+}
+
+}  // namespace
+
+TSecret RunSecretCommand(const std::string& command, int timeoutMs) {
+  const std::string name = "The command " + Quoted(command);
+  QProcess process;
+  TSecret line;
+  line.Text().reserve(kMaxLine);
+  bool complete = false;
+  Start(process, command);
+  WaitUntilEnded(process, QDeadlineTimer(timeoutMs), line, complete);
+  if (process.state() != QProcess::NotRunning) {
+    ::kill(-static_cast<pid_t>(process.processId()), SIGKILL);
+    WaitUntilEnded(process, QDeadlineTimer(kReapMs), line, complete);
+    throw EPasswordError(name + " ran longer than " + std::to_string((timeoutMs + 999) / 1000) +
+                         " s and was stopped");
+  }
+  Drain(process, line, complete);
+  if (process.error() == QProcess::FailedToStart) throw EPasswordError(name + " could not be started");
+  if (process.exitStatus() == QProcess::CrashExit) throw EPasswordError(name + " was ended by a signal");
+  if (process.exitCode() != 0)
+    throw EPasswordError(name + " failed with exit status " + std::to_string(process.exitCode()));
+  TSecret result = FirstLine(line);
+  if (result.Empty()) throw EPasswordError(name + " printed no password");
+  return result;
+}
+
+TSecret ReadSecretFile(const std::string& fileName) {
+  const std::string name = "The password file " + Quoted(fileName);
+  // Not blocking on open: a FIFO in its place would wait for a writer for ever.
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) throw EPasswordError(name + " cannot be read: " + std::strerror(errno));
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int error = errno;
+    const bool regular = S_ISREG(st.st_mode);
+    ::close(fd);
+    throw EPasswordError(name + (regular ? " cannot be read: " + std::string(std::strerror(error)) : " is not a regular file"));
+  }
+  if (st.st_mode & (S_IRGRP | S_IROTH)) {
+    ::close(fd);
+    throw EPasswordError(name + " can be read by other users (mode " + ModeText(st.st_mode) +
+                         "); make it private with chmod 600");
+  }
+  TSecret line;
+  line.Text().reserve(kMaxLine);
+  bool complete = false;
+  char buffer[4096];
+  ssize_t n = 0;
+  while (!complete && ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)))
+    if (n > 0) AddToFirstLine(line.Text(), complete, buffer, static_cast<size_t>(n));
+  const int error = n < 0 ? errno : 0;
+  WipeBytes(buffer, sizeof buffer);
+  ::close(fd);
+  if (error != 0) throw EPasswordError(name + " cannot be read: " + std::strerror(error));
+  TSecret result = FirstLine(line);
+  if (result.Empty()) throw EPasswordError(name + " holds no password on its first line");
+  return result;
+}
+
+std::optional<TSecret> TakePasswordVariable() {
+  char* value = std::getenv(kPasswordVariable);
+  if (value == nullptr) return std::nullopt;
+  TSecret secret{std::string(value)};
+  WipeBytes(value, std::strlen(value));
+  ::unsetenv(kPasswordVariable);
+  return secret;
+}
+
+std::optional<TSecret> ObtainPassword(const TPasswordOptions& options, std::optional<TSecret> variable) {
+  if (!options.command.empty() + !options.file.empty() + variable.has_value() > 1)
+    throw EPasswordUsage("give the password in one way only: --password-command, --password-file or " +
+                         std::string(kPasswordVariable));
+  if (!options.command.empty()) return RunSecretCommand(options.command, options.timeoutMs);
+  if (!options.file.empty()) return ReadSecretFile(options.file);
+  if (variable && variable->Empty()) throw EPasswordError(std::string(kPasswordVariable) + " is empty");
+  return variable;
+}

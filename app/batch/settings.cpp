@@ -1,0 +1,124 @@
+#include "app/batch/settings.h"
+
+#include <QDir>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/batch/filetrust.h"
+#include "toolkit/exceptions.h"
+#include "toolkit/inifile.h"
+
+namespace {
+constexpr char kSection[] = "Param";
+
+std::string ConfigHome() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return xdg;
+  return QDir::homePath().toLocal8Bit().toStdString() + "/.config";
+}
+
+// Reads a name of an enumeration; an unknown one leaves the default with a warning.
+template <typename T>
+void ReadChoice(const TIniFile& ini, const char* key, bool (*parse)(std::string_view, T&), T& value,
+                std::vector<std::string>& warnings) {
+  const std::string text = ini.ReadString(kSection, key, "");
+  if (text.empty() || parse(text, value)) return;
+  warnings.push_back(std::string(key) + "=" + text + " in \"" + ini.FileName() + "\" is not known; it is ignored");
+}
+
+// The keys that decide where mail goes, what runs, whom the program trusts or what it deletes.
+constexpr const char* kGuardedKeys[] = {"MailSrv", "Addr",         "AddrFrom", "Security",   "User",
+                                        "DelFiles", "TokenCommand", "CAFile",   "Fingerprint"};
+
+// A file that another user could have written gives none of the guarded keys: each is left at
+// its default, with one warning that names those it held.
+void DropUntrusted(const TIniFile& ini, TSettings& s) {
+  std::string held;
+  for (const char* key : kGuardedKeys)
+    if (!ini.ReadString(kSection, key, "").empty()) held += std::string(held.empty() ? "" : ", ") + key;
+  if (held.empty()) return;
+  const std::string problem = FileTrustProblem(ini.FileName());
+  if (problem.empty()) return;
+  const TSettings defaults;
+  s.mailSrv = defaults.mailSrv;
+  s.addr = defaults.addr;
+  s.addrFrom = defaults.addrFrom;
+  s.delFiles = defaults.delFiles;
+  const std::string fromName = s.account.fromName;
+  s.account = defaults.account;
+  s.account.fromName = fromName;
+  s.warnings.push_back(problem + ": its " + held + " are ignored");
+}
+
+// An empty value is left out unless there is one in the file to replace.
+void WriteOptional(TIniFile& ini, const char* key, const std::string& value) {
+  if (value.empty() && ini.ReadString(kSection, key, "").empty()) return;
+  ini.WriteString(kSection, key, value);
+}
+
+}  // namespace
+
+std::string SettingsFileName(const std::string& programPath) {
+  // Only a file that is already there makes a copy portable: an installed program whose
+  // folder happens to be writable (run as root) must not start writing into it.
+  const std::filesystem::path beside = std::filesystem::path(programPath).replace_extension(".ini");
+  std::error_code error;
+  if (std::filesystem::exists(beside, error)) return beside.string();
+  return ConfigHome() + "/mailcart/mailcart.ini";
+}
+
+TSettings ReadSettings(const std::string& fileName) {
+  if (const std::string problem = RegularFileProblem(fileName); !problem.empty())
+    throw EInOutError("The settings file " + problem);
+  const TIniFile ini(fileName);
+  TSettings s;
+  s.addr = ini.ReadString(kSection, "Addr", "");
+  s.subj = ini.ReadString(kSection, "Subj", "");
+  s.mailSrv = ini.ReadString(kSection, "MailSrv", "");
+  s.addrFrom = ini.ReadString(kSection, "AddrFrom", "");
+  s.delFiles = ini.ReadBool(kSection, "DelFiles", false);
+  s.sortFiles = ini.ReadBool(kSection, "SortFiles", false);
+  s.pauseSec = ini.ReadInteger(kSection, "PauseSec", 0);
+  s.newConnectionPerMessage = ini.ReadBool(kSection, "NewConnectionPerMessage", false);
+  s.retries = std::max(0, ini.ReadInteger(kSection, "Retries", s.retries));
+  s.keepGoing = ini.ReadBool(kSection, "KeepGoing", false);
+  s.lastFolder = ini.ReadString(kSection, "LastFolder", "");
+  ReadChoice(ini, "Security", ParseSecurity, s.account.security, s.warnings);
+  s.account.user = ini.ReadString(kSection, "User", "");
+  s.account.fromName = ini.ReadString(kSection, "FromName", "");
+  ReadChoice(ini, "AuthMethod", ParseAuthMethod, s.account.authMethod, s.warnings);
+  s.account.tokenCommand = ini.ReadString(kSection, "TokenCommand", "");
+  s.account.caFile = ini.ReadString(kSection, "CAFile", "");
+  s.account.fingerprint = ini.ReadString(kSection, "Fingerprint", "");
+  DropUntrusted(ini, s);
+  return s;
+}
+
+void WriteSettings(const std::string& fileName, const TSettings& s) {
+  const std::filesystem::path folder = std::filesystem::path(fileName).parent_path();
+  std::error_code error;
+  if (!folder.empty()) std::filesystem::create_directories(folder, error);
+  if (error) throw FileCreateError(fileName, error.message());
+  TIniFile ini(fileName);
+  ini.WriteString(kSection, "Addr", s.addr);
+  ini.WriteString(kSection, "Subj", s.subj);
+  ini.WriteString(kSection, "AddrFrom", s.addrFrom);
+  ini.WriteString(kSection, "MailSrv", s.mailSrv);
+  ini.WriteBool(kSection, "DelFiles", s.delFiles);
+  ini.WriteBool(kSection, "SortFiles", s.sortFiles);
+  ini.WriteInteger(kSection, "PauseSec", s.pauseSec);
+  // Only a file that asked for it holds it; the window offers no control for it.
+  if (s.newConnectionPerMessage) ini.WriteBool(kSection, "NewConnectionPerMessage", true);
+  if (s.retries != TSettings{}.retries) ini.WriteInteger(kSection, "Retries", s.retries);
+  if (s.keepGoing) ini.WriteBool(kSection, "KeepGoing", true);
+  WriteOptional(ini, "Security", s.account.security == TpxSecurity::Auto ? "" : SecurityName(s.account.security));
+  WriteOptional(ini, "User", s.account.user);
+  WriteOptional(ini, "AuthMethod", s.account.authMethod == TAuthMethod::Auto ? "" : AuthMethodName(s.account.authMethod));
+  WriteOptional(ini, "TokenCommand", s.account.tokenCommand);
+  WriteOptional(ini, "CAFile", s.account.caFile);
+  WriteOptional(ini, "Fingerprint", s.account.fingerprint);
+  WriteOptional(ini, "FromName", s.account.fromName);
+  WriteOptional(ini, "LastFolder", s.lastFolder);
+}

@@ -1,0 +1,65 @@
+#include "app/cli/send/batchreport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "toolkit/strutils.h"
+
+namespace {
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+
+QString JsonText(const std::string& text) {
+  return QString::fromStdString(IsValidUtf8(text) ? text : DisplayText(text));
+}
+}  // namespace
+
+std::string JsonReport(const TBatchStatus& status, const std::string& journalFileName) {
+  QJsonArray files;
+  for (const TBatchFile& file : status.Files()) {
+    QJsonObject entry;
+    entry["path"] = JsonText(file.path);
+    entry["size"] = static_cast<double>(file.size);
+    entry["outcome"] = FileStateName(file.state);
+    if (!file.detail.empty()) entry[file.state == TFileState::Sent ? "reply" : "reason"] = JsonText(file.detail);
+    if (!file.sentBefore.empty()) entry["sent_before"] = JsonText(file.sentBefore);
+    files.append(entry);
+  }
+  QJsonObject report;
+  report["files"] = files;
+  report["sent"] = status.Count(TFileState::Sent);
+  report["failed"] = status.Count(TFileState::Failed);
+  report["skipped"] = status.Count(TFileState::Skipped);
+  report["uncertain"] = status.Count(TFileState::Uncertain);
+  report["not_sent"] = status.Count(TFileState::Waiting);
+  report["cancelled"] = status.Cancelled();
+  report["journal"] = journalFileName.empty() ? QJsonValue() : QJsonValue(JsonText(journalFileName));
+  return QJsonDocument(report).toJson(QJsonDocument::Indented).toStdString();
+}
+
+void TProgressLine::Show(const TBatchStatus& status) {
+  const auto now = TBatchStatus::Clock::now();
+  if (shown_ && now - lastDrawn_ < kRedrawInterval) return;
+  lastDrawn_ = now;
+  Draw(status.ProgressLine(now));
+}
+
+void TProgressLine::Clear() {
+  if (!shown_) return;
+  std::fputs("\r\x1b[K", terminal_);
+  std::fflush(terminal_);
+  shown_ = false;
+}
+
+void TProgressLine::Finish(const TBatchStatus& status) {
+  Draw(status.ProgressLine());
+  std::fputc('\n', terminal_);
+  std::fflush(terminal_);
+  shown_ = false;
+}
+
+void TProgressLine::Draw(const std::string& text) {
+  std::fprintf(terminal_, "\r%s\x1b[K", text.c_str());
+  std::fflush(terminal_);
+  shown_ = true;
+}

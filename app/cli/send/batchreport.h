@@ -1,0 +1,30 @@
+// What mailcart-send tells of a batch besides its state lines: the one updating progress line
+// on a terminal, and the report at the end.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "app/batch/batchstatus.h"
+
+// One JSON document: the outcome of every file, the counts, whether the batch was cancelled and
+// its journal (null when it kept none). Paths that are not UTF-8 show their odd bytes as \xNN.
+std::string JsonReport(const TBatchStatus& status, const std::string& journalFileName);
+
+// A line that is rewritten in place ("\r", erase to the end of the line) on a terminal, at most
+// ten times a second so that a fast send is not slowed by the terminal.
+class TProgressLine {
+ public:
+  explicit TProgressLine(FILE* terminal) : terminal_(terminal) {}
+  void Show(const TBatchStatus& status);
+  // Takes the line away, so another line can be printed in its place; Show draws it again.
+  void Clear();
+  // Leaves the last line standing and ends it.
+  void Finish(const TBatchStatus& status);
+
+ private:
+  void Draw(const std::string& text);
+  FILE* terminal_;
+  bool shown_ = false;
+  TBatchStatus::Clock::time_point lastDrawn_{};
+};

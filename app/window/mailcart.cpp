@@ -1,0 +1,71 @@
+// Mailcart's entry point: the application, its title, the main window, the message loop.
+// mailcart FILE...: the files become the chosen ones (a desktop entry's %F); Send sends them.
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <string>
+#include <vector>
+
+#include "app/window/mainf.h"
+#include "app/icon/programicon.h"
+#include "mail/dialogs/pxaddred.h"
+#include "toolkit/msgbox.h"
+
+namespace {
+// The program's information and error boxes, as real message boxes.
+class TQtMessageBoxes : public TMessageBoxService {
+ public:
+  void Show(const std::string& text, const std::string& title, TMsgIcon icon) override {
+    QMessageBox box(IconOf(icon), QString::fromLocal8Bit(title), QString::fromLocal8Bit(text), QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+  }
+  TMsgAnswer Ask(const std::string& text, const std::string& title, bool withCancel) override {
+    QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No;
+    if (withCancel) buttons |= QMessageBox::Cancel;
+    QMessageBox box(QMessageBox::Question, QString::fromLocal8Bit(title), QString::fromLocal8Bit(text), buttons);
+    box.setTextFormat(Qt::PlainText);
+    switch (box.exec()) {
+      case QMessageBox::Yes: return TMsgAnswer::Yes;
+      case QMessageBox::No: return TMsgAnswer::No;
+      default: return withCancel ? TMsgAnswer::Cancel : TMsgAnswer::No;
+    }
+  }
+
+ private:
+  static QMessageBox::Icon IconOf(TMsgIcon icon) {
+    switch (icon) {
+      case TMsgIcon::Information: return QMessageBox::Information;
+      case TMsgIcon::Warning: return QMessageBox::Warning;
+      case TMsgIcon::Error: return QMessageBox::Critical;
+    }
+    return QMessageBox::NoIcon;
+  }
+};
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  SetApplicationTitle("Mailcart");
+  QApplication::setApplicationName("Mailcart");
+  QApplication::setWindowIcon(ProgramIcon());
+  TQtMessageBoxes boxes;
+  SetMessageBoxService(&boxes);
+  TAddressDialogService addressDialogs;
+  SetAddressEditService(&addressDialogs);
+  int result = 0;
+  {
+    TForm1 form;
+    std::vector<std::string> files;
+    for (const QString& argument : QApplication::arguments().mid(1)) files.push_back(argument.toLocal8Bit().toStdString());
+    form.show();
+    if (!files.empty()) form.AddFiles(files);
+    // Once the window is on the screen, so the question has it behind it.
+    else QTimer::singleShot(0, &form, [&form] { form.OfferResume(); });
+    result = QApplication::exec();
+  }
+  SetAddressEditService(nullptr);
+  SetMessageBoxService(nullptr);
+  return result;
+}

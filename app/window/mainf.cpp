@@ -1,0 +1,478 @@
+#include "app/window/mainf.h"
+
+#include <sys/stat.h>
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScreen>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "app/window/aboutf.h"
+#include "app/batch/batchplan.h"
+#include "app/batch/batchquestions.h"
+#include "app/batch/credentials.h"
+#include "app/batch/passwordsource.h"
+#include "app/window/designscale.h"
+#include "app/window/elidedlabel.h"
+#include "app/window/filelistview.h"
+#include "app/window/gradientcaption.h"
+#include "app/batch/mailcomponents.h"
+#include "app/window/numericedit.h"
+#include "app/icon/programicon.h"
+#include "app/batch/settings.h"
+#include "toolkit/msgbox.h"
+#include "toolkit/pump.h"
+
+namespace {
+constexpr char kNoFilesSelected[] = "No files selected.";
+constexpr char kNotAdded[] = "Only files can be sent; these were not added:";
+
+std::string Bytes(const QString& text) { return text.toLocal8Bit().toStdString(); }
+QString Text(const std::string& bytes) { return QString::fromLocal8Bit(bytes); }
+
+template <typename T>
+T* Make(QWidget* parent, const char* name, const QString& caption = {}) {
+  auto* widget = new T(parent);
+  widget->setObjectName(name);
+  if constexpr (std::is_base_of_v<QLabel, T>) widget->setTextFormat(Qt::PlainText);
+  if constexpr (requires { widget->setText(caption); }) widget->setText(caption);
+  return widget;
+}
+
+// The account belongs to the server: its button stands on the row of the server's caption,
+// at the right end of the server's field, in the space the design leaves above that field.
+void PlaceAccountButton(QPushButton* button, const QLineEdit* field, int top) {
+  const QSize hint = button->sizeHint();
+  const int height = std::min(hint.height(), field->y() - top - 2);
+  button->setGeometry(field->geometry().right() + 1 - hint.width(), field->y() - 1 - height, hint.width(), height);
+}
+
+// Why a dropped or named path is not taken; empty for a file that can be sent. Opening a FIFO
+// would wait for a writer, a device would never end.
+std::string WhyNotAFile(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return "a folder";
+  if (!S_ISREG(st.st_mode)) return "not a regular file";
+  return "";
+}
+
+// Lays controls out at their design places, moving each down below the one placed before it
+// in its column when the font has made that one taller.
+class TColumn {
+ public:
+  TColumn(const TDesignScale& scale, int offset) : s_(scale), offset_(offset), bottom_(offset) {}
+  // width 0: the control's own width.
+  void Place(QWidget* widget, int left, int top, int width = 0, int height = 0) {
+    const QSize hint = widget->sizeHint();
+    const QRect r(s_(left), std::max(offset_ + s_(top), bottom_), std::max(s_(width), hint.width()),
+                  std::max(s_(height), hint.height()));
+    widget->setGeometry(r);
+    bottom_ = r.bottom() + 1;
+  }
+  int Bottom() const { return bottom_; }
+
+ private:
+  const TDesignScale& s_;
+  const int offset_;
+  int bottom_;
+};
+}  // namespace
+
+TForm1::TForm1(const std::string& programPath)
+    : programPath_(programPath),
+      version_(programPath),
+      components_(std::make_unique<TMailComponents>()),
+      runner_(std::make_unique<TBatchRunner>(components_->pxSMTP1, components_->pxMessage1,
+                                             static_cast<TBatchFrontEnd&>(*this),
+                                             ProgramTitle(version_))) {
+  setObjectName("Form1");
+  setWindowIcon(ProgramIcon());
+  CreateControls();
+  PlaceControls();
+  SetTabOrder();
+  ConnectHandlers();
+  FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::CreateControls() {
+  FormArea = Make<QWidget>(this, "FormArea");
+  QWidget* const form = FormArea;
+  GradientCaption1 = Make<TGradientCaption>(form, "GradientCaption1");
+  Label8 = Make<QLabel>(form, "Label8", "MailServer:");
+  MailServerE = Make<QLineEdit>(form, "MailServerE");
+  AccountB = Make<QPushButton>(form, "AccountB", "Account\u2026");
+  Label9 = Make<QLabel>(form, "Label9", "E-Mail From:");
+  EMailFromE = Make<QLineEdit>(form, "EMailFromE");
+  Label1 = Make<QLabel>(form, "Label1", "E-Mail To:");
+  AddrE = Make<QLineEdit>(form, "AddrE");
+  Label2 = Make<QLabel>(form, "Label2", "Subj:");
+  SubjE = Make<QLineEdit>(form, "SubjE");
+  Label5 = Make<QLabel>(form, "Label5", "Pause between");
+  Label7 = Make<QLabel>(form, "Label7", "sending messages:");
+  TimeWaitE = Make<TNumericEdit>(form, "TimeWaitE");
+  DelSFCB = Make<QCheckBox>(form, "DelSFCB", "Delete Sended Files?");
+  SortFilesCB = Make<QCheckBox>(form, "SortFilesCB", "Sort Files?");
+  SelFilesB = Make<QPushButton>(form, "SelFilesB", "SelectFiles");
+  SendB = Make<QPushButton>(form, "SendB", "Send");
+  CancSendB = Make<QPushButton>(form, "CancSendB", "Cancel sending");
+  AboutB = Make<QPushButton>(form, "AboutB", "About");
+  ExitB = Make<QPushButton>(form, "ExitB", "Exit");
+  Label3 = Make<QLabel>(form, "Label3", "Sended:");
+  SFileShowL = Make<TElidedLabel>(form, "SFileShowL");
+  Label4 = Make<QLabel>(form, "Label4", "State:");
+  StateL = Make<TElidedLabel>(form, "StateL");
+  Label6 = Make<QLabel>(form, "Label6", "Remaind:");
+  RemaindL = Make<TElidedLabel>(form, "RemaindL");
+  FileList = new TFileListView(this);
+  FileList->setObjectName("FileList");
+  RemoveB = Make<QPushButton>(this, "RemoveB", "Remove");
+  ClearB = Make<QPushButton>(this, "ClearB", "Clear");
+  RetryB = Make<QPushButton>(this, "RetryB", "Retry failed");
+  setAcceptDrops(true);
+}
+
+void TForm1::PlaceControls() {
+  const TDesignScale s(font());
+  // The caption strip stands where the title bar stood; the design places are below it.
+  GradientCaption1->setGeometry(0, 0, 0, GradientCaption1->sizeHint().height());
+  const int top = GradientCaption1->height();
+  TColumn left(s, top), right(s, top);
+  left.Place(Label8, 16, 8);
+  left.Place(MailServerE, 48, 24, 265, 21);
+  PlaceAccountButton(AccountB, MailServerE, top);
+  left.Place(Label9, 16, 48);
+  left.Place(EMailFromE, 48, 64, 265, 21);
+  left.Place(Label1, 16, 88);
+  left.Place(AddrE, 48, 104, 265, 21);
+  left.Place(Label2, 16, 128);
+  left.Place(SubjE, 48, 144, 265, 21);
+  right.Place(Label5, 336, 8);
+  right.Place(Label7, 336, 20);
+  right.Place(TimeWaitE, 336, 34, 81, 18);
+  right.Place(DelSFCB, 336, 53, 137, 17);
+  right.Place(SortFilesCB, 336, 67, 97, 17);
+  int buttonTop = 86;
+  for (QPushButton* button : {SelFilesB, SendB, CancSendB, AboutB, ExitB}) {
+    right.Place(button, 392, buttonTop, 89, 25);
+    buttonTop += 24;
+  }
+  // The three state lines: caption, then its value after it up to the button column.
+  int designTop = 168;
+  for (auto [caption, value] : {std::pair{Label3, SFileShowL}, {Label4, StateL}, {Label6, RemaindL}}) {
+    left.Place(caption, 16, designTop);
+    const int x = std::max(s(69), caption->geometry().right() + 1 + s(4));
+    value->setGeometry(x, caption->y(), SelFilesB->x() - s(8) - x, caption->height());
+    designTop += 16;
+  }
+  const int width = std::max(s(490), ExitB->geometry().right() + 1 + s(9));
+  const int height = std::max({s(217) + top, left.Bottom() + s(4), right.Bottom() + s(10)});
+  GradientCaption1->setGeometry(0, 0, width, top);
+  FormArea->setFixedSize(width, height);
+  PlaceList(s);
+  resize(width, height + s(200));
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+}
+
+// The form at its size at the top; the list, its progress and its buttons take the rest.
+void TForm1::PlaceList(const TDesignScale& s) {
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(RemoveB);
+  buttons->addWidget(ClearB);
+  buttons->addStretch(1);
+  buttons->addWidget(RetryB);
+  auto* below = new QVBoxLayout;
+  below->setContentsMargins(s(8), 0, s(8), s(8));
+  below->addWidget(FileList, 1);
+  below->addLayout(buttons);
+  auto* window = new QVBoxLayout(this);
+  window->setContentsMargins(0, 0, 0, 0);
+  window->setSpacing(0);
+  window->addWidget(FormArea, 0, Qt::AlignLeft | Qt::AlignTop);
+  window->addLayout(below, 1);
+}
+
+void TForm1::SetTabOrder() {
+  QWidget* order[] = {MailServerE, AccountB, EMailFromE, AddrE,  SubjE,       TimeWaitE, DelSFCB,
+                      SelFilesB,   SendB,      CancSendB, SortFilesCB, AboutB,    ExitB,
+                      FileList->View(), RemoveB, ClearB, RetryB};
+  for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+  for (QLabel* label : findChildren<QLabel*>()) label->setFocusPolicy(Qt::NoFocus);
+}
+
+void TForm1::ConnectHandlers() {
+  connect(SelFilesB, &QPushButton::clicked, this, [this] { SelFilesBClick(); });
+  connect(SendB, &QPushButton::clicked, this, [this] { SendBClick(); });
+  connect(RemoveB, &QPushButton::clicked, this, [this] { FileList->RemoveSelected(); });
+  connect(ClearB, &QPushButton::clicked, this, [this] { FileList->Clear(); });
+  connect(RetryB, &QPushButton::clicked, this, [this] { RetryBClick(); });
+  const QAbstractItemModel* files = FileList->View()->model();
+  connect(files, &QAbstractItemModel::modelReset, this, [this] { EnableListButtons(); });
+  connect(files, &QAbstractItemModel::rowsRemoved, this, [this] { EnableListButtons(); });
+  connect(CancSendB, &QPushButton::clicked, this, [this] { runner_->RequestCancel(); });
+  connect(ExitB, &QPushButton::clicked, this, [this] { ExitBClick(); });
+  connect(AboutB, &QPushButton::clicked, this, [this] { AboutBClick(); });
+  connect(AccountB, &QPushButton::clicked, this, [this] { AccountBClick(); });
+}
+
+void TForm1::FormCreate() {
+  iniFileName_ = SettingsFileName(programPath_);
+  TSettings settings;
+  try {
+    settings = ReadSettings(iniFileName_);
+  } catch (const std::exception& error) {
+    ShowException(error);  // the window starts with the defaults
+  }
+  AddrE->setText(Text(settings.addr));
+  SubjE->setText(Text(settings.subj));
+  MailServerE->setText(Text(settings.mailSrv));
+  EMailFromE->setText(Text(settings.addrFrom));
+  DelSFCB->setChecked(settings.delFiles);
+  SortFilesCB->setChecked(settings.sortFiles);
+  TimeWaitE->SetValue(settings.pauseSec);
+  account_ = settings.account;
+  newConnectionPerMessage_ = settings.newConnectionPerMessage;
+  retries_ = settings.retries;
+  keepGoing_ = settings.keepGoing;
+  openDialog1_.SetFolder(settings.lastFolder);
+  EnableListButtons();
+  for (const std::string& warning : settings.warnings) MessageBox(warning, ApplicationTitle(), TMsgIcon::Warning);
+  setWindowTitle(Text(ProgramTitle(version_)));
+  GradientCaption1->SetCaption(windowTitle());
+}
+
+// The program can always be closed: a settings file that cannot be written is reported, and
+// the window closes all the same.
+void TForm1::FormClose() {
+  TSettings settings;
+  settings.addr = Bytes(AddrE->text());
+  settings.subj = Bytes(SubjE->text());
+  settings.addrFrom = Bytes(EMailFromE->text());
+  settings.mailSrv = Bytes(MailServerE->text());
+  settings.delFiles = DelSFCB->isChecked();
+  settings.sortFiles = SortFilesCB->isChecked();
+  settings.pauseSec = PauseFromValue(TimeWaitE->Value());
+  settings.account = account_;
+  settings.newConnectionPerMessage = newConnectionPerMessage_;
+  settings.retries = retries_;
+  settings.keepGoing = keepGoing_;
+  settings.lastFolder = openDialog1_.Folder();
+  try {
+    WriteSettings(iniFileName_, settings);
+  } catch (const std::exception& error) {
+    ShowException(error);
+  }
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (!runner_->RequestExit()) {
+    event->ignore();
+    return;
+  }
+  FormClose();
+  event->accept();
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  // The list of a running batch is the batch's own.
+  if (!runner_->SendingActive() && event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  if (runner_->SendingActive() || !event->mimeData()->hasUrls()) return;
+  std::vector<std::string> paths;
+  for (const QUrl& url : event->mimeData()->urls())
+    paths.push_back(url.isLocalFile() ? Bytes(url.toLocalFile()) : Bytes(url.toDisplayString()));
+  AddFiles(paths);
+  event->acceptProposedAction();
+}
+
+void TForm1::AddFiles(const std::vector<std::string>& paths) {
+  std::vector<std::string> files;
+  std::string refused;
+  for (const std::string& path : paths) {
+    const std::string why = WhyNotAFile(path);
+    if (why.empty()) files.push_back(Bytes(QFileInfo(Text(path)).absoluteFilePath()));
+    else refused += "\n" + path + ": " + why;
+  }
+  FileList->AddFiles(files);
+  if (!refused.empty()) MessageBox(kNotAdded + refused, ApplicationTitle(), TMsgIcon::Warning);
+}
+
+void TForm1::SelFilesBClick() {
+  openDialog1_.Execute(this);
+  // The list of a running batch is the batch's own: a new choice shows once the batch has ended.
+  if (runner_->SendingActive()) chosenDuringBatch_ = true;
+  else FileList->SetFiles(openDialog1_.Files());
+}
+
+void TForm1::SendBClick() {
+  // A batch without files would connect for nothing and then report them all sent.
+  if (FileList->Empty()) {
+    ::ShowInformation(kNoFilesSelected);
+    return;
+  }
+  RunBatch();
+}
+
+// The failed files of the last batch become the chosen ones, and go again.
+void TForm1::RetryBClick() {
+  std::vector<std::string> failed;
+  for (const TBatchFile& file : runner_->Status().Files())
+    if (file.state == TFileState::Failed) failed.push_back(file.path);
+  if (failed.empty()) return;
+  FileList->SetFiles(failed);
+  RunBatch();
+}
+
+void TForm1::OfferResume() {
+  if (runner_->SendingActive()) return;
+  const std::vector<TJournal> journals = ReadJournals(DefaultJournalFolder());
+  std::string why;
+  const std::optional<TJournal> journal = NewestResumable(journals, why);
+  if (!journal) return;
+  const size_t unsent = UnsentFiles(*journal, journals).size();
+  if (unsent == 0) return;
+  if (AskQuestion(ResumeQuestion(*journal, unsent), false) != TMsgAnswer::Yes) {
+    try {
+      TJournalWriter(journal->fileName).End(TJournalEnd::Declined);
+    } catch (const std::exception& error) {
+      ShowException(error);
+    }
+    return;
+  }
+  // The rest goes where the batch sent the rest, whatever the fields say; they stay as typed.
+  resumeJournal_ = *journal;
+  RunBatch();
+}
+
+TBatchFrontEnd::TSentBeforeChoice TForm1::SentBefore(const std::vector<TSentBefore>& files) {
+  switch (AskQuestion(SentBeforeQuestion(files, runner_->Request().to), true)) {
+    case TMsgAnswer::Yes: return TSentBeforeChoice::SendAgain;
+    case TMsgAnswer::No: return TSentBeforeChoice::Skip;
+    case TMsgAnswer::Cancel: break;
+  }
+  return TSentBeforeChoice::Cancel;
+}
+
+void TForm1::RunBatch() {
+  for (QPushButton* button : {SendB, RemoveB, ClearB, RetryB}) button->setEnabled(false);
+  const TBatchEnd end = runner_->Run();
+  resumeJournal_.reset();
+  if (end != TBatchEnd::Busy) FileList->ShowEnd(runner_->Status());
+  if (chosenDuringBatch_) FileList->SetFiles(openDialog1_.Files());
+  chosenDuringBatch_ = false;
+  SendB->setEnabled(true);
+  EnableListButtons();
+  if (end != TBatchEnd::Busy) OfferResendUncertain();
+}
+
+// A message the server may hold goes again only when the user says so.
+void TForm1::OfferResendUncertain() {
+  std::vector<std::string> uncertain;
+  for (const TBatchFile& file : runner_->Status().Files())
+    if (file.state == TFileState::Uncertain) uncertain.push_back(file.path);
+  if (uncertain.empty() || AskQuestion(UncertainQuestion(uncertain.size()), false) != TMsgAnswer::Yes) return;
+  FileList->SetFiles(uncertain);
+  RunBatch();
+}
+
+void TForm1::EnableListButtons() {
+  const bool idle = !runner_->SendingActive();
+  RemoveB->setEnabled(idle && !FileList->Empty());
+  ClearB->setEnabled(idle && !FileList->Empty());
+  const auto& last = runner_->Status();
+  RetryB->setEnabled(idle && last.Count(TFileState::Failed) > 0);
+}
+
+void TForm1::ExitBClick() {
+  if (runner_->RequestExit()) close();
+}
+
+void TForm1::AboutBClick() {
+  TAboutBox box(nullptr, programPath_);
+  box.exec();
+}
+
+void TForm1::AccountBClick() {
+  TAccountDialog dialog(this, account_, MailServer(), components_->pxSMTP1.DefaultPort(), *keeper_);
+  if (dialog.exec() == QDialog::Accepted) account_ = dialog.Account();
+}
+
+std::string TForm1::AccountKeyOfServer() {
+  return AccountKey(account_.user, runner_->Request().server, components_->pxSMTP1.DefaultPort());
+}
+
+// The remembered password, or the one the user types now; the batch wipes it when it ends.
+TSecret TForm1::Password() {
+  const std::string key = AccountKeyOfServer();
+  try {
+    if (std::optional<TSecret> remembered = keeper_->Read(key)) return std::move(*remembered);
+  } catch (const ENoSecretService&) {
+    // Asked for below, for this batch only.
+  }
+  bool ok = false;
+  const QString text = QInputDialog::getText(this, windowTitle(), Text("Password for " + key + ":"),
+                                             QLineEdit::Password, {}, &ok);
+  if (!ok || text.isEmpty()) throw EPasswordError("No password given for " + key);
+  return SecretFromText(text);
+}
+
+std::string TForm1::MailServer() const { return Bytes(MailServerE->text()); }
+
+TBatchRequest TForm1::Request() {
+  TBatchRequest r;
+  r.server = MailServer();
+  r.from = Bytes(EMailFromE->text());
+  r.to = Bytes(AddrE->text());
+  r.subject = Bytes(SubjE->text());
+  r.pauseSeconds = TimeWaitE->Value();
+  r.deleteSentFiles = DelSFCB->isChecked();
+  r.sortFiles = SortFilesCB->isChecked();
+  r.newConnectionPerMessage = newConnectionPerMessage_;
+  r.retries = retries_;
+  if (!retryDelays_.empty()) r.retryDelays = retryDelays_;
+  r.keepGoing = keepGoing_;
+  r.journalFolder = DefaultJournalFolder();
+  r.account = account_;
+  r.files = FileList->Paths();
+  if (resumeJournal_) {
+    r.resumeJournal = resumeJournal_->fileName;
+    r.server = resumeJournal_->head.server;
+    r.from = resumeJournal_->head.from;
+    r.to = resumeJournal_->head.to;
+    r.subject = resumeJournal_->head.subject;
+  }
+  return r;
+}
+
+void TForm1::SetLabel(TBatchLabel which, const std::string& text) {
+  TElidedLabel* label = which == TBatchLabel::SFileShowL ? SFileShowL : which == TBatchLabel::StateL ? StateL : RemaindL;
+  const QString value = Text(text);
+  // Progress comes after every block of a send: an unchanged text costs no paint.
+  if (label->text() == value) return;
+  label->SetFullText(value);
+  label->repaint();
+}
+
+void TForm1::ShowInformation(const std::string& text) { ::ShowInformation(text); }
+void TForm1::StatusChanged(const TBatchStatus& status, int index) { FileList->ShowStatus(status, index); }
+void TForm1::ShowError(const std::exception& error) { ShowException(error); }
+void TForm1::ProcessMessages() { ProcessMessagesNow(); }
+void TForm1::CloseApplication() { close(); }

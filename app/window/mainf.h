@@ -1,0 +1,139 @@
+// The main window: the fields of a batch (server, sender, recipient, subject, pause, two
+// options), the buttons that run and stop it, and three labels that show its state; below them
+// the list of the chosen files with each one's state. What was typed is kept in the settings
+// file between runs.
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/window/accountdialog.h"
+#include "app/batch/batchrunner.h"
+#include "app/window/designscale.h"
+#include "app/window/opendialog.h"
+#include "app/batch/settings.h"
+#include "toolkit/version.h"
+
+class QCheckBox;
+class QLabel;
+class TElidedLabel;
+class TFileListView;
+class QLineEdit;
+class QPushButton;
+class TGradientCaption;
+class TNumericEdit;
+struct TMailComponents;
+
+class TForm1 : public QWidget, private TBatchFrontEnd {
+ public:
+  // programPath names the settings file and the version record; the running program's own
+  // path unless a test gives another.
+  explicit TForm1(const std::string& programPath = ExecutablePath());
+  ~TForm1() override;
+
+  TOpenDialog& OpenDialog1() { return openDialog1_; }
+  // Adds these files to the list (dropped, or named on the command line); what is no file is
+  // refused with a message that names it. Nothing is sent before Send.
+  void AddFiles(const std::vector<std::string>& paths);
+  // The secret service unless a test gives a double.
+  void SetPasswordKeeper(std::unique_ptr<TPasswordKeeper> keeper) { keeper_ = std::move(keeper); }
+  // Seconds before each retry of a send that may pass (the last one repeats); the batch's own
+  // unless set.
+  void SetRetryDelays(std::vector<double> seconds) { retryDelays_ = std::move(seconds); }
+  // When the newest batch of the journals may be resumed (cancelled, cut short, ended by an error
+  // after files went) and has files no server took since, asks whether to resume it, saying how
+  // it ended: Yes sends them to where the batch sent the rest, without touching the fields; No
+  // marks it declined, so the question does not come back.
+  void OfferResume();
+
+ protected:
+  // Closing while a batch runs acts like "Exit": the batch stops after the send in progress
+  // and closes the window then. A close is never refused otherwise.
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void CreateControls();
+  void PlaceControls();
+  void PlaceList(const TDesignScale& scale);
+  void SetTabOrder();
+  void ConnectHandlers();
+  void FormCreate();
+  void FormClose();
+  void SelFilesBClick();
+  void SendBClick();
+  void RetryBClick();
+  void RunBatch();
+  void EnableListButtons();
+  void ExitBClick();
+  void AboutBClick();
+  void AccountBClick();
+  // Of the running batch's server while one runs (the password is asked for it).
+  std::string AccountKeyOfServer();
+  std::string MailServer() const;
+  void OfferResendUncertain();
+  // Yes sends them again, No leaves them out, Cancel sends nothing.
+  TSentBeforeChoice SentBefore(const std::vector<TSentBefore>& files) override;
+
+  // TBatchFrontEnd
+  TBatchRequest Request() override;
+  TSecret Password() override;
+  void SetLabel(TBatchLabel label, const std::string& text) override;
+  void ShowInformation(const std::string& text) override;
+  void StatusChanged(const TBatchStatus& status, int index) override;
+  void ShowError(const std::exception& error) override;
+  void ProcessMessages() override;
+  void CloseApplication() override;
+
+  const std::string programPath_;
+  const TVersionInfo version_;  // read once: valid for the life of the window
+  std::string iniFileName_;
+  std::unique_ptr<TMailComponents> components_;
+  TOpenDialog openDialog1_;
+  std::unique_ptr<TBatchRunner> runner_;
+  std::unique_ptr<TPasswordKeeper> keeper_ = std::make_unique<TSecretServiceKeeper>();
+  TAccount account_;
+  bool newConnectionPerMessage_ = false;  // from the settings file only
+  int retries_ = TSettings{}.retries;     // from the settings file only
+  bool keepGoing_ = false;                // from the settings file only
+  std::vector<double> retryDelays_;
+  bool chosenDuringBatch_ = false;
+  std::optional<TJournal> resumeJournal_;  // for the next batch only
+
+  TGradientCaption* GradientCaption1 = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* Label2 = nullptr;
+  QLabel* Label3 = nullptr;
+  QLabel* Label4 = nullptr;
+  QLabel* Label5 = nullptr;
+  QLabel* Label6 = nullptr;
+  QLabel* Label7 = nullptr;
+  QLabel* Label8 = nullptr;
+  QLabel* Label9 = nullptr;
+  QLineEdit* MailServerE = nullptr;
+  QPushButton* AccountB = nullptr;
+  QLineEdit* EMailFromE = nullptr;
+  QLineEdit* AddrE = nullptr;
+  QLineEdit* SubjE = nullptr;
+  TNumericEdit* TimeWaitE = nullptr;
+  QCheckBox* DelSFCB = nullptr;
+  QCheckBox* SortFilesCB = nullptr;
+  QPushButton* SelFilesB = nullptr;
+  QPushButton* SendB = nullptr;
+  QPushButton* CancSendB = nullptr;
+  QPushButton* AboutB = nullptr;
+  QPushButton* ExitB = nullptr;
+  TElidedLabel* SFileShowL = nullptr;
+  TElidedLabel* StateL = nullptr;
+  TElidedLabel* RemaindL = nullptr;
+  // The form above keeps its size; the list below takes what the window grows by.
+  QWidget* FormArea = nullptr;
+  TFileListView* FileList = nullptr;
+  QPushButton* RemoveB = nullptr;
+  QPushButton* ClearB = nullptr;
+  QPushButton* RetryB = nullptr;
+};

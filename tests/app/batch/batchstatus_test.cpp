@@ -1,0 +1,51 @@
+// The words and numbers a front end shows of a batch.
+#include <gtest/gtest.h>
+
+#include "app/batch/batchstatus.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TBatchFile File(uint64_t size, TFileState state, uint64_t done = 0) {
+  TBatchFile file;
+  file.path = "f";
+  file.size = size;
+  file.state = state;
+  file.bytesDone = done;
+  return file;
+}
+
+TEST(BatchStatusTest, LinesAndCounts) {
+  const TBatchStatus::Clock::time_point t0{};
+  const struct {
+    const char* name;
+    std::vector<TBatchFile> files;
+    int current;
+    bool cancelled;
+    std::chrono::milliseconds elapsed;
+    std::string line, summary;
+  } cases[] = {
+      {"at the start", {File(1024, TFileState::Waiting), File(2048, TFileState::Waiting)}, 0, false, 0ms,
+       "file 1 of 2, 0 bytes of 3.0 KB", "0 files sent, 0 failed, 0 skipped."},
+      {"half way, a second in", {File(1 << 20, TFileState::Sent), File(1 << 20, TFileState::Sending, 0)}, 1, false,
+       1000ms, "file 2 of 2, 1.0 MB of 2.0 MB, 1.0 MB/s, 1 s left", "1 file sent, 0 failed, 0 skipped."},
+      {"rate before a second is seen", {File(100, TFileState::Sending, 50)}, 0, false, 500ms, "file 1 of 1, 50 bytes of 100 bytes",
+       "0 files sent, 0 failed, 0 skipped."},
+      {"after a cancel", {File(10, TFileState::Sent), File(10, TFileState::Waiting), File(10, TFileState::Waiting)}, -1, true,
+       2000ms, "file 1 of 3, 10 bytes of 30 bytes, 5 bytes/s, 4 s left", "Cancelled: 1 of 3 files sent."},
+      {"all dealt with", {File(3, TFileState::Sent), File(5, TFileState::Failed), File(7, TFileState::Skipped)}, -1, false,
+       90000ms, "file 3 of 3, 15 bytes of 15 bytes", "1 file sent, 1 failed, 1 skipped."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TBatchStatus status;
+    status.Start(c.files, t0);
+    status.SetCurrent(c.current);
+    if (c.cancelled) status.SetCancelled();
+    EXPECT_EQ(status.ProgressLine(t0 + c.elapsed).substr(0, c.line.size()), c.line);
+    EXPECT_EQ(status.Summary(), c.summary);
+  }
+}
+
+}  // namespace

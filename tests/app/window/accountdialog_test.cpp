@@ -1,0 +1,164 @@
+// The account dialog under Qt's offscreen platform, with a password keeper that records what
+// it is asked to do in place of the secret service.
+#include "app/window/accountdialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+
+#include <map>
+#include <tuple>
+
+#include "app/batch/credentials.h"
+#include "support/recording_msgbox.h"
+
+namespace {
+
+constexpr char kServer[] = "mail.example.com:587";
+constexpr char kKey[] = "ann@mail.example.com:587";
+constexpr char kFingerprint[] =
+    "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89";
+
+class FakeKeeper : public TPasswordKeeper {
+ public:
+  std::optional<TSecret> Read(const std::string& key) override {
+    Check();
+    const auto it = entries.find(key);
+    return it == entries.end() ? std::nullopt : std::optional<TSecret>(TSecret(it->second));
+  }
+  void Write(const std::string& key, std::string_view password) override {
+    Check();
+    entries[key] = password;
+  }
+  void Remove(const std::string& key) override {
+    Check();
+    entries.erase(key);
+  }
+  void Check() const {
+    if (!runs) throw ENoSecretService("No secret service runs in this session");
+  }
+
+  std::map<std::string, std::string> entries;
+  bool runs = true;
+};
+
+auto Fields(const TAccount& a) {
+  return std::make_tuple(a.security, a.user, a.authMethod, a.tokenCommand, a.caFile, a.fingerprint, a.fromName);
+}
+
+class AccountDialogTest : public ::testing::Test {
+ protected:
+  template <typename T>
+  static T* Control(QWidget& dialog, const char* name) {
+    T* control = dialog.findChild<T*>(name);
+    EXPECT_NE(control, nullptr) << name;
+    return control;
+  }
+
+  FakeKeeper keeper_;
+  RecordingMessageBoxes boxes_;
+};
+
+TEST_F(AccountDialogTest, FieldsShowTheAccountAndGiveBackWhatWasChanged) {
+  const TAccount account{TpxSecurity::TLS, "ann", TAuthMethod::XOAuth2, "oauth-token", "/etc/ca.pem", "", "Scans"};
+  TAccountDialog dialog(nullptr, account, kServer, 25, keeper_);
+  EXPECT_EQ(Fields(dialog.Account()), Fields(account));
+  EXPECT_EQ(Control<QComboBox>(dialog, "SecurityCB")->currentText(), "TLS");
+  EXPECT_EQ(Control<QComboBox>(dialog, "AuthCB")->currentText(), "XOAUTH2");
+  EXPECT_TRUE(Control<QLineEdit>(dialog, "TokenCommandE")->isEnabled());
+  EXPECT_FALSE(Control<QLineEdit>(dialog, "PasswordE")->isEnabled()) << "the token takes the password's place";
+
+  Control<QComboBox>(dialog, "SecurityCB")->setCurrentText("STARTTLS");
+  Control<QComboBox>(dialog, "AuthCB")->setCurrentText("LOGIN");
+  Control<QLineEdit>(dialog, "FingerprintE")->setText(QString(kFingerprint).toLower().remove(':'));
+  EXPECT_FALSE(Control<QLineEdit>(dialog, "TokenCommandE")->isEnabled());
+  dialog.accept();
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  Control<QLineEdit>(dialog, "FromNameE")->setText("Scanner Büro");
+  const TAccount expected{TpxSecurity::StartTLS, "ann", TAuthMethod::Login, "oauth-token", "/etc/ca.pem",
+                          kFingerprint, "Scanner Büro"};
+  EXPECT_EQ(Fields(dialog.Account()), Fields(expected)) << "the fingerprint is normalised";
+  EXPECT_TRUE(keeper_.entries.empty());
+}
+
+TEST_F(AccountDialogTest, RememberPasswordStoresKeepsOrDeletesTheEntry) {
+  const struct {
+    const char* name;
+    bool stored;           // an entry before the dialog opens
+    bool shownRemembered;  // "Remember password" ticked when it opens
+    bool tick;
+    const char* typed;
+    const char* after;  // the entry afterwards; nullptr: none
+  } cases[] = {
+      {"a typed password is remembered", false, false, true, "s3cret", "s3cret"},
+      {"a typed password replaces the stored one", true, true, true, "new", "new"},
+      {"an empty field keeps the stored one", true, true, true, "", "old"},
+      {"unticking deletes the entry", true, true, false, "", nullptr},
+      {"a password typed without ticking is not stored", false, false, false, "s3cret", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    keeper_.entries.clear();
+    if (c.stored) keeper_.entries[kKey] = "old";
+    TAccount account;
+    account.user = "ann";
+    TAccountDialog dialog(nullptr, account, kServer, 25, keeper_);
+    auto* remember = Control<QCheckBox>(dialog, "RememberCB");
+    EXPECT_EQ(remember->isChecked(), c.shownRemembered);
+    EXPECT_EQ(Control<QLineEdit>(dialog, "PasswordE")->text(), "") << "a stored password is never shown";
+    remember->setChecked(c.tick);
+    EXPECT_EQ(Control<QLineEdit>(dialog, "PasswordE")->isEnabled(), c.tick) << "typed only to be remembered";
+    Control<QLineEdit>(dialog, "PasswordE")->setText(c.typed);
+    dialog.accept();
+    EXPECT_EQ(Control<QLineEdit>(dialog, "PasswordE")->text(), "") << "the field is cleared";
+    EXPECT_EQ(keeper_.entries.count(kKey), c.after ? 1u : 0u);
+    if (c.after) {
+      EXPECT_EQ(keeper_.entries[kKey], c.after);
+    }
+  }
+}
+
+TEST_F(AccountDialogTest, WithoutASecretServiceTheDialogSaysSo) {
+  keeper_.runs = false;
+  TAccount account;
+  account.user = "ann";
+  TAccountDialog dialog(nullptr, account, "mail.example.com", 25, keeper_);
+  EXPECT_FALSE(dialog.SecretServiceRuns());
+  EXPECT_FALSE(Control<QCheckBox>(dialog, "RememberCB")->isEnabled());
+  EXPECT_FALSE(Control<QLineEdit>(dialog, "PasswordE")->isEnabled());
+  EXPECT_NE(Control<QLabel>(dialog, "SecretServiceL")->text().indexOf("asked for when a batch starts"), -1);
+  dialog.accept();
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+// Opened without a user, the dialog finds out only when it saves.
+TEST_F(AccountDialogTest, ASecretServiceFoundMissingOnSaving) {
+  keeper_.runs = false;
+  TAccountDialog dialog(nullptr, TAccount{}, kServer, 25, keeper_);
+  dialog.show();
+  Control<QLineEdit>(dialog, "UserE")->setText("ann");
+  Control<QCheckBox>(dialog, "RememberCB")->setChecked(true);
+  Control<QLineEdit>(dialog, "PasswordE")->setText("s3cret");
+  dialog.accept();
+  EXPECT_TRUE(dialog.isVisible()) << "the password could not be remembered";
+  ASSERT_EQ(boxes_.boxes.size(), 1u);
+  EXPECT_FALSE(Control<QCheckBox>(dialog, "RememberCB")->isEnabled());
+  EXPECT_FALSE(Control<QLabel>(dialog, "SecretServiceL")->isHidden());
+  dialog.accept();
+  EXPECT_FALSE(dialog.isVisible());
+}
+
+TEST_F(AccountDialogTest, AMalformedFingerprintKeepsTheDialogOpen) {
+  TAccountDialog dialog(nullptr, TAccount{}, kServer, 25, keeper_);
+  Control<QLineEdit>(dialog, "FingerprintE")->setText("AB:CD");
+  dialog.show();
+  dialog.accept();
+  EXPECT_TRUE(dialog.isVisible());
+  ASSERT_EQ(boxes_.boxes.size(), 1u);
+  EXPECT_NE(boxes_.boxes[0].text.find("64 hex digits"), std::string::npos);
+}
+
+}  // namespace
