@@ -9,6 +9,8 @@
 
 #include "app/batch/settings.h"
 
+class TMessageDelivery;
+
 struct TBatchRequest {
   std::string server;   // "host" or "host:port"
   std::string from;     // the sender's address
@@ -37,4 +39,7 @@ struct TBatchRequest {
   bool resendUncertain = false;
   TAccount account;
   std::vector<std::string> files;  // ignored when resumeJournal is given
+  // Where the messages go instead of the server (a dry run, the system's mailer); nullptr: the
+  // server. The front end owns it, for the batch's length at least.
+  TMessageDelivery* delivery = nullptr;
 };

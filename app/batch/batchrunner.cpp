@@ -76,7 +76,7 @@ int PauseFromValue(double seconds) {
   return static_cast<int>(std::clamp(std::trunc(seconds), double{INT_MIN}, double{INT_MAX}));
 }
 
-TBatchRunner::TBatchRunner(TpxSMTP& smtp, TpxMessage& message, TBatchFrontEnd& frontEnd,
+TBatchRunner::TBatchRunner(TpxSMTP& smtp, TpxMessage& message, TBatchFrontEnd frontEnd,
                            std::string senderName)
     : smtp_(smtp), message_(message), frontEnd_(frontEnd), senderName_(std::move(senderName)) {
   smtp_.OnProgress = [this](TComponent*, int32_t percent, int32_t) {
@@ -103,8 +103,9 @@ bool TBatchRunner::RequestExit() {
   return !sendingActive_;
 }
 
-TBatchEnd TBatchRunner::Run() {
+TBatchEnd TBatchRunner::Run(TBatchRequest request) {
   if (sendingActive_) return TBatchEnd::Busy;
+  request_ = std::move(request);
   // A cancel or an exit requested while no batch ran, or left over from a batch that had ended
   // before it was seen, belongs to no batch: this one starts afresh.
   cancelRequested_ = false;
@@ -112,7 +113,7 @@ TBatchEnd TBatchRunner::Run() {
   const TBatchEnd end = RunScoped();
   // Closing comes after the batch has let go of everything and after its last box, so the
   // close sees no batch.
-  if (exitRequested_) frontEnd_.CloseApplication();
+  if (exitRequested_) frontEnd_.host.CloseApplication();
   return end;
 }
 
@@ -124,11 +125,11 @@ TBatchEnd TBatchRunner::RunScoped() {
     // An error among the files ends the list too; one before them leaves the last batch's.
     if (status_.Current() >= 0) {
       status_.SetCurrent(-1);
-      frontEnd_.StatusChanged(status_, -1);
+      frontEnd_.view.StatusChanged(status_, -1);
     }
     EndJournal(error);
     EndSession();
-    frontEnd_.ShowError(error);
+    frontEnd_.view.ShowError(error);
     return TBatchEnd::Failed;
   }
 }
@@ -145,7 +146,6 @@ void TBatchRunner::EndJournal(const std::exception& error) {
 }
 
 TBatchEnd TBatchRunner::SendAll() {
-  request_ = frontEnd_.Request();
   startedAt_ = static_cast<int64_t>(std::time(nullptr));
   filesWent_ = serverReached_ = false;
   // Addresses go into the envelope and the headers as they stand: better told before a
@@ -156,7 +156,7 @@ TBatchEnd TBatchRunner::SendAll() {
   smtp_.SetKeepSession(!request_.newConnectionPerMessage);
   ApplyAccount(smtp_, request_.account);
   displayName_ = request_.account.fromName.empty() ? senderName_ : request_.account.fromName;
-  if (!smtp_.UserName().empty() && smtp_.AuthMethod() != TAuthMethod::XOAuth2) smtp_.SetPassword(frontEnd_.Password());
+  if (!smtp_.UserName().empty() && smtp_.AuthMethod() != TAuthMethod::XOAuth2) smtp_.SetPassword(frontEnd_.questions.Password());
   request_.retries = std::max(0, request_.retries);
   failures_.clear();
   const int pause = PauseFromValue(request_.pauseSeconds);
@@ -165,7 +165,7 @@ TBatchEnd TBatchRunner::SendAll() {
   const int count = static_cast<int>(planned->size());
   status_.Start(std::move(*planned));
   RecordSkipped();
-  frontEnd_.StatusChanged(status_, -1);
+  frontEnd_.view.StatusChanged(status_, -1);
   for (int i = 0; i < count; ++i) {
     if (status_.Files()[i].state == TFileState::Skipped) continue;
     const std::string file = status_.Files()[i].path;
@@ -179,11 +179,11 @@ TBatchEnd TBatchRunner::SendAll() {
     SetState(batchtext::kEndWaitPause);
   }
   status_.SetCurrent(-1);
-  frontEnd_.StatusChanged(status_, -1);
+  frontEnd_.view.StatusChanged(status_, -1);
   if (journal_) journal_->End(TJournalEnd::Finished);
   EndSession();
   if (!failures_.empty() || status_.Count(TFileState::Uncertain) > 0) return EndWithFailures();
-  frontEnd_.ShowInformation(batchtext::kAllSended);
+  frontEnd_.view.ShowInformation(batchtext::kAllSended);
   return TBatchEnd::AllSent;
 }
 
@@ -197,7 +197,7 @@ TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const std
         // Opened, locked and read once: every try sends the same bytes, and the journal records
         // exactly those.
         source.emplace(file);
-        source->Read([this] { frontEnd_.ProcessMessages(); });
+        source->Read([this] { frontEnd_.host.ProcessMessages(); });
         digest_ = source->Digest();
         if (const std::string why = SentMeanwhile(*source); !why.empty()) throw EFileBusy(why);
         PrepareMessage(subject, *source);
@@ -219,9 +219,9 @@ TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const std
 }
 
 void TBatchRunner::FinishSent(TSourceFile& source, const std::string& reply) {
-  const TMessageDelivery* delivery = frontEnd_.Delivery();
+  const TMessageDelivery* delivery = Delivery();
   const bool delivers = delivery == nullptr || delivery->Delivers();
-  frontEnd_.SetLabel(TBatchLabel::SFileShowL, source.Path());
+  frontEnd_.view.SetLabel(TBatchLabel::SFileShowL, source.Path());
   // The server has accepted the message: its file goes now, also when a cancel came during
   // the send, or the next run would send it again; but only once the journal says so on the
   // disk, or a crash in between would leave no trace of either; and only while its name still
@@ -230,7 +230,7 @@ void TBatchRunner::FinishSent(TSourceFile& source, const std::string& reply) {
   const std::string change = remove ? source.Change() : std::string();
   if (!change.empty()) {
     status_.File(status_.Current()).detail = reply + "; " + change;
-    frontEnd_.StatusChanged(status_, status_.Current());
+    frontEnd_.view.StatusChanged(status_, status_.Current());
     SetState(change);
     RecordOutcome(TJournalOutcome::Changed, reply + "; " + change, false);
     return;
@@ -283,7 +283,7 @@ bool TBatchRunner::RetryWait(const std::string& file, const std::exception& erro
   for (;;) {
     const long long leftMs = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
     const int leftSeconds = static_cast<int>((std::max(leftMs, 0LL) + 999) / 1000);
-    frontEnd_.SetLabel(TBatchLabel::RemaindL, std::to_string(leftSeconds) + batchtext::kSecondsSuffix);
+    frontEnd_.view.SetLabel(TBatchLabel::RemaindL, std::to_string(leftSeconds) + batchtext::kSecondsSuffix);
     ShowCountdown(leftSeconds);
     if (leftMs <= 0) return true;
     SleepProcessing(static_cast<int>(std::min<long long>(leftMs, kHalfTickMs)));
@@ -299,19 +299,19 @@ TBatchEnd TBatchRunner::EndWithFailures() {
   for (const TBatchFile& file : status_.Files())
     if (file.state == TFileState::Uncertain)
       text += (text.empty() ? "" : "\n") + ShownFileName(file.path) + ": " + batchtext::kUncertain;
-  frontEnd_.ShowFailures(text);
+  frontEnd_.view.ShowFailures(text);
   return TBatchEnd::SomeFailed;
 }
 
 bool TBatchRunner::Pause(int seconds) {
-  frontEnd_.SetLabel(TBatchLabel::RemaindL, std::to_string(seconds));
+  frontEnd_.view.SetLabel(TBatchLabel::RemaindL, std::to_string(seconds));
   for (long long ticks = 2LL * seconds; ticks > 0;) {
     SleepProcessing(kHalfTickMs);
     PumpFourTimes();
     SleepProcessing(kHalfTickMs);
     --ticks;
     if (cancelRequested_) return false;
-    frontEnd_.SetLabel(TBatchLabel::RemaindL, std::to_string(ticks / 2) + batchtext::kSecondsSuffix);
+    frontEnd_.view.SetLabel(TBatchLabel::RemaindL, std::to_string(ticks / 2) + batchtext::kSecondsSuffix);
     PumpFourTimes();
   }
   return true;
@@ -325,10 +325,10 @@ TBatchEnd TBatchRunner::Abort() {
     if (current.state == TFileState::Sending || current.state == TFileState::Retrying) current.state = TFileState::Waiting;
   }
   status_.SetCurrent(-1);
-  frontEnd_.StatusChanged(status_, -1);
+  frontEnd_.view.StatusChanged(status_, -1);
   if (journal_) journal_->End(TJournalEnd::Cancelled);
   EndSession();
-  frontEnd_.ShowInformation(batchtext::kAborted);
+  frontEnd_.view.ShowInformation(batchtext::kAborted);
   return TBatchEnd::Aborted;
 }
 
@@ -342,7 +342,7 @@ void TBatchRunner::SetFileState(TFileState state, const std::string& detail) {
   file.detail = detail;
   file.secondsLeft = 0;
   file.bytesDone = state == TFileState::Sent ? file.size : 0;
-  frontEnd_.StatusChanged(status_, index);
+  frontEnd_.view.StatusChanged(status_, index);
 }
 
 void TBatchRunner::ShowFileProgress(int percent) {
@@ -353,26 +353,26 @@ void TBatchRunner::ShowFileProgress(int percent) {
   const uint64_t done = file.size * static_cast<uint64_t>(std::clamp(percent, 0, 100)) / 100;
   if (file.state != TFileState::Sending || done == file.bytesDone) return;
   file.bytesDone = done;
-  frontEnd_.StatusChanged(status_, index);
+  frontEnd_.view.StatusChanged(status_, index);
 }
 
 void TBatchRunner::ShowCountdown(int seconds) {
   const int index = status_.Current();
   if (index < 0 || status_.File(index).secondsLeft == seconds) return;
   status_.File(index).secondsLeft = seconds;
-  frontEnd_.StatusChanged(status_, index);
+  frontEnd_.view.StatusChanged(status_, index);
 }
 
 void TBatchRunner::PumpFourTimes() {
-  for (int i = 0; i < 4; ++i) frontEnd_.ProcessMessages();
+  for (int i = 0; i < 4; ++i) frontEnd_.host.ProcessMessages();
 }
 
-void TBatchRunner::SetState(const std::string& text) { frontEnd_.SetLabel(TBatchLabel::StateL, text); }
+void TBatchRunner::SetState(const std::string& text) { frontEnd_.view.SetLabel(TBatchLabel::StateL, text); }
 
 std::optional<std::vector<TBatchFile>> TBatchRunner::PlanFiles() {
   journal_.reset();
   journalFileName_.clear();
-  const auto pump = [this] { frontEnd_.ProcessMessages(); };
+  const auto pump = [this] { frontEnd_.host.ProcessMessages(); };
   std::vector<TBatchFile> files = ChosenFiles();
   if (!request_.resumeJournal.empty()) {
     const TJournal journal = ReadJournal(request_.resumeJournal);
@@ -387,9 +387,9 @@ std::optional<std::vector<TBatchFile>> TBatchRunner::PlanFiles() {
     for (const TJournal& journal : journals) knownRecords_[journal.fileName] = journal.records.size();
     const std::vector<TSentBefore> sent = SentBefore(absolute, journals, request_.server, request_.to, pump);
     if (!sent.empty()) {
-      const TBatchFrontEnd::TSentBeforeChoice choice = frontEnd_.SentBefore(sent);
-      if (choice == TBatchFrontEnd::TSentBeforeChoice::Cancel) return std::nullopt;
-      MarkSentBefore(files, absolute, sent, choice == TBatchFrontEnd::TSentBeforeChoice::Skip);
+      const TBatchQuestions::TSentBeforeChoice choice = frontEnd_.questions.SentBefore(sent);
+      if (choice == TBatchQuestions::TSentBeforeChoice::Cancel) return std::nullopt;
+      MarkSentBefore(files, absolute, sent, choice == TBatchQuestions::TSentBeforeChoice::Skip);
     }
   }
   OpenJournal(files);
@@ -468,9 +468,8 @@ void TBatchRunner::PrepareMessage(const std::string& subject, TSourceFile& sourc
 }
 
 std::string TBatchRunner::Deliver() {
-  if (TMessageDelivery* delivery = frontEnd_.Delivery()) return delivery->Deliver(message_);
-  smtp_.SetMailMessage(&message_);
-  smtp_.Send();
+  if (TMessageDelivery* delivery = Delivery()) return delivery->Deliver(message_);
+  SendPrepared();
   return smtp_.DataReply();
 }
 
@@ -478,6 +477,10 @@ void TBatchRunner::PrepareAndSend(const std::string& from, const std::string& to
                                   const std::string& subject, const std::string& body,
                                   const std::string& fileName) {
   Prepare(from, to, subject, body, fileName);
+  SendPrepared();
+}
+
+void TBatchRunner::SendPrepared() {
   smtp_.SetMailMessage(&message_);
   smtp_.Send();
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/batch/batchjournal.h"
+#include "app/batch/batchfrontend.h"
 #include "app/batch/batchrequest.h"
 #include "app/batch/batchstatus.h"
 #include "app/batch/settings.h"
@@ -24,40 +25,6 @@ class TpxSMTP;
 
 // A file's message was refused or could not be built; the text names the file.
 MAILCART_EXCEPTION(EFileNotSent, Exception);
-
-enum class TBatchLabel { SFileShowL, StateL, RemaindL };
-
-// What a batch needs of the program around it.
-class TBatchFrontEnd {
- public:
-  virtual ~TBatchFrontEnd() = default;
-  // Asked once, when a batch starts: everything the batch sends, where and how. The batch reads
-  // nothing else of the front end's fields, so they may change while it runs.
-  virtual TBatchRequest Request() = 0;
-  // Files the journals record as sent to this server and recipient already: SendAgain sends
-  // them all the same, Skip leaves them out, Cancel sends nothing.
-  enum class TSentBeforeChoice { SendAgain, Skip, Cancel };
-  virtual TSentBeforeChoice SentBefore(const std::vector<TSentBefore>& /*files*/) { return TSentBeforeChoice::SendAgain; }
-  // Where the messages go instead of the server (a dry run, the system's mailer); nullptr: the
-  // server. The front end owns it.
-  virtual TMessageDelivery* Delivery() { return nullptr; }
-  // Asked once a batch starts, for an account with a user that logs in with a password; the
-  // batch wipes it when it ends. A front end that has none raises the error to show.
-  virtual TSecret Password() { return {}; }
-  // The text must be visible at once, also while the thread then stays busy in a send.
-  virtual void SetLabel(TBatchLabel label, const std::string& text) = 0;
-  // Returns when the user has closed it.
-  virtual void ShowInformation(const std::string& text) = 0;
-  // The list of the files a KeepGoing batch could not send, at its end.
-  virtual void ShowFailures(const std::string& text) { ShowInformation(text); }
-  // The batch's list changed: file index (its state, its progress), or the whole list (-1) at
-  // the start and the end. Called often while a file is sent: a front end paints at its pace.
-  virtual void StatusChanged(const TBatchStatus& /*status*/, int /*index*/) {}
-  // The error that ended a batch; returns when the user has closed its box.
-  virtual void ShowError(const std::exception& error) = 0;
-  virtual void ProcessMessages() = 0;
-  virtual void CloseApplication() = 0;
-};
 
 // The texts a batch shows.
 namespace batchtext {
@@ -86,7 +53,7 @@ class TBatchRunner {
  public:
   // Wires the client's progress, sent, reconnect and error events to StateL. senderName is the display
   // name of every message: product name, version and date, read once by the caller.
-  TBatchRunner(TpxSMTP& smtp, TpxMessage& message, TBatchFrontEnd& frontEnd, std::string senderName);
+  TBatchRunner(TpxSMTP& smtp, TpxMessage& message, TBatchFrontEnd frontEnd, std::string senderName);
   ~TBatchRunner();
   TBatchRunner(const TBatchRunner&) = delete;
   TBatchRunner& operator=(const TBatchRunner&) = delete;
@@ -99,7 +66,7 @@ class TBatchRunner {
   // ever answered). A message the server may hold is recorded as uncertain and never sent again
   // unasked. While a batch runs, a second one is refused with Busy: the one SMTP client never
   // serves two batches.
-  TBatchEnd Run();
+  TBatchEnd Run(TBatchRequest request);
   // "Cancel sending": the batch stops after the send in progress or within the current
   // half-second tick of the pause. Without a batch it changes nothing: a batch starts afresh.
   void RequestCancel() { cancelRequested_ = true; }
@@ -124,6 +91,8 @@ class TBatchRunner {
  private:
   TBatchEnd RunScoped();
   TBatchEnd SendAll();
+  // The request's delivery, or nullptr for the server.
+  TMessageDelivery* Delivery() const { return request_.delivery; }
   // How the journal's last line says the batch ended, from the error that ended it.
   void EndJournal(const std::exception& error);
   // The files of this batch, marked Skipped where a journal says so; opens the journal.
@@ -138,8 +107,10 @@ class TBatchRunner {
   std::string SentMeanwhile(const TSourceFile& source);
   // Fills the message with the file's bytes, for every try of this file.
   void PrepareMessage(const std::string& subject, TSourceFile& source);
-  // Sends the prepared message through the front end's delivery or the server; the reply.
+  // Sends the prepared message through the request's delivery or the server; the reply.
   std::string Deliver();
+  // The message as prepared, to the server.
+  void SendPrepared();
   // What became of one file, after its retries.
   enum class TFileEnd { Sent, Failed, Skipped, Uncertain, Canceled };
   TFileEnd SendFile(const std::string& file, const std::string& subject);
@@ -168,7 +139,7 @@ class TBatchRunner {
 
   TpxSMTP& smtp_;
   TpxMessage& message_;
-  TBatchFrontEnd& frontEnd_;
+  const TBatchFrontEnd frontEnd_;
   const std::string senderName_;
   // The sender's display name of this batch: the account's, else senderName_.
   std::string displayName_ = senderName_;

@@ -97,7 +97,7 @@ TForm1::TForm1(const std::string& programPath)
       version_(programPath),
       components_(std::make_unique<TMailComponents>()),
       runner_(std::make_unique<TBatchRunner>(components_->pxSMTP1, components_->pxMessage1,
-                                             static_cast<TBatchFrontEnd&>(*this),
+                                             TBatchFrontEnd{*this, *this, *this},
                                              ProgramTitle(version_))) {
   setObjectName("Form1");
   setWindowIcon(ProgramIcon());
@@ -362,7 +362,7 @@ void TForm1::OfferResume() {
   RunBatch();
 }
 
-TBatchFrontEnd::TSentBeforeChoice TForm1::SentBefore(const std::vector<TSentBefore>& files) {
+TBatchQuestions::TSentBeforeChoice TForm1::SentBefore(const std::vector<TSentBefore>& files) {
   switch (AskQuestion(SentBeforeQuestion(files, runner_->Request().to), true)) {
     case TMsgAnswer::Yes: return TSentBeforeChoice::SendAgain;
     case TMsgAnswer::No: return TSentBeforeChoice::Skip;
@@ -373,7 +373,7 @@ TBatchFrontEnd::TSentBeforeChoice TForm1::SentBefore(const std::vector<TSentBefo
 
 void TForm1::RunBatch() {
   for (QPushButton* button : {SendB, RemoveB, ClearB, RetryB}) button->setEnabled(false);
-  const TBatchEnd end = runner_->Run();
+  const TBatchEnd end = runner_->Run(Request());
   resumeJournal_.reset();
   if (end != TBatchEnd::Busy) FileList->ShowEnd(runner_->Status());
   if (chosenDuringBatch_) FileList->SetFiles(openDialog1_.Files());

@@ -27,7 +27,7 @@ class TGradientCaption;
 class TNumericEdit;
 struct TMailComponents;
 
-class TForm1 : public QWidget, private TBatchFrontEnd {
+class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, private TBatchHost {
  public:
   // programPath names the settings file and the version record; the running program's own
   // path unless a test gives another.
@@ -79,8 +79,9 @@ class TForm1 : public QWidget, private TBatchFrontEnd {
   // Yes sends them again, No leaves them out, Cancel sends nothing.
   TSentBeforeChoice SentBefore(const std::vector<TSentBefore>& files) override;
 
-  // TBatchFrontEnd
-  TBatchRequest Request() override;
+  // What the next batch sends: the fields as they are now, or the batch to resume.
+  TBatchRequest Request();
+  // TBatchView, TBatchQuestions, TBatchHost
   TSecret Password() override;
   void SetLabel(TBatchLabel label, const std::string& text) override;
   void ShowInformation(const std::string& text) override;

@@ -10,7 +10,7 @@
 
 #include "app/batch/batchrunner.h"
 
-class RecordingFrontEnd : public TBatchFrontEnd {
+class RecordingFrontEnd : public TBatchView, public TBatchQuestions, public TBatchHost {
  public:
   std::string server, from = "me@example.com", to = "you@example.com", subject = "Files";
   double pause = 0;
@@ -28,8 +28,8 @@ class RecordingFrontEnd : public TBatchFrontEnd {
   std::function<void()> onPump;
   std::function<bool()> activeProbe;  // what SendingActive says when the batch closes
 
-  // Read when a batch starts; what a test changes later belongs to the next batch.
-  TBatchRequest Request() override {
+  // The batch's values; what a test changes during a batch belongs to the next one.
+  TBatchRequest Request() const {
     TBatchRequest r;
     r.server = server;
     r.from = from;
@@ -71,6 +71,8 @@ class RecordingFrontEnd : public TBatchFrontEnd {
   void CloseApplication() override { Record(activeProbe && activeProbe() ? "close while active" : "close"); }
 
   // Forgets what was shown, as a fresh window would.
+  TBatchFrontEnd Parts() { return {*this, *this, *this}; }
+
   void Reset() {
     events.clear();
     for (std::string& text : labels_) text.clear();

@@ -65,7 +65,7 @@ class BatchRunnerTest : public ::testing::Test {
   int quits_ = 0;
   TMailComponents components_;
   RecordingFrontEnd frontEnd_;
-  TBatchRunner runner_{components_.pxSMTP1, components_.pxMessage1, frontEnd_, kSenderName};
+  TBatchRunner runner_{components_.pxSMTP1, components_.pxMessage1, frontEnd_.Parts(), kSenderName};
 };
 
 TEST_F(BatchRunnerTest, EachFileGoesInItsOwnMessageWithTheTextsInOrder) {
@@ -79,7 +79,7 @@ TEST_F(BatchRunnerTest, EachFileGoesInItsOwnMessageWithTheTextsInOrder) {
     frontEnd_.to = "elsewhere@example.com";
   };
   runner_.RequestCancel();  // pressed while no batch ran: it belongs to no batch
-  EXPECT_EQ(runner_.Run(), TBatchEnd::AllSent);
+  EXPECT_EQ(runner_.Run(frontEnd_.Request()), TBatchEnd::AllSent);
 
   std::vector<std::string> expected;
   for (const std::string& f : {a, b}) {
@@ -144,7 +144,7 @@ TEST_F(BatchRunnerTest, CancelAndExitStopBetweenMessages) {
       if (!c.exit) runner_.RequestCancel();
       else EXPECT_FALSE(runner_.RequestExit()) << "a batch runs";
     };
-    EXPECT_EQ(runner_.Run(), TBatchEnd::Aborted);
+    EXPECT_EQ(runner_.Run(frontEnd_.Request()), TBatchEnd::Aborted);
     EXPECT_EQ(server_.Count() - before, c.sent);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(Exists(files[i]), i >= c.deleted) << files[i];
     std::vector<std::string> ending{"box: Sending Aborted!"};
@@ -165,9 +165,9 @@ TEST_F(BatchRunnerTest, ASecondBatchIsRefusedWhileOneRuns) {
   frontEnd_.pause = 1;
   std::vector<TBatchEnd> nested;
   frontEnd_.onPump = [&] {
-    if (nested.empty()) nested.push_back(runner_.Run());
+    if (nested.empty()) nested.push_back(runner_.Run(frontEnd_.Request()));
   };
-  EXPECT_EQ(runner_.Run(), TBatchEnd::AllSent);
+  EXPECT_EQ(runner_.Run(frontEnd_.Request()), TBatchEnd::AllSent);
   EXPECT_EQ(nested, std::vector<TBatchEnd>{TBatchEnd::Busy});
   EXPECT_EQ(server_.Count(), 1);
 }
@@ -176,7 +176,7 @@ TEST_F(BatchRunnerTest, SortedFilesAndNoPause) {
   frontEnd_.files = {MakeFile("c.txt"), MakeFile("a.txt"), MakeFile("B.txt")};
   frontEnd_.sort = true;
   frontEnd_.pause = -3.5;
-  EXPECT_EQ(runner_.Run(), TBatchEnd::AllSent);
+  EXPECT_EQ(runner_.Run(frontEnd_.Request()), TBatchEnd::AllSent);
   EXPECT_EQ(SentNames(), (std::vector<std::string>{"a.txt", "B.txt", "c.txt"}));
   EXPECT_EQ(frontEnd_.Count("RemaindL: -3"), 1);
   const auto shownAt = std::find(frontEnd_.events.begin(), frontEnd_.events.end(), "SFileShowL: " + frontEnd_.files[1]);
@@ -217,7 +217,7 @@ TEST_F(BatchRunnerTest, AnErrorEndsTheBatchAndLeavesTheFileInPlace) {
     frontEnd_.server = c.server;
     frontEnd_.to = c.to;
     frontEnd_.remove = true;
-    EXPECT_EQ(runner_.Run(), TBatchEnd::Failed);
+    EXPECT_EQ(runner_.Run(frontEnd_.Request()), TBatchEnd::Failed);
     ASSERT_FALSE(frontEnd_.events.empty());
     const std::string& error = frontEnd_.events.back();
     EXPECT_EQ(error.rfind("error: ", 0), 0u) << error;
@@ -257,7 +257,7 @@ TEST_F(BatchRunnerTest, OneSessionCarriesTheBatch) {
     frontEnd_.files = MakeFiles(5);
     frontEnd_.remove = true;
     quits_ = 0;
-    EXPECT_EQ(runner_.Run(), TBatchEnd::AllSent);
+    EXPECT_EQ(runner_.Run(frontEnd_.Request()), TBatchEnd::AllSent);
     EXPECT_EQ(server.Count(), 5);
     EXPECT_EQ(server.Sessions(), c.sessions);
     EXPECT_EQ(frontEnd_.Count("StateL: Reconnecting to " + address), c.reconnects);
@@ -318,7 +318,7 @@ TEST_F(BatchRunnerTest, RetriesAndKeepGoing) {
       frontEnd_.account.user = "user";
     }
     frontEnd_.password = "wrong";
-    EXPECT_EQ(runner_.Run(), c.end);
+    EXPECT_EQ(runner_.Run(frontEnd_.Request()), c.end);
     std::vector<std::string> names;
     for (const std::string& message : server.Messages()) names.push_back(message.substr(message.find("filename=\"") + 10, 9));
     EXPECT_EQ(names, c.sent);
@@ -350,7 +350,7 @@ TEST_F(BatchRunnerTest, CancelEndsARetryCountDown) {
   frontEnd_.onEvent = [this](const std::string& event) {
     if (event == "RemaindL: 30 sec.") runner_.RequestCancel();
   };
-  EXPECT_EQ(runner_.Run(), TBatchEnd::Aborted);
+  EXPECT_EQ(runner_.Run(frontEnd_.Request()), TBatchEnd::Aborted);
   EXPECT_EQ(server.Count(), 0);
   EXPECT_EQ(frontEnd_.Count("StateL: File:" + frontEnd_.files[0] + " failed: " + frontEnd_.server +
                             " refused the message: 451 4.3.0 busy; retry 1 of 3"),
@@ -364,7 +364,7 @@ TEST_F(BatchRunnerTest, TheJournalRecordsEveryOutcome) {
   frontEnd_.journalFolder = dir_.filePath("journals").toStdString();
   frontEnd_.files = {MakeFile("a.txt", "abc"), dir_.path().toStdString(), MakeFile("b.txt", std::string(5000, 'x'))};
   frontEnd_.keepGoing = true;
-  EXPECT_EQ(runner_.Run(), TBatchEnd::SomeFailed);
+  EXPECT_EQ(runner_.Run(frontEnd_.Request()), TBatchEnd::SomeFailed);
   const TJournal journal = ReadJournal(runner_.JournalFileName());
   EXPECT_EQ(journal.end, TJournalEnd::Finished);
   EXPECT_EQ(journal.head.to, "you@example.com");
@@ -395,7 +395,7 @@ TEST_F(BatchRunnerTest, NoRecordNoDeletion) {
     const rlimit limit{static_cast<rlim_t>(std::filesystem::file_size(runner_.JournalFileName())), old.rlim_max};
     ::setrlimit(RLIMIT_FSIZE, &limit);
   };
-  const TBatchEnd end = runner_.Run();
+  const TBatchEnd end = runner_.Run(frontEnd_.Request());
   ::setrlimit(RLIMIT_FSIZE, &old);
   ::signal(SIGXFSZ, oldHandler);
   EXPECT_EQ(end, TBatchEnd::Failed);
@@ -440,7 +440,7 @@ TEST_F(BatchRunnerTest, AnExitClosesWhenTheBatchEndsHoweverItEnds) {
     frontEnd_.onPump = [&] {
       if (++pumps == c.atPump) exit();
     };
-    EXPECT_EQ(runner_.Run(), c.end);
+    EXPECT_EQ(runner_.Run(frontEnd_.Request()), c.end);
     EXPECT_TRUE(acted);
     const auto& events = frontEnd_.events;
     ASSERT_GE(events.size(), 2u);
@@ -455,7 +455,7 @@ TEST_F(BatchRunnerTest, AnExitClosesWhenTheBatchEndsHoweverItEnds) {
     frontEnd_.onEvent = [&](const std::string& event) {
       if (event == "StateL: In progress") runner_.RequestCancel();
     };
-    EXPECT_EQ(runner_.Run(), TBatchEnd::Aborted);
+    EXPECT_EQ(runner_.Run(frontEnd_.Request()), TBatchEnd::Aborted);
     EXPECT_EQ(frontEnd_.events.back(), "box: Sending Aborted!");
     EXPECT_EQ(frontEnd_.Count("close"), 0);
   }
@@ -487,7 +487,7 @@ TEST_F(BatchRunnerTest, AMessageTheServerMayHoldIsNotSentAgain) {
     frontEnd_.resendUncertain = c.resendUncertain;
     frontEnd_.journalFolder = dir_.filePath("journals").toStdString();
     components_.pxSMTP1.SetTimeOut(1);
-    EXPECT_EQ(runner_.Run(), c.end);
+    EXPECT_EQ(runner_.Run(frontEnd_.Request()), c.end);
     EXPECT_EQ(server.Count(), c.stored);
     const TJournal journal = ReadJournal(runner_.JournalFileName());
     ASSERT_FALSE(journal.records.empty());
@@ -525,7 +525,7 @@ TEST_F(BatchRunnerTest, AFileChangedWhileItIsSentIsKept) {
     frontEnd_.onEvent = [&](const std::string& event) {
       if (event == "StateL: In progress") c.change(file);
     };
-    EXPECT_EQ(runner_.Run(), TBatchEnd::AllSent);
+    EXPECT_EQ(runner_.Run(frontEnd_.Request()), TBatchEnd::AllSent);
     EXPECT_TRUE(Exists(file));
     ASSERT_EQ(server_.Count(), before + 1);
     EXPECT_NE(server_.Messages().back().find("page 1"), std::string::npos);

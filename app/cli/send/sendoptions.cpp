@@ -1,0 +1,243 @@
+#include "app/cli/send/sendoptions.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <iterator>
+#include <string_view>
+
+#include "app/batch/messagedelivery.h"
+#include "mail/mailbox.h"
+#include "toolkit/exceptions.h"
+#include "toolkit/hostport.h"
+#include "toolkit/strutils.h"
+
+const char kUsage[] =
+    "usage: mailcart-send [--settings FILE] [--server HOST[:PORT]] [--from ADDR] [--to ADDR]\n"
+    "                     [--subject TEXT] [--from-name TEXT] [--pause SECONDS]\n"
+    "                     [--sort | --no-sort] [--delete | --no-delete] [--timeout SECONDS]\n"
+    "                     [--new-connection-per-message] [--retries N]\n"
+    "                     [--retry-delays SECONDS,...] [--keep-going]\n"
+    "                     [--security auto|starttls|tls|none] [--user NAME]\n"
+    "                     [--auth auto|plain|login|xoauth2] [--token-command CMD]\n"
+    "                     [--password-command CMD | --password-file FILE]\n"
+    "                     [--ca-file FILE] [--fingerprint SHA256]\n"
+    "                     [--dry-run=DIR | --sendmail[=PATH]] [--no-journal]\n"
+    "                     [--skip-sent] [--report=json|text] [--quiet] FILE...\n"
+    "       mailcart-send --resume[=JOURNAL] [--resend-changed] [--resend-uncertain] [options]\n"
+    "       mailcart-send --version\n"
+    "Sends each FILE as the attachment of its own message. Values not given come from the\n"
+    "settings file of the Mailcart window (--settings names another). The subject may hold\n"
+    "{name}, {n}, {count} and {date}, filled in for each file. One session carries the whole\n"
+    "batch unless --new-connection-per-message is given. A send that failed in a way that\n"
+    "may pass (a 4xx reply, a lost connection) is tried again after 5, 30 and 120 seconds\n"
+    "(--retries, --retry-delays; the last delay repeats). A message the server may have\n"
+    "kept (the connection went after its end, before the reply) is reported as uncertain\n"
+    "and sent again only with --resend-uncertain. With --keep-going a file that\n"
+    "cannot be sent is named at the end and the others are still sent; a refused login or\n"
+    "certificate always ends the batch. Each batch is recorded in a journal in\n"
+    "$XDG_STATE_HOME/mailcart (~/.local/state/mailcart); --resume sends the files of the\n"
+    "newest batch (if it was cancelled, cut short or ended by an error) or of JOURNAL that\n"
+    "were not accepted, unless they changed since (--resend-changed sends those too).\n"
+    "Files a journal records as sent to the same\n"
+    "server and recipient are named on standard error and sent again, or left out with\n"
+    "--skip-sent. --dry-run writes each message as DIR/NNNN.eml; --sendmail hands it to the\n"
+    "system's mailer (/usr/sbin/sendmail -i -f FROM -- TO). --report=json prints one JSON\n"
+    "document and nothing else on standard output. On a terminal a progress line is shown\n"
+    "on standard error unless --quiet. Optional values are given with \"=\" only. With a user name, the\n"
+    "password comes from one of --password-command, --password-file, MAILCART_PASSWORD or the\n"
+    "secret service entry the window saved; never from the command line. Exit status: 0 all\n"
+    "sent, 1 an error ended the batch or a file was not sent, 2 wrong usage (also: a user name without a password),\n"
+    "3 cancelled (SIGINT or SIGTERM; a second one ends the program at once).\n";
+
+namespace {
+
+constexpr long kMaxTimeOutSeconds = 86400;
+constexpr long kMaxRetries = 100;
+
+double ParseSeconds(const std::string& option, const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  const double value = std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || errno != 0 || !std::isfinite(value))
+    throw TUsageError(option + " needs a number of seconds, not \"" + text + "\"");
+  return value;
+}
+
+// A whole number from min to max; what names it in the error ("whole seconds").
+int ParseWhole(const std::string& option, const std::string& text, long min, long max, const std::string& what) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || value < min || value > max)
+    throw TUsageError(option + " needs " + what + " from " + std::to_string(min) + " to " + std::to_string(max));
+  return static_cast<int>(value);
+}
+
+// "5,30,120": seconds, zero or more each.
+std::vector<double> ParseRetryDelays(const std::string& text) {
+  std::vector<double> delays;
+  for (size_t start = 0; start <= text.size();) {
+    const size_t comma = std::min(text.find(',', start), text.size());
+    const double delay = ParseSeconds("--retry-delays", text.substr(start, comma - start));
+    if (delay < 0) throw TUsageError("--retry-delays needs zero or more seconds each");
+    delays.push_back(delay);
+    start = comma + 1;
+  }
+  return delays;
+}
+
+TpxSecurity ParseSecurityOption(const std::string& text) {
+  TpxSecurity security;
+  if (!ParseSecurity(text, security)) throw TUsageError("--security needs auto, starttls, tls or none");
+  return security;
+}
+
+TAuthMethod ParseAuthOption(const std::string& text) {
+  TAuthMethod method;
+  if (!ParseAuthMethod(text, method)) throw TUsageError("--auth needs auto, plain, login or xoauth2");
+  return method;
+}
+
+std::string ParseFingerprintOption(const std::string& text) {
+  std::string fingerprint;
+  if (text.empty() || !NormaliseFingerprint(text, fingerprint))
+    throw TUsageError("--fingerprint needs the SHA-256 of the certificate: 64 hex digits, colons allowed");
+  return fingerprint;
+}
+
+// True for json.
+bool ParseReport(const std::string& text) {
+  if (text != "json" && text != "text") throw TUsageError("--report needs json or text");
+  return text == "json";
+}
+
+void CheckCombination(const TOptions& o) {
+  if (o.resume && !o.files.empty()) throw TUsageError("--resume sends the files of its journal: give no FILE");
+  if (!o.resume && o.files.empty()) throw TUsageError("no file to send");
+  if (o.resendChanged && !o.resume) throw TUsageError("--resend-changed goes with --resume");
+  if (o.dryRun && o.sendmail) throw TUsageError("give one of --dry-run and --sendmail");
+  if (o.dryRun && o.dryRun->empty()) throw TUsageError("--dry-run needs a folder");
+}
+
+// How an option takes its value: as the next argument or after "="; not at all; after "=" only
+// (so that a file name after it is never taken for its value), else its fallback; or it is
+// refused outright.
+enum class TTakes { Value, Nothing, ValueAfterEquals, Refused };
+
+struct TOptionRule {
+  const char* name;
+  TTakes takes;
+  void (*apply)(TOptions& o, const std::string& value);
+  const char* fallback = "";  // ValueAfterEquals: the value without "="; Refused: the error
+};
+
+const TOptionRule kRules[] = {
+    {"--settings", TTakes::Value, [](TOptions& o, const std::string& v) { o.settingsFile = v; }},
+    {"--server", TTakes::Value, [](TOptions& o, const std::string& v) { o.server = v; }},
+    {"--from", TTakes::Value, [](TOptions& o, const std::string& v) { o.from = v; }},
+    {"--to", TTakes::Value, [](TOptions& o, const std::string& v) { o.to = v; }},
+    {"--subject", TTakes::Value, [](TOptions& o, const std::string& v) { o.subject = v; }},
+    {"--from-name", TTakes::Value, [](TOptions& o, const std::string& v) { o.fromName = v; }},
+    {"--pause", TTakes::Value, [](TOptions& o, const std::string& v) { o.pause = ParseSeconds("--pause", v); }},
+    {"--timeout", TTakes::Value,
+     [](TOptions& o, const std::string& v) { o.timeOut = ParseWhole("--timeout", v, 1, kMaxTimeOutSeconds, "whole seconds"); }},
+    {"--retries", TTakes::Value,
+     [](TOptions& o, const std::string& v) { o.retries = ParseWhole("--retries", v, 0, kMaxRetries, "a whole number"); }},
+    {"--retry-delays", TTakes::Value, [](TOptions& o, const std::string& v) { o.retryDelays = ParseRetryDelays(v); }},
+    {"--security", TTakes::Value, [](TOptions& o, const std::string& v) { o.security = ParseSecurityOption(v); }},
+    {"--user", TTakes::Value, [](TOptions& o, const std::string& v) { o.user = v; }},
+    {"--auth", TTakes::Value, [](TOptions& o, const std::string& v) { o.auth = ParseAuthOption(v); }},
+    {"--password-command", TTakes::Value, [](TOptions& o, const std::string& v) { o.password.command = v; }},
+    {"--password-file", TTakes::Value, [](TOptions& o, const std::string& v) { o.password.file = v; }},
+    {"--token-command", TTakes::Value, [](TOptions& o, const std::string& v) { o.tokenCommand = v; }},
+    {"--ca-file", TTakes::Value, [](TOptions& o, const std::string& v) { o.caFile = v; }},
+    {"--fingerprint", TTakes::Value, [](TOptions& o, const std::string& v) { o.fingerprint = ParseFingerprintOption(v); }},
+    // Its value would already be in the process list for every user to read.
+    {"--password", TTakes::Refused, nullptr,
+     "there is no --password: use --password-command, --password-file or MAILCART_PASSWORD"},
+    {"--sort", TTakes::Nothing, [](TOptions& o, const std::string&) { o.sort = true; }},
+    {"--no-sort", TTakes::Nothing, [](TOptions& o, const std::string&) { o.sort = false; }},
+    {"--delete", TTakes::Nothing, [](TOptions& o, const std::string&) { o.remove = true; }},
+    {"--no-delete", TTakes::Nothing, [](TOptions& o, const std::string&) { o.remove = false; }},
+    {"--new-connection-per-message", TTakes::Nothing, [](TOptions& o, const std::string&) { o.newConnectionPerMessage = true; }},
+    {"--keep-going", TTakes::Nothing, [](TOptions& o, const std::string&) { o.keepGoing = true; }},
+    {"--resume", TTakes::ValueAfterEquals, [](TOptions& o, const std::string& v) { o.resume = v; }},
+    {"--resend-changed", TTakes::Nothing, [](TOptions& o, const std::string&) { o.resendChanged = true; }},
+    {"--resend-uncertain", TTakes::Nothing, [](TOptions& o, const std::string&) { o.resendUncertain = true; }},
+    {"--skip-sent", TTakes::Nothing, [](TOptions& o, const std::string&) { o.skipSent = true; }},
+    {"--no-journal", TTakes::Nothing, [](TOptions& o, const std::string&) { o.noJournal = true; }},
+    {"--quiet", TTakes::Nothing, [](TOptions& o, const std::string&) { o.quiet = true; }},
+    {"--report", TTakes::Value, [](TOptions& o, const std::string& v) { o.jsonReport = ParseReport(v); }},
+    {"--dry-run", TTakes::Value, [](TOptions& o, const std::string& v) { o.dryRun = v; }},
+    {"--sendmail", TTakes::ValueAfterEquals, [](TOptions& o, const std::string& v) { o.sendmail = v; },
+     TSendmailDelivery::kDefaultPath},
+};
+
+// The value of rule's option at args[i] (inlineValue: what followed "="); i moves past a value
+// taken from the next argument.
+std::string TakeValue(const TOptionRule& rule, const std::optional<std::string>& inlineValue,
+                      const std::vector<std::string>& args, size_t& i) {
+  const std::string name = rule.name;
+  switch (rule.takes) {
+    case TTakes::Value:
+      if (inlineValue) return *inlineValue;
+      if (i + 1 >= args.size()) throw TUsageError(name + " needs a value");
+      return args[++i];
+    case TTakes::Nothing:
+      if (inlineValue) throw TUsageError(name + " takes no value");
+      return {};
+    case TTakes::ValueAfterEquals:
+      if (inlineValue && inlineValue->empty()) throw TUsageError(name + "= needs a value");
+      return inlineValue.value_or(rule.fallback);
+    case TTakes::Refused: break;
+  }
+  throw TUsageError(rule.fallback);
+}
+
+}  // namespace
+
+TOptions ParseArguments(const std::vector<std::string>& args) {
+  TOptions o;
+  bool optionsEnded = false;
+  // Header values go out as UTF-8 encoded words; other bytes would be sent as garbage.
+  for (size_t i = 0; i < args.size(); ++i)
+    if (!IsValidUtf8(args[i])) throw TUsageError("argument " + std::to_string(i + 1) + " is not valid UTF-8");
+  for (size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (optionsEnded || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+      o.files.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    std::optional<std::string> inlineValue;
+    if (const size_t eq = arg.find('='); eq != std::string::npos) {
+      inlineValue = arg.substr(eq + 1);
+      arg.resize(eq);
+    }
+    const auto rule = std::find_if(std::begin(kRules), std::end(kRules), [&](const TOptionRule& r) { return arg == r.name; });
+    if (rule == std::end(kRules)) throw TUsageError("unknown option " + arg);
+    const std::string value = TakeValue(*rule, inlineValue, args, i);
+    rule->apply(o, value);
+  }
+  CheckCombination(o);
+  return o;
+}
+
+void CheckServer(const std::string& server) {
+  if (server.empty()) return;
+  try {
+    ParseHostPort(server);
+  } catch (const EConvertError& error) {
+    throw TUsageError("--server: " + std::string(error.what()));
+  }
+}
+
+void CheckAddress(const std::string& option, const std::string& address) {
+  if (address.empty()) throw TUsageError(option + " needs an address");
+  if (const std::string problem = MailboxProblem(address); !problem.empty()) throw TUsageError(option + ": " + problem);
+}

@@ -1,0 +1,44 @@
+// mailcart-send's command line: the options, read by one table, and the usage text.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/batch/passwordsource.h"
+#include "net/pxsasl.h"
+#include "net/pxsecurity.h"
+
+extern const char kUsage[];
+
+struct TOptions {
+  std::optional<std::string> settingsFile, server, from, to, subject;
+  std::optional<double> pause;
+  std::optional<bool> sort, remove, newConnectionPerMessage, keepGoing;
+  bool resendChanged = false, resendUncertain = false, skipSent = false, noJournal = false, quiet = false,
+       jsonReport = false;
+  std::optional<std::string> resume, dryRun, sendmail;
+  std::optional<int> timeOut, retries;
+  std::optional<std::vector<double>> retryDelays;
+  std::optional<TpxSecurity> security;
+  std::optional<TAuthMethod> auth;
+  std::optional<std::string> user, tokenCommand, caFile, fingerprint, fromName;
+  TPasswordOptions password;
+  std::vector<std::string> files;
+};
+
+// Wrong usage: the text is printed with the usage, and the program ends with status 2.
+class TUsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Options take their value as the next argument or after "="; "--" ends the options. Raises
+// TUsageError for an unknown option, a malformed value and combinations that make no sense.
+TOptions ParseArguments(const std::vector<std::string>& args);
+
+// "host" or "host:port", read as the socket client reads it; an empty one is the batch's to report.
+void CheckServer(const std::string& server);
+// One address check, the batch's and the SMTP client's, with its reason as a usage error.
+void CheckAddress(const std::string& option, const std::string& address);
