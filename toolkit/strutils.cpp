@@ -231,6 +231,8 @@ std::string ShownFileName(std::string_view raw) {
   return shown;
 }
 
+std::string QuotedName(std::string_view raw) { return "\"" + ShownFileName(raw) + "\""; }
+
 bool HasControlCharacter(std::string_view s) {
   for (char c : s)
     if (IsC0OrDel(static_cast<unsigned char>(c))) return true;

@@ -37,6 +37,8 @@ constexpr size_t kDisplayTextLimit = 300;
 std::string DisplayText(std::string_view raw);
 // A file name made safe to show the same way, but whole: a name cut short names another file.
 std::string ShownFileName(std::string_view raw);
+// The same in double quotes, as messages name a file: "\"/data/scan.pdf\"".
+std::string QuotedName(std::string_view raw);
 // True when s holds a C0 control character or DEL: bytes that no command argument may carry.
 bool HasControlCharacter(std::string_view s);
 

@@ -22,14 +22,13 @@
 
 #include "app/batch/filetrust.h"
 #include "toolkit/folders.h"
+#include "toolkit/regularfile.h"
 #include "toolkit/strutils.h"
 
 namespace {
 
 constexpr int kVersion = 1;
 constexpr char kSuffix[] = ".jsonl";
-
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 // ISO 8601 with the offset written out, also for UTC, so that a reader never has to guess
 // which zone a time was taken in.
@@ -176,7 +175,7 @@ std::optional<TJournalRecord> ReadRecord(const QJsonObject& object) {
 // ---- Files ------------------------------------------------------------------------------------
 
 [[noreturn]] void Unreadable(const std::string& fileName, const std::string& reason) {
-  throw EJournalError("The journal " + Quoted(ShownFileName(fileName)) + " cannot be read: " + reason);
+  throw EJournalError("The journal " + QuotedName(fileName) + " cannot be read: " + reason);
 }
 
 std::string FolderOf(const std::string& fileName) {
@@ -189,14 +188,14 @@ std::string FolderOf(const std::string& fileName) {
 std::string ReadWholeFile(const std::string& fileName, bool& running) {
   if (const std::string problem = FileTrustProblem(FolderOf(fileName)); !problem.empty())
     throw EJournalError(problem + ": the journals in it are not read");
-  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) Unreadable(fileName, std::strerror(errno));
+  std::string why;
   struct stat st;
-  int error = ::fstat(fd, &st) != 0 ? errno : 0;
-  const bool regular = error == 0 && S_ISREG(st.st_mode);
-  const std::string problem = regular ? DescriptorTrustProblem(fd, fileName) : "";
+  const int fd = OpenRegularFile(fileName, why, st);
+  if (fd < 0) Unreadable(fileName, why);
+  const std::string problem = DescriptorTrustProblem(fd, fileName);
   std::string data;
-  if (regular && problem.empty()) {
+  int error = 0;
+  if (problem.empty()) {
     running = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     data.resize(static_cast<size_t>(st.st_size));
     size_t done = 0;
@@ -209,7 +208,6 @@ std::string ReadWholeFile(const std::string& fileName, bool& running) {
   ::close(fd);
   if (!problem.empty()) throw EJournalError(problem + ": the journal is not read");
   if (error != 0) Unreadable(fileName, std::strerror(error));
-  if (!regular) Unreadable(fileName, "it is not a regular file");
   return data;
 }
 
@@ -223,7 +221,7 @@ void SyncFolder(const std::string& folder) {
 }
 
 [[noreturn]] void FolderError(const std::string& folder, int error) {
-  throw EJournalError("The journal folder " + Quoted(folder) + " cannot be written: " + std::strerror(error));
+  throw EJournalError("The journal folder " + QuotedName(folder) + " cannot be written: " + std::strerror(error));
 }
 
 // A second batch started in the same second by the same process gets "-2", "-3", ...: the
@@ -269,7 +267,7 @@ TJournal ReadJournal(const std::string& fileName) {
     const QJsonObject object = line.object();
     const QString type = object["type"].toString();
     if (first && (type != "batch" || object["version"].toInt() != kVersion))
-      throw EJournalError("The file " + Quoted(fileName) + " is no journal of this version");
+      throw EJournalError("The file " + QuotedName(fileName) + " is no journal of this version");
     first = false;
     if (!line.isObject()) continue;  // a torn line: the power went in mid-write
     if (type == "batch") journal.head = ReadHead(object);
@@ -277,7 +275,7 @@ TJournal ReadJournal(const std::string& fileName) {
       if (std::optional<TJournalRecord> record = ReadRecord(object)) journal.records.push_back(std::move(*record));
     journal.end = type == "end" ? ReadEnding(object, journal.endError) : TJournalEnd::None;
   }
-  if (first) throw EJournalError("The journal " + Quoted(fileName) + " is empty");
+  if (first) throw EJournalError("The journal " + QuotedName(fileName) + " is empty");
   return journal;
 }
 
@@ -369,16 +367,13 @@ TJournalWriter::TJournalWriter(const std::string& folder, const TJournalHead& he
 
 TJournalWriter::TJournalWriter(const std::string& fileName) : fileName_(fileName) {
   // Read and write: the last byte tells whether the last line was torn.
-  fd_ = ::open(fileName.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  std::string why;
   struct stat st;
-  const int error = fd_ < 0 ? errno : ::fstat(fd_, &st) != 0 ? errno : !S_ISREG(st.st_mode) ? EINVAL : 0;
-  if (error != 0) {
-    if (fd_ >= 0) ::close(fd_);
-    throw EJournalError("The journal " + Quoted(fileName) + " cannot be written: " + std::strerror(error));
-  }
+  fd_ = OpenRegularFile(fileName, why, st, O_RDWR | O_APPEND);
+  if (fd_ < 0) throw EJournalError("The journal " + QuotedName(fileName) + " cannot be written: " + why);
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd_);
-    throw EJournalError("The batch of the journal " + Quoted(fileName) + " is being sent by another Mailcart");
+    throw EJournalError("The batch of the journal " + QuotedName(fileName) + " is being sent by another Mailcart");
   }
   char last = '\n';
   if (st.st_size > 0 && ::pread(fd_, &last, 1, st.st_size - 1) != 1) last = '\0';
@@ -410,9 +405,9 @@ void TJournalWriter::WriteLine(const std::string& line, bool durable) {
   while (done < data.size()) {
     const ssize_t n = ::write(fd_, data.data() + done, data.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw EJournalError("The journal " + Quoted(fileName_) + " cannot be written: " + std::strerror(errno));
+    if (n < 0) throw EJournalError("The journal " + QuotedName(fileName_) + " cannot be written: " + std::strerror(errno));
     done += static_cast<size_t>(n);
   }
   if (durable && ::fdatasync(fd_) != 0)
-    throw EJournalError("The journal " + Quoted(fileName_) + " cannot be written: " + std::strerror(errno));
+    throw EJournalError("The journal " + QuotedName(fileName_) + " cannot be written: " + std::strerror(errno));
 }

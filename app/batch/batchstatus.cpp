@@ -24,11 +24,6 @@ bool DealtWith(TFileState state) {
          state == TFileState::Uncertain;
 }
 
-uint64_t RegularFileSize(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
-}
-
 const char* FileStateName(TFileState state) {
   switch (state) {
     case TFileState::Waiting: return "waiting";

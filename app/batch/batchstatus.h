@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "toolkit/regularfile.h"
+
 // Uncertain: the server may hold its message (it did not confirm it); not sent again unasked.
 enum class TFileState { Waiting, Sending, Retrying, Sent, Failed, Skipped, Uncertain };
 
@@ -18,8 +20,6 @@ enum class TFileState { Waiting, Sending, Retrying, Sent, Failed, Skipped, Uncer
 const char* FileStateName(TFileState state);
 // Sent, failed, skipped or uncertain: nothing more happens to the file in this batch.
 bool DealtWith(TFileState state);
-// The size of a regular file; 0 for anything else or nothing (its send then names why).
-uint64_t RegularFileSize(const std::string& path);
 
 struct TBatchFile {
   std::string path;

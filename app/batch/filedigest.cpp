@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "toolkit/exceptions.h"
+#include "toolkit/regularfile.h"
+#include "toolkit/strutils.h"
 
 struct TSha256::TContext {
   std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash{EVP_MD_CTX_new(), EVP_MD_CTX_free};
@@ -43,16 +45,12 @@ std::string TSha256::Finish() {
 TFileDigest DigestFile(const std::string& path, const std::function<void()>& afterBlock) {
   constexpr size_t kBlock = 64 * 1024;
   const auto fail = [&](const std::string& reason) {
-    return EInOutError("The file \"" + path + "\" cannot be read: " + reason);
+    return EInOutError("The file " + QuotedName(path) + " cannot be read: " + reason);
   };
-  // Not blocking on open: a FIFO under the name would wait for a writer.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) throw fail(std::strerror(errno));
+  std::string reason;
   struct stat st;
-  std::string reason = ::fstat(fd, &st) != 0    ? std::strerror(errno)
-                       : S_ISDIR(st.st_mode)    ? std::strerror(EISDIR)
-                       : !S_ISREG(st.st_mode)   ? "not a regular file"
-                                                : "";
+  const int fd = OpenRegularFile(path, reason, st);
+  if (fd < 0) throw fail(reason);
   TSha256 hash;
   std::vector<char> block(kBlock);
   TFileDigest digest;

@@ -10,22 +10,18 @@
 
 #include "toolkit/strutils.h"
 
-namespace {
-std::string Quoted(const std::string& fileName) { return "\"" + ShownFileName(fileName) + "\""; }
-}  // namespace
-
 std::string FileTrustProblem(const std::string& fileName) {
   // O_NONBLOCK: a FIFO put in the file's place must not hang the program at start.
   const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0 && errno == ENOENT) return "";
-  if (fd < 0) return Quoted(fileName) + " cannot be read: " + std::strerror(errno);
+  if (fd < 0) return QuotedName(fileName) + " cannot be read: " + std::strerror(errno);
   std::string problem = DescriptorTrustProblem(fd, fileName);
   ::close(fd);
   return problem;
 }
 
 std::string DescriptorTrustProblem(int fd, const std::string& fileName) {
-  const std::string quoted = Quoted(fileName);
+  const std::string quoted = QuotedName(fileName);
   struct stat st;
   if (::fstat(fd, &st) != 0) return quoted + " cannot be read: " + std::strerror(errno);
   if (st.st_uid != ::geteuid()) return quoted + " belongs to another user";
@@ -35,10 +31,4 @@ std::string DescriptorTrustProblem(int fd, const std::string& fileName) {
     return quoted + " can be changed by other users (mode " + mode + ")";
   }
   return "";
-}
-
-std::string RegularFileProblem(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? "" : Quoted(path) + " cannot be read: " + std::strerror(errno);
-  return S_ISREG(st.st_mode) ? "" : Quoted(path) + " is not a regular file";
 }

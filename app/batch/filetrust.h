@@ -15,7 +15,3 @@ std::string FileTrustProblem(const std::string& fileName);
 // The same for a file already open: its owner and mode as the descriptor sees them, so nothing
 // can be put in its place between the check and the reading.
 std::string DescriptorTrustProblem(int fd, const std::string& fileName);
-
-// Empty when path is a regular file, or names nothing; else why it is not read, naming it ("is
-// not a regular file" for a FIFO or a device, which would keep a reader waiting for ever).
-std::string RegularFileProblem(const std::string& path);

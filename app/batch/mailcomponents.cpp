@@ -7,10 +7,11 @@
 #include <cstring>
 
 #include "app/batch/credentials.h"
-#include "app/batch/filetrust.h"
 #include "app/batch/passwordsource.h"
 #include "toolkit/componentstream.h"
 #include "toolkit/hostport.h"
+#include "toolkit/regularfile.h"
+#include "toolkit/strutils.h"
 #include "toolkit/version.h"
 
 namespace {
@@ -38,12 +39,11 @@ std::string ProgramTitle(const TVersionInfo& version) {
 
 void ApplyAccount(TpxSMTP& smtp, const TAccount& account) {
   if (!account.caFile.empty()) {
-    // Not blocking on open: a FIFO in its place would wait for ever.
-    const int fd = ::open(account.caFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0) throw EFOpenError("The CA file \"" + account.caFile + "\" cannot be read: " + std::strerror(errno));
+    std::string why;
+    struct stat st;
+    const int fd = OpenRegularFile(account.caFile, why, st);
+    if (fd < 0) throw EFOpenError("The CA file " + QuotedName(account.caFile) + " cannot be read: " + why);
     ::close(fd);
-    if (const std::string problem = RegularFileProblem(account.caFile); !problem.empty())
-      throw EFOpenError("The CA file " + problem);
   }
   smtp.SetFingerprint(account.fingerprint);
   smtp.SetSecurity(account.security);

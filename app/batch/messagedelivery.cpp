@@ -24,8 +24,6 @@
 
 namespace {
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
-
 // ---- Dry run ----------------------------------------------------------------------------------
 
 std::string MessageFileName(const std::string& folder, int number) {
@@ -164,7 +162,7 @@ std::string TDryRunDelivery::Deliver(TpxMessage& message) {
   // A message that could not be sent is not written either: the dry run says what a send would.
   message.Validate();
   if (const int error = ForceDirectories(folder_, 0700))
-    throw EInOutError("The folder " + Quoted(folder_) + " cannot be made: " + std::strerror(error));
+    throw EInOutError("The folder " + QuotedName(folder_) + " cannot be made: " + std::strerror(error));
   for (;; ++next_) {
     const std::string name = MessageFileName(folder_, next_);
     std::optional<TFileStream> file;
@@ -195,7 +193,7 @@ std::string TSendmailDelivery::Deliver(TpxMessage& message) {
   TTempFileStream text;  // its file goes with it, on every exit
   message.SaveToStream(text);
   text.SetPosition(0);
-  const std::string name = "The mail program " + Quoted(path_);
+  const std::string name = "The mail program " + QuotedName(path_);
   const QDeadlineTimer deadline(static_cast<qint64>(timeoutSeconds_) * 1000);
   TMailerRun run;
   Start(run, path_, arguments);

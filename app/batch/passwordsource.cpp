@@ -15,6 +15,8 @@
 #include <cstring>
 
 #include "toolkit/pump.h"
+#include "toolkit/regularfile.h"
+#include "toolkit/strutils.h"
 
 namespace {
 
@@ -37,8 +39,6 @@ TSecret FirstLine(TSecret& line) {
   if (!line.View().empty() && line.View().back() == '\r') line.Text().pop_back();
   return std::move(line);
 }
-
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 void Drain(QProcess& process, TSecret& line, bool& complete) {
   QByteArray chunk = process.readAllStandardOutput();
@@ -73,7 +73,7 @@ std::string ModeText(mode_t mode) {
 }  // namespace
 
 TSecret RunSecretCommand(const std::string& command, int timeoutMs) {
-  const std::string name = "The command " + Quoted(command);
+  const std::string name = "The command " + QuotedName(command);
   QProcess process;
   TSecret line;
   line.Text().reserve(kMaxLine);
@@ -97,17 +97,11 @@ TSecret RunSecretCommand(const std::string& command, int timeoutMs) {
 }
 
 TSecret ReadSecretFile(const std::string& fileName) {
-  const std::string name = "The password file " + Quoted(fileName);
-  // Not blocking on open: a FIFO in its place would wait for a writer for ever.
-  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) throw EPasswordError(name + " cannot be read: " + std::strerror(errno));
+  const std::string name = "The password file " + QuotedName(fileName);
+  std::string why;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int error = errno;
-    const bool regular = S_ISREG(st.st_mode);
-    ::close(fd);
-    throw EPasswordError(name + (regular ? " cannot be read: " + std::string(std::strerror(error)) : " is not a regular file"));
-  }
+  const int fd = OpenRegularFile(fileName, why, st);
+  if (fd < 0) throw EPasswordError(name + (why == "not a regular file" ? " is not a regular file" : " cannot be read: " + why));
   if (st.st_mode & (S_IRGRP | S_IROTH)) {
     ::close(fd);
     throw EPasswordError(name + " can be read by other users (mode " + ModeText(st.st_mode) +

@@ -9,6 +9,7 @@
 #include "app/batch/filetrust.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/inifile.h"
+#include "toolkit/regularfile.h"
 
 namespace {
 constexpr char kSection[] = "Param";

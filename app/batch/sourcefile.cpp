@@ -7,42 +7,34 @@
 #include <cerrno>
 #include <cstring>
 
+#include "toolkit/regularfile.h"
 #include "toolkit/strutils.h"
 
 namespace {
 constexpr size_t kBlock = 64 * 1024;
 
-std::string Quoted(const std::string& path) { return "\"" + ShownFileName(path) + "\""; }
-
 [[noreturn]] void Fail(const std::string& path, const std::string& reason) {
-  throw EInOutError("The file " + Quoted(path) + " cannot be read: " + reason);
+  throw EInOutError("The file " + QuotedName(path) + " cannot be read: " + reason);
 }
 
 bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 }  // namespace
 
 std::string ChangedWhileSentText(const std::string& path) {
-  return "The file " + Quoted(path) + " changed while it was sent; it was kept";
+  return "The file " + QuotedName(path) + " changed while it was sent; it was kept";
 }
 
 TSourceFile::TSourceFile(const std::string& path) : path_(path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd_ < 0) Fail(path, std::strerror(errno));
-  std::string reason = ::fstat(fd_, &opened_) != 0 ? std::strerror(errno)
-                       : S_ISDIR(opened_.st_mode)  ? std::strerror(EISDIR)
-                       : !S_ISREG(opened_.st_mode) ? "not a regular file"
-                                                   : "";
+  std::string why;
+  fd_ = OpenRegularFile(path, why, opened_);
+  if (fd_ < 0) Fail(path, why);
   // Held until the outcome is recorded (and the file deleted): a second Mailcart started on the
   // same files meanwhile leaves this one alone instead of sending it too.
-  if (reason.empty() && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     ::close(fd_);
-    if (error == EWOULDBLOCK) throw EFileBusy("The file " + Quoted(path) + " is being sent by another Mailcart");
+    if (error == EWOULDBLOCK) throw EFileBusy("The file " + QuotedName(path) + " is being sent by another Mailcart");
     Fail(path, std::strerror(error));
-  }
-  if (!reason.empty()) {
-    ::close(fd_);
-    Fail(path, reason);
   }
 }
 

@@ -193,7 +193,7 @@ TEST_F(MailcartSendTest, WhatOthersLeaveDoesNotLeadABatchAstray) {
        "its MailSrv, Addr, AddrFrom are ignored"},
       {"a FIFO as the settings file", {"--settings", fifo, file}, 1, "\"" + fifo + "\" is not a regular file"},
       {"a FIFO as the password file", Args({"--user", "ann", "--password-file", fifo, file}), 1, "is not a regular file"},
-      {"a FIFO as the CA file", Args({"--ca-file", fifo, file}), 1, "is not a regular file"},
+      {"a FIFO as the CA file", Args({"--ca-file", fifo, file}), 1, "cannot be read: not a regular file"},
       {"a signal before the batch", Args({"--user", "ann", "--password-command", "sleep 20", file}), 3, "stopped",
        nullptr, 500},
       {"the system's mailer and the password", Args({"--sendmail=" + mailer, "--no-journal", file}), 0, "All Sended",

@@ -195,7 +195,7 @@ TEST(BatchJournalTrust, OnlyTrustedJournalsAreRead) {
       {"the folder writable by others", [](auto& f, auto&) { ::chmod(f.c_str(), 01777); },
        "can be changed by other users (mode 1777): the journals in it are not read"},
       {"a FIFO in its place", [](auto&, auto& j) { ::unlink(j.c_str()); ::mkfifo(j.c_str(), 0600); },
-       "cannot be read: it is not a regular file"},
+       "cannot be read: not a regular file"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
