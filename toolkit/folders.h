@@ -1,4 +1,4 @@
-// Folders made on demand.
+// Folders made on demand, and where the user's folders are.
 #pragma once
 
 #include <sys/types.h>
@@ -9,3 +9,10 @@
 // folder afterwards, else the errno of what stood in the way (ENOTDIR when a file holds its
 // place).
 int ForceDirectories(const std::string& path, mode_t mode);
+
+// The user's home: $HOME, else the password database's entry.
+std::string HomeFolder();
+// XDG Base Directory: $XDG_CONFIG_HOME, $XDG_STATE_HOME when absolute (a relative one is to be
+// ignored), else ~/.config and ~/.local/state.
+std::string ConfigHome();
+std::string StateHome();

@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -335,16 +334,7 @@ std::vector<TSentBefore> FindSentBefore(const std::vector<TJournal>& journals, c
 
 // ---- Files and folders ------------------------------------------------------------------------
 
-std::string DefaultJournalFolder() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state != nullptr && state[0] == '/') return std::string(state) + "/mailcart";
-  const char* home = std::getenv("HOME");
-  if (home == nullptr || home[0] == '\0') {
-    const passwd* user = ::getpwuid(::getuid());
-    home = user != nullptr ? user->pw_dir : "";
-  }
-  return std::string(home) + "/.local/state/mailcart";
-}
+std::string DefaultJournalFolder() { return StateHome() + "/mailcart"; }
 
 // ---- Writing ----------------------------------------------------------------------------------
 

@@ -1,24 +1,18 @@
 #include "app/batch/settings.h"
 
-#include <QDir>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 
 #include "app/batch/filetrust.h"
 #include "toolkit/exceptions.h"
+#include "toolkit/folders.h"
 #include "toolkit/inifile.h"
 #include "toolkit/regularfile.h"
 
 namespace {
 constexpr char kSection[] = "Param";
 
-std::string ConfigHome() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg != nullptr && xdg[0] == '/') return xdg;
-  return QDir::homePath().toLocal8Bit().toStdString() + "/.config";
-}
 
 // Reads a name of an enumeration; an unknown one leaves the default with a warning.
 template <typename T>
