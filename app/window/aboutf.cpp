@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "app/window/windowtext.h"
 #include "app/window/designscale.h"
 #include "app/icon/programicon.h"
 #include "toolkit/version.h"
@@ -38,9 +39,9 @@ TAboutBox::TAboutBox(QWidget* parent, const std::string& programPath) : QDialog(
   icon->setGeometry(s.Rect(8, 8, 65, 57));
   icon->setPixmap(QPixmap::fromImage(ProgramImage(s(64)).scaled(icon->size())));
 
-  const QString date = QString::fromLocal8Bit(FormatShortDate(version.FileDate()));
-  AddLabel(panel, "ProductName", QString::fromLocal8Bit(version.ProductName()), s.Rect(88, 16, 185, 16));
-  AddLabel(panel, "Version", QString::fromLocal8Bit(version.FileVersion()) + " (" + date + ")",
+  const QString date = Text(FormatShortDate(version.FileDate()));
+  AddLabel(panel, "ProductName", Text(version.ProductName()), s.Rect(88, 16, 185, 16));
+  AddLabel(panel, "Version", Text(version.FileVersion()) + " (" + date + ")",
            s.Rect(88, 40, 185, 16));
   QLabel* credit = AddLabel(panel, "CreditLine", kCredit, s.Rect(8, 80, 265, 64));
   credit->setWordWrap(true);

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include "app/window/windowtext.h"
 #include "app/batch/credentials.h"
 #include "app/batch/mailcomponents.h"
 #include "toolkit/msgbox.h"
@@ -19,8 +20,6 @@ constexpr char kRemembered[] = "remembered";
 constexpr int kStoreTimeoutMs = 30000;
 constexpr int kFieldChars = 44;
 
-std::string Bytes(const QString& text) { return text.toLocal8Bit().toStdString(); }
-QString Text(const std::string& bytes) { return QString::fromLocal8Bit(bytes); }
 
 template <typename T>
 T* Make(QWidget* parent, const char* name) {
@@ -159,7 +158,7 @@ std::string TAccountDialog::Key() const { return AccountKey(Bytes(UserE->text())
 void TAccountDialog::accept() {
   std::string fingerprint;
   if (!NormaliseFingerprint(Bytes(FingerprintE->text()), fingerprint)) {
-    MessageBox("The pinned fingerprint needs 64 hex digits (colons allowed).", windowTitle().toStdString(),
+    MessageBox("The pinned fingerprint needs 64 hex digits (colons allowed).", Bytes(windowTitle()),
                TMsgIcon::Warning);
     return;
   }

@@ -11,8 +11,9 @@
 
 #include <algorithm>
 
+#include "app/window/windowtext.h"
+
 namespace {
-QString Text(const std::string& bytes) { return QString::fromLocal8Bit(bytes); }
 
 std::vector<TBatchFile> Waiting(const std::vector<std::string>& paths) {
   std::vector<TBatchFile> files(paths.size());

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/window/windowtext.h"
 #include "app/window/mainf.h"
 #include "app/icon/programicon.h"
 #include "mail/dialogs/pxaddred.h"
@@ -17,14 +18,14 @@ namespace {
 class TQtMessageBoxes : public TMessageBoxService {
  public:
   void Show(const std::string& text, const std::string& title, TMsgIcon icon) override {
-    QMessageBox box(IconOf(icon), QString::fromLocal8Bit(title), QString::fromLocal8Bit(text), QMessageBox::Ok);
+    QMessageBox box(IconOf(icon), Text(title), Text(text), QMessageBox::Ok);
     box.setTextFormat(Qt::PlainText);
     box.exec();
   }
   TMsgAnswer Ask(const std::string& text, const std::string& title, bool withCancel) override {
     QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No;
     if (withCancel) buttons |= QMessageBox::Cancel;
-    QMessageBox box(QMessageBox::Question, QString::fromLocal8Bit(title), QString::fromLocal8Bit(text), buttons);
+    QMessageBox box(QMessageBox::Question, Text(title), Text(text), buttons);
     box.setTextFormat(Qt::PlainText);
     switch (box.exec()) {
       case QMessageBox::Yes: return TMsgAnswer::Yes;
@@ -58,7 +59,7 @@ int main(int argc, char** argv) {
   {
     TForm1 form;
     std::vector<std::string> files;
-    for (const QString& argument : QApplication::arguments().mid(1)) files.push_back(argument.toLocal8Bit().toStdString());
+    for (const QString& argument : QApplication::arguments().mid(1)) files.push_back(Bytes(argument));
     form.show();
     if (!files.empty()) form.AddFiles(files);
     // Once the window is on the screen, so the question has it behind it.

@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/window/windowtext.h"
 #include "app/window/aboutf.h"
 #include "app/batch/batchplan.h"
 #include "app/batch/batchquestions.h"
@@ -40,8 +41,6 @@ namespace {
 constexpr char kNoFilesSelected[] = "No files selected.";
 constexpr char kNotAdded[] = "Only files can be sent; these were not added:";
 
-std::string Bytes(const QString& text) { return text.toLocal8Bit().toStdString(); }
-QString Text(const std::string& bytes) { return QString::fromLocal8Bit(bytes); }
 
 template <typename T>
 T* Make(QWidget* parent, const char* name, const QString& caption = {}) {

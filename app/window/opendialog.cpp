@@ -3,14 +3,16 @@
 #include <QFileDialog>
 #include <QFileInfo>
 
+#include "app/window/windowtext.h"
+
 QStringList TOpenDialog::ShowDialog(QWidget* parent, const QString& folder) {
   return QFileDialog::getOpenFileNames(parent, {}, folder);
 }
 
 bool TOpenDialog::Execute(QWidget* parent) {
   files_.clear();
-  const QStringList chosen = chooser_(parent, QString::fromLocal8Bit(folder_));
-  for (const QString& path : chosen) files_.push_back(path.toLocal8Bit().toStdString());
-  if (!chosen.isEmpty()) folder_ = QFileInfo(chosen.front()).absolutePath().toLocal8Bit().toStdString();
+  const QStringList chosen = chooser_(parent, Text(folder_));
+  for (const QString& path : chosen) files_.push_back(Bytes(path));
+  if (!chosen.isEmpty()) folder_ = Bytes(QFileInfo(chosen.front()).absolutePath());
   return !files_.empty();
 }
