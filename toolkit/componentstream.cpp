@@ -15,7 +15,7 @@ std::string Quote(const std::string& s) {
       r += '\\';
       r += static_cast<char>(c);
     } else if (c < 32 || c >= 127) {
-      r += "\\x" + IntToHex(c, 2);
+      r += HexEscape(c);
     } else {
       r += static_cast<char>(c);
     }

@@ -205,10 +205,12 @@ size_t AppendShown(std::string_view raw, std::string& out) {
     return length;
   }
   // An invalid byte is shown alone and the next one starts afresh; so is each byte of a C1.
-  out += "\\x" + IntToHex(c, 2);
+  out += HexEscape(c);
   return 1;
 }
 }  // namespace
+
+std::string HexEscape(unsigned char c) { return "\\x" + IntToHex(c, 2); }
 
 std::string DisplayText(std::string_view raw) {
   static constexpr std::string_view kCut = "...";

@@ -30,6 +30,10 @@ bool TryHexToInt(std::string_view s, uint64_t& value);
 // Replaces each "%s" and "%d" of fmt, in order, by the next argument.
 std::string FormatText(std::string_view fmt, std::initializer_list<std::string_view> args);
 
+// "\xNN", uppercase: how every escaped form of the program writes a byte that cannot stand as it
+// is (shown text, the journal's names, the component stream's strings).
+std::string HexEscape(unsigned char c);
+
 // Text from outside (a server's reply) made safe to show: control characters (C0, DEL and
 // C1) and bytes that are not valid UTF-8 become \xNN, and a text longer than 300 bytes is cut
 // before a character or escape, with "..." after it. The result is at most 300 bytes.

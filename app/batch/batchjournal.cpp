@@ -52,7 +52,7 @@ std::string Escaped(std::string_view bytes, bool escapeBackslash) {
       text.append(bytes.substr(at, length));
       at += length;
     } else {
-      text += "\\x" + IntToHex(static_cast<unsigned char>(bytes[at++]), 2);
+      text += HexEscape(static_cast<unsigned char>(bytes[at++]));
     }
   }
   return text;

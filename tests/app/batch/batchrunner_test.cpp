@@ -494,8 +494,9 @@ TEST_F(BatchRunnerTest, AMessageTheServerMayHoldIsNotSentAgain) {
     const bool uncertain = !c.resendUncertain;
     EXPECT_EQ(journal.records.back().outcome, uncertain ? TJournalOutcome::Uncertain : TJournalOutcome::Sent);
     EXPECT_EQ(runner_.Status().Files()[0].state, uncertain ? TFileState::Uncertain : TFileState::Sent);
-    if (uncertain)
+    if (uncertain) {
       EXPECT_EQ(frontEnd_.events.back(), "failures: " + frontEnd_.files[0] + ": " + batchtext::kUncertain);
+    }
   }
   components_.pxSMTP1.SetTimeOut(60);
 }
