@@ -43,15 +43,3 @@ class TSendmailDelivery : public TMessageDelivery {
   std::string path_;
   int timeoutSeconds_;
 };
-
-// CR LF to LF over a text that comes in blocks: a CR that ends a block waits for the next one.
-// A CR without an LF after it stays.
-class TCrLfToLf {
- public:
-  std::string Convert(std::string_view block);
-  // The CR still held at the end of the text, if any.
-  std::string Finish();
-
- private:
-  bool heldCr_ = false;
-};
