@@ -86,3 +86,15 @@ void TCredentialStore::Remove(const std::string& key) const {
   const auto o = Run(new QKeychain::DeletePasswordJob(kService), key, timeoutMs_);
   if (o->error != QKeychain::NoError && o->error != QKeychain::EntryNotFound) Fail("remove", key, *o);
 }
+
+namespace {
+constexpr int kKeeperTimeoutMs = 30000;
+}  // namespace
+
+std::optional<TSecret> TSecretServiceKeeper::Read(const std::string& key) {
+  return TCredentialStore(kKeeperTimeoutMs).Read(key);
+}
+void TSecretServiceKeeper::Write(const std::string& key, std::string_view password) {
+  TCredentialStore(kKeeperTimeoutMs).Write(key, password);
+}
+void TSecretServiceKeeper::Remove(const std::string& key) { TCredentialStore(kKeeperTimeoutMs).Remove(key); }

@@ -36,3 +36,22 @@ class TCredentialStore {
  private:
   int timeoutMs_;
 };
+
+// Where remembered passwords are kept: the secret service, or a double in tests.
+class TPasswordKeeper {
+ public:
+  virtual ~TPasswordKeeper() = default;
+  // Raise ENoSecretService when there is none, ECredentialsError when it fails.
+  virtual std::optional<TSecret> Read(const std::string& key) = 0;
+  virtual void Write(const std::string& key, std::string_view password) = 0;
+  virtual void Remove(const std::string& key) = 0;
+};
+
+// The desktop's secret service, for a window: a keyring that waits on its user gets half a
+// minute.
+class TSecretServiceKeeper : public TPasswordKeeper {
+ public:
+  std::optional<TSecret> Read(const std::string& key) override;
+  void Write(const std::string& key, std::string_view password) override;
+  void Remove(const std::string& key) override;
+};

@@ -17,7 +17,6 @@ constexpr char kNoSecretService[] =
     "No secret service runs in this session: the password is asked for when a batch starts and "
     "kept for that batch only.";
 constexpr char kRemembered[] = "remembered";
-constexpr int kStoreTimeoutMs = 30000;
 constexpr int kFieldChars = 44;
 
 
@@ -28,14 +27,6 @@ T* Make(QWidget* parent, const char* name) {
   return widget;
 }
 }  // namespace
-
-std::optional<TSecret> TSecretServiceKeeper::Read(const std::string& key) {
-  return TCredentialStore(kStoreTimeoutMs).Read(key);
-}
-void TSecretServiceKeeper::Write(const std::string& key, std::string_view password) {
-  TCredentialStore(kStoreTimeoutMs).Write(key, password);
-}
-void TSecretServiceKeeper::Remove(const std::string& key) { TCredentialStore(kStoreTimeoutMs).Remove(key); }
 
 TSecret SecretFromText(const QString& text) {
   QByteArray bytes = text.toUtf8();

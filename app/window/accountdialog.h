@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/batch/credentials.h"
 #include "app/batch/settings.h"
 #include "toolkit/secret.h"
 
@@ -16,24 +17,6 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-
-// Where remembered passwords are kept: the secret service, or a double in tests.
-class TPasswordKeeper {
- public:
-  virtual ~TPasswordKeeper() = default;
-  // Raise ENoSecretService when there is none, ECredentialsError when it fails.
-  virtual std::optional<TSecret> Read(const std::string& key) = 0;
-  virtual void Write(const std::string& key, std::string_view password) = 0;
-  virtual void Remove(const std::string& key) = 0;
-};
-
-// The desktop's secret service (app/credentials).
-class TSecretServiceKeeper : public TPasswordKeeper {
- public:
-  std::optional<TSecret> Read(const std::string& key) override;
-  void Write(const std::string& key, std::string_view password) override;
-  void Remove(const std::string& key) override;
-};
 
 // The bytes of text (UTF-8), with the copy made on the way wiped.
 TSecret SecretFromText(const QString& text);
