@@ -27,3 +27,7 @@ std::string ExecutablePath() {
   const std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", ec);
   return ec ? std::string() : path.string();
 }
+
+std::string ProgramTitle(const TVersionInfo& version) {
+  return version.ProductName() + " " + version.FileVersion() + " (" + FormatShortDate(version.FileDate()) + ")";
+}

@@ -32,5 +32,9 @@ QDateTime ZeroDate();
 // locale has none. Callers pass nothing: the system's locale is the one the user set.
 std::string FormatShortDate(const QDateTime& date, const QLocale& locale = QLocale::system());
 
+// Product name + " " + file version + " (" + date in the short date format + ")": the window's
+// title, and the sender's display name of every message unless the account names another.
+std::string ProgramTitle(const TVersionInfo& version);
+
 // The running program's full path ("" when it cannot be determined).
 std::string ExecutablePath();

@@ -15,7 +15,6 @@
 
 #include "app/batch/batchplan.h"
 #include "app/batch/batchquestions.h"
-#include "app/batch/mailcomponents.h"
 #include "app/batch/messagedelivery.h"
 #include "app/batch/sourcefile.h"
 #include "app/batch/subjecttemplate.h"

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "toolkit/hostport.h"
 #include "toolkit/pump.h"
 
 namespace {
@@ -98,3 +99,13 @@ void TSecretServiceKeeper::Write(const std::string& key, std::string_view passwo
   TCredentialStore(kKeeperTimeoutMs).Write(key, password);
 }
 void TSecretServiceKeeper::Remove(const std::string& key) { TCredentialStore(kKeeperTimeoutMs).Remove(key); }
+
+std::string AccountKey(const std::string& user, const std::string& server, int defaultPort) {
+  try {
+    const THostPort target = ParseHostPort(server);
+    return CredentialKey(user, target.host, target.port.value_or(defaultPort));
+  } catch (const EConvertError&) {
+    // No server the client would connect to: the key still names what was typed.
+    return CredentialKey(user, server, defaultPort);
+  }
+}

@@ -17,6 +17,10 @@ MAILCART_EXCEPTION(ENoSecretService, ECredentialsError);
 
 // The entry of an account: "user@host:port".
 std::string CredentialKey(const std::string& user, const std::string& host, int port);
+// The entry of the account of user on server ("host" or "host:port", read as the socket client
+// reads it; the port is defaultPort when none is given), as the window saves it and
+// mailcart-send reads it.
+std::string AccountKey(const std::string& user, const std::string& server, int defaultPort);
 
 // Each call starts one job of the secret service and waits for it in the event loop (the
 // window keeps running; a keyring that asks the user to unlock it gets the time it needs, up to

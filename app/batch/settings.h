@@ -6,22 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "net/pxsasl.h"
-#include "net/pxsecurity.h"
+#include "app/batch/account.h"
 
-// The login and the protection of the connection.
-struct TAccount {
-  TpxSecurity security = TpxSecurity::Auto;   // "Security"
-  std::string user;                           // "User"
-  TAuthMethod authMethod = TAuthMethod::Auto;  // "AuthMethod"
-  // These three run a command or change whom the program trusts: like the server, the addresses
-  // and the security, read only from a file no other user can change.
-  std::string tokenCommand;  // "TokenCommand"
-  std::string caFile;        // "CAFile"
-  std::string fingerprint;   // "Fingerprint", as written (the client checks it)
-  // "FromName": the sender's display name; empty: the program's name, version and date.
-  std::string fromName;
-};
 
 struct TSettings {
   std::string addr;      // "Addr": recipient

@@ -9,7 +9,6 @@
 
 #include "app/window/windowtext.h"
 #include "app/batch/credentials.h"
-#include "app/batch/mailcomponents.h"
 #include "toolkit/msgbox.h"
 
 namespace {

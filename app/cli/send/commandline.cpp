@@ -9,7 +9,6 @@
 #include "app/batch/batchquestions.h"
 #include "app/batch/batchrunner.h"
 #include "app/batch/credentials.h"
-#include "app/batch/mailcomponents.h"
 #include "app/batch/messagedelivery.h"
 #include "app/batch/passwordsource.h"
 #include "net/pxsmtp.h"

@@ -1,0 +1,27 @@
+#include "app/batch/account.h"
+
+#include <unistd.h>
+
+#include "app/batch/passwordsource.h"
+#include "net/pxsmtp.h"
+#include "toolkit/regularfile.h"
+#include "toolkit/strutils.h"
+
+void ApplyAccount(TpxSMTP& smtp, const TAccount& account) {
+  if (!account.caFile.empty()) {
+    std::string why;
+    struct stat st;
+    const int fd = OpenRegularFile(account.caFile, why, st);
+    if (fd < 0) throw EFOpenError("The CA file " + QuotedName(account.caFile) + " cannot be read: " + why);
+    ::close(fd);
+  }
+  smtp.SetFingerprint(account.fingerprint);
+  smtp.SetSecurity(account.security);
+  smtp.SetUserName(account.user);
+  smtp.SetAuthMethod(account.authMethod);
+  smtp.SetCAFile(account.caFile);
+  std::function<TSecret()> tokenSource;
+  if (!account.tokenCommand.empty())
+    tokenSource = [command = account.tokenCommand] { return RunSecretCommand(command); };
+  smtp.SetTokenSource(std::move(tokenSource));
+}
