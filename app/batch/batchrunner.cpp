@@ -277,15 +277,15 @@ bool TBatchRunner::RetryWait(const std::string& file, const std::exception& erro
   SetFileState(TFileState::Retrying, error.what());
   SetState(batchtext::kFilePrefix + ShownFileName(file) + batchtext::kFailedPrefix + error.what() + batchtext::kRetryPrefix +
            std::to_string(retry) + batchtext::kRetryOf + std::to_string(request_.retries));
-  using Clock = std::chrono::steady_clock;
-  const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  using Clock = TBatchClock::Clock;
+  const auto end = clock_->Now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   for (;;) {
-    const long long leftMs = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now()).count();
+    const long long leftMs = std::chrono::ceil<std::chrono::milliseconds>(end - clock_->Now()).count();
     const int leftSeconds = static_cast<int>((std::max(leftMs, 0LL) + 999) / 1000);
     frontEnd_.view.SetLabel(TBatchLabel::RemaindL, std::to_string(leftSeconds) + batchtext::kSecondsSuffix);
     ShowCountdown(leftSeconds);
     if (leftMs <= 0) return true;
-    SleepProcessing(static_cast<int>(std::min<long long>(leftMs, kHalfTickMs)));
+    clock_->Sleep(static_cast<int>(std::min<long long>(leftMs, kHalfTickMs)));
     PumpFourTimes();
     if (cancelRequested_) return false;
   }
@@ -305,9 +305,9 @@ TBatchEnd TBatchRunner::EndWithFailures() {
 bool TBatchRunner::Pause(int seconds) {
   frontEnd_.view.SetLabel(TBatchLabel::RemaindL, std::to_string(seconds));
   for (long long ticks = 2LL * seconds; ticks > 0;) {
-    SleepProcessing(kHalfTickMs);
+    clock_->Sleep(kHalfTickMs);
     PumpFourTimes();
-    SleepProcessing(kHalfTickMs);
+    clock_->Sleep(kHalfTickMs);
     --ticks;
     if (cancelRequested_) return false;
     frontEnd_.view.SetLabel(TBatchLabel::RemaindL, std::to_string(ticks / 2) + batchtext::kSecondsSuffix);

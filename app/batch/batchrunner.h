@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/batch/batchjournal.h"
+#include "app/batch/batchclock.h"
 #include "app/batch/batchfrontend.h"
 #include "app/batch/batchrequest.h"
 #include "app/batch/batchstatus.h"
@@ -76,6 +77,8 @@ class TBatchRunner {
   bool SendingActive() const { return sendingActive_; }
   // The files of the running batch, or of the last one once it has ended.
   const TBatchStatus& Status() const { return status_; }
+  // The clock of the pauses and count-downs from now on; the real one unless a test gives another.
+  void SetClock(TBatchClock& clock) { clock_ = &clock; }
   // What the running batch sends, or the last one sent.
   const TBatchRequest& Request() const { return request_; }
   // The journal of the running or last batch; empty when it kept none.
@@ -140,6 +143,8 @@ class TBatchRunner {
   TpxSMTP& smtp_;
   TpxMessage& message_;
   const TBatchFrontEnd frontEnd_;
+  TBatchClock realClock_;
+  TBatchClock* clock_ = &realClock_;
   const std::string senderName_;
   // The sender's display name of this batch: the account's, else senderName_.
   std::string displayName_ = senderName_;

@@ -43,6 +43,8 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   // Seconds before each retry of a send that may pass (the last one repeats); the batch's own
   // unless set.
   void SetRetryDelays(std::vector<double> seconds) { retryDelays_ = std::move(seconds); }
+  // The clock of the batches' pauses and count-downs; the real one unless a test gives another.
+  void SetBatchClock(TBatchClock& clock) { runner_->SetClock(clock); }
   // When the newest batch of the journals may be resumed (cancelled, cut short, ended by an error
   // after files went) and has files no server took since, asks whether to resume it, saying how
   // it ended: Yes sends them to where the batch sent the rest, without touching the fields; No

@@ -20,6 +20,7 @@
 #include "app/batch/batchrunner.h"
 #include "app/batch/mailcomponents.h"
 #include "app/batch/sourcefile.h"
+#include "support/fast_clock.h"
 #include "support/files.h"
 #include "support/recording_frontend.h"
 #include "support/smtp_capture.h"
@@ -34,6 +35,7 @@ class BatchRunnerTest : public ::testing::Test {
   BatchRunnerTest() : server_(SmtpCapture::Options{{kRefused}}) {
     frontEnd_.server = "127.0.0.1:" + std::to_string(server_.Port());
     frontEnd_.activeProbe = [this] { return runner_.SendingActive(); };
+    runner_.SetClock(clock_);
     components_.pxSMTP1.OnLineSent = [this](TComponent*, const std::string& line) {
       if (line == "QUIT") ++quits_;
     };
@@ -65,6 +67,7 @@ class BatchRunnerTest : public ::testing::Test {
   int quits_ = 0;
   TMailComponents components_;
   RecordingFrontEnd frontEnd_;
+  FastClock clock_;
   TBatchRunner runner_{components_.pxSMTP1, components_.pxMessage1, frontEnd_.Parts(), kSenderName};
 };
 

@@ -31,6 +31,7 @@
 #include "app/window/gradientcaption.h"
 #include "app/window/mainf.h"
 #include "app/window/numericedit.h"
+#include "support/fast_clock.h"
 #include "support/files.h"
 #include "support/recording_msgbox.h"
 #include "support/smtp_capture.h"
@@ -110,6 +111,7 @@ class MainFormTest : public ::testing::Test {
   TForm1& Form() {
     if (!form_) {
       form_.emplace(Program());
+      form_->SetBatchClock(clock_);
       form_->show();
     }
     return *form_;
@@ -148,6 +150,7 @@ class MainFormTest : public ::testing::Test {
   QTemporaryDir dir_;
   RecordingMessageBoxes boxes_;
   std::optional<SmtpCapture> server_;
+  FastClock clock_;
   std::optional<TForm1> form_;
 };
 

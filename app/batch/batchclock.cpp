@@ -1,0 +1,5 @@
+#include "app/batch/batchclock.h"
+
+#include "toolkit/pump.h"
+
+void TBatchClock::Sleep(int ms) { SleepProcessing(ms); }
