@@ -256,6 +256,7 @@ const TJournalRecord* TJournal::LastRecordOf(const std::string& path) const {
 
 TJournal ReadJournal(const std::string& fileName) {
   TJournal journal;
+  journal.written = JournalWritten(fileName);
   const std::string data = ReadWholeFile(fileName, journal.running);
   journal.fileName = fileName;
   bool first = true;
@@ -278,15 +279,21 @@ TJournal ReadJournal(const std::string& fileName) {
   return journal;
 }
 
-std::vector<TJournal> ReadJournals(const std::string& folder, std::optional<int64_t> sinceEpochSeconds) {
+int64_t JournalWritten(const std::string& fileName) {
+  struct stat st;
+  if (::stat(fileName.c_str(), &st) != 0) return 0;
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+std::vector<TJournal> ReadJournals(const std::string& folder,
+                                   const std::function<bool(const std::string& fileName, int64_t written)>& wanted) {
   std::vector<std::string> names;
   if (!FileTrustProblem(folder).empty()) return {};
   if (DIR* dir = ::opendir(folder.c_str())) {
-    struct stat st;
     while (const dirent* entry = ::readdir(dir)) {
       if (!EndsStr(kSuffix, entry->d_name) || std::strlen(entry->d_name) <= std::strlen(kSuffix)) continue;
       const std::string name = folder + "/" + entry->d_name;
-      if (sinceEpochSeconds && (::stat(name.c_str(), &st) != 0 || st.st_mtim.tv_sec < *sinceEpochSeconds)) continue;
+      if (wanted && !wanted(name, JournalWritten(name))) continue;
       names.push_back(name);
     }
     ::closedir(dir);

@@ -66,6 +66,7 @@ struct TJournal {
   TJournalEnd end = TJournalEnd::None;
   std::string endError;  // SetupFailed and Failed: the error that ended it
   bool running = false;  // another process writes it now (it holds the journal's lock)
+  int64_t written = 0;   // when it was last written, as JournalWritten says
 
   // The last record of path, if any.
   const TJournalRecord* LastRecordOf(const std::string& path) const;
@@ -103,9 +104,13 @@ class TJournalWriter {
 // Raises EJournalError when the file cannot be read, is not trusted (FileTrustProblem of it or
 // of its folder) or its first line is no head.
 TJournal ReadJournal(const std::string& fileName);
+// When a journal was last written: its modification time in nanoseconds since the epoch.
+int64_t JournalWritten(const std::string& fileName);
 // Every readable, trusted journal of the folder, oldest first; the others are left out. With
-// since, only those written to from then on.
-std::vector<TJournal> ReadJournals(const std::string& folder, std::optional<int64_t> sinceEpochSeconds = {});
+// wanted, only the journals it says yes to (by file name and when last written), the others
+// not even read.
+std::vector<TJournal> ReadJournals(const std::string& folder,
+                                   const std::function<bool(const std::string& fileName, int64_t written)>& wanted = {});
 
 // "finished", "cancelled", "declined", "ended at its start by an error: ...", "ended by an
 // error: ...", "stopped by a crash", "still running": for a person.

@@ -378,12 +378,12 @@ std::optional<std::vector<TBatchFile>> TBatchRunner::PlanFiles() {
     for (const TJournalRecord& record : journal.records) filesWent_ = filesWent_ || record.outcome == TJournalOutcome::Sent;
     files = ResumeFiles(journal, request_.resendChanged, request_.resendUncertain, pump);
   }
-  knownRecords_.clear();
+  knownJournals_.clear();
   if (!request_.journalFolder.empty()) {
     std::vector<TBatchFile> absolute = files;
     for (TBatchFile& file : absolute) file.path = AbsolutePath(file.path);
     const std::vector<TJournal> journals = ReadJournals(request_.journalFolder);
-    for (const TJournal& journal : journals) knownRecords_[journal.fileName] = journal.records.size();
+    for (const TJournal& journal : journals) knownJournals_[journal.fileName] = {journal.written, journal.records.size()};
     const std::vector<TSentBefore> sent = SentBefore(absolute, journals, request_.server, request_.to, pump);
     if (!sent.empty()) {
       const TBatchQuestions::TSentBeforeChoice choice = frontEnd_.questions.SentBefore(sent);
@@ -446,11 +446,14 @@ void TBatchRunner::RecordOutcome(TJournalOutcome outcome, const std::string& rep
 
 std::string TBatchRunner::SentMeanwhile(const TSourceFile& source) {
   if (!journal_) return {};
-  // Only journals written to since the start are read again, and of them only the new records.
-  std::vector<TJournal> journals = ReadJournals(request_.journalFolder, startedAt_);
-  std::erase_if(journals, [this](const TJournal& j) { return j.fileName == journalFileName_; });
+  // Only the other journals written to since the start are read again, and of them only the new
+  // records: the batch's own grows with every file.
+  std::vector<TJournal> journals = ReadJournals(request_.journalFolder, [this](const std::string& name, int64_t written) {
+    const auto known = knownJournals_.find(name);
+    return name != journalFileName_ && (known == knownJournals_.end() || known->second.written != written);
+  });
   for (TJournal& journal : journals) {
-    const size_t known = std::min(knownRecords_[journal.fileName], journal.records.size());
+    const size_t known = std::min(knownJournals_[journal.fileName].records, journal.records.size());
     journal.records.erase(journal.records.begin(), journal.records.begin() + static_cast<long>(known));
   }
   if (!FindSentBefore(journals, request_.server, request_.to, AbsolutePath(source.Path()), source.Digest()).empty())

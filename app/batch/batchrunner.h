@@ -163,9 +163,14 @@ class TBatchRunner {
   TBatchStatus status_;
   std::unique_ptr<TJournalWriter> journal_;
   std::string journalFileName_;
-  // How many records each journal of the folder held when the batch started: any beyond are
-  // what others did meanwhile.
-  std::map<std::string, size_t> knownRecords_;
+  // Each journal of the folder as the batch found it when it started: when it was last written
+  // and how many records it held; a journal written since holds, beyond those, what others did
+  // meanwhile.
+  struct TKnownJournal {
+    int64_t written = 0;
+    size_t records = 0;
+  };
+  std::map<std::string, TKnownJournal> knownJournals_;
   TFileDigest digest_;  // of the current file's bytes, as read for its message
 };
 

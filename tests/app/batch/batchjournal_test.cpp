@@ -171,9 +171,10 @@ TEST_F(BatchJournal, FolderListsJournalsOldestFirstAndResumesOnlyTheNewest) {
     const std::optional<TJournal> resumed = NewestResumable(journals, why);
     // The older, cancelled batch is never taken in the newest one's place.
     EXPECT_EQ(resumed ? resumed->fileName : "", *c.why ? "" : names[1]);
-    if (*c.why)
+    if (*c.why) {
       EXPECT_EQ(why, "the newest batch, of " + DayOf(journals[1].head.started) +
                          " to you@example.net through smtp.example.org, " + c.why);
+    }
   }
   {
     TJournalWriter running(Folder(), Head());
@@ -211,8 +212,15 @@ TEST(BatchJournalTrust, OnlyTrustedJournalsAreRead) {
 
 TEST(BatchJournalSearch, FindsTheSameFileSentToTheSameRecipientThroughTheSameServer) {
   const TFileDigest digest{1234, std::string(64, 'a')};
-  TJournal older{"older", Head(), {Record(kRawPath, TJournalOutcome::Sent)}, TJournalEnd::Finished};
-  TJournal newer{"newer", Head(), {Record(kRawPath, TJournalOutcome::Failed), Record(kRawPath, TJournalOutcome::Sent)}};
+  TJournal older;
+  older.fileName = "older";
+  older.head = Head();
+  older.records = {Record(kRawPath, TJournalOutcome::Sent)};
+  older.end = TJournalEnd::Finished;
+  TJournal newer = older;
+  newer.fileName = "newer";
+  newer.records = {Record(kRawPath, TJournalOutcome::Failed), Record(kRawPath, TJournalOutcome::Sent)};
+  newer.end = TJournalEnd::None;
   TJournal elsewhere = older;
   elsewhere.head.server = "smtp.example.com";
   const std::vector<TJournal> journals = {older, newer, elsewhere};
