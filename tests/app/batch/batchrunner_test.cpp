@@ -542,6 +542,24 @@ TEST_F(BatchRunnerTest, AFileChangedWhileItIsSentIsKept) {
   }
 }
 
+// A file that another Mailcart sent while this batch ran (its journal says so once this batch
+// has the file's lock) is not sent again.
+TEST_F(BatchRunnerTest, AFileSentMeanwhileByAnotherBatchIsSkipped) {
+  frontEnd_.journalFolder = dir_.filePath("journals").toStdString();
+  frontEnd_.files = MakeFiles(2);
+  const std::string second = frontEnd_.files[1];
+  frontEnd_.onEvent = [&](const std::string& event) {
+    if (event != "StateL: In progress" || server_.Count() > 0) return;
+    TJournalWriter other(frontEnd_.journalFolder, {frontEnd_.server, frontEnd_.from, frontEnd_.to, "", {second}, {}});
+    const TFileDigest digest = DigestFile(second);
+    other.Record({second, digest.size, digest.sha256, "", TJournalOutcome::Sent, "250 queued elsewhere"}, false);
+  };
+  EXPECT_EQ(runner_.Run(frontEnd_.Request()), TBatchEnd::AllSent);
+  EXPECT_EQ(SentNames(), std::vector<std::string>{"file1.txt"});
+  EXPECT_EQ(runner_.Status().Files()[1].state, TFileState::Skipped);
+  EXPECT_NE(runner_.Status().Files()[1].detail.find("was sent by another Mailcart"), std::string::npos);
+}
+
 TEST(PauseFromValueTest, TruncatesTowardZero) {
   const struct {
     const char* name;
