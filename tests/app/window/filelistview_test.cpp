@@ -25,7 +25,6 @@
 #include <vector>
 
 #include "app/batch/batchjournal.h"
-#include "app/window/elidedlabel.h"
 #include "app/window/filelistview.h"
 #include "app/window/mainf.h"
 #include "app/window/numericedit.h"
@@ -68,21 +67,6 @@ TEST(FileListProgress, TheBarReachesItsEndExactlyAndNeverOverflows) {
       {"empty files count by files", StatusOf({{0, TFileState::Sent}, {0, TFileState::Waiting}}), kAll / 2},
   };
   for (const auto& c : cases) EXPECT_EQ(ProgressSteps(c.status), c.steps) << c.name;
-}
-
-TEST(ElidedLabel, ALongPathKeepsItsFileNameAndItsWholeTextAsToolTip) {
-  TElidedLabel label;
-  label.setGeometry(0, 0, 160, 20);
-  const QString path = "/home/someone/a/very/long/folder/that/goes/on/and/on/invoice-2026-12.pdf";
-  label.SetFullText(path);
-  const QString shown = label.ShownText();
-  EXPECT_TRUE(shown.endsWith("12.pdf")) << shown.toStdString();
-  EXPECT_TRUE(shown.startsWith("/h")) << shown.toStdString();
-  EXPECT_LE(label.fontMetrics().horizontalAdvance(shown), label.contentsRect().width());
-  EXPECT_EQ(label.toolTip(), path);
-  EXPECT_EQ(label.text(), path);
-  label.SetFullText("short.txt");
-  EXPECT_EQ(label.ShownText(), "short.txt");
 }
 
 class FileListWindowTest : public ::testing::Test {
