@@ -347,6 +347,9 @@ std::string DefaultJournalFolder() { return StateHome() + "/mailcart"; }
 
 TJournalWriter::TJournalWriter(const std::string& folder, const TJournalHead& head) {
   if (const int error = ForceDirectories(folder, 0700)) FolderError(folder, error);
+  // A journal there would never be read back: no resume, no check of what was sent before.
+  if (const std::string problem = FileTrustProblem(folder); !problem.empty())
+    throw EJournalError(problem + ": its journals could not be trusted; make it yours alone (chmod 700)");
   const QDateTime now = QDateTime::currentDateTime();
   fd_ = CreateJournal(folder, now, fileName_);
   ::flock(fd_, LOCK_EX | LOCK_NB);  // new, so nobody else holds it

@@ -160,6 +160,10 @@ TEST(BatchJournalTrust, OnlyTrustedJournalsAreRead) {
     EXPECT_NE(raised.find(c.problem), std::string::npos) << raised;
     EXPECT_TRUE(ReadJournals(folder).empty());
   }
+  // Nor is a batch started with its journal where it could not be read back.
+  QTemporaryDir dir;
+  ::chmod(dir.path().toLocal8Bit().constData(), 0777);
+  EXPECT_NE(Raised([&] { TJournalWriter(dir.path().toStdString(), Head()); }).find("make it yours alone"), std::string::npos);
 }
 
 TEST(BatchJournalSearch, FindsTheSameFileSentToTheSameRecipientThroughTheSameServer) {
