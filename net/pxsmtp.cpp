@@ -6,6 +6,7 @@
 #include "net/nktls.h"
 #include "mail/mailbox.h"
 #include "net/nkutils.h"
+#include "net/smtpfailure.h"
 #include "toolkit/componentstream.h"
 #include "toolkit/pump.h"
 #include "toolkit/strtable.h"
@@ -266,15 +267,16 @@ void TpxSMTP::SendInSession() {
     Reconnect();
     reused = false;
   }
-  transactionStarted_ = markWritten_ = sessionEnded_ = false;
+  transactionStarted_ = markWritten_ = false;
   try {
     Connect();
     if (needsReset_) ResetTransaction();
     TransmitMessage();
     return;
-  } catch (const Exception& e) {
-    if (!reused || !SessionLost(e)) {
-      KeepOrAbandon(e);
+  } catch (const std::exception& e) {
+    const TSmtpFailure failure = ClassifyFailure(e);
+    if (!reused || !SessionLost(failure)) {
+      KeepOrAbandon(failure);
       throw;
     }
   }
@@ -283,17 +285,15 @@ void TpxSMTP::SendInSession() {
   try {
     Connect();
     TransmitMessage();
-  } catch (const Exception& e) {
-    KeepOrAbandon(e);
+  } catch (const std::exception& e) {
+    KeepOrAbandon(ClassifyFailure(e));
     throw;
   }
 }
 
-bool TpxSMTP::SessionLost(const Exception& e) const {
+bool TpxSMTP::SessionLost(const TSmtpFailure& failure) const {
   if (!transactionStarted_ || markWritten_) return false;
-  if (dynamic_cast<const EServerError*>(&e) != nullptr) return sessionEnded_;
-  // A reset or a broken pipe; a TLS failure is never taken for a mere loss.
-  return dynamic_cast<const ESocketError*>(&e) != nullptr && dynamic_cast<const ETlsError*>(&e) == nullptr;
+  return failure.session == TSessionOutcome::Ended || failure.session == TSessionOutcome::Lost;
 }
 
 void TpxSMTP::Reconnect() {
@@ -303,16 +303,13 @@ void TpxSMTP::Reconnect() {
   if (OnReconnecting) OnReconnecting(this, server);
 }
 
-void TpxSMTP::KeepOrAbandon(const Exception& e) {
-  const bool refusal = dynamic_cast<const EServerError*>(&e) != nullptr ||
-                       dynamic_cast<const EMessageError*>(&e) != nullptr ||
-                       dynamic_cast<const EStreamError*>(&e) != nullptr;
-  if (refusal && !sessionEnded_ && Connected() && canQuit_) {
+void TpxSMTP::KeepOrAbandon(const TSmtpFailure& failure) {
+  if (failure.session == TSessionOutcome::Usable && Connected() && canQuit_) {
     needsReset_ = needsReset_ || transactionStarted_;
     return;
   }
   // A server that has ended the session, or left us not knowing, hears nothing more.
-  if (sessionEnded_ || dynamic_cast<const EPossibleDuplicate*>(&e) != nullptr) Close();
+  if (failure.session == TSessionOutcome::Ended || failure.kind == TFailureKind::Uncertain) Close();
   Abandon();
 }
 
@@ -338,7 +335,6 @@ void TpxSMTP::TransmitMessage() {
   transactionStarted_ = false;
   markWritten_ = false;
   dataReply_.clear();
-  sessionEnded_ = false;
   Message().Validate();
   TTempFileStream text;  // its file goes with it, on every exit
   if (OnPrepare) OnPrepare(this);
@@ -422,14 +418,15 @@ void TpxSMTP::SendEnvelopePipelined(const std::vector<std::string>& group) {
     const int code = ReadReply();
     if (ReplyClass(code) == 3 && !accepted) EndEmptyTransaction(refusal, refused);
     Expect(code, 3);
-  } catch (const EServerError&) {
-    DropReplies(owed);
+  } catch (const EServerError& e) {
+    // A server that has ended the session sends no more replies.
+    if (e.Failure().session != TSessionOutcome::Ended) DropReplies(owed);
     throw;
   }
 }
 
 void TpxSMTP::DropReplies(size_t count) {
-  for (; count > 0 && !sessionEnded_; --count) {
+  for (; count > 0; --count) {
     const int code = ReadReply();
     if (code < 0) break;  // the server has closed
     // A DATA that a server took despite everything gets its empty text.
@@ -518,8 +515,6 @@ void TpxSMTP::Expect(int code, int replyClass) {
 }
 
 void TpxSMTP::RaiseServerError(TSmtpStage about, const std::string& recipient) {
-  // RFC 5321 3.8: a 421 announces the end of the session, as does a close without a reply.
-  sessionEnded_ = LastReply().empty() || ReplyCode(LastReply()) == 421;
   // The reply stays as received in LastReply; the error text is for showing.
   const int code = LastReply().empty() ? 0 : ReplyCode(LastReply());
   throw EServerError(RefusalText(about, LastReply(), recipient), code, stage_);

@@ -17,6 +17,7 @@
 #include "net/pxsasl.h"
 #include "net/pxsecurity.h"
 #include "net/smtpextensions.h"
+#include "net/smtpfailure.h"
 #include "toolkit/secret.h"
 #include "toolkit/stringlist.h"
 
@@ -140,12 +141,12 @@ class TpxSMTP : public TpxMailBase {
   TpxMessage& Message();
   // One transaction on the kept session, reconnecting once when the server has ended it.
   void SendInSession();
-  // True when e says the server ended the session before the end of the text, so the message
-  // can go again on a new one.
-  bool SessionLost(const Exception& e) const;
+  // True when failure says the server ended the session, or the connection failed, before the
+  // end of the text: the message can go again on a new one.
+  bool SessionLost(const TSmtpFailure& failure) const;
   void Reconnect();
   // After a failed transaction: a refusal keeps the session, anything else ends it.
-  void KeepOrAbandon(const Exception& e);
+  void KeepOrAbandon(const TSmtpFailure& failure);
   // RFC 5321 4.1.1.5: RSET before the next transaction of a session whose last one failed.
   void ResetTransaction();
   // RFC 1870: a message larger than the server's maximum is not uploaded.
@@ -191,7 +192,6 @@ class TpxSMTP : public TpxMailBase {
   bool needsReset_ = false;          // the session's last transaction failed
   bool transactionStarted_ = false;  // RSET or MAIL FROM written in this attempt
   bool markWritten_ = false;         // the end-of-data mark has gone out in this attempt
-  bool sessionEnded_ = false;        // the last reply was none or a 421
   TSmtpStage stage_ = TSmtpStage::Session;  // what a refusal now would be about
   TStringList envelopeRecipients_;
   TSmtpExtensions extensions_;
