@@ -182,9 +182,10 @@ THostPort TnkSocket::Target() const {
 std::string TnkSocket::HostPart() const { return Target().host; }
 
 void TnkSocket::WaitForLookup(const bool& done) {
-  counter_.Start();
-  Wait([&done] { return done; });
-  counter_.Stop();
+  {
+    const TTimedSpan span(counter_);
+    Wait([&done] { return done; });
+  }
   if (!done) CancelPendingRequest();  // so that its reply can no longer be written or posted
   pendingRequest_ = 0;
 }
@@ -206,8 +207,7 @@ void TnkSocket::ResolveAddress(const std::string& host) {
   }
   WaitForLookup(hostLookupDone_);
   if (hostLookupDone_ && errorSeen_) RaiseSocketError(errorCode_);
-  if (counter_.TimedOut()) RaiseTimedOut();
-  if (canceled_) RaiseCanceled();
+  RaiseIfInterrupted(TInterrupt::TimeOutFirst);
   ProcessMessagesNow();
   const auto* entry = reinterpret_cast<const HOSTENT*>(hostEntry_.data());
   if (entry->h_addr_list[0] == nullptr) ReportAndRaise(LoadStr(sErrorResolvingHost), false, 0, true);
@@ -224,7 +224,7 @@ void TnkSocket::ResolvePort(std::optional<uint16_t> given) {
     return;
   }
   if (serviceName_.empty()) RaiseSocketError(LoadStr(sServiceNameRequired));
-  if (canceled_) RaiseCanceled();
+  RaiseIfInterrupted(TInterrupt::CancelOnly);
   serviceLookupDone_ = false;
   pendingRequest_ = Ws().WSAAsyncGetServByName(window_, WM_SERVICELOOKUP, serviceName_.c_str(), "tcp",
                                                serviceEntry_.data(),
@@ -238,7 +238,7 @@ void TnkSocket::ResolvePort(std::optional<uint16_t> given) {
     port_ = defaultPort_;
     return;
   }
-  if (canceled_) RaiseCanceled();
+  RaiseIfInterrupted(TInterrupt::CancelOnly);
   const auto* entry = reinterpret_cast<const SERVENT*>(serviceEntry_.data());
   port_ = Ws().htons(static_cast<uint16_t>(entry->s_port));
 }
@@ -246,7 +246,7 @@ void TnkSocket::ResolvePort(std::optional<uint16_t> given) {
 // --- Connect and close -----------------------------------------------------------------------
 
 void TnkSocket::ConnectSocket() {
-  if (canceled_) RaiseCanceled();
+  RaiseIfInterrupted(TInterrupt::CancelOnly);
   SOCKADDR_IN address{};
   address.sin_family = WS_AF_INET;
   address.sin_port = Ws().htons(port_);
@@ -255,15 +255,15 @@ void TnkSocket::ConnectSocket() {
     RaiseSocketError(static_cast<uint16_t>(Ws().WSAGetLastError()));
   connectSeen_ = false;
   connectError_ = 0;
-  counter_.Start();
-  if (Ws().connect(socket_, &address, sizeof address) != 0) {
-    const auto error = static_cast<uint16_t>(Ws().WSAGetLastError());
-    if (error != WSAEWOULDBLOCK) ReportAndRaise(WinsockErrorText(error), true, error, true);
+  {
+    const TTimedSpan span(counter_);
+    if (Ws().connect(socket_, &address, sizeof address) != 0) {
+      const auto error = static_cast<uint16_t>(Ws().WSAGetLastError());
+      if (error != WSAEWOULDBLOCK) ReportAndRaise(WinsockErrorText(error), true, error, true);
+    }
+    Wait([this] { return connectSeen_ || connectError_ != 0; });
   }
-  Wait([this] { return connectSeen_ || connectError_ != 0; });
-  counter_.Stop();
-  if (canceled_) RaiseCanceled();
-  if (counter_.TimedOut()) RaiseTimedOut();
+  RaiseIfInterrupted(TInterrupt::CancelFirst);
   // A refused or failed connection ends the wait at once; the socket is of no further use.
   if (connectError_ != 0) ReportAndRaise(WinsockErrorText(connectError_), true, connectError_, true);
   connecting_ = false;
@@ -311,8 +311,7 @@ int TnkSocket::ReadReplyLine(std::string& line) {
   if (!Connected()) RaiseSocketError(LoadStr(sConnectFirst));
   // A line may be received or decrypted already, with nothing more to come from the socket.
   if (!tls_ && received_.Empty()) Wait([this] { return readSeen_ || closeSeen_ || errorSeen_; });
-  if (canceled_) RaiseCanceled();
-  if (counter_.TimedOut()) RaiseTimedOut();
+  RaiseIfInterrupted(TInterrupt::CancelFirst);
   if (errorSeen_) RaiseSocketError(errorCode_);
   line.clear();
   int code = -1;
@@ -323,8 +322,7 @@ int TnkSocket::ReadReplyLine(std::string& line) {
       line = raw;
       code = ReplyCode(line);
     }
-    if (counter_.TimedOut()) RaiseTimedOut();
-    if (canceled_) RaiseCanceled();
+    RaiseIfInterrupted(TInterrupt::TimeOutFirst);
   } catch (...) {
     Log(line);
     if (OnLineReceived) OnLineReceived(this, line);
@@ -422,11 +420,11 @@ void TnkSocket::WriteSecretLine(std::string_view line) {
 
 void TnkSocket::SendLine(std::string_view text, const std::string& shown) {
   if (!Connected()) RaiseSocketError(LoadStr(sConnectFirst));
-  counter_.Start();
-  SendBuffer(text.data(), text.size(), false);
-  counter_.Stop();
-  if (counter_.TimedOut()) RaiseTimedOut();
-  if (canceled_) RaiseCanceled();
+  {
+    const TTimedSpan span(counter_);
+    SendBuffer(text.data(), text.size(), false);
+  }
+  RaiseIfInterrupted(TInterrupt::TimeOutFirst);
   if (shown.empty()) return;  // the caller shows the lines itself
   Log(shown);
   if (OnLineSent) OnLineSent(this, shown);
@@ -483,9 +481,10 @@ void TnkSocket::WriteStream(TStream& stream) {
     n = stream.Read(piece.data(), static_cast<int64_t>(piece.size()));
     for (int64_t at = 0; (at < n || position == 0) && !Aborted(); at += kBlockSize) {
       const int64_t block = std::min<int64_t>(kBlockSize, n - at);
-      counter_.Start();
-      SendBlock(piece.data() + at, static_cast<size_t>(block));
-      counter_.Stop();
+      {
+        const TTimedSpan span(counter_);
+        SendBlock(piece.data() + at, static_cast<size_t>(block));
+      }
       position += block;
       FireProgress(position, size);
       if (position == 0) break;  // an empty stream still reports its progress once
@@ -493,12 +492,10 @@ void TnkSocket::WriteStream(TStream& stream) {
   } while (n == static_cast<int64_t>(piece.size()) && !Aborted());
   streaming_ = false;
   if (!Aborted()) {
-    counter_.Start();
+    const TTimedSpan span(counter_);
     SendBuffer(nullptr, 0, true);  // over TLS, the blocks gathered last
-    counter_.Stop();
   }
-  if (counter_.TimedOut()) RaiseTimedOut();
-  if (canceled_) RaiseCanceled();
+  RaiseIfInterrupted(TInterrupt::TimeOutFirst);
   if (OnProgress) OnProgress(this, 0, 0);
 }
 
@@ -526,11 +523,11 @@ void TnkSocket::StartTls(const TnkTlsContext& context) {
   // as if it had come over TLS (command injection).
   if (UnreadBytesWaiting()) ReportTlsFailure("the server sent data before the handshake");
   tls_ = Tls([&] { return std::make_unique<TnkTlsChannel>(context, HostPart(), kMaxLineLength); });
-  counter_.Start();
-  RunHandshake();
-  counter_.Stop();
-  if (counter_.TimedOut()) RaiseTimedOut();
-  if (canceled_) RaiseCanceled();
+  {
+    const TTimedSpan span(counter_);
+    RunHandshake();
+  }
+  RaiseIfInterrupted(TInterrupt::TimeOutFirst);
   const TnkTlsOutcome& outcome = tls_->Outcome();
   Log("TLS started: " + outcome.protocol + ", " + outcome.cipher);
   if (!outcome.note.empty()) Log("TLS note: " + outcome.note);
@@ -642,6 +639,12 @@ void TnkSocket::RaiseTimedOut() {
   if (Ws().WSAIsBlocking()) Ws().WSACancelBlockingCall();
   Close();
   throw error;
+}
+
+void TnkSocket::RaiseIfInterrupted(TInterrupt order) {
+  if (order != TInterrupt::TimeOutFirst && canceled_) RaiseCanceled();
+  if (order != TInterrupt::CancelOnly && counter_.TimedOut()) RaiseTimedOut();
+  if (canceled_) RaiseCanceled();
 }
 
 void TnkSocket::RaiseCanceled() {

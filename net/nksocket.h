@@ -153,6 +153,10 @@ class TnkSocket : public TComponent {
   // not the whole buffer.
   void SendBuffer(const char* data, size_t size, bool restartCounter);
 
+  // What an operation raises for a cancel or a time-out that came while it waited, in its own
+  // order when both came; CancelOnly where a time-out is taken otherwise, or before a wait.
+  enum class TInterrupt { CancelFirst, TimeOutFirst, CancelOnly };
+  void RaiseIfInterrupted(TInterrupt order);
   [[noreturn]] void RaiseTimedOut();
   [[noreturn]] void RaiseCanceled();
   // Adds a line to the line log (kept when LogFileName is set).
