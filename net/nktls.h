@@ -77,6 +77,8 @@ class TnkTls {
 
   // Bytes received from the socket.
   void PutReceived(const char* data, size_t size);
+  // True while received bytes are held that no Read has taken yet.
+  bool HoldsReceived() const;
   // Advances the handshake; true once it is complete. Raises ETlsError when it fails or the
   // certificate is refused.
   bool Handshake();
