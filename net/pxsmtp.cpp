@@ -67,9 +67,7 @@ void TpxSMTP::Send() {
 void TpxSMTP::Open() {
   if (Server().empty()) RaiseSocketError(LoadStr(sServerRequired));
   ResetState();
-  stage_ = TSmtpStage::Session;
-  canQuit_ = false;
-  needsReset_ = false;
+  phase_ = TSmtpPhase::Unconnected;
   extensions_ = {};
   TpxMailBase::Open();
 }
@@ -83,7 +81,7 @@ void TpxSMTP::Login() {
     if (security_ == TpxSecurity::None && !userName_.empty() && !IsLoopback(RemoteAddress()))
       RaiseSocketError(FormatText(LoadStr(sLoginInClear), {ServerName()}));
     ConnectSocket();
-    canQuit_ = true;
+    phase_ = TSmtpPhase::Ready;
     if (ImplicitTls()) StartTls(context);
     Greet();
     NegotiateStartTls(context);
@@ -136,7 +134,7 @@ void TpxSMTP::SayEhlo() {
   }
   // RFC 5321 3.2: a server that does not know EHLO refuses it with a 5xx reply and may still
   // take HELO; a 4xx or a lost connection is a failure of its own.
-  if (ReplyClass(code) != 5) RaiseServerError(stage_);
+  if (ReplyClass(code) != 5) RaiseServerError(RefusalStage());
   // HELO knows neither STARTTLS nor AUTH: taking it would mean going on in the clear.
   if (!userName_.empty() || (TlsRequired() && !Encrypted()))
     RefuseSession(FormatText(LoadStr(sEhloRefusedSecure), {ServerName(), DisplayText(LastReply())}));
@@ -206,7 +204,7 @@ TSecret TpxSMTP::LoginSecret(TAuthMethod method) const {
 }
 
 void TpxSMTP::RefuseSession(const std::string& text) {
-  canQuit_ = false;
+  phase_ = TSmtpPhase::Unconnected;
   Close();
   try {
     RaiseSocketError(text);  // reported like any socket error
@@ -236,7 +234,7 @@ void TpxSMTP::Logout() {
 
 void TpxSMTP::Abandon() {
   if (!Connected()) return;
-  if (canQuit_) {
+  if (CanQuit()) {
     try {
       Logout();
     } catch (const Exception&) {
@@ -267,10 +265,9 @@ void TpxSMTP::SendInSession() {
     Reconnect();
     reused = false;
   }
-  transactionStarted_ = markWritten_ = false;
   try {
     Connect();
-    if (needsReset_) ResetTransaction();
+    if (phase_ == TSmtpPhase::NeedsReset) ResetTransaction();
     TransmitMessage();
     return;
   } catch (const std::exception& e) {
@@ -292,7 +289,7 @@ void TpxSMTP::SendInSession() {
 }
 
 bool TpxSMTP::SessionLost(const TSmtpFailure& failure) const {
-  if (!transactionStarted_ || markWritten_) return false;
+  if (phase_ != TSmtpPhase::Resetting && phase_ != TSmtpPhase::Envelope && phase_ != TSmtpPhase::Text) return false;
   return failure.session == TSessionOutcome::Ended || failure.session == TSessionOutcome::Lost;
 }
 
@@ -304,8 +301,9 @@ void TpxSMTP::Reconnect() {
 }
 
 void TpxSMTP::KeepOrAbandon(const TSmtpFailure& failure) {
-  if (failure.session == TSessionOutcome::Usable && Connected() && canQuit_) {
-    needsReset_ = needsReset_ || transactionStarted_;
+  if (failure.session == TSessionOutcome::Usable && Connected() && CanQuit()) {
+    // What the transaction left (a sender, recipients) must go before the next one.
+    if (phase_ != TSmtpPhase::Ready) phase_ = TSmtpPhase::NeedsReset;
     return;
   }
   // A server that has ended the session, or left us not knowing, hears nothing more.
@@ -314,12 +312,10 @@ void TpxSMTP::KeepOrAbandon(const TSmtpFailure& failure) {
 }
 
 void TpxSMTP::ResetTransaction() {
-  stage_ = TSmtpStage::Session;
-  transactionStarted_ = true;
+  phase_ = TSmtpPhase::Resetting;
   WriteLine("RSET");
   Expect(ReadReply(), 2);
-  transactionStarted_ = false;
-  needsReset_ = false;
+  phase_ = TSmtpPhase::Ready;
 }
 
 // --- One message ---------------------------------------------------------------------------
@@ -331,9 +327,7 @@ TpxMessage& TpxSMTP::Message() {
 }
 
 void TpxSMTP::TransmitMessage() {
-  stage_ = TSmtpStage::Session;
-  transactionStarted_ = false;
-  markWritten_ = false;
+  phase_ = TSmtpPhase::Ready;
   dataReply_.clear();
   Message().Validate();
   TTempFileStream text;  // its file goes with it, on every exit
@@ -343,6 +337,7 @@ void TpxSMTP::TransmitMessage() {
   SendEnvelope(text.Size());
   SendData(text);
   if (OnMailSent) OnMailSent(this);
+  phase_ = TSmtpPhase::Ready;
 }
 
 TpxSMTP::TEnvelope TpxSMTP::Envelope() {
@@ -376,8 +371,7 @@ void TpxSMTP::SendEnvelope(int64_t size) {
   std::string mail = "MAIL FROM:<" + envelope.sender + ">";
   // RFC 1870 3: the size, so that the server can refuse a message it cannot take before it comes.
   if (extensions_.Supports("SIZE")) mail += " SIZE=" + std::to_string(size);
-  transactionStarted_ = true;
-  stage_ = TSmtpStage::Message;
+  phase_ = TSmtpPhase::Envelope;
   if (extensions_.Supports("PIPELINING")) {
     std::vector<std::string> group{mail};
     for (const std::string& address : envelope.recipients) group.push_back("RCPT TO:<" + address + ">");
@@ -438,9 +432,9 @@ void TpxSMTP::DropReplies(size_t count) {
 }
 
 void TpxSMTP::EndEmptyTransaction(const std::string& refusal, const std::string& address) {
-  canQuit_ = false;
+  phase_ = TSmtpPhase::Text;
   WriteLine(".");
-  canQuit_ = true;
+  phase_ = TSmtpPhase::Envelope;
   ReadReply();
   ResetTransaction();
   throw EServerError(RefusalText(TSmtpStage::Recipient, refusal, address), ReplyCode(refusal), TSmtpStage::Recipient);
@@ -451,11 +445,7 @@ bool TpxSMTP::RecipientAccepted(const std::string& address, int code) {
   bool proceed = false;
   const std::string reply = LastReply();
   if (OnAddressRejected) OnAddressRejected(this, address, reply, proceed);
-  if (!proceed) {
-    stage_ = TSmtpStage::Recipient;
-    RaiseServerError(stage_, address);
-  }
-  stage_ = TSmtpStage::Message;
+  if (!proceed) RaiseServerError(TSmtpStage::Recipient, address);
   return false;
 }
 
@@ -469,10 +459,9 @@ void TpxSMTP::SendData(TStream& text) {
   pending_.clear();
   textSize_ = text.Size();
   textRead_ = 0;
-  canQuit_ = false;
+  phase_ = TSmtpPhase::Text;
   WriteStream(text);
-  markWritten_ = true;
-  canQuit_ = true;
+  phase_ = TSmtpPhase::TextEnded;
   int code = -1;
   bool lost = false;
   try {
@@ -510,14 +499,21 @@ void TpxSMTP::SendBlock(const char* data, size_t size) {
   pending_.clear();
 }
 
-void TpxSMTP::Expect(int code, int replyClass) {
-  if (ReplyClass(code) != replyClass) RaiseServerError(stage_);
+bool TpxSMTP::CanQuit() const { return phase_ != TSmtpPhase::Unconnected && phase_ != TSmtpPhase::Text; }
+
+TSmtpStage TpxSMTP::RefusalStage() const {
+  const bool inMessage = phase_ == TSmtpPhase::Envelope || phase_ == TSmtpPhase::Text || phase_ == TSmtpPhase::TextEnded;
+  return inMessage ? TSmtpStage::Message : TSmtpStage::Session;
 }
 
-void TpxSMTP::RaiseServerError(TSmtpStage about, const std::string& recipient) {
+void TpxSMTP::Expect(int code, int replyClass) {
+  if (ReplyClass(code) != replyClass) RaiseServerError(RefusalStage());
+}
+
+void TpxSMTP::RaiseServerError(TSmtpStage stage, const std::string& recipient) {
   // The reply stays as received in LastReply; the error text is for showing.
   const int code = LastReply().empty() ? 0 : ReplyCode(LastReply());
-  throw EServerError(RefusalText(about, LastReply(), recipient), code, stage_);
+  throw EServerError(RefusalText(stage, LastReply(), recipient), code, stage);
 }
 
 std::string TpxSMTP::RefusalText(TSmtpStage stage, const std::string& reply, const std::string& recipient) const {

@@ -24,6 +24,18 @@
 class TpxMessage;
 class TStream;
 
+// Where the dialogue stands. What a refusal concerns, whether a QUIT would be read as one, and
+// whether a failed message may go again on a new session all follow from it.
+enum class TSmtpPhase {
+  Unconnected,  // before the TCP connection is made, or after the client refused to go on
+  Ready,        // between transactions
+  NeedsReset,   // between transactions, after one that failed: RSET first (RFC 5321 4.1.1.5)
+  Resetting,    // RSET written
+  Envelope,     // MAIL FROM written, up to the reply to DATA: a refusal concerns the message
+  Text,         // inside the message text, where a QUIT would be taken as text
+  TextEnded,    // the end-of-data mark has gone out: only the reply tells whether the server took it
+};
+
 // The kept session was found ended and a new one is opened to Server ("host:port").
 using TpxReconnectEvent = std::function<void(TComponent* Sender, const std::string& Server)>;
 
@@ -162,12 +174,15 @@ class TpxSMTP : public TpxMailBase {
   bool RecipientAccepted(const std::string& address, int code);
   void SendRecipient(const std::string& address);
   void SendData(TStream& text);
+  // A QUIT is read as one: connected, and not inside the message text.
+  bool CanQuit() const;
+  // What a refusal now would be about.
+  TSmtpStage RefusalStage() const;
   // Raises EServerError with the reply unless code is of replyClass.
   void Expect(int code, int replyClass);
-  // Raises EServerError for LastReply, refused at stage_; its text says the server refused about
-  // (the session for QUIT, whatever stage the last transaction left), and recipient is the
-  // address of a refused RCPT TO.
-  [[noreturn]] void RaiseServerError(TSmtpStage about, const std::string& recipient = {});
+  // Raises EServerError for LastReply, a refusal of stage; recipient is the address of a
+  // refused RCPT TO.
+  [[noreturn]] void RaiseServerError(TSmtpStage stage, const std::string& recipient = {});
   // What the server refused and its reply, for showing; a reply that is none is a closed
   // connection.
   std::string RefusalText(TSmtpStage stage, const std::string& reply, const std::string& recipient) const;
@@ -185,14 +200,8 @@ class TpxSMTP : public TpxMailBase {
   std::unique_ptr<TnkTlsContext> tlsContext_;
   TnkTlsOptions tlsOptions_;  // what tlsContext_ was built from
   std::filesystem::file_time_type caFileTime_;
-  // Connected and between commands, where a QUIT is read as one: not before the TCP
-  // connection is made, nor inside the message text.
-  bool canQuit_ = false;
   bool keepSession_ = false;
-  bool needsReset_ = false;          // the session's last transaction failed
-  bool transactionStarted_ = false;  // RSET or MAIL FROM written in this attempt
-  bool markWritten_ = false;         // the end-of-data mark has gone out in this attempt
-  TSmtpStage stage_ = TSmtpStage::Session;  // what a refusal now would be about
+  TSmtpPhase phase_ = TSmtpPhase::Unconnected;
   TStringList envelopeRecipients_;
   TSmtpExtensions extensions_;
   TDotStuffer stuffer_;
