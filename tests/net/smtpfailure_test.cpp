@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <stdexcept>
 #include <string>
 
+#include "mail/pxmsg.h"
+#include "net/nktls.h"
 #include "net/pxsmtp.h"
+#include "platform/winsock.h"
 #include "support/scripted_server.h"
 #include "support/smtp_transcript.h"
 
@@ -86,6 +90,46 @@ TEST(SmtpFailureTest, FailuresAreSortedByScopeAndKind) {
       EXPECT_EQ(failure.session, c.session) << e.what();
     }
     EXPECT_TRUE(raised);
+  }
+}
+
+// Errors the batch meets outside a dialogue: those raised by the program itself with the
+// library's classes, and the toolkit's and the message's, which carry no sorting of their own.
+TEST(SmtpFailureTest, ErrorsRaisedElsewhereAreSortedAsBefore) {
+  using S = TFailureScope;
+  using K = TFailureKind;
+  using O = TSessionOutcome;
+  const struct {
+    const char* name;
+    std::function<void()> raise;
+    S scope;
+    K kind;
+    O session;
+    bool unreachable = false;
+  } cases[] = {
+      {"a mailer's temporary failure", [] { throw EServerError("x", 451, TSmtpStage::Message); }, S::Message,
+       K::Transient, O::Usable},
+      {"a mailer that cannot start", [] { throw ESocketError("x"); }, S::Session, K::Permanent, O::Lost},
+      {"a refused connection", [] { throw ESocketError("x", WSAECONNREFUSED); }, S::Session, K::Transient, O::Lost,
+       true},
+      {"a certificate refused: a socket error, never retried", [] { throw ETlsError("x"); }, S::Session,
+       K::Permanent, O::Dropped},
+      {"a file that cannot be read", [] { throw EInOutError("x"); }, S::Message, K::Permanent, O::Dropped},
+      {"a composer that cannot write", [] { throw EFCreateError("x"); }, S::Message, K::Permanent, O::Usable},
+      {"a message that cannot be built", [] { throw EMessageError("x"); }, S::Message, K::Permanent, O::Usable},
+      {"anything unknown", [] { throw std::runtime_error("x"); }, S::Session, K::Permanent, O::Dropped},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      c.raise();
+    } catch (const std::exception& e) {
+      const TSmtpFailure failure = ClassifyFailure(e);
+      EXPECT_EQ(failure.scope, c.scope);
+      EXPECT_EQ(failure.kind, c.kind);
+      EXPECT_EQ(failure.session, c.session);
+      EXPECT_EQ(failure.unreachable, c.unreachable);
+    }
   }
 }
 
