@@ -176,6 +176,8 @@ void TnkTls::PutReceived(const char* data, size_t size) {
   if (size > 0) BIO_write(in_, data, static_cast<int>(size));
 }
 
+bool TnkTls::HoldsReceived() const { return BIO_ctrl_pending(in_) > 0 || SSL_has_pending(ssl_) == 1; }
+
 void TnkTls::DrainOutput() {
   const size_t pending = BIO_ctrl_pending(out_);
   if (pending == 0) return;

@@ -15,8 +15,13 @@ typedef struct bio_st BIO;
 typedef struct x509_store_ctx_st X509_STORE_CTX;
 
 // A TLS failure: a bad setting (fingerprint, CA file), a refused certificate, a broken handshake
-// or record. A socket error all the same, so callers that end a session on one end it on this.
-MAILCART_EXCEPTION(ETlsError, ESocketError);
+// or record. A socket error all the same, so callers that end a session on one end it on this;
+// but never a mere loss to try again: every further session would fail alike.
+class ETlsError : public ESocketError {
+ public:
+  explicit ETlsError(std::string text)
+      : ESocketError(std::move(text), {TFailureScope::Session, TFailureKind::Permanent}) {}
+};
 
 enum class TnkTlsPolicy {
   Checked,        // a certificate that fails the checks ends the handshake with an error
@@ -72,6 +77,8 @@ class TnkTls {
 
   // Bytes received from the socket.
   void PutReceived(const char* data, size_t size);
+  // True while received bytes are held that no Read has taken yet.
+  bool HoldsReceived() const;
   // Advances the handshake; true once it is complete. Raises ETlsError when it fails or the
   // certificate is refused.
   bool Handshake();

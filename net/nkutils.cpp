@@ -5,12 +5,62 @@
 #include <cstring>
 
 #include "platform/tempfiles.h"
+#include "platform/winsock.h"
 #include "toolkit/pump.h"
 #include "toolkit/strtable.h"
 
-ECanceledError::ECanceledError() : Exception(LoadStr(sOperationCanceled)) {}
+namespace {
 
-ETimedOutError::ETimedOutError() : Exception(LoadStr(sOperationTimedOut)) {}
+// RFC 5321 4.2.1: 4yz is a transient negative reply, 5yz a permanent one.
+TFailureKind ReplyKind(int code) { return code / 100 == 5 ? TFailureKind::Permanent : TFailureKind::Transient; }
+
+TFailureScope ScopeOf(TSmtpStage stage) {
+  switch (stage) {
+    case TSmtpStage::Message: return TFailureScope::Message;
+    case TSmtpStage::Recipient: return TFailureScope::Recipient;
+    case TSmtpStage::Session: break;
+  }
+  return TFailureScope::Session;
+}
+
+TSmtpFailure ReplyFailure(int code, TSmtpStage stage) {
+  // RFC 5321 3.8: 421 closes the session whatever the command was; so does a close without a
+  // reply, which is a lost connection.
+  if (code == 421 || code == 0) return {TFailureScope::Session, TFailureKind::Transient, false, TSessionOutcome::Ended};
+  return {ScopeOf(stage), ReplyKind(code), false, TSessionOutcome::Usable};
+}
+
+TSmtpFailure SocketFailure(uint16_t code) {
+  // A socket library error (refused, reset, unreachable, no such host yet) may pass; one
+  // without a number is a usage error or a garbled server, which will not.
+  return {TFailureScope::Session, code != 0 ? TFailureKind::Transient : TFailureKind::Permanent,
+          code == WSAECONNREFUSED || code == WSAHOST_NOT_FOUND, TSessionOutcome::Lost};
+}
+
+constexpr TSmtpFailure kSessionPermanent{TFailureScope::Session, TFailureKind::Permanent};
+
+}  // namespace
+
+ESocketError::ESocketError(std::string text, uint16_t code)
+    : ENetFailure(std::move(text), SocketFailure(code)), code_(code) {}
+
+ESessionRefused::ESessionRefused(std::string text) : ENetFailure(std::move(text), kSessionPermanent) {}
+
+EServerError::EServerError(std::string text, int code, TSmtpStage stage)
+    : ENetFailure(std::move(text), ReplyFailure(code, stage)), code_(code), stage_(stage) {}
+
+// RFC 5321 6.1: a connection lost before the reply to the text leaves it unknown whether the
+// server took responsibility for the message; sending it again risks a duplicate.
+EPossibleDuplicate::EPossibleDuplicate(std::string text)
+    : ENetFailure(std::move(text), {TFailureScope::Message, TFailureKind::Uncertain}) {}
+
+// The user's: nothing is retried.
+ECanceledError::ECanceledError() : ENetFailure(LoadStr(sOperationCanceled), kSessionPermanent) {}
+
+ETimedOutError::ETimedOutError() : ETimedOutError(LoadStr(sOperationTimedOut)) {}
+
+ETimedOutError::ETimedOutError(std::string text)
+    : ENetFailure(std::move(text), {TFailureScope::Session, TFailureKind::Transient}) {}
 
 // ---------------------------------------------------------------------------------------------
 

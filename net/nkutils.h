@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "net/smtpfailure.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/linestream.h"
 #include "toolkit/streams.h"
@@ -15,10 +16,14 @@
 
 // Socket and usage errors of the socket client; the text is given at the raise. Code is the
 // socket library's error number when one caused it (a refused connection, a reset), else 0.
-class ESocketError : public Exception {
+class ESocketError : public ENetFailure {
  public:
-  explicit ESocketError(std::string text, uint16_t code = 0) : Exception(std::move(text)), code_(code) {}
+  explicit ESocketError(std::string text, uint16_t code = 0);
   uint16_t Code() const { return code_; }
+
+ protected:
+  // For the socket errors that are sorted otherwise.
+  ESocketError(std::string text, const TSmtpFailure& failure) : ENetFailure(std::move(text), failure), code_(0) {}
 
  private:
   uint16_t code_;
@@ -26,19 +31,21 @@ class ESocketError : public Exception {
 
 // The client refused to go on with the session, or the server refused the login: going on or
 // trying again would send a secret in the clear or lock an account.
-MAILCART_EXCEPTION(ESessionRefused, ESocketError);
+class ESessionRefused : public ENetFailure {
+ public:
+  explicit ESessionRefused(std::string text);
+};
 
-// What a refused command was about: the session (greeting, EHLO, STARTTLS, AUTH, RSET), the
-// message (MAIL FROM, DATA, the text) or one recipient (RCPT TO).
+// What a refused command was about: the session (greeting, EHLO, STARTTLS, AUTH, RSET, QUIT),
+// the message (MAIL FROM, DATA, the text) or one recipient (RCPT TO).
 enum class TSmtpStage { Session, Message, Recipient };
 
 // A server reply of the wrong class; the text names the server, what it refused (the session,
 // the message, a recipient) and its reply line, made safe to show. Code is the reply's code, 0
 // when the server closed instead of replying.
-class EServerError : public Exception {
+class EServerError : public ENetFailure {
  public:
-  explicit EServerError(std::string text, int code = 0, TSmtpStage stage = TSmtpStage::Session)
-      : Exception(std::move(text)), code_(code), stage_(stage) {}
+  explicit EServerError(std::string text, int code = 0, TSmtpStage stage = TSmtpStage::Session);
   int Code() const { return code_; }
   TSmtpStage Stage() const { return stage_; }
 
@@ -48,20 +55,23 @@ class EServerError : public Exception {
 };
 
 // The connection was lost after the end-of-data mark and before the reply to it: the server may
-// or may not have kept the message. Transient, and a possible duplicate when sent again.
-MAILCART_EXCEPTION(EPossibleDuplicate, ESocketError);
+// or may not have kept the message. A possible duplicate when sent again.
+class EPossibleDuplicate : public ENetFailure {
+ public:
+  explicit EPossibleDuplicate(std::string text);
+};
 
 // "Operation has been canceled".
-class ECanceledError : public Exception {
+class ECanceledError : public ENetFailure {
  public:
   ECanceledError();
 };
 
 // "Operation timed out", or a text that holds it and says which server did not answer.
-class ETimedOutError : public Exception {
+class ETimedOutError : public ENetFailure {
  public:
   ETimedOutError();
-  explicit ETimedOutError(std::string text) : Exception(std::move(text)) {}
+  explicit ETimedOutError(std::string text);
 };
 
 // A file stream on a fresh file in the temporary directory, opened for reading and writing, that

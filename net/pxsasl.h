@@ -7,11 +7,16 @@
 #include <string>
 #include <string_view>
 
-#include "toolkit/exceptions.h"
+#include "net/smtpfailure.h"
 #include "toolkit/secret.h"
 
 // No mechanism in common, credentials a mechanism cannot carry, or a challenge out of place.
-MAILCART_EXCEPTION(EAuthError, Exception);
+// Every further session would fail alike.
+class EAuthError : public ENetFailure {
+ public:
+  explicit EAuthError(std::string text)
+      : ENetFailure(std::move(text), {TFailureScope::Session, TFailureKind::Permanent}) {}
+};
 
 // What the user asked for; Auto takes PLAIN, then LOGIN. XOAUTH2 is never taken unasked: it
 // needs a token command instead of a password.

@@ -2,28 +2,15 @@
 
 #include <vector>
 
-#include "mail/pxmsg.h"
-#include "net/nktls.h"
 #include "mail/mailbox.h"
+#include "mail/pxmsg.h"
 #include "net/nkutils.h"
-#include "toolkit/componentstream.h"
-#include "toolkit/pump.h"
+#include "net/smtpfailure.h"
 #include "toolkit/strtable.h"
 #include "toolkit/strutils.h"
 
 namespace {
-constexpr uint16_t kSmtpPort = 25;
-constexpr uint16_t kSubmissionsPort = 465;  // RFC 8314 7.3: TLS from the first byte
-// A server that keeps asking would keep us answering; no mechanism we know takes more steps.
-constexpr int kMaxAuthSteps = 8;
 constexpr size_t kSendSize = 65536;  // stuffed text gathered for one send
-constexpr const char* kFarewellFailed = "Ending the connection after delivery failed: ";
-
-// RFC 5321 4.2.1: the first digit of the code; a line without a code has class 0.
-int ReplyClass(int code) { return code > 0 ? code / 100 : 0; }
-
-// 127.0.0.0/8, as the look-up gives it in dotted form.
-bool IsLoopback(const std::string& dotted) { return dotted.rfind("127.", 0) == 0; }
 
 // 31457280 as "31,457,280".
 std::string Grouped(uint64_t number) {
@@ -32,21 +19,10 @@ std::string Grouped(uint64_t number) {
   return digits;
 }
 
-std::string Joined(const std::vector<std::string>& words) {
-  std::string text;
-  for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
-  return text;
-}
-
 void AddAddresses(const TpxAddressList& list, std::vector<std::string>& addresses) {
   for (int i = 0; i < list.Count(); ++i) addresses.push_back(list.Items(i).Address());
 }
 }  // namespace
-
-TpxSMTP::TpxSMTP(TComponent* owner) : TpxMailBase(owner) {
-  SetServiceName("smtp");
-  SetDefaultPort(kSmtpPort);
-}
 
 void TpxSMTP::Send() {
   // A bad address ends the send before a connection is made; TransmitMessage checks again for
@@ -63,202 +39,7 @@ void TpxSMTP::Send() {
   EndSession();
 }
 
-void TpxSMTP::Open() {
-  if (Server().empty()) RaiseSocketError(LoadStr(sServerRequired));
-  ResetState();
-  stage_ = TSmtpStage::Session;
-  canQuit_ = false;
-  needsReset_ = false;
-  extensions_ = {};
-  TpxMailBase::Open();
-}
-
-void TpxSMTP::Login() {
-  try {
-    // RFC 5321 2.3.8: a command ends at CR LF; a host name holding one would end HELO early.
-    if (HasControlCharacter(LocalHost()))
-      RaiseSocketError(FormatText(LoadStr(sControlInHostName), {DisplayText(LocalHost())}));
-    const TnkTlsContext& context = SecurityContext();
-    if (security_ == TpxSecurity::None && !userName_.empty() && !IsLoopback(RemoteAddress()))
-      RaiseSocketError(FormatText(LoadStr(sLoginInClear), {ServerName()}));
-    ConnectSocket();
-    canQuit_ = true;
-    if (ImplicitTls()) StartTls(context);
-    Greet();
-    NegotiateStartTls(context);
-    if (!userName_.empty()) Authenticate();
-  } catch (...) {
-    // Left open, the connection would be taken by the next Send as one that has been greeted.
-    Abandon();
-    throw;
-  }
-}
-
-bool TpxSMTP::TlsRequired() const {
-  if (security_ == TpxSecurity::None) return false;
-  return security_ != TpxSecurity::Auto || !userName_.empty();
-}
-
-bool TpxSMTP::ImplicitTls() const {
-  return security_ == TpxSecurity::TLS || (security_ == TpxSecurity::Auto && Port() == kSubmissionsPort);
-}
-
-const TnkTlsContext& TpxSMTP::SecurityContext() {
-  // RFC 7435: without a login, Auto takes whatever encryption it can get rather than none.
-  const TnkTlsOptions options{TlsRequired() ? TnkTlsPolicy::Checked : TnkTlsPolicy::Opportunistic, caFile_, fingerprint_};
-  std::error_code error;
-  const auto caFileTime = caFile_.empty() ? std::filesystem::file_time_type{}
-                                          : std::filesystem::last_write_time(caFile_, error);
-  const bool same = tlsContext_ && options.policy == tlsOptions_.policy && options.caFile == tlsOptions_.caFile &&
-                    options.fingerprint == tlsOptions_.fingerprint && caFileTime == caFileTime_;
-  if (!same) {
-    tlsContext_.reset();
-    tlsContext_ = std::make_unique<TnkTlsContext>(options);
-    tlsOptions_ = options;
-    caFileTime_ = caFileTime;
-  }
-  return *tlsContext_;
-}
-
-void TpxSMTP::Greet() {
-  Expect(ReadReply(), 2);
-  SayEhlo();
-}
-
-void TpxSMTP::SayEhlo() {
-  WriteLine("EHLO " + LocalHost());
-  std::vector<std::string> lines;
-  const int code = ReadReply(&lines);
-  if (ReplyClass(code) == 2) {
-    extensions_ = TSmtpExtensions::FromReply(lines);
-    return;
-  }
-  // RFC 5321 3.2: a server that does not know EHLO refuses it with a 5xx reply and may still
-  // take HELO; a 4xx or a lost connection is a failure of its own.
-  if (ReplyClass(code) != 5) RaiseServerError(stage_);
-  // HELO knows neither STARTTLS nor AUTH: taking it would mean going on in the clear.
-  if (!userName_.empty() || (TlsRequired() && !Encrypted()))
-    RefuseSession(FormatText(LoadStr(sEhloRefusedSecure), {ServerName(), DisplayText(LastReply())}));
-  GreetOldStyle();
-}
-
-// RFC 3207: STARTTLS, then a new greeting over TLS, since what the server said in the clear
-// may have been forged (4.2).
-void TpxSMTP::NegotiateStartTls(const TnkTlsContext& context) {
-  if (Encrypted() || security_ == TpxSecurity::None) return;
-  if (!extensions_.Supports("STARTTLS")) {
-    if (TlsRequired()) RefuseSession(FormatText(LoadStr(sStartTlsNotOffered), {ServerName()}));
-    return;
-  }
-  WriteLine("STARTTLS");
-  if (ReadReply() != 220) {
-    if (TlsRequired()) RefuseSession(FormatText(LoadStr(sStartTlsRefused), {ServerName(), DisplayText(LastReply())}));
-    Log("STARTTLS refused; going on in the clear: " + LastReply());
-    return;
-  }
-  StartTls(context);
-  extensions_ = {};
-  // RFC 3207 4.2: the server does not greet again; the client speaks first, with EHLO.
-  SayEhlo();
-}
-
-// RFC 4954: the mechanism's lines are secrets, written masked; the server's 334 challenges
-// and its final reply are not.
-void TpxSMTP::Authenticate() {
-  try {
-    RunAuthExchange();
-  } catch (EAuthError& e) {
-    e.SetMessage(FormatText(LoadStr(sLoginFailed), {ServerName(), e.Message()}));
-    throw;
-  }
-}
-
-void TpxSMTP::RunAuthExchange() {
-  const TAuthMethod method = ChooseAuthMethod(Joined(extensions_.Parameters("AUTH")), authMethod_);
-  const std::unique_ptr<TSaslMechanism> mechanism =
-      MakeSaslMechanism(method, userName_, LoginSecret(method).View());
-  WriteSecretLine(AuthCommand(*mechanism).View());
-  int code = ReadReply();
-  for (int step = 0; code == 334 && step < kMaxAuthSteps; ++step) {
-    const std::string challenge = LastReply().size() > 4 ? LastReply().substr(4) : std::string();
-    try {
-      WriteSecretLine(AnswerChallenge(*mechanism, challenge).View());
-    } catch (const EAuthError&) {
-      WriteLine("*");  // RFC 4954 4: the client cancels the exchange
-      ReadReply();
-      throw;
-    }
-    code = ReadReply();
-  }
-  if (code != 235) RefuseSession(FormatText(LoadStr(sLoginRefused), {ServerName(), DisplayText(LastReply())}));
-}
-
-TSecret TpxSMTP::LoginSecret(TAuthMethod method) const {
-  if (method == TAuthMethod::XOAuth2) {
-    if (!tokenSource_) throw EAuthError(LoadStr(sNoTokenSource));
-    return tokenSource_();
-  }
-  if (password_.Empty()) throw EAuthError(FormatText(LoadStr(sNoPassword), {userName_}));
-  TSecret password;
-  password.Text() = password_.View();
-  return password;
-}
-
-void TpxSMTP::RefuseSession(const std::string& text) {
-  canQuit_ = false;
-  Close();
-  try {
-    RaiseSocketError(text);  // reported like any socket error
-  } catch (const ESocketError&) {
-    throw ESessionRefused(text);
-  }
-}
-
-void TpxSMTP::GreetOldStyle() {
-  WriteLine("HELO " + LocalHost());
-  if (ReplyClass(ReadReply()) == 2) return;
-  // A server that refuses the name we give may still take the bare command.
-  WriteLine("HELO");
-  Expect(ReadReply(), 2);
-}
-
-void TpxSMTP::Logout() {
-  try {
-    ProcessMessagesNow();
-    WriteLine("QUIT");
-    if (ReplyClass(ReadReply()) != 2) RaiseServerError(TSmtpStage::Session);
-  } catch (...) {
-    Close();  // a connection whose farewell failed is of no further use
-    throw;
-  }
-}
-
-void TpxSMTP::Abandon() {
-  if (!Connected()) return;
-  if (canQuit_) {
-    try {
-      Logout();
-    } catch (const Exception&) {
-      // The failure that brought us here is the one to report.
-    }
-  }
-  // Inside the text a QUIT would be taken as text; closing there makes the server discard
-  // the unfinished message.
-  Close();
-}
-
-// RFC 5321 4.1.1.4: once the server has answered the text with 250 the message is its own; a
-// QUIT refused, a lost connection or a garbled reply after that changes nothing for it.
-void TpxSMTP::EndSession() {
-  const TQuietErrors quiet(*this);
-  try {
-    Disconnect();
-  } catch (const Exception& e) {
-    Log(kFarewellFailed + std::string(e.what()));
-  }
-}
-
-// --- A kept session ------------------------------------------------------------------------
+// --- A kept session -------------------------------------------------------------------------
 
 void TpxSMTP::SendInSession() {
   bool reused = Connected();
@@ -266,15 +47,15 @@ void TpxSMTP::SendInSession() {
     Reconnect();
     reused = false;
   }
-  transactionStarted_ = markWritten_ = sessionEnded_ = false;
   try {
     Connect();
-    if (needsReset_) ResetTransaction();
+    if (phase_ == TSmtpPhase::NeedsReset) ResetTransaction();
     TransmitMessage();
     return;
-  } catch (const Exception& e) {
-    if (!reused || !SessionLost(e)) {
-      KeepOrAbandon(e);
+  } catch (const std::exception& e) {
+    const TSmtpFailure failure = ClassifyFailure(e);
+    if (!reused || !SessionLost(failure)) {
+      KeepOrAbandon(failure);
       throw;
     }
   }
@@ -283,17 +64,15 @@ void TpxSMTP::SendInSession() {
   try {
     Connect();
     TransmitMessage();
-  } catch (const Exception& e) {
-    KeepOrAbandon(e);
+  } catch (const std::exception& e) {
+    KeepOrAbandon(ClassifyFailure(e));
     throw;
   }
 }
 
-bool TpxSMTP::SessionLost(const Exception& e) const {
-  if (!transactionStarted_ || markWritten_) return false;
-  if (dynamic_cast<const EServerError*>(&e) != nullptr) return sessionEnded_;
-  // A reset or a broken pipe; a TLS failure is never taken for a mere loss.
-  return dynamic_cast<const ESocketError*>(&e) != nullptr && dynamic_cast<const ETlsError*>(&e) == nullptr;
+bool TpxSMTP::SessionLost(const TSmtpFailure& failure) const {
+  if (phase_ != TSmtpPhase::Resetting && phase_ != TSmtpPhase::Envelope && phase_ != TSmtpPhase::Text) return false;
+  return failure.session == TSessionOutcome::Ended || failure.session == TSessionOutcome::Lost;
 }
 
 void TpxSMTP::Reconnect() {
@@ -303,29 +82,25 @@ void TpxSMTP::Reconnect() {
   if (OnReconnecting) OnReconnecting(this, server);
 }
 
-void TpxSMTP::KeepOrAbandon(const Exception& e) {
-  const bool refusal = dynamic_cast<const EServerError*>(&e) != nullptr ||
-                       dynamic_cast<const EMessageError*>(&e) != nullptr ||
-                       dynamic_cast<const EStreamError*>(&e) != nullptr;
-  if (refusal && !sessionEnded_ && Connected() && canQuit_) {
-    needsReset_ = needsReset_ || transactionStarted_;
+void TpxSMTP::KeepOrAbandon(const TSmtpFailure& failure) {
+  if (failure.session == TSessionOutcome::Usable && Connected() && CanQuit()) {
+    // What the transaction left (a sender, recipients) must go before the next one.
+    if (phase_ != TSmtpPhase::Ready) phase_ = TSmtpPhase::NeedsReset;
     return;
   }
   // A server that has ended the session, or left us not knowing, hears nothing more.
-  if (sessionEnded_ || dynamic_cast<const EPossibleDuplicate*>(&e) != nullptr) Close();
+  if (failure.session == TSessionOutcome::Ended || failure.kind == TFailureKind::Uncertain) Close();
   Abandon();
 }
 
 void TpxSMTP::ResetTransaction() {
-  stage_ = TSmtpStage::Session;
-  transactionStarted_ = true;
+  phase_ = TSmtpPhase::Resetting;
   WriteLine("RSET");
   Expect(ReadReply(), 2);
-  transactionStarted_ = false;
-  needsReset_ = false;
+  phase_ = TSmtpPhase::Ready;
 }
 
-// --- One message ---------------------------------------------------------------------------
+// --- One message ----------------------------------------------------------------------------
 
 // Handlers run in every wait and may remove the message at any of them.
 TpxMessage& TpxSMTP::Message() {
@@ -334,11 +109,8 @@ TpxMessage& TpxSMTP::Message() {
 }
 
 void TpxSMTP::TransmitMessage() {
-  stage_ = TSmtpStage::Session;
-  transactionStarted_ = false;
-  markWritten_ = false;
+  phase_ = TSmtpPhase::Ready;
   dataReply_.clear();
-  sessionEnded_ = false;
   Message().Validate();
   TTempFileStream text;  // its file goes with it, on every exit
   if (OnPrepare) OnPrepare(this);
@@ -347,6 +119,7 @@ void TpxSMTP::TransmitMessage() {
   SendEnvelope(text.Size());
   SendData(text);
   if (OnMailSent) OnMailSent(this);
+  phase_ = TSmtpPhase::Ready;
 }
 
 TpxSMTP::TEnvelope TpxSMTP::Envelope() {
@@ -366,7 +139,7 @@ TpxSMTP::TEnvelope TpxSMTP::Envelope() {
 }
 
 void TpxSMTP::CheckSize(int64_t size) const {
-  const uint64_t limit = extensions_.SizeLimit();
+  const uint64_t limit = Extensions().SizeLimit();
   if (limit > 0 && static_cast<uint64_t>(size) > limit)
     throw EMessageError(
         FormatText(LoadStr(sMessageTooLarge), {Grouped(static_cast<uint64_t>(size)), ServerName(), Grouped(limit)}));
@@ -379,10 +152,9 @@ void TpxSMTP::SendEnvelope(int64_t size) {
   // RFC 5321 4.1.1.2 and 4.1.1.3: the whole path, however long; a cut one is another address.
   std::string mail = "MAIL FROM:<" + envelope.sender + ">";
   // RFC 1870 3: the size, so that the server can refuse a message it cannot take before it comes.
-  if (extensions_.Supports("SIZE")) mail += " SIZE=" + std::to_string(size);
-  transactionStarted_ = true;
-  stage_ = TSmtpStage::Message;
-  if (extensions_.Supports("PIPELINING")) {
+  if (Extensions().Supports("SIZE")) mail += " SIZE=" + std::to_string(size);
+  phase_ = TSmtpPhase::Envelope;
+  if (Extensions().Supports("PIPELINING")) {
     std::vector<std::string> group{mail};
     for (const std::string& address : envelope.recipients) group.push_back("RCPT TO:<" + address + ">");
     group.push_back("DATA");
@@ -422,14 +194,15 @@ void TpxSMTP::SendEnvelopePipelined(const std::vector<std::string>& group) {
     const int code = ReadReply();
     if (ReplyClass(code) == 3 && !accepted) EndEmptyTransaction(refusal, refused);
     Expect(code, 3);
-  } catch (const EServerError&) {
-    DropReplies(owed);
+  } catch (const EServerError& e) {
+    // A server that has ended the session sends no more replies.
+    if (e.Failure().session != TSessionOutcome::Ended) DropReplies(owed);
     throw;
   }
 }
 
 void TpxSMTP::DropReplies(size_t count) {
-  for (; count > 0 && !sessionEnded_; --count) {
+  for (; count > 0; --count) {
     const int code = ReadReply();
     if (code < 0) break;  // the server has closed
     // A DATA that a server took despite everything gets its empty text.
@@ -441,9 +214,9 @@ void TpxSMTP::DropReplies(size_t count) {
 }
 
 void TpxSMTP::EndEmptyTransaction(const std::string& refusal, const std::string& address) {
-  canQuit_ = false;
+  phase_ = TSmtpPhase::Text;
   WriteLine(".");
-  canQuit_ = true;
+  phase_ = TSmtpPhase::Envelope;
   ReadReply();
   ResetTransaction();
   throw EServerError(RefusalText(TSmtpStage::Recipient, refusal, address), ReplyCode(refusal), TSmtpStage::Recipient);
@@ -454,11 +227,7 @@ bool TpxSMTP::RecipientAccepted(const std::string& address, int code) {
   bool proceed = false;
   const std::string reply = LastReply();
   if (OnAddressRejected) OnAddressRejected(this, address, reply, proceed);
-  if (!proceed) {
-    stage_ = TSmtpStage::Recipient;
-    RaiseServerError(stage_, address);
-  }
-  stage_ = TSmtpStage::Message;
+  if (!proceed) RaiseServerError(TSmtpStage::Recipient, address);
   return false;
 }
 
@@ -472,10 +241,9 @@ void TpxSMTP::SendData(TStream& text) {
   pending_.clear();
   textSize_ = text.Size();
   textRead_ = 0;
-  canQuit_ = false;
+  phase_ = TSmtpPhase::Text;
   WriteStream(text);
-  markWritten_ = true;
-  canQuit_ = true;
+  phase_ = TSmtpPhase::TextEnded;
   int code = -1;
   bool lost = false;
   try {
@@ -513,30 +281,7 @@ void TpxSMTP::SendBlock(const char* data, size_t size) {
   pending_.clear();
 }
 
-void TpxSMTP::Expect(int code, int replyClass) {
-  if (ReplyClass(code) != replyClass) RaiseServerError(stage_);
-}
-
-void TpxSMTP::RaiseServerError(TSmtpStage about, const std::string& recipient) {
-  // RFC 5321 3.8: a 421 announces the end of the session, as does a close without a reply.
-  sessionEnded_ = LastReply().empty() || ReplyCode(LastReply()) == 421;
-  // The reply stays as received in LastReply; the error text is for showing.
-  const int code = LastReply().empty() ? 0 : ReplyCode(LastReply());
-  throw EServerError(RefusalText(about, LastReply(), recipient), code, stage_);
-}
-
-std::string TpxSMTP::RefusalText(TSmtpStage stage, const std::string& reply, const std::string& recipient) const {
-  if (reply.empty()) return FormatText(LoadStr(sNoServerReply), {ServerName()});
-  switch (stage) {
-    case TSmtpStage::Recipient:
-      return FormatText(LoadStr(sRecipientRefused), {ServerName(), DisplayText(recipient), DisplayText(reply)});
-    case TSmtpStage::Message: return FormatText(LoadStr(sMessageRefused), {ServerName(), DisplayText(reply)});
-    case TSmtpStage::Session: break;
-  }
-  return FormatText(LoadStr(sSessionRefused), {ServerName(), DisplayText(reply)});
-}
-
-// --- Properties ------------------------------------------------------------------------------
+// --- Properties -----------------------------------------------------------------------------
 
 void TpxSMTP::SetMailMessage(TpxMessage* message) {
   if (message == mailMessage_) return;
@@ -546,55 +291,24 @@ void TpxSMTP::SetMailMessage(TpxMessage* message) {
 }
 
 void TpxSMTP::Notification(TComponent* component, TOperation operation) {
-  TpxMailBase::Notification(component, operation);
+  TpxSmtpConnection::Notification(component, operation);
   if (operation == TOperation::opRemove && component == mailMessage_) mailMessage_ = nullptr;
 }
 
-void TpxSMTP::SetFingerprint(const std::string& fingerprint) {
-  if (!NormaliseFingerprint(fingerprint, fingerprint_))
-    throw EConvertError("\"" + fingerprint + "\" is no SHA-256 fingerprint: it needs 64 hex digits, colons allowed");
-}
-
 void TpxSMTP::WriteProperties(TPropertyWriter& writer) const {
-  TpxMailBase::WriteProperties(writer);
+  TpxSmtpConnection::WriteProperties(writer);
   if (mailMessage_ != nullptr) writer.Property("MailMessage", TPropValue::Ident(mailMessage_->Name()));
   if (keepSession_) writer.Property("KeepSession", TPropValue::Bool(true));
-  WriteAccountProperties(writer);
-}
-
-void TpxSMTP::WriteAccountProperties(TPropertyWriter& writer) const {
-  if (security_ != TpxSecurity::Auto) writer.Property("Security", TPropValue::Ident(SecurityName(security_)));
-  if (!userName_.empty()) writer.Property("UserName", TPropValue::Str(userName_));
-  if (authMethod_ != TAuthMethod::Auto) writer.Property("AuthMethod", TPropValue::Ident(AuthMethodName(authMethod_)));
-  if (!caFile_.empty()) writer.Property("CAFile", TPropValue::Str(caFile_));
-  if (!fingerprint_.empty()) writer.Property("Fingerprint", TPropValue::Str(fingerprint_));
-}
-
-bool TpxSMTP::ReadAccountProperty(const std::string& name, const TPropValue& value) {
-  const bool ident = value.kind == TPropValue::Kind::Ident;
-  if (name == "Security") {
-    if (!ident || !ParseSecurity(value.text, security_)) throw EReadError("Invalid value " + value.text + " for property Security");
-  } else if (name == "AuthMethod") {
-    if (!ident || !ParseAuthMethod(value.text, authMethod_)) throw EReadError("Invalid value " + value.text + " for property AuthMethod");
-  } else if (name == "UserName") {
-    userName_ = value.text;
-  } else if (name == "CAFile") {
-    caFile_ = value.text;
-  } else if (name == "Fingerprint") {
-    SetFingerprint(value.text);
-  } else {
-    return false;
-  }
-  return true;
+  Account().Write(writer);
 }
 
 bool TpxSMTP::ReadProperty(const std::string& name, const TPropValue& value) {
-  if (ReadAccountProperty(name, value)) return true;
+  if (Account().Read(name, value)) return true;
   if (name == "KeepSession") {
     keepSession_ = value.boolean;
     return true;
   }
-  if (name != "MailMessage") return TpxMailBase::ReadProperty(name, value);
+  if (name != "MailMessage") return TpxSmtpConnection::ReadProperty(name, value);
   // A reference names a component of the same owner.
   TpxMessage* message = nullptr;
   for (int i = 0; Owner() != nullptr && i < Owner()->ComponentCount(); ++i)

@@ -1,23 +1,18 @@
 // The SMTP client: delivers a message per Send (greeting, EHLO or HELO, MAIL FROM, RCPT TO, DATA,
 // QUIT), with the message composed into a temporary file before the first command; with
-// KeepSession, one session carries message after message.
+// KeepSession, one session carries message after message. The session's opening and ending are
+// smtpconnection's; the transaction and the kept session are here.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "net/dotstuffing.h"
-#include "net/nktls.h"
-#include "net/pxmb.h"
-#include "net/pxsasl.h"
-#include "net/pxsecurity.h"
-#include "net/smtpextensions.h"
-#include "toolkit/secret.h"
+#include "net/smtpconnection.h"
+#include "net/smtpfailure.h"
 #include "toolkit/stringlist.h"
 
 class TpxMessage;
@@ -30,9 +25,9 @@ using TpxReconnectEvent = std::function<void(TComponent* Sender, const std::stri
 using TpxAddressRejectedEvent = std::function<void(TComponent* Sender, const std::string& TheAddress,
                                                    const std::string& ServerReply, bool& Proceed)>;
 
-class TpxSMTP : public TpxMailBase {
+class TpxSMTP : public TpxSmtpConnection {
  public:
-  explicit TpxSMTP(TComponent* owner = nullptr);
+  using TpxSmtpConnection::TpxSmtpConnection;
   const char* ClassName() const override { return "TpxSMTP"; }
 
   // Connects unless connected, transmits MailMessage and ends the connection, also when the
@@ -45,11 +40,6 @@ class TpxSMTP : public TpxMailBase {
   // the server has accepted the text.
   void TransmitMessage();
 
-  void Open() override;
-  // Disconnect for a session whose messages have had their replies: a failure of QUIT or of
-  // the close changes nothing for them, so it is logged, never raised nor reported.
-  void EndSession();
-
   TpxMessage* MailMessage() const { return mailMessage_; }
   void SetMailMessage(TpxMessage* message);
   // When not empty, the RCPT TO addresses instead of the message's recipients.
@@ -59,30 +49,6 @@ class TpxSMTP : public TpxMailBase {
   // The server's reply to the text of the last message it accepted ("250 2.0.0 Ok: queued as
   // 4Xz9"): the provider's queue id, for the record.
   const std::string& DataReply() const { return dataReply_; }
-  // What the server listed in its reply to EHLO on this connection; empty after HELO.
-  const TSmtpExtensions& Extensions() const { return extensions_; }
-
-  // The account: published, so streamed like the server; defaults are left out.
-  TpxSecurity Security() const { return security_; }
-  void SetSecurity(TpxSecurity security) { security_ = security; }
-  const std::string& UserName() const { return userName_; }
-  void SetUserName(const std::string& userName) { userName_ = userName; }
-  TAuthMethod AuthMethod() const { return authMethod_; }
-  void SetAuthMethod(TAuthMethod method) { authMethod_ = method; }
-  // A PEM file of certificates trusted besides the system's.
-  const std::string& CAFile() const { return caFile_; }
-  void SetCAFile(const std::string& fileName) { caFile_ = fileName; }
-  // The pinned certificate's SHA-256, normalised by NormaliseFingerprint; empty: none. A
-  // malformed one raises EConvertError and leaves the pin as it was.
-  const std::string& Fingerprint() const { return fingerprint_; }
-  void SetFingerprint(const std::string& fingerprint);
-
-  // Never published: streaming would write it out. Wiped when replaced and when the client goes.
-  std::string_view Password() const { return password_.View(); }
-  void SetPassword(TSecret password) { password_ = std::move(password); }
-  // Gives the XOAUTH2 bearer token; called at every login, since tokens expire. Not published.
-  const std::function<TSecret()>& TokenSource() const { return tokenSource_; }
-  void SetTokenSource(std::function<TSecret()> source) { tokenSource_ = std::move(source); }
 
   TNotifyEvent OnPrepare;
   TNotifyEvent OnSending;
@@ -95,8 +61,6 @@ class TpxSMTP : public TpxMailBase {
 
  protected:
   void Notification(TComponent* component, TOperation operation) override;
-  void Login() override;
-  void Logout() override;
   // Stuffs the message text on its way to the socket and ends it with the end-of-data mark.
   void SendBlock(const char* data, size_t size) override;
 
@@ -108,44 +72,16 @@ class TpxSMTP : public TpxMailBase {
   };
   TEnvelope Envelope();
 
-  void WriteAccountProperties(TPropertyWriter& writer) const;
-  // False when name is none of the account's properties.
-  bool ReadAccountProperty(const std::string& name, const TPropValue& value);
-  // True when nothing may go in the clear: a user name (outside None), STARTTLS or TLS.
-  bool TlsRequired() const;
-  // TLS from the first byte: mode TLS, or Auto on the submission port of RFC 8314.
-  bool ImplicitTls() const;
-  // The checks of every TLS session of this connection; built before connecting, so that a
-  // malformed pin or an unreadable CA file ends the send before the server hears of it. Kept
-  // while its settings and the CA file stay as they were: loading the system's trust store
-  // takes tens of milliseconds, too much for every connection of a batch.
-  const TnkTlsContext& SecurityContext();
-  // Reads the server's greeting, then SayEhlo.
-  void Greet();
-  // EHLO and its extensions; HELO for a server that refuses it, where that is allowed.
-  void SayEhlo();
-  // HELO with our name, then bare, for a server that does not know EHLO.
-  void GreetOldStyle();
-  void NegotiateStartTls(const TnkTlsContext& context);
-  // Raises EAuthError, naming the server, when no login can be tried; ESessionRefused when the
-  // server refuses it.
-  void Authenticate();
-  void RunAuthExchange();
-  // The password, or the token of XOAUTH2; raises when there is none.
-  TSecret LoginSecret(TAuthMethod method) const;
-  // Ends the connection without a word, and raises ESessionRefused: a session that may not go on in the clear
-  // says nothing more in it.
-  [[noreturn]] void RefuseSession(const std::string& text);
   // MailMessage, or the usage error when there is none.
   TpxMessage& Message();
   // One transaction on the kept session, reconnecting once when the server has ended it.
   void SendInSession();
-  // True when e says the server ended the session before the end of the text, so the message
-  // can go again on a new one.
-  bool SessionLost(const Exception& e) const;
+  // True when failure says the server ended the session, or the connection failed, before the
+  // end of the text: the message can go again on a new one.
+  bool SessionLost(const TSmtpFailure& failure) const;
   void Reconnect();
   // After a failed transaction: a refusal keeps the session, anything else ends it.
-  void KeepOrAbandon(const Exception& e);
+  void KeepOrAbandon(const TSmtpFailure& failure);
   // RFC 5321 4.1.1.5: RSET before the next transaction of a session whose last one failed.
   void ResetTransaction();
   // RFC 1870: a message larger than the server's maximum is not uploaded.
@@ -161,40 +97,10 @@ class TpxSMTP : public TpxMailBase {
   bool RecipientAccepted(const std::string& address, int code);
   void SendRecipient(const std::string& address);
   void SendData(TStream& text);
-  // Raises EServerError with the reply unless code is of replyClass.
-  void Expect(int code, int replyClass);
-  // Raises EServerError for LastReply, refused at stage_; its text says the server refused about
-  // (the session for QUIT, whatever stage the last transaction left), and recipient is the
-  // address of a refused RCPT TO.
-  [[noreturn]] void RaiseServerError(TSmtpStage about, const std::string& recipient = {});
-  // What the server refused and its reply, for showing; a reply that is none is a closed
-  // connection.
-  std::string RefusalText(TSmtpStage stage, const std::string& reply, const std::string& recipient) const;
-  // Ends a connection that a failure left open; its own failures are not reported.
-  void Abandon();
 
   TpxMessage* mailMessage_ = nullptr;
-  TpxSecurity security_ = TpxSecurity::Auto;
-  std::string userName_;
-  TAuthMethod authMethod_ = TAuthMethod::Auto;
-  std::string caFile_;
-  std::string fingerprint_;
-  TSecret password_;
-  std::function<TSecret()> tokenSource_;
-  std::unique_ptr<TnkTlsContext> tlsContext_;
-  TnkTlsOptions tlsOptions_;  // what tlsContext_ was built from
-  std::filesystem::file_time_type caFileTime_;
-  // Connected and between commands, where a QUIT is read as one: not before the TCP
-  // connection is made, nor inside the message text.
-  bool canQuit_ = false;
   bool keepSession_ = false;
-  bool needsReset_ = false;          // the session's last transaction failed
-  bool transactionStarted_ = false;  // RSET or MAIL FROM written in this attempt
-  bool markWritten_ = false;         // the end-of-data mark has gone out in this attempt
-  bool sessionEnded_ = false;        // the last reply was none or a 421
-  TSmtpStage stage_ = TSmtpStage::Session;  // what a refusal now would be about
   TStringList envelopeRecipients_;
-  TSmtpExtensions extensions_;
   TDotStuffer stuffer_;
   std::string pending_;  // stuffed text not sent yet
   int64_t textSize_ = 0;

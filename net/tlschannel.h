@@ -42,6 +42,9 @@ class TnkTlsChannel {
   bool Decrypt() { return session_.Read(text_); }
   // True when decrypted text is waiting to be read.
   bool HasText() const { return textPos_ < text_.size(); }
+  // True when received records are waiting to be decrypted (after the handshake, the records
+  // that came with its last ones).
+  bool HoldsRecords() const { return session_.HoldsReceived(); }
   // The next line with its line feed, decrypting the records received so far as needed.
   TRead NextLine(std::string& raw);
 

@@ -214,20 +214,4 @@ TEST(SmtpSession, AChangedCaFileIsReadAgain) {
   EXPECT_EQ(batch.server.Connections(), 2);
 }
 
-// RFC 3207 4.2: after STARTTLS the server does not greet again; the client speaks first.
-TEST(SmtpSession, StarttlsIsFollowedByEhloAtOnce) {
-  TlsPeer peer("good", {"--starttls"});
-  TpxSMTP smtp;
-  smtp.SetWinsockLoaded(true);
-  smtp.SetTimeOut(3);  // a client waiting for a second greeting would wait this long
-  smtp.SetServer(peer.Address());
-  smtp.SetSecurity(TpxSecurity::StartTLS);
-  smtp.SetCAFile(TestCerts::Get().Pem("ca"));
-  EXPECT_EQ(Raised([&] { smtp.Connect(); }), "");
-  EXPECT_TRUE(smtp.Encrypted());
-  EXPECT_EQ(smtp.LastReply(), "250 tls");
-  smtp.Disconnect();
-  EXPECT_FALSE(smtp.Connected());
-}
-
 }  // namespace

@@ -1,0 +1,258 @@
+#include "net/smtpconnection.h"
+
+#include <vector>
+
+#include "toolkit/pump.h"
+#include "toolkit/strtable.h"
+#include "toolkit/strutils.h"
+
+namespace {
+constexpr uint16_t kSmtpPort = 25;
+constexpr uint16_t kSubmissionsPort = 465;  // RFC 8314 7.3: TLS from the first byte
+// A server that keeps asking would keep us answering; no mechanism we know takes more steps.
+constexpr int kMaxAuthSteps = 8;
+constexpr const char* kFarewellFailed = "Ending the connection after delivery failed: ";
+
+// 127.0.0.0/8, as the look-up gives it in dotted form.
+bool IsLoopback(const std::string& dotted) { return dotted.rfind("127.", 0) == 0; }
+
+std::string Joined(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+  return text;
+}
+}  // namespace
+
+TpxSmtpConnection::TpxSmtpConnection(TComponent* owner) : TpxMailBase(owner) {
+  SetServiceName("smtp");
+  SetDefaultPort(kSmtpPort);
+}
+
+void TpxSmtpConnection::Open() {
+  if (Server().empty()) RaiseSocketError(LoadStr(sServerRequired));
+  ResetState();
+  phase_ = TSmtpPhase::Unconnected;
+  extensions_ = {};
+  TpxMailBase::Open();
+}
+
+void TpxSmtpConnection::Login() {
+  try {
+    // RFC 5321 2.3.8: a command ends at CR LF; a host name holding one would end HELO early.
+    if (HasControlCharacter(LocalHost()))
+      RaiseSocketError(FormatText(LoadStr(sControlInHostName), {DisplayText(LocalHost())}));
+    const TnkTlsContext& context = SecurityContext();
+    if (account_.security == TpxSecurity::None && !account_.userName.empty() && !IsLoopback(RemoteAddress()))
+      RaiseSocketError(FormatText(LoadStr(sLoginInClear), {ServerName()}));
+    ConnectSocket();
+    phase_ = TSmtpPhase::Ready;
+    if (ImplicitTls()) StartTls(context);
+    Greet();
+    NegotiateStartTls(context);
+    if (!account_.userName.empty()) Authenticate();
+  } catch (...) {
+    // Left open, the connection would be taken by the next Send as one that has been greeted.
+    Abandon();
+    throw;
+  }
+}
+
+bool TpxSmtpConnection::TlsRequired() const {
+  if (account_.security == TpxSecurity::None) return false;
+  return account_.security != TpxSecurity::Auto || !account_.userName.empty();
+}
+
+bool TpxSmtpConnection::ImplicitTls() const {
+  return account_.security == TpxSecurity::TLS || (account_.security == TpxSecurity::Auto && Port() == kSubmissionsPort);
+}
+
+const TnkTlsContext& TpxSmtpConnection::SecurityContext() {
+  // RFC 7435: without a login, Auto takes whatever encryption it can get rather than none.
+  const TnkTlsOptions options{TlsRequired() ? TnkTlsPolicy::Checked : TnkTlsPolicy::Opportunistic, account_.caFile, account_.fingerprint};
+  std::error_code error;
+  const auto caFileTime = account_.caFile.empty() ? std::filesystem::file_time_type{}
+                                          : std::filesystem::last_write_time(account_.caFile, error);
+  const bool same = tlsContext_ && options.policy == tlsOptions_.policy && options.caFile == tlsOptions_.caFile &&
+                    options.fingerprint == tlsOptions_.fingerprint && caFileTime == caFileTime_;
+  if (!same) {
+    tlsContext_.reset();
+    tlsContext_ = std::make_unique<TnkTlsContext>(options);
+    tlsOptions_ = options;
+    caFileTime_ = caFileTime;
+  }
+  return *tlsContext_;
+}
+
+// --- The greeting ---------------------------------------------------------------------------
+
+void TpxSmtpConnection::Greet() {
+  Expect(ReadReply(), 2);
+  SayEhlo();
+}
+
+void TpxSmtpConnection::SayEhlo() {
+  WriteLine("EHLO " + LocalHost());
+  std::vector<std::string> lines;
+  const int code = ReadReply(&lines);
+  if (ReplyClass(code) == 2) {
+    extensions_ = TSmtpExtensions::FromReply(lines);
+    return;
+  }
+  // RFC 5321 3.2: a server that does not know EHLO refuses it with a 5xx reply and may still
+  // take HELO; a 4xx or a lost connection is a failure of its own.
+  if (ReplyClass(code) != 5) RaiseServerError(RefusalStage());
+  // HELO knows neither STARTTLS nor AUTH: taking it would mean going on in the clear.
+  if (!account_.userName.empty() || (TlsRequired() && !Encrypted()))
+    RefuseSession(FormatText(LoadStr(sEhloRefusedSecure), {ServerName(), DisplayText(LastReply())}));
+  GreetOldStyle();
+}
+
+void TpxSmtpConnection::GreetOldStyle() {
+  WriteLine("HELO " + LocalHost());
+  if (ReplyClass(ReadReply()) == 2) return;
+  // A server that refuses the name we give may still take the bare command.
+  WriteLine("HELO");
+  Expect(ReadReply(), 2);
+}
+
+// RFC 3207: STARTTLS, then a new greeting over TLS, since what the server said in the clear
+// may have been forged (4.2).
+void TpxSmtpConnection::NegotiateStartTls(const TnkTlsContext& context) {
+  if (Encrypted() || account_.security == TpxSecurity::None) return;
+  if (!extensions_.Supports("STARTTLS")) {
+    if (TlsRequired()) RefuseSession(FormatText(LoadStr(sStartTlsNotOffered), {ServerName()}));
+    return;
+  }
+  WriteLine("STARTTLS");
+  if (ReadReply() != 220) {
+    if (TlsRequired()) RefuseSession(FormatText(LoadStr(sStartTlsRefused), {ServerName(), DisplayText(LastReply())}));
+    Log("STARTTLS refused; going on in the clear: " + LastReply());
+    return;
+  }
+  StartTls(context);
+  extensions_ = {};
+  // RFC 3207 4.2: the server does not greet again; the client speaks first, with EHLO.
+  SayEhlo();
+}
+
+// --- AUTH -----------------------------------------------------------------------------------
+
+// RFC 4954: the mechanism's lines are secrets, written masked; the server's 334 challenges
+// and its final reply are not.
+void TpxSmtpConnection::Authenticate() {
+  try {
+    RunAuthExchange();
+  } catch (EAuthError& e) {
+    e.SetMessage(FormatText(LoadStr(sLoginFailed), {ServerName(), e.Message()}));
+    throw;
+  }
+}
+
+void TpxSmtpConnection::RunAuthExchange() {
+  const TAuthMethod method = ChooseAuthMethod(Joined(extensions_.Parameters("AUTH")), account_.authMethod);
+  const std::unique_ptr<TSaslMechanism> mechanism =
+      MakeSaslMechanism(method, account_.userName, LoginSecret(method).View());
+  WriteSecretLine(AuthCommand(*mechanism).View());
+  int code = ReadReply();
+  for (int step = 0; code == 334 && step < kMaxAuthSteps; ++step) {
+    const std::string challenge = LastReply().size() > 4 ? LastReply().substr(4) : std::string();
+    try {
+      WriteSecretLine(AnswerChallenge(*mechanism, challenge).View());
+    } catch (const EAuthError&) {
+      WriteLine("*");  // RFC 4954 4: the client cancels the exchange
+      ReadReply();
+      throw;
+    }
+    code = ReadReply();
+  }
+  if (code != 235) RefuseSession(FormatText(LoadStr(sLoginRefused), {ServerName(), DisplayText(LastReply())}));
+}
+
+TSecret TpxSmtpConnection::LoginSecret(TAuthMethod method) const {
+  if (method == TAuthMethod::XOAuth2) {
+    if (!tokenSource_) throw EAuthError(LoadStr(sNoTokenSource));
+    return tokenSource_();
+  }
+  if (password_.Empty()) throw EAuthError(FormatText(LoadStr(sNoPassword), {account_.userName}));
+  TSecret password;
+  password.Text() = password_.View();
+  return password;
+}
+
+void TpxSmtpConnection::RefuseSession(const std::string& text) {
+  phase_ = TSmtpPhase::Unconnected;
+  Close();
+  try {
+    RaiseSocketError(text);  // reported like any socket error
+  } catch (const ESocketError&) {
+    throw ESessionRefused(text);
+  }
+}
+
+// --- The farewell ---------------------------------------------------------------------------
+
+void TpxSmtpConnection::Logout() {
+  try {
+    ProcessMessagesNow();
+    WriteLine("QUIT");
+    if (ReplyClass(ReadReply()) != 2) RaiseServerError(TSmtpStage::Session);
+  } catch (...) {
+    Close();  // a connection whose farewell failed is of no further use
+    throw;
+  }
+}
+
+void TpxSmtpConnection::Abandon() {
+  if (!Connected()) return;
+  if (CanQuit()) {
+    try {
+      Logout();
+    } catch (const Exception&) {
+      // The failure that brought us here is the one to report.
+    }
+  }
+  // Inside the text a QUIT would be taken as text; closing there makes the server discard
+  // the unfinished message.
+  Close();
+}
+
+// RFC 5321 4.1.1.4: once the server has answered the text with 250 the message is its own; a
+// QUIT refused, a lost connection or a garbled reply after that changes nothing for it.
+void TpxSmtpConnection::EndSession() {
+  const TQuietErrors quiet(*this);
+  try {
+    Disconnect();
+  } catch (const Exception& e) {
+    Log(kFarewellFailed + std::string(e.what()));
+  }
+}
+
+// --- Replies --------------------------------------------------------------------------------
+
+bool TpxSmtpConnection::CanQuit() const { return phase_ != TSmtpPhase::Unconnected && phase_ != TSmtpPhase::Text; }
+
+TSmtpStage TpxSmtpConnection::RefusalStage() const {
+  const bool inMessage = phase_ == TSmtpPhase::Envelope || phase_ == TSmtpPhase::Text || phase_ == TSmtpPhase::TextEnded;
+  return inMessage ? TSmtpStage::Message : TSmtpStage::Session;
+}
+
+void TpxSmtpConnection::Expect(int code, int replyClass) {
+  if (ReplyClass(code) != replyClass) RaiseServerError(RefusalStage());
+}
+
+void TpxSmtpConnection::RaiseServerError(TSmtpStage stage, const std::string& recipient) {
+  // The reply stays as received in LastReply; the error text is for showing.
+  const int code = LastReply().empty() ? 0 : ReplyCode(LastReply());
+  throw EServerError(RefusalText(stage, LastReply(), recipient), code, stage);
+}
+
+std::string TpxSmtpConnection::RefusalText(TSmtpStage stage, const std::string& reply, const std::string& recipient) const {
+  if (reply.empty()) return FormatText(LoadStr(sNoServerReply), {ServerName()});
+  switch (stage) {
+    case TSmtpStage::Recipient:
+      return FormatText(LoadStr(sRecipientRefused), {ServerName(), DisplayText(recipient), DisplayText(reply)});
+    case TSmtpStage::Message: return FormatText(LoadStr(sMessageRefused), {ServerName(), DisplayText(reply)});
+    case TSmtpStage::Session: break;
+  }
+  return FormatText(LoadStr(sSessionRefused), {ServerName(), DisplayText(reply)});
+}

@@ -1,0 +1,125 @@
+// The SMTP client's session: TLS as its account asks, the greeting, EHLO or HELO, STARTTLS and
+// AUTH when it opens, QUIT when it ends, and where the dialogue stands in between. The client
+// (pxsmtp) runs its transactions on it.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "net/nktls.h"
+#include "net/pxmb.h"
+#include "net/smtpaccount.h"
+#include "net/smtpextensions.h"
+#include "toolkit/secret.h"
+
+// Where the dialogue stands. What a refusal concerns, whether a QUIT would be read as one, and
+// whether a failed message may go again on a new session all follow from it.
+enum class TSmtpPhase {
+  Unconnected,  // before the TCP connection is made, or after the client refused to go on
+  Ready,        // between transactions
+  NeedsReset,   // between transactions, after one that failed: RSET first (RFC 5321 4.1.1.5)
+  Resetting,    // RSET written
+  Envelope,     // MAIL FROM written, up to the reply to DATA: a refusal concerns the message
+  Text,         // inside the message text, where a QUIT would be taken as text
+  TextEnded,    // the end-of-data mark has gone out: only the reply tells whether the server took it
+};
+
+class TpxSmtpConnection : public TpxMailBase {
+ public:
+  explicit TpxSmtpConnection(TComponent* owner = nullptr);
+
+  void Open() override;
+  // Disconnect for a session whose messages have had their replies: a failure of QUIT or of
+  // the close changes nothing for them, so it is logged, never raised nor reported.
+  void EndSession();
+
+  // What the server listed in its reply to EHLO on this connection; empty after HELO.
+  const TSmtpExtensions& Extensions() const { return extensions_; }
+
+  // The account: published, so streamed like the server; defaults are left out.
+  TpxSecurity Security() const { return account_.security; }
+  void SetSecurity(TpxSecurity security) { account_.security = security; }
+  const std::string& UserName() const { return account_.userName; }
+  void SetUserName(const std::string& userName) { account_.userName = userName; }
+  TAuthMethod AuthMethod() const { return account_.authMethod; }
+  void SetAuthMethod(TAuthMethod method) { account_.authMethod = method; }
+  // A PEM file of certificates trusted besides the system's.
+  const std::string& CAFile() const { return account_.caFile; }
+  void SetCAFile(const std::string& fileName) { account_.caFile = fileName; }
+  // The pinned certificate's SHA-256, normalised by NormaliseFingerprint; empty: none. A
+  // malformed one raises EConvertError and leaves the pin as it was.
+  const std::string& Fingerprint() const { return account_.fingerprint; }
+  void SetFingerprint(const std::string& fingerprint) { account_.SetFingerprint(fingerprint); }
+
+  // Never published: streaming would write it out. Wiped when replaced and when the client goes.
+  std::string_view Password() const { return password_.View(); }
+  void SetPassword(TSecret password) { password_ = std::move(password); }
+  // Gives the XOAUTH2 bearer token; called at every login, since tokens expire. Not published.
+  const std::function<TSecret()>& TokenSource() const { return tokenSource_; }
+  void SetTokenSource(std::function<TSecret()> source) { tokenSource_ = std::move(source); }
+
+ protected:
+  void Login() override;
+  void Logout() override;
+
+  // RFC 5321 4.2.1: the first digit of the code; a line without a code has class 0.
+  static int ReplyClass(int code) { return code > 0 ? code / 100 : 0; }
+  // A QUIT is read as one: connected, and not inside the message text.
+  bool CanQuit() const;
+  // What a refusal now would be about.
+  TSmtpStage RefusalStage() const;
+  // Raises EServerError with the reply unless code is of replyClass.
+  void Expect(int code, int replyClass);
+  // Raises EServerError for LastReply, a refusal of stage; recipient is the address of a
+  // refused RCPT TO.
+  [[noreturn]] void RaiseServerError(TSmtpStage stage, const std::string& recipient = {});
+  // What the server refused and its reply, for showing; a reply that is none is a closed
+  // connection.
+  std::string RefusalText(TSmtpStage stage, const std::string& reply, const std::string& recipient) const;
+  // Ends a connection that a failure left open; its own failures are not reported.
+  void Abandon();
+
+  const TSmtpAccount& Account() const { return account_; }
+  TSmtpAccount& Account() { return account_; }
+
+  TSmtpPhase phase_ = TSmtpPhase::Unconnected;
+
+ private:
+  // True when nothing may go in the clear: a user name (outside None), STARTTLS or TLS.
+  bool TlsRequired() const;
+  // TLS from the first byte: mode TLS, or Auto on the submission port of RFC 8314.
+  bool ImplicitTls() const;
+  // The checks of every TLS session of this connection; built before connecting, so that a
+  // malformed pin or an unreadable CA file ends the send before the server hears of it. Kept
+  // while its settings and the CA file stay as they were: loading the system's trust store
+  // takes tens of milliseconds, too much for every connection of a batch.
+  const TnkTlsContext& SecurityContext();
+  // Reads the server's greeting, then SayEhlo.
+  void Greet();
+  // EHLO and its extensions; HELO for a server that refuses it, where that is allowed.
+  void SayEhlo();
+  // HELO with our name, then bare, for a server that does not know EHLO.
+  void GreetOldStyle();
+  void NegotiateStartTls(const TnkTlsContext& context);
+  // Raises EAuthError, naming the server, when no login can be tried; ESessionRefused when the
+  // server refuses it.
+  void Authenticate();
+  void RunAuthExchange();
+  // The password, or the token of XOAUTH2; raises when there is none.
+  TSecret LoginSecret(TAuthMethod method) const;
+  // Ends the connection without a word, and raises ESessionRefused: a session that may not go
+  // on in the clear says nothing more in it.
+  [[noreturn]] void RefuseSession(const std::string& text);
+
+  TSmtpAccount account_;
+  TSecret password_;
+  std::function<TSecret()> tokenSource_;
+  std::unique_ptr<TnkTlsContext> tlsContext_;
+  TnkTlsOptions tlsOptions_;  // what tlsContext_ was built from
+  std::filesystem::file_time_type caFileTime_;
+  TSmtpExtensions extensions_;
+};
