@@ -104,14 +104,14 @@ TEST_F(SettingsTest, MissingAndMalformedValuesReadAsDefaults) {
   for (const auto& c : cases) {
     const std::string file = Path(std::string(c.name) + ".ini");
     if (c.lines) WriteFile(file, std::string("[Param]\r\n") + c.lines + "\r\n");
-    EXPECT_EQ(Fields(ReadSettings(file)), Fields(TSettings{"", "", "", "", c.del, c.sort, c.pause, {}, c.perMessage, {}})) << c.name;
+    EXPECT_EQ(Fields(ReadSettings(file)), Fields(TSettings{"", "", "", "", c.del, c.sort, c.pause, {}, c.perMessage, {}, 3, false, ""})) << c.name;
   }
 }
 
 TEST_F(SettingsTest, WriteCreatesFolderAndFileAndReadsBack) {
   const std::string file = Path("config/mailcart/mailcart.ini");
   const TSettings s{"to@example.com", "Subject = with equals", "smtp.example.com:2525", "from@example.com",
-                    true, false, -4, {}, false, {}};
+                    true, false, -4, {}, false, {}, 3, false, ""};
   WriteSettings(file, s);
   EXPECT_EQ(ReadFile(file),
             "[Param]\r\nAddr=to@example.com\r\nSubj=Subject = with equals\r\nAddrFrom=from@example.com\r\n"
