@@ -241,7 +241,9 @@ void TBatchRunner::FinishSent(TSourceFile& source, const std::string& reply) {
 std::optional<TBatchRunner::TFileEnd> TBatchRunner::HandleFailure(const std::exception& error, int retry) {
   const std::string& file = status_.Files()[status_.Current()].path;
   TSmtpFailure failure = ClassifyFailure(error);
-  if (dynamic_cast<const EServerError*>(&error) != nullptr || failure.scope != TFailureScope::Session)
+  // A reply, or a failure of the message alone: the server was there.
+  if (failure.scope != TFailureScope::Session || failure.session == TSessionOutcome::Usable ||
+      failure.session == TSessionOutcome::Ended)
     serverReached_ = true;
   if (failure.kind == TFailureKind::Uncertain && !request_.resendUncertain) {
     const std::string why = std::string(batchtext::kUncertain) + " (" + error.what() + ")";
@@ -262,11 +264,11 @@ std::optional<TBatchRunner::TFileEnd> TBatchRunner::HandleFailure(const std::exc
   SetFileState(TFileState::Failed, error.what());
   RecordOutcome(TJournalOutcome::Failed, error.what(), false);
   if (failure.EndsBatch() || misconfigured) throw;
-  // What concerns this file is told with its name; the session's errors name the server.
+  // What concerns this file is told with its name (a file error names it already); the
+  // session's errors name the server.
   if (!request_.keepGoing) {
-    const std::string shown = ShownFileName(file);
-    if (failure.scope == TFailureScope::Session || std::string_view(error.what()).find(shown) != std::string_view::npos) throw;
-    throw EFileNotSent("The file \"" + shown + "\" was not sent: " + error.what());
+    if (failure.scope == TFailureScope::Session || dynamic_cast<const EFileError*>(&error) != nullptr) throw;
+    throw EFileNotSent("The file " + QuotedName(file) + " was not sent: " + error.what());
   }
   failures_.push_back(ShownFileName(file) + ": " + error.what());
   return TFileEnd::Failed;

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "mail/mailbox.h"
-#include "net/crlftolf.h"
 #include "mail/pxmsg.h"
+#include "net/crlftolf.h"
 #include "net/nkutils.h"
 #include "toolkit/folders.h"
 #include "toolkit/pump.h"
@@ -47,6 +47,11 @@ constexpr size_t kMaxErrorText = 4096;
 constexpr int kReapMs = 5000;
 // sysexits.h: "temporary failure; the user is invited to retry".
 constexpr int kTempFail = 75;
+// The mailer's outcomes, sorted as a mail transfer agent's replies are: its queue may take the
+// message later, never, or there is no mailer at all (every file would fail alike).
+constexpr TSmtpFailure kTransient{TFailureScope::Message, TFailureKind::Transient, false, TSessionOutcome::Usable};
+constexpr TSmtpFailure kPermanent{TFailureScope::Message, TFailureKind::Permanent, false, TSessionOutcome::Usable};
+constexpr TSmtpFailure kNoMailer{TFailureScope::Session, TFailureKind::Permanent, false, TSessionOutcome::Dropped};
 
 QString AddressArgument(const std::string& address) {
   // An address with a line break in it would reach the mailer's queue file as more than an
@@ -178,20 +183,19 @@ std::string TSendmailDelivery::Deliver(TpxMessage& message) {
   if (run.process.state() != QProcess::NotRunning) {
     ::kill(-static_cast<pid_t>(run.process.processId()), SIGKILL);
     WaitUntilEnded(run, QDeadlineTimer(kReapMs));
-    throw EServerError(name + " ran longer than " + std::to_string(timeoutSeconds_) + " s and was stopped", 451,
-                       TSmtpStage::Message);
+    throw EMailerError(name + " ran longer than " + std::to_string(timeoutSeconds_) + " s and was stopped", kTransient);
   }
   // Every file would fail alike: the batch ends.
   if (run.process.error() == QProcess::FailedToStart)
-    throw ESocketError(name + " could not be started: " + run.process.errorString().toStdString());
+    throw EMailerError(name + " could not be started: " + run.process.errorString().toStdString(), kNoMailer);
   if (run.process.exitStatus() == QProcess::CrashExit)
-    throw EServerError(name + " was ended by a signal" + Complaint(run.errors), 554, TSmtpStage::Message);
+    throw EMailerError(name + " was ended by a signal" + Complaint(run.errors), kPermanent);
   const int status = run.process.exitCode();
   if (status != 0)
-    throw EServerError(name + " failed with exit status " + std::to_string(status) + Complaint(run.errors),
-                       status == kTempFail ? 451 : 554, TSmtpStage::Message);
+    throw EMailerError(name + " failed with exit status " + std::to_string(status) + Complaint(run.errors),
+                       status == kTempFail ? kTransient : kPermanent);
   // A mailer that ends well before it has read the whole message has not got it.
   if (!given || run.taken < run.queued)
-    throw EServerError(name + " ended before it read the whole message", 554, TSmtpStage::Message);
+    throw EMailerError(name + " ended before it read the whole message", kPermanent);
   return path_ + ": accepted";
 }

@@ -6,7 +6,15 @@
 #include <string>
 #include <string_view>
 
+#include "net/smtpfailure.h"
+
 class TpxMessage;
+
+// The system's mailer failed; sorted where it is raised, as the SMTP client's errors are.
+class EMailerError : public ENetFailure {
+ public:
+  using ENetFailure::ENetFailure;
+};
 
 class TMessageDelivery {
  public:

@@ -13,12 +13,13 @@
 namespace {
 constexpr size_t kBlock = 64 * 1024;
 
-[[noreturn]] void Fail(const std::string& path, const std::string& reason) {
-  throw EInOutError("The file " + QuotedName(path) + " cannot be read: " + reason);
-}
+[[noreturn]] void Fail(const std::string& path, const std::string& reason) { throw EFileError(path, reason); }
 
 bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 }  // namespace
+
+EFileError::EFileError(std::string path, const std::string& reason)
+    : EInOutError("The file " + QuotedName(path) + " cannot be read: " + reason), path_(std::move(path)) {}
 
 std::string ChangedWhileSentText(const std::string& path) {
   return "The file " + QuotedName(path) + " changed while it was sent; it was kept";

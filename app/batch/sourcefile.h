@@ -14,6 +14,16 @@
 // Another process holds the file's lock: another Mailcart is sending it.
 MAILCART_EXCEPTION(EFileBusy, Exception);
 
+// A file of the batch that cannot be read; the text names it, and so does Path.
+class EFileError : public EInOutError {
+ public:
+  EFileError(std::string path, const std::string& reason);
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 class TSourceFile {
  public:
   // Opens path without waiting on it (a FIFO would wait for a writer), refuses anything that is
