@@ -9,13 +9,13 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 
 #include "mail/pxmsg.h"
 #include "platform/tempfiles.h"
-#include "toolkit/streams.h"
 #include "support/benchsupport.h"
+#include "toolkit/streams.h"
 
 namespace {
 

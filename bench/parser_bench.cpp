@@ -15,8 +15,8 @@
 
 #include "mail/pxmsg.h"
 #include "platform/tempfiles.h"
-#include "toolkit/streams.h"
 #include "support/benchsupport.h"
+#include "toolkit/streams.h"
 
 namespace {
 
@@ -65,8 +65,7 @@ void Read(benchmark::State& state, const TMessageFile& file, size_t attachmentSi
     TFileStream in(file.Path(), TFileMode::fmOpenRead);
     message.LoadFromStream(in);
     cpuSeconds += ThreadCpuSeconds() - start;
-    if (message.Attachments().Count() != 1 ||
-        message.Attachments().Items(0).Stream().Data().size() != attachmentSize)
+    if (message.Attachments().Count() != 1 || message.Attachments().Items(0).Stream().Data().size() != attachmentSize)
       state.SkipWithError("the attachment did not come back whole");
   }
   const double bytes = static_cast<double>(state.iterations()) * static_cast<double>(file.Size());

@@ -8,7 +8,6 @@
 
 #include <benchmark/benchmark.h>
 
-
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -86,8 +85,7 @@ class MiniSmtpServer {
 // A message as the window builds it: one line of body and one file.
 class BenchMessage {
  public:
-  explicit BenchMessage(const std::string& fileBytes)
-      : path_(GetTempFileName(GetTempPath(), "smtpbench")) {
+  explicit BenchMessage(const std::string& fileBytes) : path_(GetTempFileName(GetTempPath(), "smtpbench")) {
     std::ofstream(path_, std::ios::binary) << fileBytes;
     message_.Sender().SetAddress("from@example.org");
     message_.Sender().SetName("Mailcart 1.1.0");

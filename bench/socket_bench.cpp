@@ -7,7 +7,6 @@
 
 #include <benchmark/benchmark.h>
 
-
 #include <string>
 #include <thread>
 
@@ -52,7 +51,8 @@ void BM_ReadReplyLines(benchmark::State& state) {
   std::thread writer([&] {
     const int peer = server.Accept();
     for (int i = 0; i < replies; ++i)
-      for (size_t sent = 0; sent < reply.size();) sent += static_cast<size_t>(::send(peer, reply.data() + sent, reply.size() - sent, 0));
+      for (size_t sent = 0; sent < reply.size();)
+        sent += static_cast<size_t>(::send(peer, reply.data() + sent, reply.size() - sent, 0));
     ::close(peer);
   });
   TnkSocket client;

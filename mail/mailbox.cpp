@@ -41,8 +41,10 @@ TProblem CharacterProblem(std::string_view address) {
 size_t LocalPartEnd(std::string_view address) {
   if (address.front() != '"') return std::min(address.find('@'), address.size());
   for (size_t i = 1; i < address.size(); ++i) {
-    if (address[i] == '\\') ++i;
-    else if (address[i] == '"') return i + 1;
+    if (address[i] == '\\')
+      ++i;
+    else if (address[i] == '"')
+      return i + 1;
   }
   return std::string_view::npos;
 }

@@ -82,7 +82,8 @@ void ReadSubject(const TpxHeaders& headers, TpxCustomMessage& message) {
 std::string FileNamePart(std::string_view path) {
   const size_t slash = path.rfind('/');
   // NAME_MAX: no file system takes a longer name, and a reader may refuse one.
-  return std::string(Utf8Prefix(slash == std::string_view::npos ? path : path.substr(slash + 1), ShortString::kMaxLength));
+  return std::string(
+      Utf8Prefix(slash == std::string_view::npos ? path : path.substr(slash + 1), ShortString::kMaxLength));
 }
 
 // --- TpxCustomMessage ---------------------------------------------------------------------
@@ -125,7 +126,9 @@ std::string TpxCustomMessage::ContentType() const {
   return contentType_;
 }
 
-void TpxCustomMessage::SetContentType(std::string_view contentType) { contentType_ = ShortString(LowerCase(contentType)); }
+void TpxCustomMessage::SetContentType(std::string_view contentType) {
+  contentType_ = ShortString(LowerCase(contentType));
+}
 
 std::string TpxCustomMessage::DeriveContentType() const {
   if (encoding_ == meUU) return "";
@@ -353,7 +356,8 @@ void TpxArticle::ReadHeaders(const TpxHeaders& headers) {
 }
 
 void TpxArticle::Assign(const TPersistent& source) {
-  if (const auto* article = dynamic_cast<const TpxArticle*>(&source); article != nullptr) newsGroups_ = article->newsGroups_;
+  if (const auto* article = dynamic_cast<const TpxArticle*>(&source); article != nullptr)
+    newsGroups_ = article->newsGroups_;
   TpxCustomMessage::Assign(source);
 }
 

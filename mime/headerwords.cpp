@@ -87,7 +87,8 @@ size_t QLength(std::string_view text) {
 
 // RFC 2231 7: attribute-char, the characters an extended value may carry unescaped.
 bool IsAttributeChar(char c) {
-  return c > ' ' && static_cast<uint8_t>(c) < 0x7F && std::string_view("*'%()<>@,;:\\\"/[]?=").find(c) == std::string_view::npos;
+  return c > ' ' && static_cast<uint8_t>(c) < 0x7F &&
+         std::string_view("*'%()<>@,;:\\\"/[]?=").find(c) == std::string_view::npos;
 }
 
 std::string PercentEncoded(std::string_view bytes) {
@@ -123,9 +124,8 @@ std::vector<std::string> ParameterSections(std::string_view value, size_t firstR
 }  // namespace
 
 bool NeedsEncodedWords(std::string_view text) {
-  const bool control = std::any_of(text.begin(), text.end(), [](char c) {
-    return (static_cast<uint8_t>(c) < 0x20 && c != '\t') || c == 0x7F;
-  });
+  const bool control = std::any_of(text.begin(), text.end(),
+                                   [](char c) { return (static_cast<uint8_t>(c) < 0x20 && c != '\t') || c == 0x7F; });
   return control || !IsAscii(text) || text.find("=?") != std::string_view::npos;
 }
 

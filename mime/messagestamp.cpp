@@ -18,8 +18,7 @@ namespace {
 constexpr size_t kRandomBytes = 12;
 
 constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 TClockSource& ClockSource() {
   static TClockSource source;
@@ -40,7 +39,9 @@ TComposeTime SystemTime() {
   return time;
 }
 
-std::string TwoDigits(int value) { return std::string{static_cast<char>('0' + value / 10), static_cast<char>('0' + value % 10)}; }
+std::string TwoDigits(int value) {
+  return std::string{static_cast<char>('0' + value / 10), static_cast<char>('0' + value % 10)};
+}
 
 std::tm Broken(std::time_t seconds) {
   std::tm fields{};
@@ -51,7 +52,8 @@ std::tm Broken(std::time_t seconds) {
 // RFC 5322 3.2.3: dot-atom-text, or a domain literal in brackets.
 bool IsIdDomain(std::string_view domain) {
   if (domain.empty()) return false;
-  if (domain.front() == '[') return domain.size() > 2 && domain.back() == ']' && domain.find_first_of("[]\\ ", 1) == domain.size() - 1;
+  if (domain.front() == '[')
+    return domain.size() > 2 && domain.back() == ']' && domain.find_first_of("[]\\ ", 1) == domain.size() - 1;
   if (domain.front() == '.' || domain.back() == '.' || domain.find("..") != std::string_view::npos) return false;
   return std::all_of(domain.begin(), domain.end(), [](char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||

@@ -104,7 +104,7 @@ void AppendBase64Line(std::string_view line, std::string& out) {
 class TPartWriter {
  public:
   TPartWriter(int code, bool uuencoded, std::string& out)
-      : kind_(code == kEncodingBase64       ? (uuencoded ? Kind::uu : Kind::base64)
+      : kind_(code == kEncodingBase64            ? (uuencoded ? Kind::uu : Kind::base64)
               : code == kEncodingQuotedPrintable ? Kind::quotedPrintable
                                                  : Kind::text),
         out_(out) {}

@@ -4,9 +4,9 @@
 
 #include "mail/mailbox.h"
 #include "mail/pxmsg.h"
+#include "mime/codecs/pxcodecs.h"
 #include "mime/headerwords.h"
 #include "mime/messagestamp.h"
-#include "mime/codecs/pxcodecs.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/pump.h"
 #include "toolkit/streams.h"
@@ -64,7 +64,8 @@ std::string CutLine(std::string line) { return ShortString::Cut(line); }
 
 // "head name <address>after": the name as encoded words when it is not plain ASCII, and then
 // folded between them.
-std::string MailboxLine(std::string_view head, std::string_view name, std::string_view address, std::string_view after) {
+std::string MailboxLine(std::string_view head, std::string_view name, std::string_view address,
+                        std::string_view after) {
   const std::string mailbox = "<" + HeaderText(address) + ">" + std::string(after);
   const std::string text = HeaderText(name);
   if (!NeedsEncodedWords(text)) return std::string(head) + DisplayName(name) + " " + mailbox;
@@ -263,7 +264,8 @@ void TpxCustomEncoder::WriteSubjectAndVersion(std::string_view messageId) {
   const TpxHeaders& own = message_.Headers();
   if (GetRawHeaderValue(own, "Date").empty()) WriteLine("Date: " + DateHeaderValue(now));
   if (GetRawHeaderValue(own, "Message-ID").empty())
-    WriteLine("Message-ID: " + (messageId.empty() ? NewMessageId(message_.Sender().Address(), now) : HeaderText(messageId)));
+    WriteLine("Message-ID: " +
+              (messageId.empty() ? NewMessageId(message_.Sender().Address(), now) : HeaderText(messageId)));
   if (message_.Encoding() == meMIME) WriteLine("Mime-Version: 1.0");
 }
 

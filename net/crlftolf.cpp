@@ -12,8 +12,10 @@ std::string TCrLfToLf::Convert(std::string_view block) {
   for (size_t at = 0; at < block.size();) {
     const size_t cr = std::min(block.find('\r', at), block.size());
     lines.append(block.substr(at, cr - at));
-    if (cr + 1 == block.size()) heldCr_ = true;
-    else if (cr + 1 < block.size() && block[cr + 1] != '\n') lines += '\r';
+    if (cr + 1 == block.size())
+      heldCr_ = true;
+    else if (cr + 1 < block.size() && block[cr + 1] != '\n')
+      lines += '\r';
     at = cr + 1;
   }
   return lines;

@@ -13,8 +13,8 @@ namespace {
 constexpr uint32_t kMaxEntries = 25;
 constexpr uint32_t kMaxConnections = 10;
 constexpr int kDefaultTimeOut = 120;
-constexpr int kWaitSliceMs = 1000;     // the time counter's tick wakes the wait anyway
-constexpr int kDialogDelayMs = 1000;   // the system's dialog appears shortly after connecting
+constexpr int kWaitSliceMs = 1000;    // the time counter's tick wakes the wait anyway
+constexpr int kDialogDelayMs = 1000;  // the system's dialog appears shortly after connecting
 constexpr const char* kDialogClass = "#32770";
 
 std::string RasErrorText(uint32_t errorNumber) {
@@ -28,23 +28,16 @@ std::string RasErrorText(uint32_t errorNumber) {
 
 int StatusStringId(uint32_t state) {
   switch (state) {
-    case RASCS_OpenPort:
-      return kRasStrOpeningPort;
+    case RASCS_OpenPort: return kRasStrOpeningPort;
     case RASCS_ConnectDevice:
     case RASCS_DeviceConnected:
-    case RASCS_AllDevicesConnected:
-      return kRasStrConnectingDevice;
+    case RASCS_AllDevicesConnected: return kRasStrConnectingDevice;
     case RASCS_Authenticate:
-    case RASCS_StartAuthentication:
-      return kRasStrAuthenticating;
-    case RASCS_Authenticated:
-      return kRasStrAuthenticated;
-    case RASCS_LogonNetwork:
-      return kRasStrLoggingOn;
-    case RASCS_Connected:
-      return kRasStrConnected;
-    default:
-      return 0;  // no such string: the empty text
+    case RASCS_StartAuthentication: return kRasStrAuthenticating;
+    case RASCS_Authenticated: return kRasStrAuthenticated;
+    case RASCS_LogonNetwork: return kRasStrLoggingOn;
+    case RASCS_Connected: return kRasStrConnected;
+    default: return 0;  // no such string: the empty text
   }
 }
 
@@ -175,7 +168,7 @@ void TnkRas::Connect() {
     HangUpConnection();
     throw ERASError(lastError_);
   }
-  if (cancelled_) throw ECanceledError();  // Cancel has hung up
+  if (cancelled_) throw ECanceledError();                // Cancel has hung up
   if (timeCounter_->TimedOut()) throw ETimedOutError();  // the dial goes on; HangUp ends it
   if (minimizeAtConnect_) MinimizeDialog();
 }
@@ -281,12 +274,19 @@ void TnkRas::WriteProperties(TPropertyWriter& writer) const {
 }
 
 bool TnkRas::ReadProperty(const std::string& name, const TPropValue& value) {
-  if (name == "Service") SetService(value.text);  // the setter's checks run at load time too
-  else if (name == "ForceService") forceService_ = value.boolean;
-  else if (name == "MinimizeAtConnect") minimizeAtConnect_ = value.boolean;
-  else if (name == "Password") password_ = value.text;
-  else if (name == "RemovePassword") removePassword_ = value.boolean;
-  else if (name == "TimeOut") SetTimeOut(static_cast<int>(value.integer));
-  else return TComponent::ReadProperty(name, value);
+  if (name == "Service")
+    SetService(value.text);  // the setter's checks run at load time too
+  else if (name == "ForceService")
+    forceService_ = value.boolean;
+  else if (name == "MinimizeAtConnect")
+    minimizeAtConnect_ = value.boolean;
+  else if (name == "Password")
+    password_ = value.text;
+  else if (name == "RemovePassword")
+    removePassword_ = value.boolean;
+  else if (name == "TimeOut")
+    SetTimeOut(static_cast<int>(value.integer));
+  else
+    return TComponent::ReadProperty(name, value);
   return true;
 }

@@ -22,10 +22,7 @@ TnkWinsock& Ws() { return SharedWinsock(); }
 }  // namespace
 
 TnkConnection::TnkConnection(TComponent* owner)
-    : TComponent(owner),
-      receiveBuffer_(kMaxLineLength),
-      plain_(*this, kMaxLineLength),
-      tls_(*this, kMaxLineLength) {
+    : TComponent(owner), receiveBuffer_(kMaxLineLength), plain_(*this, kMaxLineLength), tls_(*this, kMaxLineLength) {
   window_ = AllocateHWnd([this](HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     return WindowProc(window, message, wParam, lParam);
   });
@@ -69,14 +66,9 @@ void TnkConnection::ResetState() {
 LRESULT TnkConnection::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_HOSTLOOKUP:
-    case WM_SERVICELOOKUP:
-      lookup_.Answer(message, wParam, lParam);
-      return 0;
-    case WM_SOCKETEVENT:
-      SocketEvent(wParam, lParam);
-      return 0;
-    default:
-      return DefWindowProc(window, message, wParam, lParam);
+    case WM_SERVICELOOKUP: lookup_.Answer(message, wParam, lParam); return 0;
+    case WM_SOCKETEVENT: SocketEvent(wParam, lParam); return 0;
+    default: return DefWindowProc(window, message, wParam, lParam);
   }
 }
 
@@ -102,7 +94,9 @@ void TnkConnection::Wait(const std::function<bool()>& done) {
   while (!done() && !Aborted()) WaitForEvents(kWaitSliceMs);
 }
 
-void TnkConnection::WaitForData() { Wait([this] { return readSeen_ || closeSeen_ || errorSeen_; }); }
+void TnkConnection::WaitForData() {
+  Wait([this] { return readSeen_ || closeSeen_ || errorSeen_; });
+}
 
 void TnkConnection::AwaitReadable() {
   // A line may be received or decrypted already, with nothing more to come from the socket.
@@ -134,12 +128,10 @@ void TnkConnection::Open() {
   } catch (const EConvertError& e) {
     RaiseSocketError(e.Message());
   }
-  if (Ws().WSAStartup(kWinsockVersion, &startupData_) != 0)
-    RaiseSocketError(LoadStr(sInvalidWinsockVersion));
+  if (Ws().WSAStartup(kWinsockVersion, &startupData_) != 0) RaiseSocketError(LoadStr(sInvalidWinsockVersion));
   ++startupCount_;
   std::array<char, 512> name{};
-  localHost_ = Ws().gethostname(name.data(), static_cast<int>(name.size())) == 0 ? name.data()
-                                                                                  : target.host;
+  localHost_ = Ws().gethostname(name.data(), static_cast<int>(name.size())) == 0 ? name.data() : target.host;
   remoteAddress_ = lookup_.Address(target.host, remoteAddressText_);
   // Without a port in Server, the services database names the service's; failing that, DefaultPort.
   port_ = lookup_.Port(target.port, serviceName_, defaultPort_);
@@ -273,8 +265,8 @@ std::string_view TnkConnection::ReceiveRaw() {
 }
 
 std::optional<std::string_view> TnkConnection::ReceiveNow(bool peek) {
-  const int n = Ws().recv(socket_, receiveBuffer_.data(), static_cast<int>(receiveBuffer_.size()),
-                          peek ? WS_MSG_PEEK : 0);
+  const int n =
+      Ws().recv(socket_, receiveBuffer_.data(), static_cast<int>(receiveBuffer_.size()), peek ? WS_MSG_PEEK : 0);
   if (n < 0 && Ws().WSAGetLastError() == WSAEWOULDBLOCK) return std::nullopt;
   return std::string_view(receiveBuffer_.data(), n > 0 ? static_cast<size_t>(n) : 0);
 }
@@ -363,8 +355,10 @@ void TnkConnection::RaiseCanceled() {
 bool TnkConnection::WinsockLoaded() const { return Ws().IsLoaded(); }
 
 void TnkConnection::SetWinsockLoaded(bool loaded) {
-  if (!loaded) Ws().Unload();
-  else if (!Ws().IsLoaded()) Ws().Load();
+  if (!loaded)
+    Ws().Unload();
+  else if (!Ws().IsLoaded())
+    Ws().Load();
 }
 
 void TnkConnection::SetRAS(TnkRas* ras) {

@@ -48,8 +48,8 @@ uint16_t TnkLookup::Port(std::optional<uint16_t> given, const std::string& servi
   if (service.empty()) client_.RaiseSocketError(LoadStr(sServiceNameRequired));
   client_.RaiseIfInterrupted(TnkConnection::TInterrupt::CancelOnly);
   serviceDone_ = false;
-  pending_ = Ws().WSAAsyncGetServByName(client_.window_, WM_SERVICELOOKUP, service.c_str(), "tcp",
-                                        serviceEntry_.data(), static_cast<int>(serviceEntry_.size()));
+  pending_ = Ws().WSAAsyncGetServByName(client_.window_, WM_SERVICELOOKUP, service.c_str(), "tcp", serviceEntry_.data(),
+                                        static_cast<int>(serviceEntry_.size()));
   if (pending_ == 0) return defaultPort;
   WaitForReply(serviceDone_);
   if ((serviceDone_ && error_ != 0) || client_.counter_.TimedOut()) return defaultPort;

@@ -66,9 +66,7 @@ bool TnkSocket::ReceiveLine(std::string& raw) {
   }
 }
 
-void TnkSocket::RaiseLineTooLong() {
-  ReportAndRaise(FormatText(LoadStr(sReplyLineTooLong), {ServerName()}), true, 0);
-}
+void TnkSocket::RaiseLineTooLong() { ReportAndRaise(FormatText(LoadStr(sReplyLineTooLong), {ServerName()}), true, 0); }
 
 // RFC 5321 4.5.3.2: a time-out is for the reply to a command, so one runs over the whole reply,
 // and a server that keeps sending continuation lines cannot hold the client for ever.
@@ -175,7 +173,7 @@ void TnkSocket::WriteStream(TStream& stream) {
 void TnkSocket::FireProgress(int64_t position, int64_t size) {
   if (!OnProgress) return;
   // Half to even, the default rounding mode; an empty stream counts as complete.
-  const double perc = size > 0 ? std::nearbyint(static_cast<double>(position) * 100.0 / static_cast<double>(size))
-                               : 100.0;
+  const double perc =
+      size > 0 ? std::nearbyint(static_cast<double>(position) * 100.0 / static_cast<double>(size)) : 100.0;
   OnProgress(this, static_cast<int32_t>(perc), static_cast<int32_t>(std::min<int64_t>(position, INT32_MAX)));
 }

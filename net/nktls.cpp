@@ -115,8 +115,10 @@ void TnkTlsContext::AddCaFile(const std::string& path) {
   // Not blocking on open, and a regular file only: a FIFO in its place would wait for ever.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   struct stat st;
-  if (fd < 0 || ::fstat(fd, &st) != 0) why = std::strerror(errno);
-  else if (!S_ISREG(st.st_mode)) why = "it is not a regular file";
+  if (fd < 0 || ::fstat(fd, &st) != 0)
+    why = std::strerror(errno);
+  else if (!S_ISREG(st.st_mode))
+    why = "it is not a regular file";
   if (fd >= 0) ::close(fd);
   if (why.empty() && SSL_CTX_load_verify_locations(ctx_, path.c_str(), nullptr) != 1)
     why = LibraryReason("no certificate in it");
@@ -211,8 +213,8 @@ void TnkTls::CheckCertificate() {
   } else if (verifyError_ == 0) {
     outcome_.verified = true;
   } else {
-    outcome_.note = "certificate not verified (" + VerifyText(verifyError_, certNames_) +
-                    "), SHA-256 fingerprint " + outcome_.fingerprint + "; the session goes on encrypted";
+    outcome_.note = "certificate not verified (" + VerifyText(verifyError_, certNames_) + "), SHA-256 fingerprint " +
+                    outcome_.fingerprint + "; the session goes on encrypted";
   }
 }
 

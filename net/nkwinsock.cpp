@@ -71,9 +71,7 @@ SOCKET TnkWinsock::socket(int family, int type, int protocol) {
   return Function<wsock::socket_t>("socket")(family, type, protocol);
 }
 
-HOSTENT* TnkWinsock::gethostbyname(const char* name) {
-  return Function<wsock::gethostbyname_t>("gethostbyname")(name);
-}
+HOSTENT* TnkWinsock::gethostbyname(const char* name) { return Function<wsock::gethostbyname_t>("gethostbyname")(name); }
 
 int TnkWinsock::gethostname(char* name, int nameLength) {
   return Function<wsock::gethostname_t>("gethostname")(name, nameLength);
@@ -93,20 +91,16 @@ int TnkWinsock::WSAGetLastError() { return Function<wsock::WSAGetLastError_t>("W
 
 bool TnkWinsock::WSAIsBlocking() { return Function<wsock::WSAIsBlocking_t>("WSAIsBlocking")() != 0; }
 
-int TnkWinsock::WSACancelBlockingCall() {
-  return Function<wsock::WSACancelBlockingCall_t>("WSACancelBlockingCall")();
+int TnkWinsock::WSACancelBlockingCall() { return Function<wsock::WSACancelBlockingCall_t>("WSACancelBlockingCall")(); }
+
+HANDLE TnkWinsock::WSAAsyncGetServByName(HWND window, UINT message, const char* name, const char* protocol,
+                                         char* buffer, int bufferLength) {
+  return Function<wsock::WSAAsyncGetServByName_t>("WSAAsyncGetServByName")(window, message, name, protocol, buffer,
+                                                                           bufferLength);
 }
 
-HANDLE TnkWinsock::WSAAsyncGetServByName(HWND window, UINT message, const char* name,
-                                         const char* protocol, char* buffer, int bufferLength) {
-  return Function<wsock::WSAAsyncGetServByName_t>("WSAAsyncGetServByName")(
-      window, message, name, protocol, buffer, bufferLength);
-}
-
-HANDLE TnkWinsock::WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* buffer,
-                                         int bufferLength) {
-  return Function<wsock::WSAAsyncGetHostByName_t>("WSAAsyncGetHostByName")(window, message, name,
-                                                                            buffer, bufferLength);
+HANDLE TnkWinsock::WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* buffer, int bufferLength) {
+  return Function<wsock::WSAAsyncGetHostByName_t>("WSAAsyncGetHostByName")(window, message, name, buffer, bufferLength);
 }
 
 int TnkWinsock::WSACancelAsyncRequest(HANDLE task) {

@@ -42,10 +42,9 @@ class TnkWinsock {
   int WSAGetLastError();
   bool WSAIsBlocking();
   int WSACancelBlockingCall();
-  HANDLE WSAAsyncGetServByName(HWND window, UINT message, const char* name, const char* protocol,
-                               char* buffer, int bufferLength);
-  HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* buffer,
+  HANDLE WSAAsyncGetServByName(HWND window, UINT message, const char* name, const char* protocol, char* buffer,
                                int bufferLength);
+  HANDLE WSAAsyncGetHostByName(HWND window, UINT message, const char* name, char* buffer, int bufferLength);
   int WSACancelAsyncRequest(HANDLE task);
   int WSAAsyncSelect(SOCKET s, HWND window, UINT message, long events);
 

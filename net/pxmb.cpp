@@ -24,9 +24,13 @@ void TpxMailBase::WriteProperties(TPropertyWriter& writer) const {
 }
 
 bool TpxMailBase::ReadProperty(const std::string& name, const TPropValue& value) {
-  if (name == "Server") SetServer(value.text);
-  else if (name == "DefaultPort") SetDefaultPort(static_cast<uint16_t>(value.integer));
-  else if (name == "TimeOut") SetTimeOut(static_cast<int>(value.integer));
-  else return TnkSocket::ReadProperty(name, value);
+  if (name == "Server")
+    SetServer(value.text);
+  else if (name == "DefaultPort")
+    SetDefaultPort(static_cast<uint16_t>(value.integer));
+  else if (name == "TimeOut")
+    SetTimeOut(static_cast<int>(value.integer));
+  else
+    return TnkSocket::ReadProperty(name, value);
   return true;
 }

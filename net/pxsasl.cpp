@@ -40,7 +40,8 @@ bool Offers(const std::vector<std::string>& offered, TAuthMethod method) {
 
 void Reject(std::string_view text, char forbidden, const char* what, const char* mechanism) {
   if (text.find(forbidden) != std::string_view::npos)
-    throw EAuthError(std::string("AUTH ") + mechanism + ": the " + what + " holds a character the mechanism cannot carry");
+    throw EAuthError(std::string("AUTH ") + mechanism + ": the " + what +
+                     " holds a character the mechanism cannot carry");
 }
 
 // Each step of a mechanism's exchange answers one challenge; a challenge past the last step
@@ -114,7 +115,13 @@ class XOAuth2Mechanism final : public StepMechanism {
     Reject(token, '\x01', "token", "XOAUTH2");
     std::string& text = message_.Text();
     text.reserve(user.size() + token.size() + 20);
-    text.append("user=").append(user).append("\x01" "auth=Bearer ").append(token).append("\x01\x01");
+    text.append("user=")
+        .append(user)
+        .append(
+            "\x01"
+            "auth=Bearer ")
+        .append(token)
+        .append("\x01\x01");
   }
   const char* Name() const override { return "XOAUTH2"; }
   size_t InitialResponseSize() const override { return message_.View().size(); }
@@ -167,8 +174,7 @@ TAuthMethod ChooseAuthMethod(std::string_view offered, TAuthMethod choice) {
   throw EAuthError("No login mechanism in common: the server offers " + offers + ", not " + wanted);
 }
 
-std::unique_ptr<TSaslMechanism> MakeSaslMechanism(TAuthMethod method, std::string_view user,
-                                                  std::string_view secret) {
+std::unique_ptr<TSaslMechanism> MakeSaslMechanism(TAuthMethod method, std::string_view user, std::string_view secret) {
   switch (method) {
     case TAuthMethod::Plain: return std::make_unique<PlainMechanism>(user, secret);
     case TAuthMethod::Login: return std::make_unique<LoginMechanism>(user, secret);

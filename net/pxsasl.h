@@ -49,8 +49,7 @@ class TSaslMechanism {
 
 // A mechanism for user and secret (the password; the bearer token for XOAUTH2). A user or
 // secret the mechanism cannot carry (a NUL in PLAIN, a ^A in XOAUTH2) raises EAuthError.
-std::unique_ptr<TSaslMechanism> MakeSaslMechanism(TAuthMethod method, std::string_view user,
-                                                  std::string_view secret);
+std::unique_ptr<TSaslMechanism> MakeSaslMechanism(TAuthMethod method, std::string_view user, std::string_view secret);
 
 // The AUTH command line, without CR LF: "AUTH PLAIN <base64>", or "AUTH LOGIN". The initial
 // response is left out when the line would pass the 512-octet command limit (RFC 4954 4; long

@@ -18,9 +18,11 @@ void TSmtpAccount::Write(TPropertyWriter& writer) const {
 bool TSmtpAccount::Read(const std::string& name, const TPropValue& value) {
   const bool ident = value.kind == TPropValue::Kind::Ident;
   if (name == "Security") {
-    if (!ident || !ParseSecurity(value.text, security)) throw EReadError("Invalid value " + value.text + " for property Security");
+    if (!ident || !ParseSecurity(value.text, security))
+      throw EReadError("Invalid value " + value.text + " for property Security");
   } else if (name == "AuthMethod") {
-    if (!ident || !ParseAuthMethod(value.text, authMethod)) throw EReadError("Invalid value " + value.text + " for property AuthMethod");
+    if (!ident || !ParseAuthMethod(value.text, authMethod))
+      throw EReadError("Invalid value " + value.text + " for property AuthMethod");
   } else if (name == "UserName") {
     userName = value.text;
   } else if (name == "CAFile") {

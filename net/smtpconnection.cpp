@@ -63,15 +63,17 @@ bool TpxSmtpConnection::TlsRequired() const {
 }
 
 bool TpxSmtpConnection::ImplicitTls() const {
-  return account_.security == TpxSecurity::TLS || (account_.security == TpxSecurity::Auto && Port() == kSubmissionsPort);
+  return account_.security == TpxSecurity::TLS ||
+         (account_.security == TpxSecurity::Auto && Port() == kSubmissionsPort);
 }
 
 const TnkTlsContext& TpxSmtpConnection::SecurityContext() {
   // RFC 7435: without a login, Auto takes whatever encryption it can get rather than none.
-  const TnkTlsOptions options{TlsRequired() ? TnkTlsPolicy::Checked : TnkTlsPolicy::Opportunistic, account_.caFile, account_.fingerprint};
+  const TnkTlsOptions options{TlsRequired() ? TnkTlsPolicy::Checked : TnkTlsPolicy::Opportunistic, account_.caFile,
+                              account_.fingerprint};
   std::error_code error;
   const auto caFileTime = account_.caFile.empty() ? std::filesystem::file_time_type{}
-                                          : std::filesystem::last_write_time(account_.caFile, error);
+                                                  : std::filesystem::last_write_time(account_.caFile, error);
   const bool same = tlsContext_ && options.policy == tlsOptions_.policy && options.caFile == tlsOptions_.caFile &&
                     options.fingerprint == tlsOptions_.fingerprint && caFileTime == caFileTime_;
   if (!same) {
@@ -232,7 +234,8 @@ void TpxSmtpConnection::EndSession() {
 bool TpxSmtpConnection::CanQuit() const { return phase_ != TSmtpPhase::Unconnected && phase_ != TSmtpPhase::Text; }
 
 TSmtpStage TpxSmtpConnection::RefusalStage() const {
-  const bool inMessage = phase_ == TSmtpPhase::Envelope || phase_ == TSmtpPhase::Text || phase_ == TSmtpPhase::TextEnded;
+  const bool inMessage =
+      phase_ == TSmtpPhase::Envelope || phase_ == TSmtpPhase::Text || phase_ == TSmtpPhase::TextEnded;
   return inMessage ? TSmtpStage::Message : TSmtpStage::Session;
 }
 
@@ -246,7 +249,8 @@ void TpxSmtpConnection::RaiseServerError(TSmtpStage stage, const std::string& re
   throw EServerError(RefusalText(stage, LastReply(), recipient), code, stage);
 }
 
-std::string TpxSmtpConnection::RefusalText(TSmtpStage stage, const std::string& reply, const std::string& recipient) const {
+std::string TpxSmtpConnection::RefusalText(TSmtpStage stage, const std::string& reply,
+                                           const std::string& recipient) const {
   if (reply.empty()) return FormatText(LoadStr(sNoServerReply), {ServerName()});
   switch (stage) {
     case TSmtpStage::Recipient:

@@ -54,6 +54,6 @@ class TnkTlsChannel {
   TnkTls session_;
   size_t maxLineLength_;
   std::string gathered_;
-  std::string text_;     // decrypted bytes not yet handed out as lines
-  size_t textPos_ = 0;   // where the next line starts in text_
+  std::string text_;    // decrypted bytes not yet handed out as lines
+  size_t textPos_ = 0;  // where the next line starts in text_
 };

@@ -17,8 +17,8 @@ struct Module {
 
 struct Registry {
   std::mutex mutex;
-  std::map<std::string, Module> modules;       // by lower-case name
-  std::map<HMODULE, std::string> handles;      // open handles
+  std::map<std::string, Module> modules;   // by lower-case name
+  std::map<HMODULE, std::string> handles;  // open handles
   HMODULE next = 0x1000;
 };
 
@@ -64,8 +64,10 @@ void HideExport(const std::string& module, const std::string& exportName, bool h
   Registry& r = registry();
   std::lock_guard lock(r.mutex);
   Module& m = r.modules[LowerCase(module)];
-  if (hidden) m.hiddenExports.insert(exportName);
-  else m.hiddenExports.erase(exportName);
+  if (hidden)
+    m.hiddenExports.insert(exportName);
+  else
+    m.hiddenExports.erase(exportName);
 }
 
 HMODULE LoadLibrary(const std::string& name) {

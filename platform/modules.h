@@ -11,8 +11,8 @@ using HMODULE = uintptr_t;  // 0 when not loaded; loaded handles are above 32
 using FARPROC = void*;
 
 struct ModuleDefinition {
-  std::map<std::string, FARPROC> exports;   // by export name
-  std::map<int, std::string> strings;       // string table by identifier
+  std::map<std::string, FARPROC> exports;  // by export name
+  std::map<int, std::string> strings;      // string table by identifier
 };
 
 // Registers (or replaces) a module under a case-insensitive name.
@@ -22,7 +22,7 @@ void UnregisterModule(const std::string& name);  // its open handles become inva
 void HideModule(const std::string& name, bool hidden);
 void HideExport(const std::string& module, const std::string& exportName, bool hidden);
 
-HMODULE LoadLibrary(const std::string& name);   // 0 when absent or hidden
+HMODULE LoadLibrary(const std::string& name);  // 0 when absent or hidden
 bool FreeLibrary(HMODULE module);
 FARPROC GetProcAddress(HMODULE module, const std::string& name);  // nullptr when not found
 // Copies string id of the module into buffer (at most bufferSize-1 bytes, NUL-terminated);

@@ -97,8 +97,8 @@ uint32_t FillRecords(Record* records, uint32_t* bufferSize, uint32_t* count, siz
   return 0;
 }
 
-uint32_t EnumEntries(const char* reserved, const char* phonebook, RASENTRYNAMEA* entries,
-                     uint32_t* bufferSize, uint32_t* count) {
+uint32_t EnumEntries(const char* reserved, const char* phonebook, RASENTRYNAMEA* entries, uint32_t* bufferSize,
+                     uint32_t* count) {
   if (reserved != nullptr) return ERROR_INVALID_PARAMETER;
   if (phonebook != nullptr) return ERROR_CANNOT_OPEN_PHONEBOOK;
   const auto& book = state().phonebook;
@@ -178,8 +178,8 @@ void ScheduleStep(HRASCONN handle, int delayMs) {
   QTimer::singleShot(delayMs, state().timers.get(), [handle] { RunStep(handle); });
 }
 
-uint32_t Dial(void* extensions, const char* phonebook, RASDIALPARAMSA* params, uint32_t notifierType,
-              void* notifier, HRASCONN* connection) {
+uint32_t Dial(void* extensions, const char* phonebook, RASDIALPARAMSA* params, uint32_t notifierType, void* notifier,
+              HRASCONN* connection) {
   Entry* e = nullptr;
   const auto window = reinterpret_cast<HWND>(notifier);
   if (extensions != nullptr || connection == nullptr) return ERROR_INVALID_PARAMETER;
@@ -191,8 +191,8 @@ uint32_t Dial(void* extensions, const char* phonebook, RASDIALPARAMSA* params, u
   s.dialRecords.push_back({RasText(params->szEntryName), RasText(params->szPassword), notifierType, window, handle});
   // Like the real call, a failing dial still hands out a handle that must be hung up.
   const bool fails = s.plan.dialResult != 0;
-  s.dials.push_back({handle, window, e->name, fails ? std::vector<DialStep>{} : s.plan.steps,
-                     s.plan.ipAddress, s.plan.stepDelayMs});
+  s.dials.push_back(
+      {handle, window, e->name, fails ? std::vector<DialStep>{} : s.plan.steps, s.plan.ipAddress, s.plan.stepDelayMs});
   if (fails) return s.plan.dialResult;
   ScheduleStep(handle, s.plan.stepDelayMs);
   return 0;
@@ -202,8 +202,7 @@ uint32_t HangUp(HRASCONN handle) {
   State& s = state();
   s.hungUp.push_back(handle);
   const auto dials = std::erase_if(s.dials, [&](const ActiveDial& d) { return d.handle == handle; });
-  const auto connections =
-      std::erase_if(s.connections, [&](const Connection& c) { return c.handle == handle; });
+  const auto connections = std::erase_if(s.connections, [&](const Connection& c) { return c.handle == handle; });
   return dials + connections == 0 ? ERROR_INVALID_HANDLE : 0;
 }
 

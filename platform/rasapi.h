@@ -103,14 +103,11 @@ constexpr int kRasStrAuthenticated = 131;
 using RasEnumEntriesFn = uint32_t(const char* reserved, const char* phonebook, RASENTRYNAMEA* entries,
                                   uint32_t* bufferSize, uint32_t* count);
 using RasEnumConnectionsFn = uint32_t(RASCONNA* connections, uint32_t* bufferSize, uint32_t* count);
-using RasGetProjectionInfoFn = uint32_t(HRASCONN connection, uint32_t projection, void* info,
-                                        uint32_t* infoSize);
-using RasGetEntryDialParamsFn = uint32_t(const char* phonebook, RASDIALPARAMSA* params,
-                                         int32_t* passwordSaved);
-using RasSetEntryDialParamsFn = uint32_t(const char* phonebook, RASDIALPARAMSA* params,
-                                         int32_t removePassword);
-using RasDialFn = uint32_t(void* extensions, const char* phonebook, RASDIALPARAMSA* params,
-                           uint32_t notifierType, void* notifier, HRASCONN* connection);
+using RasGetProjectionInfoFn = uint32_t(HRASCONN connection, uint32_t projection, void* info, uint32_t* infoSize);
+using RasGetEntryDialParamsFn = uint32_t(const char* phonebook, RASDIALPARAMSA* params, int32_t* passwordSaved);
+using RasSetEntryDialParamsFn = uint32_t(const char* phonebook, RASDIALPARAMSA* params, int32_t removePassword);
+using RasDialFn = uint32_t(void* extensions, const char* phonebook, RASDIALPARAMSA* params, uint32_t notifierType,
+                           void* notifier, HRASCONN* connection);
 using RasHangUpFn = uint32_t(HRASCONN connection);
 using RasGetErrorStringFn = uint32_t(uint32_t error, char* buffer, uint32_t bufferSize);
 
@@ -140,9 +137,9 @@ struct Entry {
 
 struct Connection {
   std::string entry{};
-  std::string ipAddress{};         // empty: the connection has no IP projection
-  uint32_t projectionError = 0;    // non-zero: RasGetProjectionInfoA fails with it
-  HRASCONN handle = 0;             // given by AddConnection
+  std::string ipAddress{};       // empty: the connection has no IP projection
+  uint32_t projectionError = 0;  // non-zero: RasGetProjectionInfoA fails with it
+  HRASCONN handle = 0;           // given by AddConnection
 };
 
 struct DialStep {
@@ -154,8 +151,8 @@ struct DialStep {
 // carries an error fails the dial (it stays open until hung up, as on the real system).
 struct DialPlan {
   std::vector<DialStep> steps;
-  uint32_t dialResult = 0;               // non-zero: RasDialA itself fails with it
-  std::string ipAddress = "10.0.0.2";    // of the connection a finished dial adds
+  uint32_t dialResult = 0;             // non-zero: RasDialA itself fails with it
+  std::string ipAddress = "10.0.0.2";  // of the connection a finished dial adds
   int stepDelayMs = 1;
 };
 

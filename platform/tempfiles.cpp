@@ -3,11 +3,11 @@
 #include <QDir>
 #include <QFile>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "toolkit/exceptions.h"
 

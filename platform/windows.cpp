@@ -72,7 +72,7 @@ class HiddenWindow : public QObject {
   TWndProc proc;
   std::string className;
   std::map<uintptr_t, int> timers;  // user id -> Qt timer id
-  int depth = 0;                     // calls of proc currently on the stack
+  int depth = 0;                    // calls of proc currently on the stack
   bool closed = false;
 };
 

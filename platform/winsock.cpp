@@ -69,8 +69,8 @@ int WsClosesocket(SOCKET s) {
 
 // Errors that describe the connect call itself; every other failure is the connection's.
 bool CallError(int error) {
-  return error == EALREADY || error == EISCONN || error == EINVAL || error == EAFNOSUPPORT ||
-         error == EFAULT || error == EBADF || error == ENOTSOCK;
+  return error == EALREADY || error == EISCONN || error == EINVAL || error == EAFNOSUPPORT || error == EFAULT ||
+         error == EBADF || error == ENOTSOCK;
 }
 
 int WsConnect(SOCKET s, const SOCKADDR_IN* name, int nameLength) {
@@ -91,8 +91,10 @@ int WsConnect(SOCKET s, const SOCKADDR_IN* name, int nameLength) {
   }
   // A non-blocking connect reports its outcome only through FD_CONNECT, as Winsock's does,
   // also when the system knew it at once (a refused loopback connection).
-  if (error == EINPROGRESS) socket->events->ConnectPending();
-  else socket->events->ConnectDone(error == 0 ? 0 : WsaErrorFromErrno(error));
+  if (error == EINPROGRESS)
+    socket->events->ConnectPending();
+  else
+    socket->events->ConnectDone(error == 0 ? 0 : WsaErrorFromErrno(error));
   return Fail(WSAEWOULDBLOCK);
 }
 
@@ -114,8 +116,8 @@ int WsSend(SOCKET s, const char* buffer, int length, int flags) {
   Socket* socket = Find(s);
   if (socket == nullptr) return SOCKET_ERROR;
   // MSG_NOSIGNAL: a peer that has gone is an error number, as on Winsock, not a signal.
-  const ssize_t n = ::send(socket->fd, buffer, static_cast<size_t>(length),
-                           MSG_NOSIGNAL | (flags & (MSG_OOB | MSG_DONTROUTE)));
+  const ssize_t n =
+      ::send(socket->fd, buffer, static_cast<size_t>(length), MSG_NOSIGNAL | (flags & (MSG_OOB | MSG_DONTROUTE)));
   if (n >= 0) return static_cast<int>(n);
   const int error = errno;
   if (error == EAGAIN) socket->events->SendBlocked();
@@ -126,8 +128,7 @@ SOCKET WsSocket(int family, int type, int protocol) {
   if (g_startups == 0) return Fail(WSANOTINITIALISED), INVALID_SOCKET;
   if (family != WS_AF_INET) return Fail(WSAEAFNOSUPPORT), INVALID_SOCKET;
   if (type != WS_SOCK_STREAM && type != WS_SOCK_DGRAM) return Fail(WSAESOCKTNOSUPPORT), INVALID_SOCKET;
-  const int fd = ::socket(AF_INET, (type == WS_SOCK_STREAM ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC,
-                          protocol);
+  const int fd = ::socket(AF_INET, (type == WS_SOCK_STREAM ? SOCK_STREAM : SOCK_DGRAM) | SOCK_CLOEXEC, protocol);
   if (fd < 0) return Fail(WsaErrorFromErrno(errno)), INVALID_SOCKET;
   // The mail clients send a command and wait for its reply: with Nagle's algorithm the last
   // small segment of a message would wait for the peer's delayed ACK, 40 ms per message.
@@ -192,8 +193,8 @@ int WsIsBlocking() { return 0; }
 
 int WsCancelBlockingCall() { return Fail(WSAEINVAL); }
 
-HANDLE WsAsyncGetServByName(HWND window, UINT message, const char* name, const char* protocol,
-                            char* buffer, int length) {
+HANDLE WsAsyncGetServByName(HWND window, UINT message, const char* name, const char* protocol, char* buffer,
+                            int length) {
   if (g_startups == 0) return Fail(WSANOTINITIALISED), 0;
   return StartServiceLookup(window, message, name, protocol, buffer, length);
 }

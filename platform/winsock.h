@@ -89,9 +89,7 @@ struct SERVENT {
   char* s_proto;
 };
 
-inline LPARAM WSAMakeAsyncReply(uint16_t bufferLength, uint16_t error) {
-  return MakeLParam(bufferLength, error);
-}
+inline LPARAM WSAMakeAsyncReply(uint16_t bufferLength, uint16_t error) { return MakeLParam(bufferLength, error); }
 
 // The exports of "wsock32.dll", by name.
 namespace wsock {
@@ -110,10 +108,9 @@ using WSACleanup_t = int();
 using WSAGetLastError_t = int();
 using WSAIsBlocking_t = int();
 using WSACancelBlockingCall_t = int();
-using WSAAsyncGetServByName_t = HANDLE(HWND window, UINT message, const char* name,
-                                       const char* protocol, char* buffer, int bufferLength);
-using WSAAsyncGetHostByName_t = HANDLE(HWND window, UINT message, const char* name, char* buffer,
+using WSAAsyncGetServByName_t = HANDLE(HWND window, UINT message, const char* name, const char* protocol, char* buffer,
                                        int bufferLength);
+using WSAAsyncGetHostByName_t = HANDLE(HWND window, UINT message, const char* name, char* buffer, int bufferLength);
 using WSACancelAsyncRequest_t = int(HANDLE task);
 using WSAAsyncSelect_t = int(SOCKET s, HWND window, UINT message, long events);
 }  // namespace wsock
@@ -124,6 +121,6 @@ using WSAAsyncSelect_t = int(SOCKET s, HWND window, UINT message, long events);
 void RegisterWinsockModules();
 
 // Counters for tests and benchmarks.
-int WinsockStartupCount();       // WSAStartup calls not yet matched by WSACleanup
-long long WinsockRecvCalls();    // recv calls made through the library
+int WinsockStartupCount();     // WSAStartup calls not yet matched by WSACleanup
+long long WinsockRecvCalls();  // recv calls made through the library
 int WinsockOpenSockets();

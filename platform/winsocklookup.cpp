@@ -4,8 +4,8 @@
 #include <netdb.h>
 
 #include <algorithm>
-#include <cctype>
 #include <array>
+#include <cctype>
 #include <cstddef>
 #include <cstring>
 #include <functional>
@@ -31,9 +31,13 @@ class RecordWriter {
  public:
   RecordWriter(char* work, char* base) : work_(work), base_(base) {}
   template <typename T>
-  T* At(size_t offset) const { return reinterpret_cast<T*>(work_ + offset); }
+  T* At(size_t offset) const {
+    return reinterpret_cast<T*>(work_ + offset);
+  }
   template <typename T>
-  T* Final(size_t offset) const { return reinterpret_cast<T*>(base_ + offset); }
+  T* Final(size_t offset) const {
+    return reinterpret_cast<T*>(base_ + offset);
+  }
   char* Text(size_t offset, const std::string& text) const {
     std::memcpy(work_ + offset, text.c_str(), text.size() + 1);
     return Final<char>(offset);
@@ -110,8 +114,7 @@ Result HostEntry(const std::string& name, char* work, char* base, int length) {
 }
 
 // SERVENT, alias list, name, protocol.
-Result ServiceEntry(const std::string& name, const std::string& protocol, char* work, char* base,
-                    int length) {
+Result ServiceEntry(const std::string& name, const std::string& protocol, char* work, char* base, int length) {
   servent se{};
   servent* found = nullptr;
   std::array<char, 1024> scratch;
@@ -158,8 +161,8 @@ void Finish(HANDLE handle) {
   t.open.erase(handle);
 }
 
-void RunTask(HANDLE handle, std::shared_ptr<Task> task, HWND window, UINT message, char* buffer,
-             int length, const Lookup& lookup) {
+void RunTask(HANDLE handle, std::shared_ptr<Task> task, HWND window, UINT message, char* buffer, int length,
+             const Lookup& lookup) {
   std::vector<char> work(static_cast<size_t>(length));
   const Result r = lookup(work.data(), buffer, length);
   {
@@ -218,20 +221,16 @@ bool ValidName(const char* name) {
 
 HANDLE StartHostLookup(HWND window, UINT message, const char* name, char* buffer, int length) {
   if (!ValidName(name)) return 0;
-  return Start(window, message, buffer, length,
-               [host = std::string(name)](char* work, char* base, int size) {
-                 return HostEntry(host, work, base, size);
-               });
+  return Start(window, message, buffer, length, [host = std::string(name)](char* work, char* base, int size) {
+    return HostEntry(host, work, base, size);
+  });
 }
 
-HANDLE StartServiceLookup(HWND window, UINT message, const char* name, const char* protocol,
-                          char* buffer, int length) {
+HANDLE StartServiceLookup(HWND window, UINT message, const char* name, const char* protocol, char* buffer, int length) {
   if (!ValidName(name)) return 0;
   return Start(window, message, buffer, length,
                [service = std::string(name), proto = std::string(protocol ? protocol : "")](
-                   char* work, char* base, int size) {
-                 return ServiceEntry(service, proto, work, base, size);
-               });
+                   char* work, char* base, int size) { return ServiceEntry(service, proto, work, base, size); });
 }
 
 int CancelLookup(HANDLE task) {
@@ -276,9 +275,7 @@ T* Blocking(const Lookup& lookup) {
 
 HOSTENT* LookupHost(const char* name) {
   if (!ValidName(name)) return nullptr;
-  return Blocking<HOSTENT>([name](char* work, char* base, int size) {
-    return HostEntry(name, work, base, size);
-  });
+  return Blocking<HOSTENT>([name](char* work, char* base, int size) { return HostEntry(name, work, base, size); });
 }
 
 SERVENT* LookupService(const char* name, const char* protocol) {

@@ -6,8 +6,7 @@
 
 // 0, with the last error set, when the request cannot be started.
 HANDLE StartHostLookup(HWND window, UINT message, const char* name, char* buffer, int length);
-HANDLE StartServiceLookup(HWND window, UINT message, const char* name, const char* protocol,
-                          char* buffer, int length);
+HANDLE StartServiceLookup(HWND window, UINT message, const char* name, const char* protocol, char* buffer, int length);
 // After a successful cancel nothing is posted for the task and its buffer is not written.
 // 0, or SOCKET_ERROR with the last error set (WSAEALREADY when the reply was already posted).
 int CancelLookup(HANDLE task);

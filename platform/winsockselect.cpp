@@ -86,6 +86,5 @@ void SocketEvents::Writable() {
 
 void SocketEvents::Post(long event, int error) const {
   if (window_ == 0 || (events_ & event) == 0) return;
-  PostMessage(window_, message_, handle_,
-              MakeLParam(static_cast<uint16_t>(event), static_cast<uint16_t>(error)));
+  PostMessage(window_, message_, handle_, MakeLParam(static_cast<uint16_t>(event), static_cast<uint16_t>(error)));
 }

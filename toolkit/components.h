@@ -15,11 +15,36 @@ struct TPropValue {
   bool boolean = false;
   std::vector<TPropValue> list;
 
-  static TPropValue Int(int64_t v) { TPropValue p; p.kind = Kind::Integer; p.integer = v; return p; }
-  static TPropValue Str(std::string v) { TPropValue p; p.kind = Kind::String; p.text = std::move(v); return p; }
-  static TPropValue Bool(bool v) { TPropValue p; p.kind = Kind::Boolean; p.boolean = v; return p; }
-  static TPropValue Ident(std::string v) { TPropValue p; p.kind = Kind::Ident; p.text = std::move(v); return p; }
-  static TPropValue List(std::vector<TPropValue> v) { TPropValue p; p.kind = Kind::List; p.list = std::move(v); return p; }
+  static TPropValue Int(int64_t v) {
+    TPropValue p;
+    p.kind = Kind::Integer;
+    p.integer = v;
+    return p;
+  }
+  static TPropValue Str(std::string v) {
+    TPropValue p;
+    p.kind = Kind::String;
+    p.text = std::move(v);
+    return p;
+  }
+  static TPropValue Bool(bool v) {
+    TPropValue p;
+    p.kind = Kind::Boolean;
+    p.boolean = v;
+    return p;
+  }
+  static TPropValue Ident(std::string v) {
+    TPropValue p;
+    p.kind = Kind::Ident;
+    p.text = std::move(v);
+    return p;
+  }
+  static TPropValue List(std::vector<TPropValue> v) {
+    TPropValue p;
+    p.kind = Kind::List;
+    p.list = std::move(v);
+    return p;
+  }
   bool operator==(const TPropValue&) const = default;
 };
 

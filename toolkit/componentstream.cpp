@@ -146,9 +146,7 @@ std::string ComponentToText(const TComponent& component) {
   return "object " + component.Name() + ": " + component.ClassName() + "\n" + writer.text + "end\n";
 }
 
-void WriteComponent(TStream& stream, const TComponent& component) {
-  stream.WriteString(ComponentToText(component));
-}
+void WriteComponent(TStream& stream, const TComponent& component) { stream.WriteString(ComponentToText(component)); }
 
 void ComponentFromText(const std::string& text, TComponent& component) {
   TStringList lines;
@@ -188,6 +186,4 @@ void ComponentFromText(const std::string& text, TComponent& component) {
   component.Loaded();
 }
 
-void ReadComponent(TStream& stream, TComponent& component) {
-  ComponentFromText(stream.ReadAll(), component);
-}
+void ReadComponent(TStream& stream, TComponent& component) { ComponentFromText(stream.ReadAll(), component); }

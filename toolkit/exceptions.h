@@ -16,10 +16,10 @@ class Exception : public std::exception {
   std::string message_;
 };
 
-#define MAILCART_EXCEPTION(Name, Base)              \
-  class Name : public Base {                        \
-   public:                                          \
-    using Base::Base;                               \
+#define MAILCART_EXCEPTION(Name, Base) \
+  class Name : public Base {           \
+   public:                             \
+    using Base::Base;                  \
   }
 
 MAILCART_EXCEPTION(EInOutError, Exception);
@@ -30,7 +30,7 @@ MAILCART_EXCEPTION(EAbstractError, Exception);  // call of an operation a class 
 MAILCART_EXCEPTION(EStreamError, Exception);    // a stream that cannot be read or written
 MAILCART_EXCEPTION(EFCreateError, EStreamError);
 MAILCART_EXCEPTION(EFOpenError, EStreamError);
-MAILCART_EXCEPTION(EInvalidCast, Exception);    // an object of the wrong class
+MAILCART_EXCEPTION(EInvalidCast, Exception);  // an object of the wrong class
 
 // Factories with the toolkit's standard texts.
 EListError ListIndexError(long long index);

@@ -14,16 +14,15 @@ constexpr auto npos = std::string_view::npos;
 // names carry although DNS host names may not. A dotted IPv4 address is such a name as well.
 bool IsHostName(std::string_view host) {
   return std::all_of(host.begin(), host.end(), [](char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+           c == '_';
   });
 }
 
 // RFC 4291 2.2: hex digits and colons, at least two of them, with perhaps a dotted IPv4 tail.
 // Lenient on purpose: the resolver has the last word on which addresses exist.
 bool LooksLikeIPv6(std::string_view host) {
-  return std::count(host.begin(), host.end(), ':') >= 2 &&
-         host.find_first_not_of("0123456789abcdefABCDEF:.") == npos;
+  return std::count(host.begin(), host.end(), ':') >= 2 && host.find_first_not_of("0123456789abcdefABCDEF:.") == npos;
 }
 
 // The number the digits give when it is a port, else 0.

@@ -8,7 +8,7 @@
 #include <string_view>
 
 struct THostPort {
-  std::string host;  // a host name or IPv4 address; an IPv6 address without its brackets
+  std::string host;              // a host name or IPv4 address; an IPv6 address without its brackets
   std::optional<uint16_t> port;  // none when the text names none
 };
 

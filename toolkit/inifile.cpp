@@ -197,8 +197,7 @@ std::string OneLine(std::string value) {
 
 }  // namespace
 
-std::string TIniFile::ReadString(const std::string& section, const std::string& key,
-                                 const std::string& def) const {
+std::string TIniFile::ReadString(const std::string& section, const std::string& key, const std::string& def) const {
   std::string data;
   if (ReadWholeFile(fileName_, data) != 0) return def.substr(0, kMaxValueLength);
   const std::vector<Line> lines = SplitLines(data);

@@ -10,9 +10,7 @@ size_t TLineStream::Find(char c, size_t from, Hit& hit) const {
   bool valid = hit.size == data.size() && hit.from <= from && from <= hit.at;
   if (!valid) {
     const void* p = std::memchr(data.data() + from, c, data.size() - from);
-    hit = {from, p ? static_cast<size_t>(static_cast<const char*>(p) - data.data())
-                   : std::string::npos,
-           data.size()};
+    hit = {from, p ? static_cast<size_t>(static_cast<const char*>(p) - data.data()) : std::string::npos, data.size()};
   }
   return hit.at;
 }

@@ -26,7 +26,7 @@ class TMessageBoxService {
 // Installs service (not owned) and returns the previous one; nullptr restores the default.
 TMessageBoxService* SetMessageBoxService(TMessageBoxService* service);
 void MessageBox(const std::string& text, const std::string& title, TMsgIcon icon);
-void ShowInformation(const std::string& text);  // title: the application title
+void ShowInformation(const std::string& text);                     // title: the application title
 TMsgAnswer AskQuestion(const std::string& text, bool withCancel);  // title: the application title
 
 // The application title used by boxes ("Mailcart").

@@ -11,9 +11,9 @@
 int OpenRegularFile(const std::string& path, std::string& why, struct stat& st, int flags) {
   const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   why = fd < 0 || ::fstat(fd, &st) != 0 ? std::strerror(errno)
-        : S_ISDIR(st.st_mode)            ? std::strerror(EISDIR)
-        : !S_ISREG(st.st_mode)           ? "not a regular file"
-                                         : "";
+        : S_ISDIR(st.st_mode)           ? std::strerror(EISDIR)
+        : !S_ISREG(st.st_mode)          ? "not a regular file"
+                                        : "";
   if (why.empty()) return fd;
   if (fd >= 0) ::close(fd);
   return -1;
@@ -21,7 +21,8 @@ int OpenRegularFile(const std::string& path, std::string& why, struct stat& st, 
 
 std::string RegularFileProblem(const std::string& path) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? "" : QuotedName(path) + " cannot be read: " + std::strerror(errno);
+  if (::stat(path.c_str(), &st) != 0)
+    return errno == ENOENT ? "" : QuotedName(path) + " cannot be read: " + std::strerror(errno);
   return S_ISREG(st.st_mode) ? "" : QuotedName(path) + " is not a regular file";
 }
 

@@ -165,7 +165,8 @@ int64_t TFileStream::Write(const void* buffer, int64_t count) {
 
 int64_t TFileStream::Seek(int64_t offset, TSeekOrigin origin) {
   const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
-                     : origin == TSeekOrigin::soCurrent ? SEEK_CUR : SEEK_END;
+                     : origin == TSeekOrigin::soCurrent ? SEEK_CUR
+                                                        : SEEK_END;
   const off_t r = ::lseek(fd_, static_cast<off_t>(offset), whence);
   if (r < 0) throw EInOutError("Seek error on \"" + fileName_ + "\": " + std::strerror(errno));
   return r;

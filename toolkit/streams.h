@@ -41,7 +41,10 @@ class TMemoryStream : public TStream {
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
   void SetSize(int64_t size) override;
   int64_t Size() override { return static_cast<int64_t>(data_.size()); }
-  void Clear() { data_.clear(); pos_ = 0; }
+  void Clear() {
+    data_.clear();
+    pos_ = 0;
+  }
   void LoadFromStream(TStream& source);
   void LoadFromFile(const std::string& fileName);
   void SaveToFile(const std::string& fileName) const;

@@ -33,7 +33,9 @@ std::string LoadStr(int id) {
       {sStartTlsNotOffered, "%s does not offer STARTTLS; the connection must be encrypted, so nothing was sent"},
       {sStartTlsRefused, "%s refused STARTTLS: %s"},
       {sEhloRefusedSecure, "%s refused EHLO (%s); without it the connection can be neither encrypted nor logged in"},
-      {sLoginInClear, "Refusing to log in to %s without TLS: with the security setting None a login goes only to a server on this machine"},
+      {sLoginInClear,
+       "Refusing to log in to %s without TLS: with the security setting None a login goes only to a server on this "
+       "machine"},
       {sLoginRefused, "%s refused the login: %s"},
       {sNoPassword, "no password for %s"},
       {sNoTokenSource, "XOAUTH2 needs a token command"},

@@ -113,10 +113,14 @@ bool TryHexToInt(std::string_view s, uint64_t& value) {
   uint64_t v = 0;
   for (char c : s) {
     int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return false;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      return false;
     v = (v << 4) | static_cast<unsigned>(d);
   }
   value = v;
@@ -127,8 +131,7 @@ std::string FormatText(std::string_view fmt, std::initializer_list<std::string_v
   std::string r;
   auto arg = args.begin();
   for (size_t i = 0; i < fmt.size(); ++i) {
-    if (fmt[i] == '%' && i + 1 < fmt.size() && (fmt[i + 1] == 's' || fmt[i + 1] == 'd') &&
-        arg != args.end()) {
+    if (fmt[i] == '%' && i + 1 < fmt.size() && (fmt[i + 1] == 's' || fmt[i + 1] == 'd') && arg != args.end()) {
       r += *arg++;
       ++i;
     } else {
@@ -147,10 +150,14 @@ size_t Utf8Length(std::string_view s) {
   const auto lead = static_cast<unsigned char>(s[0]);
   size_t length = 0;
   unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-  else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
-  else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
-  else return 0;
+  if (lead >= 0xC2 && lead <= 0xDF)
+    length = 2;
+  else if (lead >= 0xE0 && lead <= 0xEF)
+    length = 3;
+  else if (lead >= 0xF0 && lead <= 0xF4)
+    length = 4;
+  else
+    return 0;
   if (lead == 0xE0) low = 0xA0;
   if (lead == 0xED) high = 0x9F;
   if (lead == 0xF0) low = 0x90;

@@ -65,10 +65,13 @@ class ShortString {
  public:
   static constexpr size_t kMaxLength = 255;
   ShortString() = default;
-  ShortString(std::string_view s) : value_(Cut(s)) {}  // NOLINT: implicit by design
-  ShortString(const char* s) : value_(Cut(s)) {}       // NOLINT
+  ShortString(std::string_view s) : value_(Cut(s)) {}    // NOLINT: implicit by design
+  ShortString(const char* s) : value_(Cut(s)) {}         // NOLINT
   ShortString(const std::string& s) : value_(Cut(s)) {}  // NOLINT
-  ShortString& operator=(std::string_view s) { value_ = Cut(s); return *this; }
+  ShortString& operator=(std::string_view s) {
+    value_ = Cut(s);
+    return *this;
+  }
   operator const std::string&() const { return value_; }  // NOLINT
   const std::string& str() const { return value_; }
   bool empty() const { return value_.empty(); }

@@ -21,6 +21,8 @@ void TTimer::SetEnabled(bool enabled) {
 }
 
 void TTimer::Update() {
-  if (enabled_ && interval_ > 0) timer_->start(interval_);
-  else timer_->stop();
+  if (enabled_ && interval_ > 0)
+    timer_->start(interval_);
+  else
+    timer_->stop();
 }

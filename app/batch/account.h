@@ -11,8 +11,8 @@ class TpxSMTP;
 
 // The login and the protection of the connection.
 struct TAccount {
-  TpxSecurity security = TpxSecurity::Auto;   // "Security"
-  std::string user;                           // "User"
+  TpxSecurity security = TpxSecurity::Auto;    // "Security"
+  std::string user;                            // "User"
   TAuthMethod authMethod = TAuthMethod::Auto;  // "AuthMethod"
   // These three run a command or change whom the program trusts: like the server, the addresses
   // and the security, read only from a file no other user can change.

@@ -35,7 +35,9 @@ class TBatchQuestions {
   // Files the journals record as sent to this server and recipient already: SendAgain sends
   // them all the same, Skip leaves them out, Cancel sends nothing.
   enum class TSentBeforeChoice { SendAgain, Skip, Cancel };
-  virtual TSentBeforeChoice SentBefore(const std::vector<TSentBefore>& /*files*/) { return TSentBeforeChoice::SendAgain; }
+  virtual TSentBeforeChoice SentBefore(const std::vector<TSentBefore>& /*files*/) {
+    return TSentBeforeChoice::SendAgain;
+  }
   // Asked once a batch starts, for an account with a user that logs in with a password; the
   // batch wipes it when it ends. A front end that has none raises the error to show.
   virtual TSecret Password() { return {}; }

@@ -111,9 +111,13 @@ std::string Line(const char* type, const QJsonObject& object) {
 std::string HeadLine(const TJournalHead& head) {
   QJsonArray files;
   for (const std::string& path : head.files) files.append(PathValue(path));
-  return Line("batch", {{"version", kVersion}, {"started", Text(head.started)},
-               {"server", Text(head.server)}, {"from", Text(head.from)}, {"to", Text(head.to)},
-               {"subject", Text(head.subject)}, {"files", files}});
+  return Line("batch", {{"version", kVersion},
+                        {"started", Text(head.started)},
+                        {"server", Text(head.server)},
+                        {"from", Text(head.from)},
+                        {"to", Text(head.to)},
+                        {"subject", Text(head.subject)},
+                        {"files", files}});
 }
 
 std::string RecordLine(const TJournalRecord& record) {
@@ -226,8 +230,8 @@ void SyncFolder(const std::string& folder) {
 // A second batch started in the same second by the same process gets "-2", "-3", ...: the
 // stem still sorts after the first one's.
 std::string JournalName(const std::string& folder, const QDateTime& started, int attempt) {
-  std::string name = folder + "/" + started.toString("yyyyMMdd-HHmmss").toStdString() + "-" +
-                     std::to_string(::getpid());
+  std::string name =
+      folder + "/" + started.toString("yyyyMMdd-HHmmss").toStdString() + "-" + std::to_string(::getpid());
   if (attempt > 1) name += "-" + std::to_string(attempt);
   return name + kSuffix;
 }
@@ -250,7 +254,8 @@ std::string Stem(const std::string& name) { return name.substr(0, name.size() - 
 // ---- Reading ----------------------------------------------------------------------------------
 
 const TJournalRecord* TJournal::LastRecordOf(const std::string& path) const {
-  const auto last = std::find_if(records.rbegin(), records.rend(), [&](const TJournalRecord& r) { return r.path == path; });
+  const auto last =
+      std::find_if(records.rbegin(), records.rend(), [&](const TJournalRecord& r) { return r.path == path; });
   return last == records.rend() ? nullptr : &*last;
 }
 
@@ -262,7 +267,8 @@ TJournal ReadJournal(const std::string& fileName) {
   bool first = true;
   for (size_t at = 0; at < data.size();) {
     const size_t end = std::min(data.find('\n', at), data.size());
-    const QJsonDocument line = QJsonDocument::fromJson(QByteArray::fromRawData(&data[at], static_cast<qsizetype>(end - at)));
+    const QJsonDocument line =
+        QJsonDocument::fromJson(QByteArray::fromRawData(&data[at], static_cast<qsizetype>(end - at)));
     at = end + 1;
     const QJsonObject object = line.object();
     const QString type = object["type"].toString();
@@ -405,7 +411,8 @@ void TJournalWriter::WriteLine(const std::string& line, bool durable) {
   while (done < data.size()) {
     const ssize_t n = ::write(fd_, data.data() + done, data.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw EJournalError("The journal " + QuotedName(fileName_) + " cannot be written: " + std::strerror(errno));
+    if (n < 0)
+      throw EJournalError("The journal " + QuotedName(fileName_) + " cannot be written: " + std::strerror(errno));
     done += static_cast<size_t>(n);
   }
   if (durable && ::fdatasync(fd_) != 0)

@@ -109,8 +109,8 @@ int64_t JournalWritten(const std::string& fileName);
 // Every readable, trusted journal of the folder, oldest first; the others are left out. With
 // wanted, only the journals it says yes to (by file name and when last written), the others
 // not even read.
-std::vector<TJournal> ReadJournals(const std::string& folder,
-                                   const std::function<bool(const std::string& fileName, int64_t written)>& wanted = {});
+std::vector<TJournal> ReadJournals(
+    const std::string& folder, const std::function<bool(const std::string& fileName, int64_t written)>& wanted = {});
 
 // "finished", "cancelled", "declined", "ended at its start by an error: ...", "ended by an
 // error: ...", "stopped by a crash", "still running": for a person.

@@ -13,7 +13,8 @@ std::string Change(const TBatchFile& file, const TJournalRecord& record, const s
     return "changed since it was recorded (" + std::to_string(record.size) + " bytes then, " +
            std::to_string(file.size) + " now)";
   try {
-    if (DigestFile(file.path, afterBlock).sha256 != record.sha256) return "changed since it was recorded (other contents)";
+    if (DigestFile(file.path, afterBlock).sha256 != record.sha256)
+      return "changed since it was recorded (other contents)";
   } catch (const std::exception&) {
     return {};  // unreadable now: the send names the reason
   }
@@ -21,8 +22,8 @@ std::string Change(const TBatchFile& file, const TJournalRecord& record, const s
 }
 
 bool Delivered(const TJournalRecord* record, bool uncertainToo) {
-  return record != nullptr && (record->outcome == TJournalOutcome::Sent ||
-                               (uncertainToo && record->outcome == TJournalOutcome::Uncertain));
+  return record != nullptr &&
+         (record->outcome == TJournalOutcome::Sent || (uncertainToo && record->outcome == TJournalOutcome::Uncertain));
 }
 
 // RFC 4343: host names compare without regard to case; addresses are taken alike, as providers
@@ -75,7 +76,8 @@ std::vector<TSentBefore> SentBefore(const std::vector<TBatchFile>& files, const 
 
 bool Resumable(const TJournal& journal) {
   if (journal.running) return false;
-  return journal.end == TJournalEnd::None || journal.end == TJournalEnd::Cancelled || journal.end == TJournalEnd::Failed;
+  return journal.end == TJournalEnd::None || journal.end == TJournalEnd::Cancelled ||
+         journal.end == TJournalEnd::Failed;
 }
 
 std::optional<TJournal> NewestResumable(const std::vector<TJournal>& journals, std::string& why) {

@@ -32,5 +32,6 @@ std::string ResumeQuestion(const TJournal& journal, size_t unsent) {
 
 std::string UncertainQuestion(size_t count) {
   return count == 1 ? "1 file may have been delivered: the server did not confirm it. Send it again?"
-                    : std::to_string(count) + " files may have been delivered: the server did not confirm them. Send them again?";
+                    : std::to_string(count) +
+                          " files may have been delivered: the server did not confirm them. Send them again?";
 }

@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <ctime>
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
 #include "app/batch/batchplan.h"
@@ -29,7 +29,9 @@
 
 namespace {
 
-std::string AbsolutePath(const std::string& path) { return std::filesystem::absolute(path).lexically_normal().string(); }
+std::string AbsolutePath(const std::string& path) {
+  return std::filesystem::absolute(path).lexically_normal().string();
+}
 
 // Marked with when they went, and Skipped when they are to be left out.
 void MarkSentBefore(std::vector<TBatchFile>& files, const std::vector<TBatchFile>& absolute,
@@ -51,8 +53,7 @@ constexpr int kHalfTickMs = 250;
 // password is wiped.
 class TBatchScope {
  public:
-  TBatchScope(bool& active, TpxMessage& message, TpxSMTP& smtp)
-      : active_(active), message_(message), smtp_(smtp) {
+  TBatchScope(bool& active, TpxMessage& message, TpxSMTP& smtp) : active_(active), message_(message), smtp_(smtp) {
     active_ = true;
   }
   ~TBatchScope() {
@@ -75,8 +76,7 @@ int PauseFromValue(double seconds) {
   return static_cast<int>(std::clamp(std::trunc(seconds), double{INT_MIN}, double{INT_MAX}));
 }
 
-TBatchRunner::TBatchRunner(TpxSMTP& smtp, TpxMessage& message, TBatchFrontEnd frontEnd,
-                           std::string senderName)
+TBatchRunner::TBatchRunner(TpxSMTP& smtp, TpxMessage& message, TBatchFrontEnd frontEnd, std::string senderName)
     : smtp_(smtp), message_(message), frontEnd_(frontEnd), senderName_(std::move(senderName)) {
   smtp_.OnProgress = [this](TComponent*, int32_t percent, int32_t) {
     SetState(batchtext::kInProgress);
@@ -155,7 +155,8 @@ TBatchEnd TBatchRunner::SendAll() {
   smtp_.SetKeepSession(!request_.newConnectionPerMessage);
   ApplyAccount(smtp_, request_.account);
   displayName_ = request_.account.fromName.empty() ? senderName_ : request_.account.fromName;
-  if (!smtp_.UserName().empty() && smtp_.AuthMethod() != TAuthMethod::XOAuth2) smtp_.SetPassword(frontEnd_.questions.Password());
+  if (!smtp_.UserName().empty() && smtp_.AuthMethod() != TAuthMethod::XOAuth2)
+    smtp_.SetPassword(frontEnd_.questions.Password());
   request_.retries = std::max(0, request_.retries);
   failures_.clear();
   const int pause = PauseFromValue(request_.pauseSeconds);
@@ -277,8 +278,8 @@ std::optional<TBatchRunner::TFileEnd> TBatchRunner::HandleFailure(const std::exc
 bool TBatchRunner::RetryWait(const std::string& file, const std::exception& error, int retry, double seconds) {
   if (cancelRequested_) return false;
   SetFileState(TFileState::Retrying, error.what());
-  SetState(batchtext::kFilePrefix + ShownFileName(file) + batchtext::kFailedPrefix + error.what() + batchtext::kRetryPrefix +
-           std::to_string(retry) + batchtext::kRetryOf + std::to_string(request_.retries));
+  SetState(batchtext::kFilePrefix + ShownFileName(file) + batchtext::kFailedPrefix + error.what() +
+           batchtext::kRetryPrefix + std::to_string(retry) + batchtext::kRetryOf + std::to_string(request_.retries));
   using Clock = TBatchClock::Clock;
   const auto end = clock_->Now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   for (;;) {
@@ -323,7 +324,8 @@ TBatchEnd TBatchRunner::Abort() {
   status_.SetCancelled();
   if (status_.Current() >= 0) {
     TBatchFile& current = status_.File(status_.Current());
-    if (current.state == TFileState::Sending || current.state == TFileState::Retrying) current.state = TFileState::Waiting;
+    if (current.state == TFileState::Sending || current.state == TFileState::Retrying)
+      current.state = TFileState::Waiting;
   }
   status_.SetCurrent(-1);
   frontEnd_.view.StatusChanged(status_, -1);
@@ -377,7 +379,8 @@ std::optional<std::vector<TBatchFile>> TBatchRunner::PlanFiles() {
   std::vector<TBatchFile> files = ChosenFiles();
   if (!request_.resumeJournal.empty()) {
     const TJournal journal = ReadJournal(request_.resumeJournal);
-    for (const TJournalRecord& record : journal.records) filesWent_ = filesWent_ || record.outcome == TJournalOutcome::Sent;
+    for (const TJournalRecord& record : journal.records)
+      filesWent_ = filesWent_ || record.outcome == TJournalOutcome::Sent;
     files = ResumeFiles(journal, request_.resendChanged, request_.resendUncertain, pump);
   }
   knownJournals_.clear();
@@ -385,7 +388,8 @@ std::optional<std::vector<TBatchFile>> TBatchRunner::PlanFiles() {
     std::vector<TBatchFile> absolute = files;
     for (TBatchFile& file : absolute) file.path = AbsolutePath(file.path);
     const std::vector<TJournal> journals = ReadJournals(request_.journalFolder);
-    for (const TJournal& journal : journals) knownJournals_[journal.fileName] = {journal.written, journal.records.size()};
+    for (const TJournal& journal : journals)
+      knownJournals_[journal.fileName] = {journal.written, journal.records.size()};
     const std::vector<TSentBefore> sent = SentBefore(absolute, journals, request_.server, request_.to, pump);
     if (!sent.empty()) {
       const TBatchQuestions::TSentBeforeChoice choice = frontEnd_.questions.SentBefore(sent);
@@ -450,10 +454,11 @@ std::string TBatchRunner::SentMeanwhile(const TSourceFile& source) {
   if (!journal_) return {};
   // Only the other journals written to since the start are read again, and of them only the new
   // records: the batch's own grows with every file.
-  std::vector<TJournal> journals = ReadJournals(request_.journalFolder, [this](const std::string& name, int64_t written) {
-    const auto known = knownJournals_.find(name);
-    return name != journalFileName_ && (known == knownJournals_.end() || known->second.written != written);
-  });
+  std::vector<TJournal> journals =
+      ReadJournals(request_.journalFolder, [this](const std::string& name, int64_t written) {
+        const auto known = knownJournals_.find(name);
+        return name != journalFileName_ && (known == knownJournals_.end() || known->second.written != written);
+      });
   for (TJournal& journal : journals) {
     const size_t known = std::min(knownJournals_[journal.fileName].records, journal.records.size());
     journal.records.erase(journal.records.begin(), journal.records.begin() + static_cast<long>(known));
@@ -477,9 +482,8 @@ std::string TBatchRunner::Deliver() {
   return smtp_.DataReply();
 }
 
-void TBatchRunner::PrepareAndSend(const std::string& from, const std::string& to,
-                                  const std::string& subject, const std::string& body,
-                                  const std::string& fileName) {
+void TBatchRunner::PrepareAndSend(const std::string& from, const std::string& to, const std::string& subject,
+                                  const std::string& body, const std::string& fileName) {
   Prepare(from, to, subject, body, fileName);
   SendPrepared();
 }

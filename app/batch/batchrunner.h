@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/batch/batchjournal.h"
 #include "app/batch/batchclock.h"
 #include "app/batch/batchfrontend.h"
+#include "app/batch/batchjournal.h"
 #include "app/batch/batchrequest.h"
 #include "app/batch/batchstatus.h"
 #include "app/batch/settings.h"
@@ -88,8 +88,8 @@ class TBatchRunner {
   void PrepareAndSend(const std::string& from, const std::string& to, const std::string& subject,
                       const std::string& body, const std::string& fileName);
   // Fills the message from these values and the file.
-  void Prepare(const std::string& from, const std::string& to, const std::string& subject,
-               const std::string& body, const std::string& fileName);
+  void Prepare(const std::string& from, const std::string& to, const std::string& subject, const std::string& body,
+               const std::string& fileName);
 
  private:
   TBatchEnd RunScoped();

@@ -12,9 +12,12 @@ constexpr double kMinRateSeconds = 1.0;
 std::string FormatSeconds(double seconds) {
   const long long s = std::llround(seconds);
   char text[32];
-  if (s < 60) std::snprintf(text, sizeof text, "%lld s", s);
-  else if (s < 3600) std::snprintf(text, sizeof text, "%lld:%02lld min", s / 60, s % 60);
-  else std::snprintf(text, sizeof text, "%lld:%02lld h", s / 3600, s / 60 % 60);
+  if (s < 60)
+    std::snprintf(text, sizeof text, "%lld s", s);
+  else if (s < 3600)
+    std::snprintf(text, sizeof text, "%lld:%02lld min", s / 60, s % 60);
+  else
+    std::snprintf(text, sizeof text, "%lld:%02lld h", s / 3600, s / 60 % 60);
   return text;
 }
 }  // namespace
@@ -107,7 +110,7 @@ std::string TBatchStatus::Summary() const {
   const int sent = Count(TFileState::Sent);
   if (cancelled_) return "Cancelled: " + std::to_string(sent) + " of " + std::to_string(files_.size()) + " files sent.";
   const int uncertain = Count(TFileState::Uncertain);
-  return std::to_string(sent) + (sent == 1 ? " file" : " files") + " sent, " + std::to_string(Count(TFileState::Failed)) +
-         " failed, " + std::to_string(Count(TFileState::Skipped)) + " skipped" +
-         (uncertain > 0 ? ", " + std::to_string(uncertain) + " may have been delivered." : ".");
+  return std::to_string(sent) + (sent == 1 ? " file" : " files") + " sent, " +
+         std::to_string(Count(TFileState::Failed)) + " failed, " + std::to_string(Count(TFileState::Skipped)) +
+         " skipped" + (uncertain > 0 ? ", " + std::to_string(uncertain) + " may have been delivered." : ".");
 }

@@ -29,7 +29,7 @@ struct TBatchFile {
   // Sent: the server's reply to the data (it carries the provider's queue id); Failed, Skipped
   // and Retrying: why.
   std::string detail;
-  int secondsLeft = 0;  // Retrying: the countdown to the next try
+  int secondsLeft = 0;     // Retrying: the countdown to the next try
   std::string sentBefore;  // when a journal records it as sent to the same place before; or empty
 };
 

@@ -59,8 +59,8 @@ std::shared_ptr<Outcome> Run(QKeychain::Job* job, const std::string& key, int ti
 }
 
 [[noreturn]] void Fail(const char* what, const std::string& key, const Outcome& o) {
-  throw ECredentialsError(std::string("The secret service could not ") + what + " the password of " + key +
-                          ": " + o.errorText);
+  throw ECredentialsError(std::string("The secret service could not ") + what + " the password of " + key + ": " +
+                          o.errorText);
 }
 
 }  // namespace

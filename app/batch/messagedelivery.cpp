@@ -73,9 +73,9 @@ QStringList MailerArguments(const TpxMessage& message) {
 
 struct TMailerRun {
   QProcess process;
-  std::string errors;   // the start of its standard error
-  qint64 queued = 0;    // bytes of the message given to the process
-  qint64 taken = 0;     // of those, the bytes that went down its standard input
+  std::string errors;  // the start of its standard error
+  qint64 queued = 0;   // bytes of the message given to the process
+  qint64 taken = 0;    // of those, the bytes that went down its standard input
 };
 
 void CollectErrors(TMailerRun& run) {

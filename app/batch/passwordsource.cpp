@@ -83,8 +83,7 @@ TSecret RunSecretCommand(const std::string& command, int timeoutMs) {
   if (process.state() != QProcess::NotRunning) {
     ::kill(-static_cast<pid_t>(process.processId()), SIGKILL);
     WaitUntilEnded(process, QDeadlineTimer(kReapMs), line, complete);
-    throw EPasswordError(name + " ran longer than " + std::to_string((timeoutMs + 999) / 1000) +
-                         " s and was stopped");
+    throw EPasswordError(name + " ran longer than " + std::to_string((timeoutMs + 999) / 1000) + " s and was stopped");
   }
   Drain(process, line, complete);
   if (process.error() == QProcess::FailedToStart) throw EPasswordError(name + " could not be started");
@@ -101,7 +100,8 @@ TSecret ReadSecretFile(const std::string& fileName) {
   std::string why;
   struct stat st;
   const int fd = OpenRegularFile(fileName, why, st);
-  if (fd < 0) throw EPasswordError(name + (why == "not a regular file" ? " is not a regular file" : " cannot be read: " + why));
+  if (fd < 0)
+    throw EPasswordError(name + (why == "not a regular file" ? " is not a regular file" : " cannot be read: " + why));
   if (st.st_mode & (S_IRGRP | S_IROTH)) {
     ::close(fd);
     throw EPasswordError(name + " can be read by other users (mode " + ModeText(st.st_mode) +

@@ -1,6 +1,5 @@
 #include "app/batch/settings.h"
 
-
 #include <algorithm>
 #include <filesystem>
 
@@ -13,7 +12,6 @@
 namespace {
 constexpr char kSection[] = "Param";
 
-
 // Reads a name of an enumeration; an unknown one leaves the default with a warning.
 template <typename T>
 void ReadChoice(const TIniFile& ini, const char* key, bool (*parse)(std::string_view, T&), T& value,
@@ -24,7 +22,7 @@ void ReadChoice(const TIniFile& ini, const char* key, bool (*parse)(std::string_
 }
 
 // The keys that decide where mail goes, what runs, whom the program trusts or what it deletes.
-constexpr const char* kGuardedKeys[] = {"MailSrv", "Addr",         "AddrFrom", "Security",   "User",
+constexpr const char* kGuardedKeys[] = {"MailSrv",  "Addr",         "AddrFrom", "Security",   "User",
                                         "DelFiles", "TokenCommand", "CAFile",   "Fingerprint"};
 
 // A file that another user could have written gives none of the guarded keys: each is left at
@@ -110,7 +108,8 @@ void WriteSettings(const std::string& fileName, const TSettings& s) {
   if (s.keepGoing) ini.WriteBool(kSection, "KeepGoing", true);
   WriteOptional(ini, "Security", s.account.security == TpxSecurity::Auto ? "" : SecurityName(s.account.security));
   WriteOptional(ini, "User", s.account.user);
-  WriteOptional(ini, "AuthMethod", s.account.authMethod == TAuthMethod::Auto ? "" : AuthMethodName(s.account.authMethod));
+  WriteOptional(ini, "AuthMethod",
+                s.account.authMethod == TAuthMethod::Auto ? "" : AuthMethodName(s.account.authMethod));
   WriteOptional(ini, "TokenCommand", s.account.tokenCommand);
   WriteOptional(ini, "CAFile", s.account.caFile);
   WriteOptional(ini, "Fingerprint", s.account.fingerprint);

@@ -8,7 +8,6 @@
 
 #include "app/batch/account.h"
 
-
 struct TSettings {
   std::string addr;      // "Addr": recipient
   std::string subj;      // "Subj"

@@ -10,11 +10,16 @@ bool FieldAt(std::string_view text, const TSubjectFields& fields, std::string& v
   const size_t close = text.find('}');
   if (close == std::string_view::npos) return false;
   const std::string_view name = text.substr(0, close);
-  if (name == "name") value = fields.name;
-  else if (name == "n") value = std::to_string(fields.number);
-  else if (name == "count") value = std::to_string(fields.count);
-  else if (name == "date") value = fields.date;
-  else return false;
+  if (name == "name")
+    value = fields.name;
+  else if (name == "n")
+    value = std::to_string(fields.number);
+  else if (name == "count")
+    value = std::to_string(fields.count);
+  else if (name == "date")
+    value = fields.date;
+  else
+    return false;
   length = close + 1;
   return true;
 }

@@ -1,8 +1,8 @@
 #include "app/icon/programicon.h"
 
-#include <QPixmap>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmap>
 
 namespace {
 // Everything is drawn on a 64 by 64 grid and scaled.

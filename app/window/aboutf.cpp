@@ -6,9 +6,9 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include "app/window/windowtext.h"
-#include "app/window/designscale.h"
 #include "app/icon/programicon.h"
+#include "app/window/designscale.h"
+#include "app/window/windowtext.h"
 #include "toolkit/version.h"
 
 namespace {
@@ -41,8 +41,7 @@ TAboutBox::TAboutBox(QWidget* parent, const std::string& programPath) : QDialog(
 
   const QString date = Text(FormatShortDate(version.FileDate()));
   AddLabel(panel, "ProductName", Text(version.ProductName()), s.Rect(88, 16, 185, 16));
-  AddLabel(panel, "Version", Text(version.FileVersion()) + " (" + date + ")",
-           s.Rect(88, 40, 185, 16));
+  AddLabel(panel, "Version", Text(version.FileVersion()) + " (" + date + ")", s.Rect(88, 40, 185, 16));
   QLabel* credit = AddLabel(panel, "CreditLine", kCredit, s.Rect(8, 80, 265, 64));
   credit->setWordWrap(true);
 

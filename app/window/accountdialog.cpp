@@ -7,8 +7,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
-#include "app/window/windowtext.h"
 #include "app/batch/credentials.h"
+#include "app/window/windowtext.h"
 #include "toolkit/msgbox.h"
 
 namespace {
@@ -17,7 +17,6 @@ constexpr char kNoSecretService[] =
     "kept for that batch only.";
 constexpr char kRemembered[] = "remembered";
 constexpr int kFieldChars = 44;
-
 
 template <typename T>
 T* Make(QWidget* parent, const char* name) {
@@ -80,7 +79,8 @@ void TAccountDialog::CreateControls() {
   FingerprintE->setPlaceholderText("SHA-256 of the server's certificate");
   form->addRow("Pinned fingerprint:", FingerprintE);
   // Wide enough for a command line or a fingerprint's first half without scrolling.
-  for (QLineEdit* edit : findChildren<QLineEdit*>()) edit->setMinimumWidth(fontMetrics().averageCharWidth() * kFieldChars);
+  for (QLineEdit* edit : findChildren<QLineEdit*>())
+    edit->setMinimumWidth(fontMetrics().averageCharWidth() * kFieldChars);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   form->addRow(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &TAccountDialog::accept);
@@ -148,8 +148,7 @@ std::string TAccountDialog::Key() const { return AccountKey(Bytes(UserE->text())
 void TAccountDialog::accept() {
   std::string fingerprint;
   if (!NormaliseFingerprint(Bytes(FingerprintE->text()), fingerprint)) {
-    MessageBox("The pinned fingerprint needs 64 hex digits (colons allowed).", Bytes(windowTitle()),
-               TMsgIcon::Warning);
+    MessageBox("The pinned fingerprint needs 64 hex digits (colons allowed).", Bytes(windowTitle()), TMsgIcon::Warning);
     return;
   }
   FingerprintE->setText(Text(fingerprint));

@@ -18,9 +18,7 @@ TDesignScale::TDesignScale(const QFont& font) {
   factor_ = std::max({1.0, charWidth / kDesignCharWidth, metrics.height() / kDesignLineHeight});
 }
 
-int TDesignScale::operator()(int designPixels) const {
-  return static_cast<int>(std::lround(designPixels * factor_));
-}
+int TDesignScale::operator()(int designPixels) const { return static_cast<int>(std::lround(designPixels * factor_)); }
 
 QRect TDesignScale::Rect(int left, int top, int width, int height) const {
   return QRect((*this)(left), (*this)(top), (*this)(width), (*this)(height));

@@ -2,9 +2,9 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
-#include <QKeyEvent>
 #include <QStyledItemDelegate>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -132,10 +132,7 @@ QVariant TFileListModel::headerData(int section, Qt::Orientation orientation, in
 }
 
 TFileListView::TFileListView(QWidget* parent)
-    : QWidget(parent),
-      view_(new QTreeView(this)),
-      progress_(new QProgressBar(this)),
-      statusLine_(new QLabel(this)) {
+    : QWidget(parent), view_(new QTreeView(this)), progress_(new QProgressBar(this)), statusLine_(new QLabel(this)) {
   view_->setObjectName("FileListV");
   view_->setModel(&model_);
   view_->setRootIsDecorated(false);

@@ -15,9 +15,7 @@ QFont CaptionFont(QFont font) {
 }
 }  // namespace
 
-TGradientCaption::TGradientCaption(QWidget* parent) : QWidget(parent) {
-  setAttribute(Qt::WA_OpaquePaintEvent);
-}
+TGradientCaption::TGradientCaption(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
 
 void TGradientCaption::SetCaption(const QString& caption) {
   caption_ = caption;

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/window/windowtext.h"
-#include "app/window/mainf.h"
 #include "app/icon/programicon.h"
+#include "app/window/mainf.h"
+#include "app/window/windowtext.h"
 #include "mail/dialogs/pxaddred.h"
 #include "toolkit/msgbox.h"
 
@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
     form.show();
     if (!files.empty()) form.AddFiles(files);
     // Once the window is on the screen, so the question has it behind it.
-    else QTimer::singleShot(0, &form, [&form] { form.OfferResume(); });
+    else
+      QTimer::singleShot(0, &form, [&form] { form.OfferResume(); });
     result = QApplication::exec();
   }
   SetAddressEditService(nullptr);

@@ -20,27 +20,26 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/window/windowtext.h"
-#include "app/window/aboutf.h"
 #include "app/batch/batchplan.h"
 #include "app/batch/batchquestions.h"
 #include "app/batch/credentials.h"
+#include "app/batch/mailcomponents.h"
 #include "app/batch/passwordsource.h"
+#include "app/batch/settings.h"
+#include "app/icon/programicon.h"
+#include "app/window/aboutf.h"
 #include "app/window/designscale.h"
 #include "app/window/elidedlabel.h"
 #include "app/window/filelistview.h"
 #include "app/window/gradientcaption.h"
-#include "app/batch/mailcomponents.h"
 #include "app/window/numericedit.h"
-#include "app/icon/programicon.h"
-#include "app/batch/settings.h"
+#include "app/window/windowtext.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/pump.h"
 
 namespace {
 constexpr char kNoFilesSelected[] = "No files selected.";
 constexpr char kNotAdded[] = "Only files can be sent; these were not added:";
-
 
 template <typename T>
 T* Make(QWidget* parent, const char* name, const QString& caption = {}) {
@@ -96,8 +95,7 @@ TForm1::TForm1(const std::string& programPath)
       version_(programPath),
       components_(std::make_unique<TMailComponents>()),
       runner_(std::make_unique<TBatchRunner>(components_->pxSMTP1, components_->pxMessage1,
-                                             TBatchFrontEnd{*this, *this, *this},
-                                             ProgramTitle(version_))) {
+                                             TBatchFrontEnd{*this, *this, *this}, ProgramTitle(version_))) {
   setObjectName("Form1");
   setWindowIcon(ProgramIcon());
   CreateControls();
@@ -208,9 +206,9 @@ void TForm1::PlaceList(const TDesignScale& s) {
 }
 
 void TForm1::SetTabOrder() {
-  QWidget* order[] = {MailServerE, AccountB, EMailFromE, AddrE,  SubjE,       TimeWaitE, DelSFCB,
-                      SelFilesB,   SendB,      CancSendB, SortFilesCB, AboutB,    ExitB,
-                      FileList->View(), RemoveB, ClearB, RetryB};
+  QWidget* order[] = {MailServerE, AccountB,         EMailFromE, AddrE,     SubjE,       TimeWaitE,
+                      DelSFCB,     SelFilesB,        SendB,      CancSendB, SortFilesCB, AboutB,
+                      ExitB,       FileList->View(), RemoveB,    ClearB,    RetryB};
   for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
   for (QLabel* label : findChildren<QLabel*>()) label->setFocusPolicy(Qt::NoFocus);
 }
@@ -307,8 +305,10 @@ void TForm1::AddFiles(const std::vector<std::string>& paths) {
   std::string refused;
   for (const std::string& path : paths) {
     const std::string why = WhyNotAFile(path);
-    if (why.empty()) files.push_back(Bytes(QFileInfo(Text(path)).absoluteFilePath()));
-    else refused += "\n" + path + ": " + why;
+    if (why.empty())
+      files.push_back(Bytes(QFileInfo(Text(path)).absoluteFilePath()));
+    else
+      refused += "\n" + path + ": " + why;
   }
   FileList->AddFiles(files);
   if (!refused.empty()) MessageBox(kNotAdded + refused, ApplicationTitle(), TMsgIcon::Warning);
@@ -317,8 +317,10 @@ void TForm1::AddFiles(const std::vector<std::string>& paths) {
 void TForm1::SelFilesBClick() {
   openDialog1_.Execute(this);
   // The list of a running batch is the batch's own: a new choice shows once the batch has ended.
-  if (runner_->SendingActive()) chosenDuringBatch_ = true;
-  else FileList->SetFiles(openDialog1_.Files());
+  if (runner_->SendingActive())
+    chosenDuringBatch_ = true;
+  else
+    FileList->SetFiles(openDialog1_.Files());
 }
 
 void TForm1::SendBClick() {
@@ -427,8 +429,8 @@ TSecret TForm1::Password() {
     // Asked for below, for this batch only.
   }
   bool ok = false;
-  const QString text = QInputDialog::getText(this, windowTitle(), Text("Password for " + key + ":"),
-                                             QLineEdit::Password, {}, &ok);
+  const QString text =
+      QInputDialog::getText(this, windowTitle(), Text("Password for " + key + ":"), QLineEdit::Password, {}, &ok);
   if (!ok || text.isEmpty()) throw EPasswordError("No password given for " + key);
   return SecretFromText(text);
 }
@@ -462,7 +464,9 @@ TBatchRequest TForm1::Request() {
 }
 
 void TForm1::SetLabel(TBatchLabel which, const std::string& text) {
-  TElidedLabel* label = which == TBatchLabel::SFileShowL ? SFileShowL : which == TBatchLabel::StateL ? StateL : RemaindL;
+  TElidedLabel* label = which == TBatchLabel::SFileShowL ? SFileShowL
+                        : which == TBatchLabel::StateL   ? StateL
+                                                         : RemaindL;
   const QString value = Text(text);
   // Progress comes after every block of a send: an unchanged text costs no paint.
   if (label->text() == value) return;

@@ -10,11 +10,11 @@
 #include <optional>
 #include <string>
 
-#include "app/window/accountdialog.h"
 #include "app/batch/batchrunner.h"
+#include "app/batch/settings.h"
+#include "app/window/accountdialog.h"
 #include "app/window/designscale.h"
 #include "app/window/opendialog.h"
-#include "app/batch/settings.h"
 #include "toolkit/version.h"
 
 class QCheckBox;

@@ -129,33 +129,29 @@ constexpr bool NibbleTablesAgree() {
 }
 static_assert(NibbleTablesAgree());
 
-__attribute__((target("avx2"))) size_t DecodeBlocksAvx2(const uint8_t* in, size_t groups,
-                                                        uint8_t* out) {
-#define MAILCART_TABLE(t) \
-  _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t.data())))
+__attribute__((target("avx2"))) size_t DecodeBlocksAvx2(const uint8_t* in, size_t groups, uint8_t* out) {
+#define MAILCART_TABLE(t) _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(t.data())))
   const __m256i badForLow = MAILCART_TABLE(kBadForLow);
   const __m256i highClass = MAILCART_TABLE(kHighClass);
   const __m256i offset = MAILCART_TABLE(kOffset);
 #undef MAILCART_TABLE
   const __m256i nibble = _mm256_set1_epi8(0x0F);
   // Each group's 24 bits, high byte first, to the front of each 128-bit half, then together.
-  const __m256i order = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1,
-                                         2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
+  const __m256i order = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2, 1, 0, 6, 5, 4, 10,
+                                         9, 8, 14, 13, 12, -1, -1, -1, -1);
   size_t g = 0;
   for (; g + 8 <= groups; g += 8, in += 32, out += 24) {
     const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
     const __m256i high = _mm256_and_si256(_mm256_srli_epi32(s, 4), nibble);
     const __m256i low = _mm256_and_si256(s, nibble);
-    const __m256i bad = _mm256_and_si256(_mm256_shuffle_epi8(badForLow, low),
-                                         _mm256_shuffle_epi8(highClass, high));
+    const __m256i bad = _mm256_and_si256(_mm256_shuffle_epi8(badForLow, low), _mm256_shuffle_epi8(highClass, high));
     if (!_mm256_testz_si256(bad, bad)) break;
     const __m256i slash = _mm256_cmpeq_epi8(s, _mm256_set1_epi8('/'));
-    const __m256i values =
-        _mm256_add_epi8(s, _mm256_shuffle_epi8(offset, _mm256_add_epi8(high, slash)));
+    const __m256i values = _mm256_add_epi8(s, _mm256_shuffle_epi8(offset, _mm256_add_epi8(high, slash)));
     const __m256i pairs = _mm256_maddubs_epi16(values, _mm256_set1_epi32(0x01400140));
     const __m256i groups24 = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00011000));
-    const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(groups24, order),
-                                                       _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7));
+    const __m256i packed =
+        _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(groups24, order), _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), _mm256_extracti128_si256(packed, 1));
   }
@@ -171,9 +167,7 @@ bool HasAvx2() {
 // Full groups without "=": returns how many it decoded before the first that needs a closer
 // look.
 size_t DecodePlainGroups(const uint8_t* in, size_t groups, uint8_t* out) {
-  auto group = [](const uint8_t* g) {
-    return kShift18[g[0]] | kShift12[g[1]] | kShift6[g[2]] | kShift0[g[3]];
-  };
+  auto group = [](const uint8_t* g) { return kShift18[g[0]] | kShift12[g[1]] | kShift6[g[2]] | kShift0[g[3]]; };
   size_t g = 0;
 #if defined(__x86_64__)
   if (groups >= 8 && HasAvx2()) {
@@ -267,9 +261,7 @@ void AppendBase64DecodedLines(std::string_view text, std::string& out) {
   out.resize(old + text.size() + 1);  // a line never decodes to more bytes than it has
   auto* const base = reinterpret_cast<uint8_t*>(out.data() + old);
   uint8_t* o = base;
-  auto lineOf = [](std::string_view l) {
-    return !l.empty() && l.back() == '\r' ? l.substr(0, l.size() - 1) : l;
-  };
+  auto lineOf = [](std::string_view l) { return !l.empty() && l.back() == '\r' ? l.substr(0, l.size() - 1) : l; };
   size_t guess = 0;  // the length of the last line with its LF: lines are mostly alike
   while (!text.empty()) {
     // A guessed line that decodes holds no LF (LF is no Base64 character), so it is the line.

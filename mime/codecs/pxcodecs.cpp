@@ -33,8 +33,7 @@ void AppendUUEncodedLine(std::string_view bytes, std::string& out) {
   out += UUChar(static_cast<uint32_t>(n));
   for (size_t i = 0; i < n; i += 3) {
     const size_t left = n - i;
-    const uint32_t v = uint32_t{in[i]} << 16 | (left > 1 ? uint32_t{in[i + 1]} << 8 : 0) |
-                       (left > 2 ? in[i + 2] : 0);
+    const uint32_t v = uint32_t{in[i]} << 16 | (left > 1 ? uint32_t{in[i + 1]} << 8 : 0) | (left > 2 ? in[i + 2] : 0);
     // A short last group writes only the characters that hold its bits.
     const size_t chars = left >= 3 ? 4 : left + 1;
     for (size_t k = 0; k < chars; ++k) out += UUChar((v >> (18 - 6 * k)) & 63);
@@ -97,8 +96,8 @@ std::string UUFileName(std::string_view line) {
 namespace {
 
 struct EncodedWord {
-  size_t end = 0;     // just after its "?="
-  std::string text;   // decoded
+  size_t end = 0;    // just after its "?="
+  std::string text;  // decoded
 };
 
 // RFC 2047 2: "=?" charset "?" encoding "?" encoded-text "?=", starting at start. False when
@@ -127,8 +126,7 @@ bool ReadEncodedWord(std::string_view value, size_t start, size_t maxLength, Enc
       }
       word.text = QPDecodeText(text, maxLength);
       break;
-    default:
-      return false;
+    default: return false;
   }
   word.text = ToUtf8(word.text, charset);
   word.end = close + 2;

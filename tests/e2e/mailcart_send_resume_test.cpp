@@ -33,9 +33,7 @@ constexpr char kSecret[] = "Tr0ub4dor-env-4711";
 
 class MailcartSendTest : public MailcartSendFixture {
  protected:
-  std::string Journal() const {
-    return std::filesystem::directory_iterator(Path("state/mailcart"))->path().string();
-  }
+  std::string Journal() const { return std::filesystem::directory_iterator(Path("state/mailcart"))->path().string(); }
 
   const Variables state_{{"XDG_STATE_HOME", QString::fromStdString(Path("state"))}};
 };
@@ -46,7 +44,8 @@ SendRun SignalAfter(const std::vector<std::string>& args, const Variables& env, 
   StartWithoutDisplay(process, args, env);
   QByteArray seen;
   const QDeadlineTimer deadline(kRunTimeoutMs);
-  while (seen.count(" sended. WaitPause\n") < count && process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+  while (seen.count(" sended. WaitPause\n") < count && process.state() != QProcess::NotRunning &&
+         !deadline.hasExpired()) {
     process.waitForReadyRead(100);
     seen += process.readAllStandardOutput();
   }
@@ -87,7 +86,8 @@ TEST_F(MailcartSendTest, AKilledBatchIsResumedWithoutSendingTwice) {
   const SendRun resumed = RunSend({"--resume", "--delete", "--settings", Path("none.ini")}, state);
   EXPECT_EQ(resumed.exitCode, 0) << resumed.errors;
   std::vector<std::string> names;
-  for (const std::string& message : server_.Messages()) names.push_back(message.substr(message.find("filename=\"") + 10, 6));
+  for (const std::string& message : server_.Messages())
+    names.push_back(message.substr(message.find("filename=\"") + 10, 6));
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"f1.txt", "f2.txt", "f3.txt", "f4.txt", "f5.txt"}));
   for (const std::string& file : files) EXPECT_FALSE(std::filesystem::exists(file)) << file;
@@ -104,8 +104,10 @@ TEST_F(MailcartSendTest, ResumeChangedFilesSentBeforeAndTheReport) {
   SmtpCapture server(options);
   const Variables state{{"XDG_STATE_HOME", QString::fromStdString(Path("state"))}};
   const std::vector<std::string> files = {MakeFile("a.txt"), MakeFile("b.txt"), MakeFile("c.txt")};
-  std::vector<std::string> args{"--settings", Path("none.ini"), "--server", "127.0.0.1:" + std::to_string(server.Port()),
-                                "--from", "me@example.com", "--to", "you@example.com", "--keep-going"};
+  std::vector<std::string> args{
+      "--settings",  Path("none.ini"), "--server", "127.0.0.1:" + std::to_string(server.Port()),
+      "--from",      "me@example.com", "--to",     "you@example.com",
+      "--keep-going"};
   std::vector<std::string> firstArgs = args;
   firstArgs.insert(firstArgs.end(), files.begin(), files.end());
   const SendRun first = RunSend(firstArgs, state);
@@ -186,13 +188,21 @@ TEST_F(MailcartSendTest, WhatOthersLeaveDoesNotLeadABatchAstray) {
     bool passwordInEnvironment = false;
   } cases[] = {
       {"a file another Mailcart is sending", Args({file}), 0, "is being sent by another Mailcart",
-       [&] { locked = ::open(file.c_str(), O_RDONLY); ::flock(locked, LOCK_EX); }},
-      {"a journal others could have written", {"--resume=" + planted, "--delete", "--settings", Path("none.ini")}, 1,
+       [&] {
+         locked = ::open(file.c_str(), O_RDONLY);
+         ::flock(locked, LOCK_EX);
+       }},
+      {"a journal others could have written",
+       {"--resume=" + planted, "--delete", "--settings", Path("none.ini")},
+       1,
        "can be changed by other users (mode 0666): the journal is not read"},
-      {"a settings file others could have written", {"--settings", shared, file}, 2,
+      {"a settings file others could have written",
+       {"--settings", shared, file},
+       2,
        "its MailSrv, Addr, AddrFrom are ignored"},
       {"a FIFO as the settings file", {"--settings", fifo, file}, 1, "\"" + fifo + "\" is not a regular file"},
-      {"a FIFO as the password file", Args({"--user", "ann", "--password-file", fifo, file}), 1, "is not a regular file"},
+      {"a FIFO as the password file", Args({"--user", "ann", "--password-file", fifo, file}), 1,
+       "is not a regular file"},
       {"a FIFO as the CA file", Args({"--ca-file", fifo, file}), 1, "cannot be read: not a regular file"},
       {"a signal before the batch", Args({"--user", "ann", "--password-command", "sleep 20", file}), 3, "stopped",
        nullptr, 500},

@@ -23,11 +23,11 @@
 #include "support/files.h"
 #include "support/mailcart_send_run.h"
 #include "support/python_referee.h"
+#include "support/samples.h"
 #include "support/smtp_capture.h"
 #include "support/tls_peer.h"
 #include "toolkit/strutils.h"
 #include "toolkit/version.h"
-#include "support/samples.h"
 
 namespace {
 
@@ -45,7 +45,12 @@ TEST_F(MailcartSendTest, FiftyFilesOfEveryKindArriveExactlyOnOneSession) {
   for (int i = 0; longText.size() < 1000000; ++i) longText += "line " + std::to_string(i) + " of a long text  \r\n";
   std::vector<std::pair<std::string, std::string>> kinds = {
       {"random.bin", RandomBytes(4096, 1)},
-      {"every byte.dat", [] { std::string b; for (int i = 0; i < 512; ++i) b += static_cast<char>(i); return b; }()},
+      {"every byte.dat",
+       [] {
+         std::string b;
+         for (int i = 0; i < 512; ++i) b += static_cast<char>(i);
+         return b;
+       }()},
       {"lf.txt", "one\ntwo\nthree\n"},
       {"crlf.txt", "one\r\ntwo\r\nthree\r\n"},
       {"lone cr.txt", "one\rtwo\rthree\r"},
@@ -163,8 +168,11 @@ TEST_F(MailcartSendTest, ExitStatusAndWhatIsLeft) {
       {"a recipient the server refuses", {"--to", kRefused}, 1, "550 5.1.1 Recipient rejected.\n", true},
       {"a file that is not there", {"--pause", "0"}, 1, "missing.txt", false},
       // The others are still sent; the summary names the one that was not, and why.
-      {"a file that is not there, with --keep-going", {"--keep-going"}, 1,
-       "Not sent:\n" + Path("missing.txt") + ": ", false},
+      {"a file that is not there, with --keep-going",
+       {"--keep-going"},
+       1,
+       "Not sent:\n" + Path("missing.txt") + ": ",
+       false},
       {"a negative number of retries", {"--retries", "-1"}, 2, "--retries needs a whole number", true},
       {"a retry delay left out", {"--retry-delays", "5,,120"}, 2, "--retry-delays needs a number", true},
       {"a negative retry delay", {"--retry-delays=-5"}, 2, "--retry-delays needs zero or more", true},
@@ -178,32 +186,67 @@ TEST_F(MailcartSendTest, ExitStatusAndWhatIsLeft) {
       {"a port beyond 65535", {"--server", "127.0.0.1:99999"}, 2, "the port must be a number from 1 to 65535", true},
       {"a port of zero", {"--server", "127.0.0.1:0"}, 2, "the port must be a number from 1 to 65535", true},
       {"a negative pause", {"--pause", "-1"}, 2, "--pause needs zero or more", true},
-      {"a negative pause from the settings file", {"--settings", Path("negative pause.ini")}, 2,
-       "--pause needs zero or more", true},
+      {"a negative pause from the settings file",
+       {"--settings", Path("negative pause.ini")},
+       2,
+       "--pause needs zero or more",
+       true},
       {"an empty recipient", {"--to", ""}, 2, "--to needs an address", true},
-      {"a recipient with a blank", {"--to", "you @example.com"}, 2, "--to: \"you @example.com\" is not a mail address: it holds a blank", true},
+      {"a recipient with a blank",
+       {"--to", "you @example.com"},
+       2,
+       "--to: \"you @example.com\" is not a mail address: it holds a blank",
+       true},
       {"a recipient without @", {"--to", "you"}, 2, "--to: \"you\" is not a mail address: it holds no @", true},
       {"a second recipient smuggled in", {"--to", "a@x.example>,<evil@y.example"}, 2, "it holds a comma", true},
       {"an empty sender", {"--from="}, 2, "--from needs an address", true},
-      {"a sender that would add a recipient", {"--from", "me@example.com\r\nRCPT TO:<evil@example.com>"}, 2,
-       "--from: \"me@example.com\\x0D\\x0ARCPT TO:<evil@example.com>\" is not a mail address: it holds a control character",
+      {"a sender that would add a recipient",
+       {"--from", "me@example.com\r\nRCPT TO:<evil@example.com>"},
+       2,
+       "--from: \"me@example.com\\x0D\\x0ARCPT TO:<evil@example.com>\" is not a mail address: it holds a control "
+       "character",
        true},
       {"a recipient with a tab", {"--to", "you@example.com\t"}, 2, "it holds a control character", true},
-      {"a recipient that is not ASCII", {"--to", "j\xc3\xbcrgen@example.de"}, 2, "it holds characters other than ASCII", true},
+      {"a recipient that is not ASCII",
+       {"--to", "j\xc3\xbcrgen@example.de"},
+       2,
+       "it holds characters other than ASCII",
+       true},
       {"a security mode not known", {"--security", "ssl"}, 2, "--security needs auto, starttls, tls or none", true},
       {"an empty security mode", {"--security="}, 2, "--security needs", true},
       {"a login method not known", {"--auth", "cram-md5"}, 2, "--auth needs auto, plain, login or xoauth2", true},
       {"a fingerprint too short", {"--fingerprint", "AB:CD"}, 2, "--fingerprint needs", true},
       {"a fingerprint that is not hex", {"--fingerprint", std::string(63, 'a') + "g"}, 2, "--fingerprint needs", true},
       {"a password on the command line", {"--password", kSecret}, 2, "there is no --password", true},
-      {"a password on the command line after =", {std::string("--password=") + kSecret}, 2, "there is no --password", true},
-      {"a password command and a password file", {"--user", "ann", "--password-command", "echo x", "--password-file",
-                                                  Path("password")}, 2, twoSources, true},
+      {"a password on the command line after =",
+       {std::string("--password=") + kSecret},
+       2,
+       "there is no --password",
+       true},
+      {"a password command and a password file",
+       {"--user", "ann", "--password-command", "echo x", "--password-file", Path("password")},
+       2,
+       twoSources,
+       true},
       {"a user without any password", {"--user", "ann"}, 2, "the user ann needs a password", true},
-      {"XOAUTH2 without a token command", {"--user", "ann", "--auth", "XOAUTH2"}, 2, "--auth xoauth2 needs --token-command", true},
+      {"XOAUTH2 without a token command",
+       {"--user", "ann", "--auth", "XOAUTH2"},
+       2,
+       "--auth xoauth2 needs --token-command",
+       true},
       {"a password command that fails", {"--user", "ann", "--password-command", "exit 3"}, 1, "exit 3", true, false},
-      {"a CA file that cannot be read", {"--ca-file", Path("missing.pem")}, 1, "missing.pem\" cannot be read", true, false},
-      {"a malformed fingerprint in the settings", {"--settings", Path("bad pin.ini")}, 1, "\"12:34\" is no SHA-256", true, false},
+      {"a CA file that cannot be read",
+       {"--ca-file", Path("missing.pem")},
+       1,
+       "missing.pem\" cannot be read",
+       true,
+       false},
+      {"a malformed fingerprint in the settings",
+       {"--settings", Path("bad pin.ini")},
+       1,
+       "\"12:34\" is no SHA-256",
+       true,
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -289,7 +332,8 @@ TEST_F(MailcartSendTest, ThePasswordShowsNowhere) {
     std::vector<std::string> args;
     Variables variables;
   } cases[] = {
-      {"from MAILCART_PASSWORD, with a token command that runs", {"--auth", "xoauth2", "--token-command", "env > '" + env + "'; echo token"},
+      {"from MAILCART_PASSWORD, with a token command that runs",
+       {"--auth", "xoauth2", "--token-command", "env > '" + env + "'; echo token"},
        {{"MAILCART_PASSWORD", kSecret}}},
       {"from a command", {"--password-command", std::string("echo ") + kSecret}, {}},
       {"from a file", {"--password-file", Path("pw")}, {}},
@@ -350,9 +394,9 @@ TEST(MailcartSendSecureTest, LogsInOverStartTlsWithThePasswordFromAFileOrAComman
   constexpr char kUser[] = "ann@example.org", kPassword[] = "Correct-Horse-7";
   struct Case {
     const char* name;
-    const char* password;                 // in the file the source reads
-    const char* option;                   // the option that gives it
-    const char* before;                   // its value: this, then the file's path
+    const char* password;  // in the file the source reads
+    const char* option;    // the option that gives it
+    const char* before;    // its value: this, then the file's path
     int exitCode;
     const char* error;
   } cases[] = {
@@ -372,12 +416,24 @@ TEST(MailcartSendSecureTest, LogsInOverStartTlsWithThePasswordFromAFileOrAComman
     ASSERT_EQ(::chmod(passwordFile.c_str(), 0600), 0);
     const std::string file = dir.filePath("report.bin").toStdString();
     WriteFile(file, RandomBytes(20000, 5));
-    std::vector<std::string> args{"--settings", dir.filePath("none.ini").toStdString(),
-                                  "--server", "localhost:" + std::to_string(server.Port()),
-                                  "--from", "me@example.com", "--to", "you@example.com", "--delete",
-                                  "--security", "starttls", "--user", kUser,
-                                  "--ca-file", TestCerts::Get().Pem("ca"),
-                                  c.option, c.before + passwordFile, file};
+    std::vector<std::string> args{"--settings",
+                                  dir.filePath("none.ini").toStdString(),
+                                  "--server",
+                                  "localhost:" + std::to_string(server.Port()),
+                                  "--from",
+                                  "me@example.com",
+                                  "--to",
+                                  "you@example.com",
+                                  "--delete",
+                                  "--security",
+                                  "starttls",
+                                  "--user",
+                                  kUser,
+                                  "--ca-file",
+                                  TestCerts::Get().Pem("ca"),
+                                  c.option,
+                                  c.before + passwordFile,
+                                  file};
     const SendRun run = RunSend(args);
     EXPECT_EQ(run.exitCode, c.exitCode) << run.errors;
     EXPECT_NE(run.errors.find(c.error), std::string::npos) << run.errors;
@@ -404,8 +460,10 @@ TEST_F(MailcartSendTest, ADryRunWritesTheMessages) {
   EXPECT_EQ(run.exitCode, 0) << run.errors;
   EXPECT_EQ(server_.Count(), 0);
   EXPECT_TRUE(std::filesystem::exists(files[0]) && std::filesystem::exists(files[1]));
-  const QJsonArray reports = QJsonDocument::fromJson(QByteArray::fromStdString(RunPython(
-      E2eScript("mime_referee.py"), {Path("out/0001.eml"), Path("out/0002.eml")}))).array();
+  const QJsonArray reports =
+      QJsonDocument::fromJson(QByteArray::fromStdString(RunPython(E2eScript("mime_referee.py"),
+                                                                  {Path("out/0001.eml"), Path("out/0002.eml")})))
+          .array();
   ASSERT_EQ(reports.size(), 2);
   EXPECT_TRUE(reports[0].toObject()["defects"].toArray().isEmpty());
   EXPECT_EQ(reports[0].toObject()["parts"].toArray()[1].toObject()["data_hex"].toString(), "0001ff");

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "support/files.h"
 #include "mail/pxmsg.h"
+#include "support/files.h"
 #include "support/unpack_tool.h"
 #include "toolkit/streams.h"
 

@@ -44,18 +44,16 @@ SmtpCapture::Options Server(const std::string& cert, bool login = true) {
   return options;
 }
 
-std::string Base64(const std::string& text) {
-  return QByteArray::fromStdString(text).toBase64().toStdString();
-}
+std::string Base64(const std::string& text) { return QByteArray::fromStdString(text).toBase64().toStdString(); }
 
 // The password and the token as they may travel: as they are, and in every encoding a mechanism
 // gives them.
 std::vector<std::string> SecretForms(const std::string& password) {
-  return {password,
-          kToken,
-          Base64(password),
-          Base64(std::string("\0", 1) + kUser + std::string("\0", 1) + password),
-          Base64(std::string("user=") + kUser + "\x01" "auth=Bearer " + kToken + "\x01\x01")};
+  return {password, kToken, Base64(password), Base64(std::string("\0", 1) + kUser + std::string("\0", 1) + password),
+          Base64(std::string("user=") + kUser +
+                 "\x01"
+                 "auth=Bearer " +
+                 kToken + "\x01\x01")};
 }
 
 void ExpectNoSecretIn(const std::string& where, const std::string& text, const Account& account) {
@@ -69,8 +67,8 @@ void ExpectNoSecretIn(const std::string& where, const std::string& text, const A
 struct Outcome {
   bool sent = false;
   std::string error;
-  std::string lineLog;   // in memory
-  std::string logFile;   // as written
+  std::string lineLog;  // in memory
+  std::string logFile;  // as written
   int tokenCalls = 0;
 };
 
@@ -123,8 +121,8 @@ class SecureSend {
 
 // The stored message's one attachment, as Python's email package decodes it.
 std::string StoredFile(const SmtpCapture& server) {
-  const QJsonArray reports = QJsonDocument::fromJson(QByteArray::fromStdString(
-                                                         RunPython(E2eScript("mime_referee.py"), {server.Dir() + "/0001.eml"})))
+  const QJsonArray reports = QJsonDocument::fromJson(QByteArray::fromStdString(RunPython(E2eScript("mime_referee.py"),
+                                                                                         {server.Dir() + "/0001.eml"})))
                                  .array();
   const QJsonArray parts = reports.at(0).toObject()["parts"].toArray();
   return QByteArray::fromHex(parts.at(parts.size() - 1).toObject()["data_hex"].toString().toLatin1()).toStdString();
@@ -141,16 +139,26 @@ TEST(SmtpSecureEndToEnd, DeliversEncryptedAndLoggedIn) {
     Account account;
     std::string loggedIn;  // the user the server saw log in
     int tokenCalls = 0;
-    bool noted = false;    // the line log notes a certificate that failed its checks
+    bool noted = false;  // the line log notes a certificate that failed its checks
   } cases[] = {
       {"STARTTLS + PLAIN", Server("good"), {TpxSecurity::StartTLS, kUser, kPassword, TAuthMethod::Plain}, kUser},
       {"Auto: STARTTLS + LOGIN", Server("good"), {TpxSecurity::Auto, kUser, kPassword, TAuthMethod::Login}, kUser},
       {"implicit TLS + PLAIN", implicit, {TpxSecurity::TLS, kUser}, kUser},
-      {"STARTTLS + XOAUTH2 from the token source", oauth, {TpxSecurity::StartTLS, kUser, "", TAuthMethod::XOAuth2}, kUser, 1},
-      {"pinned certificate that matches", Server("selfsigned"),
-       {TpxSecurity::StartTLS, kUser, kPassword, TAuthMethod::Auto, false, "selfsigned"}, kUser},
-      {"opportunistic Auto without a user, self-signed", Server("selfsigned", false),
-       {TpxSecurity::Auto, "", kPassword, TAuthMethod::Auto, false}, "", 0, true},
+      {"STARTTLS + XOAUTH2 from the token source",
+       oauth,
+       {TpxSecurity::StartTLS, kUser, "", TAuthMethod::XOAuth2},
+       kUser,
+       1},
+      {"pinned certificate that matches",
+       Server("selfsigned"),
+       {TpxSecurity::StartTLS, kUser, kPassword, TAuthMethod::Auto, false, "selfsigned"},
+       kUser},
+      {"opportunistic Auto without a user, self-signed",
+       Server("selfsigned", false),
+       {TpxSecurity::Auto, "", kPassword, TAuthMethod::Auto, false},
+       "",
+       0,
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -163,7 +171,9 @@ TEST(SmtpSecureEndToEnd, DeliversEncryptedAndLoggedIn) {
     EXPECT_TRUE(envelopes[0].encrypted);
     EXPECT_EQ(envelopes[0].user, c.loggedIn);
     EXPECT_EQ(outcome.tokenCalls, c.tokenCalls);
-    EXPECT_EQ(outcome.lineLog.find("TLS note: certificate not verified (issuer not trusted)") != std::string::npos, c.noted) << outcome.lineLog;
+    EXPECT_EQ(outcome.lineLog.find("TLS note: certificate not verified (issuer not trusted)") != std::string::npos,
+              c.noted)
+        << outcome.lineLog;
     EXPECT_TRUE(StoredFile(server) == send.File()) << "the file arrives byte for byte";
     EXPECT_EQ(server.ReadInClear().find("AUTH"), std::string::npos) << server.ReadInClear();
     ExpectNoSecretIn("the line log", outcome.lineLog, c.account);
@@ -178,20 +188,28 @@ TEST(SmtpSecureEndToEnd, RefusalsSendNothingMoreAndNoSecret) {
     const char* name;
     SmtpCapture::Options server;
     Account account;
-    std::string why;         // in the error text
-    bool authSent = false;   // the server heard a login (encrypted), refused
+    std::string why;        // in the error text
+    bool authSent = false;  // the server heard a login (encrypted), refused
   } cases[] = {
       {"wrong password", Server("good"), {TpxSecurity::StartTLS, kUser, "not-the-password"}, "535", true},
       {"untrusted issuer", Server("selfsigned"), {TpxSecurity::StartTLS, kUser}, "issuer not trusted"},
       {"expired certificate", Server("expired"), {TpxSecurity::StartTLS, kUser}, "certificate has expired"},
-      {"host name mismatch", Server("wrongname"), {TpxSecurity::StartTLS, kUser},
+      {"host name mismatch",
+       Server("wrongname"),
+       {TpxSecurity::StartTLS, kUser},
        "host name mismatch: the certificate is for mail.example.com"},
       {"STARTTLS required, not offered", Server("", false), {TpxSecurity::StartTLS}, "does not offer STARTTLS"},
-      {"Auto with a user against a plain server", plainWithLogin, {TpxSecurity::Auto, kUser},
+      {"Auto with a user against a plain server",
+       plainWithLogin,
+       {TpxSecurity::Auto, kUser},
        "does not offer STARTTLS"},
-      {"pinned fingerprint that does not match", Server("selfsigned"),
-       {TpxSecurity::StartTLS, kUser, kPassword, TAuthMethod::Auto, false, "good"}, "does not match the pinned"},
-      {"Auto with a user, self-signed: refused before AUTH", Server("selfsigned"), {TpxSecurity::Auto, kUser},
+      {"pinned fingerprint that does not match",
+       Server("selfsigned"),
+       {TpxSecurity::StartTLS, kUser, kPassword, TAuthMethod::Auto, false, "good"},
+       "does not match the pinned"},
+      {"Auto with a user, self-signed: refused before AUTH",
+       Server("selfsigned"),
+       {TpxSecurity::Auto, kUser},
        "issuer not trusted"},
   };
   for (const Case& c : cases) {

@@ -107,7 +107,8 @@ TEST(MessageTest, ValidateRefusesAddressesThatAreNotAscii) {
     message.Recipients().AddAddress("r@x", "\xe6\x9c\x88");
     EXPECT_EQ(ValidateError(message), "") << c.what;
     c.place(message, kUmlaut);
-    EXPECT_EQ(ValidateError(message), "The address j\xc3\xbcrgen@example.de holds characters other than ASCII") << c.what;
+    EXPECT_EQ(ValidateError(message), "The address j\xc3\xbcrgen@example.de holds characters other than ASCII")
+        << c.what;
   }
   TpxArticle article;
   article.Sender().SetAddress("\xff@x");
@@ -169,8 +170,9 @@ TpxHeaders Headers(std::initializer_list<const char*> lines) {
 }
 
 TEST(MessageTest, ReadHeadersTakesAddressesSubjectAndFlags) {
-  const TpxHeaders headers = Headers({"From: \"Doe, Jane\" <jane@x>", "To: a@x, \"B, b\" <b@x>", "Cc: c@x",
-                                      "Bcc: hidden@x", "Subject: Hello", "X-Priority: 1", "Return-Receipt-To: <jane@x>"});
+  const TpxHeaders headers =
+      Headers({"From: \"Doe, Jane\" <jane@x>", "To: a@x, \"B, b\" <b@x>", "Cc: c@x", "Bcc: hidden@x", "Subject: Hello",
+               "X-Priority: 1", "Return-Receipt-To: <jane@x>"});
   TpxMessage message;
   message.Recipients().AddAddress("first@x", "");
   message.ReadHeaders(headers);

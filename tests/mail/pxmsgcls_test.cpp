@@ -157,9 +157,11 @@ TEST(ItemsStreaming, RoundTripsBothLists) {
   source.attachments.Items(0).SetContentType("application/x-custom");
   source.attachments.Items(0).SetTransferEncoding(2);
   const std::string text = ComponentToText(source);
-  EXPECT_EQ(text, "object : TListHolder\n"
-                  "  Recipients.Items = (\"Doe, \\\"Jane\\\"\" \"a@example.com\" \"\" \"b@example.com\")\n"
-                  "  Attachments.Items = (\"" + path + "\" \"application/x-custom\" 2)\nend\n");  // never the data
+  EXPECT_EQ(text,
+            "object : TListHolder\n"
+            "  Recipients.Items = (\"Doe, \\\"Jane\\\"\" \"a@example.com\" \"\" \"b@example.com\")\n"
+            "  Attachments.Items = (\"" +
+                path + "\" \"application/x-custom\" 2)\nend\n");  // never the data
 
   ListHolder target;
   target.recipients.AddAddress("old@example.com", "Old");
@@ -191,8 +193,7 @@ TEST(ItemsStreaming, MalformedItemsFailAndKeepTheList) {
     auto item = std::make_unique<TpxAttItem>();
     item->SetContentType("kept/type");
     target.attachments.Add(std::move(item));
-    EXPECT_THROW(ComponentFromText(std::string("object x: TListHolder\n  ") + line + "\nend\n", target),
-                 EReadError)
+    EXPECT_THROW(ComponentFromText(std::string("object x: TListHolder\n  ") + line + "\nend\n", target), EReadError)
         << line;
     EXPECT_EQ(target.recipients.Count(), 1) << line;
     EXPECT_EQ(target.attachments.Items(0).ContentType(), "kept/type") << line;
@@ -313,7 +314,8 @@ TEST(GetHeaderValue, FindsUnfoldsAndDecodes) {
       {"first of two", Lines({"From: one", "From: two"}), "From", "one"},
       {"absent", Lines({"From: one"}), "To", ""},
       {"prefix of another name", Lines({"Subject-Extra: no"}), "Subject", ""},
-      {"Latin-1 encoded word decoded into UTF-8", Lines({"Subject: =?ISO-8859-1?Q?Andr=E9?="}), "Subject", "Andr\xC3\xA9"},
+      {"Latin-1 encoded word decoded into UTF-8", Lines({"Subject: =?ISO-8859-1?Q?Andr=E9?="}), "Subject",
+       "Andr\xC3\xA9"},
       {"X-UIDL not decoded", Lines({"X-UIDL: =?us-ascii?Q?a?="}), "X-UIDL", "=?us-ascii?Q?a?="},
       {"long subject cut", Lines({("Subject: " + long300).c_str()}), "Subject", long300.substr(0, 255)},
       {"long content type whole", Lines({("Content-Type: " + long300).c_str()}), "Content-Type", long300},
@@ -331,16 +333,20 @@ TEST(GetHeaderAddresses, CollectsItemsOfWholeNamedHeaders) {
   const Case cases[] = {
       {"quoted comma stays", Lines({"To: \"Doe, Jane\" <j@x.org>, b@x.org"}), V{"\"Doe, Jane\" <j@x.org>", "b@x.org"}},
       {"no blank after colon", Lines({"To:a@x.org"}), V{"a@x.org"}},
-      {"continuation and second header",
-       Lines({"To: a@x.org,", "  b@x.org", "Subject: s", "to: c@x.org"}), V{"a@x.org", "b@x.org", "c@x.org"}},
+      {"continuation and second header", Lines({"To: a@x.org,", "  b@x.org", "Subject: s", "to: c@x.org"}),
+       V{"a@x.org", "b@x.org", "c@x.org"}},
       {"folded quoted name", Lines({"To: \"Doe,", "\t Jane\" <j@x.org>, b@x.org"}),
        V{"\"Doe, Jane\" <j@x.org>", "b@x.org"}},
       {"Topic is not To", Lines({"Topic: t@x.org", "TO : a@x.org"}), V{"a@x.org"}},
       {"folded line of another header", Lines({"Subject: s", "\tTo: t@x.org"}), V{}},
       {"empty piece kept, trailing comma not", Lines({"To: a@x.org,,b@x.org,"}), V{"a@x.org", "", "b@x.org"}},
-      {"byte 255 comes back as a comma", Lines({"To: a@x.org\xFF" "b@x.org"}), V{"a@x.org,b@x.org"}},
+      {"byte 255 comes back as a comma",
+       Lines({"To: a@x.org\xFF"
+              "b@x.org"}),
+       V{"a@x.org,b@x.org"}},
       {"escaped quote inside name", Lines({"To: \"a\\\", b\" <a@x.org>"}), V{"\"a\\\", b\" <a@x.org>"}},
-      {"Latin-1 encoded word decoded into UTF-8", Lines({"To: =?ISO-8859-1?Q?Andr=E9?= <a@x.org>"}), V{"Andr\xC3\xA9 <a@x.org>"}},
+      {"Latin-1 encoded word decoded into UTF-8", Lines({"To: =?ISO-8859-1?Q?Andr=E9?= <a@x.org>"}),
+       V{"Andr\xC3\xA9 <a@x.org>"}},
   };
   for (const Case& c : cases) {
     TStringList items;

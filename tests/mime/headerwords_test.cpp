@@ -16,11 +16,33 @@ const struct {
     {"Latin", "Scans f\xC3\xBCr M\xC3\xA4rz"},
     {"an ASCII text that looks like a word", "see =?x?Q?y?= here"},
     {"Greek words", std::string(30, ' ') + "\xCE\xB1\xCE\xB2\xCE\xB3 \xCE\xB4\xCE\xB5"},
-    {"CJK", [] { std::string s; for (int i = 0; i < 80; ++i) s += "\xE6\x9C\x88"; return s; }()},
-    {"emoji", [] { std::string s; for (int i = 0; i < 60; ++i) s += "\xF0\x9F\x93\xB7"; return s; }()},
-    {"mixed, Q", [] { std::string s; for (int i = 0; i < 20; ++i) s += "Gr\xC3\xBC\xC3\x9F" "e aus "; return s; }()},
+    {"CJK",
+     [] {
+       std::string s;
+       for (int i = 0; i < 80; ++i) s += "\xE6\x9C\x88";
+       return s;
+     }()},
+    {"emoji",
+     [] {
+       std::string s;
+       for (int i = 0; i < 60; ++i) s += "\xF0\x9F\x93\xB7";
+       return s;
+     }()},
+    {"mixed, Q",
+     [] {
+       std::string s;
+       for (int i = 0; i < 20; ++i)
+         s += "Gr\xC3\xBC\xC3\x9F"
+              "e aus ";
+       return s;
+     }()},
     {"not UTF-8", "caf\xE9 cr\xE8me"},
-    {"two-byte letters, 255 bytes", [] { std::string s; while (s.size() < 254) s += "\xCE\xB1"; return s + "x"; }()},
+    {"two-byte letters, 255 bytes",
+     [] {
+       std::string s;
+       while (s.size() < 254) s += "\xCE\xB1";
+       return s + "x";
+     }()},
     {"a terminal escape and a bell", "red \x1B[31m alert\x07\ttabbed"},
     {"a backspace and DEL", "back\x08 del \x7F"},
 };
@@ -31,7 +53,9 @@ std::string DecodeJoined(const std::vector<std::string>& words) {
   static const std::regex word(R"(=\?([^?]+)\?([BQ])\?([^?]*)\?=)");
   std::string decoded, key, text;
   const auto flush = [&] {
-    if (!key.empty()) decoded += DecodeHeaderWords("=?" + key.substr(0, key.size() - 1) + "?" + key.back() + "?" + text + "?=", std::string::npos);
+    if (!key.empty())
+      decoded += DecodeHeaderWords("=?" + key.substr(0, key.size() - 1) + "?" + key.back() + "?" + text + "?=",
+                                   std::string::npos);
     text.clear();
   };
   for (const std::string& w : words) {
@@ -69,7 +93,9 @@ TEST(HeaderWords, EncodedWordsReadBackWholeAndStayShort) {
 }
 
 TEST(HeaderWords, ShorterEncodingWins) {
-  EXPECT_EQ(EncodedWords("Gr\xC3\xBC\xC3\x9F" "e")[0], "=?UTF-8?B?R3LDvMOfZQ==?=");
+  EXPECT_EQ(EncodedWords("Gr\xC3\xBC\xC3\x9F"
+                         "e")[0],
+            "=?UTF-8?B?R3LDvMOfZQ==?=");
   EXPECT_EQ(EncodedWords("\xE6\x9C\x88\xE6\xAC\xA1")[0], "=?UTF-8?B?5pyI5qyh?=");
   // Safe inside a phrase: no comma or blank stays as it is (RFC 2047 5 (3)).
   EXPECT_EQ(EncodedWords("M\xC3\xBCller, Hans und Familie")[0], "=?UTF-8?Q?M=C3=BCller=2C_Hans_und_Familie?=");
@@ -104,7 +130,12 @@ TEST(HeaderWords, FileNameParameters) {
       {"quotes escaped as today", "a \"b\".txt", "; filename=\"a \\\"b\\\".txt\""},
       {"non-ASCII", "Rechnung M\xC3\xA4rz.txt", ";\r\n filename*=UTF-8''Rechnung%20M%C3%A4rz.txt"},
       {"long ASCII continues", std::string(200, 'a') + ".txt", ";\r\n filename*0*=UTF-8''aaaa"},
-      {"long UTF-8 continues", [] { std::string s; while (s.size() < 250) s += "\xE6\x9C\x88"; return s; }(),
+      {"long UTF-8 continues",
+       [] {
+         std::string s;
+         while (s.size() < 250) s += "\xE6\x9C\x88";
+         return s;
+       }(),
        ";\r\n filename*0*=UTF-8''%E6%9C%88"},
       {"not UTF-8", "caf\xE9.txt", ";\r\n filename*=unknown-8bit''caf%E9.txt"},
       {"a terminal escape", "red\x1B[31m.txt", ";\r\n filename*=UTF-8''red%1B%5B31m.txt"},

@@ -7,9 +7,9 @@
 #include "mail/pxmsg.h"
 #include "mime/codecs/pxcodecs.h"
 #include "support/files.h"
+#include "support/samples.h"
 #include "toolkit/streams.h"
 #include "toolkit/strtable.h"
-#include "support/samples.h"
 
 using namespace std::string_literals;
 
@@ -111,9 +111,7 @@ const FileCase kFileCases[] = {
     {"x_uue_part", {"body"}, {{"hello.txt", "text/plain", 1, kUU}}},
     {"uuencoded_plain", {"See the file."}, {{"hello.txt", "text/plain", 2, kUU}}},
     {"uuencoded_without_name", {}, {{"att.0", "application/octet-stream", 1, kUU}}},
-    {"quoted_printable_text",
-     {"caf\xe9 au lait, a long line cut with a soft break, and 1+1=2", "second line"},
-     {}},
+    {"quoted_printable_text", {"caf\xe9 au lait, a long line cut with a soft break, and 1+1=2", "second line"}, {}},
     {"html_single_part", {"<html>", "<p>Hi</p>", "</html>"}, {}, nullptr, "text/html"},
     {"truncated_attachment",
      {"body"},
@@ -262,8 +260,7 @@ TEST(ParserTest, PartDataComesOutExactly) {
       {"single Base64 part in many blocks", SinglePart(base64, Base64Lines(bytes, 76)), bytes},
       {"single Base64 part up to the line \".\"", SinglePart(base64, "AAEC\r\nAwQF\r\n.\r\nBgcI\r\n"),
        nine.substr(0, 6)},
-      {"single Base64 part with padding up to \".\"", SinglePart(base64, "AAEC \r\n.\r\nBgcI\r\n"),
-       nine.substr(0, 3)},
+      {"single Base64 part with padding up to \".\"", SinglePart(base64, "AAEC \r\n.\r\nBgcI\r\n"), nine.substr(0, 3)},
       {"single Base64 part: a dot ending a line is no end", SinglePart(base64, "AAEC.\r\nAwQF\r\n"), "(error)"},
   };
   for (const auto& c : cases) {
@@ -281,12 +278,10 @@ TEST(ParserTest, HeaderAndTextBodyFailuresReachTheCaller) {
     const char* message;  // nullptr: any EInOutError
   } cases[] = {
       {"end mark inside the message's header block",
-       "From: a@example.com\r\n\xFF\xFF\xFF\xFF\r\nSubject: x\r\n\r\nbody\r\n",
-       "Unable to retrieve headers"},
+       "From: a@example.com\r\n\xFF\xFF\xFF\xFF\r\nSubject: x\r\n\r\nbody\r\n", "Unable to retrieve headers"},
       {"unparsable sender", "From: Ann <ann@example.com\r\n\r\nbody\r\n", "Unable to parse email address"},
       {"invalid Base64 in a text body",
-       SinglePart("Content-Type: text/plain\r\nContent-Transfer-Encoding: base64", "QQ!!\r\n"),
-       nullptr},
+       SinglePart("Content-Type: text/plain\r\nContent-Transfer-Encoding: base64", "QQ!!\r\n"), nullptr},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -345,8 +340,8 @@ TEST(ParserTest, ArticleHeaders) {
   Load(article,
        "From: Ann <ann@example.com>\r\nNewsgroups: comp.misc\r\nPath: news!ann\r\nMessage-ID: <1@example.com>\r\n"
        "Subject: hello\r\n\r\nbody\r\n");
-  EXPECT_EQ(article.Sender().Address() + "|" + article.NewsGroups() + "|" + article.Path() + "|" +
-                article.MessageId() + "|" + article.Subject(),
+  EXPECT_EQ(article.Sender().Address() + "|" + article.NewsGroups() + "|" + article.Path() + "|" + article.MessageId() +
+                "|" + article.Subject(),
             "ann@example.com|comp.misc|news!ann|<1@example.com>|hello");
   EXPECT_EQ(article.Body().Lines(), std::vector<std::string>{"body"});
 }
@@ -391,16 +386,24 @@ struct Layout {
 };
 
 const Layout kLayouts[] = {
-    {"multipart/mixed, Base64 and quoted-printable parts", true, meMIME,
-     {{"/tmp/data.bin", kBin, kEncodingBase64}, {"/tmp/data.txt", "text/plain", kEncodingQuotedPrintable},
+    {"multipart/mixed, Base64 and quoted-printable parts",
+     true,
+     meMIME,
+     {{"/tmp/data.bin", kBin, kEncodingBase64},
+      {"/tmp/data.txt", "text/plain", kEncodingQuotedPrintable},
       {"/tmp/a \"quoted\" \\ name.bin", kBin, kEncodingBase64}}},
     {"single Base64 part", false, meMIME, {{"/tmp/data.bin", kBin, kEncodingBase64}}},
     {"single quoted-printable part", false, meMIME, {{"/tmp/data.txt", "text/plain", kEncodingQuotedPrintable}}},
-    {"multipart/alternative", true, meMIME,
+    {"multipart/alternative",
+     true,
+     meMIME,
      {{"_alt.html", "text/html", kEncodingQuotedPrintable}, {"_alt.bin", kBin, kEncodingBase64}},
      {"_alt.0", "_alt.1"}},
-    {"nested alternative and a file", true, meMIME,
-     {{"_alt.html", "text/html", kEncodingQuotedPrintable}, {"_alt.bin", kBin, kEncodingBase64},
+    {"nested alternative and a file",
+     true,
+     meMIME,
+     {{"_alt.html", "text/html", kEncodingQuotedPrintable},
+      {"_alt.bin", kBin, kEncodingBase64},
       {"file.bin", kBin, kEncodingBase64}},
      {"_alt.0", "_alt.1", "file.bin"}},
     {"uuencoded", true, meUU, {{"first.bin", kBin, kEncodingBase64}, {"second file.bin", kBin, kEncodingBase64}}},
@@ -444,10 +447,16 @@ TEST(ParserTest, ReadsBackInternationalHeaders) {
     Lines fileNames;
   } cases[] = {
       {"scripts", longSubject, "M\xc3\xbcller, Ann", "\xf0\x9f\x93\xb7 Bob", {longName, "Rechnung M\xc3\xa4rz.txt"}},
-      {"control characters", "red \x1b[31m alert\x07\tand a tab", "Ann\x1b[2J Boss", "Bob\x7f\x08 B",
+      {"control characters",
+       "red \x1b[31m alert\x07\tand a tab",
+       "Ann\x1b[2J Boss",
+       "Bob\x7f\x08 B",
        {"esc\x1b[1m.txt", "tab\there.txt", "del\x7f.txt"}},
       {"quotes and backslashes in names", "x", "Bob \"the builder\" \\o/", "\"Doe, Jane\"", {"a.txt"}},
-      {"specials in encoded names", "x", "M\xc3\xbcller, \"Boss\" <boss@example.com>", "\xc3\x89 <evil@example.com>, x",
+      {"specials in encoded names",
+       "x",
+       "M\xc3\xbcller, \"Boss\" <boss@example.com>",
+       "\xc3\x89 <evil@example.com>, x",
        {"a.txt"}},
   };
   for (const auto& c : cases) {
@@ -480,7 +489,9 @@ TEST(ParserTest, ReadsBackTextLayouts) {
     const char* contentType;
   } cases[] = {
       {"7bit text with 8-bit bytes and a dot line", {"caf\xe9", ".", " both ends ", ""}, csUSASCII, "text/plain"},
-      {"quoted-printable text: a line over 255 characters", {std::string(300, 'w'), "=", "tail "}, csUSASCII,
+      {"quoted-printable text: a line over 255 characters",
+       {std::string(300, 'w'), "=", "tail "},
+       csUSASCII,
        "text/plain"},
       {"quoted-printable text: iso-8859-1", {"caf\xe9 ", "", "x"}, csISO8859, "text/plain"},
       {"quoted-printable text: a line of 100 KB", {LongLine(), "x"}, csUSASCII, "text/plain"},

@@ -247,7 +247,9 @@ const struct {
 } kInternational[] = {
     {"ASCII", "Monthly report"},
     {"Latin", "Scans f\xC3\xBCr M\xC3\xA4rz, M\xC3\xBCller"},
-    {"Greek", "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC \xCE\xB1\xCF\x81\xCF\x87\xCE\xB5\xCE\xAF\xCE\xB1"},
+    {"Greek",
+     "\xCE\x95\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC "
+     "\xCE\xB1\xCF\x81\xCF\x87\xCE\xB5\xCE\xAF\xCE\xB1"},
     {"CJK", "\xE6\x9C\x88\xE6\xAC\xA1\xE5\xA0\xB1\xE5\x91\x8A\xE6\x9B\xB8\xE3\x81\xAE\xE9\x80\x81\xE4\xBB\x98"},
     {"emoji", "Fotos \xF0\x9F\x93\xB7\xF0\x9F\x8E\x89 vom Fest"},
 };
@@ -317,16 +319,27 @@ TEST(ComposerRefereeTest, InternationalHeadersAndNamesReadBackExactly) {
           << c.what << ": " << QJsonDocument(report["long_lines"].toArray()).toJson().toStdString();
     }
   }
-  if (oldTz) setenv("TZ", savedTz.c_str(), 1); else unsetenv("TZ");
+  if (oldTz)
+    setenv("TZ", savedTz.c_str(), 1);
+  else
+    unsetenv("TZ");
   tzset();
 }
 
 // Lines shaped like delimiters, of the old eight-digit boundaries and of ours, in the body, a
 // quoted-printable and a 7bit part: a reader still finds exactly the parts composed.
 TEST(ComposerRefereeTest, LinesLikeDelimitersStayInTheirPart) {
-  const std::vector<std::string> lines = {
-      "--12345678", "--12345678--", "--88888888", "--=_", "--=_--", "--=_0123456789abcdef0123456789abcdef",
-      "--=_0123456789abcdef0123456789abcdef--", "--", "", "Content-Type: text/html", ""};
+  const std::vector<std::string> lines = {"--12345678",
+                                          "--12345678--",
+                                          "--88888888",
+                                          "--=_",
+                                          "--=_--",
+                                          "--=_0123456789abcdef0123456789abcdef",
+                                          "--=_0123456789abcdef0123456789abcdef--",
+                                          "--",
+                                          "",
+                                          "Content-Type: text/html",
+                                          ""};
   std::string data;
   for (const std::string& line : lines) data += line + "\r\n";
   std::vector<Case> cases;

@@ -10,8 +10,8 @@
 #include "mime/codecs/base64.h"
 #include "mime/messagestamp.h"
 #include "support/files.h"
-#include "toolkit/streams.h"
 #include "support/samples.h"
+#include "toolkit/streams.h"
 
 namespace {
 
@@ -94,9 +94,13 @@ const struct {
        m.SetContentType("Text/HTML");
      }},
     {"single_part",
-     [](TpxMessage& m) { Attach(m, "notes.txt", "text/plain", kEncodingQuotedPrintable, "line one\r\nno final line end"); }},
+     [](TpxMessage& m) {
+       Attach(m, "notes.txt", "text/plain", kEncodingQuotedPrintable, "line one\r\nno final line end");
+     }},
     {"single_part_html_body_file",
-     [](TpxMessage& m) { Attach(m, "/tmp/_HTMBODY.HTM", "text/html", kEncodingQuotedPrintable, "<html>Hi</html>\r\n"); }},
+     [](TpxMessage& m) {
+       Attach(m, "/tmp/_HTMBODY.HTM", "text/html", kEncodingQuotedPrintable, "<html>Hi</html>\r\n");
+     }},
     {"single_part_html_file",
      [](TpxMessage& m) { Attach(m, "page.html", "text/html", kEncodingQuotedPrintable, "<html>Hi</html>\r\n"); }},
     {"mixed_two_attachments",
@@ -206,8 +210,7 @@ TEST(DisplayNameTest, QuotingOfPhrases) {
       {"a comma is quoted, or it would split the list", "Doe, Jane", "\"Doe, Jane\""},
       {"angle brackets and at signs are quoted", "x <y@z>", "\"x <y@z>\""},
       {"a backslash is escaped inside the quotes", "a\\b.c", "\"a\\\\b.c\""},
-      {"its own quotes are escaped, or they would end the quoted string", "\"Doe, Jane\"",
-       "\"\\\"Doe, Jane\\\"\""},
+      {"its own quotes are escaped, or they would end the quoted string", "\"Doe, Jane\"", "\"\\\"Doe, Jane\\\"\""},
       {"a quote that would start a second mailbox", "Boss <boss@corp.example>, \"\"",
        "\"Boss <boss@corp.example>, \\\"\\\"\""},
       {"atom characters other than letters stay bare", "O'Neil-Smith #1", "O'Neil-Smith #1"},
@@ -246,9 +249,12 @@ std::vector<std::string> HeaderLines(const std::string& text) {
   for (size_t start = 0, end; start < text.size(); start = end + 2) {
     end = std::min(text.find("\r\n", start), text.size());
     const std::string line = text.substr(start, end - start);
-    if (inHeaders && line.empty()) inHeaders = false;
-    else if (inHeaders) lines.push_back(line);
-    else if (line.rfind("--", 0) == 0) inHeaders = true;
+    if (inHeaders && line.empty())
+      inHeaders = false;
+    else if (inHeaders)
+      lines.push_back(line);
+    else if (line.rfind("--", 0) == 0)
+      inHeaders = true;
   }
   return lines;
 }
@@ -305,7 +311,8 @@ TEST_F(ComposerTest, HeaderLinesStayWithinTheirLimitsForAnyLength) {
 
 TEST_F(ComposerTest, ReservedHeadersLeaveTheMessageOthersStay) {
   TpxMessage message;
-  for (const char* line : {"subject: old", " continued", "X-Mailer: other", "Subject: second stays", "Content-Type: a/b"})
+  for (const char* line :
+       {"subject: old", " continued", "X-Mailer: other", "Subject: second stays", "Content-Type: a/b"})
     message.Headers().Add(line);
   message.SetSubject("new");
   const std::string composed = Compose(message);

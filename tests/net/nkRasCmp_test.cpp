@@ -2,7 +2,6 @@
 // filled per case, dials that run through posted RASDIALEVENT notices.
 #include "net/nkRasCmp.h"
 
-
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -13,11 +12,11 @@
 #include "net/nkutils.h"
 #include "platform/modules.h"
 #include "platform/rasapi.h"
+#include "support/checks.h"
 #include "support/recording_msgbox.h"
 #include "toolkit/componentstream.h"
 #include "toolkit/pump.h"
 #include "toolkit/strtable.h"
-#include "support/checks.h"
 
 namespace {
 
@@ -129,8 +128,9 @@ TEST_F(RasTest, PublishedPropertiesRoundTrip) {
   ras->SetRemovePassword(false);
   ras->SetTimeOut(30);
   const std::string text = ComponentToText(*ras);
-  EXPECT_EQ(text, "object Ras1: TnkRas\n  Service = \"Office\"\n  ForceService = False\n  MinimizeAtConnect = True\n"
-                  "  Password = \"pw\"\n  RemovePassword = False\n  TimeOut = 30\nend\n");
+  EXPECT_EQ(text,
+            "object Ras1: TnkRas\n  Service = \"Office\"\n  ForceService = False\n  MinimizeAtConnect = True\n"
+            "  Password = \"pw\"\n  RemovePassword = False\n  TimeOut = 30\nend\n");
   TnkRas copy;
   ComponentFromText(text, copy);
   EXPECT_EQ(ComponentToText(copy), text);
@@ -183,8 +183,11 @@ TEST_F(RasTest, Passwords) {
     std::string dialled;
     bool savedAfter;
   } rows[] = {
-      {"saved password wins over Password", {.name = "Office", .passwordSaved = true, .password = "secret"}, true,
-       "secret", true},
+      {"saved password wins over Password",
+       {.name = "Office", .passwordSaved = true, .password = "secret"},
+       true,
+       "secret",
+       true},
       {"Password used and not kept", {.name = "Office"}, true, "typed", false},
       {"Password used and kept", {.name = "Office"}, false, "typed", true},
   };
@@ -213,10 +216,16 @@ TEST_F(RasTest, FailingDialIsHungUpBeforeTheError) {
     uint32_t error;
     const char* text;
   } rows[] = {
-      {"error reported while dialling", {.steps = {{RASCS_OpenPort}, {RASCS_ConnectDevice, 678}}}, true, 678,
+      {"error reported while dialling",
+       {.steps = {{RASCS_OpenPort}, {RASCS_ConnectDevice, 678}}},
+       true,
+       678,
        "There is no answer."},
       {"dial refused at once", {.steps = {}, .dialResult = 676}, true, 676, "The line is busy."},
-      {"entry gone from the phonebook", {.steps = {}}, false, ERROR_CANNOT_FIND_PHONEBOOK_ENTRY,
+      {"entry gone from the phonebook",
+       {.steps = {}},
+       false,
+       ERROR_CANNOT_FIND_PHONEBOOK_ENTRY,
        "The phone book entry of this connection was not found."},
   };
   for (const auto& row : rows) {
@@ -247,11 +256,16 @@ TEST_F(RasTest, FailingDialIsHungUpBeforeTheError) {
 
 TEST_F(RasTest, StatusTextsReachOnStatusChange) {
   const std::vector<std::pair<uint32_t, std::string>> states = {
-      {RASCS_OpenPort, "Opening port..."}, {RASCS_PortOpened, ""}, {RASCS_ConnectDevice, "Connecting device..."},
-      {RASCS_DeviceConnected, "Connecting device..."}, {RASCS_AllDevicesConnected, "Connecting device..."},
-      {RASCS_Authenticate, "Verifying user name and password..."}, {RASCS_Authenticated, "Authenticated"},
+      {RASCS_OpenPort, "Opening port..."},
+      {RASCS_PortOpened, ""},
+      {RASCS_ConnectDevice, "Connecting device..."},
+      {RASCS_DeviceConnected, "Connecting device..."},
+      {RASCS_AllDevicesConnected, "Connecting device..."},
+      {RASCS_Authenticate, "Verifying user name and password..."},
+      {RASCS_Authenticated, "Authenticated"},
       {RASCS_StartAuthentication, "Verifying user name and password..."},
-      {RASCS_LogonNetwork, "Registering your computer on the network..."}, {RASCS_Connected, "Connected"},
+      {RASCS_LogonNetwork, "Registering your computer on the network..."},
+      {RASCS_Connected, "Connected"},
   };
   DialPlan plan;
   Texts expected;

@@ -30,10 +30,19 @@ TEST(SocketClient, ErrorsPassOnErrorFirstAndOnlySocketErrorsTakeItsText) {
   } cases[] = {
       {"refused connection ends at once", "refused", [](Probe&) {}, "Connection refused",
        "ESocketError: Cannot connect to {server}: rewritten: Connection refused"},
-      {"reset by the server closes the socket", "pause 50\nreset", [](Probe& p) { std::string l; p.ReadLine(l); },
-       "Connection reset by the server", "ESocketError: Lost the connection to {server}: rewritten: Connection reset by the server"},
-      {"usage error", "", [](Probe& p) { p.Close(); p.WriteLine("x"); }, "You have to connect to the server first",
-       "ESocketError: rewritten: You have to connect to the server first"},
+      {"reset by the server closes the socket", "pause 50\nreset",
+       [](Probe& p) {
+         std::string l;
+         p.ReadLine(l);
+       },
+       "Connection reset by the server",
+       "ESocketError: Lost the connection to {server}: rewritten: Connection reset by the server"},
+      {"usage error", "",
+       [](Probe& p) {
+         p.Close();
+         p.WriteLine("x");
+       },
+       "You have to connect to the server first", "ESocketError: rewritten: You have to connect to the server first"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -68,7 +77,7 @@ TEST(SocketClient, CancelFromAHandlerClosesAtOnceThenTheWaitRaises) {
   EXPECT_EQ(Raised([&] { client.ReadLine(line); }), "ECanceledError: Operation has been canceled");
   EXPECT_FALSE(client.Connected());
   EXPECT_EQ(client.events, (std::vector<std::string>{"cancel", "closing", "closed", "handler done",
-                                                      "error:Operation has been canceled"}));
+                                                     "error:Operation has been canceled"}));
 }
 
 TEST(SocketClient, TimedOutStaysUntilResetState) {
@@ -78,11 +87,13 @@ TEST(SocketClient, TimedOutStaysUntilResetState) {
   client.SetTimeOut(1);
   client.ConnectTo(server.Address());
   std::string line;
-  EXPECT_EQ(Raised([&] { client.ReadLine(line); }), "ETimedOutError: Lost the connection to " + server.Address() + ": Operation timed out");
+  EXPECT_EQ(Raised([&] { client.ReadLine(line); }),
+            "ETimedOutError: Lost the connection to " + server.Address() + ": Operation timed out");
   EXPECT_EQ(client.events, (std::vector<std::string>{"error:Operation timed out", "closing", "closed"}));
   EXPECT_FALSE(client.Connected());
   client.Open();
-  EXPECT_EQ(Raised([&] { client.ConnectSocket(); }), "ETimedOutError: Cannot connect to " + server.Address() + ": Operation timed out")
+  EXPECT_EQ(Raised([&] { client.ConnectSocket(); }),
+            "ETimedOutError: Cannot connect to " + server.Address() + ": Operation timed out")
       << "the flag set by the first time-out";
   client.ResetState();
   client.Open();
@@ -135,7 +146,8 @@ TEST(SocketClientTls, StartsAfterTheServersReplyToStarttls) {
     std::string error;
   } cases[] = {
       {"clean reply", {"--starttls"}, ""},
-      {"bytes after the reply are an injection", {"--starttls", "--inject"},
+      {"bytes after the reply are an injection",
+       {"--starttls", "--inject"},
        "the server sent data before the handshake"},
   };
   for (const Case& c : cases) {
@@ -146,7 +158,8 @@ TEST(SocketClientTls, StartsAfterTheServersReplyToStarttls) {
     client.WriteLine("STARTTLS");
     EXPECT_EQ(client.ReadReply(), 220);
     PumpUntil([] { return false; }, 100);  // lets the injected line arrive
-    EXPECT_EQ(Raised([&] { client.Start(); }), c.error.empty() ? "" : "ETlsError: TLS with " + peer.Address() + " failed: " + c.error);
+    EXPECT_EQ(Raised([&] { client.Start(); }),
+              c.error.empty() ? "" : "ETlsError: TLS with " + peer.Address() + " failed: " + c.error);
     if (!c.error.empty()) {
       EXPECT_FALSE(client.Connected());
       EXPECT_EQ(client.events.front(), "error:" + c.error);
@@ -203,13 +216,15 @@ TEST(SocketClientTls, StalledHandshakeEndsByTimeOutOrCancel) {
   {
     TlsProbe client(peer);
     client.SetTimeOut(1);
-    EXPECT_EQ(Raised([&] { client.Start(); }), "ETimedOutError: TLS with " + peer.Address() + " failed: Operation timed out");
+    EXPECT_EQ(Raised([&] { client.Start(); }),
+              "ETimedOutError: TLS with " + peer.Address() + " failed: Operation timed out");
     EXPECT_FALSE(client.Connected());
   }
   TlsProbe client(peer);
   QTimer::singleShot(50, [&] { client.Cancel(); });
   EXPECT_EQ(Raised([&] { client.Start(); }), "ECanceledError: Operation has been canceled");
-  EXPECT_EQ(client.events, (std::vector<std::string>{"cancel", "closing", "closed", "error:Operation has been canceled"}));
+  EXPECT_EQ(client.events,
+            (std::vector<std::string>{"cancel", "closing", "closed", "error:Operation has been canceled"}));
 }
 
 }  // namespace

@@ -33,9 +33,7 @@ class RasLinkTest : public ::testing::Test {
     socket.SetTimeOut(10);
     socket.SetServer(server.Address());
     socket.SetRAS(ras_.get());
-    socket.OnOpen = [this](TComponent*) {
-      events.push_back(ras_->Connected() ? "open, link up" : "open, link down");
-    };
+    socket.OnOpen = [this](TComponent*) { events.push_back(ras_->Connected() ? "open, link up" : "open, link down"); };
     socket.OnClosed = [this](TComponent*) { events.push_back("closed"); };
   }
   void TearDown() override { RasStandIn::Unregister(); }
@@ -67,13 +65,24 @@ TEST_F(RasLinkTest, OpenDialsFirstAndCloseHangsUpWhatWasDialled) {
     bool dialled;
   } rows[] = {
       {"a dial comes up before the socket opens and goes down after it closes",
-       [] { RasStandIn::SetDialPlan({.steps = {{RASCS_OpenPort}, {RASCS_Connected}}}); }, "",
-       {"dial step", "dial step", "open, link up", "closed", "hung up"}, true},
+       [] {
+         RasStandIn::SetDialPlan({.steps = {{RASCS_OpenPort}, {RASCS_Connected}}});
+       },
+       "",
+       {"dial step", "dial step", "open, link up", "closed", "hung up"},
+       true},
       {"a connection that is up already is used and left up",
-       [] { RasStandIn::AddConnection({.entry = "Office"}); }, "", {"open, link up", "closed"}, false},
+       [] { RasStandIn::AddConnection({.entry = "Office"}); },
+       "",
+       {"open, link up", "closed"},
+       false},
       {"a failing dial stops Open before anything of the socket",
-       [] { RasStandIn::SetDialPlan({.steps = {{RASCS_OpenPort}, {RASCS_ConnectDevice, 676}}}); }, "The line is busy.",
-       {"dial step", "dial step", "hung up"}, true},
+       [] {
+         RasStandIn::SetDialPlan({.steps = {{RASCS_OpenPort}, {RASCS_ConnectDevice, 676}}});
+       },
+       "The line is busy.",
+       {"dial step", "dial step", "hung up"},
+       true},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);

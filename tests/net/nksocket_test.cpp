@@ -76,7 +76,8 @@ TEST(SocketClient, LineOverTheLimitIsAClearErrorAndEndsTheConversation) {
   Probe client;
   client.ConnectTo(server.Address());
   std::string line = "old";
-  EXPECT_EQ(Raised([&] { client.ReadLine(line); }), "ESocketError: " + server.Address() + " sent a line longer than 65536 bytes");
+  EXPECT_EQ(Raised([&] { client.ReadLine(line); }),
+            "ESocketError: " + server.Address() + " sent a line longer than 65536 bytes");
   EXPECT_EQ(line, "");
   EXPECT_FALSE(client.Connected()) << "the rest of the line must not be read as the next reply";
 }
@@ -93,13 +94,14 @@ TEST(SocketClient, BoundsAWholeReplyInTimeAndLength) {
   struct Case {
     const char* name;
     std::string transcript;
-    int cancelAfterMs;  // 0: no cancel
+    int cancelAfterMs;   // 0: no cancel
     std::string raised;  // {server}: the server's address
     size_t kept;
   } cases[] = {
       {"a line every 100 ms ends by the time-out", tenSecondsOfLines, 0,
        "ETimedOutError: Lost the connection to {server}: Operation timed out", 0},
-      {"a cancel ends the wait between lines", tenSecondsOfLines, 300, "ECanceledError: Operation has been canceled", 0},
+      {"a cancel ends the wait between lines", tenSecondsOfLines, 300, "ECanceledError: Operation has been canceled",
+       0},
       {"1001 lines at once", continuations(1000, "") + "S: 250 end", 0,
        "ESocketError: {server} sent a reply of more than 1000 lines", 1000},
       {"1000 lines read whole", continuations(999, "") + "S: 250 end", 0, "", 1000},

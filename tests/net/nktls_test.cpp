@@ -34,14 +34,20 @@ TEST(TlsContext, RefusesBadSettingsBeforeConnecting) {
       {"no settings", {}, ""},
       {"pin with colons", {TnkTlsPolicy::Checked, "", pin}, ""},
       {"pin in lower case without colons", {TnkTlsPolicy::Checked, "", Lower(Bare(pin))}, ""},
-      {"pin one digit short", {TnkTlsPolicy::Checked, "", Bare(pin).substr(1)},
-       "ETlsError: The fingerprint \"" + Bare(pin).substr(1) + "\" is not a SHA-256 fingerprint (64 hex digits, colons allowed)"},
-      {"pin with a letter that is no hex digit", {TnkTlsPolicy::Checked, "", "G" + Bare(pin).substr(1)},
-       "ETlsError: The fingerprint \"G" + Bare(pin).substr(1) + "\" is not a SHA-256 fingerprint (64 hex digits, colons allowed)"},
+      {"pin one digit short",
+       {TnkTlsPolicy::Checked, "", Bare(pin).substr(1)},
+       "ETlsError: The fingerprint \"" + Bare(pin).substr(1) +
+           "\" is not a SHA-256 fingerprint (64 hex digits, colons allowed)"},
+      {"pin with a letter that is no hex digit",
+       {TnkTlsPolicy::Checked, "", "G" + Bare(pin).substr(1)},
+       "ETlsError: The fingerprint \"G" + Bare(pin).substr(1) +
+           "\" is not a SHA-256 fingerprint (64 hex digits, colons allowed)"},
       {"CA file", {TnkTlsPolicy::Checked, certs.Pem("ca"), ""}, ""},
-      {"missing CA file", {TnkTlsPolicy::Checked, "/nonexistent/ca.pem", ""},
+      {"missing CA file",
+       {TnkTlsPolicy::Checked, "/nonexistent/ca.pem", ""},
        "ETlsError: The CA file /nonexistent/ca.pem cannot be read: No such file or directory"},
-      {"CA file without a certificate", {TnkTlsPolicy::Checked, notCerts, ""},
+      {"CA file without a certificate",
+       {TnkTlsPolicy::Checked, notCerts, ""},
        "ETlsError: The CA file " + notCerts + " cannot be read: no certificate or crl found"},
   };
   for (const Case& c : cases) {
@@ -70,16 +76,48 @@ TEST(TlsContext, ChecksTheServerCertificate) {
       {"CA-signed, for the name", "good", "localhost", {checked, ca, ""}, "", true, ""},
       {"test CA not in the system store", "good", "localhost", {}, "issuer not trusted", false, ""},
       {"expired", "expired", "localhost", {checked, ca, ""}, "certificate has expired", false, ""},
-      {"other name", "wrongname", "localhost", {checked, ca, ""},
-       "host name mismatch: the certificate is for mail.example.com", false, ""},
-      {"address not among its entries", "wrongname", "127.0.0.1", {checked, ca, ""},
-       "host name mismatch: the certificate is for mail.example.com", false, ""},
+      {"other name",
+       "wrongname",
+       "localhost",
+       {checked, ca, ""},
+       "host name mismatch: the certificate is for mail.example.com",
+       false,
+       ""},
+      {"address not among its entries",
+       "wrongname",
+       "127.0.0.1",
+       {checked, ca, ""},
+       "host name mismatch: the certificate is for mail.example.com",
+       false,
+       ""},
       {"self-signed", "selfsigned", "localhost", {checked, ca, ""}, "issuer not trusted", false, ""},
-      {"pin replaces the issuer check", "selfsigned", "localhost", {checked, "", certs.Fingerprint("selfsigned")}, "", true, ""},
-      {"pin replaces the expiry check", "expired", "127.0.0.1", {checked, "", Lower(Bare(certs.Fingerprint("expired")))}, "", true, ""},
-      {"pin that does not match refuses a valid chain", "good", "localhost", {checked, ca, certs.Fingerprint("selfsigned")},
-       "certificate does not match the pinned fingerprint " + certs.Fingerprint("selfsigned"), false, ""},
-      {"opportunistic goes on with a note", "selfsigned", "localhost", {opportunistic, "", ""}, "", false,
+      {"pin replaces the issuer check",
+       "selfsigned",
+       "localhost",
+       {checked, "", certs.Fingerprint("selfsigned")},
+       "",
+       true,
+       ""},
+      {"pin replaces the expiry check",
+       "expired",
+       "127.0.0.1",
+       {checked, "", Lower(Bare(certs.Fingerprint("expired")))},
+       "",
+       true,
+       ""},
+      {"pin that does not match refuses a valid chain",
+       "good",
+       "localhost",
+       {checked, ca, certs.Fingerprint("selfsigned")},
+       "certificate does not match the pinned fingerprint " + certs.Fingerprint("selfsigned"),
+       false,
+       ""},
+      {"opportunistic goes on with a note",
+       "selfsigned",
+       "localhost",
+       {opportunistic, "", ""},
+       "",
+       false,
        "certificate not verified (issuer not trusted), SHA-256 fingerprint " + certs.Fingerprint("selfsigned") +
            "; the session goes on encrypted"},
       {"opportunistic with a good chain has no note", "good", "localhost", {opportunistic, ca, ""}, "", true, ""},
@@ -98,11 +136,12 @@ TEST(TlsContext, ChecksTheServerCertificate) {
     TnkTlsContext context(c.options);
     const std::string fingerprint = certs.Fingerprint(c.cert);
     if (!c.refusal.empty()) {
-      EXPECT_EQ(Raised([&] { client.StartTls(context); }),
-                "ETlsError: TLS with " + peer->Address(c.host) + " failed: the certificate was refused: " + c.refusal +
-                    ". Its SHA-256 fingerprint is " + fingerprint +
-                    "; to trust this one certificate, pin it with the setting Fingerprint or the option --fingerprint " +
-                    fingerprint);
+      EXPECT_EQ(
+          Raised([&] { client.StartTls(context); }),
+          "ETlsError: TLS with " + peer->Address(c.host) + " failed: the certificate was refused: " + c.refusal +
+              ". Its SHA-256 fingerprint is " + fingerprint +
+              "; to trust this one certificate, pin it with the setting Fingerprint or the option --fingerprint " +
+              fingerprint);
       EXPECT_FALSE(client.Connected()) << "nothing more may be said on a refused connection";
       continue;
     }

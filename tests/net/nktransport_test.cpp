@@ -35,11 +35,13 @@ TEST(SocketClientTls, CarriesLinesAndStreamsWithoutLoss) {
   std::string line;
   for (int i = 0; i < lines; ++i) {
     client.ReadLine(line);
-    ASSERT_EQ(line, std::to_string(i) + " " + std::string(static_cast<size_t>(i % 200), static_cast<char>('a' + i % 26)));
+    ASSERT_EQ(line,
+              std::to_string(i) + " " + std::string(static_cast<size_t>(i % 200), static_cast<char>('a' + i % 26)));
   }
   EXPECT_EQ(client.ReadReply(), 250);
   std::string body;
-  for (int i = 0; body.size() < (4u << 20); ++i) body += "line " + std::to_string(i) + std::string(static_cast<size_t>(i % 97), 'x') + "\r\n";
+  for (int i = 0; body.size() < (4u << 20); ++i)
+    body += "line " + std::to_string(i) + std::string(static_cast<size_t>(i % 97), 'x') + "\r\n";
   client.WriteLine("DATA");
   TMemoryStream stream(body);
   client.WriteStream(stream);

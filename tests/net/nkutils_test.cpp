@@ -22,8 +22,10 @@ TEST(TempFileStream, HoldsItsBytesUnderNoName) {
     EXPECT_EQ(stream.ReadAll(), "hello");
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).isEmpty());
   }
-  if (old.isEmpty()) qunsetenv("TMPDIR");
-  else qputenv("TMPDIR", old);
+  if (old.isEmpty())
+    qunsetenv("TMPDIR");
+  else
+    qputenv("TMPDIR", old);
 }
 
 TEST(TimeCounter, TicksOnlyWhileEventsAreDispatched) {

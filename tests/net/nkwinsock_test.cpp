@@ -52,12 +52,14 @@ TEST_F(WinsockBindingTest, MissingPiecesAreNamed) {
     const char* error;
   } cases[] = {
       {"any call while unloaded", [] {}, [this] { ws.closesocket(1); }, "Winsock is not loaded"},
-      {"inet_addr while unloaded", [] {}, [this] { ws.inet_addr("1.2.3.4"); },
-       "Function inet_addr not found"},
-      {"missing export", [this] { HideExport("wsock32.dll", "recv", true); ws.Load(); },
+      {"inet_addr while unloaded", [] {}, [this] { ws.inet_addr("1.2.3.4"); }, "Function inet_addr not found"},
+      {"missing export",
+       [this] {
+         HideExport("wsock32.dll", "recv", true);
+         ws.Load();
+       },
        [this] { ws.recv(1, nullptr, 0, 0); }, "Function recv not found"},
-      {"missing library", [] { HideModule("wsock32.dll", true); }, [this] { ws.Load(); },
-       "Winsock not found"},
+      {"missing library", [] { HideModule("wsock32.dll", true); }, [this] { ws.Load(); }, "Winsock not found"},
   };
   for (const Case& c : cases) {
     c.prepare();

@@ -16,10 +16,14 @@ TEST(Security, NamesInAnyCase) {
     bool known;
     TpxSecurity security;
   } cases[] = {
-      {"auto", true, TpxSecurity::Auto},       {"STARTTLS", true, TpxSecurity::StartTLS},
-      {"StartTls", true, TpxSecurity::StartTLS}, {"tls", true, TpxSecurity::TLS},
-      {"None", true, TpxSecurity::None},       {"ssl", false, TpxSecurity::Auto},
-      {"", false, TpxSecurity::Auto},          {"tls ", false, TpxSecurity::Auto},
+      {"auto", true, TpxSecurity::Auto},
+      {"STARTTLS", true, TpxSecurity::StartTLS},
+      {"StartTls", true, TpxSecurity::StartTLS},
+      {"tls", true, TpxSecurity::TLS},
+      {"None", true, TpxSecurity::None},
+      {"ssl", false, TpxSecurity::Auto},
+      {"", false, TpxSecurity::Auto},
+      {"tls ", false, TpxSecurity::Auto},
   };
   for (const auto& c : cases) {
     TpxSecurity security = TpxSecurity::Auto;

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "support/checks.h"
-#include "support/scripted_server.h"
 #include "support/files.h"
+#include "support/scripted_server.h"
 #include "support/smtp_transcript.h"
 #include "support/tls_peer.h"
 #include "toolkit/pump.h"
@@ -66,72 +66,107 @@ TEST(SmtpSession, MessagesShareOneSession) {
     std::vector<std::string> rejected = {};  // "address | reply" for each OnAddressRejected
     bool proceed = false;                    // what the handler answers
   } cases[] = {
-      {"three messages, one greeting and one QUIT", {kGreeting + kMessage + kMessage + kMessage + kQuit},
-       {{}, {}, {}}, 1},
+      {"three messages, one greeting and one QUIT",
+       {kGreeting + kMessage + kMessage + kMessage + kQuit},
+       {{}, {}, {}},
+       1},
       {"three pipelined messages", {kPipelining + kPipelined + kPipelined + kPipelined + kQuit}, {{}, {}, {}}, 1},
       {"a refused recipient: RSET before the next message",
        {kGreeting + kMail + Rcpt("to@example.org", "550 no such user") + kRset + kMessage + kQuit},
-       {{"EServerError: 127.0.0.1:{port} refused the recipient to@example.org: 550 no such user"}, {}}, 1, 0, refused},
+       {{"EServerError: 127.0.0.1:{port} refused the recipient to@example.org: 550 no such user"}, {}},
+       1,
+       0,
+       refused},
       {"a 5xx to DATA: RSET before the next message",
-       {kGreeting + kEnvelope + "C: DATA\nS: 554 no\n" + kRset + kMessage + kQuit}, {{"EServerError: 127.0.0.1:{port} refused the message: 554 no"}, {}},
+       {kGreeting + kEnvelope + "C: DATA\nS: 554 no\n" + kRset + kMessage + kQuit},
+       {{"EServerError: 127.0.0.1:{port} refused the message: 554 no"}, {}},
        1},
       {"a refused text: RSET before the next message",
        {kGreeting + kEnvelope + kData + "S: 554 rejected\n" + kRset + kMessage + kQuit},
-       {{"EServerError: 127.0.0.1:{port} refused the message: 554 rejected"}, {}}, 1},
+       {{"EServerError: 127.0.0.1:{port} refused the message: 554 rejected"}, {}},
+       1},
       {"the server closes between messages: the next goes on a new session",
-       {kGreeting + kMessage + "close\n", kGreeting + kMessage + kQuit}, {{}, {"", 100}}, 2, 1},
+       {kGreeting + kMessage + "close\n", kGreeting + kMessage + kQuit},
+       {{}, {"", 100}},
+       2,
+       1},
       {"421 between messages: the next goes on a new session",
        {kGreeting + kMessage + "S: 421 4.7.0 too many messages\nclose\n", kGreeting + kMessage + kQuit},
-       {{}, {"", 100}}, 2, 1},
+       {{}, {"", 100}},
+       2,
+       1},
       {"421 to MAIL FROM: the message goes again on a new session",
        {kGreeting + kMessage + "C: MAIL FROM:<from@example.org>\nS: 421 4.7.0 too many messages\nclose\n",
         kGreeting + kMessage + kQuit},
-       {{}, {}}, 2, 1},
+       {{}, {}},
+       2,
+       1},
       {"a pipelined group answered 421 and closed: again on a new session, its other replies unread",
        {kPipelining + kPipelined + kGroup + "S: 421 4.7.0 too many messages\nclose\n",
         kPipelining + kPipelined + kQuit},
-       {{}, {}}, 2, 1},
+       {{}, {}},
+       2,
+       1},
       {"lost again on the new session: sent once more only",
        {kGreeting + kMessage + "C: MAIL FROM:<from@example.org>\nclose\n",
         kGreeting + "C: MAIL FROM:<from@example.org>\nclose\n"},
-       {{}, {"EServerError: No reply from 127.0.0.1:{port}: it closed the connection"}}, 2, 1},
+       {{}, {"EServerError: No reply from 127.0.0.1:{port}: it closed the connection"}},
+       2,
+       1},
       {"lost after the end of the text: a possible duplicate, not sent again",
        {kGreeting + kMessage + kEnvelope + kData + "close\n", kGreeting + kMessage + kQuit},
-       {{}, {"EPossibleDuplicate: The connection to 127.0.0.1:{port} was lost after the end of the message and "
-             "before its reply; the server may have kept it, so sending it again may deliver it twice"},
+       {{},
+        {"EPossibleDuplicate: The connection to 127.0.0.1:{port} was lost after the end of the message and "
+         "before its reply; the server may have kept it, so sending it again may deliver it twice"},
         {}},
        2},
       {"SIZE is declared, and a larger message is refused before its upload; the session goes on",
        {"S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 SIZE 1000\n"
-        "C: MAIL FROM:<from@example.org> SIZE=20\nS: 250 ok\n" + Rcpt("to@example.org") + kData +
-        "S: 250 queued\n" + kQuit},
-       {{"EMessageError: The message is 1,500 bytes; 127.0.0.1:{port} accepts at most 1,000", 0, std::string(1500, 'x')},
+        "C: MAIL FROM:<from@example.org> SIZE=20\nS: 250 ok\n" +
+        Rcpt("to@example.org") + kData + "S: 250 queued\n" + kQuit},
+       {{"EMessageError: The message is 1,500 bytes; 127.0.0.1:{port} accepts at most 1,000", 0,
+         std::string(1500, 'x')},
         {}},
        1},
       {"SIZE 0 is no limit",
        {"S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 SIZE 0\n"
-        "C: MAIL FROM:<from@example.org> SIZE=20\nS: 250 ok\n" + Rcpt("to@example.org") + kData +
-        "S: 250 queued\n" + kQuit},
-       {{}}, 1},
+        "C: MAIL FROM:<from@example.org> SIZE=20\nS: 250 ok\n" +
+        Rcpt("to@example.org") + kData + "S: 250 queued\n" + kQuit},
+       {{}},
+       1},
       {"pipelined: every recipient refused, DATA still taken: an empty text, then RSET",
        {kPipelining + kGroup + "S: 250 ok\nS: 550 no such user\nS: 354 go\nC: .\nS: 554 no recipients\n" + kRset +
         kPipelined + kQuit},
-       {{"EServerError: 127.0.0.1:{port} refused the recipient to@example.org: 550 no such user"}, {}}, 1, 0, refused, true},
+       {{"EServerError: 127.0.0.1:{port} refused the recipient to@example.org: 550 no such user"}, {}},
+       1,
+       0,
+       refused,
+       true},
       {"pipelined: a refused MAIL FROM drops the other replies without events",
        {kPipelining + kGroup + "S: 553 bad sender\nS: 550 no such user\nS: 503 no valid recipients\n" + kRset +
         kPipelined + kQuit},
-       {{"EServerError: 127.0.0.1:{port} refused the message: 553 bad sender"}, {}}, 1, 0, {}, true},
+       {{"EServerError: 127.0.0.1:{port} refused the message: 553 bad sender"}, {}},
+       1,
+       0,
+       {},
+       true},
       {"pipelined: a refused recipient that ends the send; DATA's reply is read before RSET",
-       {kPipelining + kGroup + "S: 250 ok\nS: 550 no such user\nS: 503 no valid recipients\n" + kRset +
-        kPipelined + kQuit},
-       {{"EServerError: 127.0.0.1:{port} refused the recipient to@example.org: 550 no such user"}, {}}, 1, 0, refused},
+       {kPipelining + kGroup + "S: 250 ok\nS: 550 no such user\nS: 503 no valid recipients\n" + kRset + kPipelined +
+        kQuit},
+       {{"EServerError: 127.0.0.1:{port} refused the recipient to@example.org: 550 no such user"}, {}},
+       1,
+       0,
+       refused},
       {"pipelined replies split across reads",
        {kPipelining + kGroup + "P: 250 o\npause 20\nP: k\\r\\n250 ok\\r\\n35\npause 20\nS: 4 go\n" + kText +
         "S: 250 queued\n" + kPipelined + kQuit},
-       {{}, {}}, 1},
-      {"pipelined replies byte by byte", {kPipelining + kGroup + "drip 1 1\nS: 250 ok\nS: 250 ok\nS: 354 go\n" +
-                                          kText + "S: 250 queued\n" + kPipelined + kQuit},
-       {{}, {}}, 1},
+       {{}, {}},
+       1},
+      {"pipelined replies byte by byte",
+       {kPipelining + kGroup + "drip 1 1\nS: 250 ok\nS: 250 ok\nS: 354 go\n" + kText + "S: 250 queued\n" + kPipelined +
+        kQuit},
+       {{}, {}},
+       1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -161,8 +196,8 @@ TEST(SmtpSession, MessagesShareOneSession) {
     EXPECT_EQ(batch.server.Connections(), c.connections);
     for (int k = 0; k < c.connections; ++k) EXPECT_TRUE(batch.server.WaitFinished(k)) << k;
     EXPECT_EQ(batch.server.Failures(), "");
-    EXPECT_EQ(batch.reconnects,
-              std::vector<std::string>(static_cast<size_t>(c.reconnects), "127.0.0.1:" + std::to_string(batch.server.Port())));
+    EXPECT_EQ(batch.reconnects, std::vector<std::string>(static_cast<size_t>(c.reconnects),
+                                                         "127.0.0.1:" + std::to_string(batch.server.Port())));
   }
 }
 
@@ -180,15 +215,16 @@ TEST(SmtpSession, WithoutKeepSessionEachMessageHasItsOwn) {
 // pieces' edges.
 TEST(SmtpSession, ProgressKeepsItsBlockStepsAcrossLargeReads) {
   const size_t size = 70000;
-  Batch batch({kGreeting + kEnvelope + "C: DATA\nS: 354 go\nC: " + std::string(size, 'x') + "\nC: .\nS: 250 ok\n" +
-               kQuit});
+  Batch batch(
+      {kGreeting + kEnvelope + "C: DATA\nS: 354 go\nC: " + std::string(size, 'x') + "\nC: .\nS: 250 ok\n" + kQuit});
   batch.message.text = std::string(size, 'x');
   std::vector<int> transferred;
   batch.smtp.OnProgress = [&](TComponent*, int, int bytes) { transferred.push_back(bytes); };
   EXPECT_EQ(Raised([&] { batch.smtp.Send(); }), "");
   batch.smtp.Disconnect();
   std::vector<int> expected;
-  for (size_t at = TnkSocket::kBlockSize; at < size; at += TnkSocket::kBlockSize) expected.push_back(static_cast<int>(at));
+  for (size_t at = TnkSocket::kBlockSize; at < size; at += TnkSocket::kBlockSize)
+    expected.push_back(static_cast<int>(at));
   expected.push_back(static_cast<int>(size));
   expected.push_back(0);
   EXPECT_EQ(transferred, expected);

@@ -40,34 +40,41 @@ TEST_F(SmtpTest, DialoguesAsTranscripts) {
     std::string transcript;
     std::string raised;  // "" when the send succeeds
     std::function<void(Session&)> setup = nullptr;
-    std::vector<std::string> rejected = {};  // "address | reply" for each OnAddressRejected, which proceeds;
-                                             // empty: no handler
+    std::vector<std::string> rejected = {};         // "address | reply" for each OnAddressRejected, which proceeds;
+                                                    // empty: no handler
     std::function<void(Session&)> check = nullptr;  // runs after the send
   } cases[] = {
       {"a message is delivered and the connection ended", kDelivery, ""},
       {"a multi-line EHLO reply is read whole and its extensions kept",
        "S: 220 ready\nC: EHLO {host}\nS: 250-mx greets you\nS: 250-SIZE 1000\nS: 250-AUTH PLAIN LOGIN\n"
        "S: 250 PIPELINING\nC: MAIL FROM:<from@example.org> SIZE=20\nC: RCPT TO:<to@example.org>\nC: DATA\n"
-       "S: 250 ok\nS: 250 ok\n" + kData.substr(kData.find('\n') + 1) + kQueued,
-       "", nullptr, {},
+       "S: 250 ok\nS: 250 ok\n" +
+           kData.substr(kData.find('\n') + 1) + kQueued,
+       "",
+       nullptr,
+       {},
        [](Session& s) {
          EXPECT_TRUE(s.smtp.Extensions().Supports("PIPELINING"));
          EXPECT_EQ(s.smtp.Extensions().Parameters("AUTH"), (std::vector<std::string>{"PLAIN", "LOGIN"}));
          EXPECT_EQ(s.smtp.Extensions().SizeLimit(), 1000u);
        }},
       {"EHLO refused with 5xx: HELO follows",
-       "S: 220 ready\nC: EHLO {host}\nS: 500 what\nC: HELO {host}\nS: 250 hi\n" + kEnvelope + kData + kQueued, "",
-       nullptr, {}, [](Session& s) { EXPECT_TRUE(s.smtp.Extensions().Empty()); }},
+       "S: 220 ready\nC: EHLO {host}\nS: 500 what\nC: HELO {host}\nS: 250 hi\n" + kEnvelope + kData + kQueued,
+       "",
+       nullptr,
+       {},
+       [](Session& s) { EXPECT_TRUE(s.smtp.Extensions().Empty()); }},
       {"EHLO refused with 4xx: error, no HELO", "S: 220 ready\nC: EHLO {host}\nS: 421 busy\n" + kQuit,
        "EServerError: {server} refused the session: 421 busy"},
       {"a refused HELO with the host name is retried bare",
-       "S: 220 ready\nC: EHLO {host}\nS: 502 no\nC: HELO {host}\nS: 501 bad name\nC: HELO\nS: 250 hi\n" +
-           kEnvelope + kData + kQueued,
+       "S: 220 ready\nC: EHLO {host}\nS: 502 no\nC: HELO {host}\nS: 501 bad name\nC: HELO\nS: 250 hi\n" + kEnvelope +
+           kData + kQueued,
        ""},
       {"both HELO refused: error, then QUIT",
        "S: 220 ready\nC: EHLO {host}\nS: 502 no\nC: HELO {host}\nS: 501 bad name\nC: HELO\nS: 502 no\n" + kQuit,
        "EServerError: {server} refused the session: 502 no"},
-      {"a refused greeting: error, then QUIT", "S: 554 busy\n" + kQuit, "EServerError: {server} refused the session: 554 busy"},
+      {"a refused greeting: error, then QUIT", "S: 554 busy\n" + kQuit,
+       "EServerError: {server} refused the session: 554 busy"},
       {"recipients in the order Recipients, CC, BCC",
        kGreeting + kEnvelope + Rcpt("r2@example.org") + Rcpt("cc@example.org") + Rcpt("bcc@example.org") + kData +
            kQueued,
@@ -91,7 +98,9 @@ TEST_F(SmtpTest, DialoguesAsTranscripts) {
        "EServerError: {server} refused the recipient to@example.org: 550 no such user"},
       {"every recipient refused and proceeded: DATA is still sent, its refusal ends the send",
        kGreeting + kMail + Rcpt("to@example.org", "550 no") + "C: DATA\nS: 554 no valid recipients\n" + kQuit,
-       "EServerError: {server} refused the message: 554 no valid recipients", nullptr, {"to@example.org | 550 no"}},
+       "EServerError: {server} refused the message: 554 no valid recipients",
+       nullptr,
+       {"to@example.org | 550 no"}},
       {"DATA answered with class 2 is an error", kGreeting + kEnvelope + "C: DATA\nS: 250 ok\n" + kQuit,
        "EServerError: {server} refused the message: 250 ok"},
       {"a refused text: no OnMailSent, then QUIT", kGreeting + kEnvelope + kData + "S: 554 rejected\n" + kQuit,
@@ -101,7 +110,9 @@ TEST_F(SmtpTest, DialoguesAsTranscripts) {
       {"garbled replies: the handler gets them as received, the error text escaped",
        kGreeting + kMail + Rcpt("to@example.org", "550 \\x1B[2Jgone\\xFF") + "C: DATA\nS: 554 \\x1B]0;x\\x07no\n" +
            kQuit,
-       "EServerError: {server} refused the message: 554 \\x1B]0;x\\x07no", nullptr, {"to@example.org | 550 \x1B[2Jgone\xFF"}},
+       "EServerError: {server} refused the message: 554 \\x1B]0;x\\x07no",
+       nullptr,
+       {"to@example.org | 550 \x1B[2Jgone\xFF"}},
       {"a server that closes instead of replying", kGreeting + "C: MAIL FROM:<from@example.org>\nclose\n",
        "EServerError: No reply from {server}: it closed the connection"},
       {"commands longer than 255 characters are sent whole",
@@ -125,12 +136,12 @@ TEST_F(SmtpTest, DialoguesAsTranscripts) {
        kGreeting + kEnvelope + "C: DATA\nS: 354 go\nC: no end\nC: .\nS: 250 ok\n" + kQuit, "",
        [](Session& s) { s.message.text = "no end"; }},
       {"dots at block boundaries are stuffed",
-       kGreeting + kEnvelope + "C: DATA\nS: 354 go\nC: " + boundary.substr(0, block - 3) + "\nC: ..\nC: " +
-           std::string(block - 4, 'b') + "\nC: ..y\nC: .\nS: 250 ok\n" + kQuit,
+       kGreeting + kEnvelope + "C: DATA\nS: 354 go\nC: " + boundary.substr(0, block - 3) +
+           "\nC: ..\nC: " + std::string(block - 4, 'b') + "\nC: ..y\nC: .\nS: 250 ok\n" + kQuit,
        "", [&boundary](Session& s) { s.message.text = boundary; }},
       {"a text of whole blocks without a final line end",
-       kGreeting + kEnvelope + "C: DATA\nS: 354 go\nC: " + std::string(block, 'd') + "\nC: .\nS: 250 ok\n" + kQuit,
-       "", [block](Session& s) { s.message.text = std::string(block, 'd'); }},
+       kGreeting + kEnvelope + "C: DATA\nS: 354 go\nC: " + std::string(block, 'd') + "\nC: .\nS: 250 ok\n" + kQuit, "",
+       [block](Session& s) { s.message.text = std::string(block, 'd'); }},
       {"a failing composer: nothing of the message is sent, then QUIT", kGreeting + kQuit, "EStreamError: disk full",
        [](Session& s) { s.message.failing = true; }},
       {"no recipient address: validation error, then QUIT", kGreeting + kQuit,
@@ -196,14 +207,18 @@ TEST_F(SmtpTest, EveryFailureNamesTheServer) {
        server(ClosedServer())},
       {"an unknown host", "", "ESocketError: Cannot connect to {server}: Host not found",
        server("no-such-host.invalid:25")},
-      {"a reset in the session", ehlo + "reset\n", "ESocketError: Lost the connection to {server}: Connection reset by the server"},
+      {"a reset in the session", ehlo + "reset\n",
+       "ESocketError: Lost the connection to {server}: Connection reset by the server"},
       {"a time-out in the session", ehlo, "ETimedOutError: Lost the connection to {server}: Operation timed out",
        [](Session& s) { s.smtp.SetTimeOut(1); }},
-      {"a close instead of a reply", ehlo + "close\n", "EServerError: No reply from {server}: it closed the connection"},
+      {"a close instead of a reply", ehlo + "close\n",
+       "EServerError: No reply from {server}: it closed the connection"},
       {"an overlong line", "S: 220 " + std::string(TnkSocket::kMaxLineLength, 'x') + "\n",
        "ESocketError: {server} sent a line longer than 65536 bytes"},
-      {"a refused greeting", "S: 554 5.7.1 go away\n" + kQuit, "EServerError: {server} refused the session: 554 5.7.1 go away"},
-      {"EHLO refused for now", ehlo + "S: 421 4.3.2 busy\n" + kQuit, "EServerError: {server} refused the session: 421 4.3.2 busy"},
+      {"a refused greeting", "S: 554 5.7.1 go away\n" + kQuit,
+       "EServerError: {server} refused the session: 554 5.7.1 go away"},
+      {"EHLO refused for now", ehlo + "S: 421 4.3.2 busy\n" + kQuit,
+       "EServerError: {server} refused the session: 421 4.3.2 busy"},
       {"a refused sender", kGreeting + "C: MAIL FROM:<from@example.org>\nS: 451 4.3.0 try later\n" + kQuit,
        "EServerError: {server} refused the message: 451 4.3.0 try later"},
       {"a refused recipient", kGreeting + kMail + Rcpt("to@example.org", "550 5.1.1 no such user") + kQuit,
@@ -222,7 +237,8 @@ TEST_F(SmtpTest, EveryFailureNamesTheServer) {
        "EAuthError: Cannot log in to {server}: No login mechanism in common: the server offers \"CRAM-MD5\", not PLAIN "
        "or LOGIN",
        login},
-      {"no password", offers + "S: 250 AUTH PLAIN\n" + kQuit, "EAuthError: Cannot log in to {server}: no password for user",
+      {"no password", offers + "S: 250 AUTH PLAIN\n" + kQuit,
+       "EAuthError: Cannot log in to {server}: no password for user",
        [&login](Session& s) {
          login(s);
          s.smtp.SetPassword(TSecret());
@@ -255,8 +271,7 @@ TEST_F(SmtpTest, UnsafeCharactersInTheEnvelopeEndTheSendBeforeConnecting) {
        "EMessageError: \"a@b.c\\x0D\\x0ARCPT TO:<evil@x.y>\" is not a mail address: it holds a control character"},
       {"a recipient with a lone LF", [](TpxSMTP&, TpxMessage& m) { m.Recipients().AddAddress("r@x.y\nQUIT", ""); },
        "EMessageError: \"r@x.y\\x0AQUIT\" is not a mail address: it holds a control character"},
-      {"a BCC with a NUL",
-       [](TpxSMTP&, TpxMessage& m) { m.BCC().AddAddress(std::string("b@x.y\0z", 7), ""); },
+      {"a BCC with a NUL", [](TpxSMTP&, TpxMessage& m) { m.BCC().AddAddress(std::string("b@x.y\0z", 7), ""); },
        "EMessageError: \"b@x.y\\x00z\" is not a mail address: it holds a control character"},
       {"an envelope recipient with a tab",
        [](TpxSMTP& smtp, TpxMessage&) { smtp.EnvelopeRecipients().Add("e@x.y\tDATA"); },

@@ -30,7 +30,8 @@ TEST(Security, SmtpAccountPropertiesStreamWithoutThePassword) {
   smtp.SetTokenSource([] { return TSecret("token"); });
   const std::string text = ComponentToText(smtp);
   EXPECT_NE(text.find("  Security = STARTTLS\n  UserName = \"ann\"\n  AuthMethod = LOGIN\n"
-                      "  CAFile = \"/etc/ca.pem\"\n  Fingerprint = \"" + std::string(kPin) + "\"\n"),
+                      "  CAFile = \"/etc/ca.pem\"\n  Fingerprint = \"" +
+                      std::string(kPin) + "\"\n"),
             std::string::npos)
       << text;
   EXPECT_EQ(text.find("Tr0ub4dor"), std::string::npos);
@@ -54,7 +55,8 @@ TEST(Security, SmtpAccountPropertiesStreamWithoutThePassword) {
   };
   for (const auto& b : bad) {
     TpxSMTP target;
-    const std::string error = Raised([&] { ComponentFromText(std::string("object x: TpxSMTP\n  ") + b.line + "\nend\n", target); });
+    const std::string error =
+        Raised([&] { ComponentFromText(std::string("object x: TpxSMTP\n  ") + b.line + "\nend\n", target); });
     EXPECT_NE(error.find(b.error), std::string::npos) << error;
     EXPECT_TRUE(target.Fingerprint().empty()) << b.line;
   }

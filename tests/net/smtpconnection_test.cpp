@@ -49,8 +49,10 @@ TEST_F(SmtpTest, LoginAndSecurityAsTranscripts) {
       {"PLAIN with its initial response, to a server on this machine in the clear",
        offers + "S: 250 AUTH LOGIN PLAIN\n" + plain + "S: 235 2.7.0 ok\n" + sent, "", account(TpxSecurity::None)},
       {"LOGIN answers its two prompts",
-       offers + "S: 250 AUTH LOGIN\nC: AUTH LOGIN\nS: 334 VXNlcm5hbWU6\nC: dXNlcg==\nS: 334 UGFzc3dvcmQ6\n"
-                "C: c2VjcmV0\nS: 235 ok\n" + sent,
+       offers +
+           "S: 250 AUTH LOGIN\nC: AUTH LOGIN\nS: 334 VXNlcm5hbWU6\nC: dXNlcg==\nS: 334 UGFzc3dvcmQ6\n"
+           "C: c2VjcmV0\nS: 235 ok\n" +
+           sent,
        "", account(TpxSecurity::None)},
       {"XOAUTH2 sends the token of its source",
        offers + "S: 250 AUTH XOAUTH2\nC: AUTH XOAUTH2 dXNlcj11c2VyAWF1dGg9QmVhcmVyIHRvawEB\nS: 235 ok\n" + sent, "",
@@ -111,7 +113,8 @@ TEST_F(SmtpTest, FailuresAfterAcceptanceAreOnlyLogged) {
       {"550 to QUIT", quit + "S: 550 no\n", "{server} refused the session: 550 no"},
       {"a garbled line to QUIT, escaped", quit + "S: \\x1B[2J\\xFF\n", "{server} refused the session: \\x1B[2J\\xFF"},
       {"the server closes after QUIT", quit + "close\n", "No reply from {server}: it closed the connection"},
-      {"the server resets after QUIT", quit + "reset\n", "Lost the connection to {server}: Connection reset by the server"},
+      {"the server resets after QUIT", quit + "reset\n",
+       "Lost the connection to {server}: Connection reset by the server"},
       // The pause lets the 250 leave before the reset, which would discard it.
       {"the server resets right after the 250", accepted + "pause 50\nreset\n", ""},
       {"the server closes right after the 250", accepted + "close\n", ""},
@@ -143,7 +146,8 @@ TEST_F(SmtpTest, FailuresAfterAcceptanceAreOnlyLogged) {
 // take for a greeted connection.
 TEST_F(SmtpTest, RefusedConnectLeavesNoConnectionBehind) {
   Session session(*this, {"S: 421 try later\n" + kQuit, kDelivery});
-  EXPECT_EQ(Raised([&] { session.smtp.Connect(); }), "EServerError: " + session.server.Address() + " refused the session: 421 try later");
+  EXPECT_EQ(Raised([&] { session.smtp.Connect(); }),
+            "EServerError: " + session.server.Address() + " refused the session: 421 try later");
   EXPECT_FALSE(session.smtp.Connected());
   EXPECT_EQ(Raised([&] { session.smtp.Send(); }), "");
   EXPECT_EQ(session.server.Connections(), 2);

@@ -31,8 +31,9 @@ TEST(SmtpFailureTest, FailuresAreSortedByScopeAndKind) {
     password.Text() = "secret";
     smtp.SetPassword(std::move(password));
   };
-  const std::string offersAuth = "S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 AUTH PLAIN\n"
-                                 "C: AUTH PLAIN AHVzZXIAc2VjcmV0\n";
+  const std::string offersAuth =
+      "S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 AUTH PLAIN\n"
+      "C: AUTH PLAIN AHVzZXIAc2VjcmV0\n";
   const struct {
     const char* name;
     std::string transcript;
@@ -51,8 +52,8 @@ TEST(SmtpFailureTest, FailuresAreSortedByScopeAndKind) {
       {"a message over the server's SIZE", "S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 SIZE 10\n" + kQuit,
        S::Message, K::Permanent, O::Usable},
       {"554 greeting", "S: 554 go away\n" + kQuit, S::Session, K::Permanent, O::Usable},
-      {"421 to MAIL FROM ends the session", kGreeting + kMailFrom + "S: 421 closing\nclose\n", S::Session,
-       K::Transient, O::Ended},
+      {"421 to MAIL FROM ends the session", kGreeting + kMailFrom + "S: 421 closing\nclose\n", S::Session, K::Transient,
+       O::Ended},
       {"a close instead of a reply", kGreeting + kMailFrom + "close\n", S::Session, K::Transient, O::Ended},
       {"a reset", kGreeting + kMailFrom + "reset\n", S::Session, K::Transient, O::Lost},
       {"lost after the end of the text", kGreeting + kEnvelope + kData + "close\n", S::Message, K::Uncertain,
@@ -64,8 +65,8 @@ TEST(SmtpFailureTest, FailuresAreSortedByScopeAndKind) {
       {"a time-out", "S: 220 ready\nC: EHLO {host}\n", S::Session, K::Transient, O::Dropped,
        [](TpxSMTP& smtp) { smtp.SetTimeOut(1); }},
       {"535 to AUTH", offersAuth + "S: 535 5.7.8 bad credentials\n", S::Session, K::Permanent, O::Dropped, login},
-      {"454 to AUTH is not retried either: a retried login locks accounts",
-       offersAuth + "S: 454 4.7.0 try later\n", S::Session, K::Permanent, O::Dropped, login},
+      {"454 to AUTH is not retried either: a retried login locks accounts", offersAuth + "S: 454 4.7.0 try later\n",
+       S::Session, K::Permanent, O::Dropped, login},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -112,8 +113,8 @@ TEST(SmtpFailureTest, ErrorsRaisedElsewhereAreSortedAsBefore) {
       {"a mailer that cannot start", [] { throw ESocketError("x"); }, S::Session, K::Permanent, O::Lost},
       {"a refused connection", [] { throw ESocketError("x", WSAECONNREFUSED); }, S::Session, K::Transient, O::Lost,
        true},
-      {"a certificate refused: a socket error, never retried", [] { throw ETlsError("x"); }, S::Session,
-       K::Permanent, O::Dropped},
+      {"a certificate refused: a socket error, never retried", [] { throw ETlsError("x"); }, S::Session, K::Permanent,
+       O::Dropped},
       {"a file that cannot be read", [] { throw EInOutError("x"); }, S::Message, K::Permanent, O::Dropped},
       {"a composer that cannot write", [] { throw EFCreateError("x"); }, S::Message, K::Permanent, O::Usable},
       {"a message that cannot be built", [] { throw EMessageError("x"); }, S::Message, K::Permanent, O::Usable},

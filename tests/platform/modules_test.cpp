@@ -15,10 +15,9 @@ const std::string kModule = "testlib.dll";
 class ModulesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    RegisterModule(kModule, ModuleDefinition{
-        {{"Twice", reinterpret_cast<FARPROC>(&Twice)},
-         {"Negate", reinterpret_cast<FARPROC>(&Negate)}},
-        {{1, "one"}, {2, "a longer text"}}});
+    RegisterModule(kModule, ModuleDefinition{{{"Twice", reinterpret_cast<FARPROC>(&Twice)},
+                                              {"Negate", reinterpret_cast<FARPROC>(&Negate)}},
+                                             {{1, "one"}, {2, "a longer text"}}});
   }
   void TearDown() override {
     HideModule(kModule, false);

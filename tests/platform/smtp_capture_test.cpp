@@ -58,8 +58,7 @@ class RawSession {
   }
 
   int Send(const std::string& bytes) {
-    if (send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
-      return 0;
+    if (send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) return 0;
     return Reply();
   }
 
@@ -123,9 +122,10 @@ TEST(SmtpCaptureTest, EachStartNumbersOnAndNeverOverwrites) {
     ASSERT_TRUE(Deliver(capture.Port(), text)) << text;
   }
   std::vector<std::string> names;
-  for (const QString& name : QDir(folder.path()).entryList(QDir::Files, QDir::Name)) names.push_back(name.toStdString());
-  EXPECT_EQ(names, (std::vector<std::string>{"0002.eml", "0007.json", "0008.eml", "0008.json", "0009.eml",
-                                             "0009.json", "notes.txt"}));
+  for (const QString& name : QDir(folder.path()).entryList(QDir::Files, QDir::Name))
+    names.push_back(name.toStdString());
+  EXPECT_EQ(names, (std::vector<std::string>{"0002.eml", "0007.json", "0008.eml", "0008.json", "0009.eml", "0009.json",
+                                             "notes.txt"}));
   EXPECT_EQ(ReadFile(dir + "/0002.eml"), "old two\r\n");
   EXPECT_EQ(ReadFile(dir + "/0007.json"), "{}");
   EXPECT_EQ(ReadFile(dir + "/0008.eml"), "first start\r\n");
@@ -285,8 +285,8 @@ TEST(SmtpCaptureTest, SecurityOptionsGuardTheSessionAndTheJsonTellsHowItWent) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     SmtpCapture capture(c.options);
-    const std::string replies = RunPython(script, {std::to_string(capture.Port()), TestCerts::Get().Pem("ca"), c.mode,
-                                                   c.mechanism, "ann", c.secret});
+    const std::string replies = RunPython(
+        script, {std::to_string(capture.Port()), TestCerts::Get().Pem("ca"), c.mode, c.mechanism, "ann", c.secret});
     EXPECT_EQ(replies, "[" + std::to_string(c.authReply) + ", " + std::to_string(c.mailReply) + "]\n");
     const std::vector<SmtpCapture::Envelope> envelopes = capture.Envelopes();
     ASSERT_EQ(envelopes.size(), c.user ? 1u : 0u);
@@ -296,7 +296,8 @@ TEST(SmtpCaptureTest, SecurityOptionsGuardTheSessionAndTheJsonTellsHowItWent) {
     }
     // The transcript tells the lines read under TLS from those read in the clear.
     const bool clearMail = std::string(c.mode) == "plain";
-    EXPECT_EQ(capture.ReadInClear().find("FROM:<from@example.org>") != std::string::npos, clearMail) << capture.Transcript();
+    EXPECT_EQ(capture.ReadInClear().find("FROM:<from@example.org>") != std::string::npos, clearMail)
+        << capture.Transcript();
     EXPECT_NE(capture.Transcript().find("FROM:<from@example.org>"), std::string::npos);
   }
 }

@@ -56,8 +56,7 @@ TEST(WindowsTest, MessagesPostedFromAnotherThreadArriveInOrderOnTheMainThread) {
   RecordingWindow window;
   constexpr int kCount = 200;
   std::thread poster([&window] {
-    for (int i = 0; i < kCount; ++i)
-      PostMessage(window.handle, kTestMessage, static_cast<WPARAM>(i), MakeLParam(7, i));
+    for (int i = 0; i < kCount; ++i) PostMessage(window.handle, kTestMessage, static_cast<WPARAM>(i), MakeLParam(7, i));
   });
   poster.join();
   ASSERT_TRUE(DispatchUntil([&] { return window.received.size() >= kCount; }));

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -17,8 +16,8 @@
 
 #include "platform/modules.h"
 #include "platform/winsockerrors.h"
-#include "toolkit/pump.h"
 #include "support/checks.h"
+#include "toolkit/pump.h"
 
 namespace {
 
@@ -35,7 +34,8 @@ class Recorder {
  public:
   Recorder() {
     window = AllocateHWnd([this](HWND, UINT message, WPARAM w, LPARAM l) {
-      if (message == kReply) messages.push_back({w, LoWord(static_cast<uintptr_t>(l)), HiWord(static_cast<uintptr_t>(l))});
+      if (message == kReply)
+        messages.push_back({w, LoWord(static_cast<uintptr_t>(l)), HiWord(static_cast<uintptr_t>(l))});
       return LRESULT{0};
     });
   }
@@ -43,7 +43,9 @@ class Recorder {
   HWND window;
   std::vector<Message> messages;
 
-  void PumpFor(int ms) { PumpUntil([] { return false; }, ms); }
+  void PumpFor(int ms) {
+    PumpUntil([] { return false; }, ms);
+  }
   int Count(long event, uint16_t error = 0) const {
     int n = 0;
     for (const Message& m : messages) n += (m.low == event && m.high == error);
@@ -258,8 +260,8 @@ TEST_F(WinsockTest, LookupsFillTheCallersBuffer) {
   for (const Case& c : cases) {
     alignas(8) std::array<char, MAXGETHOSTSTRUCT> service{};
     r.messages.clear();
-    Get<wsock::WSAAsyncGetServByName_t>("WSAAsyncGetServByName")(r.window, kReply, c.service, "tcp",
-                                                                 service.data(), 1024);
+    Get<wsock::WSAAsyncGetServByName_t>("WSAAsyncGetServByName")(r.window, kReply, c.service, "tcp", service.data(),
+                                                                 1024);
     ASSERT_TRUE(PumpUntil([&] { return r.messages.size() == 1; })) << c.name;
     EXPECT_EQ(r.messages[0].high, c.error) << c.name;
     if (c.error == 0) {
@@ -268,8 +270,8 @@ TEST_F(WinsockTest, LookupsFillTheCallersBuffer) {
   }
 
   const std::string tooLong(300, 'a');
-  EXPECT_EQ(Get<wsock::WSAAsyncGetHostByName_t>("WSAAsyncGetHostByName")(
-                r.window, kReply, tooLong.c_str(), host.data(), 1024),
+  EXPECT_EQ(Get<wsock::WSAAsyncGetHostByName_t>("WSAAsyncGetHostByName")(r.window, kReply, tooLong.c_str(), host.data(),
+                                                                         1024),
             0u);
   EXPECT_EQ(LastError(), WSAEINVAL) << "a name longer than DNS allows cannot be looked up";
 }
@@ -281,8 +283,8 @@ TEST_F(WinsockTest, CanceledLookupNeitherPostsNorWrites) {
     alignas(8) std::array<char, MAXGETHOSTSTRUCT> buffer;
     buffer.fill('\x5A');
     r.messages.clear();
-    const HANDLE h = Get<wsock::WSAAsyncGetHostByName_t>("WSAAsyncGetHostByName")(
-        r.window, kReply, "localhost", buffer.data(), 1024);
+    const HANDLE h = Get<wsock::WSAAsyncGetHostByName_t>("WSAAsyncGetHostByName")(r.window, kReply, "localhost",
+                                                                                  buffer.data(), 1024);
     if (round % 2) SleepBlocking(round % 3);  // let some finish before the cancel
     if (Get<wsock::WSACancelAsyncRequest_t>("WSACancelAsyncRequest")(h) == 0) {
       ++canceled;

@@ -2,8 +2,8 @@
 
 #include <QDeadlineTimer>
 
-#include <cstdlib>
 #include <cxxabi.h>
+#include <cstdlib>
 #include <memory>
 #include <typeinfo>
 

@@ -10,6 +10,4 @@ std::string ReadFile(const std::string& path) {
   return data.str();
 }
 
-void WriteFile(const std::string& path, const std::string& data) {
-  std::ofstream(path, std::ios::binary) << data;
-}
+void WriteFile(const std::string& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }

@@ -15,7 +15,8 @@ std::string Program() { return std::string(MAILCART_BINARY_DIR) + "/app/mailcart
 
 void StartWithoutDisplay(QProcess& process, const std::vector<std::string>& args, const Variables& more) {
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS", "MAILCART_PASSWORD"})
+  for (const char* name :
+       {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS", "MAILCART_PASSWORD"})
     env.remove(name);
   for (const auto& [name, value] : more) env.insert(name, value);
   process.setProcessEnvironment(env);

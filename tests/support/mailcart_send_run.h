@@ -17,7 +17,7 @@
 inline constexpr int kRunTimeoutMs = 60000;
 
 struct SendRun {
-  int exitCode = -1;  // -1: it was killed, or ended by a signal
+  int exitCode = -1;               // -1: it was killed, or ended by a signal
   std::vector<std::string> lines;  // standard output
   std::string errors;
 };

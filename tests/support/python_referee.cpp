@@ -28,8 +28,7 @@ int Finish(QProcess& process) {
 }
 }  // namespace
 
-std::string RunPython(const std::string& script, const std::vector<std::string>& args,
-                      int* exitCode) {
+std::string RunPython(const std::string& script, const std::vector<std::string>& args, int* exitCode) {
   QProcess process;
   process.start(kPython, ToArguments(script, args));
   process.closeWriteChannel();
@@ -38,8 +37,7 @@ std::string RunPython(const std::string& script, const std::vector<std::string>&
   std::string err = process.readAllStandardError().toStdString();
   if (code == -1 && err.empty()) err = process.errorString().toStdString();
   if (exitCode == nullptr) {
-    if (code != 0)
-      throw std::runtime_error(script + " failed (" + std::to_string(code) + "): " + err);
+    if (code != 0) throw std::runtime_error(script + " failed (" + std::to_string(code) + "): " + err);
   } else {
     *exitCode = code;
     if (code != 0) std::cerr << script << " exited with " << code << ": " << err << "\n";
@@ -47,6 +45,4 @@ std::string RunPython(const std::string& script, const std::vector<std::string>&
   return out;
 }
 
-std::string E2eScript(const std::string& name) {
-  return std::string(MAILCART_E2E_DIR) + "/" + name;
-}
+std::string E2eScript(const std::string& name) { return std::string(MAILCART_E2E_DIR) + "/" + name; }

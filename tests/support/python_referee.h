@@ -10,8 +10,7 @@
 // With exitCode, the exit status is stored there (-1 when the script crashed or ran out of
 // time) and its standard error is copied to ours when it failed; without exitCode, a failure
 // raises std::runtime_error holding the script's standard error.
-std::string RunPython(const std::string& script, const std::vector<std::string>& args,
-                      int* exitCode = nullptr);
+std::string RunPython(const std::string& script, const std::vector<std::string>& args, int* exitCode = nullptr);
 
 // The path of a script of the end-to-end tests (tests/e2e/name).
 std::string E2eScript(const std::string& name);

@@ -20,8 +20,7 @@ int ParsePortLine(const QByteArray& line) {
 }
 }  // namespace
 
-PythonServer::PythonServer(const std::string& script, const std::vector<std::string>& args,
-                           const std::string& logFile)
+PythonServer::PythonServer(const std::string& script, const std::vector<std::string>& args, const std::string& logFile)
     : process_(std::make_unique<QProcess>()) {
   QStringList list{QString::fromStdString(script)};
   for (const std::string& a : args) list << QString::fromStdString(a);

@@ -67,7 +67,9 @@ class RecordingFrontEnd : public TBatchView, public TBatchQuestions, public TBat
   void ShowInformation(const std::string& text) override { Record("box: " + text); }
   void ShowFailures(const std::string& text) override { Record("failures: " + text); }
   void ShowError(const std::exception& error) override { Record(std::string("error: ") + error.what()); }
-  void ProcessMessages() override { if (onPump) onPump(); }
+  void ProcessMessages() override {
+    if (onPump) onPump();
+  }
   void CloseApplication() override { Record(activeProbe && activeProbe() ? "close while active" : "close"); }
 
   // Forgets what was shown, as a fresh window would.
@@ -88,4 +90,3 @@ class RecordingFrontEnd : public TBatchView, public TBatchQuestions, public TBat
   }
   std::string labels_[3];
 };
-

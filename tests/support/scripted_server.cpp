@@ -40,13 +40,17 @@ std::string Unescape(const std::string& text) {
       continue;
     }
     const char c = text[++i];
-    if (c == 'r') out += '\r';
-    else if (c == 'n') out += '\n';
-    else if (c == 't') out += '\t';
+    if (c == 'r')
+      out += '\r';
+    else if (c == 'n')
+      out += '\n';
+    else if (c == 't')
+      out += '\t';
     else if (c == 'x' && i + 2 < text.size()) {
       out += static_cast<char>(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2]));
       i += 2;
-    } else out += c;
+    } else
+      out += c;
   }
   return out;
 }
@@ -55,14 +59,17 @@ std::string Unescape(const std::string& text) {
 std::string Visible(const std::string& bytes) {
   std::string out = "\"";
   for (unsigned char c : bytes.substr(0, 200)) {
-    if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
     else if (c < 32 || c >= 127) {
       static const char kHex[] = "0123456789ABCDEF";
       out += "\\x";
       out += kHex[c >> 4];
       out += kHex[c & 15];
-    } else out += static_cast<char>(c);
+    } else
+      out += static_cast<char>(c);
   }
   return out + (bytes.size() > 200 ? "\"…" : "\"");
 }
@@ -130,9 +137,7 @@ class ScriptedServer::Session {
           ++index_;
           socket_->disconnectFromHost();
           return;
-        case Step::Reset:
-          ++index_;
-          return Abort();
+        case Step::Reset: ++index_; return Abort();
         case Step::Drip:
           dripSize_ = step.size;
           dripMs_ = step.ms;
@@ -228,8 +233,8 @@ struct ScriptedServer::Impl {
   void Accept() {
     while (QTcpSocket* socket = server.nextPendingConnection()) {
       const size_t k = std::min(sessions.size(), transcripts.size() - 1);
-      sessions.push_back(std::make_unique<Session>(socket, transcripts[k], failures,
-                                                   static_cast<int>(sessions.size())));
+      sessions.push_back(
+          std::make_unique<Session>(socket, transcripts[k], failures, static_cast<int>(sessions.size())));
       sessions.back()->Advance();
     }
   }
@@ -241,8 +246,7 @@ struct ScriptedServer::Impl {
   }
 };
 
-ScriptedServer::ScriptedServer(const std::string& transcript)
-    : ScriptedServer(std::vector<std::string>{transcript}) {}
+ScriptedServer::ScriptedServer(const std::string& transcript) : ScriptedServer(std::vector<std::string>{transcript}) {}
 
 ScriptedServer::ScriptedServer(const std::vector<std::string>& transcripts) : impl_(std::make_unique<Impl>()) {
   for (const std::string& t : transcripts) impl_->transcripts.push_back(ParseTranscript(t));
@@ -263,8 +267,7 @@ std::string ScriptedServer::Address() const { return "127.0.0.1:" + std::to_stri
 
 void ScriptedServer::ExpectBytes(const std::string& bytes, int transcript) {
   for (size_t k = 0; k < impl_->transcripts.size(); ++k)
-    if (transcript < 0 || static_cast<size_t>(transcript) == k)
-      impl_->transcripts[k].push_back({Step::Expect, bytes});
+    if (transcript < 0 || static_cast<size_t>(transcript) == k) impl_->transcripts[k].push_back({Step::Expect, bytes});
 }
 
 int ScriptedServer::Connections() const { return static_cast<int>(impl_->sessions.size()); }

@@ -19,8 +19,8 @@ SmtpCapture::SmtpCapture() : SmtpCapture(Options{}) {}
 SmtpCapture::SmtpCapture(const Options& options)
     : dir_(options.dir.empty() ? root_.filePath("mail").toStdString() : options.dir) {
   if (!root_.isValid()) throw std::runtime_error("cannot create a folder for the SMTP capture");
-  std::vector<std::string> args{"--dir", Dir(), "--port", std::to_string(options.port),
-                                "--max-seconds", std::to_string(options.maxSeconds)};
+  std::vector<std::string> args{
+      "--dir", Dir(), "--port", std::to_string(options.port), "--max-seconds", std::to_string(options.maxSeconds)};
   for (const std::string& reply : options.mailReplies) {
     args.push_back("--mail-reply");
     args.push_back(reply);
@@ -39,8 +39,8 @@ SmtpCapture::SmtpCapture(const Options& options)
   }
   AddSecurityArgs(options, args);
   args.insert(args.end(), {"--transcript", TranscriptPath()});
-  server_ = std::make_unique<PythonServer>(E2eScript("smtp_capture.py"), args,
-                                           root_.filePath("server.log").toStdString());
+  server_ =
+      std::make_unique<PythonServer>(E2eScript("smtp_capture.py"), args, root_.filePath("server.log").toStdString());
   port_ = server_->Port();
 }
 
@@ -101,12 +101,13 @@ std::string SmtpCapture::ReadInClear() const {
 std::vector<SmtpCapture::Envelope> SmtpCapture::Envelopes() const {
   std::vector<Envelope> envelopes;
   for (const std::string& path : StoredFiles(".json")) {
-    const QJsonObject json =
-        QJsonDocument::fromJson(QByteArray::fromStdString(ReadFile(path))).object();
-    Envelope envelope{json["mail_from"].toString().toStdString(), {}, json["peer"].toString().toStdString(),
-                      json["encrypted"].toBool(), json["user"].toString().toStdString()};
-    for (const QJsonValue& rcpt : json["rcpt_tos"].toArray())
-      envelope.rcptTos.push_back(rcpt.toString().toStdString());
+    const QJsonObject json = QJsonDocument::fromJson(QByteArray::fromStdString(ReadFile(path))).object();
+    Envelope envelope{json["mail_from"].toString().toStdString(),
+                      {},
+                      json["peer"].toString().toStdString(),
+                      json["encrypted"].toBool(),
+                      json["user"].toString().toStdString()};
+    for (const QJsonValue& rcpt : json["rcpt_tos"].toArray()) envelope.rcptTos.push_back(rcpt.toString().toStdString());
     envelopes.push_back(std::move(envelope));
   }
   return envelopes;

@@ -41,7 +41,7 @@ class SmtpCapture {
   struct Envelope {
     std::string mailFrom;
     std::vector<std::string> rcptTos;
-    std::string peer;  // "address:port" of the client: one per session
+    std::string peer;        // "address:port" of the client: one per session
     bool encrypted = false;  // the session was under TLS when the message came
     std::string user;        // who had logged in; empty for nobody
   };

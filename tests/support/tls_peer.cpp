@@ -16,7 +16,9 @@ const TestCerts& TestCerts::Get() {
   return certs;
 }
 
-std::string TestCerts::Path(const std::string& file) const { return dir_.filePath(QString::fromStdString(file)).toStdString(); }
+std::string TestCerts::Path(const std::string& file) const {
+  return dir_.filePath(QString::fromStdString(file)).toStdString();
+}
 
 std::string TestCerts::Fingerprint(const std::string& name) const { return ReadFile(Path(name + ".sha256")); }
 

@@ -32,8 +32,10 @@ class TPoint : public TPersistent {
 
  protected:
   void AssignTo(TPersistent& dest) const override {
-    if (auto* p = dynamic_cast<TPoint*>(&dest)) p->x = x;
-    else TPersistent::AssignTo(dest);
+    if (auto* p = dynamic_cast<TPoint*>(&dest))
+      p->x = x;
+    else
+      TPersistent::AssignTo(dest);
   }
 };
 

@@ -45,12 +45,18 @@ class TSample : public TComponent {
   }
   bool ReadProperty(const std::string& name, const TPropValue& v) override {
     ++setterCalls;
-    if (name == "Count") count = v.integer;
-    else if (name == "Title") title = v.text;
-    else if (name == "Enabled") enabled = v.boolean;
-    else if (name == "Mode") mode = v.text;
-    else if (name == "Items") items = v.list;
-    else return TComponent::ReadProperty(name, v);
+    if (name == "Count")
+      count = v.integer;
+    else if (name == "Title")
+      title = v.text;
+    else if (name == "Enabled")
+      enabled = v.boolean;
+    else if (name == "Mode")
+      mode = v.text;
+    else if (name == "Items")
+      items = v.list;
+    else
+      return TComponent::ReadProperty(name, v);
     return true;
   }
   TPersistent* SubObject(const std::string& name) override { return name == "Sender" ? &sender : nullptr; }

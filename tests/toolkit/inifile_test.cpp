@@ -66,8 +66,10 @@ TEST_F(IniFile, ReadsIntegersAsHexadecimalOrDecimal) {
 }
 
 TEST_F(IniFile, FindsSectionsAndKeysWithoutRegardToCase) {
-  WriteFile(Path(), "Subj=outside any section\n[param]\n  ADDR = ann@example.com \n;Subj=commented out\nEmpty=\n"
-                    "[Other]\nsubj=other section\nLong=" + std::string(2000, 'x') + "\n");
+  WriteFile(Path(),
+            "Subj=outside any section\n[param]\n  ADDR = ann@example.com \n;Subj=commented out\nEmpty=\n"
+            "[Other]\nsubj=other section\nLong=" +
+                std::string(2000, 'x') + "\n");
   const TIniFile ini(Path());
   EXPECT_EQ(ini.ReadString("PARAM", "addr", ""), "ann@example.com");
   EXPECT_EQ(ini.ReadString("Param", "Subj", "none"), "none");

@@ -94,7 +94,7 @@ TEST(StrUtils, FormatTextAndShortString) {
 
 TEST(StrUtils, DisplayTextEscapesWhatATerminalWouldActOnAndCutsLongText) {
   const std::string euro = "\xE2\x82\xAC";  // three bytes, one character
-  std::string escapes;  // as many escaped bytes as fit before the mark
+  std::string escapes;                      // as many escaped bytes as fit before the mark
   for (int i = 0; i < 74; ++i) escapes += "\\x01";
   const struct {
     const char* name;
@@ -104,14 +104,21 @@ TEST(StrUtils, DisplayTextEscapesWhatATerminalWouldActOnAndCutsLongText) {
       {"plain text and backslashes stay", "550 no such user \\x41", "550 no such user \\x41"},
       {"line ends, tab and NUL", "a\r\nb\tc" + std::string(1, '\0'), "a\\x0D\\x0Ab\\x09c\\x00"},
       {"ESC and DEL", "\x1B[31mred\x7F", "\\x1B[31mred\\x7F"},
-      {"valid UTF-8 stays", "gr\xC3\xBC\xC3\x9F " + euro + " \xF0\x9F\x98\x80", "gr\xC3\xBC\xC3\x9F " + euro + " \xF0\x9F\x98\x80"},
-      {"a C1 control (CSI) is escaped byte by byte", "a\xC2\x9B" "2J", "a\\xC2\\x9B2J"},
+      {"valid UTF-8 stays", "gr\xC3\xBC\xC3\x9F " + euro + " \xF0\x9F\x98\x80",
+       "gr\xC3\xBC\xC3\x9F " + euro + " \xF0\x9F\x98\x80"},
+      {"a C1 control (CSI) is escaped byte by byte",
+       "a\xC2\x9B"
+       "2J",
+       "a\\xC2\\x9B2J"},
       {"Latin-1 bytes", "caf\xE9!", "caf\\xE9!"},
       {"overlong form", "\xC0\xAF", "\\xC0\\xAF"},
       {"surrogate", "\xED\xA0\x80", "\\xED\\xA0\\x80"},
       {"above U+10FFFF", "\xF4\x90\x80\x80", "\\xF4\\x90\\x80\\x80"},
       {"a sequence cut at the end", "ok\xE2\x82", "ok\\xE2\\x82"},
-      {"a lead byte before plain text", "\xE2" "abc", "\\xE2abc"},
+      {"a lead byte before plain text",
+       "\xE2"
+       "abc",
+       "\\xE2abc"},
       {"exactly the limit stays whole", std::string(300, 'a'), std::string(300, 'a')},
       {"one more is cut with a mark", std::string(301, 'a'), std::string(297, 'a') + "..."},
       {"a cut never splits a character", std::string(296, 'a') + euro + "tail", std::string(296, 'a') + "..."},
@@ -129,7 +136,8 @@ TEST(StrUtils, DisplayTextEscapesWhatATerminalWouldActOnAndCutsLongText) {
 }
 
 TEST(StrUtils, HasControlCharacterFindsBytesNoCommandMayCarry) {
-  for (const std::string& bad : std::vector<std::string>{"a\r\nb", "a\nb", "a\rb", std::string("a\0b", 3), "a\tb", "a\x7F"})
+  for (const std::string& bad :
+       std::vector<std::string>{"a\r\nb", "a\nb", "a\rb", std::string("a\0b", 3), "a\tb", "a\x7F"})
     EXPECT_TRUE(HasControlCharacter(bad)) << DisplayText(bad);
   for (const std::string& good : std::vector<std::string>{"", "a b@example.org", "\xC3\xBC@example.org", "\xC2\x9B"})
     EXPECT_FALSE(HasControlCharacter(good)) << DisplayText(good);

@@ -30,14 +30,13 @@ std::optional<TSecret> StoredPassword(const std::string& key) {
 }
 }  // namespace
 
-void PrintError(const std::exception& error) {
-  std::fprintf(stderr, "%s\n", StandardErrorText(error.what()).c_str());
-}
+void PrintError(const std::exception& error) { std::fprintf(stderr, "%s\n", StandardErrorText(error.what()).c_str()); }
 
 TCommandLine::TCommandLine(const TSettings& s, TOptions o) : settings_(s), options_(std::move(o)) {
   if (options_.dryRun) delivery_ = std::make_unique<TDryRunDelivery>(*options_.dryRun);
   if (options_.sendmail)
-    delivery_ = std::make_unique<TSendmailDelivery>(*options_.sendmail, options_.timeOut.value_or(kSendmailTimeOutSeconds));
+    delivery_ =
+        std::make_unique<TSendmailDelivery>(*options_.sendmail, options_.timeOut.value_or(kSendmailTimeOutSeconds));
   // A terminal only: a log file or a pipe would fill with carriage returns.
   if (!options_.quiet && ::isatty(STDERR_FILENO)) progress_.emplace(stderr);
 }
@@ -91,8 +90,10 @@ void TCommandLine::TakePassword(const TpxSMTP& smtp, std::optional<TSecret> vari
   const std::string key = AccountKey(account.user, request_.server, smtp.DefaultPort());
   if (!password) password = StoredPassword(key);
   if (!password)
-    throw TUsageError("the user " + account.user + " needs a password: give --password-command, --password-file"
-                      " or MAILCART_PASSWORD, or remember it for " + key + " in the Mailcart window");
+    throw TUsageError("the user " + account.user +
+                      " needs a password: give --password-command, --password-file"
+                      " or MAILCART_PASSWORD, or remember it for " +
+                      key + " in the Mailcart window");
   password_ = std::move(*password);
 }
 
@@ -163,11 +164,12 @@ TJournal TCommandLine::ResumeJournal() const {
                           (journals.size() > 1 ? "; an older one is resumed with --resume=JOURNAL" : ""));
   } else {
     journal = ReadJournal(*options_.resume);
-    if (journal->running) throw EJournalError("The batch of " + *options_.resume + " is being sent by another Mailcart");
+    if (journal->running)
+      throw EJournalError("The batch of " + *options_.resume + " is being sent by another Mailcart");
   }
   std::fprintf(stderr, "mailcart-send: resuming the batch %s (%s): %zu of %zu files left\n",
-               BatchDescription(*journal).c_str(),
-               EndingText(*journal).c_str(), UnsentFiles(*journal, journals).size(), journal->head.files.size());
+               BatchDescription(*journal).c_str(), EndingText(*journal).c_str(), UnsentFiles(*journal, journals).size(),
+               journal->head.files.size());
   return std::move(*journal);
 }
 

@@ -34,7 +34,8 @@ int Send(TOptions options, TStopSignals& stopSignals, std::optional<TSecret> pas
   const std::string settingsFile = options.settingsFile.value_or(WindowSettingsFile());
   const std::optional<int> timeOut = options.timeOut;
   const TSettings settings = ReadSettings(settingsFile);
-  for (const std::string& warning : settings.warnings) std::fprintf(stderr, "mailcart-send: warning: %s\n", warning.c_str());
+  for (const std::string& warning : settings.warnings)
+    std::fprintf(stderr, "mailcart-send: warning: %s\n", warning.c_str());
   TCommandLine frontEnd(settings, std::move(options));
   frontEnd.BuildRequest();
   frontEnd.CheckValues();

@@ -142,9 +142,13 @@ const TOptionRule kRules[] = {
     {"--from-name", TTakes::Value, [](TOptions& o, const std::string& v) { o.fromName = v; }},
     {"--pause", TTakes::Value, [](TOptions& o, const std::string& v) { o.pause = ParseSeconds("--pause", v); }},
     {"--timeout", TTakes::Value,
-     [](TOptions& o, const std::string& v) { o.timeOut = ParseWhole("--timeout", v, 1, kMaxTimeOutSeconds, "whole seconds"); }},
+     [](TOptions& o, const std::string& v) {
+       o.timeOut = ParseWhole("--timeout", v, 1, kMaxTimeOutSeconds, "whole seconds");
+     }},
     {"--retries", TTakes::Value,
-     [](TOptions& o, const std::string& v) { o.retries = ParseWhole("--retries", v, 0, kMaxRetries, "a whole number"); }},
+     [](TOptions& o, const std::string& v) {
+       o.retries = ParseWhole("--retries", v, 0, kMaxRetries, "a whole number");
+     }},
     {"--retry-delays", TTakes::Value, [](TOptions& o, const std::string& v) { o.retryDelays = ParseRetryDelays(v); }},
     {"--security", TTakes::Value, [](TOptions& o, const std::string& v) { o.security = ParseSecurityOption(v); }},
     {"--user", TTakes::Value, [](TOptions& o, const std::string& v) { o.user = v; }},
@@ -153,7 +157,8 @@ const TOptionRule kRules[] = {
     {"--password-file", TTakes::Value, [](TOptions& o, const std::string& v) { o.password.file = v; }},
     {"--token-command", TTakes::Value, [](TOptions& o, const std::string& v) { o.tokenCommand = v; }},
     {"--ca-file", TTakes::Value, [](TOptions& o, const std::string& v) { o.caFile = v; }},
-    {"--fingerprint", TTakes::Value, [](TOptions& o, const std::string& v) { o.fingerprint = ParseFingerprintOption(v); }},
+    {"--fingerprint", TTakes::Value,
+     [](TOptions& o, const std::string& v) { o.fingerprint = ParseFingerprintOption(v); }},
     // Its value would already be in the process list for every user to read.
     {"--password", TTakes::Refused, nullptr,
      "there is no --password: use --password-command, --password-file or MAILCART_PASSWORD"},
@@ -161,7 +166,8 @@ const TOptionRule kRules[] = {
     {"--no-sort", TTakes::Nothing, [](TOptions& o, const std::string&) { o.sort = false; }},
     {"--delete", TTakes::Nothing, [](TOptions& o, const std::string&) { o.remove = true; }},
     {"--no-delete", TTakes::Nothing, [](TOptions& o, const std::string&) { o.remove = false; }},
-    {"--new-connection-per-message", TTakes::Nothing, [](TOptions& o, const std::string&) { o.newConnectionPerMessage = true; }},
+    {"--new-connection-per-message", TTakes::Nothing,
+     [](TOptions& o, const std::string&) { o.newConnectionPerMessage = true; }},
     {"--keep-going", TTakes::Nothing, [](TOptions& o, const std::string&) { o.keepGoing = true; }},
     {"--resume", TTakes::ValueAfterEquals, [](TOptions& o, const std::string& v) { o.resume = v; }},
     {"--resend-changed", TTakes::Nothing, [](TOptions& o, const std::string&) { o.resendChanged = true; }},
@@ -219,7 +225,8 @@ TOptions ParseArguments(const std::vector<std::string>& args) {
       inlineValue = arg.substr(eq + 1);
       arg.resize(eq);
     }
-    const auto rule = std::find_if(std::begin(kRules), std::end(kRules), [&](const TOptionRule& r) { return arg == r.name; });
+    const auto rule =
+        std::find_if(std::begin(kRules), std::end(kRules), [&](const TOptionRule& r) { return arg == r.name; });
     if (rule == std::end(kRules)) throw TUsageError("unknown option " + arg);
     const std::string value = TakeValue(*rule, inlineValue, args, i);
     rule->apply(o, value);

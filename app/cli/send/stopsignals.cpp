@@ -29,8 +29,11 @@ void TStopSignals::Wait() {
       [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, kText, sizeof kText - 1);
       ::_exit(kExitCanceled);
     }
-    QMetaObject::invokeMethod(app, [this] {
-      if (TBatchRunner* current = runner_.load()) current->RequestCancel();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        app,
+        [this] {
+          if (TBatchRunner* current = runner_.load()) current->RequestCancel();
+        },
+        Qt::QueuedConnection);
   }
 }

@@ -55,8 +55,7 @@ std::string WriteBody(const std::string& dir, const TStringList& body) {
 
 // An attachment never replaces a file that is there (the body file included), nor writes
 // through a link: a name that is taken, by an earlier part or on disk, gets a number.
-std::string WriteAttachment(const std::string& dir, const std::string& name, std::string_view data,
-                            TFileNames& names) {
+std::string WriteAttachment(const std::string& dir, const std::string& name, std::string_view data, TFileNames& names) {
   for (int tries = 0; tries < kMaxNumberedNames; ++tries) {
     const std::string path = dir + "/" + names.Next(name);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);

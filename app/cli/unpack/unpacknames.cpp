@@ -11,9 +11,9 @@ constexpr struct {
   std::string_view type;
   const char* extension;
 } kExtensions[] = {
-    {"text/plain", ".txt"},       {"text/html", ".html"},      {"text/rtf", ".rtf"},
-    {"text/calendar", ".ics"},    {"message/rfc822", ".eml"},  {"application/pdf", ".pdf"},
-    {"image/png", ".png"},        {"image/jpeg", ".jpg"},      {"image/gif", ".gif"},
+    {"text/plain", ".txt"},    {"text/html", ".html"},     {"text/rtf", ".rtf"},
+    {"text/calendar", ".ics"}, {"message/rfc822", ".eml"}, {"application/pdf", ".pdf"},
+    {"image/png", ".png"},     {"image/jpeg", ".jpg"},     {"image/gif", ".gif"},
 };
 
 std::string ExtensionOf(std::string_view contentType) {

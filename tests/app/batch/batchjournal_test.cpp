@@ -42,11 +42,12 @@ class BatchJournal : public ::testing::Test {
 };
 
 TEST_F(BatchJournal, WhatIsWrittenReadsBackByteForByte) {
-  const std::vector<TJournalRecord> records = {
-      Record(kRawPath, TJournalOutcome::Sent, "250 2.0.0 Ok: queued as 4QxY1"),
-      Record(kBackslashPath, TJournalOutcome::Failed, "550 bad \xff reply"),
-      Record(kUtf8Path, TJournalOutcome::Skipped), Record(kUtf8Path, TJournalOutcome::Uncertain),
-      Record(kUtf8Path, TJournalOutcome::Changed), Record(kUtf8Path, TJournalOutcome::Written)};
+  const std::vector<TJournalRecord> records = {Record(kRawPath, TJournalOutcome::Sent, "250 2.0.0 Ok: queued as 4QxY1"),
+                                               Record(kBackslashPath, TJournalOutcome::Failed, "550 bad \xff reply"),
+                                               Record(kUtf8Path, TJournalOutcome::Skipped),
+                                               Record(kUtf8Path, TJournalOutcome::Uncertain),
+                                               Record(kUtf8Path, TJournalOutcome::Changed),
+                                               Record(kUtf8Path, TJournalOutcome::Written)};
   std::string fileName;
   {
     TJournalWriter writer(Folder(), Head());
@@ -56,7 +57,8 @@ TEST_F(BatchJournal, WhatIsWrittenReadsBackByteForByte) {
   }
   const TJournal journal = ReadJournal(fileName);
   const TJournalHead head = Head();
-  EXPECT_EQ(std::tie(journal.head.files, journal.head.server, journal.head.to), std::tie(head.files, head.server, head.to));
+  EXPECT_EQ(std::tie(journal.head.files, journal.head.server, journal.head.to),
+            std::tie(head.files, head.server, head.to));
   EXPECT_TRUE(QDateTime::fromString(QString::fromStdString(journal.head.started), Qt::ISODate).isValid());
   std::vector<TJournalRecord> expected = records;
   expected[1].reply = "550 bad \\xFF reply";  // a reply is kept readable, not exact
@@ -147,7 +149,11 @@ TEST(BatchJournalTrust, OnlyTrustedJournalsAreRead) {
        "can be changed by other users (mode 0666): the journal is not read"},
       {"the folder writable by others", [](auto& f, auto&) { ::chmod(f.c_str(), 01777); },
        "can be changed by other users (mode 1777): the journals in it are not read"},
-      {"a FIFO in its place", [](auto&, auto& j) { ::unlink(j.c_str()); ::mkfifo(j.c_str(), 0600); },
+      {"a FIFO in its place",
+       [](auto&, auto& j) {
+         ::unlink(j.c_str());
+         ::mkfifo(j.c_str(), 0600);
+       },
        "cannot be read: not a regular file"},
   };
   for (const auto& c : cases) {
@@ -163,7 +169,8 @@ TEST(BatchJournalTrust, OnlyTrustedJournalsAreRead) {
   // Nor is a batch started with its journal where it could not be read back.
   QTemporaryDir dir;
   ::chmod(dir.path().toLocal8Bit().constData(), 0777);
-  EXPECT_NE(Raised([&] { TJournalWriter(dir.path().toStdString(), Head()); }).find("make it yours alone"), std::string::npos);
+  EXPECT_NE(Raised([&] { TJournalWriter(dir.path().toStdString(), Head()); }).find("make it yours alone"),
+            std::string::npos);
 }
 
 TEST(BatchJournalSearch, FindsTheSameFileSentToTheSameRecipientThroughTheSameServer) {
@@ -211,8 +218,9 @@ TEST_F(BatchJournal, DigestReadsTheWholeFileInBlocks) {
     std::string outcome;  // size and digest, or the error
   } cases[] = {
       {"abc", "3 ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-      {"large", std::to_string(large.size()) + " " +
-                    Hex(QCryptographicHash::hash(QByteArray::fromStdString(large), QCryptographicHash::Sha256).toStdString())},
+      {"large",
+       std::to_string(large.size()) + " " +
+           Hex(QCryptographicHash::hash(QByteArray::fromStdString(large), QCryptographicHash::Sha256).toStdString())},
       {"missing", "EInOutError: The file \"" + Path("missing") + "\" cannot be read: No such file or directory"},
       {"fifo", "EInOutError: The file \"" + Path("fifo") + "\" cannot be read: not a regular file"},
   };

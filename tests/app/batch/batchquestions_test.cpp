@@ -11,7 +11,8 @@ TEST(BatchQuestionsTest, Wording) {
                                        {"/c", "2026-12-01T10:00:00+01:00", "j1"}};
   EXPECT_EQ(SentBeforeQuestion(three, "archive@example.com"),
             "3 of these files were sent to archive@example.com on 8 Dec 2026. Send them again?");
-  EXPECT_EQ(SentBeforeQuestion({three[0]}, "a@b.c"), "1 of these files was sent to a@b.c on 30 Nov 2026. Send it again?");
+  EXPECT_EQ(SentBeforeQuestion({three[0]}, "a@b.c"),
+            "1 of these files was sent to a@b.c on 30 Nov 2026. Send it again?");
   EXPECT_EQ(DayOf("not a time"), "not a time");
 
   TJournal journal;

@@ -56,10 +56,10 @@ std::string Failure(const std::function<void()>& deliver) {
     deliver();
   } catch (const std::exception& e) {
     const TSmtpFailure failure = ClassifyFailure(e);
-    const char* sort = failure.EndsBatch()                     ? "ends the batch"
+    const char* sort = failure.EndsBatch()                       ? "ends the batch"
                        : failure.scope != TFailureScope::Message ? "not the message's"
-                       : failure.Retryable()                    ? "transient"
-                                                                : "permanent";
+                       : failure.Retryable()                     ? "transient"
+                                                                 : "permanent";
     return std::string(e.what()) + " [" + sort + "]";
   }
   return "no error";
@@ -79,7 +79,8 @@ TEST_F(MessageDelivery, DryRunWritesNumberedFilesAndNeverReplacesOne) {
   TDryRunDelivery delivery(folder);
   EXPECT_EQ(delivery.Deliver(message_), "written " + folder + "/0001.eml");
   struct stat st;
-  EXPECT_TRUE(::stat((folder + "/0001.eml").c_str(), &st) == 0 && (st.st_mode & 0777) == 0600) << "the files may be private";
+  EXPECT_TRUE(::stat((folder + "/0001.eml").c_str(), &st) == 0 && (st.st_mode & 0777) == 0600)
+      << "the files may be private";
   WriteFile(folder + "/0002.eml", "an earlier run's");
   EXPECT_EQ(delivery.Deliver(message_), "written " + folder + "/0003.eml");
   EXPECT_EQ(ReadFile(folder + "/0002.eml"), "an earlier run's");
@@ -117,7 +118,8 @@ class Sendmail : public MessageDelivery {
 TEST_F(Sendmail, HandsTheMessageOverWithLfLineEnds) {
   WriteFile(Path("how"), "0");
   EXPECT_EQ(TSendmailDelivery(Path("sendmail"), 30).Deliver(message_), Path("sendmail") + ": accepted");
-  EXPECT_EQ(ReadFile(Path("args")), "-i\n-f\nme@example.org\n--\nyou@example.net\ncopy@example.net\nblind@example.net\n");
+  EXPECT_EQ(ReadFile(Path("args")),
+            "-i\n-f\nme@example.org\n--\nyou@example.net\ncopy@example.net\nblind@example.net\n");
   const std::string input = ReadFile(Path("stdin"));
   EXPECT_EQ(input.find('\r'), std::string::npos);
   EXPECT_GT(input.size(), kData.size());

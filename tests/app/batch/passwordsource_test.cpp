@@ -137,7 +137,8 @@ TEST_F(PasswordSource, ExactlyOneSource) {
   };
   for (const auto& c : cases) {
     if (c.variable) ::setenv(kPasswordVariable, kSecret, 1);
-    EXPECT_EQ(Outcome([&] { return std::move(*ObtainPassword(c.options, TakePasswordVariable())); }), c.expected) << c.name;
+    EXPECT_EQ(Outcome([&] { return std::move(*ObtainPassword(c.options, TakePasswordVariable())); }), c.expected)
+        << c.name;
     EXPECT_EQ(std::getenv(kPasswordVariable), nullptr) << c.name << ": the variable stays removed";
   }
 }

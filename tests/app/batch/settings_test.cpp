@@ -61,7 +61,8 @@ TEST_F(SettingsTest, FileNameBesideTheProgramOrInTheUsersConfiguration) {
       {"a portable copy, the extension is replaced", Path("portable/mailcart.exe"), nullptr,
        Path("portable/mailcart.ini")},
       {"a writable folder without the file", Path("mailcart"), nullptr, xdgHome},
-      {"a writable folder, XDG_CONFIG_HOME set", Path("mailcart"), "/etc/xdg-test", "/etc/xdg-test/mailcart/mailcart.ini"},
+      {"a writable folder, XDG_CONFIG_HOME set", Path("mailcart"), "/etc/xdg-test",
+       "/etc/xdg-test/mailcart/mailcart.ini"},
       {"installed, XDG_CONFIG_HOME set", installed, "/etc/xdg-test", "/etc/xdg-test/mailcart/mailcart.ini"},
       {"installed, XDG_CONFIG_HOME unset", installed, nullptr, xdgHome},
       {"installed, XDG_CONFIG_HOME relative", installed, "relative", xdgHome},
@@ -104,14 +105,27 @@ TEST_F(SettingsTest, MissingAndMalformedValuesReadAsDefaults) {
   for (const auto& c : cases) {
     const std::string file = Path(std::string(c.name) + ".ini");
     if (c.lines) WriteFile(file, std::string("[Param]\r\n") + c.lines + "\r\n");
-    EXPECT_EQ(Fields(ReadSettings(file)), Fields(TSettings{"", "", "", "", c.del, c.sort, c.pause, {}, c.perMessage, {}, 3, false, ""})) << c.name;
+    EXPECT_EQ(Fields(ReadSettings(file)),
+              Fields(TSettings{"", "", "", "", c.del, c.sort, c.pause, {}, c.perMessage, {}, 3, false, ""}))
+        << c.name;
   }
 }
 
 TEST_F(SettingsTest, WriteCreatesFolderAndFileAndReadsBack) {
   const std::string file = Path("config/mailcart/mailcart.ini");
-  const TSettings s{"to@example.com", "Subject = with equals", "smtp.example.com:2525", "from@example.com",
-                    true, false, -4, {}, false, {}, 3, false, ""};
+  const TSettings s{"to@example.com",
+                    "Subject = with equals",
+                    "smtp.example.com:2525",
+                    "from@example.com",
+                    true,
+                    false,
+                    -4,
+                    {},
+                    false,
+                    {},
+                    3,
+                    false,
+                    ""};
   WriteSettings(file, s);
   EXPECT_EQ(ReadFile(file),
             "[Param]\r\nAddr=to@example.com\r\nSubj=Subject = with equals\r\nAddrFrom=from@example.com\r\n"
@@ -134,8 +148,8 @@ auto AccountFields(const TAccount& a) {
 TEST_F(SettingsTest, AccountKeysReadBackAndDefaultsStayOut) {
   const std::string file = Path("account.ini");
   TSettings s;
-  s.account = {TpxSecurity::StartTLS, "ann", TAuthMethod::XOAuth2, "oauth-token --user ann", "/etc/ca.pem",
-               "ab:cd", "Scanner Büro"};
+  s.account = {TpxSecurity::StartTLS, "ann",   TAuthMethod::XOAuth2, "oauth-token --user ann",
+               "/etc/ca.pem",         "ab:cd", "Scanner Büro"};
   WriteSettings(file, s);
   EXPECT_NE(ReadFile(file).find("Security=STARTTLS\r\nUser=ann\r\nAuthMethod=XOAUTH2\r\n"
                                 "TokenCommand=oauth-token --user ann\r\nCAFile=/etc/ca.pem\r\nFingerprint=ab:cd\r\n"),
@@ -173,8 +187,8 @@ TEST_F(SettingsTest, GuardedKeysOnlyFromAPrivateFile) {
       {"writable by all", 0606, keys, false,
        "its MailSrv, Addr, AddrFrom, Security, User, DelFiles, TokenCommand, CAFile, Fingerprint are ignored"},
       {"writable by all but without such keys", 0666, "[Param]\r\nSubj=scans\r\n", true, ""},
-      {"a security mode and a method not known", 0600, "[Param]\r\nSubj=scans\r\nSecurity=ssl\r\nAuthMethod=CRAM-MD5\r\n",
-       true, "Security=ssl in"},
+      {"a security mode and a method not known", 0600,
+       "[Param]\r\nSubj=scans\r\nSecurity=ssl\r\nAuthMethod=CRAM-MD5\r\n", true, "Security=ssl in"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -78,8 +78,8 @@ TEST_F(AccountDialogTest, FieldsShowTheAccountAndGiveBackWhatWasChanged) {
   dialog.accept();
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
   Control<QLineEdit>(dialog, "FromNameE")->setText("Scanner Büro");
-  const TAccount expected{TpxSecurity::StartTLS, "ann", TAuthMethod::Login, "oauth-token", "/etc/ca.pem",
-                          kFingerprint, "Scanner Büro"};
+  const TAccount expected{TpxSecurity::StartTLS, "ann",        TAuthMethod::Login, "oauth-token",
+                          "/etc/ca.pem",         kFingerprint, "Scanner Büro"};
   EXPECT_EQ(Fields(dialog.Account()), Fields(expected)) << "the fingerprint is normalised";
   EXPECT_TRUE(keeper_.entries.empty());
 }

@@ -59,8 +59,8 @@ TEST(FileListProgress, TheBarReachesItsEndExactlyAndNeverOverflows) {
       {"nothing sent yet", StatusOf({{100, TFileState::Waiting}}), 0},
       {"a third of three files", StatusOf({{1, TFileState::Sent}, {1, TFileState::Waiting}, {1, TFileState::Waiting}}),
        kAll / 3},
-      {"every file dealt with, however", StatusOf({{7, TFileState::Sent}, {5, TFileState::Failed}, {3, TFileState::Skipped}}),
-       kAll},
+      {"every file dealt with, however",
+       StatusOf({{7, TFileState::Sent}, {5, TFileState::Failed}, {3, TFileState::Skipped}}), kAll},
       {"files past what int and bytes times steps can hold",
        StatusOf({{kHuge, TFileState::Sent}, {kHuge, TFileState::Waiting}}), kAll / 2},
       {"huge files all sent", StatusOf({{kHuge, TFileState::Sent}, {kHuge, TFileState::Sent}}), kAll},
@@ -107,9 +107,7 @@ class FileListWindowTest : public ::testing::Test {
     Control<QLineEdit>("EMailFromE")->setText("me@example.com");
     Control<QLineEdit>("AddrE")->setText("you@example.com");
   }
-  std::string Cell(int row, int column) {
-    return List().Model().index(row, column).data().toString().toStdString();
-  }
+  std::string Cell(int row, int column) { return List().Model().index(row, column).data().toString().toStdString(); }
   std::string StatusLine() { return Control<QLabel>("StatusLineL")->text().toStdString(); }
   void Drop(const std::vector<std::string>& paths) {
     QMimeData data;
@@ -172,12 +170,36 @@ TEST_F(FileListWindowTest, TheListFollowsTheStatesOfABatch) {
     std::string summary;
     bool complete;  // the bar is full
   } cases[] = {
-      {"a 451 then success", {"451 4.3.0 busy"}, false, 0.3, false, {"waiting", "retrying", "sent"}, {"sent", "sent"}, "250",
-       "2 files sent, 0 failed, 0 skipped.", true},
-      {"a permanent failure with KeepGoing", {"550 5.7.1 not from you"}, true, 0.3, false, {"waiting", "failed"},
-       {"failed", "sent"}, "", "1 file sent, 1 failed, 0 skipped.", true},
-      {"a cancel during the count-down", {"451 4.3.0 busy"}, false, 30, true, {"waiting", "retrying", "waiting"}, {"waiting", "waiting"}, "",
-       "Cancelled: 0 of 2 files sent.", false},
+      {"a 451 then success",
+       {"451 4.3.0 busy"},
+       false,
+       0.3,
+       false,
+       {"waiting", "retrying", "sent"},
+       {"sent", "sent"},
+       "250",
+       "2 files sent, 0 failed, 0 skipped.",
+       true},
+      {"a permanent failure with KeepGoing",
+       {"550 5.7.1 not from you"},
+       true,
+       0.3,
+       false,
+       {"waiting", "failed"},
+       {"failed", "sent"},
+       "",
+       "1 file sent, 1 failed, 0 skipped.",
+       true},
+      {"a cancel during the count-down",
+       {"451 4.3.0 busy"},
+       false,
+       30,
+       true,
+       {"waiting", "retrying", "waiting"},
+       {"waiting", "waiting"},
+       "",
+       "Cancelled: 0 of 2 files sent.",
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -263,8 +285,7 @@ TEST_F(FileListWindowTest, DroppedFilesRemovalAndClearing) {
   EXPECT_EQ(Cell(2, TFileListModel::SizeColumn), "2.9 KB");
 
   QTreeView* view = List().View();
-  view->selectionModel()->select(List().Model().index(1, 0),
-                                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  view->selectionModel()->select(List().Model().index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
   view->setFocus();
   QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
   QCoreApplication::sendEvent(view, &del);
@@ -313,7 +334,8 @@ TEST_F(FileListWindowTest, TheFormKeepsItsPlacesWhenTheWindowIsResized) {
   QWidget* form = Control("FormArea");
   EXPECT_EQ(form->minimumSize(), form->maximumSize()) << "fixed size";
   std::map<std::string, QRect> places;
-  for (QWidget* control : form->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) places[control->objectName().toStdString()] = control->geometry();
+  for (QWidget* control : form->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    places[control->objectName().toStdString()] = control->geometry();
   const QSize formSize = form->size();
   const QSize start = Form().size();
   for (const QSize size : {start + QSize(300, 250), Form().minimumSize(), start}) {
@@ -321,7 +343,8 @@ TEST_F(FileListWindowTest, TheFormKeepsItsPlacesWhenTheWindowIsResized) {
     ProcessMessagesNow();
     EXPECT_EQ(form->geometry(), QRect(QPoint(0, 0), formSize));
     for (QWidget* control : form->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-      EXPECT_EQ(control->geometry(), places[control->objectName().toStdString()]) << control->objectName().toStdString();
+      EXPECT_EQ(control->geometry(), places[control->objectName().toStdString()])
+          << control->objectName().toStdString();
     EXPECT_GE(List().y(), form->height());
     EXPECT_GT(List().View()->height(), 0);
     EXPECT_LE(List().geometry().bottom(), Form().height());
@@ -347,10 +370,16 @@ TEST_F(FileListWindowTest, TheJournalsQuestions) {
   Control<QPushButton>("SendB")->click();
   EXPECT_EQ(server.Count(), 1);
   ASSERT_FALSE(boxes_.boxes.empty());
-  EXPECT_EQ(boxes_.boxes[0].text.rfind("1 of these files was sent to you@example.com on ", 0), 0u) << boxes_.boxes[0].text;
+  EXPECT_EQ(boxes_.boxes[0].text.rfind("1 of these files was sent to you@example.com on ", 0), 0u)
+      << boxes_.boxes[0].text;
   EXPECT_EQ(Cell(0, TFileListModel::StateColumn), "skipped");
 
-  TJournalHead head{"127.0.0.1:" + std::to_string(server.Port()), "me@example.com", "you@example.com", "Rest", {files[1], files[2]}, {}};
+  TJournalHead head{"127.0.0.1:" + std::to_string(server.Port()),
+                    "me@example.com",
+                    "you@example.com",
+                    "Rest",
+                    {files[1], files[2]},
+                    {}};
   {
     TJournalWriter journal(DefaultJournalFolder(), head);
     TJournalRecord record;

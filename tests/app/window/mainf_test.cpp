@@ -8,8 +8,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QInputDialog>
 #include <QDir>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "app/window/aboutf.h"
 #include "app/batch/credentials.h"
+#include "app/window/aboutf.h"
 #include "app/window/gradientcaption.h"
 #include "app/window/mainf.h"
 #include "app/window/numericedit.h"
@@ -54,7 +54,8 @@ void Type(QWidget* widget, const QString& text) {
 class PaintRecorder : public QObject {
  public:
   explicit PaintRecorder(QWidget* form) {
-    for (const char* name : {"SFileShowL", "StateL", "RemaindL"}) form->findChild<QLabel*>(name)->installEventFilter(this);
+    for (const char* name : {"SFileShowL", "StateL", "RemaindL"})
+      form->findChild<QLabel*>(name)->installEventFilter(this);
   }
   std::vector<std::string> painted;
   std::function<void(const std::string&)> onPaint;
@@ -160,19 +161,31 @@ TEST_F(MainFormTest, FirstRunShowsEveryControlEmptyInItsPlace) {
     const char* kind;
     const char* caption;
   } controls[] = {
-      {"Label8", "QLabel", "MailServer:"}, {"MailServerE", "QLineEdit", ""},
+      {"Label8", "QLabel", "MailServer:"},
+      {"MailServerE", "QLineEdit", ""},
       {"AccountB", "QPushButton", "Account\xe2\x80\xa6"},
-      {"Label9", "QLabel", "E-Mail From:"}, {"EMailFromE", "QLineEdit", ""},
-      {"Label1", "QLabel", "E-Mail To:"}, {"AddrE", "QLineEdit", ""},
-      {"Label2", "QLabel", "Subj:"}, {"SubjE", "QLineEdit", ""},
-      {"Label5", "QLabel", "Pause between"}, {"Label7", "QLabel", "sending messages:"},
-      {"TimeWaitE", "QLineEdit", "0"}, {"DelSFCB", "QCheckBox", "Delete Sended Files?"},
-      {"SortFilesCB", "QCheckBox", "Sort Files?"}, {"SelFilesB", "QPushButton", "SelectFiles"},
-      {"SendB", "QPushButton", "Send"}, {"CancSendB", "QPushButton", "Cancel sending"},
-      {"AboutB", "QPushButton", "About"}, {"ExitB", "QPushButton", "Exit"},
-      {"Label3", "QLabel", "Sended:"}, {"SFileShowL", "QLabel", ""},
-      {"Label4", "QLabel", "State:"}, {"StateL", "QLabel", ""},
-      {"Label6", "QLabel", "Remaind:"}, {"RemaindL", "QLabel", ""},
+      {"Label9", "QLabel", "E-Mail From:"},
+      {"EMailFromE", "QLineEdit", ""},
+      {"Label1", "QLabel", "E-Mail To:"},
+      {"AddrE", "QLineEdit", ""},
+      {"Label2", "QLabel", "Subj:"},
+      {"SubjE", "QLineEdit", ""},
+      {"Label5", "QLabel", "Pause between"},
+      {"Label7", "QLabel", "sending messages:"},
+      {"TimeWaitE", "QLineEdit", "0"},
+      {"DelSFCB", "QCheckBox", "Delete Sended Files?"},
+      {"SortFilesCB", "QCheckBox", "Sort Files?"},
+      {"SelFilesB", "QPushButton", "SelectFiles"},
+      {"SendB", "QPushButton", "Send"},
+      {"CancSendB", "QPushButton", "Cancel sending"},
+      {"AboutB", "QPushButton", "About"},
+      {"ExitB", "QPushButton", "Exit"},
+      {"Label3", "QLabel", "Sended:"},
+      {"SFileShowL", "QLabel", ""},
+      {"Label4", "QLabel", "State:"},
+      {"StateL", "QLabel", ""},
+      {"Label6", "QLabel", "Remaind:"},
+      {"RemaindL", "QLabel", ""},
   };
   std::vector<QWidget*> widgets;
   for (const auto& c : controls) {
@@ -201,8 +214,9 @@ TEST_F(MainFormTest, FirstRunShowsEveryControlEmptyInItsPlace) {
     while (w->focusPolicy() == Qt::NoFocus) w = w->nextInFocusChain();
     tabOrder.push_back(w->objectName().toStdString());
   }
-  EXPECT_EQ(tabOrder, (std::vector<std::string>{"MailServerE", "AccountB", "EMailFromE", "AddrE", "SubjE", "TimeWaitE", "DelSFCB",
-                                                "SelFilesB", "SendB", "CancSendB", "SortFilesCB", "AboutB", "ExitB"}));
+  EXPECT_EQ(tabOrder,
+            (std::vector<std::string>{"MailServerE", "AccountB", "EMailFromE", "AddrE", "SubjE", "TimeWaitE", "DelSFCB",
+                                      "SelFilesB", "SendB", "CancSendB", "SortFilesCB", "AboutB", "ExitB"}));
 
   // The program file is not there: its date is the zero date.
   const std::string caption = std::string("Mailcart ") + MAILCART_VERSION + " (" + FormatShortDate(ZeroDate()) + ")";
@@ -363,9 +377,13 @@ TEST_F(MainFormTest, ABatchPaintsEveryTextAsItIsSet) {
 
   std::vector<std::string> expected;
   for (const std::string& f : files) {
-    const std::vector<std::string> perFile{"StateL: In progress", "StateL: Sended", "SFileShowL: " + f,
-                                           "StateL: File:" + f + " sended. WaitPause", "RemaindL: 1",
-                                           "RemaindL: 0 sec.", "StateL: Sended and end WaitPause"};
+    const std::vector<std::string> perFile{"StateL: In progress",
+                                           "StateL: Sended",
+                                           "SFileShowL: " + f,
+                                           "StateL: File:" + f + " sended. WaitPause",
+                                           "RemaindL: 1",
+                                           "RemaindL: 0 sec.",
+                                           "StateL: Sended and end WaitPause"};
     expected.insert(expected.end(), perFile.begin(), perFile.end());
   }
   EXPECT_EQ(recorder.painted, expected);
@@ -386,7 +404,7 @@ TEST_F(MainFormTest, ExitOrCloseDuringABatch) {
     const char* name;
     std::function<void(TForm1&)> act;
     double pause;
-    const char* at;         // painted text at which the user acts
+    const char* at;          // painted text at which the user acts
     bool secondFileMissing;  // the batch then ends with an error
     TMsgIcon icon;
   } cases[] = {
@@ -476,7 +494,8 @@ TEST_F(MainFormTest, AboutBoxShowsNameAndVersion) {
     if (box == nullptr) return;
     found = dynamic_cast<TAboutBox*>(box) != nullptr;
     seen["title"] = box->windowTitle();
-    for (const char* name : {"ProductName", "Version", "CreditLine"}) seen[name] = box->findChild<QLabel*>(name)->text();
+    for (const char* name : {"ProductName", "Version", "CreditLine"})
+      seen[name] = box->findChild<QLabel*>(name)->text();
     auto* icon = box->findChild<QLabel*>("ProgramIcon");
     seen["icon"] = icon && !icon->pixmap().isNull() ? "drawn" : "";
     box->findChild<QPushButton*>("OKButton")->click();

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "support/samples.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/streams.h"
-#include "support/samples.h"
 
 namespace {
 
@@ -91,8 +91,7 @@ TEST(Base64, RejectsForeignCharactersAndMisplacedPadding) {
 TEST(Base64, FindsAForeignByteAnywhereInALongLine) {
   const std::string bytes = RandomBytes(114, 9);
   const std::string line = Base64Encode(bytes);  // 152 characters, quick paths all through
-  for (size_t pos : {size_t{0}, size_t{5}, size_t{31}, size_t{32}, size_t{63}, size_t{64},
-                     size_t{100}, size_t{151}}) {
+  for (size_t pos : {size_t{0}, size_t{5}, size_t{31}, size_t{32}, size_t{63}, size_t{64}, size_t{100}, size_t{151}}) {
     for (int c = 0; c < 256; ++c) {
       if (std::string_view(kAlphabet).find(static_cast<char>(c)) != std::string_view::npos) continue;
       std::string bad = line;
@@ -102,8 +101,7 @@ TEST(Base64, FindsAForeignByteAnywhereInALongLine) {
       if (c == '\n') continue;  // in a block it only ends a line
       // In a block, the lines before the bad one are kept.
       out.clear();
-      ASSERT_THROW(AppendBase64DecodedLines(line + "\r\n" + line + "\r\n" + bad + "\r\n", out),
-                   EInOutError);
+      ASSERT_THROW(AppendBase64DecodedLines(line + "\r\n" + line + "\r\n" + bad + "\r\n", out), EInOutError);
       ASSERT_EQ(out, bytes + bytes) << pos << " " << c;
     }
   }
@@ -118,8 +116,8 @@ TEST(Base64, RoundTripsEveryLengthUpTo300) {
 
 TEST(Base64, LaysOutLinesAsTheComposerWritesThem) {
   // A length that is a multiple of 57, none included, ends with one empty line.
-  const std::vector<std::pair<size_t, std::vector<size_t>>> cases = {
-      {0, {0}}, {1, {4}}, {56, {76}}, {57, {76, 0}}, {58, {76, 4}}, {114, {76, 76, 0}}};
+  const std::vector<std::pair<size_t, std::vector<size_t>>> cases = {{0, {0}},      {1, {4}},      {56, {76}},
+                                                                     {57, {76, 0}}, {58, {76, 4}}, {114, {76, 76, 0}}};
   for (const auto& [size, lineLengths] : cases) {
     const std::string text = EncodeInChunks(std::string(size, 'q'), 1000);
     std::vector<size_t> got;

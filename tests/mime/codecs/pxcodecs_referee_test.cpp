@@ -2,8 +2,8 @@
 // data that breaks careless codecs.
 #include "mime/codecs/pxcodecs.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <QTemporaryDir>
 
 #include <random>
 #include <string>

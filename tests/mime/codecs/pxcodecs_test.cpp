@@ -79,8 +79,8 @@ TEST(UUEncode, RoundTripsEveryLineLengthAndMegabytes) {
 
 TEST(UUEncode, RecognisesBeginLinesAndTheirFileNames) {
   const std::vector<std::pair<std::string, bool>> begins = {
-      {"begin 644 file.txt", true},     {"BEGIN 600 x", true},  {"begin 0644 report.pdf", true},
-      {"begin", false},                 {"begin x y z", false}, {"beginning of a line", false},
+      {"begin 644 file.txt", true}, {"BEGIN 600 x", true},          {"begin 0644 report.pdf", true}, {"begin", false},
+      {"begin x y z", false},       {"beginning of a line", false},
   };
   for (const auto& [line, expected] : begins) EXPECT_EQ(IsUUBeginLine(line), expected) << line;
 
