@@ -20,56 +20,11 @@
 #include "app/batch/batchrunner.h"
 #include "app/batch/mailcomponents.h"
 #include "app/batch/sourcefile.h"
-#include "support/fast_clock.h"
+#include "support/batchrunner_fixture.h"
 #include "support/files.h"
-#include "support/recording_frontend.h"
 #include "support/smtp_capture.h"
 
 namespace {
-
-constexpr char kSenderName[] = "Mailcart 9.8.7.6 (1/2/34)";
-constexpr char kRefused[] = "refused@example.com";
-
-class BatchRunnerTest : public ::testing::Test {
- protected:
-  BatchRunnerTest() : server_(SmtpCapture::Options{{kRefused}}) {
-    frontEnd_.server = "127.0.0.1:" + std::to_string(server_.Port());
-    frontEnd_.activeProbe = [this] { return runner_.SendingActive(); };
-    runner_.SetClock(clock_);
-    components_.pxSMTP1.OnLineSent = [this](TComponent*, const std::string& line) {
-      if (line == "QUIT") ++quits_;
-    };
-  }
-
-  std::string MakeFile(const std::string& name, const std::string& data = "some bytes\r\n") {
-    const std::string path = dir_.filePath(QString::fromStdString(name)).toStdString();
-    WriteFile(path, data);
-    return path;
-  }
-  std::vector<std::string> MakeFiles(int count) {
-    std::vector<std::string> paths;
-    for (int i = 1; i <= count; ++i) paths.push_back(MakeFile("file" + std::to_string(i) + ".txt"));
-    return paths;
-  }
-  static bool Exists(const std::string& path) { return std::filesystem::exists(path); }
-  // The attachment file names of the stored messages, in the order they arrived.
-  std::vector<std::string> SentNames() const {
-    std::vector<std::string> names;
-    for (const std::string& message : server_.Messages()) {
-      const size_t at = message.find("filename=\"");
-      names.push_back(at == std::string::npos ? "" : message.substr(at + 10, message.find('"', at + 10) - at - 10));
-    }
-    return names;
-  }
-
-  QTemporaryDir dir_;
-  SmtpCapture server_;
-  int quits_ = 0;
-  TMailComponents components_;
-  RecordingFrontEnd frontEnd_;
-  FastClock clock_;
-  TBatchRunner runner_{components_.pxSMTP1, components_.pxMessage1, frontEnd_.Parts(), kSenderName};
-};
 
 TEST_F(BatchRunnerTest, EachFileGoesInItsOwnMessageWithTheTextsInOrder) {
   const std::string a = MakeFile("a.txt"), b = MakeFile("b.bin", std::string("\0\x01\xff", 3));
@@ -86,9 +41,13 @@ TEST_F(BatchRunnerTest, EachFileGoesInItsOwnMessageWithTheTextsInOrder) {
 
   std::vector<std::string> expected;
   for (const std::string& f : {a, b}) {
-    const std::vector<std::string> perFile{"StateL: In progress", "StateL: Sended", "SFileShowL: " + f,
-                                           "StateL: File:" + f + " sended. WaitPause", "RemaindL: 1",
-                                           "RemaindL: 0 sec.", "StateL: Sended and end WaitPause"};
+    const std::vector<std::string> perFile{"StateL: In progress",
+                                           "StateL: Sended",
+                                           "SFileShowL: " + f,
+                                           "StateL: File:" + f + " sended. WaitPause",
+                                           "RemaindL: 1",
+                                           "RemaindL: 0 sec.",
+                                           "StateL: Sended and end WaitPause"};
     expected.insert(expected.end(), perFile.begin(), perFile.end());
   }
   expected.push_back("box: All Sended");
@@ -144,8 +103,10 @@ TEST_F(BatchRunnerTest, CancelAndExitStopBetweenMessages) {
       if (acted && (event.rfind("RemaindL: ", 0) == 0 || event.rfind("StateL: File:", 0) == 0)) ++afterCancel;
       if (acted || event != c.at || shown != c.file) return;
       acted = true;
-      if (!c.exit) runner_.RequestCancel();
-      else EXPECT_FALSE(runner_.RequestExit()) << "a batch runs";
+      if (!c.exit)
+        runner_.RequestCancel();
+      else
+        EXPECT_FALSE(runner_.RequestExit()) << "a batch runs";
     };
     EXPECT_EQ(runner_.Run(frontEnd_.Request()), TBatchEnd::Aborted);
     EXPECT_EQ(server_.Count() - before, c.sent);
@@ -289,17 +250,52 @@ TEST_F(BatchRunnerTest, RetriesAndKeepGoing) {
     int retries;       // count-downs shown
     std::string last;  // the start of the last event; {file1}, {folder} and {server} stand for those
   } cases[] = {
-      {"a 451 then success", {"451 4.3.0 busy"}, false, false, false, TBatchEnd::AllSent,
-       {"file1.txt", "file2.txt"}, 1, "box: All Sended"},
-      {"a lost connection then success", {"close"}, false, false, false, TBatchEnd::AllSent,
-       {"file1.txt", "file2.txt"}, 1, "box: All Sended"},
-      {"tries run out: the batch stops", fourRefusals, false, false, false, TBatchEnd::Failed, {}, 3,
+      {"a 451 then success",
+       {"451 4.3.0 busy"},
+       false,
+       false,
+       false,
+       TBatchEnd::AllSent,
+       {"file1.txt", "file2.txt"},
+       1,
+       "box: All Sended"},
+      {"a lost connection then success",
+       {"close"},
+       false,
+       false,
+       false,
+       TBatchEnd::AllSent,
+       {"file1.txt", "file2.txt"},
+       1,
+       "box: All Sended"},
+      {"tries run out: the batch stops",
+       fourRefusals,
+       false,
+       false,
+       false,
+       TBatchEnd::Failed,
+       {},
+       3,
        "error: The file \"{file1}\" was not sent: {server} refused the message: 451 4.3.0 d"},
-      {"tries run out with KeepGoing: the next file goes", fourRefusals, true, false, false, TBatchEnd::SomeFailed,
-       {"file2.txt"}, 3, "failures: Not sent:\n{file1}: {server} refused the message: 451 4.3.0 d"},
+      {"tries run out with KeepGoing: the next file goes",
+       fourRefusals,
+       true,
+       false,
+       false,
+       TBatchEnd::SomeFailed,
+       {"file2.txt"},
+       3,
+       "failures: Not sent:\n{file1}: {server} refused the message: 451 4.3.0 d"},
       {"a refused login", {}, true, false, true, TBatchEnd::Failed, {}, 0, "error: "},
-      {"a folder among the files with KeepGoing", {}, true, true, false, TBatchEnd::SomeFailed,
-       {"file1.txt", "file2.txt"}, 0, "failures: Not sent:\n{folder}: "},
+      {"a folder among the files with KeepGoing",
+       {},
+       true,
+       true,
+       false,
+       TBatchEnd::SomeFailed,
+       {"file1.txt", "file2.txt"},
+       0,
+       "failures: Not sent:\n{folder}: "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -323,7 +319,8 @@ TEST_F(BatchRunnerTest, RetriesAndKeepGoing) {
     frontEnd_.password = "wrong";
     EXPECT_EQ(runner_.Run(frontEnd_.Request()), c.end);
     std::vector<std::string> names;
-    for (const std::string& message : server.Messages()) names.push_back(message.substr(message.find("filename=\"") + 10, 9));
+    for (const std::string& message : server.Messages())
+      names.push_back(message.substr(message.find("filename=\"") + 10, 9));
     EXPECT_EQ(names, c.sent);
     const auto retries = std::count_if(frontEnd_.events.begin(), frontEnd_.events.end(),
                                        [](const std::string& e) { return e.find("; retry ") != std::string::npos; });
@@ -359,52 +356,6 @@ TEST_F(BatchRunnerTest, CancelEndsARetryCountDown) {
                             " refused the message: 451 4.3.0 busy; retry 1 of 3"),
             1);
   EXPECT_EQ(frontEnd_.events.back(), "box: Sending Aborted!");
-}
-
-// The journal holds every file's outcome with the server's reply, and ends a batch that went
-// through its files; the list's bytes reach exactly the total.
-TEST_F(BatchRunnerTest, TheJournalRecordsEveryOutcome) {
-  frontEnd_.journalFolder = dir_.filePath("journals").toStdString();
-  frontEnd_.files = {MakeFile("a.txt", "abc"), dir_.path().toStdString(), MakeFile("b.txt", std::string(5000, 'x'))};
-  frontEnd_.keepGoing = true;
-  EXPECT_EQ(runner_.Run(frontEnd_.Request()), TBatchEnd::SomeFailed);
-  const TJournal journal = ReadJournal(runner_.JournalFileName());
-  EXPECT_EQ(journal.end, TJournalEnd::Finished);
-  EXPECT_EQ(journal.head.to, "you@example.com");
-  EXPECT_EQ(journal.head.files.size(), 3u);
-  ASSERT_EQ(journal.records.size(), 3u);
-  EXPECT_EQ(journal.records[0].outcome, TJournalOutcome::Sent);
-  EXPECT_EQ(journal.records[0].sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(journal.records[0].reply.rfind("250", 0), 0u) << journal.records[0].reply;
-  EXPECT_EQ(journal.records[1].outcome, TJournalOutcome::Failed);
-  EXPECT_EQ(journal.records[2].outcome, TJournalOutcome::Sent);
-  const TBatchStatus& status = runner_.Status();
-  EXPECT_EQ(status.BytesDone(), status.TotalBytes());
-  EXPECT_EQ(status.Summary(), "2 files sent, 1 failed, 0 skipped.");
-  EXPECT_EQ(status.Files()[0].detail, journal.records[0].reply);
-}
-
-// A sent file is deleted only once its record is on the disk: when the record cannot be
-// written (here the file size limit stops it), the file stays and the batch ends.
-TEST_F(BatchRunnerTest, NoRecordNoDeletion) {
-  frontEnd_.journalFolder = dir_.filePath("journals").toStdString();
-  frontEnd_.files = MakeFiles(2);
-  frontEnd_.remove = true;
-  const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  ::getrlimit(RLIMIT_FSIZE, &old);
-  frontEnd_.onStatus = [&](const TBatchStatus& status) {
-    if (status.Files()[0].state != TFileState::Sent) return;
-    const rlimit limit{static_cast<rlim_t>(std::filesystem::file_size(runner_.JournalFileName())), old.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  };
-  const TBatchEnd end = runner_.Run(frontEnd_.Request());
-  ::setrlimit(RLIMIT_FSIZE, &old);
-  ::signal(SIGXFSZ, oldHandler);
-  EXPECT_EQ(end, TBatchEnd::Failed);
-  EXPECT_EQ(server_.Count(), 1);
-  EXPECT_TRUE(Exists(frontEnd_.files[0]));
-  EXPECT_TRUE(Exists(frontEnd_.files[1]));
 }
 
 // An exit requested during a batch closes the program once the batch has ended, however it
@@ -464,113 +415,14 @@ TEST_F(BatchRunnerTest, AnExitClosesWhenTheBatchEndsHoweverItEnds) {
   }
 }
 
-// A message the server may hold (it closed, or fell silent, after the end of the text) is
-// recorded as uncertain and never sent again unasked, however many retries are left.
-TEST_F(BatchRunnerTest, AMessageTheServerMayHoldIsNotSentAgain) {
-  const struct {
-    const char* name;
-    std::string afterData;
-    bool resendUncertain;
-    int stored;  // times the server stored the file
-    TBatchEnd end;
-  } cases[] = {
-      {"closed after the text", "close", false, 1, TBatchEnd::SomeFailed},
-      {"silent after the text", "silent", false, 1, TBatchEnd::SomeFailed},
-      {"closed, and resending asked for", "close", true, 2, TBatchEnd::AllSent},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    SmtpCapture::Options options;
-    options.dataReplies = {c.afterData};
-    SmtpCapture server(options);
-    frontEnd_.Reset();
-    frontEnd_.server = "127.0.0.1:" + std::to_string(server.Port());
-    frontEnd_.files = {MakeFile("scan.pdf", "%PDF-1.4\r\n")};
-    frontEnd_.retries = 2;
-    frontEnd_.resendUncertain = c.resendUncertain;
-    frontEnd_.journalFolder = dir_.filePath("journals").toStdString();
-    components_.pxSMTP1.SetTimeOut(1);
-    EXPECT_EQ(runner_.Run(frontEnd_.Request()), c.end);
-    EXPECT_EQ(server.Count(), c.stored);
-    const TJournal journal = ReadJournal(runner_.JournalFileName());
-    ASSERT_FALSE(journal.records.empty());
-    const bool uncertain = !c.resendUncertain;
-    EXPECT_EQ(journal.records.back().outcome, uncertain ? TJournalOutcome::Uncertain : TJournalOutcome::Sent);
-    EXPECT_EQ(runner_.Status().Files()[0].state, uncertain ? TFileState::Uncertain : TFileState::Sent);
-    if (uncertain) {
-      EXPECT_EQ(frontEnd_.events.back(), "failures: " + frontEnd_.files[0] + ": " + batchtext::kUncertain);
-    }
-  }
-  components_.pxSMTP1.SetTimeOut(60);
-}
-
-// A file is read once, from one descriptor: what the journal records is what was sent, and a
-// file that changed meanwhile is kept, not deleted with contents the server never saw.
-TEST_F(BatchRunnerTest, AFileChangedWhileItIsSentIsKept) {
-  const struct {
-    const char* name;
-    std::function<void(const std::string& path)> change;
-  } cases[] = {
-      {"it grew", [](const std::string& path) { WriteFile(path, ReadFile(path) + "page 2\r\n"); }},
-      {"another file took its name",
-       [](const std::string& path) {
-         WriteFile(path + ".new", "page 1\r\n");
-         std::filesystem::rename(path + ".new", path);
-       }},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    frontEnd_.Reset();
-    const int before = server_.Count();
-    const std::string file = MakeFile("scan.txt", "page 1\r\n");
-    frontEnd_.files = {file};
-    frontEnd_.remove = true;
-    frontEnd_.journalFolder = dir_.filePath("journals").toStdString();
-    frontEnd_.onEvent = [&](const std::string& event) {
-      if (event == "StateL: In progress") c.change(file);
-    };
-    EXPECT_EQ(runner_.Run(frontEnd_.Request()), TBatchEnd::AllSent);
-    EXPECT_TRUE(Exists(file));
-    ASSERT_EQ(server_.Count(), before + 1);
-    EXPECT_NE(server_.Messages().back().find("page 1"), std::string::npos);
-    EXPECT_EQ(server_.Messages().back().find("page 2"), std::string::npos);
-    const TJournalRecord record = ReadJournal(runner_.JournalFileName()).records.back();
-    EXPECT_EQ(record.outcome, TJournalOutcome::Changed);
-    EXPECT_EQ(record.size, 8u) << "the bytes sent, not the file's size now";
-    ASSERT_NE(record.reply.find(ChangedWhileSentText(file)), std::string::npos) << record.reply;
-    EXPECT_EQ(frontEnd_.Count("StateL: " + record.reply.substr(record.reply.find("The file"))), 1);
-  }
-}
-
-// A file that another Mailcart sent while this batch ran (its journal says so once this batch
-// has the file's lock) is not sent again.
-TEST_F(BatchRunnerTest, AFileSentMeanwhileByAnotherBatchIsSkipped) {
-  frontEnd_.journalFolder = dir_.filePath("journals").toStdString();
-  frontEnd_.files = MakeFiles(2);
-  const std::string second = frontEnd_.files[1];
-  frontEnd_.onEvent = [&](const std::string& event) {
-    if (event != "StateL: In progress" || server_.Count() > 0) return;
-    TJournalWriter other(frontEnd_.journalFolder, {frontEnd_.server, frontEnd_.from, frontEnd_.to, "", {second}, {}});
-    const TFileDigest digest = DigestFile(second);
-    other.Record({second, digest.size, digest.sha256, "", TJournalOutcome::Sent, "250 queued elsewhere"}, false);
-  };
-  EXPECT_EQ(runner_.Run(frontEnd_.Request()), TBatchEnd::AllSent);
-  EXPECT_EQ(SentNames(), std::vector<std::string>{"file1.txt"});
-  EXPECT_EQ(runner_.Status().Files()[1].state, TFileState::Skipped);
-  EXPECT_NE(runner_.Status().Files()[1].detail.find("was sent by another Mailcart"), std::string::npos);
-}
-
 TEST(PauseFromValueTest, TruncatesTowardZero) {
   const struct {
     const char* name;
     double value;
     int pause;
   } cases[] = {
-      {"decimals are dropped", 7.8, 7},
-      {"a negative pause is kept", -1.5, -1},
-      {"no pause", 0, 0},
-      {"not a number", std::nan(""), 0},
-      {"beyond an int", 1e12, INT_MAX},
+      {"decimals are dropped", 7.8, 7},  {"a negative pause is kept", -1.5, -1}, {"no pause", 0, 0},
+      {"not a number", std::nan(""), 0}, {"beyond an int", 1e12, INT_MAX},
   };
   for (const auto& c : cases) EXPECT_EQ(PauseFromValue(c.value), c.pause) << c.name;
 }
