@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "net/pxsecurity.h"
+#include "toolkit/regularfile.h"
 
 namespace {
 const char kPinHint[] =
@@ -112,13 +113,8 @@ TnkTlsContext::TnkTlsContext(const TnkTlsOptions& options) : policy_(options.pol
 
 void TnkTlsContext::AddCaFile(const std::string& path) {
   std::string why;
-  // Not blocking on open, and a regular file only: a FIFO in its place would wait for ever.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   struct stat st;
-  if (fd < 0 || ::fstat(fd, &st) != 0)
-    why = std::strerror(errno);
-  else if (!S_ISREG(st.st_mode))
-    why = "it is not a regular file";
+  const int fd = OpenRegularFile(path, why, st);
   if (fd >= 0) ::close(fd);
   if (why.empty() && SSL_CTX_load_verify_locations(ctx_, path.c_str(), nullptr) != 1)
     why = LibraryReason("no certificate in it");

@@ -1,6 +1,7 @@
 #include "app/window/mainf.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -36,6 +37,7 @@
 #include "app/window/windowtext.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/pump.h"
+#include "toolkit/regularfile.h"
 
 namespace {
 constexpr char kNoFilesSelected[] = "No files selected.";
@@ -61,11 +63,11 @@ void PlaceAccountButton(QPushButton* button, const QLineEdit* field, int top) {
 // Why a dropped or named path is not taken; empty for a file that can be sent. Opening a FIFO
 // would wait for a writer, a device would never end.
 std::string WhyNotAFile(const std::string& path) {
+  std::string why;
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return std::strerror(errno);
-  if (S_ISDIR(st.st_mode)) return "a folder";
-  if (!S_ISREG(st.st_mode)) return "not a regular file";
-  return "";
+  const int fd = OpenRegularFile(path, why, st);
+  if (fd >= 0) ::close(fd);
+  return why == std::strerror(EISDIR) ? "a folder" : why;
 }
 
 // Lays controls out at their design places, moving each down below the one placed before it
