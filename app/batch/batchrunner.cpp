@@ -190,7 +190,8 @@ TBatchEnd TBatchRunner::SendAll() {
 TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const std::string& subject) {
   std::optional<TSourceFile> source;
   digest_ = {};
-  for (int retry = 1;; ++retry) {
+  std::optional<std::string> reply;
+  for (int retry = 1; !reply; ++retry) {
     try {
       SetFileState(TFileState::Sending, "");
       if (!source) {
@@ -202,11 +203,7 @@ TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const std
         if (const std::string why = SentMeanwhile(*source); !why.empty()) throw EFileBusy(why);
         PrepareMessage(subject, *source);
       }
-      const std::string reply = Deliver();
-      serverReached_ = filesWent_ = true;
-      SetFileState(TFileState::Sent, reply);
-      FinishSent(*source, reply);
-      return TFileEnd::Sent;
+      reply = Deliver();
     } catch (const EFileBusy& busy) {
       SetFileState(TFileState::Skipped, busy.what());
       SetState(busy.what());
@@ -216,6 +213,12 @@ TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const std
       if (const std::optional<TFileEnd> end = HandleFailure(error, retry)) return *end;
     }
   }
+  // Accepted: what follows (the record, the deletion) is no failure of the send, and is never
+  // retried.
+  serverReached_ = filesWent_ = true;
+  SetFileState(TFileState::Sent, *reply);
+  FinishSent(*source, *reply);
+  return TFileEnd::Sent;
 }
 
 void TBatchRunner::FinishSent(TSourceFile& source, const std::string& reply) {

@@ -62,6 +62,7 @@ TEST_F(BatchRunnerTest, NoRecordNoDeletion) {
   EXPECT_EQ(server_.Count(), 1);
   EXPECT_TRUE(Exists(frontEnd_.files[0]));
   EXPECT_TRUE(Exists(frontEnd_.files[1]));
+  EXPECT_EQ(runner_.Status().Files()[0].state, TFileState::Sent) << "the server has it, record or not";
 }
 
 // A message the server may hold (it closed, or fell silent, after the end of the text) is
