@@ -1,9 +1,13 @@
 // Mailcart's entry point: the application, its title, the main window, the message loop.
 // mailcart FILE...: the files become the chosen ones (a desktop entry's %F); Send sends them.
+// --help and --version print and end before the application starts: they need no display.
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
 
+#include <cstdio>
+#include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,8 +16,33 @@
 #include "app/window/windowtext.h"
 #include "mail/dialogs/pxaddred.h"
 #include "toolkit/msgbox.h"
+#include "toolkit/version.h"
 
 namespace {
+constexpr char kUsage[] =
+    "usage: mailcart [FILE]...\n"
+    "Opens the Mailcart window, with FILEs as the chosen files when given; Send mails each of\n"
+    "them as the only attachment of a message of its own.\n"
+    "\n"
+    "  --help     print this text and exit\n"
+    "  --version  print the version and exit\n"
+    "\n"
+    "For a batch from a shell or a script, see mailcart-send --help.\n";
+
+// --help or --version as the only argument: printed, and the exit status; otherwise nothing.
+std::optional<int> AnswerInfoOption(int argc, char** argv) {
+  if (argc != 2) return std::nullopt;
+  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::printf("mailcart %s\n", TVersionInfo(ExecutablePath()).FileVersion().c_str());
+    return 0;
+  }
+  return std::nullopt;
+}
+
 // The program's information and error boxes, as real message boxes.
 class TQtMessageBoxes : public TMessageBoxService {
  public:
@@ -47,6 +76,7 @@ class TQtMessageBoxes : public TMessageBoxService {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const std::optional<int> status = AnswerInfoOption(argc, argv)) return *status;
   QApplication app(argc, argv);
   SetApplicationTitle("Mailcart");
   QApplication::setApplicationName("Mailcart");
