@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cerrno>
@@ -348,6 +349,14 @@ std::vector<TSentBefore> FindSentBefore(const std::vector<TJournal>& journals, c
 // ---- Files and folders ------------------------------------------------------------------------
 
 std::string DefaultJournalFolder() { return StateHome() + "/mailcart"; }
+
+bool IsBatchJournalName(std::string_view fileName) {
+  // The form JournalName gives: date, time, process id, and the attempt from the second on.
+  static const QRegularExpression form("^[0-9]{8}-[0-9]{6}-[0-9]+(-[0-9]+)?" + QRegularExpression::escape(kSuffix) +
+                                       "$");
+  const std::string_view name = fileName.substr(fileName.rfind('/') + 1);
+  return form.match(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()))).hasMatch();
+}
 
 // ---- Writing ----------------------------------------------------------------------------------
 

@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/batch/filedigest.h"
@@ -74,6 +75,10 @@ struct TJournal {
 
 // $XDG_STATE_HOME/mailcart, with ~/.local/state when the variable is unset or not absolute.
 std::string DefaultJournalFolder();
+// Whether the last component of fileName has the form TJournalWriter gives a batch's journal
+// ("20261208-151002-4242.jsonl", "20261208-151002-4242-2.jsonl"). A journal of another kind
+// kept in the same folder is named otherwise, so that nothing takes it for a batch's.
+bool IsBatchJournalName(std::string_view fileName);
 
 class TJournalWriter {
  public:

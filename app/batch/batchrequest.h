@@ -29,6 +29,9 @@ struct TBatchRequest {
   bool keepGoing = false;
   // The folder of the batch journals; empty: the batch keeps none.
   std::string journalFolder;
+  // The journals there of settled batches not written for this many days are removed when the
+  // batch starts (RemoveOldJournals); 0 keeps them all.
+  int journalDays = TSettings{}.journalDays;
   // A journal whose batch to go on with instead of files: its files with no Sent record, in
   // its order, recorded in it. Changed files are skipped unless resendChanged.
   std::string resumeJournal;

@@ -15,6 +15,7 @@
 
 #include "app/batch/batchplan.h"
 #include "app/batch/batchquestions.h"
+#include "app/batch/journalcleanup.h"
 #include "app/batch/messagedelivery.h"
 #include "app/batch/sourcefile.h"
 #include "app/batch/subjecttemplate.h"
@@ -378,6 +379,10 @@ void TBatchRunner::SetState(const std::string& text) { frontEnd_.view.SetLabel(T
 std::optional<std::vector<TBatchFile>> TBatchRunner::PlanFiles() {
   journal_.reset();
   journalFileName_.clear();
+  // A removal that fails is told, and the batch goes on: the journal only takes room.
+  for (const std::string& warning :
+       RemoveOldJournals(request_.journalFolder, request_.journalDays, startedAt_, request_.resumeJournal))
+    SetState(warning);
   const auto pump = [this] { frontEnd_.host.ProcessMessages(); };
   std::vector<TBatchFile> files = ChosenFiles();
   if (!request_.resumeJournal.empty()) {

@@ -22,8 +22,8 @@ void ReadChoice(const TIniFile& ini, const char* key, bool (*parse)(std::string_
 }
 
 // The keys that decide where mail goes, what runs, whom the program trusts or what it deletes.
-constexpr const char* kGuardedKeys[] = {"MailSrv",  "Addr",         "AddrFrom", "Security",   "User",
-                                        "DelFiles", "TokenCommand", "CAFile",   "Fingerprint"};
+constexpr const char* kGuardedKeys[] = {"MailSrv",  "Addr",         "AddrFrom", "Security",    "User",
+                                        "DelFiles", "TokenCommand", "CAFile",   "Fingerprint", "JournalDays"};
 
 // A file that another user could have written gives none of the guarded keys: each is left at
 // its default, with one warning that names those it held.
@@ -39,6 +39,7 @@ void DropUntrusted(const TIniFile& ini, TSettings& s) {
   s.addr = defaults.addr;
   s.addrFrom = defaults.addrFrom;
   s.delFiles = defaults.delFiles;
+  s.journalDays = defaults.journalDays;
   const std::string fromName = s.account.fromName;
   s.account = defaults.account;
   s.account.fromName = fromName;
@@ -78,6 +79,8 @@ TSettings ReadSettings(const std::string& fileName) {
   s.retries = std::max(0, ini.ReadInteger(kSection, "Retries", s.retries));
   s.keepGoing = ini.ReadBool(kSection, "KeepGoing", false);
   s.lastFolder = ini.ReadString(kSection, "LastFolder", "");
+  // A negative count is taken as 0: a mistyped value keeps the journals rather than losing them.
+  s.journalDays = std::max(0, ini.ReadInteger(kSection, "JournalDays", s.journalDays));
   ReadChoice(ini, "Security", ParseSecurity, s.account.security, s.warnings);
   s.account.user = ini.ReadString(kSection, "User", "");
   s.account.fromName = ini.ReadString(kSection, "FromName", "");
@@ -106,6 +109,10 @@ void WriteSettings(const std::string& fileName, const TSettings& s) {
   if (s.newConnectionPerMessage) ini.WriteBool(kSection, "NewConnectionPerMessage", true);
   if (s.retries != TSettings{}.retries) ini.WriteInteger(kSection, "Retries", s.retries);
   if (s.keepGoing) ini.WriteBool(kSection, "KeepGoing", true);
+  // Also the default replaces a value in the file: one ignored as untrusted must not outlive a
+  // write that makes the file trusted.
+  if (s.journalDays != TSettings{}.journalDays || !ini.ReadString(kSection, "JournalDays", "").empty())
+    ini.WriteInteger(kSection, "JournalDays", s.journalDays);
   WriteOptional(ini, "Security", s.account.security == TpxSecurity::Auto ? "" : SecurityName(s.account.security));
   WriteOptional(ini, "User", s.account.user);
   WriteOptional(ini, "AuthMethod",

@@ -28,6 +28,9 @@ struct TSettings {
   bool keepGoing = false;
   // "LastFolder": where the window's file dialog opens.
   std::string lastFolder;
+  // "JournalDays": the journals of settled batches are removed this many days after they were
+  // last written (RemoveOldJournals); 0 keeps them all.
+  int journalDays = 90;
 };
 
 // The program's path with its extension replaced by ".ini" when that file exists (a portable
@@ -39,7 +42,7 @@ std::string SettingsFileName(const std::string& programPath);
 // Missing or malformed values give the defaults. An unknown Security or AuthMethod is left at its
 // default with a warning; so are the keys that decide where mail goes, what runs, whom the
 // program trusts or what it deletes (MailSrv, Addr, AddrFrom, Security, User, DelFiles,
-// TokenCommand, CAFile, Fingerprint) when another user could have written the file
+// TokenCommand, CAFile, Fingerprint, JournalDays) when another user could have written the file
 // (FileTrustProblem). A file that is there but no regular file (a FIFO would keep the program
 // waiting) raises EInOutError naming it.
 TSettings ReadSettings(const std::string& fileName);

@@ -201,6 +201,43 @@ TEST_F(UnpackTest, AMessageTheParserCannotFollowIsKeptWhole) {
   EXPECT_NE(ReadFile(Out() + "/body.txt").find("\r\nCannot find boundary\r\n"), std::string::npos);
 }
 
+// A file that is no mail message is told as such, naming it; messages of any shape still unpack.
+TEST_F(UnpackTest, WhatIsNoMessageIsTold) {
+  const struct {
+    const char* name;
+    std::string text;
+    const char* problem;  // nullptr: a message
+  } files[] = {
+      {"a picture", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), "it holds binary data"},
+      {"an empty file", "", "it is empty"},
+      {"a text without a header", "Dear Ann,\n\nthe scans are attached.\n", "it does not begin with header fields"},
+      {"a mailbox's From line first", "From ann@example.com Tue Dec  8 10:00:00 2026\nFrom: ann@example.com\n\nHi\n",
+       nullptr},
+      {"a field of its own first", "X-Scanner: 3\r\n\r\nHi\r\n", nullptr},
+  };
+  for (const auto& f : files) {
+    SCOPED_TRACE(f.name);
+    const std::string path = Root() + "/" + f.name;
+    WriteFile(path, f.text);
+    const UnpackRun run = RunUnpack({path, Out()});
+    EXPECT_EQ(run.exitCode, f.problem ? 1 : 0) << run.errors;
+    if (f.problem) {
+      EXPECT_EQ(run.errors.rfind("mailcart-unpack: " + path + ": not a mail message: " + f.problem, 0), 0u)
+          << run.errors;
+    }
+  }
+}
+
+// A second run into the same folder keeps what the first wrote, the body included.
+TEST_F(UnpackTest, ASecondRunNumbersEveryFile) {
+  ASSERT_EQ(Unpack(MessageWithNames({"a.txt"})).exitCode, 0);
+  WriteFile(Out() + "/body.txt", "edited");
+  const UnpackRun second = Unpack(MessageWithNames({"a.txt"}));
+  ASSERT_EQ(second.exitCode, 0) << second.errors;
+  EXPECT_EQ(second.lines, (std::vector<std::string>{Out() + "/body (2).txt", Out() + "/a (2).txt"}));
+  EXPECT_EQ(ReadFile(Out() + "/body.txt"), "edited");
+}
+
 TEST_F(UnpackTest, WritesIntoTheCurrentFolderByDefault) {
   WriteFile(Root() + "/message.eml", MessageWithNames({"a.txt"}));
   const UnpackRun run = RunUnpack({"message.eml"}, Root());

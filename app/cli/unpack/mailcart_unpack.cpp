@@ -1,7 +1,9 @@
 // mailcart-unpack MESSAGE [DIR]: reads one saved message and writes its body lines to
-// DIR/body.txt and each attachment to DIR under a safe name, printing one line per file.
+// DIR/body.txt and each attachment to DIR under a safe name, printing one line per file; a name
+// that is taken gets a number, the body's as the attachments'.
 // Exit status: 0 done (also when the parser could only keep the original text, and after
-// --help or --version), 1 the message could not be read or a file not written, 2 wrong usage.
+// --help or --version), 1 the message could not be read, is no mail message, or a file was not
+// written, 2 wrong usage.
 #include <QCoreApplication>
 
 #include <fcntl.h>
@@ -14,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/unpack/messagecheck.h"
 #include "app/cli/unpack/unpacknames.h"
 #include "mail/pxmsg.h"
 #include "toolkit/exceptions.h"
@@ -24,9 +27,10 @@ namespace {
 constexpr int kExitDone = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-// How many names already on disk are stepped over for one attachment before the folder counts
+// How many names already on disk are stepped over for one file before the folder counts
 // as too full of its name.
 constexpr int kMaxNumberedNames = 10000;
+constexpr char kBodyFileName[] = "body.txt";
 
 EInOutError FileError(const std::string& path) { return EInOutError(path + ": " + std::strerror(errno)); }
 
@@ -44,18 +48,9 @@ void WriteAndClose(int fd, const std::string& path, std::string_view data) {
   if (::close(fd) != 0) throw FileError(path);
 }
 
-// The body file is ours to replace, but a link in its place is not followed.
-std::string WriteBody(const std::string& dir, const TStringList& body) {
-  const std::string path = dir + "/body.txt";
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) throw FileError(path);
-  WriteAndClose(fd, path, body.Text());
-  return path;
-}
-
-// An attachment never replaces a file that is there (the body file included), nor writes
-// through a link: a name that is taken, by an earlier part or on disk, gets a number.
-std::string WriteAttachment(const std::string& dir, const std::string& name, std::string_view data, TFileNames& names) {
+// A file never replaces one that is there (an earlier run's included), nor writes through a
+// link: a name that is taken, by an earlier part or on disk, gets a number.
+std::string WriteNewFile(const std::string& dir, const std::string& name, std::string_view data, TFileNames& names) {
   for (int tries = 0; tries < kMaxNumberedNames; ++tries) {
     const std::string path = dir + "/" + names.Next(name);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
@@ -69,12 +64,12 @@ std::string WriteAttachment(const std::string& dir, const std::string& name, std
 
 void Unpack(const TpxMessage& message, const std::string& dir) {
   std::filesystem::create_directories(dir);
-  std::printf("%s\n", WriteBody(dir, message.Body()).c_str());
   TFileNames names;
+  std::printf("%s\n", WriteNewFile(dir, kBodyFileName, message.Body().Text(), names).c_str());
   for (int i = 0; i < message.Attachments().Count(); ++i) {
     const TpxAttItem& item = message.Attachments().Items(i);
     const std::string name = UnpackedFileName(item.FileName(), item.ContentType());
-    std::printf("%s\n", WriteAttachment(dir, name, item.Stream().Data(), names).c_str());
+    std::printf("%s\n", WriteNewFile(dir, name, item.Stream().Data(), names).c_str());
   }
 }
 
@@ -82,7 +77,8 @@ constexpr const char* kUsage =
     "usage: mailcart-unpack [--] MESSAGE [DIR]\n"
     "       mailcart-unpack --help | --version\n"
     "Writes the body of the saved message MESSAGE to DIR/body.txt and each attachment to DIR\n"
-    "(default: the current folder), and prints the name of every file written.\n";
+    "(default: the current folder), and prints the name of every file written. A file that is\n"
+    "there is kept: the new one is numbered (\"body (2).txt\").\n";
 
 // The operands, or none after --help or --version; an unknown option or a wrong count is a
 // usage error. "--" ends the options, for a message whose name starts with "-".
@@ -117,6 +113,25 @@ Arguments ReadArguments(const std::vector<std::string>& args) {
   return result;
 }
 
+// False, with the reason on standard error, for a file that cannot be read or is no message.
+bool ReadMessage(const std::string& path, TpxMessage& message) {
+  try {
+    TFileStream file(path, TFileMode::fmOpenRead);
+    std::string start(kMessageStartBytes, '\0');
+    start.resize(static_cast<size_t>(file.Read(start.data(), static_cast<int64_t>(start.size()))));
+    if (const std::string problem = MessageProblem(start); !problem.empty()) {
+      std::fprintf(stderr, "mailcart-unpack: %s: not a mail message: %s\n", path.c_str(), problem.c_str());
+      return false;
+    }
+    file.SetPosition(0);
+    message.LoadFromStream(file);
+    return true;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "mailcart-unpack: %s: %s\n", path.c_str(), e.what());
+    return false;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -137,13 +152,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string>& args = arguments.operands;
   const std::string dir = args.size() == 2 ? args[1] : ".";
   TpxMessage message;
-  try {
-    TFileStream file(args[0], TFileMode::fmOpenRead);
-    message.LoadFromStream(file);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "mailcart-unpack: %s: %s\n", args[0].c_str(), e.what());
-    return kExitFailed;
-  }
+  if (!ReadMessage(args[0], message)) return kExitFailed;
   try {
     Unpack(message, dir);
   } catch (const std::exception& e) {

@@ -173,7 +173,8 @@ TEST_F(SettingsTest, AccountKeysReadBackAndDefaultsStayOut) {
 TEST_F(SettingsTest, GuardedKeysOnlyFromAPrivateFile) {
   const std::string keys =
       "[Param]\r\nSubj=scans\r\nMailSrv=evil.example\r\nAddr=thief@evil.example\r\nAddrFrom=me@example.com\r\n"
-      "DelFiles=1\r\nUser=ann\r\nSecurity=none\r\nTokenCommand=evil\r\nCAFile=/tmp/evil.pem\r\nFingerprint=00\r\n";
+      "DelFiles=1\r\nUser=ann\r\nSecurity=none\r\nTokenCommand=evil\r\nCAFile=/tmp/evil.pem\r\nFingerprint=00\r\n"
+      "JournalDays=1\r\n";
   const struct {
     const char* name;
     mode_t mode;
@@ -185,7 +186,8 @@ TEST_F(SettingsTest, GuardedKeysOnlyFromAPrivateFile) {
       {"readable by all", 0644, keys, true, ""},
       {"writable by the group", 0660, keys, false, "can be changed by other users (mode 0660)"},
       {"writable by all", 0606, keys, false,
-       "its MailSrv, Addr, AddrFrom, Security, User, DelFiles, TokenCommand, CAFile, Fingerprint are ignored"},
+       "its MailSrv, Addr, AddrFrom, Security, User, DelFiles, TokenCommand, CAFile, Fingerprint, JournalDays are "
+       "ignored"},
       {"writable by all but without such keys", 0666, "[Param]\r\nSubj=scans\r\n", true, ""},
       {"a security mode and a method not known", 0600,
        "[Param]\r\nSubj=scans\r\nSecurity=ssl\r\nAuthMethod=CRAM-MD5\r\n", true, "Security=ssl in"},
@@ -207,6 +209,7 @@ TEST_F(SettingsTest, GuardedKeysOnlyFromAPrivateFile) {
     EXPECT_EQ(s.account.tokenCommand, all ? "evil" : "");
     EXPECT_EQ(s.account.caFile.empty(), !all);
     EXPECT_EQ(s.account.fingerprint.empty(), !all);
+    EXPECT_EQ(s.journalDays, all ? 1 : 90);
     const std::string warnings = s.warnings.empty() ? "" : s.warnings.front();
     EXPECT_NE(warnings.find(c.warning), std::string::npos) << warnings;
     EXPECT_EQ(warnings.empty(), *c.warning == '\0') << warnings;
@@ -220,13 +223,14 @@ TEST_F(SettingsTest, GuardedKeysOnlyFromAPrivateFile) {
 // trusted by that.
 TEST_F(SettingsTest, AWriteDropsIgnoredCommandKeys) {
   const std::string file = Path("shared.ini");
-  WriteFile(file, "[Param]\r\nTokenCommand=evil\r\nCAFile=/tmp/evil.pem\r\n");
+  WriteFile(file, "[Param]\r\nTokenCommand=evil\r\nCAFile=/tmp/evil.pem\r\nJournalDays=0\r\n");
   ASSERT_EQ(::chmod(file.c_str(), 0666), 0);
   WriteSettings(file, ReadSettings(file));
   const TSettings s = ReadSettings(file);
   EXPECT_TRUE(s.warnings.empty());
   EXPECT_EQ(s.account.tokenCommand, "");
   EXPECT_EQ(s.account.caFile, "");
+  EXPECT_EQ(s.journalDays, 90);
 }
 
 TEST_F(SettingsTest, AFailedWriteNamesTheFile) {
