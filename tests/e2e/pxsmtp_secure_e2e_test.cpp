@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/batch/failureadvice.h"
 #include "mail/pxmsg.h"
 #include "net/pxsmtp.h"
 #include "support/files.h"
@@ -229,6 +231,49 @@ TEST(SmtpSecureEndToEnd, RefusalsSendNothingMoreAndNoSecret) {
     ExpectNoSecretIn("the log file", outcome.logFile, c.account);
     ExpectNoSecretIn("the error", outcome.error, c.account);
   }
+}
+
+// A port for TLS from the first byte asked for STARTTLS: after 5 s without a greeting, a TLS
+// handshake on a second connection shows what the port expects, long before the time-out. A port
+// that answers neither keeps the client waiting for the time-out, the 5 s part of it.
+TEST(SmtpSecureEndToEnd, SilentGreetingIsProbedForTls) {
+  SmtpCapture::Options implicit = Server("good", false);
+  implicit.implicitTls = true;
+  SmtpCapture tlsPort(implicit);
+  TlsPeer silent("good", {"--stall"});
+  const struct {
+    const char* name;
+    int port;
+    int timeOut;
+    std::string error;  // in the text
+    std::string advice;
+    int fromMs, toMs;  // how long it took
+  } cases[] = {
+      {"TLS from the first byte", tlsPort.Port(), 60, kNoGreetingButTls,
+       "this port expects TLS from the first byte: choose Security TLS (--security tls)", 4500, 20000},
+      {"no answer at all", silent.Port(), 7, "timed out", "", 6000, 9500},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TpxSMTP smtp;
+    smtp.SetWinsockLoaded(true);
+    smtp.SetTimeOut(c.timeOut);
+    smtp.SetServer("localhost:" + std::to_string(c.port));
+    smtp.SetSecurity(TpxSecurity::StartTLS);
+    smtp.SetCAFile(TestCerts::Get().Pem("ca"));
+    QElapsedTimer clock;
+    clock.start();
+    try {
+      smtp.Connect();
+      ADD_FAILURE() << "connected";
+    } catch (const std::exception& e) {
+      EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
+      EXPECT_EQ(Advice(e), c.advice) << e.what();
+    }
+    EXPECT_GE(clock.elapsed(), c.fromMs);
+    EXPECT_LE(clock.elapsed(), c.toMs);
+  }
+  EXPECT_EQ(tlsPort.Transcript(), "") << "nothing is said to a server that never greeted";
 }
 
 }  // namespace
