@@ -234,46 +234,28 @@ TEST(SmtpSecureEndToEnd, RefusalsSendNothingMoreAndNoSecret) {
 }
 
 // A port for TLS from the first byte asked for STARTTLS: after 5 s without a greeting, a TLS
-// handshake on a second connection shows what the port expects, long before the time-out. A port
-// that answers neither keeps the client waiting for the time-out, the 5 s part of it.
+// handshake on a second connection shows what the port expects, long before the time-out.
 TEST(SmtpSecureEndToEnd, SilentGreetingIsProbedForTls) {
   SmtpCapture::Options implicit = Server("good", false);
   implicit.implicitTls = true;
-  SmtpCapture tlsPort(implicit);
-  TlsPeer silent("good", {"--stall"});
-  const struct {
-    const char* name;
-    int port;
-    int timeOut;
-    std::string error;  // in the text
-    std::string advice;
-    int fromMs, toMs;  // how long it took
-  } cases[] = {
-      {"TLS from the first byte", tlsPort.Port(), 60, kNoGreetingButTls,
-       "this port expects TLS from the first byte: choose Security TLS (--security tls)", 4500, 20000},
-      {"no answer at all", silent.Port(), 7, "timed out", "", 6000, 9500},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    TpxSMTP smtp;
-    smtp.SetWinsockLoaded(true);
-    smtp.SetTimeOut(c.timeOut);
-    smtp.SetServer("localhost:" + std::to_string(c.port));
-    smtp.SetSecurity(TpxSecurity::StartTLS);
-    smtp.SetCAFile(TestCerts::Get().Pem("ca"));
-    QElapsedTimer clock;
-    clock.start();
-    try {
-      smtp.Connect();
-      ADD_FAILURE() << "connected";
-    } catch (const std::exception& e) {
-      EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
-      EXPECT_EQ(Advice(e), c.advice) << e.what();
-    }
-    EXPECT_GE(clock.elapsed(), c.fromMs);
-    EXPECT_LE(clock.elapsed(), c.toMs);
+  SmtpCapture server(implicit);
+  TpxSMTP smtp;
+  smtp.SetWinsockLoaded(true);
+  smtp.SetTimeOut(60);
+  smtp.SetServer("localhost:" + std::to_string(server.Port()));
+  smtp.SetSecurity(TpxSecurity::StartTLS);
+  smtp.SetCAFile(TestCerts::Get().Pem("ca"));
+  QElapsedTimer clock;
+  clock.start();
+  try {
+    smtp.Connect();
+    ADD_FAILURE() << "connected";
+  } catch (const std::exception& e) {
+    EXPECT_NE(std::string(e.what()).find(kNoGreetingButTls), std::string::npos) << e.what();
+    EXPECT_EQ(Advice(e), "this port expects TLS from the first byte: choose Security TLS (--security tls)");
   }
-  EXPECT_EQ(tlsPort.Transcript(), "") << "nothing is said to a server that never greeted";
+  EXPECT_LT(clock.elapsed(), 20000);
+  EXPECT_EQ(server.Transcript(), "") << "nothing is said to a server that never greeted";
 }
 
 }  // namespace
