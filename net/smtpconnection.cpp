@@ -130,14 +130,15 @@ void TpxSmtpConnection::Greet(const TnkTlsContext& context) {
 // seconds are part of the time-out.
 int TpxSmtpConnection::ReadGreeting(const TnkTlsContext& context) {
   if (Encrypted()) return ReadReply();
-  const int timeOut = TimeOut();
-  int left = timeOut;
+  int left = 0;
   {
     const TTimedSpan span(Counter());
     if (!AwaitReadableWithin(kGreetingProbeMs) && !Aborted() && AnswersTlsHandshake(context))
       RefuseSession(ServerName() + " " + kNoGreetingButTls + " on a second connection");
     left = std::max(1, static_cast<int>(Counter().Remaining()));
   }
+  // The reply has what is left of the time-out; the property keeps what the user set.
+  const int timeOut = TimeOut();
   SetTimeOut(left);
   try {
     const int code = ReadReply();
