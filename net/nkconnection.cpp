@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <climits>
+#include <cstdint>
 
 #include "net/nkRasCmp.h"
 #include "net/nktls.h"
@@ -105,6 +107,17 @@ void TnkConnection::AwaitReadable() {
   if (errorSeen_) RaiseSocketError(errorCode_);
 }
 
+bool TnkConnection::AwaitReadableWithin(int ms) {
+  using std::chrono::steady_clock;
+  const steady_clock::time_point deadline = steady_clock::now() + std::chrono::milliseconds(ms);
+  const auto left = [&deadline] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady_clock::now()).count();
+  };
+  const auto spoke = [this] { return transport_->Pending() || readSeen_ || closeSeen_ || errorSeen_; };
+  while (!spoke() && !Aborted() && left() > 0) WaitForEvents(static_cast<int>(std::min<int64_t>(left(), kWaitSliceMs)));
+  return spoke();
+}
+
 void TnkConnection::Fire(const TNotifyEvent& event) {
   if (event) event(this);
 }
@@ -197,6 +210,7 @@ void TnkConnection::Close() {
 }
 
 void TnkConnection::Cancel() {
+  if (probe_ != nullptr) probe_->Cancel();
   canceled_ = true;
   Fire(OnCancel);
   lookup_.Cancel();
@@ -213,9 +227,11 @@ bool TnkConnection::ServerLeftIdleSession() {
 void TnkConnection::StartTls(const TnkTlsContext& context) {
   if (!Connected()) RaiseSocketError(LoadStr(sConnectFirst));
   if (tls_.Started()) RaiseSocketError("TLS has already been started on this connection");
-  // RFC 3207 5: what the server sent before the handshake came in the clear and would be read
-  // as if it had come over TLS (command injection).
-  if (UnreadBytesWaiting()) throw TlsFailure("the server sent data before the handshake");
+  // RFC 3207 5: what the server sent after its reply to STARTTLS came in the clear and would be
+  // read as if it had come over TLS (command injection). On a connection that has carried no text
+  // (TLS from the first byte) bytes waiting are the server's first records, or the greeting of
+  // a server that expects no TLS, which the handshake then names.
+  if (plain_.Received() && UnreadBytesWaiting()) throw TlsFailure("the server sent data before the handshake");
   tls_.Start(context, HostPart());
   transport_ = &tls_;
   {
@@ -226,6 +242,26 @@ void TnkConnection::StartTls(const TnkTlsContext& context) {
   const TnkTlsOutcome& outcome = tls_.Outcome();
   Log("TLS started: " + outcome.protocol + ", " + outcome.cipher);
   if (!outcome.note.empty()) Log("TLS note: " + outcome.note);
+}
+
+bool TnkConnection::AnswersTlsHandshake(const TnkTlsContext& context) {
+  TnkConnection probe;
+  probe.SetWinsockLoaded(true);  // a new component unloads the shared library: this one uses it
+  probe.SetServer(HostPortText(HostPart(), port_));
+  probe.SetTimeOut(std::max(1, static_cast<int>(counter_.Remaining())));
+  probe_ = &probe;
+  bool answered = false;
+  try {
+    probe.Open();
+    probe.ConnectSocket();
+    probe.StartTls(context);
+    answered = probe.Encrypted();
+  } catch (const Exception& e) {
+    Log("No TLS handshake on a second connection: " + std::string(e.what()));
+  }
+  probe_ = nullptr;
+  probe.Close();
+  return answered;
 }
 
 bool TnkConnection::UnreadBytesWaiting() {

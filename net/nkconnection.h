@@ -56,8 +56,8 @@ class TnkConnection : public TComponent, protected TnkWire {
   // after ConnectSocket for implicit TLS. The handshake runs through the client's waits (time-out,
   // cancel); afterwards every read and write goes through TLS until Close. Raises ETlsError
   // (after OnError, with the connection closed) when the handshake fails, the certificate is
-  // refused, or the server sent bytes that were still unread when TLS began; the host checked is
-  // Server's host part as typed.
+  // refused, or the server sent bytes after its reply to STARTTLS that were still unread when TLS
+  // began; the host checked is Server's host part as typed.
   void StartTls(const TnkTlsContext& context);
   // True once the handshake is complete.
   bool Encrypted() const { return tls_.Established(); }
@@ -115,6 +115,13 @@ class TnkConnection : public TComponent, protected TnkWire {
   // Before a read: waits for the socket unless the transport holds received bytes, then raises
   // for a cancel, a time-out or an error the library reported, in that order.
   void AwaitReadable();
+  // Waits at most ms for the server to send something, close or fail, within the time-out
+  // running; false when it did none of these. Raises nothing: the read that follows does.
+  bool AwaitReadableWithin(int ms);
+  // Opens a second connection to the same address and port, tries only a TLS handshake on it
+  // with context, and closes it: true when the handshake completed. Its failures are not
+  // reported; a Cancel of this connection ends it too. It has what is left of the time-out.
+  bool AnswersTlsHandshake(const TnkTlsContext& context);
   // The server has ended the session: no more of a reply will come.
   void MarkClosed() { closeSeen_ = true; }
   bool CloseSeen() const { return closeSeen_; }
@@ -207,4 +214,5 @@ class TnkConnection : public TComponent, protected TnkWire {
   TnkPlainTransport plain_;
   TnkTlsTransport tls_;
   TnkTransport* transport_ = &plain_;
+  TnkConnection* probe_ = nullptr;  // while AnswersTlsHandshake runs
 };

@@ -203,8 +203,9 @@ bool TnkTls::Handshake() {
 
 void TnkTls::CheckCertificate() {
   if (!context_.Pin().empty()) {
+    // No hint to pin the certificate presented: where one was pinned, another may be an attack.
     if (outcome_.fingerprint != context_.Pin())
-      throw ETlsError(Refusal("certificate does not match the pinned fingerprint " + context_.Pin()));
+      throw ETlsError(Refusal(std::string(kPinMismatch) + " " + context_.Pin(), false));
     outcome_.verified = true;
   } else if (verifyError_ == 0) {
     outcome_.verified = true;
@@ -214,10 +215,10 @@ void TnkTls::CheckCertificate() {
   }
 }
 
-std::string TnkTls::Refusal(const std::string& why) const {
+std::string TnkTls::Refusal(const std::string& why, bool pinHint) const {
   std::string text = "the certificate was refused: " + why;
-  if (!outcome_.fingerprint.empty())
-    text += ". Its SHA-256 fingerprint is " + outcome_.fingerprint + kPinHint + outcome_.fingerprint;
+  if (!outcome_.fingerprint.empty()) text += ". Its SHA-256 fingerprint is " + outcome_.fingerprint;
+  if (!outcome_.fingerprint.empty() && pinHint) text += kPinHint + outcome_.fingerprint;
   return text;
 }
 

@@ -23,6 +23,10 @@ class ETlsError : public ESocketError {
       : ESocketError(std::move(text), {TFailureScope::Session, TFailureKind::Permanent}) {}
 };
 
+// Why a certificate is refused when another one was pinned, in the one place that the batch's
+// advice recognises it by.
+inline constexpr char kPinMismatch[] = "certificate does not match the pinned fingerprint";
+
 enum class TnkTlsPolicy {
   Checked,        // a certificate that fails the checks ends the handshake with an error
   Opportunistic,  // it is noted and the session goes on encrypted (RFC 7435)
@@ -100,7 +104,8 @@ class TnkTls {
   void DrainOutput();
   [[noreturn]] void Fail(int result);
   void CheckCertificate();
-  std::string Refusal(const std::string& why) const;
+  // The reason, with the presented certificate's fingerprint and, with pinHint, how to pin it.
+  std::string Refusal(const std::string& why, bool pinHint = true) const;
 
   const TnkTlsContext& context_;
   std::string host_;

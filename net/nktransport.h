@@ -72,16 +72,25 @@ class TnkPlainTransport : public TnkTransport {
   TnkPlainTransport(TnkWire& wire, size_t maxLineLength) : wire_(wire), lines_(maxLineLength) {}
 
   void Send(std::string_view text, bool restartCounter) override;
-  void Receive(std::string_view bytes) override { lines_.Append(bytes.data(), bytes.size()); }
+  void Receive(std::string_view bytes) override {
+    lines_.Append(bytes.data(), bytes.size());
+    received_ = true;
+  }
   TLine TakeLine(std::string& raw) override;
   bool Pending() const override { return !lines_.Empty(); }
   bool ServerSpoke() override;
   // Forgets what was received: the connection is closed.
-  void Clear() { lines_.Clear(); }
+  void Clear() {
+    lines_.Clear();
+    received_ = false;
+  }
+  // True once the connection has carried text in the clear.
+  bool Received() const { return received_; }
 
  private:
   TnkWire& wire_;
   TReceivedLines lines_;
+  bool received_ = false;
 };
 
 // The text through a TLS session (TnkTlsChannel), from Start to End.

@@ -44,10 +44,11 @@ constexpr TSmtpFailure kSessionPermanent{TFailureScope::Session, TFailureKind::P
 ESocketError::ESocketError(std::string text, uint16_t code)
     : ENetFailure(std::move(text), SocketFailure(code)), code_(code) {}
 
-ESessionRefused::ESessionRefused(std::string text) : ENetFailure(std::move(text), kSessionPermanent) {}
+ESessionRefused::ESessionRefused(std::string text, std::string reply)
+    : ENetFailure(std::move(text), kSessionPermanent, std::move(reply)) {}
 
-EServerError::EServerError(std::string text, int code, TSmtpStage stage)
-    : ENetFailure(std::move(text), ReplyFailure(code, stage)), code_(code), stage_(stage) {}
+EServerError::EServerError(std::string text, int code, TSmtpStage stage, std::string reply)
+    : ENetFailure(std::move(text), ReplyFailure(code, stage), std::move(reply)), code_(code), stage_(stage) {}
 
 // RFC 5321 6.1: a connection lost before the reply to the text leaves it unknown whether the
 // server took responsibility for the message; sending it again risks a duplicate.

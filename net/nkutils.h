@@ -33,7 +33,8 @@ class ESocketError : public ENetFailure {
 // trying again would send a secret in the clear or lock an account.
 class ESessionRefused : public ENetFailure {
  public:
-  explicit ESessionRefused(std::string text);
+  // reply: the server's refusal, when it gave one.
+  explicit ESessionRefused(std::string text, std::string reply = {});
 };
 
 // What a refused command was about: the session (greeting, EHLO, STARTTLS, AUTH, RSET, QUIT),
@@ -42,10 +43,11 @@ enum class TSmtpStage { Session, Message, Recipient };
 
 // A server reply of the wrong class; the text names the server, what it refused (the session,
 // the message, a recipient) and its reply line, made safe to show. Code is the reply's code, 0
-// when the server closed instead of replying.
+// when the server closed instead of replying, -1 for a line that starts with no code; reply is
+// the line itself.
 class EServerError : public ENetFailure {
  public:
-  explicit EServerError(std::string text, int code = 0, TSmtpStage stage = TSmtpStage::Session);
+  explicit EServerError(std::string text, int code = 0, TSmtpStage stage = TSmtpStage::Session, std::string reply = {});
   int Code() const { return code_; }
   TSmtpStage Stage() const { return stage_; }
 

@@ -53,6 +53,7 @@ void TpxSMTP::SendInSession() {
     TransmitMessage();
     return;
   } catch (const std::exception& e) {
+    StampFailure();
     const TSmtpFailure failure = ClassifyFailure(e);
     if (!reused || !SessionLost(failure)) {
       KeepOrAbandon(failure);
@@ -94,6 +95,7 @@ void TpxSMTP::KeepOrAbandon(const TSmtpFailure& failure) {
 }
 
 void TpxSMTP::ResetTransaction() {
+  BeginStep(TSmtpStep::Mail);
   phase_ = TSmtpPhase::Resetting;
   WriteLine("RSET");
   Expect(ReadReply(), 2);
@@ -111,13 +113,18 @@ TpxMessage& TpxSMTP::Message() {
 void TpxSMTP::TransmitMessage() {
   phase_ = TSmtpPhase::Ready;
   dataReply_.clear();
-  Message().Validate();
-  TTempFileStream text;  // its file goes with it, on every exit
-  if (OnPrepare) OnPrepare(this);
-  Message().SaveToStream(text);
-  CheckSize(text.Size());
-  SendEnvelope(text.Size());
-  SendData(text);
+  try {
+    Message().Validate();
+    TTempFileStream text;  // its file goes with it, on every exit
+    if (OnPrepare) OnPrepare(this);
+    Message().SaveToStream(text);
+    CheckSize(text.Size());
+    SendEnvelope(text.Size());
+    SendData(text);
+  } catch (...) {
+    StampFailure();
+    throw;
+  }
   if (OnMailSent) OnMailSent(this);
   phase_ = TSmtpPhase::Ready;
 }
@@ -154,6 +161,7 @@ void TpxSMTP::SendEnvelope(int64_t size) {
   // RFC 1870 3: the size, so that the server can refuse a message it cannot take before it comes.
   if (Extensions().Supports("SIZE")) mail += " SIZE=" + std::to_string(size);
   phase_ = TSmtpPhase::Envelope;
+  BeginStep(TSmtpStep::Mail);
   if (Extensions().Supports("PIPELINING")) {
     std::vector<std::string> group{mail};
     for (const std::string& address : envelope.recipients) group.push_back("RCPT TO:<" + address + ">");
@@ -162,7 +170,9 @@ void TpxSMTP::SendEnvelope(int64_t size) {
   }
   WriteLine(mail);
   Expect(ReadReply(), 2);
+  BeginStep(TSmtpStep::Rcpt);
   for (const std::string& address : envelope.recipients) SendRecipient(address);
+  BeginStep(TSmtpStep::Data);
   WriteLine("DATA");
   Expect(ReadReply(), 3);
 }
@@ -175,6 +185,7 @@ void TpxSMTP::SendEnvelopePipelined(const std::vector<std::string>& group) {
   try {
     --owed;
     Expect(ReadReply(), 2);
+    BeginStep(TSmtpStep::Rcpt);
     bool accepted = false;
     std::string refusal;
     std::string refused;
@@ -191,6 +202,7 @@ void TpxSMTP::SendEnvelopePipelined(const std::vector<std::string>& group) {
       }
     }
     --owed;
+    BeginStep(TSmtpStep::Data);
     const int code = ReadReply();
     if (ReplyClass(code) == 3 && !accepted) EndEmptyTransaction(refusal, refused);
     Expect(code, 3);
@@ -219,7 +231,9 @@ void TpxSMTP::EndEmptyTransaction(const std::string& refusal, const std::string&
   phase_ = TSmtpPhase::Envelope;
   ReadReply();
   ResetTransaction();
-  throw EServerError(RefusalText(TSmtpStage::Recipient, refusal, address), ReplyCode(refusal), TSmtpStage::Recipient);
+  BeginStep(TSmtpStep::Rcpt);
+  throw EServerError(RefusalText(TSmtpStage::Recipient, refusal, address), ReplyCode(refusal), TSmtpStage::Recipient,
+                     refusal);
 }
 
 bool TpxSMTP::RecipientAccepted(const std::string& address, int code) {

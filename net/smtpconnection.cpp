@@ -1,5 +1,6 @@
 #include "net/smtpconnection.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "toolkit/pump.h"
@@ -12,6 +13,8 @@ constexpr uint16_t kSubmissionsPort = 465;  // RFC 8314 7.3: TLS from the first 
 // A server that keeps asking would keep us answering; no mechanism we know takes more steps.
 constexpr int kMaxAuthSteps = 8;
 constexpr const char* kFarewellFailed = "Ending the connection after delivery failed: ";
+// How long a greeting awaited in the clear may be missing before a TLS handshake is tried.
+constexpr int kGreetingProbeMs = 5000;
 
 // 127.0.0.0/8, as the look-up gives it in dotted form.
 bool IsLoopback(const std::string& dotted) { return dotted.rfind("127.", 0) == 0; }
@@ -29,11 +32,18 @@ TpxSmtpConnection::TpxSmtpConnection(TComponent* owner) : TpxMailBase(owner) {
 }
 
 void TpxSmtpConnection::Open() {
-  if (Server().empty()) RaiseSocketError(LoadStr(sServerRequired));
-  ResetState();
-  phase_ = TSmtpPhase::Unconnected;
-  extensions_ = {};
-  TpxMailBase::Open();
+  BeginStep(TSmtpStep::Connect);
+  loginMechanism_ = TAuthMethod::Auto;
+  try {
+    if (Server().empty()) RaiseSocketError(LoadStr(sServerRequired));
+    ResetState();
+    phase_ = TSmtpPhase::Unconnected;
+    extensions_ = {};
+    TpxMailBase::Open();
+  } catch (...) {
+    StampFailure();
+    throw;
+  }
 }
 
 void TpxSmtpConnection::Login() {
@@ -45,16 +55,36 @@ void TpxSmtpConnection::Login() {
     if (account_.security == TpxSecurity::None && !account_.userName.empty() && !IsLoopback(RemoteAddress()))
       RaiseSocketError(FormatText(LoadStr(sLoginInClear), {ServerName()}));
     ConnectSocket();
+    StepDone(TSmtpStep::Connect);
     phase_ = TSmtpPhase::Ready;
-    if (ImplicitTls()) StartTls(context);
-    Greet();
+    if (ImplicitTls()) {
+      BeginStep(TSmtpStep::Tls);
+      StartTls(context);
+      StepDone(TSmtpStep::Tls);
+    }
+    Greet(context);
     NegotiateStartTls(context);
     if (!account_.userName.empty()) Authenticate();
   } catch (...) {
+    StampFailure();
     // Left open, the connection would be taken by the next Send as one that has been greeted.
     Abandon();
     throw;
   }
+}
+
+void TpxSmtpConnection::StampFailure() const {
+  try {
+    throw;
+  } catch (ENetFailure& failure) {
+    failure.StampPlace({step_, loginMechanism_ != TAuthMethod::Auto});
+  } catch (...) {
+    // Only the network's failures say where they came.
+  }
+}
+
+void TpxSmtpConnection::StepDone(TSmtpStep step) {
+  if (OnStepDone) OnStepDone(this, step);
 }
 
 bool TpxSmtpConnection::TlsRequired() const {
@@ -87,17 +117,47 @@ const TnkTlsContext& TpxSmtpConnection::SecurityContext() {
 
 // --- The greeting ---------------------------------------------------------------------------
 
-void TpxSmtpConnection::Greet() {
-  Expect(ReadReply(), 2);
+void TpxSmtpConnection::Greet(const TnkTlsContext& context) {
+  BeginStep(TSmtpStep::Greeting);
+  Expect(ReadGreeting(context), 2);
+  StepDone(TSmtpStep::Greeting);
   SayEhlo();
 }
 
+// RFC 8314 3.3: a port for TLS from the first byte says nothing in the clear. After a few
+// seconds of silence a second connection tries a handshake there; one that completes ends the
+// wait at once with what to change, where it would otherwise last the whole time-out. The
+// seconds are part of the time-out.
+int TpxSmtpConnection::ReadGreeting(const TnkTlsContext& context) {
+  if (Encrypted()) return ReadReply();
+  int left = 0;
+  {
+    const TTimedSpan span(Counter());
+    if (!AwaitReadableWithin(kGreetingProbeMs) && !Aborted() && AnswersTlsHandshake(context))
+      RefuseSession(ServerName() + " " + kNoGreetingButTls + " on a second connection");
+    left = std::max(1, static_cast<int>(Counter().Remaining()));
+  }
+  // The reply has what is left of the time-out; the property keeps what the user set.
+  const int timeOut = TimeOut();
+  SetTimeOut(left);
+  try {
+    const int code = ReadReply();
+    SetTimeOut(timeOut);
+    return code;
+  } catch (...) {
+    SetTimeOut(timeOut);
+    throw;
+  }
+}
+
 void TpxSmtpConnection::SayEhlo() {
+  BeginStep(TSmtpStep::Ehlo);
   WriteLine("EHLO " + LocalHost());
   std::vector<std::string> lines;
   const int code = ReadReply(&lines);
   if (ReplyClass(code) == 2) {
     extensions_ = TSmtpExtensions::FromReply(lines);
+    StepDone(TSmtpStep::Ehlo);
     return;
   }
   // RFC 5321 3.2: a server that does not know EHLO refuses it with a 5xx reply and may still
@@ -105,8 +165,9 @@ void TpxSmtpConnection::SayEhlo() {
   if (ReplyClass(code) != 5) RaiseServerError(RefusalStage());
   // HELO knows neither STARTTLS nor AUTH: taking it would mean going on in the clear.
   if (!account_.userName.empty() || (TlsRequired() && !Encrypted()))
-    RefuseSession(FormatText(LoadStr(sEhloRefusedSecure), {ServerName(), DisplayText(LastReply())}));
+    RefuseSession(FormatText(LoadStr(sEhloRefusedSecure), {ServerName(), DisplayText(LastReply())}), LastReply());
   GreetOldStyle();
+  StepDone(TSmtpStep::Ehlo);
 }
 
 void TpxSmtpConnection::GreetOldStyle() {
@@ -121,17 +182,20 @@ void TpxSmtpConnection::GreetOldStyle() {
 // may have been forged (4.2).
 void TpxSmtpConnection::NegotiateStartTls(const TnkTlsContext& context) {
   if (Encrypted() || account_.security == TpxSecurity::None) return;
+  BeginStep(TSmtpStep::Tls);
   if (!extensions_.Supports("STARTTLS")) {
     if (TlsRequired()) RefuseSession(FormatText(LoadStr(sStartTlsNotOffered), {ServerName()}));
     return;
   }
   WriteLine("STARTTLS");
   if (ReadReply() != 220) {
-    if (TlsRequired()) RefuseSession(FormatText(LoadStr(sStartTlsRefused), {ServerName(), DisplayText(LastReply())}));
+    if (TlsRequired())
+      RefuseSession(FormatText(LoadStr(sStartTlsRefused), {ServerName(), DisplayText(LastReply())}), LastReply());
     Log("STARTTLS refused; going on in the clear: " + LastReply());
     return;
   }
   StartTls(context);
+  StepDone(TSmtpStep::Tls);
   extensions_ = {};
   // RFC 3207 4.2: the server does not greet again; the client speaks first, with EHLO.
   SayEhlo();
@@ -142,8 +206,10 @@ void TpxSmtpConnection::NegotiateStartTls(const TnkTlsContext& context) {
 // RFC 4954: the mechanism's lines are secrets, written masked; the server's 334 challenges
 // and its final reply are not.
 void TpxSmtpConnection::Authenticate() {
+  BeginStep(TSmtpStep::Auth);
   try {
     RunAuthExchange();
+    StepDone(TSmtpStep::Auth);
   } catch (EAuthError& e) {
     e.SetMessage(FormatText(LoadStr(sLoginFailed), {ServerName(), e.Message()}));
     throw;
@@ -151,6 +217,8 @@ void TpxSmtpConnection::Authenticate() {
 }
 
 void TpxSmtpConnection::RunAuthExchange() {
+  if (!Encrypted() && extensions_.Supports("STARTTLS") && !extensions_.Supports("AUTH"))
+    throw EAuthError(kLoginOnlyAfterStartTls);
   const TAuthMethod method = ChooseAuthMethod(Joined(extensions_.Parameters("AUTH")), account_.authMethod);
   const std::unique_ptr<TSaslMechanism> mechanism =
       MakeSaslMechanism(method, account_.userName, LoginSecret(method).View());
@@ -167,7 +235,9 @@ void TpxSmtpConnection::RunAuthExchange() {
     }
     code = ReadReply();
   }
-  if (code != 235) RefuseSession(FormatText(LoadStr(sLoginRefused), {ServerName(), DisplayText(LastReply())}));
+  if (code != 235)
+    RefuseSession(FormatText(LoadStr(sLoginRefused), {ServerName(), DisplayText(LastReply())}), LastReply());
+  loginMechanism_ = method;
 }
 
 TSecret TpxSmtpConnection::LoginSecret(TAuthMethod method) const {
@@ -181,24 +251,26 @@ TSecret TpxSmtpConnection::LoginSecret(TAuthMethod method) const {
   return password;
 }
 
-void TpxSmtpConnection::RefuseSession(const std::string& text) {
+void TpxSmtpConnection::RefuseSession(const std::string& text, const std::string& reply) {
   phase_ = TSmtpPhase::Unconnected;
   Close();
   try {
     RaiseSocketError(text);  // reported like any socket error
   } catch (const ESocketError&) {
-    throw ESessionRefused(text);
+    throw ESessionRefused(text, reply);
   }
 }
 
 // --- The farewell ---------------------------------------------------------------------------
 
 void TpxSmtpConnection::Logout() {
+  BeginStep(TSmtpStep::Quit);
   try {
     ProcessMessagesNow();
     WriteLine("QUIT");
     if (ReplyClass(ReadReply()) != 2) RaiseServerError(TSmtpStage::Session);
   } catch (...) {
+    StampFailure();
     Close();  // a connection whose farewell failed is of no further use
     throw;
   }
@@ -246,7 +318,7 @@ void TpxSmtpConnection::Expect(int code, int replyClass) {
 void TpxSmtpConnection::RaiseServerError(TSmtpStage stage, const std::string& recipient) {
   // The reply stays as received in LastReply; the error text is for showing.
   const int code = LastReply().empty() ? 0 : ReplyCode(LastReply());
-  throw EServerError(RefusalText(stage, LastReply(), recipient), code, stage);
+  throw EServerError(RefusalText(stage, LastReply(), recipient), code, stage, LastReply());
 }
 
 std::string TpxSmtpConnection::RefusalText(TSmtpStage stage, const std::string& reply,

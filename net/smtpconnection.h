@@ -28,6 +28,18 @@ enum class TSmtpPhase {
   TextEnded,    // the end-of-data mark has gone out: only the reply tells whether the server took it
 };
 
+// A step of the session's opening went well: the connection is made (Connect), TLS is up (Tls),
+// the server greeted (Greeting), answered EHLO or HELO (Ehlo), took the login (Auth).
+using TSmtpStepEvent = std::function<void(TComponent* Sender, TSmtpStep Step)>;
+
+// The error texts that advice (the batch's) recognises, each in this one place.
+// A server that waits for TLS from the first byte greets nobody in the clear (RFC 8314 3.3).
+inline constexpr char kNoGreetingButTls[] = "sent no greeting but answered a TLS handshake";
+// RFC 4954 4: a server may offer AUTH only once the session is encrypted.
+inline constexpr char kLoginOnlyAfterStartTls[] =
+    "No login mechanism in common: the server offers a login only after STARTTLS, and this session is not "
+    "encrypted";
+
 class TpxSmtpConnection : public TpxMailBase {
  public:
   explicit TpxSmtpConnection(TComponent* owner = nullptr);
@@ -39,6 +51,10 @@ class TpxSmtpConnection : public TpxMailBase {
 
   // What the server listed in its reply to EHLO on this connection; empty after HELO.
   const TSmtpExtensions& Extensions() const { return extensions_; }
+  // The mechanism of the login the server took on this connection; Auto when there was none.
+  TAuthMethod LoginMechanism() const { return loginMechanism_; }
+
+  TSmtpStepEvent OnStepDone;
 
   // The account: published, so streamed like the server; defaults are left out.
   TpxSecurity Security() const { return account_.security; }
@@ -82,6 +98,11 @@ class TpxSmtpConnection : public TpxMailBase {
   std::string RefusalText(TSmtpStage stage, const std::string& reply, const std::string& recipient) const;
   // Ends a connection that a failure left open; its own failures are not reported.
   void Abandon();
+  // Inside a catch: stamps a network failure being handled with where the dialogue stood.
+  void StampFailure() const;
+  // The step the dialogue is at, and a step gone well.
+  void BeginStep(TSmtpStep step) { step_ = step; }
+  void StepDone(TSmtpStep step);
 
   const TSmtpAccount& Account() const { return account_; }
   TSmtpAccount& Account() { return account_; }
@@ -99,7 +120,11 @@ class TpxSmtpConnection : public TpxMailBase {
   // takes tens of milliseconds, too much for every connection of a batch.
   const TnkTlsContext& SecurityContext();
   // Reads the server's greeting, then SayEhlo.
-  void Greet();
+  void Greet(const TnkTlsContext& context);
+  // The greeting's reply code. When one awaited in the clear has not come within a few seconds,
+  // a second connection tries a TLS handshake; a server that answers it expects TLS from the
+  // first byte, and the session is refused (ESessionRefused) instead of waiting out the time-out.
+  int ReadGreeting(const TnkTlsContext& context);
   // EHLO and its extensions; HELO for a server that refuses it, where that is allowed.
   void SayEhlo();
   // HELO with our name, then bare, for a server that does not know EHLO.
@@ -112,8 +137,8 @@ class TpxSmtpConnection : public TpxMailBase {
   // The password, or the token of XOAUTH2; raises when there is none.
   TSecret LoginSecret(TAuthMethod method) const;
   // Ends the connection without a word, and raises ESessionRefused: a session that may not go
-  // on in the clear says nothing more in it.
-  [[noreturn]] void RefuseSession(const std::string& text);
+  // on in the clear says nothing more in it. reply: the server's refusal, when it gave one.
+  [[noreturn]] void RefuseSession(const std::string& text, const std::string& reply = {});
 
   TSmtpAccount account_;
   TSecret password_;
@@ -122,4 +147,6 @@ class TpxSmtpConnection : public TpxMailBase {
   TnkTlsOptions tlsOptions_;  // what tlsContext_ was built from
   std::filesystem::file_time_type caFileTime_;
   TSmtpExtensions extensions_;
+  TSmtpStep step_ = TSmtpStep::Connect;
+  TAuthMethod loginMechanism_ = TAuthMethod::Auto;
 };

@@ -1,6 +1,14 @@
 #include "net/smtpfailure.h"
 
+#include <algorithm>
+
 #include "mail/pxmsg.h"
+
+int ENetFailure::ReplyCode() const {
+  const bool digits = reply_.size() >= 3 &&
+                      std::all_of(reply_.begin(), reply_.begin() + 3, [](char c) { return c >= '0' && c <= '9'; });
+  return digits ? std::stoi(reply_.substr(0, 3)) : 0;
+}
 
 TSmtpFailure ClassifyFailure(const std::exception& error) {
   if (const auto* failure = dynamic_cast<const ENetFailure*>(&error)) return failure->Failure();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <exception>
+#include <optional>
 #include <string>
 
 #include "toolkit/exceptions.h"
@@ -36,14 +37,37 @@ struct TSmtpFailure {
   bool EndsBatch() const { return scope == TFailureScope::Session && kind == TFailureKind::Permanent; }
 };
 
+// The steps of an SMTP session, in their order: where a failure came. RSET goes with MAIL, since
+// it starts a transaction; STARTTLS and the handshake are Tls.
+enum class TSmtpStep { Connect, Tls, Greeting, Ehlo, Auth, Mail, Rcpt, Data, Quit };
+
+// Where in the dialogue a failure came, stamped by the SMTP client on the failure's way out.
+struct TSmtpPlace {
+  TSmtpStep step = TSmtpStep::Connect;
+  bool loggedIn = false;  // the server had accepted a login on the session
+};
+
 // The base of the network layer's errors: each is sorted where it is raised.
 class ENetFailure : public Exception {
  public:
-  ENetFailure(std::string text, const TSmtpFailure& failure) : Exception(std::move(text)), failure_(failure) {}
+  // reply: the server's reply the failure is about (its last line, as received); empty when none.
+  ENetFailure(std::string text, const TSmtpFailure& failure, std::string reply = {})
+      : Exception(std::move(text)), failure_(failure), reply_(std::move(reply)) {}
   const TSmtpFailure& Failure() const { return failure_; }
+  const std::string& Reply() const { return reply_; }
+  // RFC 5321 4.2: the reply's three digits; 0 without a reply, or for one that starts with none.
+  int ReplyCode() const;
+  // Nothing for a failure that no SMTP session saw (the socket client's own, a mailer's).
+  const std::optional<TSmtpPlace>& Place() const { return place_; }
+  // The first stamp holds: the catch nearest to the failure knows its step best.
+  void StampPlace(const TSmtpPlace& place) {
+    if (!place_) place_ = place;
+  }
 
  private:
   TSmtpFailure failure_;
+  std::string reply_;
+  std::optional<TSmtpPlace> place_;
 };
 
 // What the failure raised by a send (or by reading its file) is: what a network error carries,

@@ -34,8 +34,10 @@ TnkTlsChannel::TRead TnkTlsChannel::NextLine(std::string& raw) {
     // The rest of an overlong line would be read as the next reply: the conversation is lost.
     if (text_.size() - textPos_ >= maxLineLength_) return TRead::TooLong;
     const size_t before = text_.size();
-    if (!Decrypt()) return TRead::Ended;
-    if (text_.size() == before) return TRead::NeedRecords;
+    const bool open = Decrypt();
+    // The server's last words may come with its close_notify: they are read first.
+    if (text_.size() != before) continue;
+    return open ? TRead::NeedRecords : TRead::Ended;
   }
 }
 

@@ -22,6 +22,6 @@ void ApplyAccount(TpxSMTP& smtp, const TAccount& account) {
   smtp.SetCAFile(account.caFile);
   std::function<TSecret()> tokenSource;
   if (!account.tokenCommand.empty())
-    tokenSource = [command = account.tokenCommand] { return RunSecretCommand(command); };
+    tokenSource = [command = account.tokenCommand] { return RunSecretCommand(command, kTokenCommand); };
   smtp.SetTokenSource(std::move(tokenSource));
 }

@@ -72,8 +72,8 @@ std::string ModeText(mode_t mode) {
 
 }  // namespace
 
-TSecret RunSecretCommand(const std::string& command, int timeoutMs) {
-  const std::string name = "The command " + QuotedName(command);
+TSecret RunSecretCommand(const std::string& command, const TSecretCommandKind& kind, int timeoutMs) {
+  const std::string name = std::string("The ") + kind.what + " (" + kind.setting + ") " + QuotedName(command);
   QProcess process;
   TSecret line;
   line.Text().reserve(kMaxLine);
@@ -91,7 +91,7 @@ TSecret RunSecretCommand(const std::string& command, int timeoutMs) {
   if (process.exitCode() != 0)
     throw EPasswordError(name + " failed with exit status " + std::to_string(process.exitCode()));
   TSecret result = FirstLine(line);
-  if (result.Empty()) throw EPasswordError(name + " printed no password");
+  if (result.Empty()) throw EPasswordError(name + " printed no " + kind.secret);
   return result;
 }
 
@@ -136,7 +136,7 @@ std::optional<TSecret> ObtainPassword(const TPasswordOptions& options, std::opti
   if (!options.command.empty() + !options.file.empty() + variable.has_value() > 1)
     throw EPasswordUsage("give the password in one way only: --password-command, --password-file or " +
                          std::string(kPasswordVariable));
-  if (!options.command.empty()) return RunSecretCommand(options.command, options.timeoutMs);
+  if (!options.command.empty()) return RunSecretCommand(options.command, kPasswordCommand, options.timeoutMs);
   if (!options.file.empty()) return ReadSecretFile(options.file);
   if (variable && variable->Empty()) throw EPasswordError(std::string(kPasswordVariable) + " is empty");
   return variable;

@@ -31,12 +31,24 @@ struct TPasswordOptions {
 // EPasswordError.
 std::optional<TSecret> ObtainPassword(const TPasswordOptions& options, std::optional<TSecret> variable);
 
+// A command that prints a secret, as its errors name it: what it is, the setting that gives it
+// (so that the user knows what to change), and what it prints.
+struct TSecretCommandKind {
+  const char* what;
+  const char* setting;
+  const char* secret;
+};
+inline constexpr TSecretCommandKind kPasswordCommand{"password command", "--password-command", "password"};
+inline constexpr TSecretCommandKind kTokenCommand{"token command", "TokenCommand", "token"};
+
 // The first line (without its CR LF or LF) of what "/bin/sh -c command" prints on standard
 // output. Standard input is empty, standard error goes to ours, MAILCART_PASSWORD is not in
 // its environment. Waits in the event loop, so a window stays alive meanwhile. A command that
 // cannot start, ends with a signal or a status other than 0, prints nothing on its first line,
-// or runs past timeoutMs (its whole process group is then killed) raises EPasswordError.
-TSecret RunSecretCommand(const std::string& command, int timeoutMs = kSecretCommandTimeoutMs);
+// or runs past timeoutMs (its whole process group is then killed) raises EPasswordError, whose
+// text names the command as kind says ("The password command (--password-command) "…" …").
+TSecret RunSecretCommand(const std::string& command, const TSecretCommandKind& kind,
+                         int timeoutMs = kSecretCommandTimeoutMs);
 
 // The first line of fileName. Raises EPasswordError when it cannot be read or is no regular
 // file (a FIFO is refused, not waited on), when group or

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/batch/failureadvice.h"
 #include "mail/pxmsg.h"
 #include "net/pxsmtp.h"
 #include "support/files.h"
@@ -229,6 +231,31 @@ TEST(SmtpSecureEndToEnd, RefusalsSendNothingMoreAndNoSecret) {
     ExpectNoSecretIn("the log file", outcome.logFile, c.account);
     ExpectNoSecretIn("the error", outcome.error, c.account);
   }
+}
+
+// A port for TLS from the first byte asked for STARTTLS: after 5 s without a greeting, a TLS
+// handshake on a second connection shows what the port expects, long before the time-out.
+TEST(SmtpSecureEndToEnd, SilentGreetingIsProbedForTls) {
+  SmtpCapture::Options implicit = Server("good", false);
+  implicit.implicitTls = true;
+  SmtpCapture server(implicit);
+  TpxSMTP smtp;
+  smtp.SetWinsockLoaded(true);
+  smtp.SetTimeOut(60);
+  smtp.SetServer("localhost:" + std::to_string(server.Port()));
+  smtp.SetSecurity(TpxSecurity::StartTLS);
+  smtp.SetCAFile(TestCerts::Get().Pem("ca"));
+  QElapsedTimer clock;
+  clock.start();
+  try {
+    smtp.Connect();
+    ADD_FAILURE() << "connected";
+  } catch (const std::exception& e) {
+    EXPECT_NE(std::string(e.what()).find(kNoGreetingButTls), std::string::npos) << e.what();
+    EXPECT_EQ(Advice(e), "this port expects TLS from the first byte: choose Security TLS (--security tls)");
+  }
+  EXPECT_LT(clock.elapsed(), 20000);
+  EXPECT_EQ(server.Transcript(), "") << "nothing is said to a server that never greeted";
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -19,10 +20,13 @@ namespace {
 
 const std::string kMailFrom = "C: MAIL FROM:<from@example.org>\n";
 
+// Each also carries where the dialogue stood: the step and the reply (the advice's test has a
+// failure after a login).
 TEST(SmtpFailureTest, FailuresAreSortedByScopeAndKind) {
   using S = TFailureScope;
   using K = TFailureKind;
   using O = TSessionOutcome;
+  using P = TSmtpStep;
   const std::string closedServer = ClosedServer();
   const auto login = [](TpxSMTP& smtp) {
     smtp.SetSecurity(TpxSecurity::None);  // allowed in the clear to this machine
@@ -40,33 +44,37 @@ TEST(SmtpFailureTest, FailuresAreSortedByScopeAndKind) {
     S scope;
     K kind;
     O session;
+    std::optional<P> step;  // nothing: no network failure
+    int reply;
     std::function<void(TpxSMTP&)> setup = nullptr;
   } cases[] = {
       {"451 to MAIL FROM", kGreeting + kMailFrom + "S: 451 4.3.0 try later\n" + kQuit, S::Message, K::Transient,
-       O::Usable},
-      {"452 to DATA", kGreeting + kEnvelope + "C: DATA\nS: 452 full\n" + kQuit, S::Message, K::Transient, O::Usable},
+       O::Usable, P::Mail, 451},
+      {"452 to DATA", kGreeting + kEnvelope + "C: DATA\nS: 452 full\n" + kQuit, S::Message, K::Transient, O::Usable,
+       P::Data, 452},
       {"554 to the text", kGreeting + kEnvelope + kData + "S: 554 rejected\n" + kQuit, S::Message, K::Permanent,
-       O::Usable},
+       O::Usable, P::Data, 554},
       {"550 to RCPT TO", kGreeting + kMail + Rcpt("to@example.org", "550 no such user") + kQuit, S::Recipient,
-       K::Permanent, O::Usable},
+       K::Permanent, O::Usable, P::Rcpt, 550},
       {"a message over the server's SIZE", "S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 SIZE 10\n" + kQuit,
-       S::Message, K::Permanent, O::Usable},
-      {"554 greeting", "S: 554 go away\n" + kQuit, S::Session, K::Permanent, O::Usable},
+       S::Message, K::Permanent, O::Usable, std::nullopt, 0},
+      {"554 greeting", "S: 554 go away\n" + kQuit, S::Session, K::Permanent, O::Usable, P::Greeting, 554},
       {"421 to MAIL FROM ends the session", kGreeting + kMailFrom + "S: 421 closing\nclose\n", S::Session, K::Transient,
-       O::Ended},
-      {"a close instead of a reply", kGreeting + kMailFrom + "close\n", S::Session, K::Transient, O::Ended},
-      {"a reset", kGreeting + kMailFrom + "reset\n", S::Session, K::Transient, O::Lost},
+       O::Ended, P::Mail, 421},
+      {"a close instead of a reply", kGreeting + kMailFrom + "close\n", S::Session, K::Transient, O::Ended, P::Mail, 0},
+      {"a reset", kGreeting + kMailFrom + "reset\n", S::Session, K::Transient, O::Lost, P::Mail, 0},
       {"lost after the end of the text", kGreeting + kEnvelope + kData + "close\n", S::Message, K::Uncertain,
-       O::Dropped},
-      {"silent after the end of the text", kGreeting + kEnvelope + kData, S::Message, K::Uncertain, O::Dropped,
-       [](TpxSMTP& smtp) { smtp.SetTimeOut(1); }},
-      {"a refused connection", "", S::Session, K::Transient, O::Lost,
+       O::Dropped, P::Data, 0},
+      {"silent after the end of the text", kGreeting + kEnvelope + kData, S::Message, K::Uncertain, O::Dropped, P::Data,
+       0, [](TpxSMTP& smtp) { smtp.SetTimeOut(1); }},
+      {"a refused connection", "", S::Session, K::Transient, O::Lost, P::Connect, 0,
        [&](TpxSMTP& smtp) { smtp.SetServer(closedServer); }},
-      {"a time-out", "S: 220 ready\nC: EHLO {host}\n", S::Session, K::Transient, O::Dropped,
+      {"a time-out", "S: 220 ready\nC: EHLO {host}\n", S::Session, K::Transient, O::Dropped, P::Ehlo, 0,
        [](TpxSMTP& smtp) { smtp.SetTimeOut(1); }},
-      {"535 to AUTH", offersAuth + "S: 535 5.7.8 bad credentials\n", S::Session, K::Permanent, O::Dropped, login},
+      {"535 to AUTH", offersAuth + "S: 535 5.7.8 bad credentials\n", S::Session, K::Permanent, O::Dropped, P::Auth, 535,
+       login},
       {"454 to AUTH is not retried either: a retried login locks accounts", offersAuth + "S: 454 4.7.0 try later\n",
-       S::Session, K::Permanent, O::Dropped, login},
+       S::Session, K::Permanent, O::Dropped, P::Auth, 454, login},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -89,6 +97,13 @@ TEST(SmtpFailureTest, FailuresAreSortedByScopeAndKind) {
       EXPECT_EQ(failure.scope, c.scope) << e.what();
       EXPECT_EQ(failure.kind, c.kind) << e.what();
       EXPECT_EQ(failure.session, c.session) << e.what();
+      const auto* net = dynamic_cast<const ENetFailure*>(&e);
+      const std::optional<TSmtpPlace> place = net != nullptr ? net->Place() : std::nullopt;
+      EXPECT_EQ(place.has_value(), c.step.has_value()) << e.what();
+      if (!place || !c.step) continue;
+      EXPECT_EQ(place->step, *c.step) << e.what();
+      EXPECT_FALSE(place->loggedIn) << e.what();
+      EXPECT_EQ(net->ReplyCode(), c.reply) << e.what();
     }
     EXPECT_TRUE(raised);
   }

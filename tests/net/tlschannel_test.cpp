@@ -126,8 +126,11 @@ TEST_F(TlsChannelTest, WaitsForRecordsThenSeesTheEnd) {
   Deliver();
   EXPECT_EQ(channel_.NextLine(line), TRead::NeedRecords) << "no line feed yet";
   EXPECT_TRUE(channel_.HasText());
+  server_.Send("\r\n");
   server_.Close();
   Deliver();
+  EXPECT_EQ(channel_.NextLine(line), TRead::Line) << "the last line comes before the end it arrived with";
+  EXPECT_EQ(line, "221 bye\r\n");
   EXPECT_EQ(channel_.NextLine(line), TRead::Ended);
 }
 

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/batch/account.h"
+#include "net/pxsmtp.h"
 #include "support/checks.h"
 #include "support/files.h"
 
@@ -51,7 +53,7 @@ TEST_F(PasswordSource, CommandGivesItsFirstLineOrAnErrorNamingIt) {
   const struct {
     const char* name;
     std::string command;
-    std::string expected;  // the password, or the error after "EPasswordError: The command "<command>" "
+    std::string expected;  // the password, or the error after "EPasswordError: The password command (…) "<command>" "
   } cases[] = {
       {"first line only", secretLine + "; echo second", kSecret},
       {"CR LF line end", "printf 'pw\\r\\n'", "pw"},
@@ -66,17 +68,30 @@ TEST_F(PasswordSource, CommandGivesItsFirstLineOrAnErrorNamingIt) {
   for (const auto& c : cases) {
     QElapsedTimer clock;
     clock.start();
-    const std::string got = Outcome([&] { return RunSecretCommand(c.command, 700); });
+    const std::string got = Outcome([&] { return RunSecretCommand(c.command, kPasswordCommand, 700); });
     const bool failed = got.rfind("EPasswordError: ", 0) == 0;
-    EXPECT_EQ(got, failed ? "EPasswordError: The command \"" + c.command + "\" " + c.expected : c.expected) << c.name;
+    EXPECT_EQ(got, failed
+                       ? "EPasswordError: The password command (--password-command) \"" + c.command + "\" " + c.expected
+                       : c.expected)
+        << c.name;
     EXPECT_LT(clock.elapsed(), 5000) << c.name;
   }
+}
+
+// The account's token command runs at each login, as its source; its failure names its setting.
+TEST_F(PasswordSource, TokenCommandFailureNamesItsSetting) {
+  TpxSMTP smtp;
+  TAccount account;
+  account.tokenCommand = "exit 1";
+  ApplyAccount(smtp, account);
+  EXPECT_EQ(Raised([&] { smtp.TokenSource()(); }),
+            "EPasswordError: The token command (TokenCommand) \"exit 1\" failed with exit status 1");
 }
 
 TEST_F(PasswordSource, EventLoopRunsWhileTheCommandDoes) {
   bool ticked = false;
   QTimer::singleShot(20, [&] { ticked = true; });
-  EXPECT_EQ(RunSecretCommand("sleep 0.3; echo pw").View(), "pw");
+  EXPECT_EQ(RunSecretCommand("sleep 0.3; echo pw", kPasswordCommand).View(), "pw");
   EXPECT_TRUE(ticked);
 }
 
@@ -108,7 +123,7 @@ TEST_F(PasswordSource, FileMustBePrivate) {
 TEST_F(PasswordSource, VariableIsTakenOutOfTheEnvironmentAndNoChildSeesIt) {
   const std::string probe = "echo \"${MAILCART_PASSWORD:-unset}\"";
   ::setenv(kPasswordVariable, kSecret, 1);
-  EXPECT_EQ(RunSecretCommand(probe).View(), "unset") << "a child started while it is set";
+  EXPECT_EQ(RunSecretCommand(probe, kPasswordCommand).View(), "unset") << "a child started while it is set";
   const auto password = ObtainPassword({}, TakePasswordVariable());
   ASSERT_TRUE(password);
   EXPECT_TRUE(password->View() == kSecret);

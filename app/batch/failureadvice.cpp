@@ -1,0 +1,89 @@
+#include "app/batch/failureadvice.h"
+
+#include <optional>
+#include <string_view>
+
+#include "net/nktls.h"
+#include "net/smtpconnection.h"
+#include "net/smtpfailure.h"
+#include "toolkit/strutils.h"
+
+namespace {
+
+enum class TLogin { Any, Made, NotMade };
+
+// Every field but the advice may be "any": no step, code 0, empty text.
+struct TAdviceRow {
+  std::optional<TSmtpStep> step;
+  int code;                   // the reply's code
+  std::string_view enhanced;  // RFC 3463 "class.subject.detail", as it starts the reply's text
+  std::string_view words;     // in the error's text, in any case
+  TLogin login;
+  std::string_view advice;
+};
+
+constexpr std::nullopt_t kAnyStep = std::nullopt;
+constexpr int kAnyCode = 0;
+constexpr std::string_view kAny;
+
+constexpr std::string_view kWantsLogin = "the server wants a login: set a user name (Account…, --user)";
+
+// The first row that fits gives the advice: a new kind of failure is one more line.
+constexpr TAdviceRow kRows[] = {
+    // OpenSSL's reason when what came back is plain text, a greeting: a port for STARTTLS.
+    {TSmtpStep::Tls, kAnyCode, kAny, "wrong version number", TLogin::Any,
+     "this port expects STARTTLS: choose Security STARTTLS (--security starttls), or port 465 for TLS"},
+    {TSmtpStep::Greeting, kAnyCode, kAny, kNoGreetingButTls, TLogin::Any,
+     "this port expects TLS from the first byte: choose Security TLS (--security tls)"},
+    {TSmtpStep::Auth, kAnyCode, kAny, kLoginOnlyAfterStartTls, TLogin::Any,
+     "the server offers login only over TLS: choose Security STARTTLS"},
+    // RFC 4954 6: 530 5.7.0 "Authentication required"; some servers give another status code or
+    // none, but all say "authentication" or "authenticated".
+    {TSmtpStep::Mail, 530, kAny, "authenticat", TLogin::NotMade, kWantsLogin},
+    {TSmtpStep::Rcpt, 530, kAny, "authenticat", TLogin::NotMade, kWantsLogin},
+    // A server relays only for those who log in.
+    {TSmtpStep::Rcpt, kAnyCode, "5.7.1", "relay", TLogin::NotMade, kWantsLogin},
+    {TSmtpStep::Tls, kAnyCode, kAny, kPinMismatch, TLogin::Any,
+     "the certificate changed since it was pinned; if the provider announced a new certificate, pin it again"},
+};
+
+bool IsDigits(std::string_view text) {
+  return !text.empty() && text.size() <= 3 && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// RFC 3463 2: the status code that starts the text of an RFC 2034 reply ("550 5.7.1 Relaying
+// denied"): a class of 2, 4 or 5, then a subject and a detail of one to three digits each; empty
+// when there is none.
+std::string_view EnhancedStatus(std::string_view reply) {
+  if (reply.size() < 4) return {};
+  std::string_view status = reply.substr(4);
+  status = status.substr(0, status.find(' '));
+  if (status.size() < 5 || status[1] != '.' || std::string_view("245").find(status[0]) == std::string_view::npos)
+    return {};
+  const size_t dot = status.find('.', 2);
+  if (dot == std::string_view::npos) return {};
+  return IsDigits(status.substr(2, dot - 2)) && IsDigits(status.substr(dot + 1)) ? status : std::string_view();
+}
+
+bool Fits(const TAdviceRow& row, const std::exception& error) {
+  const auto* failure = dynamic_cast<const ENetFailure*>(&error);
+  const std::optional<TSmtpPlace> place = failure != nullptr ? failure->Place() : std::nullopt;
+  if (row.step && (!place || place->step != *row.step)) return false;
+  if (row.login != TLogin::Any && (!place || place->loggedIn != (row.login == TLogin::Made))) return false;
+  if (row.code != kAnyCode && (failure == nullptr || failure->ReplyCode() != row.code)) return false;
+  if (!row.enhanced.empty() && (failure == nullptr || EnhancedStatus(failure->Reply()) != row.enhanced)) return false;
+  return row.words.empty() || LowerCase(error.what()).find(LowerCase(row.words)) != std::string::npos;
+}
+
+}  // namespace
+
+std::string Advice(const std::exception& error) {
+  for (const TAdviceRow& row : kRows)
+    if (Fits(row, error)) return std::string(row.advice);
+  return {};
+}
+
+std::string AdvisedText(const std::exception& error) {
+  const std::string advice = Advice(error);
+  return advice.empty() ? error.what() : error.what() + ("\n" + advice);
+}
