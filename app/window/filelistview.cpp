@@ -15,6 +15,14 @@
 
 namespace {
 
+// "3 files, 12.4 MB": what Send would take.
+std::string ChosenLine(const std::vector<TBatchFile>& files) {
+  if (files.empty()) return {};
+  uint64_t bytes = 0;
+  for (const TBatchFile& file : files) bytes += file.size;
+  return std::to_string(files.size()) + (files.size() == 1 ? " file, " : " files, ") + FormatBytes(bytes);
+}
+
 std::vector<TBatchFile> Waiting(const std::vector<std::string>& paths) {
   std::vector<TBatchFile> files(paths.size());
   for (size_t i = 0; i < paths.size(); ++i) {
@@ -56,8 +64,9 @@ int ProgressSteps(const TBatchStatus& status) {
   }
   const auto& files = status.Files();
   if (files.empty()) return 0;
-  const auto dealt = std::count_if(files.begin(), files.end(), [](const TBatchFile& f) { return DealtWith(f.state); });
-  return static_cast<int>(dealt * TFileListView::kProgressSteps / static_cast<long long>(files.size()));
+  const auto filesDone =
+      std::count_if(files.begin(), files.end(), [](const TBatchFile& f) { return CountsAsDone(f.state); });
+  return static_cast<int>(filesDone * TFileListView::kProgressSteps / static_cast<long long>(files.size()));
 }
 
 void TFileListModel::SetFiles(std::vector<TBatchFile> files) {
@@ -174,8 +183,10 @@ void TFileListView::SetFiles(const std::vector<std::string>& paths) {
   repaint_.stop();
   model_.SetFiles(Waiting(paths));
   progress_->setValue(0);
-  statusLine_->clear();
+  ShowChosen();
 }
+
+void TFileListView::ShowChosen() { statusLine_->setText(Text(ChosenLine(model_.Files()))); }
 
 void TFileListView::AddFiles(const std::vector<std::string>& paths) {
   std::vector<std::string> all = Paths();
@@ -196,6 +207,7 @@ void TFileListView::RemoveSelected() {
   std::vector<int> rows;
   for (const QModelIndex& index : view_->selectionModel()->selectedRows()) rows.push_back(index.row());
   model_.RemoveRows(std::move(rows));
+  ShowChosen();
 }
 
 void TFileListView::ShowStatus(const TBatchStatus& status, int index) {
@@ -203,11 +215,17 @@ void TFileListView::ShowStatus(const TBatchStatus& status, int index) {
   if (index < 0) {
     repaint_.stop();
     model_.SetFiles(status.Files());
+    shownCurrent_ = -1;
     Repaint();
     return;
   }
   if (index >= static_cast<int>(status.Files().size())) return;
   model_.StoreRow(index, status.Files()[index]);
+  // The file being sent stays in sight; between files the user may scroll where he likes.
+  if (index == status.Current() && index != shownCurrent_) {
+    shownCurrent_ = index;
+    view_->scrollTo(model_.index(index, TFileListModel::FileColumn));
+  }
   if (!repaint_.isActive()) repaint_.start();
 }
 

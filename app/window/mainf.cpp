@@ -375,15 +375,25 @@ TBatchQuestions::TSentBeforeChoice TForm1::SentBefore(const std::vector<TSentBef
 }
 
 void TForm1::RunBatch() {
+  // The one SMTP client never serves two batches, and the list of a running one is its own.
+  if (runner_->SendingActive()) return;
+  // Nothing of the last batch stays on show while this one asks its questions and connects.
+  FileList->SetFiles(FileList->Paths());
+  SetLabel(TBatchLabel::SFileShowL, "");
+  SetLabel(TBatchLabel::RemaindL, "");
   for (QPushButton* button : {SendB, RemoveB, ClearB, RetryB}) button->setEnabled(false);
-  const TBatchEnd end = runner_->Run(Request());
+  lastBatch_ = runner_->Status().Number();
+  runner_->Run(Request());
   resumeJournal_.reset();
-  if (end != TBatchEnd::Busy) FileList->ShowEnd(runner_->Status());
+  // A batch that ended before its files (a question answered Cancel, no password) leaves the
+  // chosen files as they were.
+  const bool started = runner_->Status().Number() != lastBatch_;
+  if (started) FileList->ShowEnd(runner_->Status());
   if (chosenDuringBatch_) FileList->SetFiles(openDialog1_.Files());
   chosenDuringBatch_ = false;
   SendB->setEnabled(true);
   EnableListButtons();
-  if (end != TBatchEnd::Busy) OfferResendUncertain();
+  if (started) OfferResendUncertain();
 }
 
 // A message the server may hold goes again only when the user says so.
@@ -477,7 +487,9 @@ void TForm1::SetLabel(TBatchLabel which, const std::string& text) {
 }
 
 void TForm1::ShowInformation(const std::string& text) { ::ShowInformation(text); }
-void TForm1::StatusChanged(const TBatchStatus& status, int index) { FileList->ShowStatus(status, index); }
+void TForm1::StatusChanged(const TBatchStatus& status, int index) {
+  if (status.Number() != lastBatch_) FileList->ShowStatus(status, index);
+}
 void TForm1::ShowError(const std::exception& error) { ShowException(error); }
 void TForm1::ProcessMessages() { ProcessMessagesNow(); }
 void TForm1::CloseApplication() { close(); }

@@ -106,6 +106,7 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   std::vector<double> retryDelays_;
   bool chosenDuringBatch_ = false;
   std::optional<TJournal> resumeJournal_;  // for the next batch only
+  uint64_t lastBatch_ = 0;                 // the number of the batch before the running one
 
   TGradientCaption* GradientCaption1 = nullptr;
   QLabel* Label1 = nullptr;

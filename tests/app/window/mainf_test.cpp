@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -462,7 +463,8 @@ TEST_F(MainFormTest, AnErrorEndsTheBatchWithTheErrorBox) {
     const char* name;
     bool refusedServer;
     int sent;
-  } cases[] = {{"a file removed after it was chosen", false, 1}, {"a refused server", true, 0}};
+    int barSteps;  // what was really sent: a failed file's bytes count for nothing
+  } cases[] = {{"a file removed after it was chosen", false, 1, 5000}, {"a refused server", true, 0, 0}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     boxes_.boxes.clear();
@@ -483,6 +485,7 @@ TEST_F(MainFormTest, AnErrorEndsTheBatchWithTheErrorBox) {
     }
     EXPECT_TRUE(Form().isVisible());
     EXPECT_TRUE(Control("SendB")->isEnabled()) << "a new batch can be started";
+    EXPECT_EQ(Control<QProgressBar>("BatchProgressPB")->value(), c.barSteps);
   }
 }
 
