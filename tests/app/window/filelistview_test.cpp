@@ -376,6 +376,7 @@ TEST_F(FileListWindowTest, TheJournalsQuestions) {
   EXPECT_EQ(boxes_.boxes[0].text.rfind("1 of these files was sent to you@example.com on ", 0), 0u)
       << boxes_.boxes[0].text;
   EXPECT_EQ(Cell(0, TFileListModel::StateColumn), "skipped");
+  EXPECT_EQ(boxes_.boxes.back().text, "0 files sent, 0 failed, 1 skipped.") << "not \"All Sended\"";
 
   TJournalHead head{"127.0.0.1:" + std::to_string(server.Port()),
                     "me@example.com",
