@@ -124,7 +124,9 @@ QVariant TFileListModel::data(const QModelIndex& index, int role) const {
   }
   if (role == Qt::TextAlignmentRole && index.column() == SizeColumn)
     return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
-  if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
+  if (role == Qt::ToolTipRole && (index.column() == FileColumn || index.column() == DetailColumn))
+    return ToolTipText(Text(index.column() == FileColumn ? file.path : file.detail));
+  if (role != Qt::DisplayRole) return {};
   switch (index.column()) {
     case FileColumn: return Text(file.path);
     case SizeColumn: return Text(FormatBytes(file.size));

@@ -15,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QTreeView>
 #include <QUrl>
 
@@ -182,7 +183,7 @@ TEST_F(FileListWindowTest, TheListFollowsTheStatesOfABatch) {
        "2 files sent, 0 failed, 0 skipped.",
        true},
       {"a permanent failure with KeepGoing",
-       {"550 5.7.1 not from you"},
+       {"550 5.7.1 <me@example.com> is not yours"},
        true,
        0.3,
        false,
@@ -232,7 +233,11 @@ TEST_F(FileListWindowTest, TheListFollowsTheStatesOfABatch) {
     if (!c.detailStart.empty()) {
       EXPECT_EQ(detail.rfind(c.detailStart, 0), 0u) << detail;
     } else if (c.keepGoing) {
-      EXPECT_NE(detail.find("550 5.7.1 not from you"), std::string::npos) << detail;
+      EXPECT_NE(detail.find("550 5.7.1 <me@example.com> is not yours"), std::string::npos) << detail;
+      // The whole text, also what reads as markup.
+      QTextDocument tip;
+      tip.setHtml(List().Model().index(0, TFileListModel::DetailColumn).data(Qt::ToolTipRole).toString());
+      EXPECT_EQ(tip.toPlainText().toStdString(), detail);
     }
     EXPECT_EQ(StatusLine(), c.summary);
     auto* bar = Control<QProgressBar>("BatchProgressPB");
