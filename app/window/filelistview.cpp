@@ -152,10 +152,14 @@ TFileListView::TFileListView(QWidget* parent)
   view_->setSelectionBehavior(QAbstractItemView::SelectRows);
   view_->setTextElideMode(Qt::ElideMiddle);
   view_->setItemDelegateForColumn(TFileListModel::StateColumn, new TProgressDelegate(view_));
+  // The file's path and the details take what the window grows by; size and state need no more.
   const QFontMetrics metrics(font());
-  view_->header()->resizeSection(TFileListModel::FileColumn, metrics.horizontalAdvance(QString(40, 'x')));
-  view_->header()->resizeSection(TFileListModel::SizeColumn, metrics.horizontalAdvance("1023.9 MB  "));
-  view_->header()->resizeSection(TFileListModel::StateColumn, metrics.horizontalAdvance("retrying (120 s)  "));
+  QHeaderView* header = view_->header();
+  header->setStretchLastSection(false);
+  header->setSectionResizeMode(TFileListModel::FileColumn, QHeaderView::Stretch);
+  header->setSectionResizeMode(TFileListModel::DetailColumn, QHeaderView::Stretch);
+  header->resizeSection(TFileListModel::SizeColumn, metrics.horizontalAdvance("1023.9 MB  "));
+  header->resizeSection(TFileListModel::StateColumn, metrics.horizontalAdvance("retrying (120 s)  "));
   view_->installEventFilter(this);
   progress_->setObjectName("BatchProgressPB");
   progress_->setRange(0, kProgressSteps);

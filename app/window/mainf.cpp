@@ -32,8 +32,10 @@
 #include "app/window/designscale.h"
 #include "app/window/elidedlabel.h"
 #include "app/window/filelistview.h"
+#include "app/window/formcheck.h"
 #include "app/window/gradientcaption.h"
 #include "app/window/numericedit.h"
+#include "app/window/stretchform.h"
 #include "app/window/windowtext.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/pump.h"
@@ -110,15 +112,15 @@ TForm1::TForm1(const std::string& programPath)
 TForm1::~TForm1() = default;
 
 void TForm1::CreateControls() {
-  FormArea = Make<QWidget>(this, "FormArea");
+  FormArea = Make<TStretchForm>(this, "FormArea");
   QWidget* const form = FormArea;
   GradientCaption1 = Make<TGradientCaption>(form, "GradientCaption1");
-  Label8 = Make<QLabel>(form, "Label8", "MailServer:");
+  Label8 = Make<QLabel>(form, "Label8", formcaption::kServer);
   MailServerE = Make<QLineEdit>(form, "MailServerE");
   AccountB = Make<QPushButton>(form, "AccountB", "Account\u2026");
-  Label9 = Make<QLabel>(form, "Label9", "E-Mail From:");
+  Label9 = Make<QLabel>(form, "Label9", formcaption::kFrom);
   EMailFromE = Make<QLineEdit>(form, "EMailFromE");
-  Label1 = Make<QLabel>(form, "Label1", "E-Mail To:");
+  Label1 = Make<QLabel>(form, "Label1", formcaption::kTo);
   AddrE = Make<QLineEdit>(form, "AddrE");
   Label2 = Make<QLabel>(form, "Label2", "Subj:");
   SubjE = Make<QLineEdit>(form, "SubjE");
@@ -182,14 +184,19 @@ void TForm1::PlaceControls() {
   const int width = std::max(s(490), ExitB->geometry().right() + 1 + s(9));
   const int height = std::max({s(217) + top, left.Bottom() + s(4), right.Bottom() + s(10)});
   GradientCaption1->setGeometry(0, 0, width, top);
-  FormArea->setFixedSize(width, height);
+  FormArea->resize(width, height);
+  // The fields and the state lines widen with the window; the column at the right goes with its
+  // edge.
+  FormArea->FixDesign(
+      {GradientCaption1, MailServerE, EMailFromE, AddrE, SubjE, SFileShowL, StateL, RemaindL},
+      {AccountB, Label5, Label7, TimeWaitE, DelSFCB, SortFilesCB, SelFilesB, SendB, CancSendB, AboutB, ExitB});
   PlaceList(s);
   resize(width, height + s(200));
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
 }
 
-// The form at its size at the top; the list, its progress and its buttons take the rest.
+// The form at its height at the top; the list, its progress and its buttons take the rest.
 void TForm1::PlaceList(const TDesignScale& s) {
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(RemoveB);
@@ -203,7 +210,7 @@ void TForm1::PlaceList(const TDesignScale& s) {
   auto* window = new QVBoxLayout(this);
   window->setContentsMargins(0, 0, 0, 0);
   window->setSpacing(0);
-  window->addWidget(FormArea, 0, Qt::AlignLeft | Qt::AlignTop);
+  window->addWidget(FormArea);
   window->addLayout(below, 1);
 }
 

@@ -25,6 +25,7 @@ class QLineEdit;
 class QPushButton;
 class TGradientCaption;
 class TNumericEdit;
+class TStretchForm;
 struct TMailComponents;
 
 class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, private TBatchHost {
@@ -134,8 +135,8 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   TElidedLabel* SFileShowL = nullptr;
   TElidedLabel* StateL = nullptr;
   TElidedLabel* RemaindL = nullptr;
-  // The form above keeps its size; the list below takes what the window grows by.
-  QWidget* FormArea = nullptr;
+  // The form above keeps its height; the list below takes what the window grows by.
+  TStretchForm* FormArea = nullptr;
   TFileListView* FileList = nullptr;
   QPushButton* RemoveB = nullptr;
   QPushButton* ClearB = nullptr;

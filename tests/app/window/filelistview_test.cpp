@@ -1,6 +1,6 @@
 // The window's file list under Qt's offscreen platform: the states it shows through batches
 // against a real SMTP server (aiosmtpd), the batch's progress in bytes, files dropped onto the
-// window, removal and clearing, the form that keeps its places when the window is resized, and
+// window, removal and clearing, the form that grows across with the window, and
 // long paths in the labels.
 #include <gtest/gtest.h>
 
@@ -336,17 +336,31 @@ TEST_F(FileListWindowTest, TheFileDialogOpensInTheFolderUsedLast) {
   EXPECT_NE(ReadFile(Path("mailcart.ini")).find("LastFolder=" + sub + "\r\n"), std::string::npos);
 }
 
-// The window grows and shrinks below the form: the form keeps its size and every control its
-// place; the list takes the rest.
-TEST_F(FileListWindowTest, TheFormKeepsItsPlacesWhenTheWindowIsResized) {
+// The window grows below the form, and the form across: its fields and state lines widen, the
+// column at the right follows the edge, the captions keep their places; at its least width
+// everything is where it was first placed.
+TEST_F(FileListWindowTest, TheFormGrowsAcrossWithTheWindow) {
   QWidget* form = Control("FormArea");
-  EXPECT_EQ(form->minimumSize(), form->maximumSize()) << "fixed size";
+  EXPECT_EQ(form->minimumHeight(), form->maximumHeight()) << "the form keeps its height";
   std::map<std::string, QRect> places;
   for (QWidget* control : form->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
     places[control->objectName().toStdString()] = control->geometry();
   const QSize formSize = form->size();
   const QSize start = Form().size();
-  for (const QSize size : {start + QSize(300, 250), Form().minimumSize(), start}) {
+  const int fileColumn = List().View()->columnWidth(TFileListModel::FileColumn);
+  const int grown = 300;
+  Form().resize(start + QSize(grown, 250));
+  ProcessMessagesNow();
+  EXPECT_EQ(form->geometry(), QRect(0, 0, formSize.width() + grown, formSize.height()));
+  const auto at = [&](const char* name) { return Control(name)->geometry(); };
+  EXPECT_EQ(at("Label9"), places["Label9"]);
+  EXPECT_EQ(at("EMailFromE"), places["EMailFromE"].adjusted(0, 0, grown, 0));
+  EXPECT_EQ(at("StateL"), places["StateL"].adjusted(0, 0, grown, 0));
+  EXPECT_EQ(at("SendB"), places["SendB"].translated(grown, 0));
+  EXPECT_EQ(at("AccountB").right(), at("MailServerE").right()) << "the account's button ends with its field";
+  EXPECT_GT(List().View()->columnWidth(TFileListModel::FileColumn), fileColumn);
+  EXPECT_LE(List().geometry().bottom(), Form().height());
+  for (const QSize size : {Form().minimumSize(), start}) {
     Form().resize(size);
     ProcessMessagesNow();
     EXPECT_EQ(form->geometry(), QRect(QPoint(0, 0), formSize));
@@ -355,7 +369,6 @@ TEST_F(FileListWindowTest, TheFormKeepsItsPlacesWhenTheWindowIsResized) {
           << control->objectName().toStdString();
     EXPECT_GE(List().y(), form->height());
     EXPECT_GT(List().View()->height(), 0);
-    EXPECT_LE(List().geometry().bottom(), Form().height());
   }
   EXPECT_GE(Form().minimumWidth(), formSize.width());
 }
