@@ -338,7 +338,21 @@ void TForm1::SendBClick() {
     ::ShowInformation(kNoFilesSelected);
     return;
   }
-  RunBatch();
+  if (FormReady()) RunBatch();
+}
+
+bool TForm1::FormReady() {
+  const TFormCheck check = CheckForm({MailServer(), Bytes(EMailFromE->text()), Bytes(AddrE->text())});
+  if (check.problems.empty()) return true;
+  if (!check.namedSender) {
+    MessageBox(FormCheckText(check), ApplicationTitle(), TMsgIcon::Warning);
+    return false;
+  }
+  if (AskQuestion(FormCheckText(check), false) != TMsgAnswer::Yes) return false;
+  // The name goes where the Account dialog keeps it, and is saved with the account.
+  EMailFromE->setText(Text(check.namedSender->address));
+  account_.fromName = check.namedSender->name;
+  return check.problems.size() == 1;
 }
 
 // The failed files of the last batch become the chosen ones, and go again.
@@ -346,7 +360,7 @@ void TForm1::RetryBClick() {
   std::vector<std::string> failed;
   for (const TBatchFile& file : runner_->Status().Files())
     if (file.state == TFileState::Failed) failed.push_back(file.path);
-  if (failed.empty()) return;
+  if (failed.empty() || !FormReady()) return;
   FileList->SetFiles(failed);
   RunBatch();
 }

@@ -69,6 +69,9 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   void FormClose();
   void SelFilesBClick();
   void SendBClick();
+  // The form's problems in one box, before anything of a batch happens; a sender typed with its
+  // name is split on Yes. True when the batch may start.
+  bool FormReady();
   void RetryBClick();
   void RunBatch();
   void EnableListButtons();
