@@ -29,6 +29,7 @@
 #include "app/batch/settings.h"
 #include "app/icon/programicon.h"
 #include "app/window/aboutf.h"
+#include "app/window/connectiontest_stub.h"
 #include "app/window/designscale.h"
 #include "app/window/elidedlabel.h"
 #include "app/window/filelistview.h"
@@ -445,17 +446,32 @@ void TForm1::AboutBClick() {
 }
 
 void TForm1::AccountBClick() {
-  TAccountDialog dialog(this, account_, MailServer(), components_->pxSMTP1.DefaultPort(), *keeper_);
-  if (dialog.exec() == QDialog::Accepted) account_ = dialog.Account();
+  const int port = components_->pxSMTP1.DefaultPort();
+  // The test logs in as a batch would: with the password typed, else the one a batch would use.
+  const auto test = [this, port](const std::string& server, const TAccount& account, const TSecret& typed) {
+    const bool needed = typed.Empty() && !account.user.empty() && account.authMethod != TAuthMethod::XOAuth2;
+    const TSecret password = needed ? PasswordFor(AccountKey(account.user, server, port)) : TSecret();
+    return TestConnection(server, account, needed ? password : typed, *this);
+  };
+  TAccountDialog dialog(this, account_, MailServer(), port, *keeper_, test);
+  if (dialog.exec() != QDialog::Accepted) return;
+  account_ = dialog.Account();
+  if (TSecret typed = dialog.TakeTypedPassword(); !typed.Empty()) {
+    typedKey_ = AccountKey(account_.user, MailServer(), port);
+    typedPassword_ = std::move(typed);
+  }
 }
 
 std::string TForm1::AccountKeyOfServer() {
   return AccountKey(account_.user, runner_->Request().server, components_->pxSMTP1.DefaultPort());
 }
 
-// The remembered password, or the one the user types now; the batch wipes it when it ends.
-TSecret TForm1::Password() {
-  const std::string key = AccountKeyOfServer();
+TSecret TForm1::Password() { return PasswordFor(AccountKeyOfServer()); }
+
+// The password typed in the Account dialog for this run, the remembered one, or the one the
+// user types now; the batch wipes its copy when it ends.
+TSecret TForm1::PasswordFor(const std::string& key) {
+  if (!typedPassword_.Empty() && key == typedKey_) return TSecret(std::string(typedPassword_.View()));
   try {
     if (std::optional<TSecret> remembered = keeper_->Read(key)) return std::move(*remembered);
   } catch (const ENoSecretService&) {

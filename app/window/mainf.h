@@ -89,6 +89,7 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   TBatchRequest Request();
   // TBatchView, TBatchQuestions, TBatchHost
   TSecret Password() override;
+  TSecret PasswordFor(const std::string& key);
   void SetLabel(TBatchLabel label, const std::string& text) override;
   void ShowInformation(const std::string& text) override;
   void StatusChanged(const TBatchStatus& status, int index) override;
@@ -104,6 +105,10 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   std::unique_ptr<TBatchRunner> runner_;
   std::unique_ptr<TPasswordKeeper> keeper_ = std::make_unique<TSecretServiceKeeper>();
   TAccount account_;
+  // A password typed in the Account dialog and not remembered, and its entry's key: for this
+  // run of the window only, never written anywhere.
+  std::string typedKey_;
+  TSecret typedPassword_;
   bool newConnectionPerMessage_ = false;  // from the settings file only
   int retries_ = TSettings{}.retries;     // from the settings file only
   bool keepGoing_ = false;                // from the settings file only
