@@ -175,10 +175,11 @@ TEST_F(AccountDialogTest, TestConnectionShowsWhatTheTestSays) {
   for (const bool ok : {true, false}) {
     SCOPED_TRACE(ok);
     boxes_.boxes.clear();
+    const std::string said = ok ? "Connected.\nLogged in as ann." : "Login refused.";
     std::string tried;
     const auto test = [&](const std::string& server, const TAccount& account, const TSecret& typed) {
       tried = server + " " + account.user + " " + std::string(typed.View());
-      return TConnectionTestResult{ok, ok ? "Connected.\nLogged in as ann." : "Login refused."};
+      return TConnectionTestResult{ok, said};
     };
     TAccountDialog dialog(nullptr, TAccount{}, kServer, 25, keeper_, test);
     Control<QLineEdit>(dialog, "UserE")->setText("ann");
@@ -186,7 +187,7 @@ TEST_F(AccountDialogTest, TestConnectionShowsWhatTheTestSays) {
     Control<QPushButton>(dialog, "TestB")->click();
     EXPECT_EQ(tried, std::string(kServer) + " ann s3cret");
     ASSERT_EQ(boxes_.boxes.size(), 1u);
-    EXPECT_EQ(boxes_.boxes[0].text, ok ? "Connected.\nLogged in as ann." : "Login refused.");
+    EXPECT_EQ(boxes_.boxes[0].text, said);
     EXPECT_EQ(boxes_.boxes[0].icon, ok ? TMsgIcon::Information : TMsgIcon::Warning);
     EXPECT_TRUE(Control<QPushButton>(dialog, "TestB")->isEnabled());
   }
