@@ -57,11 +57,12 @@ std::string FormatBytes(uint64_t bytes) {
   return text;
 }
 
-void TBatchStatus::Start(std::vector<TBatchFile> files) {
+void TBatchStatus::Start(std::vector<TBatchFile> files, Clock::time_point now) {
   files_ = std::move(files);
   current_ = -1;
   cancelled_ = false;
   firstData_.reset();
+  if (BytesSent() > 0) firstData_ = now;
   ++number_;
 }
 
@@ -83,9 +84,14 @@ uint64_t TBatchStatus::BytesDone() const {
   return done;
 }
 
-std::optional<double> TBatchStatus::Rate(Clock::time_point now) const {
+uint64_t TBatchStatus::BytesSent() const {
   uint64_t sent = 0;
   for (const TBatchFile& file : files_) sent += file.state == TFileState::Sent ? file.size : file.bytesDone;
+  return sent;
+}
+
+std::optional<double> TBatchStatus::Rate(Clock::time_point now) const {
+  const uint64_t sent = BytesSent();
   if (sent == 0) return std::nullopt;
   if (!firstData_) firstData_ = now;
   const double seconds = std::chrono::duration<double>(now - *firstData_).count();

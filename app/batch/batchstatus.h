@@ -40,8 +40,9 @@ class TBatchStatus {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // A new batch of these files, all Waiting unless marked Skipped already.
-  void Start(std::vector<TBatchFile> files);
+  // A new batch of these files, all Waiting unless marked Skipped already, started at now; data
+  // they hold already (a batch shown part way) counts as seen then.
+  void Start(std::vector<TBatchFile> files, Clock::time_point now = Clock::now());
   // Counts the batches started, so that a front end tells a new batch's status from the last's.
   uint64_t Number() const { return number_; }
   const std::vector<TBatchFile>& Files() const { return files_; }
@@ -74,6 +75,9 @@ class TBatchStatus {
   std::string Summary() const;
 
  private:
+  // Of the files sent and the one being sent.
+  uint64_t BytesSent() const;
+
   std::vector<TBatchFile> files_;
   int current_ = -1;
   bool cancelled_ = false;
