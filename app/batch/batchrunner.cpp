@@ -184,7 +184,8 @@ TBatchEnd TBatchRunner::SendAll() {
   if (journal_) journal_->End(TJournalEnd::Finished);
   EndSession();
   if (!failures_.empty() || status_.Count(TFileState::Uncertain) > 0) return EndWithFailures();
-  frontEnd_.view.ShowInformation(batchtext::kAllSended);
+  // "All Sended" would claim what did not happen when every file was skipped: the summary says so.
+  frontEnd_.view.ShowInformation(status_.Count(TFileState::Sent) > 0 ? batchtext::kAllSended : status_.Summary());
   return TBatchEnd::AllSent;
 }
 

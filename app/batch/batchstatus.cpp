@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -26,6 +27,8 @@ bool DealtWith(TFileState state) {
   return state == TFileState::Sent || state == TFileState::Failed || state == TFileState::Skipped ||
          state == TFileState::Uncertain;
 }
+
+bool CountsAsDone(TFileState state) { return DealtWith(state) && state != TFileState::Failed; }
 
 const char* FileStateName(TFileState state) {
   switch (state) {
@@ -58,7 +61,9 @@ void TBatchStatus::Start(std::vector<TBatchFile> files, Clock::time_point now) {
   files_ = std::move(files);
   current_ = -1;
   cancelled_ = false;
-  start_ = now;
+  firstData_.reset();
+  if (BytesSent() > 0) firstData_ = now;
+  ++number_;
 }
 
 int TBatchStatus::Count(TFileState state) const {
@@ -75,22 +80,32 @@ uint64_t TBatchStatus::TotalBytes() const {
 
 uint64_t TBatchStatus::BytesDone() const {
   uint64_t done = 0;
-  for (const TBatchFile& file : files_) done += DealtWith(file.state) ? file.size : file.bytesDone;
+  for (const TBatchFile& file : files_) done += CountsAsDone(file.state) ? file.size : file.bytesDone;
   return done;
 }
 
-std::optional<double> TBatchStatus::Rate(Clock::time_point now) const {
-  const double seconds = std::chrono::duration<double>(now - start_).count();
+uint64_t TBatchStatus::BytesSent() const {
   uint64_t sent = 0;
   for (const TBatchFile& file : files_) sent += file.state == TFileState::Sent ? file.size : file.bytesDone;
-  if (seconds < kMinRateSeconds || sent == 0) return std::nullopt;
+  return sent;
+}
+
+std::optional<double> TBatchStatus::Rate(Clock::time_point now) const {
+  const uint64_t sent = BytesSent();
+  if (sent == 0) return std::nullopt;
+  if (!firstData_) firstData_ = now;
+  const double seconds = std::chrono::duration<double>(now - *firstData_).count();
+  if (seconds < kMinRateSeconds) return std::nullopt;
   return static_cast<double>(sent) / seconds;
 }
 
 std::optional<double> TBatchStatus::SecondsLeft(Clock::time_point now) const {
   const std::optional<double> rate = Rate(now);
   if (!rate) return std::nullopt;
-  return static_cast<double>(TotalBytes() - BytesDone()) / *rate;
+  uint64_t toGo = 0;
+  for (const TBatchFile& file : files_)
+    if (!DealtWith(file.state)) toGo += file.size - std::min(file.bytesDone, file.size);
+  return static_cast<double>(toGo) / *rate;
 }
 
 std::string TBatchStatus::ProgressLine(Clock::time_point now) const {

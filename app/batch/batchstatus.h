@@ -20,6 +20,9 @@ enum class TFileState { Waiting, Sending, Retrying, Sent, Failed, Skipped, Uncer
 const char* FileStateName(TFileState state);
 // Sent, failed, skipped or uncertain: nothing more happens to the file in this batch.
 bool DealtWith(TFileState state);
+// Dealt with, and not failed: what progress counts as done. A failed file counts for nothing,
+// so a bar after an error shows what really went.
+bool CountsAsDone(TFileState state);
 
 struct TBatchFile {
   std::string path;
@@ -37,8 +40,11 @@ class TBatchStatus {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // A new batch of these files, all Waiting unless marked Skipped already.
+  // A new batch of these files, all Waiting unless marked Skipped already, started at now; data
+  // they hold already (a batch shown part way) counts as seen then.
   void Start(std::vector<TBatchFile> files, Clock::time_point now = Clock::now());
+  // Counts the batches started, so that a front end tells a new batch's status from the last's.
+  uint64_t Number() const { return number_; }
   const std::vector<TBatchFile>& Files() const { return files_; }
   TBatchFile& File(size_t index) { return files_[index]; }
   // The file being sent or waited on; -1 before the first and after the last.
@@ -50,12 +56,15 @@ class TBatchStatus {
 
   int Count(TFileState state) const;
   uint64_t TotalBytes() const;
-  // Bytes of the files dealt with (sent, failed, skipped) and of the current one's progress:
-  // equal to TotalBytes once every file is dealt with, so a bar reaches exactly 100 %.
+  // Bytes of the files done (CountsAsDone) and of the current one's progress: equal to
+  // TotalBytes once every file is sent or skipped, so a bar reaches exactly 100 %.
   uint64_t BytesDone() const;
-  // Bytes sent per second since the start; nullopt before a second of sending has been seen.
+  // Bytes sent per second since the first look at the status that found data sent: the
+  // connection and the login before it say nothing of the line. Front ends look at every change
+  // at their pace, so that is the first byte's time within a repaint. nullopt before a second of
+  // data.
   std::optional<double> Rate(Clock::time_point now = Clock::now()) const;
-  // Seconds until every waiting byte is sent at the rate so far.
+  // Seconds until every byte of the files still to go is sent at the rate so far.
   std::optional<double> SecondsLeft(Clock::time_point now = Clock::now()) const;
 
   // "file 3 of 200, 1.2 MB of 20.0 MB, 3.4 MB/s, 5 s left" (rate and time once known).
@@ -66,10 +75,14 @@ class TBatchStatus {
   std::string Summary() const;
 
  private:
+  // Of the files sent and the one being sent.
+  uint64_t BytesSent() const;
+
   std::vector<TBatchFile> files_;
   int current_ = -1;
   bool cancelled_ = false;
-  Clock::time_point start_{};
+  uint64_t number_ = 0;
+  mutable std::optional<Clock::time_point> firstData_;
 };
 
 // 1536 -> "1.5 KB"; bytes, KB, MB, GB in steps of 1024, one decimal from KB on.

@@ -3,9 +3,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+
+#include <algorithm>
 
 #include "app/batch/credentials.h"
 #include "app/window/windowtext.h"
@@ -13,8 +18,9 @@
 
 namespace {
 constexpr char kNoSecretService[] =
-    "No secret service runs in this session: the password is asked for when a batch starts and "
-    "kept for that batch only.";
+    "No secret service runs in this session, so no password can be remembered. A password typed "
+    "here is kept until Mailcart closes and never stored; without one, it is asked for when a "
+    "batch starts.";
 constexpr char kRemembered[] = "remembered";
 constexpr int kFieldChars = 44;
 
@@ -34,8 +40,8 @@ TSecret SecretFromText(const QString& text) {
 }
 
 TAccountDialog::TAccountDialog(QWidget* parent, const TAccount& account, std::string server, int defaultPort,
-                               TPasswordKeeper& keeper)
-    : QDialog(parent), server_(std::move(server)), defaultPort_(defaultPort), keeper_(keeper) {
+                               TPasswordKeeper& keeper, TConnectionTest test)
+    : QDialog(parent), server_(std::move(server)), defaultPort_(defaultPort), keeper_(keeper), test_(std::move(test)) {
   setObjectName("AccountDialog");
   setWindowTitle("Account");
   CreateControls();
@@ -74,7 +80,12 @@ void TAccountDialog::CreateControls() {
   form->addRow("Token command:", TokenCommandE);
   CAFileE = Make<QLineEdit>(this, "CAFileE");
   CAFileE->setPlaceholderText("PEM certificates trusted besides the system's");
-  form->addRow("CA file:", CAFileE);
+  auto* caFile = new QHBoxLayout;
+  caFile->addWidget(CAFileE, 1);
+  auto* browse = Make<QPushButton>(this, "CAFileB");
+  browse->setText("Browse\u2026");
+  caFile->addWidget(browse);
+  form->addRow("CA file:", caFile);
   FingerprintE = Make<QLineEdit>(this, "FingerprintE");
   FingerprintE->setPlaceholderText("SHA-256 of the server's certificate");
   form->addRow("Pinned fingerprint:", FingerprintE);
@@ -82,20 +93,25 @@ void TAccountDialog::CreateControls() {
   for (QLineEdit* edit : findChildren<QLineEdit*>())
     edit->setMinimumWidth(fontMetrics().averageCharWidth() * kFieldChars);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  if (test_) {
+    TestB = buttons->addButton("Test connection", QDialogButtonBox::ActionRole);
+    TestB->setObjectName("TestB");
+    connect(TestB, &QPushButton::clicked, this, [this] { TestConnectionClick(); });
+  }
   form->addRow(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &TAccountDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &TAccountDialog::reject);
+  connect(browse, &QPushButton::clicked, this, [this] { BrowseCAFile(); });
   connect(AuthCB, &QComboBox::currentIndexChanged, this, [this] { EnableFields(); });
-  connect(RememberCB, &QCheckBox::toggled, this, [this] { EnableFields(); });
 }
 
-// The token replaces the password for XOAUTH2; a password is typed here only to be remembered
-// (otherwise the batch asks for it), so the field follows the box.
+// The token replaces the password for XOAUTH2. A password can be typed whether or not it is to
+// be remembered: one that is not serves this run of the window.
 void TAccountDialog::EnableFields() {
   const bool oauth = static_cast<TAuthMethod>(AuthCB->currentIndex()) == TAuthMethod::XOAuth2;
   TokenCommandE->setEnabled(oauth);
   RememberCB->setEnabled(serviceRuns_ && !oauth);
-  PasswordE->setEnabled(serviceRuns_ && !oauth && RememberCB->isChecked());
+  PasswordE->setEnabled(!oauth);
 }
 
 void TAccountDialog::LoadAccount(const TAccount& account) {
@@ -111,24 +127,53 @@ void TAccountDialog::LoadAccount(const TAccount& account) {
 void TAccountDialog::LookUpRememberedPassword() {
   loadedKey_ = Key();
   try {
-    // Only whether there is one: the password itself never goes into a field.
-    const bool remembered = !UserE->text().isEmpty() && keeper_.Read(loadedKey_).has_value();
+    // Only whether there is one: the password itself never goes into a field. Asked without a
+    // user too, so that a missing secret service is told as the dialog opens.
+    const bool remembered = keeper_.Read(loadedKey_).has_value() && !UserE->text().isEmpty();
     RememberCB->setChecked(remembered);
     if (remembered) PasswordE->setPlaceholderText(kRemembered);
   } catch (const ENoSecretService&) {
     ShowNoSecretService();
   } catch (const ECredentialsError& error) {
-    SecretServiceL->setText(Text(error.Message()));
-    SecretServiceL->show();
+    ShowNote(Text(error.Message()));
   }
   EnableFields();
 }
 
 void TAccountDialog::ShowNoSecretService() {
   serviceRuns_ = false;
-  SecretServiceL->setText(kNoSecretService);
-  SecretServiceL->show();
+  ShowNote(kNoSecretService);
   EnableFields();
+}
+
+// A note shown while the dialog is open makes it taller: a word-wrapped label's height is known
+// only for a width, which the layout does not ask for by itself.
+void TAccountDialog::ShowNote(const QString& text) {
+  SecretServiceL->setText(text);
+  SecretServiceL->show();
+  if (isVisible()) {
+    layout()->activate();
+    resize(width(), std::max(height(), layout()->totalHeightForWidth(width())));
+  }
+}
+
+void TAccountDialog::BrowseCAFile() {
+  const QString file =
+      QFileDialog::getOpenFileName(this, "CA file", CAFileE->text(), "PEM certificates (*.pem *.crt);;All files (*)");
+  if (!file.isEmpty()) CAFileE->setText(file);
+}
+
+void TAccountDialog::TestConnectionClick() {
+  // The test waits for the server in the event loop: one at a time.
+  TestB->setEnabled(false);
+  TConnectionTestResult result;
+  try {
+    result = test_(server_, Account(), PasswordE->isEnabled() ? SecretFromText(PasswordE->text()) : TSecret());
+  } catch (const std::exception& error) {
+    result = {false, error.what()};
+  }
+  TestB->setEnabled(true);
+  MessageBox(result.text, Bytes(windowTitle()), result.ok ? TMsgIcon::Information : TMsgIcon::Warning);
 }
 
 TAccount TAccountDialog::Account() const {
@@ -157,9 +202,15 @@ void TAccountDialog::accept() {
 }
 
 bool TAccountDialog::SavePassword() {
-  if (!serviceRuns_) return true;
+  const bool user = !UserE->text().isEmpty();
+  const bool remember = serviceRuns_ && RememberCB->isChecked() && user;
+  if (!remember && user && PasswordE->isEnabled() && !PasswordE->text().isEmpty())
+    typedPassword_ = SecretFromText(PasswordE->text());
+  if (!serviceRuns_) {
+    PasswordE->clear();
+    return true;
+  }
   const std::string key = Key();
-  const bool remember = RememberCB->isChecked() && !UserE->text().isEmpty();
   try {
     if (!remember) {
       keeper_.Remove(loadedKey_);
@@ -168,8 +219,8 @@ bool TAccountDialog::SavePassword() {
       keeper_.Write(key, SecretFromText(PasswordE->text()).View());
     }
   } catch (const ENoSecretService& error) {
-    // Found only now, as the dialog opened without a user: nothing is stored to be removed,
-    // but a password to be remembered cannot be, and the user is told.
+    // Gone since the dialog opened: nothing is stored to be removed, but a password to be
+    // remembered cannot be, and the user is told.
     ShowNoSecretService();
     if (remember) {
       ShowException(error);

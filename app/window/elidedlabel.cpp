@@ -3,9 +3,11 @@
 #include <QPainter>
 #include <QStyle>
 
+#include "app/window/windowtext.h"
+
 void TElidedLabel::SetFullText(const QString& text) {
   setText(text);
-  setToolTip(text);
+  setToolTip(ToolTipText(text));
 }
 
 QString TElidedLabel::ShownText() const {

@@ -15,6 +15,14 @@
 
 namespace {
 
+// "3 files, 12.4 MB": what Send would take.
+std::string ChosenLine(const std::vector<TBatchFile>& files) {
+  if (files.empty()) return {};
+  uint64_t bytes = 0;
+  for (const TBatchFile& file : files) bytes += file.size;
+  return std::to_string(files.size()) + (files.size() == 1 ? " file, " : " files, ") + FormatBytes(bytes);
+}
+
 std::vector<TBatchFile> Waiting(const std::vector<std::string>& paths) {
   std::vector<TBatchFile> files(paths.size());
   for (size_t i = 0; i < paths.size(); ++i) {
@@ -56,8 +64,9 @@ int ProgressSteps(const TBatchStatus& status) {
   }
   const auto& files = status.Files();
   if (files.empty()) return 0;
-  const auto dealt = std::count_if(files.begin(), files.end(), [](const TBatchFile& f) { return DealtWith(f.state); });
-  return static_cast<int>(dealt * TFileListView::kProgressSteps / static_cast<long long>(files.size()));
+  const auto filesDone =
+      std::count_if(files.begin(), files.end(), [](const TBatchFile& f) { return CountsAsDone(f.state); });
+  return static_cast<int>(filesDone * TFileListView::kProgressSteps / static_cast<long long>(files.size()));
 }
 
 void TFileListModel::SetFiles(std::vector<TBatchFile> files) {
@@ -115,7 +124,9 @@ QVariant TFileListModel::data(const QModelIndex& index, int role) const {
   }
   if (role == Qt::TextAlignmentRole && index.column() == SizeColumn)
     return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
-  if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
+  if (role == Qt::ToolTipRole && (index.column() == FileColumn || index.column() == DetailColumn))
+    return ToolTipText(Text(index.column() == FileColumn ? file.path : file.detail));
+  if (role != Qt::DisplayRole) return {};
   switch (index.column()) {
     case FileColumn: return Text(file.path);
     case SizeColumn: return Text(FormatBytes(file.size));
@@ -141,10 +152,14 @@ TFileListView::TFileListView(QWidget* parent)
   view_->setSelectionBehavior(QAbstractItemView::SelectRows);
   view_->setTextElideMode(Qt::ElideMiddle);
   view_->setItemDelegateForColumn(TFileListModel::StateColumn, new TProgressDelegate(view_));
+  // The file's path and the details take what the window grows by; size and state need no more.
   const QFontMetrics metrics(font());
-  view_->header()->resizeSection(TFileListModel::FileColumn, metrics.horizontalAdvance(QString(40, 'x')));
-  view_->header()->resizeSection(TFileListModel::SizeColumn, metrics.horizontalAdvance("1023.9 MB  "));
-  view_->header()->resizeSection(TFileListModel::StateColumn, metrics.horizontalAdvance("retrying (120 s)  "));
+  QHeaderView* header = view_->header();
+  header->setStretchLastSection(false);
+  header->setSectionResizeMode(TFileListModel::FileColumn, QHeaderView::Stretch);
+  header->setSectionResizeMode(TFileListModel::DetailColumn, QHeaderView::Stretch);
+  header->resizeSection(TFileListModel::SizeColumn, metrics.horizontalAdvance("1023.9 MB  "));
+  header->resizeSection(TFileListModel::StateColumn, metrics.horizontalAdvance("retrying (120 s)  "));
   view_->installEventFilter(this);
   progress_->setObjectName("BatchProgressPB");
   progress_->setRange(0, kProgressSteps);
@@ -174,8 +189,10 @@ void TFileListView::SetFiles(const std::vector<std::string>& paths) {
   repaint_.stop();
   model_.SetFiles(Waiting(paths));
   progress_->setValue(0);
-  statusLine_->clear();
+  ShowChosen();
 }
+
+void TFileListView::ShowChosen() { statusLine_->setText(Text(ChosenLine(model_.Files()))); }
 
 void TFileListView::AddFiles(const std::vector<std::string>& paths) {
   std::vector<std::string> all = Paths();
@@ -196,6 +213,7 @@ void TFileListView::RemoveSelected() {
   std::vector<int> rows;
   for (const QModelIndex& index : view_->selectionModel()->selectedRows()) rows.push_back(index.row());
   model_.RemoveRows(std::move(rows));
+  ShowChosen();
 }
 
 void TFileListView::ShowStatus(const TBatchStatus& status, int index) {
@@ -203,11 +221,17 @@ void TFileListView::ShowStatus(const TBatchStatus& status, int index) {
   if (index < 0) {
     repaint_.stop();
     model_.SetFiles(status.Files());
+    shownCurrent_ = -1;
     Repaint();
     return;
   }
   if (index >= static_cast<int>(status.Files().size())) return;
   model_.StoreRow(index, status.Files()[index]);
+  // The file being sent stays in sight; between files the user may scroll where he likes.
+  if (index == status.Current() && index != shownCurrent_) {
+    shownCurrent_ = index;
+    view_->scrollTo(model_.index(index, TFileListModel::FileColumn));
+  }
   if (!repaint_.isActive()) repaint_.start();
 }
 

@@ -1,8 +1,9 @@
 // The window's list of the chosen files: before a batch the files Send will take, during and
 // after one every file's state (waiting, sending with its progress, retrying with the count-down,
 // sent with the server's reply, failed with the reason), with the batch's progress in bytes and a
-// status line under it. A batch reports every block it sends; the list paints at most every
-// kRepaintMs, so a large send keeps the window responsive.
+// status line under it, which before a batch counts the chosen files and their size. A batch
+// reports every block it sends; the list paints at most every kRepaintMs, so a large send keeps
+// the window responsive.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -76,6 +77,8 @@ class TFileListView : public QWidget {
  private:
   void Repaint();
   void ShowProgress(const TBatchStatus& status);
+  // Before a batch: how many files are chosen, and their size.
+  void ShowChosen();
 
   TFileListModel model_;
   QTreeView* view_;
@@ -83,8 +86,9 @@ class TFileListView : public QWidget {
   QLabel* statusLine_;
   QTimer repaint_;
   const TBatchStatus* status_ = nullptr;  // of the running batch, until its end
+  int shownCurrent_ = -1;                 // the row last scrolled to
 };
 
-// Of a batch's bytes, the steps of a bar of kProgressSteps: all steps exactly when every file
-// is dealt with; by files when the files hold no bytes.
+// Of a batch's bytes done, the steps of a bar of kProgressSteps: all steps exactly when every
+// file is sent or skipped; by files when the files hold no bytes.
 int ProgressSteps(const TBatchStatus& status);

@@ -29,11 +29,14 @@
 #include "app/batch/settings.h"
 #include "app/icon/programicon.h"
 #include "app/window/aboutf.h"
+#include "app/window/connectiontest_stub.h"
 #include "app/window/designscale.h"
 #include "app/window/elidedlabel.h"
 #include "app/window/filelistview.h"
+#include "app/window/formcheck.h"
 #include "app/window/gradientcaption.h"
 #include "app/window/numericedit.h"
+#include "app/window/stretchform.h"
 #include "app/window/windowtext.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/pump.h"
@@ -110,15 +113,15 @@ TForm1::TForm1(const std::string& programPath)
 TForm1::~TForm1() = default;
 
 void TForm1::CreateControls() {
-  FormArea = Make<QWidget>(this, "FormArea");
+  FormArea = Make<TStretchForm>(this, "FormArea");
   QWidget* const form = FormArea;
   GradientCaption1 = Make<TGradientCaption>(form, "GradientCaption1");
-  Label8 = Make<QLabel>(form, "Label8", "MailServer:");
+  Label8 = Make<QLabel>(form, "Label8", formcaption::kServer);
   MailServerE = Make<QLineEdit>(form, "MailServerE");
   AccountB = Make<QPushButton>(form, "AccountB", "Account\u2026");
-  Label9 = Make<QLabel>(form, "Label9", "E-Mail From:");
+  Label9 = Make<QLabel>(form, "Label9", formcaption::kFrom);
   EMailFromE = Make<QLineEdit>(form, "EMailFromE");
-  Label1 = Make<QLabel>(form, "Label1", "E-Mail To:");
+  Label1 = Make<QLabel>(form, "Label1", formcaption::kTo);
   AddrE = Make<QLineEdit>(form, "AddrE");
   Label2 = Make<QLabel>(form, "Label2", "Subj:");
   SubjE = Make<QLineEdit>(form, "SubjE");
@@ -182,14 +185,19 @@ void TForm1::PlaceControls() {
   const int width = std::max(s(490), ExitB->geometry().right() + 1 + s(9));
   const int height = std::max({s(217) + top, left.Bottom() + s(4), right.Bottom() + s(10)});
   GradientCaption1->setGeometry(0, 0, width, top);
-  FormArea->setFixedSize(width, height);
+  FormArea->resize(width, height);
+  // The fields and the state lines widen with the window; the column at the right goes with its
+  // edge.
+  FormArea->FixDesign(
+      {GradientCaption1, MailServerE, EMailFromE, AddrE, SubjE, SFileShowL, StateL, RemaindL},
+      {AccountB, Label5, Label7, TimeWaitE, DelSFCB, SortFilesCB, SelFilesB, SendB, CancSendB, AboutB, ExitB});
   PlaceList(s);
   resize(width, height + s(200));
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
 }
 
-// The form at its size at the top; the list, its progress and its buttons take the rest.
+// The form at its height at the top; the list, its progress and its buttons take the rest.
 void TForm1::PlaceList(const TDesignScale& s) {
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(RemoveB);
@@ -203,7 +211,7 @@ void TForm1::PlaceList(const TDesignScale& s) {
   auto* window = new QVBoxLayout(this);
   window->setContentsMargins(0, 0, 0, 0);
   window->setSpacing(0);
-  window->addWidget(FormArea, 0, Qt::AlignLeft | Qt::AlignTop);
+  window->addWidget(FormArea);
   window->addLayout(below, 1);
 }
 
@@ -331,7 +339,21 @@ void TForm1::SendBClick() {
     ::ShowInformation(kNoFilesSelected);
     return;
   }
-  RunBatch();
+  if (FormReady()) RunBatch();
+}
+
+bool TForm1::FormReady() {
+  const TFormCheck check = CheckForm({MailServer(), Bytes(EMailFromE->text()), Bytes(AddrE->text())});
+  if (check.problems.empty()) return true;
+  if (!check.namedSender) {
+    MessageBox(FormCheckText(check), ApplicationTitle(), TMsgIcon::Warning);
+    return false;
+  }
+  if (AskQuestion(FormCheckText(check), false) != TMsgAnswer::Yes) return false;
+  // The name goes where the Account dialog keeps it, and is saved with the account.
+  EMailFromE->setText(Text(check.namedSender->address));
+  account_.fromName = check.namedSender->name;
+  return check.problems.size() == 1;
 }
 
 // The failed files of the last batch become the chosen ones, and go again.
@@ -339,7 +361,7 @@ void TForm1::RetryBClick() {
   std::vector<std::string> failed;
   for (const TBatchFile& file : runner_->Status().Files())
     if (file.state == TFileState::Failed) failed.push_back(file.path);
-  if (failed.empty()) return;
+  if (failed.empty() || !FormReady()) return;
   FileList->SetFiles(failed);
   RunBatch();
 }
@@ -375,15 +397,25 @@ TBatchQuestions::TSentBeforeChoice TForm1::SentBefore(const std::vector<TSentBef
 }
 
 void TForm1::RunBatch() {
+  // The one SMTP client never serves two batches, and the list of a running one is its own.
+  if (runner_->SendingActive()) return;
+  // Nothing of the last batch stays on show while this one asks its questions and connects.
+  FileList->SetFiles(FileList->Paths());
+  SetLabel(TBatchLabel::SFileShowL, "");
+  SetLabel(TBatchLabel::RemaindL, "");
   for (QPushButton* button : {SendB, RemoveB, ClearB, RetryB}) button->setEnabled(false);
-  const TBatchEnd end = runner_->Run(Request());
+  lastBatch_ = runner_->Status().Number();
+  runner_->Run(Request());
   resumeJournal_.reset();
-  if (end != TBatchEnd::Busy) FileList->ShowEnd(runner_->Status());
+  // A batch that ended before its files (a question answered Cancel, no password) leaves the
+  // chosen files as they were.
+  const bool started = runner_->Status().Number() != lastBatch_;
+  if (started) FileList->ShowEnd(runner_->Status());
   if (chosenDuringBatch_) FileList->SetFiles(openDialog1_.Files());
   chosenDuringBatch_ = false;
   SendB->setEnabled(true);
   EnableListButtons();
-  if (end != TBatchEnd::Busy) OfferResendUncertain();
+  if (started) OfferResendUncertain();
 }
 
 // A message the server may hold goes again only when the user says so.
@@ -414,17 +446,32 @@ void TForm1::AboutBClick() {
 }
 
 void TForm1::AccountBClick() {
-  TAccountDialog dialog(this, account_, MailServer(), components_->pxSMTP1.DefaultPort(), *keeper_);
-  if (dialog.exec() == QDialog::Accepted) account_ = dialog.Account();
+  const int port = components_->pxSMTP1.DefaultPort();
+  // The test logs in as a batch would: with the password typed, else the one a batch would use.
+  const auto test = [this, port](const std::string& server, const TAccount& account, const TSecret& typed) {
+    const bool needed = typed.Empty() && !account.user.empty() && account.authMethod != TAuthMethod::XOAuth2;
+    const TSecret password = needed ? PasswordFor(AccountKey(account.user, server, port)) : TSecret();
+    return TestConnection(server, account, needed ? password : typed, *this);
+  };
+  TAccountDialog dialog(this, account_, MailServer(), port, *keeper_, test);
+  if (dialog.exec() != QDialog::Accepted) return;
+  account_ = dialog.Account();
+  if (TSecret typed = dialog.TakeTypedPassword(); !typed.Empty()) {
+    typedKey_ = AccountKey(account_.user, MailServer(), port);
+    typedPassword_ = std::move(typed);
+  }
 }
 
 std::string TForm1::AccountKeyOfServer() {
   return AccountKey(account_.user, runner_->Request().server, components_->pxSMTP1.DefaultPort());
 }
 
-// The remembered password, or the one the user types now; the batch wipes it when it ends.
-TSecret TForm1::Password() {
-  const std::string key = AccountKeyOfServer();
+TSecret TForm1::Password() { return PasswordFor(AccountKeyOfServer()); }
+
+// The password typed in the Account dialog for this run, the remembered one, or the one the
+// user types now; the batch wipes its copy when it ends.
+TSecret TForm1::PasswordFor(const std::string& key) {
+  if (!typedPassword_.Empty() && key == typedKey_) return TSecret(std::string(typedPassword_.View()));
   try {
     if (std::optional<TSecret> remembered = keeper_->Read(key)) return std::move(*remembered);
   } catch (const ENoSecretService&) {
@@ -477,7 +524,9 @@ void TForm1::SetLabel(TBatchLabel which, const std::string& text) {
 }
 
 void TForm1::ShowInformation(const std::string& text) { ::ShowInformation(text); }
-void TForm1::StatusChanged(const TBatchStatus& status, int index) { FileList->ShowStatus(status, index); }
+void TForm1::StatusChanged(const TBatchStatus& status, int index) {
+  if (status.Number() != lastBatch_) FileList->ShowStatus(status, index);
+}
 void TForm1::ShowError(const std::exception& error) { ShowException(error); }
 void TForm1::ProcessMessages() { ProcessMessagesNow(); }
 void TForm1::CloseApplication() { close(); }

@@ -25,6 +25,7 @@ class QLineEdit;
 class QPushButton;
 class TGradientCaption;
 class TNumericEdit;
+class TStretchForm;
 struct TMailComponents;
 
 class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, private TBatchHost {
@@ -68,6 +69,9 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   void FormClose();
   void SelFilesBClick();
   void SendBClick();
+  // The form's problems in one box, before anything of a batch happens; a sender typed with its
+  // name is split on Yes. True when the batch may start.
+  bool FormReady();
   void RetryBClick();
   void RunBatch();
   void EnableListButtons();
@@ -85,6 +89,7 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   TBatchRequest Request();
   // TBatchView, TBatchQuestions, TBatchHost
   TSecret Password() override;
+  TSecret PasswordFor(const std::string& key);
   void SetLabel(TBatchLabel label, const std::string& text) override;
   void ShowInformation(const std::string& text) override;
   void StatusChanged(const TBatchStatus& status, int index) override;
@@ -100,12 +105,17 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   std::unique_ptr<TBatchRunner> runner_;
   std::unique_ptr<TPasswordKeeper> keeper_ = std::make_unique<TSecretServiceKeeper>();
   TAccount account_;
+  // A password typed in the Account dialog and not remembered, and its entry's key: for this
+  // run of the window only, never written anywhere.
+  std::string typedKey_;
+  TSecret typedPassword_;
   bool newConnectionPerMessage_ = false;  // from the settings file only
   int retries_ = TSettings{}.retries;     // from the settings file only
   bool keepGoing_ = false;                // from the settings file only
   std::vector<double> retryDelays_;
   bool chosenDuringBatch_ = false;
   std::optional<TJournal> resumeJournal_;  // for the next batch only
+  uint64_t lastBatch_ = 0;                 // the number of the batch before the running one
 
   TGradientCaption* GradientCaption1 = nullptr;
   QLabel* Label1 = nullptr;
@@ -133,8 +143,8 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   TElidedLabel* SFileShowL = nullptr;
   TElidedLabel* StateL = nullptr;
   TElidedLabel* RemaindL = nullptr;
-  // The form above keeps its size; the list below takes what the window grows by.
-  QWidget* FormArea = nullptr;
+  // The form above keeps its height; the list below takes what the window grows by.
+  TStretchForm* FormArea = nullptr;
   TFileListView* FileList = nullptr;
   QPushButton* RemoveB = nullptr;
   QPushButton* ClearB = nullptr;

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 
 #include <map>
 #include <tuple>
@@ -91,13 +92,14 @@ TEST_F(AccountDialogTest, RememberPasswordStoresKeepsOrDeletesTheEntry) {
     bool shownRemembered;  // "Remember password" ticked when it opens
     bool tick;
     const char* typed;
-    const char* after;  // the entry afterwards; nullptr: none
+    const char* after;   // the entry afterwards; nullptr: none
+    const char* forRun;  // the password handed to the window for this run
   } cases[] = {
-      {"a typed password is remembered", false, false, true, "s3cret", "s3cret"},
-      {"a typed password replaces the stored one", true, true, true, "new", "new"},
-      {"an empty field keeps the stored one", true, true, true, "", "old"},
-      {"unticking deletes the entry", true, true, false, "", nullptr},
-      {"a password typed without ticking is not stored", false, false, false, "s3cret", nullptr},
+      {"a typed password is remembered", false, false, true, "s3cret", "s3cret", ""},
+      {"a typed password replaces the stored one", true, true, true, "new", "new", ""},
+      {"an empty field keeps the stored one", true, true, true, "", "old", ""},
+      {"unticking deletes the entry", true, true, false, "", nullptr, ""},
+      {"a password typed without ticking serves this run only", false, false, false, "s3cret", nullptr, "s3cret"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -109,11 +111,12 @@ TEST_F(AccountDialogTest, RememberPasswordStoresKeepsOrDeletesTheEntry) {
     auto* remember = Control<QCheckBox>(dialog, "RememberCB");
     EXPECT_EQ(remember->isChecked(), c.shownRemembered);
     EXPECT_EQ(Control<QLineEdit>(dialog, "PasswordE")->text(), "") << "a stored password is never shown";
+    EXPECT_TRUE(Control<QLineEdit>(dialog, "PasswordE")->isEnabled()) << "typed whether remembered or not";
     remember->setChecked(c.tick);
-    EXPECT_EQ(Control<QLineEdit>(dialog, "PasswordE")->isEnabled(), c.tick) << "typed only to be remembered";
     Control<QLineEdit>(dialog, "PasswordE")->setText(c.typed);
     dialog.accept();
     EXPECT_EQ(Control<QLineEdit>(dialog, "PasswordE")->text(), "") << "the field is cleared";
+    EXPECT_EQ(dialog.TakeTypedPassword().View(), c.forRun);
     EXPECT_EQ(keeper_.entries.count(kKey), c.after ? 1u : 0u);
     if (c.after) {
       EXPECT_EQ(keeper_.entries[kKey], c.after);
@@ -121,23 +124,35 @@ TEST_F(AccountDialogTest, RememberPasswordStoresKeepsOrDeletesTheEntry) {
   }
 }
 
+// Told as the dialog opens, with a user or without, in a note shown whole; a password typed
+// serves this run.
 TEST_F(AccountDialogTest, WithoutASecretServiceTheDialogSaysSo) {
   keeper_.runs = false;
-  TAccount account;
-  account.user = "ann";
-  TAccountDialog dialog(nullptr, account, "mail.example.com", 25, keeper_);
-  EXPECT_FALSE(dialog.SecretServiceRuns());
-  EXPECT_FALSE(Control<QCheckBox>(dialog, "RememberCB")->isEnabled());
-  EXPECT_FALSE(Control<QLineEdit>(dialog, "PasswordE")->isEnabled());
-  EXPECT_NE(Control<QLabel>(dialog, "SecretServiceL")->text().indexOf("asked for when a batch starts"), -1);
-  dialog.accept();
-  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  for (const char* user : {"ann", ""}) {
+    SCOPED_TRACE(user);
+    TAccount account;
+    account.user = user;
+    TAccountDialog dialog(nullptr, account, "mail.example.com", 25, keeper_);
+    dialog.show();
+    EXPECT_FALSE(dialog.SecretServiceRuns());
+    EXPECT_FALSE(Control<QCheckBox>(dialog, "RememberCB")->isEnabled());
+    auto* note = Control<QLabel>(dialog, "SecretServiceL");
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_NE(note->text().indexOf("asked for when a batch starts"), -1);
+    EXPECT_GE(note->height(), note->heightForWidth(note->width())) << "the note is not cut off";
+    Control<QLineEdit>(dialog, "UserE")->setText("ann");
+    Control<QLineEdit>(dialog, "PasswordE")->setText("s3cret");
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.TakeTypedPassword().View(), "s3cret");
+  }
 }
 
-// Opened without a user, the dialog finds out only when it saves.
+// The secret service goes away while the dialog is open: the password cannot be remembered,
+// and the user is told; a second OK keeps it for this run.
 TEST_F(AccountDialogTest, ASecretServiceFoundMissingOnSaving) {
-  keeper_.runs = false;
   TAccountDialog dialog(nullptr, TAccount{}, kServer, 25, keeper_);
+  keeper_.runs = false;
   dialog.show();
   Control<QLineEdit>(dialog, "UserE")->setText("ann");
   Control<QCheckBox>(dialog, "RememberCB")->setChecked(true);
@@ -146,9 +161,36 @@ TEST_F(AccountDialogTest, ASecretServiceFoundMissingOnSaving) {
   EXPECT_TRUE(dialog.isVisible()) << "the password could not be remembered";
   ASSERT_EQ(boxes_.boxes.size(), 1u);
   EXPECT_FALSE(Control<QCheckBox>(dialog, "RememberCB")->isEnabled());
-  EXPECT_FALSE(Control<QLabel>(dialog, "SecretServiceL")->isHidden());
+  auto* note = Control<QLabel>(dialog, "SecretServiceL");
+  EXPECT_TRUE(note->isVisible());
+  EXPECT_GE(note->height(), note->heightForWidth(note->width())) << "the dialog grew for the note";
   dialog.accept();
   EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.TakeTypedPassword().View(), "s3cret");
+}
+
+// "Test connection" tries the server of the main form with the account and the password as
+// typed, and shows what the test says.
+TEST_F(AccountDialogTest, TestConnectionShowsWhatTheTestSays) {
+  for (const bool ok : {true, false}) {
+    SCOPED_TRACE(ok);
+    boxes_.boxes.clear();
+    const std::string said = ok ? "Connected.\nLogged in as ann." : "Login refused.";
+    std::string tried;
+    const auto test = [&](const std::string& server, const TAccount& account, const TSecret& typed) {
+      tried = server + " " + account.user + " " + std::string(typed.View());
+      return TConnectionTestResult{ok, said};
+    };
+    TAccountDialog dialog(nullptr, TAccount{}, kServer, 25, keeper_, test);
+    Control<QLineEdit>(dialog, "UserE")->setText("ann");
+    Control<QLineEdit>(dialog, "PasswordE")->setText("s3cret");
+    Control<QPushButton>(dialog, "TestB")->click();
+    EXPECT_EQ(tried, std::string(kServer) + " ann s3cret");
+    ASSERT_EQ(boxes_.boxes.size(), 1u);
+    EXPECT_EQ(boxes_.boxes[0].text, said);
+    EXPECT_EQ(boxes_.boxes[0].icon, ok ? TMsgIcon::Information : TMsgIcon::Warning);
+    EXPECT_TRUE(Control<QPushButton>(dialog, "TestB")->isEnabled());
+  }
 }
 
 TEST_F(AccountDialogTest, AMalformedFingerprintKeepsTheDialogOpen) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/window/windowtext.h"
+
 namespace {
 
 TEST(ElidedLabel, ALongPathKeepsItsFileNameAndItsWholeTextAsToolTip) {
@@ -14,7 +16,7 @@ TEST(ElidedLabel, ALongPathKeepsItsFileNameAndItsWholeTextAsToolTip) {
   EXPECT_TRUE(shown.endsWith("12.pdf")) << shown.toStdString();
   EXPECT_TRUE(shown.startsWith("/h")) << shown.toStdString();
   EXPECT_LE(label.fontMetrics().horizontalAdvance(shown), label.contentsRect().width());
-  EXPECT_EQ(label.toolTip(), path);
+  EXPECT_EQ(label.toolTip(), ToolTipText(path));
   EXPECT_EQ(label.text(), path);
   label.SetFullText("short.txt");
   EXPECT_EQ(label.ShownText(), "short.txt");

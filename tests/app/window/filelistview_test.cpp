@@ -1,6 +1,6 @@
 // The window's file list under Qt's offscreen platform: the states it shows through batches
 // against a real SMTP server (aiosmtpd), the batch's progress in bytes, files dropped onto the
-// window, removal and clearing, the form that keeps its places when the window is resized, and
+// window, removal and clearing, the form that grows across with the window, and
 // long paths in the labels.
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QTreeView>
 #include <QUrl>
 
@@ -59,8 +60,9 @@ TEST(FileListProgress, TheBarReachesItsEndExactlyAndNeverOverflows) {
       {"nothing sent yet", StatusOf({{100, TFileState::Waiting}}), 0},
       {"a third of three files", StatusOf({{1, TFileState::Sent}, {1, TFileState::Waiting}, {1, TFileState::Waiting}}),
        kAll / 3},
-      {"every file dealt with, however",
-       StatusOf({{7, TFileState::Sent}, {5, TFileState::Failed}, {3, TFileState::Skipped}}), kAll},
+      {"a failed file's bytes are not done",
+       StatusOf({{7, TFileState::Sent}, {5, TFileState::Failed}, {3, TFileState::Skipped}}), kAll * 10 / 15},
+      {"every file sent or skipped", StatusOf({{7, TFileState::Sent}, {3, TFileState::Skipped}}), kAll},
       {"files past what int and bytes times steps can hold",
        StatusOf({{kHuge, TFileState::Sent}, {kHuge, TFileState::Waiting}}), kAll / 2},
       {"huge files all sent", StatusOf({{kHuge, TFileState::Sent}, {kHuge, TFileState::Sent}}), kAll},
@@ -181,7 +183,7 @@ TEST_F(FileListWindowTest, TheListFollowsTheStatesOfABatch) {
        "2 files sent, 0 failed, 0 skipped.",
        true},
       {"a permanent failure with KeepGoing",
-       {"550 5.7.1 not from you"},
+       {"550 5.7.1 <me@example.com> is not yours"},
        true,
        0.3,
        false,
@@ -189,7 +191,7 @@ TEST_F(FileListWindowTest, TheListFollowsTheStatesOfABatch) {
        {"failed", "sent"},
        "",
        "1 file sent, 1 failed, 0 skipped.",
-       true},
+       false},
       {"a cancel during the count-down",
        {"451 4.3.0 busy"},
        false,
@@ -231,7 +233,11 @@ TEST_F(FileListWindowTest, TheListFollowsTheStatesOfABatch) {
     if (!c.detailStart.empty()) {
       EXPECT_EQ(detail.rfind(c.detailStart, 0), 0u) << detail;
     } else if (c.keepGoing) {
-      EXPECT_NE(detail.find("550 5.7.1 not from you"), std::string::npos) << detail;
+      EXPECT_NE(detail.find("550 5.7.1 <me@example.com> is not yours"), std::string::npos) << detail;
+      // The whole text, also what reads as markup.
+      QTextDocument tip;
+      tip.setHtml(List().Model().index(0, TFileListModel::DetailColumn).data(Qt::ToolTipRole).toString());
+      EXPECT_EQ(tip.toPlainText().toStdString(), detail);
     }
     EXPECT_EQ(StatusLine(), c.summary);
     auto* bar = Control<QProgressBar>("BatchProgressPB");
@@ -263,7 +269,7 @@ TEST_F(FileListWindowTest, FilesChosenDuringABatchShowWhenItHasEnded) {
   boxes_.onShow = [&](const RecordingMessageBoxes::Box&) { listAtTheEnd = List().Paths(); };
   Control<QPushButton>("SendB")->click();
   EXPECT_EQ(listAtTheEnd, std::vector<std::string>{files[0]});
-  EXPECT_EQ(StatusLine(), "");
+  EXPECT_EQ(StatusLine(), "1 file, 2.0 KB") << "the files Send would take";
   EXPECT_EQ(server.Count(), 1);
   EXPECT_EQ(List().Paths(), std::vector<std::string>{files[1]});
   EXPECT_EQ(Cell(0, TFileListModel::StateColumn), "waiting");
@@ -283,6 +289,7 @@ TEST_F(FileListWindowTest, DroppedFilesRemovalAndClearing) {
   EXPECT_NE(boxes_.boxes[0].text.find(folder + ": a folder"), std::string::npos) << boxes_.boxes[0].text;
   EXPECT_NE(boxes_.boxes[0].text.find(fifo + ": not a regular file"), std::string::npos) << boxes_.boxes[0].text;
   EXPECT_EQ(Cell(2, TFileListModel::SizeColumn), "2.9 KB");
+  EXPECT_EQ(StatusLine(), "3 files, 5.9 KB");
 
   QTreeView* view = List().View();
   view->selectionModel()->select(List().Model().index(1, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
@@ -292,6 +299,7 @@ TEST_F(FileListWindowTest, DroppedFilesRemovalAndClearing) {
   QKeyEvent delUp(QEvent::KeyRelease, Qt::Key_Delete, Qt::NoModifier);
   QCoreApplication::sendEvent(view, &delUp);
   EXPECT_EQ(List().Paths(), (std::vector<std::string>{files[0], files[2]}));
+  EXPECT_EQ(StatusLine(), "2 files, 3.9 KB");
   view->selectAll();
   Control<QPushButton>("RemoveB")->click();
   EXPECT_TRUE(List().Empty());
@@ -328,17 +336,31 @@ TEST_F(FileListWindowTest, TheFileDialogOpensInTheFolderUsedLast) {
   EXPECT_NE(ReadFile(Path("mailcart.ini")).find("LastFolder=" + sub + "\r\n"), std::string::npos);
 }
 
-// The window grows and shrinks below the form: the form keeps its size and every control its
-// place; the list takes the rest.
-TEST_F(FileListWindowTest, TheFormKeepsItsPlacesWhenTheWindowIsResized) {
+// The window grows below the form, and the form across: its fields and state lines widen, the
+// column at the right follows the edge, the captions keep their places; at its least width
+// everything is where it was first placed.
+TEST_F(FileListWindowTest, TheFormGrowsAcrossWithTheWindow) {
   QWidget* form = Control("FormArea");
-  EXPECT_EQ(form->minimumSize(), form->maximumSize()) << "fixed size";
+  EXPECT_EQ(form->minimumHeight(), form->maximumHeight()) << "the form keeps its height";
   std::map<std::string, QRect> places;
   for (QWidget* control : form->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
     places[control->objectName().toStdString()] = control->geometry();
   const QSize formSize = form->size();
   const QSize start = Form().size();
-  for (const QSize size : {start + QSize(300, 250), Form().minimumSize(), start}) {
+  const int fileColumn = List().View()->columnWidth(TFileListModel::FileColumn);
+  const int grown = 300;
+  Form().resize(start + QSize(grown, 250));
+  ProcessMessagesNow();
+  EXPECT_EQ(form->geometry(), QRect(0, 0, formSize.width() + grown, formSize.height()));
+  const auto at = [&](const char* name) { return Control(name)->geometry(); };
+  EXPECT_EQ(at("Label9"), places["Label9"]);
+  EXPECT_EQ(at("EMailFromE"), places["EMailFromE"].adjusted(0, 0, grown, 0));
+  EXPECT_EQ(at("StateL"), places["StateL"].adjusted(0, 0, grown, 0));
+  EXPECT_EQ(at("SendB"), places["SendB"].translated(grown, 0));
+  EXPECT_EQ(at("AccountB").right(), at("MailServerE").right()) << "the account's button ends with its field";
+  EXPECT_GT(List().View()->columnWidth(TFileListModel::FileColumn), fileColumn);
+  EXPECT_LE(List().geometry().bottom(), Form().height());
+  for (const QSize size : {Form().minimumSize(), start}) {
     Form().resize(size);
     ProcessMessagesNow();
     EXPECT_EQ(form->geometry(), QRect(QPoint(0, 0), formSize));
@@ -347,7 +369,6 @@ TEST_F(FileListWindowTest, TheFormKeepsItsPlacesWhenTheWindowIsResized) {
           << control->objectName().toStdString();
     EXPECT_GE(List().y(), form->height());
     EXPECT_GT(List().View()->height(), 0);
-    EXPECT_LE(List().geometry().bottom(), Form().height());
   }
   EXPECT_GE(Form().minimumWidth(), formSize.width());
 }
@@ -373,6 +394,7 @@ TEST_F(FileListWindowTest, TheJournalsQuestions) {
   EXPECT_EQ(boxes_.boxes[0].text.rfind("1 of these files was sent to you@example.com on ", 0), 0u)
       << boxes_.boxes[0].text;
   EXPECT_EQ(Cell(0, TFileListModel::StateColumn), "skipped");
+  EXPECT_EQ(boxes_.boxes.back().text, "0 files sent, 0 failed, 1 skipped.") << "not \"All Sended\"";
 
   TJournalHead head{"127.0.0.1:" + std::to_string(server.Port()),
                     "me@example.com",
