@@ -15,6 +15,7 @@
 
 #include "app/batch/batchplan.h"
 #include "app/batch/batchquestions.h"
+#include "app/batch/failureadvice.h"
 #include "app/batch/journalcleanup.h"
 #include "app/batch/messagedelivery.h"
 #include "app/batch/sourcefile.h"
@@ -274,9 +275,9 @@ std::optional<TBatchRunner::TFileEnd> TBatchRunner::HandleFailure(const std::exc
   // session's errors name the server.
   if (!request_.keepGoing) {
     if (failure.scope == TFailureScope::Session || dynamic_cast<const EFileError*>(&error) != nullptr) throw;
-    throw EFileNotSent("The file " + QuotedName(file) + " was not sent: " + error.what());
+    throw EFileNotSent("The file " + QuotedName(file) + " was not sent: " + AdvisedText(error));
   }
-  failures_.push_back(ShownFileName(file) + ": " + error.what());
+  failures_.push_back(ShownFileName(file) + ": " + AdvisedText(error));
   return TFileEnd::Failed;
 }
 

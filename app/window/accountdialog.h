@@ -13,7 +13,7 @@
 
 #include "app/batch/credentials.h"
 #include "app/batch/settings.h"
-#include "app/window/connectiontest_stub.h"
+#include "app/batch/connectiontest.h"
 #include "toolkit/secret.h"
 
 class QCheckBox;

@@ -29,7 +29,8 @@
 #include "app/batch/settings.h"
 #include "app/icon/programicon.h"
 #include "app/window/aboutf.h"
-#include "app/window/connectiontest_stub.h"
+#include "app/batch/connectiontest.h"
+#include "app/batch/failureadvice.h"
 #include "app/window/designscale.h"
 #include "app/window/elidedlabel.h"
 #include "app/window/filelistview.h"
@@ -246,6 +247,8 @@ void TForm1::FormCreate() {
   } catch (const std::exception& error) {
     ShowException(error);  // the window starts with the defaults
   }
+  stored_ = settings;
+  stored_.warnings.clear();
   AddrE->setText(Text(settings.addr));
   SubjE->setText(Text(settings.subj));
   MailServerE->setText(Text(settings.mailSrv));
@@ -267,7 +270,7 @@ void TForm1::FormCreate() {
 // The program can always be closed: a settings file that cannot be written is reported, and
 // the window closes all the same.
 void TForm1::FormClose() {
-  TSettings settings;
+  TSettings settings = stored_;
   settings.addr = Bytes(AddrE->text());
   settings.subj = Bytes(SubjE->text());
   settings.addrFrom = Bytes(EMailFromE->text());
@@ -500,6 +503,7 @@ TBatchRequest TForm1::Request() {
   if (!retryDelays_.empty()) r.retryDelays = retryDelays_;
   r.keepGoing = keepGoing_;
   r.journalFolder = DefaultJournalFolder();
+  r.journalDays = stored_.journalDays;
   r.account = account_;
   r.files = FileList->Paths();
   if (resumeJournal_) {
@@ -527,6 +531,8 @@ void TForm1::ShowInformation(const std::string& text) { ::ShowInformation(text);
 void TForm1::StatusChanged(const TBatchStatus& status, int index) {
   if (status.Number() != lastBatch_) FileList->ShowStatus(status, index);
 }
-void TForm1::ShowError(const std::exception& error) { ShowException(error); }
+void TForm1::ShowError(const std::exception& error) {
+  MessageBox(StandardErrorText(AdvisedText(error)), ApplicationTitle(), TMsgIcon::Error);
+}
 void TForm1::ProcessMessages() { ProcessMessagesNow(); }
 void TForm1::CloseApplication() { close(); }

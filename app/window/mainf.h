@@ -109,6 +109,8 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   // run of the window only, never written anywhere.
   std::string typedKey_;
   TSecret typedPassword_;
+  // The settings as read: the keys the window has no field for go back to the file as they were.
+  TSettings stored_;
   bool newConnectionPerMessage_ = false;  // from the settings file only
   int retries_ = TSettings{}.retries;     // from the settings file only
   bool keepGoing_ = false;                // from the settings file only
