@@ -149,7 +149,8 @@ TEST_F(MailcartSendTest, AnArgumentThatIsNotUtf8IsAUsageError) {
 }
 
 // A file is deleted only once the server has accepted its message. Wrong usage, a value in
-// effect from the settings file included, is found before anything connects.
+// effect from the settings file included, and a file that cannot be sent are found before
+// anything connects.
 TEST_F(MailcartSendTest, ExitStatusAndWhatIsLeft) {
   WriteFile(Path("negative pause.ini"), "[Param]\r\nPauseSec=-1\r\n");
   WriteFile(Path("bad pin.ini"), "[Param]\r\nFingerprint=12:34\r\n");
@@ -166,12 +167,17 @@ TEST_F(MailcartSendTest, ExitStatusAndWhatIsLeft) {
     bool connects = true;
   } cases[] = {
       {"a recipient the server refuses", {"--to", kRefused}, 1, "550 5.1.1 Recipient rejected.\n", true},
-      {"a file that is not there", {"--pause", "0"}, 1, "missing.txt", false},
+      {"files that are not there",
+       {Path("missing.txt"), Path("gone.txt")},
+       1,
+       "2 files cannot be sent:\n\"" + Path("missing.txt") + "\" (No such file or directory)\n\"" + Path("gone.txt"),
+       true,
+       false},
       // The others are still sent; the summary names the one that was not, and why.
       {"a file that is not there, with --keep-going",
-       {"--keep-going"},
+       {"--keep-going", Path("missing.txt")},
        1,
-       "Not sent:\n" + Path("missing.txt") + ": ",
+       "Not sent:\n" + Path("missing.txt") + ": No such file or directory",
        false},
       {"a negative number of retries", {"--retries", "-1"}, 2, "--retries needs a whole number", true},
       {"a retry delay left out", {"--retry-delays", "5,,120"}, 2, "--retry-delays needs a number", true},
@@ -252,7 +258,7 @@ TEST_F(MailcartSendTest, ExitStatusAndWhatIsLeft) {
     SCOPED_TRACE(c.name);
     const std::string first = MakeFile("first.txt");
     const int before = server_.Count();
-    std::vector<std::string> args = Args({"--delete", first, Path("missing.txt"), MakeFile("last.txt")});
+    std::vector<std::string> args = Args({"--delete", first, MakeFile("last.txt")});
     args.insert(args.end(), c.args.begin(), c.args.end());
     if (std::string(c.name) == "no file") args = {"--settings", Path("none.ini")};
     const SendRun run = RunSend(args);
