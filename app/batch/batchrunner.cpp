@@ -16,6 +16,7 @@
 #include "app/batch/batchplan.h"
 #include "app/batch/batchquestions.h"
 #include "app/batch/failureadvice.h"
+#include "app/batch/filecheck.h"
 #include "app/batch/journalcleanup.h"
 #include "app/batch/messagedelivery.h"
 #include "app/batch/sourcefile.h"
@@ -393,6 +394,10 @@ std::optional<std::vector<TBatchFile>> TBatchRunner::PlanFiles() {
       filesWent_ = filesWent_ || record.outcome == TJournalOutcome::Sent;
     files = ResumeFiles(journal, request_.resendChanged, request_.resendUncertain, pump);
   }
+  // Before the sent-before question, the journal and any connection: a batch that cannot start
+  // leaves no record.
+  const std::vector<std::string> unsendable = SkipUnsendable(files, request_.keepGoing);
+  failures_.insert(failures_.end(), unsendable.begin(), unsendable.end());
   knownJournals_.clear();
   if (!request_.journalFolder.empty()) {
     std::vector<TBatchFile> absolute = files;

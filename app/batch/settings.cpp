@@ -6,8 +6,10 @@
 #include "app/batch/filetrust.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/folders.h"
+#include "toolkit/hostport.h"
 #include "toolkit/inifile.h"
 #include "toolkit/regularfile.h"
+#include "toolkit/strutils.h"
 
 namespace {
 constexpr char kSection[] = "Param";
@@ -22,8 +24,8 @@ void ReadChoice(const TIniFile& ini, const char* key, bool (*parse)(std::string_
 }
 
 // The keys that decide where mail goes, what runs, whom the program trusts or what it deletes.
-constexpr const char* kGuardedKeys[] = {"MailSrv",  "Addr",         "AddrFrom", "Security",    "User",
-                                        "DelFiles", "TokenCommand", "CAFile",   "Fingerprint", "JournalDays"};
+constexpr const char* kGuardedKeys[] = {"MailSrv", "Addr", "AddrFrom", "Security", "User", "UserServer",
+                                        "DelFiles", "TokenCommand", "CAFile", "Fingerprint", "JournalDays"};
 
 // A file that another user could have written gives none of the guarded keys: each is left at
 // its default, with one warning that names those it held.
@@ -43,7 +45,19 @@ void DropUntrusted(const TIniFile& ini, TSettings& s) {
   const std::string fromName = s.account.fromName;
   s.account = defaults.account;
   s.account.fromName = fromName;
+  s.userServer = defaults.userServer;
   s.warnings.push_back(problem + ": its " + held + " are ignored");
+}
+
+// RFC 4343: host names compare without regard to case. A text the parser refuses is compared
+// as it stands: a batch to such a server fails before it logs in anyway.
+bool SameServer(const std::string& a, const std::string& b, uint16_t defaultPort) {
+  try {
+    const THostPort x = ParseHostPort(a), y = ParseHostPort(b);
+    return SameText(x.host, y.host) && x.port.value_or(defaultPort) == y.port.value_or(defaultPort);
+  } catch (const EConvertError&) {
+    return SameText(a, b);
+  }
 }
 
 // An empty value is left out unless there is one in the file to replace.
@@ -83,6 +97,7 @@ TSettings ReadSettings(const std::string& fileName) {
   s.journalDays = std::max(0, ini.ReadInteger(kSection, "JournalDays", s.journalDays));
   ReadChoice(ini, "Security", ParseSecurity, s.account.security, s.warnings);
   s.account.user = ini.ReadString(kSection, "User", "");
+  s.userServer = ini.ReadString(kSection, "UserServer", "");
   s.account.fromName = ini.ReadString(kSection, "FromName", "");
   ReadChoice(ini, "AuthMethod", ParseAuthMethod, s.account.authMethod, s.warnings);
   s.account.tokenCommand = ini.ReadString(kSection, "TokenCommand", "");
@@ -90,6 +105,11 @@ TSettings ReadSettings(const std::string& fileName) {
   s.account.fingerprint = ini.ReadString(kSection, "Fingerprint", "");
   DropUntrusted(ini, s);
   return s;
+}
+
+std::string UserFor(const TSettings& settings, const std::string& server, uint16_t defaultPort) {
+  if (settings.userServer.empty() || SameServer(settings.userServer, server, defaultPort)) return settings.account.user;
+  return {};
 }
 
 void WriteSettings(const std::string& fileName, const TSettings& s) {
@@ -115,6 +135,7 @@ void WriteSettings(const std::string& fileName, const TSettings& s) {
     ini.WriteInteger(kSection, "JournalDays", s.journalDays);
   WriteOptional(ini, "Security", s.account.security == TpxSecurity::Auto ? "" : SecurityName(s.account.security));
   WriteOptional(ini, "User", s.account.user);
+  WriteOptional(ini, "UserServer", s.userServer);
   WriteOptional(ini, "AuthMethod",
                 s.account.authMethod == TAuthMethod::Auto ? "" : AuthMethodName(s.account.authMethod));
   WriteOptional(ini, "TokenCommand", s.account.tokenCommand);

@@ -3,6 +3,7 @@
 // Never the password: that is kept in the secret service.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,9 @@ struct TSettings {
   // "JournalDays": the journals of settled batches are removed this many days after they were
   // last written (RemoveOldJournals); 0 keeps them all.
   int journalDays = 90;
+  // "UserServer": the server (host:port) the account's user was saved for; empty in a file
+  // written before it was kept, whose user goes with any server.
+  std::string userServer;
 };
 
 // The program's path with its extension replaced by ".ini" when that file exists (a portable
@@ -41,11 +45,15 @@ std::string SettingsFileName(const std::string& programPath);
 
 // Missing or malformed values give the defaults. An unknown Security or AuthMethod is left at its
 // default with a warning; so are the keys that decide where mail goes, what runs, whom the
-// program trusts or what it deletes (MailSrv, Addr, AddrFrom, Security, User, DelFiles,
-// TokenCommand, CAFile, Fingerprint, JournalDays) when another user could have written the file
+// program trusts or what it deletes (MailSrv, Addr, AddrFrom, Security, User, UserServer,
+// DelFiles, TokenCommand, CAFile, Fingerprint, JournalDays) when another user could have written the file
 // (FileTrustProblem). A file that is there but no regular file (a FIFO would keep the program
 // waiting) raises EInOutError naming it.
 TSettings ReadSettings(const std::string& fileName);
+// The account's user for a batch through server: the one saved, unless it was saved for another
+// server ("host" and "host:25" are one server when defaultPort is 25; host names compare without
+// regard to case). Empty: no login.
+std::string UserFor(const TSettings& settings, const std::string& server, uint16_t defaultPort);
 // Creates the file's folder when needed. A failure raises an error whose text names the file.
 // Account keys at their defaults are left out unless the file holds one to replace: an ignored
 // TokenCommand must not outlive a write that makes the file trusted (writing sets mode 0600).

@@ -279,6 +279,8 @@ void TForm1::FormClose() {
   settings.sortFiles = SortFilesCB->isChecked();
   settings.pauseSec = PauseFromValue(TimeWaitE->Value());
   settings.account = account_;
+  // The user goes with this server only: mailcart-send, given another, logs in as nobody.
+  settings.userServer = account_.user.empty() ? std::string() : Bytes(MailServerE->text());
   settings.newConnectionPerMessage = newConnectionPerMessage_;
   settings.retries = retries_;
   settings.keepGoing = keepGoing_;

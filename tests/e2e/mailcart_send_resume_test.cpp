@@ -44,8 +44,7 @@ SendRun SignalAfter(const std::vector<std::string>& args, const Variables& env, 
   StartWithoutDisplay(process, args, env);
   QByteArray seen;
   const QDeadlineTimer deadline(kRunTimeoutMs);
-  while (seen.count(" sended. WaitPause\n") < count && process.state() != QProcess::NotRunning &&
-         !deadline.hasExpired()) {
+  while (seen.count(": sent (") < count && process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
     process.waitForReadyRead(100);
     seen += process.readAllStandardOutput();
   }
@@ -71,7 +70,7 @@ TEST_F(MailcartSendTest, AKilledBatchIsResumedWithoutSendingTwice) {
   StartWithoutDisplay(process, args, state);
   QByteArray seen;
   const QDeadlineTimer deadline(kRunTimeoutMs);
-  while (seen.count(" sended. WaitPause\n") < 2 && process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+  while (seen.count(": sent (") < 2 && process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
     process.waitForReadyRead(100);
     seen += process.readAllStandardOutput();
   }
@@ -206,8 +205,8 @@ TEST_F(MailcartSendTest, WhatOthersLeaveDoesNotLeadABatchAstray) {
       {"a FIFO as the CA file", Args({"--ca-file", fifo, file}), 1, "cannot be read: not a regular file"},
       {"a signal before the batch", Args({"--user", "ann", "--password-command", "sleep 20", file}), 3, "stopped",
        nullptr, 500},
-      {"the system's mailer and the password", Args({"--sendmail=" + mailer, "--no-journal", file}), 0, "All Sended",
-       nullptr, 0, true},
+      {"the system's mailer and the password", Args({"--sendmail=" + mailer, "--no-journal", file}), 0,
+       ": sent (" + mailer + ": accepted)", nullptr, 0, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -93,15 +94,11 @@ TEST_F(MailcartSendTest, FiftyFilesOfEveryKindArriveExactlyOnOneSession) {
   const SendRun run = RunSend(args);
   ASSERT_EQ(run.exitCode, 0) << run.errors;
   EXPECT_EQ(run.errors, "");
-  ASSERT_GE(run.lines.size(), 2u);
-  EXPECT_EQ(run.lines.end()[-2], "All Sended");
+  ASSERT_EQ(run.lines.size(), 51u);
   EXPECT_EQ(run.lines.back(), "50 files sent, 0 failed, 0 skipped.");
-  std::vector<std::string> reported;
-  for (const std::string& line : run.lines)
-    if (line.rfind("File:", 0) == 0) reported.push_back(line);
-  ASSERT_EQ(reported.size(), 50u);
   for (size_t i = 0; i < files.size(); ++i) {
-    EXPECT_EQ(reported[i], "File:" + files[i] + " sended. WaitPause");
+    const std::string told = "[" + std::to_string(i + 1) + "/50] " + ShownFileName(files[i]) + ": sent (250 ";
+    EXPECT_EQ(run.lines[i].rfind(told, 0), 0u) << run.lines[i];
     EXPECT_FALSE(std::filesystem::exists(files[i])) << files[i];
   }
 
@@ -136,6 +133,58 @@ TEST_F(MailcartSendTest, FiftyFilesOfEveryKindArriveExactlyOnOneSession) {
   }
 }
 
+// What a user reads: on standard output a line for each file and the summary, with --verbose the
+// window's state lines among them; on standard error one line for each wait, however long, the
+// retry's with its reason.
+TEST(MailcartSendOutputTest, ALineForEachFileAndOneForEachWait) {
+  const std::vector<std::string> byDefault{"[1/2] {a}: sent (250 ", "[2/2] {b}: sent (250 ",
+                                           "2 files sent, 0 failed, 0 skipped."};
+  const std::string refused = "{server} refused the message: 451 4.3.0 busy";
+  const struct {
+    const char* name;
+    const char* option;
+    std::vector<std::string> lines;  // {a}, {b}, {server} stand for those; "(250 " ends a prefix
+  } cases[] = {
+      {"by default", "--report=text", byDefault},
+      {"--verbose",
+       "--verbose",
+       {"File:{a} failed: " + refused + "; retry 1 of 3", "1 sec.", "0 sec.", "In progress", "Sended", byDefault[0],
+        "File:{a} sended. WaitPause", "1", "0 sec.", "Sended and end WaitPause", "In progress", "Sended", byDefault[1],
+        "File:{b} sended. WaitPause", "1", "0 sec.", "Sended and end WaitPause", "All Sended", byDefault[2]}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SmtpCapture::Options options;
+    options.mailReplies = {"451 4.3.0 busy"};
+    SmtpCapture server(options);
+    QTemporaryDir dir;
+    const std::string a = dir.filePath("a.txt").toStdString(), b = dir.filePath("b.txt").toStdString();
+    const std::string settings = dir.filePath("none.ini").toStdString();
+    for (const std::string& file : {a, b, settings}) WriteFile(file, "");
+    const std::string address = "127.0.0.1:" + std::to_string(server.Port());
+    const SendRun run =
+        RunSend({"--settings", settings, "--server", address, "--from", "me@example.com", "--to", "you@example.com",
+                 "--no-journal", "--pause", "1", "--retry-delays", "1", c.option, a, b});
+    const auto fill = [&](std::string text) {
+      for (const auto& [name, value] : {std::pair{"{a}", a}, {"{b}", b}, {"{server}", address}})
+        for (size_t at; (at = text.find(name)) != std::string::npos;) text.replace(at, std::strlen(name), value);
+      return text;
+    };
+    EXPECT_EQ(run.exitCode, 0) << run.errors;
+    ASSERT_EQ(run.lines.size(), c.lines.size()) << ::testing::PrintToString(run.lines);
+    for (size_t i = 0; i < c.lines.size(); ++i) {
+      const std::string expected = fill(c.lines[i]);
+      if (expected.ends_with("(250 "))
+        EXPECT_EQ(run.lines[i].rfind(expected, 0), 0u) << run.lines[i];
+      else
+        EXPECT_EQ(run.lines[i], expected);
+    }
+    EXPECT_EQ(run.errors, fill("mailcart-send: [1/2] {a}: " + refused +
+                               "; waiting 1 s before retry 1 of 3\n"
+                               "mailcart-send: waiting 1 s\nmailcart-send: waiting 1 s\n"));
+  }
+}
+
 // Header values go out as UTF-8; a byte that is not is refused before anything starts. The
 // shell passes the raw byte, which a QString argument could not.
 TEST_F(MailcartSendTest, AnArgumentThatIsNotUtf8IsAUsageError) {
@@ -149,11 +198,19 @@ TEST_F(MailcartSendTest, AnArgumentThatIsNotUtf8IsAUsageError) {
 }
 
 // A file is deleted only once the server has accepted its message. Wrong usage, a value in
-// effect from the settings file included, is found before anything connects.
+// effect from the settings file included, and a file that cannot be sent are found before
+// anything connects or a journal is begun; wrong usage is told in one line and a pointer to
+// --help.
 TEST_F(MailcartSendTest, ExitStatusAndWhatIsLeft) {
   WriteFile(Path("negative pause.ini"), "[Param]\r\nPauseSec=-1\r\n");
   WriteFile(Path("bad pin.ini"), "[Param]\r\nFingerprint=12:34\r\n");
   ::chmod(Path("bad pin.ini").c_str(), 0600);
+  const std::string userFor = "[Param]\r\nUser=ann\r\nSecurity=None\r\nUserServer=";
+  WriteFile(Path("other user.ini"), userFor + "mail.other.example:25\r\n");
+  WriteFile(Path("our user.ini"), userFor + Server() + "\r\n");
+  ::chmod(Path("other user.ini").c_str(), 0600);
+  ::chmod(Path("our user.ini").c_str(), 0600);
+  const Variables state{{"XDG_STATE_HOME", QString::fromStdString(Path("state"))}};
   WriteFile(Path("password"), std::string(kSecret) + "\n");
   ::chmod(Path("password").c_str(), 0600);
   const std::string twoSources = "give the password in one way only";
@@ -166,13 +223,31 @@ TEST_F(MailcartSendTest, ExitStatusAndWhatIsLeft) {
     bool connects = true;
   } cases[] = {
       {"a recipient the server refuses", {"--to", kRefused}, 1, "550 5.1.1 Recipient rejected.\n", true},
-      {"a file that is not there", {"--pause", "0"}, 1, "missing.txt", false},
+      {"files that are not there",
+       {Path("missing.txt"), Path("gone.txt")},
+       1,
+       "2 files cannot be sent:\n\"" + Path("missing.txt") + "\" (No such file or directory)\n\"" + Path("gone.txt"),
+       true,
+       false},
       // The others are still sent; the summary names the one that was not, and why.
       {"a file that is not there, with --keep-going",
-       {"--keep-going"},
+       {"--keep-going", Path("missing.txt")},
        1,
-       "Not sent:\n" + Path("missing.txt") + ": ",
+       "Not sent:\n" + Path("missing.txt") + ": No such file or directory",
        false},
+      {"a settings file that is not there",
+       {"--settings", Path("nowhere.ini")},
+       1,
+       "The settings file \"" + Path("nowhere.ini") + "\" given with --settings does not exist",
+       true,
+       false},
+      // No login, so no password is asked for; the settings' user for this server wants one.
+      {"a user saved for another server",
+       {"--settings", Path("other user.ini")},
+       0,
+       "the user ann of the settings was saved for mail.other.example:25, not " + Server(),
+       false},
+      {"a user saved for this server", {"--settings", Path("our user.ini")}, 2, "the user ann needs a password", true},
       {"a negative number of retries", {"--retries", "-1"}, 2, "--retries needs a whole number", true},
       {"a retry delay left out", {"--retry-delays", "5,,120"}, 2, "--retry-delays needs a number", true},
       {"a negative retry delay", {"--retry-delays=-5"}, 2, "--retry-delays needs zero or more", true},
@@ -251,24 +326,26 @@ TEST_F(MailcartSendTest, ExitStatusAndWhatIsLeft) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string first = MakeFile("first.txt");
-    const int before = server_.Count();
-    std::vector<std::string> args = Args({"--delete", first, Path("missing.txt"), MakeFile("last.txt")});
+    const int sessionsBefore = server_.Sessions();
+    std::vector<std::string> args = Args({"--delete", first, MakeFile("last.txt")});
     args.insert(args.end(), c.args.begin(), c.args.end());
     if (std::string(c.name) == "no file") args = {"--settings", Path("none.ini")};
-    const SendRun run = RunSend(args);
+    std::filesystem::remove_all(Path("state"));
+    const SendRun run = RunSend(args, state);
     EXPECT_EQ(run.exitCode, c.exitCode);
     EXPECT_NE(run.errors.find(c.error), std::string::npos) << run.errors;
     if (c.exitCode == 2) {
-      EXPECT_NE(run.errors.find("usage: mailcart-send"), std::string::npos);
+      EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 2) << "what is wrong, and where to read more";
+      EXPECT_TRUE(run.errors.ends_with("\nTry 'mailcart-send --help'.\n")) << run.errors;
     }
     if (c.exitCode == 2 || !c.connects) {
       EXPECT_TRUE(run.lines.empty()) << "nothing was started: " << run.lines.front();
-      EXPECT_EQ(server_.Count(), before);
+      EXPECT_EQ(server_.Sessions(), sessionsBefore);
+      EXPECT_FALSE(std::filesystem::exists(Path("state/mailcart"))) << "no journal";
     }
     EXPECT_EQ(run.errors.find(kSecret), std::string::npos) << "a password is never echoed";
     EXPECT_EQ(run.errors.find('\r'), std::string::npos) << "no control character is echoed";
     EXPECT_EQ(std::filesystem::exists(first), c.firstFileKept);
-    EXPECT_EQ(std::count(run.lines.begin(), run.lines.end(), "All Sended"), 0);
   }
 }
 
@@ -367,19 +444,19 @@ TEST_F(MailcartSendTest, ASignalCancelsBetweenMessages) {
     // Once the first file is reported the batch is in its pause.
     QByteArray seen;
     const QDeadlineTimer deadline(kRunTimeoutMs);
-    while (!seen.contains("File:") && process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
+    while (!seen.contains("[1/3]") && process.state() != QProcess::NotRunning && !deadline.hasExpired()) {
       process.waitForReadyRead(100);
       seen += process.readAllStandardOutput();
     }
-    ASSERT_TRUE(seen.contains("File:"));
+    ASSERT_TRUE(seen.contains("[1/3]"));
     ::kill(static_cast<pid_t>(process.processId()), signal);
     SendRun run = Finish(process);
     const std::vector<std::string> early = Lines(seen);
     run.lines.insert(run.lines.begin(), early.begin(), early.end());
     EXPECT_EQ(run.exitCode, 3) << run.errors;
-    EXPECT_EQ(run.errors, "");
-    ASSERT_GE(run.lines.size(), 2u);
-    EXPECT_EQ(run.lines.end()[-2], "Sending Aborted!");
+    EXPECT_EQ(run.errors, "mailcart-send: waiting 3 s\n");
+    ASSERT_EQ(run.lines.size(), 2u);
+    EXPECT_EQ(run.lines[0].rfind("[1/3] " + files[0] + ": sent (250 ", 0), 0u) << run.lines[0];
     EXPECT_EQ(run.lines.back(), "Cancelled: 1 of 3 files sent.");
     EXPECT_EQ(server_.Count() - before, 1);
     EXPECT_FALSE(std::filesystem::exists(files[0]));
@@ -416,6 +493,7 @@ TEST(MailcartSendSecureTest, LogsInOverStartTlsWithThePasswordFromAFileOrAComman
     ASSERT_EQ(::chmod(passwordFile.c_str(), 0600), 0);
     const std::string file = dir.filePath("report.bin").toStdString();
     WriteFile(file, RandomBytes(20000, 5));
+    WriteFile(dir.filePath("none.ini").toStdString(), "");
     std::vector<std::string> args{"--settings",
                                   dir.filePath("none.ini").toStdString(),
                                   "--server",
@@ -452,12 +530,15 @@ TEST(MailcartSendSecureTest, LogsInOverStartTlsWithThePasswordFromAFileOrAComman
 
 }  // namespace
 
-// A dry run writes the messages that would go, as files a standard reader takes, and neither
-// connects nor deletes.
+// A dry run writes the messages that would go, as files a standard reader takes, neither
+// connects nor deletes, and says "written", never "sent".
 TEST_F(MailcartSendTest, ADryRunWritesTheMessages) {
   const std::vector<std::string> files = {MakeFile("one.bin", std::string("\0\x01\xff", 3)), MakeFile("two.txt")};
   const SendRun run = RunSend(Args({"--dry-run=" + Path("out"), "--delete", files[0], files[1]}));
   EXPECT_EQ(run.exitCode, 0) << run.errors;
+  EXPECT_EQ(run.lines, (std::vector<std::string>{"[1/2] " + files[0] + ": written (" + Path("out/0001.eml") + ")",
+                                                 "[2/2] " + files[1] + ": written (" + Path("out/0002.eml") + ")",
+                                                 "2 messages written to " + Path("out")}));
   EXPECT_EQ(server_.Count(), 0);
   EXPECT_TRUE(std::filesystem::exists(files[0]) && std::filesystem::exists(files[1]));
   const QJsonArray reports =
@@ -469,8 +550,9 @@ TEST_F(MailcartSendTest, ADryRunWritesTheMessages) {
   EXPECT_EQ(reports[0].toObject()["parts"].toArray()[1].toObject()["data_hex"].toString(), "0001ff");
 }
 
-// On a terminal a progress line is drawn in place on standard error, never with --quiet; away
-// from a terminal (every other test here) standard error stays empty.
+// On a terminal a progress line is drawn in place on standard error, never with --quiet (which
+// prints nothing on standard output either); away from a terminal (every other test here)
+// standard error has no progress.
 TEST_F(MailcartSendTest, AProgressLineOnATerminalOnly) {
   const std::string file = MakeFile("one.txt", std::string(300000, 'x'));
   for (const bool quiet : {false, true}) {
@@ -483,7 +565,7 @@ TEST_F(MailcartSendTest, AProgressLineOnATerminalOnly) {
     process.closeWriteChannel();
     ASSERT_TRUE(process.waitForFinished(kRunTimeoutMs));
     const std::string output = process.readAllStandardOutput().toStdString();
-    EXPECT_NE(output.find("All Sended"), std::string::npos) << output;
+    EXPECT_EQ(output.find("1 file sent, 0 failed, 0 skipped.") != std::string::npos, !quiet) << output;
     EXPECT_EQ(output.find("\rfile 1 of 1, 293.0 KB of 293.0 KB") != std::string::npos, !quiet) << output;
     EXPECT_EQ(output.find("\x1b[K") == std::string::npos, quiet) << output;
   }

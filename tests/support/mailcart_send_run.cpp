@@ -45,6 +45,10 @@ SendRun RunSend(const std::vector<std::string>& args, const Variables& more) {
   return Finish(process);
 }
 
+MailcartSendFixture::MailcartSendFixture(const SmtpCapture::Options& options) : server_(options) {
+  WriteFile(Path("none.ini"), "");
+}
+
 std::string MailcartSendFixture::Path(const std::string& name) const {
   return dir_.filePath(QString::fromStdString(name)).toStdString();
 }

@@ -34,10 +34,10 @@ SendRun Finish(QProcess& process);
 SendRun RunSend(const std::vector<std::string>& args, const Variables& more = {});
 
 // A folder of the test's own and a capture server, with the options every run shares: that
-// server, an (empty) settings file of the folder, a sender and a recipient.
+// server, an empty settings file of the folder ("none.ini"), a sender and a recipient.
 class MailcartSendFixture : public ::testing::Test {
  protected:
-  explicit MailcartSendFixture(const SmtpCapture::Options& options = {}) : server_(options) {}
+  explicit MailcartSendFixture(const SmtpCapture::Options& options = {});
 
   std::string Path(const std::string& name) const;
   std::string Server() const { return "127.0.0.1:" + std::to_string(server_.Port()); }

@@ -14,20 +14,28 @@ QString JsonText(const std::string& text) {
 }
 }  // namespace
 
-std::string JsonReport(const TBatchStatus& status, const std::string& journalFileName) {
+std::string OutcomeName(const TBatchFile& file, bool dryRun) {
+  if (file.state == TFileState::Waiting) return "not reached";
+  if (file.state == TFileState::Sent && dryRun) return "written";
+  return FileStateName(file.state);
+}
+
+std::string JsonReport(const TBatchStatus& status, const std::string& journalFileName, bool dryRun) {
   QJsonArray files;
   for (const TBatchFile& file : status.Files()) {
     QJsonObject entry;
     entry["path"] = JsonText(file.path);
     entry["size"] = static_cast<double>(file.size);
-    entry["outcome"] = FileStateName(file.state);
+    entry["outcome"] = QString::fromStdString(OutcomeName(file, dryRun));
     if (!file.detail.empty()) entry[file.state == TFileState::Sent ? "reply" : "reason"] = JsonText(file.detail);
     if (!file.sentBefore.empty()) entry["sent_before"] = JsonText(file.sentBefore);
     files.append(entry);
   }
   QJsonObject report;
   report["files"] = files;
-  report["sent"] = status.Count(TFileState::Sent);
+  // A dry run sends nothing: what it wrote is counted apart.
+  report["sent"] = dryRun ? 0 : status.Count(TFileState::Sent);
+  report["written"] = dryRun ? status.Count(TFileState::Sent) : 0;
   report["failed"] = status.Count(TFileState::Failed);
   report["skipped"] = status.Count(TFileState::Skipped);
   report["uncertain"] = status.Count(TFileState::Uncertain);
@@ -37,11 +45,11 @@ std::string JsonReport(const TBatchStatus& status, const std::string& journalFil
   return QJsonDocument(report).toJson(QJsonDocument::Indented).toStdString();
 }
 
-void TProgressLine::Show(const TBatchStatus& status) {
+void TProgressLine::Show(const TBatchStatus& status, const std::string& waiting) {
   const auto now = TBatchStatus::Clock::now();
   if (shown_ && now - lastDrawn_ < kRedrawInterval) return;
   lastDrawn_ = now;
-  Draw(status.ProgressLine(now));
+  Draw(status.ProgressLine(now) + (waiting.empty() ? "" : ", " + waiting));
 }
 
 void TProgressLine::Clear() {

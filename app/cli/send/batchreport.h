@@ -1,5 +1,5 @@
-// What mailcart-send tells of a batch besides its state lines: the one updating progress line
-// on a terminal, and the report at the end.
+// What mailcart-send tells of a batch besides its lines: the one updating progress line on a
+// terminal, and the JSON report at the end.
 #pragma once
 
 #include <cstdio>
@@ -7,16 +7,21 @@
 
 #include "app/batch/batchstatus.h"
 
+// The word for what became of a file once its batch has ended: "not reached" for one the batch
+// never came to, "written" for a dry run's message, else the state's name ("sent", "failed", ...).
+std::string OutcomeName(const TBatchFile& file, bool dryRun);
+
 // One JSON document: the outcome of every file, the counts, whether the batch was cancelled and
 // its journal (null when it kept none). Paths that are not UTF-8 show their odd bytes as \xNN.
-std::string JsonReport(const TBatchStatus& status, const std::string& journalFileName);
+std::string JsonReport(const TBatchStatus& status, const std::string& journalFileName, bool dryRun);
 
 // A line that is rewritten in place ("\r", erase to the end of the line) on a terminal, at most
 // ten times a second so that a fast send is not slowed by the terminal.
 class TProgressLine {
  public:
   explicit TProgressLine(FILE* terminal) : terminal_(terminal) {}
-  void Show(const TBatchStatus& status);
+  // The status's progress, and after it what the batch waits for ("waiting 9 s") unless empty.
+  void Show(const TBatchStatus& status, const std::string& waiting);
   // Takes the line away, so another line can be printed in its place; Show draws it again.
   void Clear();
   // Leaves the last line standing and ends it.

@@ -9,6 +9,7 @@
 #include "app/batch/batchquestions.h"
 #include "app/batch/batchrunner.h"
 #include "app/batch/credentials.h"
+#include "app/batch/failureadvice.h"
 #include "app/batch/messagedelivery.h"
 #include "app/batch/passwordsource.h"
 #include "net/pxsmtp.h"
@@ -30,9 +31,12 @@ std::optional<TSecret> StoredPassword(const std::string& key) {
 }
 }  // namespace
 
-void PrintError(const std::exception& error) { std::fprintf(stderr, "%s\n", StandardErrorText(error.what()).c_str()); }
+void PrintError(const std::exception& error) {
+  std::fprintf(stderr, "%s\n", StandardErrorText(AdvisedText(error)).c_str());
+}
 
-TCommandLine::TCommandLine(const TSettings& s, TOptions o) : settings_(s), options_(std::move(o)) {
+TCommandLine::TCommandLine(const TSettings& s, TOptions o)
+    : settings_(s), options_(std::move(o)), outcomes_(options_.dryRun.has_value()) {
   if (options_.dryRun) delivery_ = std::make_unique<TDryRunDelivery>(*options_.dryRun);
   if (options_.sendmail)
     delivery_ =
@@ -43,7 +47,7 @@ TCommandLine::TCommandLine(const TSettings& s, TOptions o) : settings_(s), optio
 
 TCommandLine::~TCommandLine() = default;
 
-void TCommandLine::BuildRequest() {
+void TCommandLine::BuildRequest(uint16_t defaultPort) {
   std::optional<TJournal> journal;
   if (options_.resume) journal = ResumeJournal();
   TBatchRequest& r = request_;
@@ -62,14 +66,16 @@ void TCommandLine::BuildRequest() {
   r.retries = options_.retries.value_or(settings_.retries);
   if (options_.retryDelays) r.retryDelays = *options_.retryDelays;
   r.keepGoing = options_.keepGoing.value_or(settings_.keepGoing);
+  r.journalDays = settings_.journalDays;
   // A dry run delivers nothing: there is nothing to record.
   if (!options_.noJournal && !options_.dryRun) r.journalFolder = DefaultJournalFolder();
   if (journal) r.resumeJournal = journal->fileName;
   r.resendChanged = options_.resendChanged;
   r.resendUncertain = options_.resendUncertain;
-  r.account = Account();
+  r.account = Account(defaultPort);
   r.files = options_.files;
   r.delivery = delivery_.get();
+  waits_ = TBatchWaits(r.retries);
 }
 
 void TCommandLine::CheckValues() const {
@@ -98,29 +104,43 @@ void TCommandLine::TakePassword(const TpxSMTP& smtp, std::optional<TSecret> vari
 }
 
 void TCommandLine::Report(const TBatchRunner& runner) {
-  if (progress_) progress_->Finish(runner.Status());
+  const TBatchStatus& status = runner.Status();
+  if (progress_) progress_->Finish(status);
+  PrintOutcomes(status, true, true);
   if (options_.jsonReport) {
-    const std::string report = JsonReport(runner.Status(), runner.JournalFileName());
+    const std::string report = JsonReport(status, runner.JournalFileName(), options_.dryRun.has_value());
     std::fwrite(report.data(), 1, report.size(), stdout);
     std::fflush(stdout);
-  } else if (!runner.Status().Files().empty()) {
-    PrintLine(runner.Status().Summary());
+  } else if (!status.Files().empty()) {
+    PrintLine(SummaryLine(status, options_.dryRun));
   }
 }
 
 TBatchQuestions::TSentBeforeChoice TCommandLine::SentBefore(const std::vector<TSentBefore>& files) {
-  ClearProgress();
   std::string last;
   for (const TSentBefore& file : files) last = std::max(last, file.time);
-  std::fprintf(stderr, "mailcart-send: %zu %s sent to %s before, the last on %s; %s\n", files.size(),
-               files.size() == 1 ? "file was" : "files were", DisplayText(request_.to).c_str(), DayOf(last).c_str(),
-               options_.skipSent ? "skipping them (--skip-sent)" : "sending them again");
+  Notice(std::to_string(files.size()) + (files.size() == 1 ? " file was" : " files were") + " sent to " +
+         DisplayText(request_.to) + " before, the last on " + DayOf(last) + "; " +
+         (options_.skipSent ? "skipping them (--skip-sent)" : "sending them again"));
   return options_.skipSent ? TSentBeforeChoice::Skip : TSentBeforeChoice::SendAgain;
 }
 
 void TCommandLine::SetLabel(TBatchLabel label, const std::string& text) {
-  if (label == TBatchLabel::StateL) PrintChange(lastState_, text);
-  if (label == TBatchLabel::RemaindL) PrintChange(lastRemaining_, text);
+  if (label == TBatchLabel::StateL) {
+    // A state after a file's send comes once its record is written and the file deleted or kept.
+    if (status_ != nullptr) PrintOutcomes(*status_, true, false);
+    waits_.End();
+    if (options_.verbose) PrintChange(lastState_, text);
+  }
+  if (label == TBatchLabel::RemaindL) {
+    if (options_.verbose) PrintChange(lastRemaining_, text);
+    if (waits_.CountDown(text)) TellWait();
+    DrawProgress();
+  }
+}
+
+void TCommandLine::ShowInformation(const std::string& text) {
+  if (options_.verbose) PrintLine(text);
 }
 
 void TCommandLine::ShowError(const std::exception& error) {
@@ -133,16 +153,31 @@ void TCommandLine::ShowFailures(const std::string& text) {
   std::fprintf(stderr, "%s\n", text.c_str());
 }
 
-void TCommandLine::StatusChanged(const TBatchStatus& status, int) {
-  if (progress_) progress_->Show(status);
+void TCommandLine::StatusChanged(const TBatchStatus& status, int index) {
+  status_ = &status;
+  if (status.Current() != current_) {
+    current_ = status.Current();
+    waits_.NextFile();
+  }
+  if (index < 0 || status.Files()[index].state == TFileState::Sending) waits_.End();
+  PrintOutcomes(status, false, false);
+  DrawProgress();
 }
 
 void TCommandLine::ProcessMessages() { ProcessMessagesNow(); }
 
-TAccount TCommandLine::Account() const {
+TAccount TCommandLine::Account(uint16_t defaultPort) {
   TAccount a = settings_.account;
   if (options_.security) a.security = *options_.security;
-  if (options_.user) a.user = *options_.user;
+  if (options_.user) {
+    a.user = *options_.user;
+  } else {
+    a.user = UserFor(settings_, request_.server, defaultPort);
+    if (a.user.empty() && !settings_.account.user.empty())
+      Notice("the user " + DisplayText(settings_.account.user) + " of the settings was saved for " +
+             DisplayText(settings_.userServer) + ", not " + DisplayText(request_.server) +
+             ": sending without a login (--user NAME logs in)");
+  }
   if (options_.auth) a.authMethod = *options_.auth;
   if (options_.tokenCommand) a.tokenCommand = *options_.tokenCommand;
   if (options_.caFile) a.caFile = *options_.caFile;
@@ -152,7 +187,7 @@ TAccount TCommandLine::Account() const {
 }
 
 // An older batch is never taken in the newest one's place unnoticed.
-TJournal TCommandLine::ResumeJournal() const {
+TJournal TCommandLine::ResumeJournal() {
   const std::string folder = DefaultJournalFolder();
   const std::vector<TJournal> journals = ReadJournals(folder);
   std::optional<TJournal> journal;
@@ -167,9 +202,9 @@ TJournal TCommandLine::ResumeJournal() const {
     if (journal->running)
       throw EJournalError("The batch of " + *options_.resume + " is being sent by another Mailcart");
   }
-  std::fprintf(stderr, "mailcart-send: resuming the batch %s (%s): %zu of %zu files left\n",
-               BatchDescription(*journal).c_str(), EndingText(*journal).c_str(), UnsentFiles(*journal, journals).size(),
-               journal->head.files.size());
+  Notice("resuming the batch " + BatchDescription(*journal) + " (" + EndingText(*journal) +
+         "): " + std::to_string(UnsentFiles(*journal, journals).size()) + " of " +
+         std::to_string(journal->head.files.size()) + " files left");
   return std::move(*journal);
 }
 
@@ -179,12 +214,37 @@ void TCommandLine::PrintChange(std::string& last, const std::string& text) {
   PrintLine(text);
 }
 
+void TCommandLine::PrintOutcomes(const TBatchStatus& status, bool moved, bool all) {
+  for (const std::string& line : outcomes_.Take(status, moved, all)) PrintLine(line);
+}
+
 void TCommandLine::PrintLine(const std::string& text) {
-  if (options_.jsonReport) return;
+  if (options_.jsonReport || options_.quiet) return;
   ClearProgress();
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
+}
+
+void TCommandLine::Notice(const std::string& text) {
+  ClearProgress();
+  std::fprintf(stderr, "mailcart-send: %s\n", text.c_str());
+}
+
+void TCommandLine::TellWait() {
+  const std::string waiting = waits_.Text();
+  if (options_.quiet || waiting.empty()) return;
+  if (waits_.Retrying() && status_ != nullptr && current_ >= 0) {
+    const TBatchFile& file = status_->Files()[current_];
+    Notice(FilePrefix(current_ + 1, status_->Files().size()) + " " + ShownFileName(file.path) + ": " +
+           DisplayText(file.detail) + "; " + waiting);
+  } else if (!progress_) {
+    Notice(waiting);
+  }
+}
+
+void TCommandLine::DrawProgress() {
+  if (progress_ && status_ != nullptr) progress_->Show(*status_, waits_.Text());
 }
 
 void TCommandLine::ClearProgress() {

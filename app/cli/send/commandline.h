@@ -1,8 +1,11 @@
 // mailcart-send's front end of a batch: the request built from the options, the settings file
-// and a resumed journal; the state texts on standard output, one line each as they change;
-// errors, questions' answers and the progress line on standard error; the report at the end.
+// and a resumed journal. Standard output has the outcome of each file and the summary (with
+// --verbose also the state texts, one line each as they change; with --report=json only the
+// report); standard error the errors, warnings, notices and waits, and on a terminal the
+// progress line.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +15,8 @@
 #include "app/batch/batchrequest.h"
 #include "app/batch/settings.h"
 #include "app/cli/send/batchreport.h"
+#include "app/cli/send/batchwaits.h"
+#include "app/cli/send/outcomelines.h"
 #include "app/cli/send/sendoptions.h"
 
 class TBatchRunner;
@@ -25,8 +30,8 @@ class TCommandLine : public TBatchView, public TBatchQuestions, public TBatchHos
 
   // Builds the request: an option's value, else the journal's of a resumed batch (the one named,
   // or the newest when it may be resumed, named on standard error first), else the settings
-  // file's.
-  void BuildRequest();
+  // file's. defaultPort: the client's, for a server named without one.
+  void BuildRequest(uint16_t defaultPort);
   const TBatchRequest& Request() const { return request_; }
   // The values in effect, whether from an option or from the settings file, are checked before
   // anything connects; a bad one raises TUsageError.
@@ -41,9 +46,9 @@ class TCommandLine : public TBatchView, public TBatchQuestions, public TBatchHos
   // TBatchQuestions: one line however many files sent before (the report names them).
   TSentBeforeChoice SentBefore(const std::vector<TSentBefore>& files) override;
   TSecret Password() override { return std::move(password_); }
-  // TBatchView; the file just sent is named by the state line already.
+  // TBatchView
   void SetLabel(TBatchLabel label, const std::string& text) override;
-  void ShowInformation(const std::string& text) override { PrintLine(text); }
+  void ShowInformation(const std::string& text) override;
   void ShowError(const std::exception& error) override;
   void ShowFailures(const std::string& text) override;
   void StatusChanged(const TBatchStatus& status, int index) override;
@@ -52,11 +57,21 @@ class TCommandLine : public TBatchView, public TBatchQuestions, public TBatchHos
   void CloseApplication() override {}
 
  private:
-  TAccount Account() const;
-  TJournal ResumeJournal() const;
+  // The settings' account with the options over it; a user saved for another server is left
+  // out, with a notice.
+  TAccount Account(uint16_t defaultPort);
+  TJournal ResumeJournal();
   void PrintChange(std::string& last, const std::string& text);
-  // With --report=json standard output holds the report and nothing else.
+  // The lines of the files done with, on standard output (see TOutcomeLines::Take).
+  void PrintOutcomes(const TBatchStatus& status, bool moved, bool all);
+  // With --report=json standard output holds the report and nothing else, with --quiet nothing.
   void PrintLine(const std::string& text);
+  // On standard error, behind the program's name.
+  void Notice(const std::string& text);
+  // A wait starts: told once, on a line of its own away from a terminal (a retry's with its
+  // reason everywhere); a terminal counts it down on the progress line.
+  void TellWait();
+  void DrawProgress();
   void ClearProgress();
 
   const TSettings settings_;
@@ -66,6 +81,10 @@ class TCommandLine : public TBatchView, public TBatchQuestions, public TBatchHos
   std::string lastState_, lastRemaining_;
   std::unique_ptr<TMessageDelivery> delivery_;
   std::optional<TProgressLine> progress_;
+  TOutcomeLines outcomes_;
+  TBatchWaits waits_{0};                  // given the request's retries once it is built
+  const TBatchStatus* status_ = nullptr;  // the runner's, from its first change on
+  int current_ = -1;                      // the file the batch is at
 };
 
 // The text of an error as mailcart-send prints it.

@@ -1,9 +1,8 @@
 // mailcart-send: the batch of the window's "Send" button from a shell, with no display.
 // Values come from the window's settings file and the options override them; the settings
-// file is never written. Each state text goes to standard output on its own line as it
-// changes, the text of an error to standard error. SIGINT and SIGTERM act like "Cancel
-// sending": the message in progress is completed, then the batch stops; a second one ends the
-// program at once.
+// file is never written. What became of each file goes to standard output, a line each, the
+// text of an error to standard error. SIGINT and SIGTERM act like "Cancel sending": the message
+// in progress is completed, then the batch stops; a second one ends the program at once.
 #include <QCoreApplication>
 
 #include <cstdio>
@@ -20,6 +19,8 @@
 #include "app/cli/send/exitstatus.h"
 #include "app/cli/send/sendoptions.h"
 #include "app/cli/send/stopsignals.h"
+#include "toolkit/exceptions.h"
+#include "toolkit/strutils.h"
 #include "toolkit/version.h"
 
 namespace {
@@ -30,16 +31,30 @@ std::string WindowSettingsFile() {
   return SettingsFileName((self.parent_path() / "mailcart").string());
 }
 
+// The file named by --settings, else the window's, which is not there before the window first
+// saves it: then the defaults hold.
+TSettings Settings(const TOptions& options) {
+  std::error_code error;
+  if (options.settingsFile && !std::filesystem::exists(*options.settingsFile, error) && !error)
+    throw EInOutError("The settings file " + QuotedName(*options.settingsFile) +
+                      " given with --settings does not exist");
+  return ReadSettings(options.settingsFile.value_or(WindowSettingsFile()));
+}
+
+// What is wrong, and where to read how it is right: the whole usage would bury the one line.
+void PrintUsageError(const std::exception& error) {
+  std::fprintf(stderr, "mailcart-send: %s\nTry 'mailcart-send --help'.\n", error.what());
+}
+
 int Send(TOptions options, TStopSignals& stopSignals, std::optional<TSecret> passwordVariable) {
-  const std::string settingsFile = options.settingsFile.value_or(WindowSettingsFile());
   const std::optional<int> timeOut = options.timeOut;
-  const TSettings settings = ReadSettings(settingsFile);
+  const TSettings settings = Settings(options);
   for (const std::string& warning : settings.warnings)
     std::fprintf(stderr, "mailcart-send: warning: %s\n", warning.c_str());
   TCommandLine frontEnd(settings, std::move(options));
-  frontEnd.BuildRequest();
-  frontEnd.CheckValues();
   TMailComponents components;
+  frontEnd.BuildRequest(components.pxSMTP1.DefaultPort());
+  frontEnd.CheckValues();
   if (frontEnd.NeedsPassword()) frontEnd.TakePassword(components.pxSMTP1, std::move(passwordVariable));
   if (timeOut) components.pxSMTP1.SetTimeOut(*timeOut);
   TBatchRunner runner(components.pxSMTP1, components.pxMessage1, TBatchFrontEnd{frontEnd, frontEnd, frontEnd},
@@ -75,10 +90,10 @@ int main(int argc, char** argv) {
   try {
     return Send(ParseArguments(args), stopSignals, std::move(passwordVariable));
   } catch (const EPasswordUsage& error) {
-    std::fprintf(stderr, "mailcart-send: %s\n%s", error.what(), kUsage);
+    PrintUsageError(error);
     return kExitUsage;
   } catch (const TUsageError& error) {
-    std::fprintf(stderr, "mailcart-send: %s\n%s", error.what(), kUsage);
+    PrintUsageError(error);
     return kExitUsage;
   } catch (const std::exception& error) {
     PrintError(error);

@@ -24,11 +24,12 @@ const char kUsage[] =
     "                     [--password-command CMD | --password-file FILE]\n"
     "                     [--ca-file FILE] [--fingerprint SHA256]\n"
     "                     [--dry-run=DIR | --sendmail[=PATH]] [--no-journal]\n"
-    "                     [--skip-sent] [--report=json|text] [--quiet] FILE...\n"
+    "                     [--skip-sent] [--report=json|text] [--quiet | --verbose] FILE...\n"
     "       mailcart-send --resume[=JOURNAL] [--resend-changed] [--resend-uncertain] [options]\n"
     "       mailcart-send --version\n"
     "Sends each FILE as the attachment of its own message. Values not given come from the\n"
-    "settings file of the Mailcart window (--settings names another). The subject may hold\n"
+    "settings file of the Mailcart window (--settings names another, which must exist). The\n"
+    "subject may hold\n"
     "{name}, {n}, {count} and {date}, filled in for each file. One session carries the whole\n"
     "batch unless --new-connection-per-message is given. A send that failed in a way that\n"
     "may pass (a 4xx reply, a lost connection) is tried again after 5, 30 and 120 seconds\n"
@@ -43,9 +44,15 @@ const char kUsage[] =
     "Files a journal records as sent to the same\n"
     "server and recipient are named on standard error and sent again, or left out with\n"
     "--skip-sent. --dry-run writes each message as DIR/NNNN.eml; --sendmail hands it to the\n"
-    "system's mailer (/usr/sbin/sendmail -i -f FROM -- TO). --report=json prints one JSON\n"
-    "document and nothing else on standard output. On a terminal a progress line is shown\n"
-    "on standard error unless --quiet. Optional values are given with \"=\" only. With a user name, the\n"
+    "system's mailer (/usr/sbin/sendmail -i -f FROM -- TO). Every file is checked before\n"
+    "anything connects: one that is missing, a folder or unreadable stops the batch before it\n"
+    "starts, or with --keep-going is skipped. Standard output has a line for each file\n"
+    "([2/5] FILE: sent (the server's reply), failed: why, skipped: why, uncertain: why;\n"
+    "written for --dry-run) and the summary; --verbose adds the window's state lines, --quiet\n"
+    "prints nothing there, --report=json prints one JSON document and nothing else. Errors,\n"
+    "warnings and waits go to standard error, on a terminal with a progress line unless\n"
+    "--quiet. A user name the window saved for another server is left out (--user gives one).\n"
+    "Optional values are given with \"=\" only. With a user name, the\n"
     "password comes from one of --password-command, --password-file, MAILCART_PASSWORD or the\n"
     "secret service entry the window saved; never from the command line. Exit status: 0 all\n"
     "sent, 1 an error ended the batch or a file was not sent, 2 wrong usage (also: a user name without a password),\n"
@@ -118,6 +125,7 @@ void CheckCombination(const TOptions& o) {
   if (!o.resume && o.files.empty()) throw TUsageError("no file to send");
   if (o.resendChanged && !o.resume) throw TUsageError("--resend-changed goes with --resume");
   if (o.dryRun && o.sendmail) throw TUsageError("give one of --dry-run and --sendmail");
+  if (o.quiet && o.verbose) throw TUsageError("give one of --quiet and --verbose");
   if (o.dryRun && o.dryRun->empty()) throw TUsageError("--dry-run needs a folder");
 }
 
@@ -175,6 +183,7 @@ const TOptionRule kRules[] = {
     {"--skip-sent", TTakes::Nothing, [](TOptions& o, const std::string&) { o.skipSent = true; }},
     {"--no-journal", TTakes::Nothing, [](TOptions& o, const std::string&) { o.noJournal = true; }},
     {"--quiet", TTakes::Nothing, [](TOptions& o, const std::string&) { o.quiet = true; }},
+    {"--verbose", TTakes::Nothing, [](TOptions& o, const std::string&) { o.verbose = true; }},
     {"--report", TTakes::Value, [](TOptions& o, const std::string& v) { o.jsonReport = ParseReport(v); }},
     {"--dry-run", TTakes::Value, [](TOptions& o, const std::string& v) { o.dryRun = v; }},
     {"--sendmail", TTakes::ValueAfterEquals, [](TOptions& o, const std::string& v) { o.sendmail = v; },

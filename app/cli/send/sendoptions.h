@@ -17,7 +17,7 @@ struct TOptions {
   std::optional<double> pause;
   std::optional<bool> sort, remove, newConnectionPerMessage, keepGoing;
   bool resendChanged = false, resendUncertain = false, skipSent = false, noJournal = false, quiet = false,
-       jsonReport = false;
+       verbose = false, jsonReport = false;
   std::optional<std::string> resume, dryRun, sendmail;
   std::optional<int> timeOut, retries;
   std::optional<std::vector<double>> retryDelays;
@@ -28,7 +28,7 @@ struct TOptions {
   std::vector<std::string> files;
 };
 
-// Wrong usage: the text is printed with the usage, and the program ends with status 2.
+// Wrong usage: the text is printed with a pointer to --help, and the program ends with status 2.
 class TUsageError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

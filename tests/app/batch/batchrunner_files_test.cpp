@@ -18,8 +18,9 @@
 
 namespace {
 
-// The journal holds every file's outcome with the server's reply, and ends a batch that went
-// through its files; the list's bytes reach exactly the total.
+// The journal holds every file's outcome with the server's reply (a file that cannot be sent
+// is skipped before the first is sent), and ends a batch that went through its files; the
+// list's bytes reach exactly the total.
 TEST_F(BatchRunnerTest, TheJournalRecordsEveryOutcome) {
   frontEnd_.journalFolder = dir_.filePath("journals").toStdString();
   frontEnd_.files = {MakeFile("a.txt", "abc"), dir_.path().toStdString(), MakeFile("b.txt", std::string(5000, 'x'))};
@@ -30,15 +31,16 @@ TEST_F(BatchRunnerTest, TheJournalRecordsEveryOutcome) {
   EXPECT_EQ(journal.head.to, "you@example.com");
   EXPECT_EQ(journal.head.files.size(), 3u);
   ASSERT_EQ(journal.records.size(), 3u);
-  EXPECT_EQ(journal.records[0].outcome, TJournalOutcome::Sent);
-  EXPECT_EQ(journal.records[0].sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  EXPECT_EQ(journal.records[0].reply.rfind("250", 0), 0u) << journal.records[0].reply;
-  EXPECT_EQ(journal.records[1].outcome, TJournalOutcome::Failed);
+  EXPECT_EQ(journal.records[0].outcome, TJournalOutcome::Skipped);
+  EXPECT_EQ(journal.records[0].reply, "Is a directory");
+  EXPECT_EQ(journal.records[1].outcome, TJournalOutcome::Sent);
+  EXPECT_EQ(journal.records[1].sha256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(journal.records[1].reply.rfind("250", 0), 0u) << journal.records[1].reply;
   EXPECT_EQ(journal.records[2].outcome, TJournalOutcome::Sent);
   const TBatchStatus& status = runner_.Status();
   EXPECT_EQ(status.BytesDone(), status.TotalBytes());
-  EXPECT_EQ(status.Summary(), "2 files sent, 1 failed, 0 skipped.");
-  EXPECT_EQ(status.Files()[0].detail, journal.records[0].reply);
+  EXPECT_EQ(status.Summary(), "2 files sent, 0 failed, 1 skipped.");
+  EXPECT_EQ(status.Files()[0].detail, journal.records[1].reply);
 }
 
 // A sent file is deleted only once its record is on the disk: when the record cannot be

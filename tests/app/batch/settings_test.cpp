@@ -106,7 +106,7 @@ TEST_F(SettingsTest, MissingAndMalformedValuesReadAsDefaults) {
     const std::string file = Path(std::string(c.name) + ".ini");
     if (c.lines) WriteFile(file, std::string("[Param]\r\n") + c.lines + "\r\n");
     EXPECT_EQ(Fields(ReadSettings(file)),
-              Fields(TSettings{"", "", "", "", c.del, c.sort, c.pause, {}, c.perMessage, {}, 3, false, ""}))
+              Fields(TSettings{"", "", "", "", c.del, c.sort, c.pause, {}, c.perMessage, {}, 3, false, "", ""}))
         << c.name;
   }
 }
@@ -125,6 +125,7 @@ TEST_F(SettingsTest, WriteCreatesFolderAndFileAndReadsBack) {
                     {},
                     3,
                     false,
+                    "",
                     ""};
   WriteSettings(file, s);
   EXPECT_EQ(ReadFile(file),
@@ -150,13 +151,15 @@ TEST_F(SettingsTest, AccountKeysReadBackAndDefaultsStayOut) {
   TSettings s;
   s.account = {TpxSecurity::StartTLS, "ann",   TAuthMethod::XOAuth2, "oauth-token --user ann",
                "/etc/ca.pem",         "ab:cd", "Scanner Büro"};
+  s.userServer = "mail.example:587";
   WriteSettings(file, s);
-  EXPECT_NE(ReadFile(file).find("Security=STARTTLS\r\nUser=ann\r\nAuthMethod=XOAUTH2\r\n"
+  EXPECT_NE(ReadFile(file).find("Security=STARTTLS\r\nUser=ann\r\nUserServer=mail.example:587\r\nAuthMethod=XOAUTH2\r\n"
                                 "TokenCommand=oauth-token --user ann\r\nCAFile=/etc/ca.pem\r\nFingerprint=ab:cd\r\n"),
             std::string::npos)
       << ReadFile(file);
   const TSettings read = ReadSettings(file);
   EXPECT_EQ(AccountFields(read.account), AccountFields(s.account));
+  EXPECT_EQ(read.userServer, s.userServer);
   EXPECT_TRUE(read.warnings.empty());
   struct stat st {};
   ASSERT_EQ(::stat(file.c_str(), &st), 0);
@@ -173,8 +176,8 @@ TEST_F(SettingsTest, AccountKeysReadBackAndDefaultsStayOut) {
 TEST_F(SettingsTest, GuardedKeysOnlyFromAPrivateFile) {
   const std::string keys =
       "[Param]\r\nSubj=scans\r\nMailSrv=evil.example\r\nAddr=thief@evil.example\r\nAddrFrom=me@example.com\r\n"
-      "DelFiles=1\r\nUser=ann\r\nSecurity=none\r\nTokenCommand=evil\r\nCAFile=/tmp/evil.pem\r\nFingerprint=00\r\n"
-      "JournalDays=1\r\n";
+      "DelFiles=1\r\nUser=ann\r\nUserServer=evil.example\r\nSecurity=none\r\nTokenCommand=evil\r\nCAFile=/tmp/"
+      "evil.pem\r\nFingerprint=00\r\nJournalDays=1\r\n";
   const struct {
     const char* name;
     mode_t mode;
@@ -186,7 +189,7 @@ TEST_F(SettingsTest, GuardedKeysOnlyFromAPrivateFile) {
       {"readable by all", 0644, keys, true, ""},
       {"writable by the group", 0660, keys, false, "can be changed by other users (mode 0660)"},
       {"writable by all", 0606, keys, false,
-       "its MailSrv, Addr, AddrFrom, Security, User, DelFiles, TokenCommand, CAFile, Fingerprint, JournalDays are "
+       "its MailSrv, Addr, AddrFrom, Security, User, UserServer, DelFiles, TokenCommand, CAFile, Fingerprint, JournalDays are "
        "ignored"},
       {"writable by all but without such keys", 0666, "[Param]\r\nSubj=scans\r\n", true, ""},
       {"a security mode and a method not known", 0600,
@@ -205,6 +208,7 @@ TEST_F(SettingsTest, GuardedKeysOnlyFromAPrivateFile) {
     EXPECT_EQ(s.addrFrom, all ? "me@example.com" : "");
     EXPECT_EQ(s.delFiles, all);
     EXPECT_EQ(s.account.user, all ? "ann" : "");
+    EXPECT_EQ(s.userServer, all ? "evil.example" : "");
     EXPECT_EQ(s.account.security, all ? TpxSecurity::None : TpxSecurity::Auto);
     EXPECT_EQ(s.account.tokenCommand, all ? "evil" : "");
     EXPECT_EQ(s.account.caFile.empty(), !all);
@@ -216,6 +220,31 @@ TEST_F(SettingsTest, GuardedKeysOnlyFromAPrivateFile) {
     if (!c.trusted) {
       EXPECT_NE(warnings.find(file), std::string::npos) << "names the file";
     }
+  }
+}
+
+// The saved user goes with the server it was saved for only; a file from before UserServer lets it
+// go with any.
+TEST(UserForTest, TheUserGoesWithItsServer) {
+  const struct {
+    const char* name;
+    const char* userServer;
+    const char* server;
+    const char* user;
+  } cases[] = {
+      {"saved before the key was kept", "", "any.example:587", "ann"},
+      {"the same server", "mail.example:587", "mail.example:587", "ann"},
+      {"the default port left out", "mail.example", "mail.example:25", "ann"},
+      {"host names in another case", "Mail.Example:587", "mail.example:587", "ann"},
+      {"another port", "mail.example:587", "mail.example:465", ""},
+      {"another host", "mail.example:587", "other.example:587", ""},
+      {"no server", "mail.example:587", "", ""},
+  };
+  for (const auto& c : cases) {
+    TSettings settings;
+    settings.account.user = "ann";
+    settings.userServer = c.userServer;
+    EXPECT_EQ(UserFor(settings, c.server, 25), c.user) << c.name;
   }
 }
 
