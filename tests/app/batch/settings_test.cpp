@@ -106,7 +106,7 @@ TEST_F(SettingsTest, MissingAndMalformedValuesReadAsDefaults) {
     const std::string file = Path(std::string(c.name) + ".ini");
     if (c.lines) WriteFile(file, std::string("[Param]\r\n") + c.lines + "\r\n");
     EXPECT_EQ(Fields(ReadSettings(file)),
-              Fields(TSettings{"", "", "", "", c.del, c.sort, c.pause, {}, c.perMessage, {}, 3, false, "", ""}))
+              Fields(TSettings{"", "", "", "", c.del, c.sort, c.pause, {}, c.perMessage, {}, 3, false, "", 90, ""}))
         << c.name;
   }
 }
@@ -126,6 +126,7 @@ TEST_F(SettingsTest, WriteCreatesFolderAndFileAndReadsBack) {
                     3,
                     false,
                     "",
+                    90,
                     ""};
   WriteSettings(file, s);
   EXPECT_EQ(ReadFile(file),
