@@ -20,6 +20,8 @@ class TBatchView {
   virtual void SetLabel(TBatchLabel label, const std::string& text) = 0;
   // Returns when the user has closed it.
   virtual void ShowInformation(const std::string& text) = 0;
+  // Something the batch could not do that does not stop it (an old journal left in place).
+  virtual void ShowWarning(const std::string& text) { SetLabel(TBatchLabel::StateL, text); }
   // The files a batch could not send (KeepGoing) or the server may hold, at its end.
   virtual void ShowFailures(const std::string& text) { ShowInformation(text); }
   // The batch's list changed: file index (its state, its progress), or the whole list (-1) at

@@ -385,7 +385,7 @@ std::optional<std::vector<TBatchFile>> TBatchRunner::PlanFiles() {
   // A removal that fails is told, and the batch goes on: the journal only takes room.
   for (const std::string& warning :
        RemoveOldJournals(request_.journalFolder, request_.journalDays, startedAt_, request_.resumeJournal))
-    SetState(warning);
+    frontEnd_.view.ShowWarning(warning);
   const auto pump = [this] { frontEnd_.host.ProcessMessages(); };
   std::vector<TBatchFile> files = ChosenFiles();
   if (!request_.resumeJournal.empty()) {

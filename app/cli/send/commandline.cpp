@@ -226,6 +226,8 @@ void TCommandLine::PrintLine(const std::string& text) {
   std::fflush(stdout);
 }
 
+void TCommandLine::ShowWarning(const std::string& text) { Notice("warning: " + text); }
+
 void TCommandLine::Notice(const std::string& text) {
   ClearProgress();
   std::fprintf(stderr, "mailcart-send: %s\n", text.c_str());

@@ -49,6 +49,7 @@ class TCommandLine : public TBatchView, public TBatchQuestions, public TBatchHos
   // TBatchView
   void SetLabel(TBatchLabel label, const std::string& text) override;
   void ShowInformation(const std::string& text) override;
+  void ShowWarning(const std::string& text) override;
   void ShowError(const std::exception& error) override;
   void ShowFailures(const std::string& text) override;
   void StatusChanged(const TBatchStatus& status, int index) override;
