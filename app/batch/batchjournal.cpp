@@ -112,13 +112,14 @@ std::string Line(const char* type, const QJsonObject& object) {
 std::string HeadLine(const TJournalHead& head) {
   QJsonArray files;
   for (const std::string& path : head.files) files.append(PathValue(path));
-  return Line("batch", {{"version", kVersion},
-                        {"started", Text(head.started)},
-                        {"server", Text(head.server)},
-                        {"from", Text(head.from)},
-                        {"to", Text(head.to)},
-                        {"subject", Text(head.subject)},
-                        {"files", files}});
+  QJsonObject object{{"version", kVersion},      {"started", Text(head.started)}, {"server", Text(head.server)},
+                     {"from", Text(head.from)},  {"to", Text(head.to)},           {"subject", Text(head.subject)},
+                     {"files", files}};
+  // Left out when empty, so that a batch of the single recipient reads as it always did.
+  if (!head.cc.empty()) object["cc"] = Text(head.cc);
+  if (!head.bcc.empty()) object["bcc"] = Text(head.bcc);
+  if (!head.body.empty()) object["body"] = Text(head.body);
+  return Line("batch", object);
 }
 
 std::string RecordLine(const TJournalRecord& record) {
@@ -157,6 +158,9 @@ TJournalHead ReadHead(const QJsonObject& object) {
   head.server = object["server"].toString().toStdString();
   head.from = object["from"].toString().toStdString();
   head.to = object["to"].toString().toStdString();
+  head.cc = object["cc"].toString().toStdString();
+  head.bcc = object["bcc"].toString().toStdString();
+  head.body = object["body"].toString().toStdString();
   head.subject = object["subject"].toString().toStdString();
   return head;
 }
@@ -332,12 +336,12 @@ std::string EndingText(const TJournal& journal) {
 std::string JournalTime(int64_t epochSeconds) { return LocalTimeText(QDateTime::fromSecsSinceEpoch(epochSeconds)); }
 
 std::vector<TSentBefore> FindSentBefore(const std::vector<TJournal>& journals, const std::string& server,
-                                        const std::string& to, const std::string& path, const TFileDigest& digest) {
+                                        const std::string& envelope, const std::string& path,
+                                        const TFileDigest& digest) {
   std::vector<TSentBefore> found;
   for (auto journal = journals.rbegin(); journal != journals.rend(); ++journal) {
-    // RFC 4343: host names compare without regard to case; addresses are taken alike, as
-    // providers treat them.
-    if (!SameText(journal->head.server, server) || !SameText(journal->head.to, to)) continue;
+    // RFC 4343: host names compare without regard to case.
+    if (!SameText(journal->head.server, server) || EnvelopeKey(journal->head.Recipients()) != envelope) continue;
     for (auto record = journal->records.rbegin(); record != journal->records.rend(); ++record)
       if (record->outcome == TJournalOutcome::Sent && record->path == path && record->size == digest.size &&
           record->sha256 == digest.sha256)

@@ -15,16 +15,23 @@
 #include <vector>
 
 #include "app/batch/filedigest.h"
+#include "app/batch/recipients.h"
 #include "toolkit/exceptions.h"
 
 // A journal that cannot be created, written or read; the text names the file or folder.
 MAILCART_EXCEPTION(EJournalError, Exception);
 
-// The settings that decide where a batch's messages go.
+// The settings that decide where a batch's messages go and what they say.
 struct TJournalHead {
-  std::string server, from, to, subject;
+  std::string server, from, subject;
+  // The recipients' lists as the batch had them (TBatchRequest); a journal written before CC and
+  // BCC were kept has a single address in to.
+  std::string to, cc, bcc;
+  std::string body;                // the message text's template; empty: a single space
   std::vector<std::string> files;  // absolute paths, in sending order
   std::string started;             // local time, ISO 8601 with offset ("2026-12-08T15:10:02+01:00")
+
+  TRecipients Recipients() const { return {to, cc, bcc}; }
 };
 
 // What became of one file.
@@ -129,7 +136,8 @@ struct TSentBefore {
   std::string time;
   std::string journal;
 };
-// The records of the journals that say path (absolute) with this size and SHA-256 was sent to
-// to through server; the newest first.
+// The records of the journals that say path (absolute) with this size and SHA-256 was sent
+// through server to the recipients whose EnvelopeKey is envelope; the newest first.
 std::vector<TSentBefore> FindSentBefore(const std::vector<TJournal>& journals, const std::string& server,
-                                        const std::string& to, const std::string& path, const TFileDigest& digest);
+                                        const std::string& envelope, const std::string& path,
+                                        const TFileDigest& digest);

@@ -27,9 +27,9 @@ bool Delivered(const TJournalRecord* record, bool uncertainToo) {
 }
 
 // RFC 4343: host names compare without regard to case; addresses are taken alike, as providers
-// treat them.
+// treat them, and the envelope's recipients as a set.
 bool SameDestination(const TJournalHead& a, const TJournalHead& b) {
-  return SameText(a.server, b.server) && SameText(a.to, b.to);
+  return SameText(a.server, b.server) && EnvelopeKey(a.Recipients()) == EnvelopeKey(b.Recipients());
 }
 }  // namespace
 
@@ -53,7 +53,7 @@ std::vector<TBatchFile> ResumeFiles(const TJournal& journal, bool resendChanged,
 }
 
 std::vector<TSentBefore> SentBefore(const std::vector<TBatchFile>& files, const std::vector<TJournal>& journals,
-                                    const std::string& server, const std::string& to,
+                                    const std::string& server, const std::string& envelope,
                                     const std::function<void()>& afterBlock) {
   std::set<std::pair<std::string, uint64_t>> recorded;
   for (const TJournal& journal : journals)
@@ -68,7 +68,7 @@ std::vector<TSentBefore> SentBefore(const std::vector<TBatchFile>& files, const 
     } catch (const std::exception&) {
       continue;
     }
-    const std::vector<TSentBefore> sent = FindSentBefore(journals, server, to, file.path, digest);
+    const std::vector<TSentBefore> sent = FindSentBefore(journals, server, envelope, file.path, digest);
     if (!sent.empty()) found.push_back(sent.front());
   }
   return found;
@@ -107,6 +107,6 @@ std::vector<std::string> UnsentFiles(const TJournal& journal, const std::vector<
 }
 
 std::string BatchDescription(const TJournal& journal) {
-  return "of " + DayOf(journal.head.started) + " to " + DisplayText(journal.head.to) + " through " +
+  return "of " + DayOf(journal.head.started) + " to " + DisplayText(RecipientsText(journal.head.Recipients())) + " through " +
          DisplayText(journal.head.server);
 }

@@ -1,5 +1,5 @@
 // Which files a batch sends, from what the journals remember: the rest of a batch cut short, and
-// the files sent before to the same server and recipient.
+// the files sent before to the same server and recipients.
 #pragma once
 
 #include <functional>
@@ -18,10 +18,11 @@
 std::vector<TBatchFile> ResumeFiles(const TJournal& journal, bool resendChanged, bool resendUncertain,
                                     const std::function<void()>& afterBlock = {});
 
-// The files (absolute paths) that journals record as sent to to through server with the same
-// size and SHA-256. Only files whose path and size match a record are read.
+// The files (absolute paths) that journals record as sent through server to the recipients of
+// envelope (EnvelopeKey) with the same size and SHA-256. Only files whose path and size match a
+// record are read.
 std::vector<TSentBefore> SentBefore(const std::vector<TBatchFile>& files, const std::vector<TJournal>& journals,
-                                    const std::string& server, const std::string& to,
+                                    const std::string& server, const std::string& envelope,
                                     const std::function<void()>& afterBlock = {});
 
 // A batch that may be resumed: cancelled, stopped by a crash, or ended by an error after files

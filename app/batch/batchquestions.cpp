@@ -25,7 +25,7 @@ std::string SentBeforeQuestion(const std::vector<TSentBefore>& files, const std:
 }
 
 std::string ResumeQuestion(const TJournal& journal, size_t unsent) {
-  return "The batch of " + DayOf(journal.head.started) + " to " + journal.head.to + " did not finish (" +
+  return "The batch of " + DayOf(journal.head.started) + " to " + RecipientsText(journal.head.Recipients()) + " did not finish (" +
          EndingText(journal) + "): " + std::to_string(unsent) + " of " + Files(journal.head.files.size()) +
          (unsent == 1 ? " was" : " were") + " not sent. Resume it?";
 }

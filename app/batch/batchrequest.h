@@ -14,8 +14,13 @@ class TMessageDelivery;
 struct TBatchRequest {
   std::string server;   // "host" or "host:port"
   std::string from;     // the sender's address
-  std::string to;       // the recipient's address
+  // The recipients: comma-separated lists of addresses, each with or without a name ("Ann
+  // <ann@example.com>, bob@example.com"). To and CC go into the headers and the envelope, BCC
+  // into the envelope only.
+  std::string to, cc, bcc;
   std::string subject;  // a template: {name}, {n}, {count}, {date} are filled in per file
+  // The message text, a template like the subject; lines end with "\n". Empty: a single space.
+  std::string body;
   double pauseSeconds = 0;
   bool deleteSentFiles = false;
   bool sortFiles = false;

@@ -19,8 +19,11 @@
 #include "app/batch/filecheck.h"
 #include "app/batch/journalcleanup.h"
 #include "app/batch/messagedelivery.h"
+#include "app/batch/messagetext.h"
+#include "app/batch/recipients.h"
 #include "app/batch/sourcefile.h"
 #include "app/batch/subjecttemplate.h"
+#include "mail/addresslist.h"
 #include "mail/mailbox.h"
 #include "mail/pxmsg.h"
 #include "net/pxsmtp.h"
@@ -153,7 +156,10 @@ TBatchEnd TBatchRunner::SendAll() {
   // Addresses go into the envelope and the headers as they stand: better told before a
   // connection is made than at the first file.
   CheckMailbox(request_.from);
-  CheckMailbox(request_.to);
+  CheckRecipients(Recipients());
+  if (const std::string problem = MessageTextProblem(request_.body); !problem.empty())
+    throw EMessageError("The message text " + problem);
+  envelope_ = EnvelopeKey(Recipients());
   smtp_.SetServer(request_.server);
   smtp_.SetKeepSession(!request_.newConnectionPerMessage);
   ApplyAccount(smtp_, request_.account);
@@ -174,7 +180,7 @@ TBatchEnd TBatchRunner::SendAll() {
     const std::string file = status_.Files()[i].path;
     const TSubjectFields fields{std::filesystem::path(file).filename().string(), i + 1, count, TodayIsoDate()};
     status_.SetCurrent(i);
-    const TFileEnd end = SendFile(file, FillSubject(request_.subject, fields));
+    const TFileEnd end = SendFile(file, fields);
     if (end == TFileEnd::Canceled || cancelRequested_) return Abort();
     if (end == TFileEnd::Failed || end == TFileEnd::Skipped) continue;
     SetState(batchtext::kFilePrefix + ShownFileName(file) + batchtext::kFileSended + batchtext::kWaitPause);
@@ -191,7 +197,7 @@ TBatchEnd TBatchRunner::SendAll() {
   return TBatchEnd::AllSent;
 }
 
-TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const std::string& subject) {
+TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const TSubjectFields& fields) {
   std::optional<TSourceFile> source;
   digest_ = {};
   std::optional<std::string> reply;
@@ -205,7 +211,7 @@ TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const std
         source->Read([this] { frontEnd_.host.ProcessMessages(); });
         digest_ = source->Digest();
         if (const std::string why = SentMeanwhile(*source); !why.empty()) throw EFileBusy(why);
-        PrepareMessage(subject, *source);
+        PrepareMessage(fields, *source);
       }
       reply = Deliver();
     } catch (const EFileBusy& busy) {
@@ -405,7 +411,7 @@ std::optional<std::vector<TBatchFile>> TBatchRunner::PlanFiles() {
     const std::vector<TJournal> journals = ReadJournals(request_.journalFolder);
     for (const TJournal& journal : journals)
       knownJournals_[journal.fileName] = {journal.written, journal.records.size()};
-    const std::vector<TSentBefore> sent = SentBefore(absolute, journals, request_.server, request_.to, pump);
+    const std::vector<TSentBefore> sent = SentBefore(absolute, journals, request_.server, envelope_, pump);
     if (!sent.empty()) {
       const TBatchQuestions::TSentBeforeChoice choice = frontEnd_.questions.SentBefore(sent);
       if (choice == TBatchQuestions::TSentBeforeChoice::Cancel) return std::nullopt;
@@ -436,7 +442,15 @@ void TBatchRunner::OpenJournal(const std::vector<TBatchFile>& files) {
   if (!request_.resumeJournal.empty()) {
     journal_ = std::make_unique<TJournalWriter>(request_.resumeJournal);
   } else if (!request_.journalFolder.empty()) {
-    TJournalHead head{request_.server, request_.from, request_.to, request_.subject, {}, JournalTime(startedAt_)};
+    TJournalHead head;
+    head.server = request_.server;
+    head.from = request_.from;
+    head.subject = request_.subject;
+    head.to = request_.to;
+    head.cc = request_.cc;
+    head.bcc = request_.bcc;
+    head.body = request_.body;
+    head.started = JournalTime(startedAt_);
     for (const TBatchFile& file : files) head.files.push_back(AbsolutePath(file.path));
     journal_ = std::make_unique<TJournalWriter>(request_.journalFolder, head);
   }
@@ -478,13 +492,13 @@ std::string TBatchRunner::SentMeanwhile(const TSourceFile& source) {
     const size_t known = std::min(knownJournals_[journal.fileName].records, journal.records.size());
     journal.records.erase(journal.records.begin(), journal.records.begin() + static_cast<long>(known));
   }
-  if (!FindSentBefore(journals, request_.server, request_.to, AbsolutePath(source.Path()), source.Digest()).empty())
+  if (!FindSentBefore(journals, request_.server, envelope_, AbsolutePath(source.Path()), source.Digest()).empty())
     return "The file \"" + ShownFileName(source.Path()) + "\" was sent by another Mailcart while this batch ran";
   return {};
 }
 
-void TBatchRunner::PrepareMessage(const std::string& subject, TSourceFile& source) {
-  FillMessage(request_.from, request_.to, subject, "");
+void TBatchRunner::PrepareMessage(const TSubjectFields& fields, TSourceFile& source) {
+  FillMessage(request_.from, Recipients(), FillSubject(request_.subject, fields), FillSubject(request_.body, fields));
   auto item = std::make_unique<TpxAttItem>();
   item->SetFileName(source.Path());
   item->Stream().Data() = source.TakeBytes();
@@ -510,20 +524,26 @@ void TBatchRunner::SendPrepared() {
 
 void TBatchRunner::Prepare(const std::string& from, const std::string& to, const std::string& subject,
                            const std::string& body, const std::string& fileName) {
-  FillMessage(from, to, subject, body);
+  FillMessage(from, {to, {}, {}}, subject, body);
   message_.Attachments().AddFile(fileName);
 }
 
-void TBatchRunner::FillMessage(const std::string& from, const std::string& to, const std::string& subject,
+void TBatchRunner::FillMessage(const std::string& from, const TRecipients& recipients, const std::string& subject,
                                const std::string& body) {
   message_.Clear();
   message_.Sender().SetAddress(from);  // the address objects keep the first 255 characters
   message_.Sender().SetName(displayName_);
-  message_.SetCharSet(csUSASCII);
+  // A text in ASCII goes as it always did; any other is UTF-8 (MessageTextProblem).
+  message_.SetCharSet(IsAscii(body) ? csUSASCII : csUTF8);
   message_.SetEncoding(meMIME);
-  message_.Recipients().Clear();
-  message_.Recipients().AddAddress(to, "");
+  AddAddressList(recipients.to, message_.Recipients());
+  AddAddressList(recipients.cc, message_.CC());
+  AddAddressList(recipients.bcc, message_.BCC());
   message_.SetSubject(subject);
-  message_.Body().Add(body + " ");
+  // Without a text the message has a single space: what receivers have always been sent.
+  if (body.empty())
+    message_.Body().Add(" ");
+  else
+    message_.Body().SetText(body);
   message_.Attachments().Clear();
 }

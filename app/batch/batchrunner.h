@@ -15,7 +15,9 @@
 #include "app/batch/batchjournal.h"
 #include "app/batch/batchrequest.h"
 #include "app/batch/batchstatus.h"
+#include "app/batch/recipients.h"
 #include "app/batch/settings.h"
+#include "app/batch/subjecttemplate.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/secret.h"
 
@@ -109,14 +111,14 @@ class TBatchRunner {
   // Why the file just read is not to go: another Mailcart sent it since this batch started.
   std::string SentMeanwhile(const TSourceFile& source);
   // Fills the message with the file's bytes, for every try of this file.
-  void PrepareMessage(const std::string& subject, TSourceFile& source);
+  void PrepareMessage(const TSubjectFields& fields, TSourceFile& source);
   // Sends the prepared message through the request's delivery or the server; the reply.
   std::string Deliver();
   // The message as prepared, to the server.
   void SendPrepared();
   // What became of one file, after its retries.
   enum class TFileEnd { Sent, Failed, Skipped, Uncertain, Canceled };
-  TFileEnd SendFile(const std::string& file, const std::string& subject);
+  TFileEnd SendFile(const std::string& file, const TSubjectFields& fields);
   // The file's message was accepted: records it and deletes the file where asked, while the file
   // is still locked.
   void FinishSent(TSourceFile& source, const std::string& reply);
@@ -137,8 +139,10 @@ class TBatchRunner {
   void SetFileState(TFileState state, const std::string& detail);
   void ShowFileProgress(int percent);
   void ShowCountdown(int seconds);
-  // Clears the message and gives it its sender, recipient, subject and body.
-  void FillMessage(const std::string& from, const std::string& to, const std::string& subject, const std::string& body);
+  // Clears the message and gives it its sender, recipients, subject and body (empty: a space).
+  void FillMessage(const std::string& from, const TRecipients& recipients, const std::string& subject,
+                   const std::string& body);
+  TRecipients Recipients() const { return {request_.to, request_.cc, request_.bcc}; }
 
   TpxSMTP& smtp_;
   TpxMessage& message_;
@@ -163,6 +167,7 @@ class TBatchRunner {
   TBatchStatus status_;
   std::unique_ptr<TJournalWriter> journal_;
   std::string journalFileName_;
+  std::string envelope_;  // EnvelopeKey of the batch's recipients, for the journals
   // Each journal of the folder as the batch found it when it started: when it was last written
   // and how many records it held; a journal written since holds, beyond those, what others did
   // meanwhile.

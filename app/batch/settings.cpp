@@ -25,7 +25,8 @@ void ReadChoice(const TIniFile& ini, const char* key, bool (*parse)(std::string_
 
 // The keys that decide where mail goes, what runs, whom the program trusts or what it deletes.
 constexpr const char* kGuardedKeys[] = {"MailSrv", "Addr", "AddrFrom", "Security", "User", "UserServer",
-                                        "DelFiles", "TokenCommand", "CAFile", "Fingerprint", "JournalDays"};
+                                        "DelFiles", "TokenCommand", "CAFile", "Fingerprint", "JournalDays",
+                                        "CC",      "BCC",  "Body"};
 
 // A file that another user could have written gives none of the guarded keys: each is left at
 // its default, with one warning that names those it held.
@@ -46,6 +47,9 @@ void DropUntrusted(const TIniFile& ini, TSettings& s) {
   s.account = defaults.account;
   s.account.fromName = fromName;
   s.userServer = defaults.userServer;
+  s.cc = defaults.cc;
+  s.bcc = defaults.bcc;
+  s.body = defaults.body;
   s.warnings.push_back(problem + ": its " + held + " are ignored");
 }
 
@@ -66,6 +70,35 @@ void WriteOptional(TIniFile& ini, const char* key, const std::string& value) {
   ini.WriteString(kSection, key, value);
 }
 
+// A text of several lines on the one line of a key: "\n" for a line break, "\\" for a
+// backslash; a carriage return is dropped, a line break being one.
+std::string OneLine(std::string_view text) {
+  std::string line;
+  line.reserve(text.size());
+  for (const char c : text) {
+    if (c == '\\')
+      line += "\\\\";
+    else if (c == '\n')
+      line += "\\n";
+    else if (c != '\r')
+      line += c;
+  }
+  return line;
+}
+
+// OneLine's reverse; any other backslash stays as it stands, as a hand-written file means it.
+std::string SeveralLines(std::string_view line) {
+  std::string text;
+  text.reserve(line.size());
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '\\' && i + 1 < line.size() && (line[i + 1] == 'n' || line[i + 1] == '\\')) {
+      text += line[++i] == 'n' ? '\n' : '\\';
+      continue;
+    }
+    text += line[i];
+  }
+  return text;
+}
 }  // namespace
 
 std::string SettingsFileName(const std::string& programPath) {
@@ -103,6 +136,9 @@ TSettings ReadSettings(const std::string& fileName) {
   s.account.tokenCommand = ini.ReadString(kSection, "TokenCommand", "");
   s.account.caFile = ini.ReadString(kSection, "CAFile", "");
   s.account.fingerprint = ini.ReadString(kSection, "Fingerprint", "");
+  s.cc = ini.ReadString(kSection, "CC", "");
+  s.bcc = ini.ReadString(kSection, "BCC", "");
+  s.body = SeveralLines(ini.ReadString(kSection, "Body", ""));
   DropUntrusted(ini, s);
   return s;
 }
@@ -143,4 +179,7 @@ void WriteSettings(const std::string& fileName, const TSettings& s) {
   WriteOptional(ini, "Fingerprint", s.account.fingerprint);
   WriteOptional(ini, "FromName", s.account.fromName);
   WriteOptional(ini, "LastFolder", s.lastFolder);
+  WriteOptional(ini, "CC", s.cc);
+  WriteOptional(ini, "BCC", s.bcc);
+  WriteOptional(ini, "Body", OneLine(s.body));
 }

@@ -35,6 +35,12 @@ struct TSettings {
   // "UserServer": the server (host:port) the account's user was saved for; empty in a file
   // written before it was kept, whose user goes with any server.
   std::string userServer;
+  // "CC", "BCC": further recipients, comma-separated lists like Addr; BCC goes into the envelope
+  // only.
+  std::string cc, bcc;
+  // "Body": the message text (placeholders as in the subject); empty: a single space. The file
+  // holds it on one line, a line break as "\n" and a backslash as "\\".
+  std::string body;
 };
 
 // The program's path with its extension replaced by ".ini" when that file exists (a portable
@@ -46,7 +52,8 @@ std::string SettingsFileName(const std::string& programPath);
 // Missing or malformed values give the defaults. An unknown Security or AuthMethod is left at its
 // default with a warning; so are the keys that decide where mail goes, what runs, whom the
 // program trusts or what it deletes (MailSrv, Addr, AddrFrom, Security, User, UserServer,
-// DelFiles, TokenCommand, CAFile, Fingerprint, JournalDays) when another user could have written the file
+// DelFiles, TokenCommand, CAFile, Fingerprint, JournalDays, CC, BCC, Body) when another user could
+// have written the file
 // (FileTrustProblem). A file that is there but no regular file (a FIFO would keep the program
 // waiting) raises EInOutError naming it.
 TSettings ReadSettings(const std::string& fileName);

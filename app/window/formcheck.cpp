@@ -1,5 +1,6 @@
 #include "app/window/formcheck.h"
 
+#include "app/batch/recipients.h"
 #include "mail/mailbox.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/hostport.h"
@@ -24,9 +25,10 @@ std::string ServerProblem(const std::string& server) {
   return {};
 }
 
-std::string AddressProblem(const char* caption, const std::string& address, StringId required) {
+// The sender's field takes one address; the recipient's a list (AddressListProblem).
+std::string AddressProblem(const char* caption, const std::string& address, StringId required, bool list) {
   if (Trim(address).empty()) return LoadStr(required);
-  const std::string problem = MailboxProblem(address);
+  const std::string problem = list ? AddressListProblem(address, false) : MailboxProblem(address);
   return problem.empty() ? problem : OfField(caption, problem);
 }
 
@@ -64,8 +66,8 @@ TFormCheck CheckForm(const TFormFields& fields) {
   check.namedSender = SplitNameAndAddress(fields.from);
   const std::string problems[] = {ServerProblem(fields.server),
                                   check.namedSender ? NamedSenderAdvice(fields.from)
-                                                    : AddressProblem(formcaption::kFrom, fields.from, sSenderRequired),
-                                  AddressProblem(formcaption::kTo, fields.to, sRecipientRequired)};
+                                                    : AddressProblem(formcaption::kFrom, fields.from, sSenderRequired, false),
+                                  AddressProblem(formcaption::kTo, fields.to, sRecipientRequired, true)};
   for (const std::string& problem : problems)
     if (!problem.empty()) check.problems.push_back(problem);
   return check;

@@ -26,6 +26,7 @@
 #include "app/batch/credentials.h"
 #include "app/batch/mailcomponents.h"
 #include "app/batch/passwordsource.h"
+#include "app/batch/recipients.h"
 #include "app/batch/settings.h"
 #include "app/icon/programicon.h"
 #include "app/window/aboutf.h"
@@ -35,6 +36,7 @@
 #include "app/window/elidedlabel.h"
 #include "app/window/filelistview.h"
 #include "app/window/formcheck.h"
+#include "app/window/messagedialog.h"
 #include "app/window/gradientcaption.h"
 #include "app/window/numericedit.h"
 #include "app/window/stretchform.h"
@@ -56,9 +58,10 @@ T* Make(QWidget* parent, const char* name, const QString& caption = {}) {
   return widget;
 }
 
-// The account belongs to the server: its button stands on the row of the server's caption,
-// at the right end of the server's field, in the space the design leaves above that field.
-void PlaceAccountButton(QPushButton* button, const QLineEdit* field, int top) {
+// A button that belongs to a field (the account to the server, the message to the subject)
+// stands on the row of the field's caption, at the right end of the field, in the space the
+// design leaves above that field.
+void PlaceFieldButton(QPushButton* button, const QLineEdit* field, int top) {
   const QSize hint = button->sizeHint();
   const int height = std::min(hint.height(), field->y() - top - 2);
   button->setGeometry(field->geometry().right() + 1 - hint.width(), field->y() - 1 - height, hint.width(), height);
@@ -126,6 +129,7 @@ void TForm1::CreateControls() {
   AddrE = Make<QLineEdit>(form, "AddrE");
   Label2 = Make<QLabel>(form, "Label2", "Subj:");
   SubjE = Make<QLineEdit>(form, "SubjE");
+  MessageB = Make<QPushButton>(form, "MessageB", "Message\u2026");
   Label5 = Make<QLabel>(form, "Label5", "Pause between");
   Label7 = Make<QLabel>(form, "Label7", "sending messages:");
   TimeWaitE = Make<TNumericEdit>(form, "TimeWaitE");
@@ -158,13 +162,14 @@ void TForm1::PlaceControls() {
   TColumn left(s, top), right(s, top);
   left.Place(Label8, 16, 8);
   left.Place(MailServerE, 48, 24, 265, 21);
-  PlaceAccountButton(AccountB, MailServerE, top);
+  PlaceFieldButton(AccountB, MailServerE, top);
   left.Place(Label9, 16, 48);
   left.Place(EMailFromE, 48, 64, 265, 21);
   left.Place(Label1, 16, 88);
   left.Place(AddrE, 48, 104, 265, 21);
   left.Place(Label2, 16, 128);
   left.Place(SubjE, 48, 144, 265, 21);
+  PlaceFieldButton(MessageB, SubjE, AddrE->geometry().bottom() + 1);
   right.Place(Label5, 336, 8);
   right.Place(Label7, 336, 20);
   right.Place(TimeWaitE, 336, 34, 81, 18);
@@ -191,7 +196,7 @@ void TForm1::PlaceControls() {
   // edge.
   FormArea->FixDesign(
       {GradientCaption1, MailServerE, EMailFromE, AddrE, SubjE, SFileShowL, StateL, RemaindL},
-      {AccountB, Label5, Label7, TimeWaitE, DelSFCB, SortFilesCB, SelFilesB, SendB, CancSendB, AboutB, ExitB});
+      {AccountB, MessageB, Label5, Label7, TimeWaitE, DelSFCB, SortFilesCB, SelFilesB, SendB, CancSendB, AboutB, ExitB});
   PlaceList(s);
   resize(width, height + s(200));
   if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -217,7 +222,7 @@ void TForm1::PlaceList(const TDesignScale& s) {
 }
 
 void TForm1::SetTabOrder() {
-  QWidget* order[] = {MailServerE, AccountB,         EMailFromE, AddrE,     SubjE,       TimeWaitE,
+  QWidget* order[] = {MailServerE, AccountB,         EMailFromE, AddrE,     SubjE,       MessageB, TimeWaitE,
                       DelSFCB,     SelFilesB,        SendB,      CancSendB, SortFilesCB, AboutB,
                       ExitB,       FileList->View(), RemoveB,    ClearB,    RetryB};
   for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
@@ -237,6 +242,7 @@ void TForm1::ConnectHandlers() {
   connect(ExitB, &QPushButton::clicked, this, [this] { ExitBClick(); });
   connect(AboutB, &QPushButton::clicked, this, [this] { AboutBClick(); });
   connect(AccountB, &QPushButton::clicked, this, [this] { AccountBClick(); });
+  connect(MessageB, &QPushButton::clicked, this, [this] { MessageBClick(); });
 }
 
 void TForm1::FormCreate() {
@@ -393,7 +399,7 @@ void TForm1::OfferResume() {
 }
 
 TBatchQuestions::TSentBeforeChoice TForm1::SentBefore(const std::vector<TSentBefore>& files) {
-  switch (AskQuestion(SentBeforeQuestion(files, runner_->Request().to), true)) {
+  switch (AskQuestion(SentBeforeQuestion(files, RecipientsText({runner_->Request().to, runner_->Request().cc, runner_->Request().bcc})), true)) {
     case TMsgAnswer::Yes: return TSentBeforeChoice::SendAgain;
     case TMsgAnswer::No: return TSentBeforeChoice::Skip;
     case TMsgAnswer::Cancel: break;
@@ -467,6 +473,15 @@ void TForm1::AccountBClick() {
   }
 }
 
+void TForm1::MessageBClick() {
+  TMessageDialog dialog(this, {stored_.cc, stored_.bcc, stored_.body});
+  if (dialog.exec() != QDialog::Accepted) return;
+  const TMessageParts parts = dialog.Parts();
+  stored_.cc = parts.cc;
+  stored_.bcc = parts.bcc;
+  stored_.body = parts.body;
+}
+
 std::string TForm1::AccountKeyOfServer() {
   return AccountKey(account_.user, runner_->Request().server, components_->pxSMTP1.DefaultPort());
 }
@@ -506,6 +521,9 @@ TBatchRequest TForm1::Request() {
   r.keepGoing = keepGoing_;
   r.journalFolder = DefaultJournalFolder();
   r.journalDays = stored_.journalDays;
+  r.cc = stored_.cc;
+  r.bcc = stored_.bcc;
+  r.body = stored_.body;
   r.account = account_;
   r.files = FileList->Paths();
   if (resumeJournal_) {
@@ -513,6 +531,9 @@ TBatchRequest TForm1::Request() {
     r.server = resumeJournal_->head.server;
     r.from = resumeJournal_->head.from;
     r.to = resumeJournal_->head.to;
+    r.cc = resumeJournal_->head.cc;
+    r.bcc = resumeJournal_->head.bcc;
+    r.body = resumeJournal_->head.body;
     r.subject = resumeJournal_->head.subject;
   }
   return r;

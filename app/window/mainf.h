@@ -78,6 +78,7 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   void ExitBClick();
   void AboutBClick();
   void AccountBClick();
+  void MessageBClick();
   // Of the running batch's server while one runs (the password is asked for it).
   std::string AccountKeyOfServer();
   std::string MailServer() const;
@@ -134,6 +135,7 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   QLineEdit* EMailFromE = nullptr;
   QLineEdit* AddrE = nullptr;
   QLineEdit* SubjE = nullptr;
+  QPushButton* MessageB = nullptr;
   TNumericEdit* TimeWaitE = nullptr;
   QCheckBox* DelSFCB = nullptr;
   QCheckBox* SortFilesCB = nullptr;

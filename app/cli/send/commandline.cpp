@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 #include "app/batch/batchplan.h"
 #include "app/batch/batchquestions.h"
@@ -11,8 +12,10 @@
 #include "app/batch/credentials.h"
 #include "app/batch/failureadvice.h"
 #include "app/batch/messagedelivery.h"
+#include "app/batch/messagetext.h"
 #include "app/batch/passwordsource.h"
 #include "net/pxsmtp.h"
+#include "toolkit/foldertree.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/pump.h"
 #include "toolkit/strutils.h"
@@ -28,6 +31,28 @@ std::optional<TSecret> StoredPassword(const std::string& key) {
   } catch (const ENoSecretService&) {
     return std::nullopt;
   }
+}
+// Each path that is a folder replaced by the regular files inside it (ListFolderFiles). A
+// subfolder that cannot be read ends the batch before it starts, as an unreadable file does;
+// with keepGoing it is a warning.
+std::vector<std::string> FilesInFolders(const std::vector<std::string>& paths, bool keepGoing) {
+  std::vector<std::string> files;
+  std::string problems;
+  for (const std::string& path : paths) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(path, error)) {
+      files.push_back(path);
+      continue;
+    }
+    TFolderFiles found = ListFolderFiles(path);
+    if (found.files.empty() && found.problems.empty()) found.problems.push_back(QuotedName(path) + " holds no file");
+    files.insert(files.end(), found.files.begin(), found.files.end());
+    for (const std::string& problem : found.problems) problems += (problems.empty() ? "" : "\n") + problem;
+  }
+  if (problems.empty()) return files;
+  if (!keepGoing) throw EInOutError(problems + "\n(--keep-going sends the other files)");
+  std::fprintf(stderr, "mailcart-send: warning: %s\n", problems.c_str());
+  return files;
 }
 }  // namespace
 
@@ -58,7 +83,10 @@ void TCommandLine::BuildRequest(uint16_t defaultPort) {
   r.server = pick(options_.server, &TJournalHead::server, settings_.mailSrv);
   r.from = pick(options_.from, &TJournalHead::from, settings_.addrFrom);
   r.to = pick(options_.to, &TJournalHead::to, settings_.addr);
+  r.cc = pick(options_.cc, &TJournalHead::cc, settings_.cc);
+  r.bcc = pick(options_.bcc, &TJournalHead::bcc, settings_.bcc);
   r.subject = pick(options_.subject, &TJournalHead::subject, settings_.subj);
+  r.body = options_.bodyFile ? ReadMessageTextFile(*options_.bodyFile) : journal ? journal->head.body : settings_.body;
   r.pauseSeconds = options_.pause.value_or(settings_.pauseSec);
   r.deleteSentFiles = options_.remove.value_or(settings_.delFiles);
   r.sortFiles = options_.sort.value_or(settings_.sortFiles);
@@ -73,7 +101,7 @@ void TCommandLine::BuildRequest(uint16_t defaultPort) {
   r.resendChanged = options_.resendChanged;
   r.resendUncertain = options_.resendUncertain;
   r.account = Account(defaultPort);
-  r.files = options_.files;
+  r.files = options_.recursive ? FilesInFolders(options_.files, r.keepGoing) : options_.files;
   r.delivery = delivery_.get();
   waits_ = TBatchWaits(r.retries);
 }
@@ -81,7 +109,9 @@ void TCommandLine::BuildRequest(uint16_t defaultPort) {
 void TCommandLine::CheckValues() const {
   CheckServer(request_.server);
   CheckAddress("--from", request_.from);
-  CheckAddress("--to", request_.to);
+  CheckAddressList("--to", request_.to, false);
+  CheckAddressList("--cc", request_.cc, true);
+  CheckAddressList("--bcc", request_.bcc, true);
   if (request_.pauseSeconds < 0) throw TUsageError("--pause needs zero or more seconds");
 }
 
@@ -120,7 +150,7 @@ TBatchQuestions::TSentBeforeChoice TCommandLine::SentBefore(const std::vector<TS
   std::string last;
   for (const TSentBefore& file : files) last = std::max(last, file.time);
   Notice(std::to_string(files.size()) + (files.size() == 1 ? " file was" : " files were") + " sent to " +
-         DisplayText(request_.to) + " before, the last on " + DayOf(last) + "; " +
+         DisplayText(RecipientsText({request_.to, request_.cc, request_.bcc})) + " before, the last on " + DayOf(last) + "; " +
          (options_.skipSent ? "skipping them (--skip-sent)" : "sending them again"));
   return options_.skipSent ? TSentBeforeChoice::Skip : TSentBeforeChoice::SendAgain;
 }

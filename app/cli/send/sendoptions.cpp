@@ -8,14 +8,17 @@
 #include <string_view>
 
 #include "app/batch/messagedelivery.h"
+#include "app/batch/recipients.h"
 #include "mail/mailbox.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/hostport.h"
 #include "toolkit/strutils.h"
 
 const char kUsage[] =
-    "usage: mailcart-send [--settings FILE] [--server HOST[:PORT]] [--from ADDR] [--to ADDR]\n"
-    "                     [--subject TEXT] [--from-name TEXT] [--pause SECONDS]\n"
+    "usage: mailcart-send [--settings FILE] [--server HOST[:PORT]] [--from ADDR]\n"
+    "                     [--to ADDR,...] [--cc ADDR,...] [--bcc ADDR,...]\n"
+    "                     [--subject TEXT] [--body-file FILE] [--from-name TEXT]\n"
+    "                     [--pause SECONDS] [--recursive]\n"
     "                     [--sort | --no-sort] [--delete | --no-delete] [--timeout SECONDS]\n"
     "                     [--new-connection-per-message] [--retries N]\n"
     "                     [--retry-delays SECONDS,...] [--keep-going]\n"
@@ -28,9 +31,13 @@ const char kUsage[] =
     "       mailcart-send --resume[=JOURNAL] [--resend-changed] [--resend-uncertain] [options]\n"
     "       mailcart-send --version\n"
     "Sends each FILE as the attachment of its own message. Values not given come from the\n"
-    "settings file of the Mailcart window (--settings names another, which must exist). The\n"
-    "subject may hold\n"
-    "{name}, {n}, {count} and {date}, filled in for each file. One session carries the whole\n"
+    "settings file of the Mailcart window (--settings names another, which must exist).\n"
+    "--to, --cc and --bcc take addresses separated by commas (\"Name <addr>\" too); BCC\n"
+    "recipients get the message without appearing in it. --body-file gives the message's\n"
+    "text (UTF-8, at most 64 KiB). The subject and the text may hold\n"
+    "{name}, {n}, {count} and {date}, filled in for each file. With --recursive a folder\n"
+    "named sends the regular files inside it and its subfolders, sorted, hidden files and\n"
+    "symbolic links left out. One session carries the whole\n"
     "batch unless --new-connection-per-message is given. A send that failed in a way that\n"
     "may pass (a 4xx reply, a lost connection) is tried again after 5, 30 and 120 seconds\n"
     "(--retries, --retry-delays; the last delay repeats). A message the server may have\n"
@@ -42,7 +49,7 @@ const char kUsage[] =
     "newest batch (if it was cancelled, cut short or ended by an error) or of JOURNAL that\n"
     "were not accepted, unless they changed since (--resend-changed sends those too).\n"
     "Files a journal records as sent to the same\n"
-    "server and recipient are named on standard error and sent again, or left out with\n"
+    "server and recipients are named on standard error and sent again, or left out with\n"
     "--skip-sent. --dry-run writes each message as DIR/NNNN.eml; --sendmail hands it to the\n"
     "system's mailer (/usr/sbin/sendmail -i -f FROM -- TO). Every file is checked before\n"
     "anything connects: one that is missing, a folder or unreadable stops the batch before it\n"
@@ -124,6 +131,7 @@ void CheckCombination(const TOptions& o) {
   if (o.resume && !o.files.empty()) throw TUsageError("--resume sends the files of its journal: give no FILE");
   if (!o.resume && o.files.empty()) throw TUsageError("no file to send");
   if (o.resendChanged && !o.resume) throw TUsageError("--resend-changed goes with --resume");
+  if (o.recursive && o.resume) throw TUsageError("--recursive goes with the files named, not --resume");
   if (o.dryRun && o.sendmail) throw TUsageError("give one of --dry-run and --sendmail");
   if (o.quiet && o.verbose) throw TUsageError("give one of --quiet and --verbose");
   if (o.dryRun && o.dryRun->empty()) throw TUsageError("--dry-run needs a folder");
@@ -146,6 +154,10 @@ const TOptionRule kRules[] = {
     {"--server", TTakes::Value, [](TOptions& o, const std::string& v) { o.server = v; }},
     {"--from", TTakes::Value, [](TOptions& o, const std::string& v) { o.from = v; }},
     {"--to", TTakes::Value, [](TOptions& o, const std::string& v) { o.to = v; }},
+    {"--cc", TTakes::Value, [](TOptions& o, const std::string& v) { o.cc = v; }},
+    {"--bcc", TTakes::Value, [](TOptions& o, const std::string& v) { o.bcc = v; }},
+    {"--body-file", TTakes::Value, [](TOptions& o, const std::string& v) { o.bodyFile = v; }},
+    {"--recursive", TTakes::Nothing, [](TOptions& o, const std::string&) { o.recursive = true; }},
     {"--subject", TTakes::Value, [](TOptions& o, const std::string& v) { o.subject = v; }},
     {"--from-name", TTakes::Value, [](TOptions& o, const std::string& v) { o.fromName = v; }},
     {"--pause", TTakes::Value, [](TOptions& o, const std::string& v) { o.pause = ParseSeconds("--pause", v); }},
@@ -256,4 +268,13 @@ void CheckServer(const std::string& server) {
 void CheckAddress(const std::string& option, const std::string& address) {
   if (address.empty()) throw TUsageError(option + " needs an address");
   if (const std::string problem = MailboxProblem(address); !problem.empty()) throw TUsageError(option + ": " + problem);
+}
+
+void CheckAddressList(const std::string& option, const std::string& list, bool mayBeEmpty) {
+  if (Trim(list).empty()) {
+    if (mayBeEmpty) return;
+    throw TUsageError(option + " needs an address");
+  }
+  if (const std::string problem = AddressListProblem(list, mayBeEmpty); !problem.empty())
+    throw TUsageError(option + ": " + problem);
 }

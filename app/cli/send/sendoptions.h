@@ -13,11 +13,11 @@
 extern const char kUsage[];
 
 struct TOptions {
-  std::optional<std::string> settingsFile, server, from, to, subject;
+  std::optional<std::string> settingsFile, server, from, to, cc, bcc, subject, bodyFile;
   std::optional<double> pause;
   std::optional<bool> sort, remove, newConnectionPerMessage, keepGoing;
   bool resendChanged = false, resendUncertain = false, skipSent = false, noJournal = false, quiet = false,
-       verbose = false, jsonReport = false;
+       verbose = false, jsonReport = false, recursive = false;
   std::optional<std::string> resume, dryRun, sendmail;
   std::optional<int> timeOut, retries;
   std::optional<std::vector<double>> retryDelays;
@@ -42,3 +42,5 @@ TOptions ParseArguments(const std::vector<std::string>& args);
 void CheckServer(const std::string& server);
 // One address check, the batch's and the SMTP client's, with its reason as a usage error.
 void CheckAddress(const std::string& option, const std::string& address);
+// The same for each address of a comma-separated list; an empty one passes when mayBeEmpty.
+void CheckAddressList(const std::string& option, const std::string& list, bool mayBeEmpty);

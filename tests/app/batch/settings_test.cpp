@@ -178,7 +178,8 @@ TEST_F(SettingsTest, GuardedKeysOnlyFromAPrivateFile) {
   const std::string keys =
       "[Param]\r\nSubj=scans\r\nMailSrv=evil.example\r\nAddr=thief@evil.example\r\nAddrFrom=me@example.com\r\n"
       "DelFiles=1\r\nUser=ann\r\nUserServer=evil.example\r\nSecurity=none\r\nTokenCommand=evil\r\nCAFile=/tmp/"
-      "evil.pem\r\nFingerprint=00\r\nJournalDays=1\r\n";
+      "evil.pem\r\nFingerprint=00\r\nJournalDays=1\r\nCC=spy@evil.example\r\nBCC=spy@evil.example\r\n"
+      "Body=Pay to evil\r\n";
   const struct {
     const char* name;
     mode_t mode;
@@ -190,8 +191,8 @@ TEST_F(SettingsTest, GuardedKeysOnlyFromAPrivateFile) {
       {"readable by all", 0644, keys, true, ""},
       {"writable by the group", 0660, keys, false, "can be changed by other users (mode 0660)"},
       {"writable by all", 0606, keys, false,
-       "its MailSrv, Addr, AddrFrom, Security, User, UserServer, DelFiles, TokenCommand, CAFile, Fingerprint, JournalDays are "
-       "ignored"},
+       "its MailSrv, Addr, AddrFrom, Security, User, UserServer, DelFiles, TokenCommand, CAFile, Fingerprint, JournalDays, CC, "
+       "BCC, Body are ignored"},
       {"writable by all but without such keys", 0666, "[Param]\r\nSubj=scans\r\n", true, ""},
       {"a security mode and a method not known", 0600,
        "[Param]\r\nSubj=scans\r\nSecurity=ssl\r\nAuthMethod=CRAM-MD5\r\n", true, "Security=ssl in"},
@@ -215,6 +216,7 @@ TEST_F(SettingsTest, GuardedKeysOnlyFromAPrivateFile) {
     EXPECT_EQ(s.account.caFile.empty(), !all);
     EXPECT_EQ(s.account.fingerprint.empty(), !all);
     EXPECT_EQ(s.journalDays, all ? 1 : 90);
+    EXPECT_EQ(s.cc + s.bcc + s.body, all ? "spy@evil.examplespy@evil.examplePay to evil" : "");
     const std::string warnings = s.warnings.empty() ? "" : s.warnings.front();
     EXPECT_NE(warnings.find(c.warning), std::string::npos) << warnings;
     EXPECT_EQ(warnings.empty(), *c.warning == '\0') << warnings;
@@ -222,6 +224,28 @@ TEST_F(SettingsTest, GuardedKeysOnlyFromAPrivateFile) {
       EXPECT_NE(warnings.find(file), std::string::npos) << "names the file";
     }
   }
+}
+
+// The message text keeps its lines on the key's one line; a backslash a user typed in the file
+// stays as typed unless it stands before "n" or another backslash.
+TEST_F(SettingsTest, TheMessageTextKeepsItsLinesOnOneLine) {
+  const struct {
+    const char* text;
+    const char* line;
+    const char* readBack;
+  } cases[] = {
+      {"Hello,\n\nthe scans.\n", "Body=Hello,\\n\\nthe scans.\\n", "Hello,\n\nthe scans.\n"},
+      {"C:\\new\r\nline", "Body=C:\\\\new\\nline", "C:\\new\nline"},
+  };
+  for (const auto& c : cases) {
+    TSettings s;
+    s.body = c.text;
+    WriteSettings(Path("body.ini"), s);
+    EXPECT_NE(ReadFile(Path("body.ini")).find(std::string(c.line) + "\r\n"), std::string::npos) << ReadFile(Path("body.ini"));
+    EXPECT_EQ(ReadSettings(Path("body.ini")).body, c.readBack);
+  }
+  WriteFile(Path("typed.ini"), "[Param]\r\nBody=C:\\temp\\\r\n");
+  EXPECT_EQ(ReadSettings(Path("typed.ini")).body, "C:\\temp\\");
 }
 
 // The saved user goes with the server it was saved for only; a file from before UserServer lets it
