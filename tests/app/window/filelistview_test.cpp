@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDropEvent>
 #include <QKeyEvent>
@@ -286,7 +287,7 @@ TEST_F(FileListWindowTest, DroppedFilesRemovalAndClearing) {
   Drop({files[1], folder, fifo, files[2]});
   EXPECT_EQ(List().Paths(), files);
   ASSERT_EQ(boxes_.boxes.size(), 1u);
-  EXPECT_NE(boxes_.boxes[0].text.find(folder + ": a folder"), std::string::npos) << boxes_.boxes[0].text;
+  EXPECT_NE(boxes_.boxes[0].text.find(folder + ": no files in it"), std::string::npos) << boxes_.boxes[0].text;
   EXPECT_NE(boxes_.boxes[0].text.find(fifo + ": not a regular file"), std::string::npos) << boxes_.boxes[0].text;
   EXPECT_EQ(Cell(2, TFileListModel::SizeColumn), "2.9 KB");
   EXPECT_EQ(StatusLine(), "3 files, 5.9 KB");
@@ -312,6 +313,35 @@ TEST_F(FileListWindowTest, DroppedFilesRemovalAndClearing) {
   Control<QPushButton>("SendB")->click();
   ASSERT_EQ(boxes_.boxes.size(), 1u);
   EXPECT_EQ(boxes_.boxes[0].text, "No files selected.");
+}
+
+// A dropped folder adds the files inside it, in path order, hidden ones left out; one chosen from
+// the list's menu goes the same way, and more than 1,000 files only after a question.
+TEST_F(FileListWindowTest, AFolderAddsTheFilesInsideIt) {
+  const std::string nested = Path("nested"), many = Path("many");
+  for (const char* name : {"b/2.txt", "b/1.txt", "a.txt", ".hidden", ".git/config"}) {
+    std::filesystem::create_directories(std::filesystem::path(nested + "/" + name).parent_path());
+    WriteFile(nested + "/" + name, "x");
+  }
+  Drop({nested});
+  EXPECT_EQ(List().Paths(), (std::vector<std::string>{nested + "/a.txt", nested + "/b/1.txt", nested + "/b/2.txt"}));
+  EXPECT_TRUE(boxes_.boxes.empty());
+
+  std::filesystem::create_directory(many);
+  for (int i = 0; i <= 1000; ++i) WriteFile(many + "/" + std::to_string(i), "");
+  Form().OpenDialog1().SetFolderChooser([&](QWidget*, const QString&) { return QString::fromStdString(many); });
+  const struct {
+    TMsgAnswer answer;
+    size_t listed;
+  } cases[] = {{TMsgAnswer::No, 3}, {TMsgAnswer::Yes, 3 + 1001}};
+  for (const auto& c : cases) {
+    boxes_.boxes.clear();
+    boxes_.answer = c.answer;
+    Form().findChild<QAction*>("AddFolderA")->trigger();
+    ASSERT_EQ(boxes_.boxes.size(), 1u);
+    EXPECT_EQ(boxes_.boxes[0].text, "The folders hold more than 1,000 files. Add them all?");
+    EXPECT_EQ(List().Paths().size(), c.listed);
+  }
 }
 
 // The dialog opens where files were chosen last, also in the next run.
