@@ -38,6 +38,7 @@ TEST(FolderTree, ListsTheRegularFilesInPathOrder) {
   // '-' sorts before '/', so "a-b" comes before the files in a/; "é" after every ASCII name.
   const std::vector<std::string> tree = {"tree/a-b", "tree/a/x", "tree/a/y/z", "tree/b.txt", "tree/\xc3\xa9.txt"};
 
+  const std::string quote = "\"" + root + "/";  // a problem names the full path in quotes
   const struct {
     const char* name;
     std::string folder;
@@ -49,11 +50,19 @@ TEST(FolderTree, ListsTheRegularFilesInPathOrder) {
       {"nested folders sorted; hidden, links and FIFO left out", "tree", SIZE_MAX, tree, {}, false},
       {"the first of that order", "tree", 2, {tree[0], tree[1]}, {}, true},
       {"exactly maxFiles is all of them", "tree", tree.size(), tree, {}, false},
-      {"an unreadable subfolder is named, the rest listed", "locked-tree", SIZE_MAX, {"locked-tree/open/f"},
-       {"\"" + root + "/locked-tree/locked\" cannot be read: Permission denied"}, false},
-      {"a folder too deep is named", "deep", SIZE_MAX, {deepest},
-       {"\"" + root + "/" + deep + "\" lies more than 64 folders deep: its files were left out"}, false},
-      {"no such folder", "none", SIZE_MAX, {}, {"\"" + root + "/none\" cannot be read: No such file or directory"}, false},
+      {"an unreadable subfolder is named, the rest listed",
+       "locked-tree",
+       SIZE_MAX,
+       {"locked-tree/open/f"},
+       {quote + "locked-tree/locked\" cannot be read: Permission denied"},
+       false},
+      {"a folder too deep is named",
+       "deep",
+       SIZE_MAX,
+       {deepest},
+       {quote + deep + "\" lies more than 64 folders deep: its files were left out"},
+       false},
+      {"no such folder", "none", SIZE_MAX, {}, {quote + "none\" cannot be read: No such file or directory"}, false},
   };
   for (const auto& c : cases) {
     // Permission bits do not stop root from reading.
