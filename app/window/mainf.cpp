@@ -49,7 +49,6 @@ constexpr char kNoFilesSelected[] = "No files selected.";
 constexpr char kNotAdded[] = "Only files can be sent; these were not added:";
 // More files than this from folders are added only when the user says so.
 constexpr size_t kFolderFilesAsked = 1000;
-constexpr char kManyFolderFiles[] = "The folders hold more than 1,000 files. Add them all?";
 
 template <typename T>
 T* Make(QWidget* parent, const char* name, const QString& caption = {}) {
@@ -355,7 +354,9 @@ void TForm1::dropEvent(QDropEvent* event) {
 void TForm1::AddFiles(const std::vector<std::string>& paths) {
   TFolderFiles chosen = FilesOf(paths, kFolderFilesAsked);
   if (chosen.more) {
-    if (AskQuestion(kManyFolderFiles, false) != TMsgAnswer::Yes) return;
+    const std::string question =
+        "More than " + std::to_string(kFolderFilesAsked) + " files would be added from folders. Add them all?";
+    if (AskQuestion(question, false) != TMsgAnswer::Yes) return;
     chosen = FilesOf(paths, SIZE_MAX);
   }
   FileList->AddFiles(chosen.files);

@@ -330,7 +330,7 @@ TEST_F(FileListWindowTest, AFolderAddsTheFilesInsideIt) {
     boxes_.answer = answer;
     Form().findChild<QAction*>("AddFolderA")->trigger();
     ASSERT_FALSE(boxes_.boxes.empty());
-    EXPECT_EQ(boxes_.boxes.back().text, "The folders hold more than 1,000 files. Add them all?");
+    EXPECT_EQ(boxes_.boxes.back().text, "More than 1000 files would be added from folders. Add them all?");
     EXPECT_EQ(List().Paths().size(), listed);
   }
   EXPECT_EQ(boxes_.boxes.size(), 2u) << "one question each, nothing else";
