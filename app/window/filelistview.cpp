@@ -1,5 +1,6 @@
 #include "app/window/filelistview.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -143,7 +144,11 @@ QVariant TFileListModel::headerData(int section, Qt::Orientation orientation, in
 }
 
 TFileListView::TFileListView(QWidget* parent)
-    : QWidget(parent), view_(new QTreeView(this)), progress_(new QProgressBar(this)), statusLine_(new QLabel(this)) {
+    : QWidget(parent),
+      view_(new QTreeView(this)),
+      progress_(new QProgressBar(this)),
+      statusLine_(new QLabel(this)),
+      addFolder_(new QAction("Add folder\u2026", view_)) {
   view_->setObjectName("FileListV");
   view_->setModel(&model_);
   view_->setRootIsDecorated(false);
@@ -161,6 +166,9 @@ TFileListView::TFileListView(QWidget* parent)
   header->resizeSection(TFileListModel::SizeColumn, metrics.horizontalAdvance("1023.9 MB  "));
   header->resizeSection(TFileListModel::StateColumn, metrics.horizontalAdvance("retrying (120 s)  "));
   view_->installEventFilter(this);
+  addFolder_->setObjectName("AddFolderA");
+  view_->addAction(addFolder_);
+  view_->setContextMenuPolicy(Qt::ActionsContextMenu);
   progress_->setObjectName("BatchProgressPB");
   progress_->setRange(0, kProgressSteps);
   progress_->setValue(0);
@@ -186,6 +194,7 @@ bool TFileListView::eventFilter(QObject* watched, QEvent* event) {
 
 void TFileListView::SetFiles(const std::vector<std::string>& paths) {
   status_ = nullptr;
+  addFolder_->setEnabled(true);
   repaint_.stop();
   model_.SetFiles(Waiting(paths));
   progress_->setValue(0);
@@ -218,6 +227,7 @@ void TFileListView::RemoveSelected() {
 
 void TFileListView::ShowStatus(const TBatchStatus& status, int index) {
   status_ = &status;
+  addFolder_->setEnabled(false);
   if (index < 0) {
     repaint_.stop();
     model_.SetFiles(status.Files());
@@ -241,6 +251,7 @@ void TFileListView::ShowEnd(const TBatchStatus& status) {
   ShowProgress(status);
   statusLine_->setText(Text(status.Summary()));
   status_ = nullptr;
+  addFolder_->setEnabled(true);
 }
 
 void TFileListView::Repaint() {

@@ -15,6 +15,7 @@
 
 #include "app/batch/batchstatus.h"
 
+class QAction;
 class QLabel;
 class QProgressBar;
 class QTreeView;
@@ -68,6 +69,8 @@ class TFileListView : public QWidget {
   void ShowEnd(const TBatchStatus& status);
 
   QTreeView* View() const { return view_; }
+  // "Add folder…" in the list's context menu; off while the list shows a batch.
+  QAction* AddFolderAction() const { return addFolder_; }
   const TFileListModel& Model() const { return model_; }
 
  protected:
@@ -84,6 +87,7 @@ class TFileListView : public QWidget {
   QTreeView* view_;
   QProgressBar* progress_;
   QLabel* statusLine_;
+  QAction* addFolder_;
   QTimer repaint_;
   const TBatchStatus* status_ = nullptr;  // of the running batch, until its end
   int shownCurrent_ = -1;                 // the row last scrolled to

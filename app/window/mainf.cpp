@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFileInfo>
@@ -18,8 +19,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 #include "app/batch/batchplan.h"
 #include "app/batch/batchquestions.h"
@@ -41,13 +40,17 @@
 #include "app/window/numericedit.h"
 #include "app/window/stretchform.h"
 #include "app/window/windowtext.h"
+#include "toolkit/foldertree.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/pump.h"
 #include "toolkit/regularfile.h"
+#include "toolkit/strutils.h"
 
 namespace {
 constexpr char kNoFilesSelected[] = "No files selected.";
 constexpr char kNotAdded[] = "Only files can be sent; these were not added:";
+// More files than this from folders are added only when the user says so.
+constexpr size_t kFolderFilesAsked = 1000;
 
 template <typename T>
 T* Make(QWidget* parent, const char* name, const QString& caption = {}) {
@@ -74,7 +77,39 @@ std::string WhyNotAFile(const std::string& path) {
   struct stat st;
   const int fd = OpenRegularFile(path, why, st);
   if (fd >= 0) ::close(fd);
-  return why == std::strerror(EISDIR) ? "a folder" : why;
+  return why;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string AbsolutePath(const std::string& path) { return Bytes(QFileInfo(Text(path)).absoluteFilePath()); }
+
+// The files dropped or named, in their order, a folder standing for the files inside it (at
+// most maxFromFolders of those in all; more says there were more); what is neither goes to the
+// problems.
+TFolderFiles FilesOf(const std::vector<std::string>& paths, size_t maxFromFolders) {
+  TFolderFiles all;
+  size_t fromFolders = 0;
+  for (const std::string& path : paths) {
+    if (!IsFolder(path)) {
+      const std::string why = WhyNotAFile(path);
+      if (why.empty())
+        all.files.push_back(AbsolutePath(path));
+      else
+        all.problems.push_back(ShownFileName(path) + ": " + why);
+    } else if (!all.more) {
+      TFolderFiles inside = ListFolderFiles(AbsolutePath(path), maxFromFolders - fromFolders);
+      if (inside.files.empty() && !inside.more) all.problems.push_back(ShownFileName(path) + ": no files in it");
+      fromFolders += inside.files.size();
+      all.more = inside.more;
+      all.files.insert(all.files.end(), inside.files.begin(), inside.files.end());
+      all.problems.insert(all.problems.end(), inside.problems.begin(), inside.problems.end());
+    }
+  }
+  return all;
 }
 
 // Lays controls out at their design places, moving each down below the one placed before it
@@ -148,6 +183,7 @@ void TForm1::CreateControls() {
   RemaindL = Make<TElidedLabel>(form, "RemaindL");
   FileList = new TFileListView(this);
   FileList->setObjectName("FileList");
+  connect(FileList->AddFolderAction(), &QAction::triggered, this, [this] { AddFolderClick(); });
   RemoveB = Make<QPushButton>(this, "RemoveB", "Remove");
   ClearB = Make<QPushButton>(this, "ClearB", "Clear");
   RetryB = Make<QPushButton>(this, "RetryB", "Retry failed");
@@ -322,17 +358,23 @@ void TForm1::dropEvent(QDropEvent* event) {
 }
 
 void TForm1::AddFiles(const std::vector<std::string>& paths) {
-  std::vector<std::string> files;
-  std::string refused;
-  for (const std::string& path : paths) {
-    const std::string why = WhyNotAFile(path);
-    if (why.empty())
-      files.push_back(Bytes(QFileInfo(Text(path)).absoluteFilePath()));
-    else
-      refused += "\n" + path + ": " + why;
+  TFolderFiles chosen = FilesOf(paths, kFolderFilesAsked);
+  if (chosen.more) {
+    const std::string question =
+        "More than " + std::to_string(kFolderFilesAsked) + " files would be added from folders. Add them all?";
+    if (AskQuestion(question, false) != TMsgAnswer::Yes) return;
+    chosen = FilesOf(paths, SIZE_MAX);
   }
-  FileList->AddFiles(files);
+  FileList->AddFiles(chosen.files);
+  std::string refused;
+  for (const std::string& problem : chosen.problems) refused += "\n" + problem;
   if (!refused.empty()) MessageBox(kNotAdded + refused, ApplicationTitle(), TMsgIcon::Warning);
+}
+
+void TForm1::AddFolderClick() {
+  // The list of a running batch is the batch's own, as for a drop.
+  if (runner_->SendingActive() || !openDialog1_.ExecuteFolder(this)) return;
+  AddFiles({openDialog1_.ChosenFolder()});
 }
 
 void TForm1::SelFilesBClick() {

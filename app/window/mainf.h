@@ -36,8 +36,11 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   ~TForm1() override;
 
   TOpenDialog& OpenDialog1() { return openDialog1_; }
-  // Adds these files to the list (dropped, or named on the command line); what is no file is
-  // refused with a message that names it. Nothing is sent before Send.
+  // Adds these files to the list (dropped, chosen, or named on the command line), a folder's
+  // files in their place: every regular file below it in path order, hidden ones and links left
+  // out. More than 1,000 of those are added only after a question (No adds nothing). What is no
+  // file, and what of a folder cannot be read, is refused with a message that names it. Nothing
+  // is sent before Send.
   void AddFiles(const std::vector<std::string>& paths);
   // The secret service unless a test gives a double.
   void SetPasswordKeeper(std::unique_ptr<TPasswordKeeper> keeper) { keeper_ = std::move(keeper); }
@@ -68,6 +71,8 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   void FormCreate();
   void FormClose();
   void SelFilesBClick();
+  // The folder chosen is added like a dropped one.
+  void AddFolderClick();
   void SendBClick();
   // The form's problems in one box, before anything of a batch happens; a sender typed with its
   // name is split on Yes. True when the batch may start.

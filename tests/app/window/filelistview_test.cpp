@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDropEvent>
 #include <QKeyEvent>
@@ -286,7 +287,7 @@ TEST_F(FileListWindowTest, DroppedFilesRemovalAndClearing) {
   Drop({files[1], folder, fifo, files[2]});
   EXPECT_EQ(List().Paths(), files);
   ASSERT_EQ(boxes_.boxes.size(), 1u);
-  EXPECT_NE(boxes_.boxes[0].text.find(folder + ": a folder"), std::string::npos) << boxes_.boxes[0].text;
+  EXPECT_NE(boxes_.boxes[0].text.find(folder + ": no files in it"), std::string::npos) << boxes_.boxes[0].text;
   EXPECT_NE(boxes_.boxes[0].text.find(fifo + ": not a regular file"), std::string::npos) << boxes_.boxes[0].text;
   EXPECT_EQ(Cell(2, TFileListModel::SizeColumn), "2.9 KB");
   EXPECT_EQ(StatusLine(), "3 files, 5.9 KB");
@@ -312,6 +313,27 @@ TEST_F(FileListWindowTest, DroppedFilesRemovalAndClearing) {
   Control<QPushButton>("SendB")->click();
   ASSERT_EQ(boxes_.boxes.size(), 1u);
   EXPECT_EQ(boxes_.boxes[0].text, "No files selected.");
+}
+
+// A dropped folder adds the files inside it in path order, hidden ones left out; one chosen from
+// the list's menu goes the same way, and more than 1,000 files only after a question.
+TEST_F(FileListWindowTest, AFolderAddsTheFilesInsideIt) {
+  const std::string nested = Path("nested"), many = Path("many");
+  std::filesystem::create_directories(nested + "/b");
+  std::filesystem::create_directory(many);
+  for (const char* name : {"b/2.txt", "b/1.txt", "a.txt", ".hidden"}) WriteFile(nested + "/" + name, "x");
+  for (int i = 0; i <= 1000; ++i) WriteFile(many + "/" + std::to_string(i), "");
+  Drop({nested});
+  EXPECT_EQ(List().Paths(), (std::vector<std::string>{nested + "/a.txt", nested + "/b/1.txt", nested + "/b/2.txt"}));
+  Form().OpenDialog1().SetFolderChooser([&](QWidget*, const QString&) { return QString::fromStdString(many); });
+  for (const auto& [answer, listed] : {std::pair{TMsgAnswer::No, size_t{3}}, {TMsgAnswer::Yes, size_t{3 + 1001}}}) {
+    boxes_.answer = answer;
+    Form().findChild<QAction*>("AddFolderA")->trigger();
+    ASSERT_FALSE(boxes_.boxes.empty());
+    EXPECT_EQ(boxes_.boxes.back().text, "More than 1000 files would be added from folders. Add them all?");
+    EXPECT_EQ(List().Paths().size(), listed);
+  }
+  EXPECT_EQ(boxes_.boxes.size(), 2u) << "one question each, nothing else";
 }
 
 // The dialog opens where files were chosen last, also in the next run.
