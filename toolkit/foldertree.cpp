@@ -127,3 +127,22 @@ TFolderFiles ListFolderFiles(const std::string& folder, size_t maxFiles) {
     walk.Walk(fd, folder, 0);
   return std::move(walk.Result());
 }
+
+TFolderFiles ExpandFolders(const std::vector<std::string>& paths, size_t maxFromFolders) {
+  TFolderFiles all;
+  size_t fromFolders = 0;
+  for (const std::string& path : paths) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      all.files.push_back(path);
+    } else if (!all.more) {
+      TFolderFiles inside = ListFolderFiles(path, maxFromFolders - fromFolders);
+      if (inside.files.empty() && !inside.more) all.problems.push_back(ShownFileName(path) + ": no files in it");
+      fromFolders += inside.files.size();
+      all.more = inside.more;
+      all.files.insert(all.files.end(), inside.files.begin(), inside.files.end());
+      all.problems.insert(all.problems.end(), inside.problems.begin(), inside.problems.end());
+    }
+  }
+  return all;
+}

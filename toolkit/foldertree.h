@@ -23,3 +23,9 @@ struct TFolderFiles {
 // is still listed. At most maxFiles files are returned, the first of that order; more is true
 // when there were more.
 TFolderFiles ListFolderFiles(const std::string& folder, size_t maxFiles = SIZE_MAX);
+
+// The files paths stand for, in their order: a folder (followed when named through a link) the
+// regular files inside it as above, any other path as it stands, its check left to the caller.
+// At most maxFromFolders files come from folders in all; more says there were more. A folder
+// without a file adds a problem.
+TFolderFiles ExpandFolders(const std::vector<std::string>& paths, size_t maxFromFolders = SIZE_MAX);

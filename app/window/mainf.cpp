@@ -80,36 +80,20 @@ std::string WhyNotAFile(const std::string& path) {
   return why;
 }
 
-bool IsFolder(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 std::string AbsolutePath(const std::string& path) { return Bytes(QFileInfo(Text(path)).absoluteFilePath()); }
 
-// The files dropped or named, in their order, a folder standing for the files inside it (at
-// most maxFromFolders of those in all; more says there were more); what is neither goes to the
-// problems.
+// The files dropped or named, a folder standing for the files inside it (ExpandFolders); what
+// cannot be sent goes to the problems.
 TFolderFiles FilesOf(const std::vector<std::string>& paths, size_t maxFromFolders) {
-  TFolderFiles all;
-  size_t fromFolders = 0;
-  for (const std::string& path : paths) {
-    if (!IsFolder(path)) {
-      const std::string why = WhyNotAFile(path);
-      if (why.empty())
-        all.files.push_back(AbsolutePath(path));
-      else
-        all.problems.push_back(ShownFileName(path) + ": " + why);
-    } else if (!all.more) {
-      TFolderFiles inside = ListFolderFiles(AbsolutePath(path), maxFromFolders - fromFolders);
-      if (inside.files.empty() && !inside.more) all.problems.push_back(ShownFileName(path) + ": no files in it");
-      fromFolders += inside.files.size();
-      all.more = inside.more;
-      all.files.insert(all.files.end(), inside.files.begin(), inside.files.end());
-      all.problems.insert(all.problems.end(), inside.problems.begin(), inside.problems.end());
-    }
+  TFolderFiles expanded = ExpandFolders(paths, maxFromFolders);
+  TFolderFiles taken{{}, std::move(expanded.problems), expanded.more};
+  for (const std::string& path : expanded.files) {
+    if (const std::string why = WhyNotAFile(path); !why.empty())
+      taken.problems.push_back(ShownFileName(path) + ": " + why);
+    else
+      taken.files.push_back(AbsolutePath(path));
   }
-  return all;
+  return taken;
 }
 
 // Lays controls out at their design places, moving each down below the one placed before it

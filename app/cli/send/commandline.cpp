@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 
 #include "app/batch/batchplan.h"
 #include "app/batch/batchquestions.h"
@@ -32,27 +31,17 @@ std::optional<TSecret> StoredPassword(const std::string& key) {
     return std::nullopt;
   }
 }
-// Each path that is a folder replaced by the regular files inside it (ListFolderFiles). A
+// Each path that is a folder replaced by the regular files inside it (ExpandFolders). A
 // subfolder that cannot be read ends the batch before it starts, as an unreadable file does;
 // with keepGoing it is a warning.
 std::vector<std::string> FilesInFolders(const std::vector<std::string>& paths, bool keepGoing) {
-  std::vector<std::string> files;
+  TFolderFiles found = ExpandFolders(paths);
   std::string problems;
-  for (const std::string& path : paths) {
-    std::error_code error;
-    if (!std::filesystem::is_directory(path, error)) {
-      files.push_back(path);
-      continue;
-    }
-    TFolderFiles found = ListFolderFiles(path);
-    if (found.files.empty() && found.problems.empty()) found.problems.push_back(QuotedName(path) + " holds no file");
-    files.insert(files.end(), found.files.begin(), found.files.end());
-    for (const std::string& problem : found.problems) problems += (problems.empty() ? "" : "\n") + problem;
-  }
-  if (problems.empty()) return files;
+  for (const std::string& problem : found.problems) problems += (problems.empty() ? "" : "\n") + problem;
+  if (problems.empty()) return std::move(found.files);
   if (!keepGoing) throw EInOutError(problems + "\n(--keep-going sends the other files)");
   std::fprintf(stderr, "mailcart-send: warning: %s\n", problems.c_str());
-  return files;
+  return std::move(found.files);
 }
 }  // namespace
 
