@@ -186,10 +186,8 @@ std::string QuotedParameter(std::string_view value) {
 
 TpxCustomEncoder::TpxCustomEncoder(TpxCustomMessage& message) : message_(message) {
   for (const std::string& line : message.Body()) {
-    if (line.size() > 255) {
-      longLines_ = true;
-      break;
-    }
+    longLines_ = longLines_ || line.size() > 255;
+    utf8Body_ = utf8Body_ || (message.CharSet() == csUTF8 && !IsAscii(line));
   }
 }
 
@@ -270,8 +268,8 @@ void TpxCustomEncoder::WriteSubjectAndVersion(std::string_view messageId) {
 }
 
 void TpxCustomEncoder::WritePlainTextHeaders() {
-  if (message_.CharSet() == csISO8859) {
-    WriteLine("Content-Type: text/plain; charset=\"iso-8859-1\"");
+  if (message_.CharSet() == csISO8859 || utf8Body_) {
+    WriteLine("Content-Type: text/plain" + BodyCharsetParameter());
     WriteLine("Content-Transfer-Encoding: quoted-printable");
   } else {
     WriteLine("Content-Type: text/plain; charset=\"us-ascii\"");
@@ -279,9 +277,23 @@ void TpxCustomEncoder::WritePlainTextHeaders() {
   }
 }
 
+// Only a body in a character set of its own, or with lines too long for 7bit, needs encoding.
+std::string TpxCustomEncoder::BodyCharsetParameter() const {
+  if (message_.CharSet() == csISO8859) return "; charset=\"iso-8859-1\"";
+  return utf8Body_ ? "; charset=\"utf-8\"" : "";
+}
+
 void TpxCustomEncoder::EncodeBody() {
-  if (message_.CharSet() == csISO8859 || longLines_) return WriteQuotedPrintableBody();
-  for (const std::string& line : message_.Body()) WriteLine(line);
+  if (message_.CharSet() == csISO8859 || longLines_ || utf8Body_) return WriteQuotedPrintableBody();
+  WriteBodyLines();
+}
+
+// RFC 5322 2.3: CR and LF occur only together; a line break inside a body line goes as CR LF.
+void TpxCustomEncoder::WriteBodyLines() {
+  for (const std::string& line : message_.Body()) {
+    WriteTextLines(line, out_);
+    WriteLine("");
+  }
 }
 
 void TpxCustomEncoder::WriteQuotedPrintableBody() {
@@ -303,8 +315,7 @@ void TpxCustomEncoder::WritePlainText() {
 
 void TpxCustomEncoder::WriteFormattedBody() {
   std::string type = contentType_ == "text/html" ? "Content-Type: text/html" : "Content-Type: text/rtf";
-  if (message_.CharSet() == csISO8859) type += "; charset=\"iso-8859-1\"";
-  WriteLine(type);
+  WriteLine(type + BodyCharsetParameter());
   WriteLine("Content-Transfer-Encoding: quoted-printable");
   WriteLine("");
   // The message's Body keeps its own text: encoding it in place would encode it again on the
@@ -407,7 +418,7 @@ std::string TpxCustomEncoder::InnerBoundary(const std::string& outer) {
 
 void TpxCustomEncoder::WriteUUMessage() {
   WriteLine("");
-  for (const std::string& line : message_.Body()) WriteLine(line);
+  WriteBodyLines();
   for (int i = 0; i < message_.Attachments().Count(); ++i) WriteUUAttachment(message_.Attachments().Items(i));
 }
 
