@@ -62,24 +62,33 @@ bool IsAtomSequence(std::string_view text) {
 // The header lines built from one short field stay within 255 characters.
 std::string CutLine(std::string line) { return ShortString::Cut(line); }
 
-// "head name <address>after": the name as encoded words when it is not plain ASCII, and then
-// folded between them.
-std::string MailboxLine(std::string_view head, std::string_view name, std::string_view address,
-                        std::string_view after) {
-  const std::string mailbox = "<" + HeaderText(address) + ">" + std::string(after);
-  const std::string text = HeaderText(name);
-  if (!NeedsEncodedWords(text)) return std::string(head) + DisplayName(name) + " " + mailbox;
-  std::vector<std::string> tokens = EncodedWords(text, kFoldedLineLength - head.size());
-  tokens.push_back(mailbox);
-  return FoldedHeader(head, tokens);
+// The words of a phrase, split at the blanks that stand alone: folding there (CR LF before the
+// blank) unfolds to the same phrase, in quotes too, and never leaves a line of blanks only.
+std::vector<std::string> PhraseWords(std::string_view phrase) {
+  std::vector<std::string> words(1);
+  for (size_t i = 0; i < phrase.size(); ++i) {
+    const bool lone = phrase[i] == ' ' && i > 0 && i + 1 < phrase.size() && phrase[i - 1] != ' ' && phrase[i + 1] != ' ';
+    if (lone) {
+      words.emplace_back();
+    } else {
+      words.back() += phrase[i];
+    }
+  }
+  return words;
 }
 
-// A mailbox line built from one short field is cut to 255 characters; encoded words are never
-// cut, since their source is no longer than that.
-std::string CutMailboxLine(std::string_view head, std::string_view name, std::string_view address,
-                           std::string_view after = "") {
-  const std::string line = MailboxLine(head, name, address, after);
-  return NeedsEncodedWords(HeaderText(name)) ? line : CutLine(line);
+// "head name <address>after", folded where it would pass 78 characters (RFC 5322 2.1.1): the
+// name as encoded words when it is not plain ASCII, else as a phrase folded at its blanks.
+// Nothing is cut: a cut line would lose the address.
+std::string MailboxLine(std::string_view head, std::string_view name, std::string_view address,
+                        std::string_view after) {
+  const std::string text = HeaderText(name);
+  std::string mailbox = "<" + HeaderText(address) + ">" + std::string(after);
+  if (text.empty()) return std::string(head) + " " + mailbox;
+  std::vector<std::string> tokens =
+      NeedsEncodedWords(text) ? EncodedWords(text, kFoldedLineLength - head.size()) : PhraseWords(DisplayName(text));
+  tokens.push_back(std::move(mailbox));
+  return FoldedHeader(head, tokens);
 }
 
 // RFC 2046 4.1.2: a text part names its character set. The bytes travel as they are; a text
@@ -230,6 +239,7 @@ void TpxCustomEncoder::WriteExtraHeaders() {
   for (const std::string& line : message_.Headers()) WriteLine(FoldedLongLine(line));
 }
 
+// One header for the whole list, folded after each comma: every mailbox starts a line of its own.
 void TpxCustomEncoder::WriteAddressLines(std::string_view label, const TpxAddressList& list) {
   std::string first(label);
   if (!EndsStr(":", first)) first += ':';
@@ -238,8 +248,7 @@ void TpxCustomEncoder::WriteAddressLines(std::string_view label, const TpxAddres
   for (int i = 0; i < list.Count(); ++i) {
     const TpxMailAddress& address = list.Items(i);
     const std::string_view after = i + 1 == list.Count() ? "" : ",";
-    WriteLine(i == 0 ? CutMailboxLine(first, address.Name(), address.Address(), after)
-                     : MailboxLine(indent, address.Name(), address.Address(), after));
+    WriteLine(MailboxLine(i == 0 ? first : indent, address.Name(), address.Address(), after));
   }
 }
 
@@ -460,7 +469,7 @@ void TpxArticleEncoder::WriteHeaders() {
   const auto* article = dynamic_cast<const TpxArticle*>(&Message());
   if (article == nullptr) throw InvalidCastError();
   const TpxMailAddress& sender = article->Sender();
-  WriteLine(CutMailboxLine("From:     ", sender.Name(), sender.Address()));
+  WriteLine(MailboxLine("From:     ", sender.Name(), sender.Address(), ""));
   WriteLine(FoldedLongLine("Newsgroups: " + HeaderText(article->NewsGroups())));
   RemoveReservedHeaders();
   // RFC 5536 3.1.4: one Newsgroups header, the one just written.
