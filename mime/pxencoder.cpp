@@ -230,7 +230,10 @@ void TpxCustomEncoder::WriteBody() {
 std::string TpxCustomEncoder::NewBoundary() { return BoundarySource() ? BoundarySource()() : RandomBoundary(); }
 
 void TpxCustomEncoder::RemoveReservedHeaders() {
-  for (const char* name : {"From", "To", "CC", "BCC", "Return-Receipt-To", "X-Priority", "Subject", "Mime-Version",
+  // RFC 5322 3.6.3: the blind copies go in the envelope only; no Bcc of the message's own headers,
+  // however many, goes out with the text.
+  RemoveEveryHeader(message_.Headers(), "BCC");
+  for (const char* name : {"From", "To", "CC", "Return-Receipt-To", "X-Priority", "Subject", "Mime-Version",
                            "Content-Type", "X-Encoding", "Content-Transfer-Encoding"})
     RemoveHeader(message_.Headers(), name);
 }

@@ -316,7 +316,8 @@ TEST_F(ComposerTest, HeaderLinesStayWithinTheirLimitsForAnyLength) {
 TEST_F(ComposerTest, ReservedHeadersLeaveTheMessageOthersStay) {
   TpxMessage message;
   for (const char* line :
-       {"subject: old", " continued", "X-Mailer: other", "Subject: second stays", "Content-Type: a/b"})
+       {"Bcc: hidden@x", "subject: old", " continued", "X-Mailer: other", "bcc : second@x", " third@x", "fourth@x",
+        "Subject: second stays", "Content-Type: a/b"})
     message.Headers().Add(line);
   message.SetSubject("new");
   const std::string composed = Compose(message);
