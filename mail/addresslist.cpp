@@ -95,9 +95,8 @@ std::string_view Source(std::string_view text, TTokens begin, TTokens end) {
 }
 
 bool Only(TTokens begin, TTokens end, std::initializer_list<TToken::Kind> kinds) {
-  return std::all_of(begin, end, [kinds](const TToken& t) {
-    return std::find(kinds.begin(), kinds.end(), t.kind) != kinds.end();
-  });
+  return std::all_of(begin, end,
+                     [kinds](const TToken& t) { return std::find(kinds.begin(), kinds.end(), t.kind) != kinds.end(); });
 }
 
 // One entry of the list. Without its parts where they belong, the entry as typed stands for the
@@ -132,7 +131,8 @@ TAddressListReading ReadAddressList(std::string_view text) {
   TAddressListReading reading;
   const std::vector<TToken> tokens = Tokens(text);
   for (TTokens begin = tokens.begin(); begin <= tokens.end();) {
-    const TTokens end = std::find_if(begin, tokens.end(), [](const TToken& t) { return t.kind == TToken::Kind::comma; });
+    const TTokens end =
+        std::find_if(begin, tokens.end(), [](const TToken& t) { return t.kind == TToken::Kind::comma; });
     if (!Only(begin, end, {TToken::Kind::blank})) {
       TListedMailbox mailbox = Entry(text, begin, end);
       if (std::string problem = MailboxProblem(mailbox.address); !problem.empty()) {

@@ -67,7 +67,8 @@ std::string CutLine(std::string line) { return ShortString::Cut(line); }
 std::vector<std::string> PhraseWords(std::string_view phrase) {
   std::vector<std::string> words(1);
   for (size_t i = 0; i < phrase.size(); ++i) {
-    const bool lone = phrase[i] == ' ' && i > 0 && i + 1 < phrase.size() && phrase[i - 1] != ' ' && phrase[i + 1] != ' ';
+    const bool lone =
+        phrase[i] == ' ' && i > 0 && i + 1 < phrase.size() && phrase[i - 1] != ' ' && phrase[i + 1] != ' ';
     if (lone) {
       words.emplace_back();
     } else {

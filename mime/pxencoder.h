@@ -71,7 +71,7 @@ class TpxCustomEncoder {
   TpxCustomMessage& message_;
   TStream* output_ = nullptr;
   bool longLines_ = false;
-  bool utf8Body_ = false;  // a csUTF8 body that is not plain ASCII
+  bool utf8Body_ = false;    // a csUTF8 body that is not plain ASCII
   std::string contentType_;  // the message's, as computed for this Encode
   bool singlePart_ = false;  // the one attachment is the whole body
   TpxOutBuffer out_;

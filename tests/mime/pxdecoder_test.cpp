@@ -516,11 +516,10 @@ TEST(ParserTest, ReadsBackTextLayouts) {
   for (int i = 0; i < 4; ++i) EXPECT_EQ(read.Attachments().Items(i).Stream().Data(), texts[static_cast<size_t>(i)]);
 }
 
-
 // A UTF-8 body goes labelled utf-8 in quoted-printable lines of at most 76 characters and reads
 // back the same; a plain ASCII one goes exactly as it would as US-ASCII.
 TEST(ParserTest, ReadsBackAUtf8Body) {
-  const std::string words = "Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln \xe2\x80\x94 \xe6\x97\xa5\xe6\x9c\xac ";
+  const std::string words = "Gr\xc3\xbc\xc3\x9fli aus K\xc3\xb6ln \xe2\x80\x94 \xe6\x97\xa5\xe6\x9c\xac ";
   std::string paragraph;
   while (paragraph.size() < 300) paragraph += words;
   const Lines body = {paragraph, "", ".", "From the start", " both ends "};

@@ -435,7 +435,7 @@ TEST(ComposerRefereeTest, SeveralRecipientsReadBackFromFoldedHeaders) {
       {"Alexandra Maria Theodora Konstantinopoulou-Weatherby of Thessaloniki",
        "alexandra.konstantinopoulou@department.example.org"},
       {"Dr. Bartholomew Fitzgerald Montgomery Worthington Ashby, Junior, Esq.", "bart@example.com"},
-      {"M\xC3\xBCller-L\xC3\xBC" "denscheidt, J\xC3\xBCrgen \xF0\x9F\x93\xB7", "j.mueller@example.de"},
+      {"M\xC3\xBCller-Sch\xC3\xB6nh\xC3\xA4user, J\xC3\xBCrgen \xF0\x9F\x93\xB7", "j.mueller@example.de"},
       {"", "plain@example.com"}};
   const std::vector<std::pair<std::string, std::string>> cc = {{"Carol \"CC\" Copy", "carol@example.com"},
                                                                {"Dave", "dave@example.com"}};

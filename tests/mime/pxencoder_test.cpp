@@ -199,6 +199,16 @@ TEST_F(ComposerTest, TheMessageBodyIsNeverChanged) {
   EXPECT_TRUE(EndsStr("\r\n<p>a=3Db</p>\r\n", first));
 }
 
+// RFC 5322 2.3: a bare LF never reaches the text, with or without MIME.
+TEST_F(ComposerTest, ALineBreakInsideABodyLineGoesAsCrLf) {
+  for (const TMsgEncoding encoding : {meMIME, meUU}) {
+    TpxMessage message;
+    message.SetEncoding(encoding);
+    for (const char* line : {"one\ntwo", "", ".", "From here"}) message.Body().Add(line);
+    EXPECT_TRUE(EndsStr("\r\n\r\none\r\ntwo\r\n\r\n.\r\nFrom here\r\n", Compose(message))) << encoding;
+  }
+}
+
 TEST(DisplayNameTest, QuotingOfPhrases) {
   const struct {
     const char* what;
@@ -236,8 +246,8 @@ TEST_F(ComposerTest, HeaderLinesFromOneFieldAreCutAt255ButNoMailbox) {
   Attach(message, "f.bin", std::string(250, 't'), kEncodingBase64, "x");
   TStringList lines;
   lines.SetText(Compose(message));
-  const std::vector<std::string> mailboxes = {"From:     " + std::string(250, 'n'), " <a@example.com>",
-                                              "To:       " + std::string(250, 'r'), " <r@example.com>,",
+  const std::vector<std::string> mailboxes = {"From:     " + std::string(250, 'n'),         " <a@example.com>",
+                                              "To:       " + std::string(250, 'r'),         " <r@example.com>,",
                                               std::string(10, ' ') + std::string(250, 'q'), " <q@example.com>"};
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6), mailboxes);
   EXPECT_EQ(lines[7], ("Subject:  " + std::string(255, 's')).substr(0, 255));
@@ -315,9 +325,8 @@ TEST_F(ComposerTest, HeaderLinesStayWithinTheirLimitsForAnyLength) {
 
 TEST_F(ComposerTest, ReservedHeadersLeaveTheMessageOthersStay) {
   TpxMessage message;
-  for (const char* line :
-       {"Bcc: hidden@x", "subject: old", " continued", "X-Mailer: other", "bcc : second@x", " third@x", "fourth@x",
-        "Subject: second stays", "Content-Type: a/b"})
+  for (const char* line : {"Bcc: hidden@x", "subject: old", " continued", "X-Mailer: other", "bcc : second@x",
+                           " third@x", "fourth@x", "Subject: second stays", "Content-Type: a/b"})
     message.Headers().Add(line);
   message.SetSubject("new");
   const std::string composed = Compose(message);

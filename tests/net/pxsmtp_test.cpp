@@ -85,8 +85,7 @@ TEST_F(SmtpTest, DialoguesAsTranscripts) {
          s.message.CC().AddAddress("cc@example.org", "");
        }},
       {"an address in several lists goes once, its domain in any case; a local part's case counts",
-       kGreeting + kEnvelope + Rcpt("To@example.org") + kData + kQueued,
-       "",
+       kGreeting + kEnvelope + Rcpt("To@example.org") + kData + kQueued, "",
        [](Session& s) {
          s.message.CC().AddAddress("to@EXAMPLE.org", "");
          s.message.BCC().AddAddress("To@example.org", "");
