@@ -8,7 +8,7 @@
 namespace {
 
 constexpr std::initializer_list<const char*> kEncodingNames = {"meMIME", "meUU"};
-constexpr std::initializer_list<const char*> kCharSetNames = {"csUSASCII", "csISO8859"};
+constexpr std::initializer_list<const char*> kCharSetNames = {"csUSASCII", "csISO8859", "csUTF8"};
 constexpr std::initializer_list<const char*> kPriorityNames = {"ptLow", "ptNormal", "ptHigh"};
 
 const char* NameOf(std::initializer_list<const char*> names, int value) { return names.begin()[value]; }
@@ -59,6 +59,12 @@ void CheckAscii(const std::string& address) {
 
 void CheckAscii(const TpxAddressList& list) {
   for (int i = 0; i < list.Count(); ++i) CheckAscii(list.Items(i).Address());
+}
+
+// A body labelled utf-8 must be UTF-8: a reader would show other bytes as replacement marks.
+void CheckUtf8(const TStringList& body) {
+  for (int i = 0; i < body.Count(); ++i)
+    if (!IsValidUtf8(body[i])) throw EMessageError(FormatText(LoadStr(sBodyNotUtf8), {std::to_string(i + 1)}));
 }
 
 // Every item of an address header, each parsed into a new entry appended to list.
@@ -152,6 +158,7 @@ std::string TpxCustomMessage::DeriveContentType() const {
 void TpxCustomMessage::Validate() {
   if (sender_->Address().empty()) throw EMessageError(LoadStr(sSenderRequired));
   CheckAscii(sender_->Address());
+  if (charSet_ == csUTF8) CheckUtf8(*body_);
 }
 
 void TpxCustomMessage::SaveToStream(TStream&) { throw AbstractError(); }

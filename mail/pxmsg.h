@@ -19,7 +19,8 @@ MAILCART_EXCEPTION(EMessageError, Exception);
 std::string FileNamePart(std::string_view path);
 
 enum TMsgEncoding { meMIME, meUU };
-enum TCharSet { csUSASCII, csISO8859 };
+// csUTF8: a body that is not plain ASCII goes as UTF-8 text; a plain ASCII one as csUSASCII.
+enum TCharSet { csUSASCII, csISO8859, csUTF8 };
 enum TPriority { ptLow, ptNormal, ptHigh };
 
 class TpxCustomMessage : public TComponent {

@@ -405,6 +405,18 @@ void RemoveHeader(TpxHeaders& headers, std::string_view name) {
   while (index < headers.Count() && IsContinuation(headers[index])) headers.Delete(index);
 }
 
+void RemoveEveryHeader(TpxHeaders& headers, std::string_view name) {
+  const std::string_view key = EndsStr(":", name) ? name.substr(0, name.size() - 1) : name;
+  TStringList kept;
+  bool dropping = false;
+  for (const std::string& line : headers) {
+    const size_t colon = line.find(':');
+    if (!IsContinuation(line) && colon != std::string::npos) dropping = SameText(Trim(line.substr(0, colon)), key);
+    if (!dropping) kept.Add(line);
+  }
+  headers.Assign(kept);
+}
+
 namespace {
 
 // A quoted parameter value (RFC 2045 5.1) from the quote at pos; pos moves past its end.

@@ -163,6 +163,9 @@ std::string GetRawHeaderValue(const TpxHeaders& headers, std::string_view name);
 void GetHeaderAddresses(const TpxHeaders& headers, std::string_view name, TStringList& items);
 // Deletes the first header of that name with its continuation lines.
 void RemoveHeader(TpxHeaders& headers, std::string_view name);
+// Deletes every header of that name, blanks before its colon or not, with the lines that
+// continue it (folded ones, and any without a colon, as GetHeaderAddresses reads them).
+void RemoveEveryHeader(TpxHeaders& headers, std::string_view name);
 // The value of parameter paramName in a header value such as
 // `attachment; filename="a.txt"`, unquoted; empty when absent.
 std::string GetHeaderParam(std::string_view paramName, std::string_view value);

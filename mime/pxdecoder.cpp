@@ -30,6 +30,17 @@ std::string LowerValue(const TpxHeaders& headers, std::string_view name) {
   return LowerCase(GetHeaderValue(headers, name));
 }
 
+// A text body labelled utf-8 is UTF-8; quoted-printable text of any other label has always been
+// taken for ISO-8859-1.
+void ReadBodyCharSet(const TpxHeaders& headers, std::string_view encoding, TpxCustomMessage& message) {
+  const std::string charset = LowerCase(GetHeaderParam("charset", GetRawHeaderValue(headers, "Content-Type")));
+  if (charset == "utf-8" || charset == "utf8") {
+    message.SetCharSet(csUTF8);
+  } else if (encoding == "quoted-printable") {
+    message.SetCharSet(csISO8859);
+  }
+}
+
 // RFC 2231 4: an extended value starts with charset'language'.
 struct TExtendedStart {
   std::string_view charset;
@@ -288,7 +299,7 @@ void TpxCustomDecoder::ReadFirstPart() {
   }
   TStringList& body = message_->Body();
   body.Clear();
-  if (encoding == "quoted-printable") message_->SetCharSet(csISO8859);
+  ReadBodyCharSet(partHeaders_, encoding, *message_);
   std::string line;
   for (lines_.ReadLine(line); !lines_.Eof() && line != delimiter_ && !IsCloseDelimiter(line, true);
        lines_.ReadLine(line))
@@ -392,7 +403,7 @@ void TpxCustomDecoder::ReadSinglePartText() {
   TStringList& body = message_->Body();
   body.Clear();
   const std::string encoding = LowerValue(messageHeaders_, "Content-Transfer-Encoding");
-  if (encoding == "quoted-printable") message_->SetCharSet(csISO8859);
+  ReadBodyCharSet(messageHeaders_, encoding, *message_);
   std::string line;
   if (encoding == "base64") {
     std::string text;

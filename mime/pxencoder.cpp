@@ -62,24 +62,34 @@ bool IsAtomSequence(std::string_view text) {
 // The header lines built from one short field stay within 255 characters.
 std::string CutLine(std::string line) { return ShortString::Cut(line); }
 
-// "head name <address>after": the name as encoded words when it is not plain ASCII, and then
-// folded between them.
-std::string MailboxLine(std::string_view head, std::string_view name, std::string_view address,
-                        std::string_view after) {
-  const std::string mailbox = "<" + HeaderText(address) + ">" + std::string(after);
-  const std::string text = HeaderText(name);
-  if (!NeedsEncodedWords(text)) return std::string(head) + DisplayName(name) + " " + mailbox;
-  std::vector<std::string> tokens = EncodedWords(text, kFoldedLineLength - head.size());
-  tokens.push_back(mailbox);
-  return FoldedHeader(head, tokens);
+// The words of a phrase, split at the blanks that stand alone: folding there (CR LF before the
+// blank) unfolds to the same phrase, in quotes too, and never leaves a line of blanks only.
+std::vector<std::string> PhraseWords(std::string_view phrase) {
+  std::vector<std::string> words(1);
+  for (size_t i = 0; i < phrase.size(); ++i) {
+    const bool lone =
+        phrase[i] == ' ' && i > 0 && i + 1 < phrase.size() && phrase[i - 1] != ' ' && phrase[i + 1] != ' ';
+    if (lone) {
+      words.emplace_back();
+    } else {
+      words.back() += phrase[i];
+    }
+  }
+  return words;
 }
 
-// A mailbox line built from one short field is cut to 255 characters; encoded words are never
-// cut, since their source is no longer than that.
-std::string CutMailboxLine(std::string_view head, std::string_view name, std::string_view address,
-                           std::string_view after = "") {
-  const std::string line = MailboxLine(head, name, address, after);
-  return NeedsEncodedWords(HeaderText(name)) ? line : CutLine(line);
+// "head name <address>after", folded where it would pass 78 characters (RFC 5322 2.1.1): the
+// name as encoded words when it is not plain ASCII, else as a phrase folded at its blanks.
+// Nothing is cut: a cut line would lose the address.
+std::string MailboxLine(std::string_view head, std::string_view name, std::string_view address,
+                        std::string_view after) {
+  const std::string text = HeaderText(name);
+  std::string mailbox = "<" + HeaderText(address) + ">" + std::string(after);
+  if (text.empty()) return std::string(head) + " " + mailbox;
+  std::vector<std::string> tokens =
+      NeedsEncodedWords(text) ? EncodedWords(text, kFoldedLineLength - head.size()) : PhraseWords(DisplayName(text));
+  tokens.push_back(std::move(mailbox));
+  return FoldedHeader(head, tokens);
 }
 
 // RFC 2046 4.1.2: a text part names its character set. The bytes travel as they are; a text
@@ -186,10 +196,8 @@ std::string QuotedParameter(std::string_view value) {
 
 TpxCustomEncoder::TpxCustomEncoder(TpxCustomMessage& message) : message_(message) {
   for (const std::string& line : message.Body()) {
-    if (line.size() > 255) {
-      longLines_ = true;
-      break;
-    }
+    longLines_ = longLines_ || line.size() > 255;
+    utf8Body_ = utf8Body_ || (message.CharSet() == csUTF8 && !IsAscii(line));
   }
 }
 
@@ -223,7 +231,10 @@ void TpxCustomEncoder::WriteBody() {
 std::string TpxCustomEncoder::NewBoundary() { return BoundarySource() ? BoundarySource()() : RandomBoundary(); }
 
 void TpxCustomEncoder::RemoveReservedHeaders() {
-  for (const char* name : {"From", "To", "CC", "BCC", "Return-Receipt-To", "X-Priority", "Subject", "Mime-Version",
+  // RFC 5322 3.6.3: the blind copies go in the envelope only; no Bcc of the message's own headers,
+  // however many, goes out with the text.
+  RemoveEveryHeader(message_.Headers(), "BCC");
+  for (const char* name : {"From", "To", "CC", "Return-Receipt-To", "X-Priority", "Subject", "Mime-Version",
                            "Content-Type", "X-Encoding", "Content-Transfer-Encoding"})
     RemoveHeader(message_.Headers(), name);
 }
@@ -232,6 +243,7 @@ void TpxCustomEncoder::WriteExtraHeaders() {
   for (const std::string& line : message_.Headers()) WriteLine(FoldedLongLine(line));
 }
 
+// One header for the whole list, folded after each comma: every mailbox starts a line of its own.
 void TpxCustomEncoder::WriteAddressLines(std::string_view label, const TpxAddressList& list) {
   std::string first(label);
   if (!EndsStr(":", first)) first += ':';
@@ -240,8 +252,7 @@ void TpxCustomEncoder::WriteAddressLines(std::string_view label, const TpxAddres
   for (int i = 0; i < list.Count(); ++i) {
     const TpxMailAddress& address = list.Items(i);
     const std::string_view after = i + 1 == list.Count() ? "" : ",";
-    WriteLine(i == 0 ? CutMailboxLine(first, address.Name(), address.Address(), after)
-                     : MailboxLine(indent, address.Name(), address.Address(), after));
+    WriteLine(MailboxLine(i == 0 ? first : indent, address.Name(), address.Address(), after));
   }
 }
 
@@ -270,8 +281,8 @@ void TpxCustomEncoder::WriteSubjectAndVersion(std::string_view messageId) {
 }
 
 void TpxCustomEncoder::WritePlainTextHeaders() {
-  if (message_.CharSet() == csISO8859) {
-    WriteLine("Content-Type: text/plain; charset=\"iso-8859-1\"");
+  if (message_.CharSet() == csISO8859 || utf8Body_) {
+    WriteLine("Content-Type: text/plain" + BodyCharsetParameter());
     WriteLine("Content-Transfer-Encoding: quoted-printable");
   } else {
     WriteLine("Content-Type: text/plain; charset=\"us-ascii\"");
@@ -279,9 +290,23 @@ void TpxCustomEncoder::WritePlainTextHeaders() {
   }
 }
 
+// Only a body in a character set of its own, or with lines too long for 7bit, needs encoding.
+std::string TpxCustomEncoder::BodyCharsetParameter() const {
+  if (message_.CharSet() == csISO8859) return "; charset=\"iso-8859-1\"";
+  return utf8Body_ ? "; charset=\"utf-8\"" : "";
+}
+
 void TpxCustomEncoder::EncodeBody() {
-  if (message_.CharSet() == csISO8859 || longLines_) return WriteQuotedPrintableBody();
-  for (const std::string& line : message_.Body()) WriteLine(line);
+  if (message_.CharSet() == csISO8859 || longLines_ || utf8Body_) return WriteQuotedPrintableBody();
+  WriteBodyLines();
+}
+
+// RFC 5322 2.3: CR and LF occur only together; a line break inside a body line goes as CR LF.
+void TpxCustomEncoder::WriteBodyLines() {
+  for (const std::string& line : message_.Body()) {
+    WriteTextLines(line, out_);
+    WriteLine("");
+  }
 }
 
 void TpxCustomEncoder::WriteQuotedPrintableBody() {
@@ -303,8 +328,7 @@ void TpxCustomEncoder::WritePlainText() {
 
 void TpxCustomEncoder::WriteFormattedBody() {
   std::string type = contentType_ == "text/html" ? "Content-Type: text/html" : "Content-Type: text/rtf";
-  if (message_.CharSet() == csISO8859) type += "; charset=\"iso-8859-1\"";
-  WriteLine(type);
+  WriteLine(type + BodyCharsetParameter());
   WriteLine("Content-Transfer-Encoding: quoted-printable");
   WriteLine("");
   // The message's Body keeps its own text: encoding it in place would encode it again on the
@@ -407,7 +431,7 @@ std::string TpxCustomEncoder::InnerBoundary(const std::string& outer) {
 
 void TpxCustomEncoder::WriteUUMessage() {
   WriteLine("");
-  for (const std::string& line : message_.Body()) WriteLine(line);
+  WriteBodyLines();
   for (int i = 0; i < message_.Attachments().Count(); ++i) WriteUUAttachment(message_.Attachments().Items(i));
 }
 
@@ -449,7 +473,7 @@ void TpxArticleEncoder::WriteHeaders() {
   const auto* article = dynamic_cast<const TpxArticle*>(&Message());
   if (article == nullptr) throw InvalidCastError();
   const TpxMailAddress& sender = article->Sender();
-  WriteLine(CutMailboxLine("From:     ", sender.Name(), sender.Address()));
+  WriteLine(MailboxLine("From:     ", sender.Name(), sender.Address(), ""));
   WriteLine(FoldedLongLine("Newsgroups: " + HeaderText(article->NewsGroups())));
   RemoveReservedHeaders();
   // RFC 5536 3.1.4: one Newsgroups header, the one just written.

@@ -54,6 +54,9 @@ class TpxCustomEncoder {
  private:
   void WriteBody();
   void EncodeBody();
+  void WriteBodyLines();
+  // The charset parameter of a body that names one: iso-8859-1, or utf-8 for UTF-8 text.
+  std::string BodyCharsetParameter() const;
   void WriteQuotedPrintableBody();
   void WriteAttachmentData(const TpxAttItem& item);
   void WriteAttachmentHeaders(const TpxAttItem& item, bool bare);
@@ -68,6 +71,7 @@ class TpxCustomEncoder {
   TpxCustomMessage& message_;
   TStream* output_ = nullptr;
   bool longLines_ = false;
+  bool utf8Body_ = false;    // a csUTF8 body that is not plain ASCII
   std::string contentType_;  // the message's, as computed for this Encode
   bool singlePart_ = false;  // the one attachment is the whole body
   TpxOutBuffer out_;

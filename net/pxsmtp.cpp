@@ -1,5 +1,6 @@
 #include "net/pxsmtp.h"
 
+#include <set>
 #include <vector>
 
 #include "mail/mailbox.h"
@@ -19,8 +20,17 @@ std::string Grouped(uint64_t number) {
   return digits;
 }
 
-void AddAddresses(const TpxAddressList& list, std::vector<std::string>& addresses) {
-  for (int i = 0; i < list.Count(); ++i) addresses.push_back(list.Items(i).Address());
+// RFC 5321 2.4: a domain is the same in any case, a local part may not be.
+std::string RecipientKey(const std::string& address) {
+  const size_t at = address.rfind('@');
+  return at == std::string::npos ? address : address.substr(0, at) + LowerCase(address.substr(at));
+}
+
+// An address in To, CC and BCC alike gets one RCPT TO: a second would be delivered twice or
+// refused as a duplicate.
+void AddAddresses(const TpxAddressList& list, std::vector<std::string>& addresses, std::set<std::string>& seen) {
+  for (int i = 0; i < list.Count(); ++i)
+    if (seen.insert(RecipientKey(list.Items(i).Address())).second) addresses.push_back(list.Items(i).Address());
 }
 }  // namespace
 
@@ -132,9 +142,9 @@ void TpxSMTP::TransmitMessage() {
 TpxSMTP::TEnvelope TpxSMTP::Envelope() {
   TEnvelope envelope{Message().Sender().Address(), envelopeRecipients_.Lines()};
   if (envelope.recipients.empty()) {
-    AddAddresses(Message().Recipients(), envelope.recipients);
-    AddAddresses(Message().CC(), envelope.recipients);
-    AddAddresses(Message().BCC(), envelope.recipients);
+    std::set<std::string> seen;
+    for (const TpxAddressList* list : {&Message().Recipients(), &Message().CC(), &Message().BCC()})
+      AddAddresses(*list, envelope.recipients, seen);
   }
   // RFC 5321 2.3.8: a command ends at CR LF; an address holding one would end its command and
   // start another of the sender's choosing. An angle bracket would end the path early and add

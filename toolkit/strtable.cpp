@@ -28,6 +28,7 @@ std::string LoadStr(int id) {
       {sNewsgroupRequired, "Newsgroup header is required"},
       {sAddressNotAscii, "The address %s holds characters other than ASCII"},
       {sSubjectRequired, "Subject header is required"},
+      {sBodyNotUtf8, "The message text is to go as UTF-8, but its line %s is not UTF-8"},
       {sNoServerReply, "No reply from %s: it closed the connection"},
       {sControlInHostName, "The host name %s holds a line break or another control character"},
       {sStartTlsNotOffered, "%s does not offer STARTTLS; the connection must be encrypted, so nothing was sent"},

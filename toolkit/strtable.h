@@ -32,6 +32,7 @@ enum StringId : int {
   sNewsgroupRequired = 57103,
   sSubjectRequired = 57104,
   sAddressNotAscii = 57105,
+  sBodyNotUtf8 = 57106,
   // SMTP client
   sNoServerReply = 57110,
   sControlInHostName = 57112,

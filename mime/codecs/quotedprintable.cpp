@@ -12,6 +12,10 @@
 namespace {
 
 constexpr size_t kPieceLength = 65;  // source bytes per encoded line
+// RFC 2045 6.7 rule 5: an encoded line holds at most 76 characters. A piece's escaped form keeps
+// room for the escape of its last byte (a blank or a lone dot: two more) and the soft break.
+constexpr size_t kMaxEncodedLine = 76;
+constexpr size_t kPieceRoom = kMaxEncodedLine - 3;
 // The cut decision looks at the 65 bytes of a piece, the byte after it, and one more to tell a
 // CR LF that starts right after the piece.
 constexpr size_t kLookahead = kPieceLength + 2;
@@ -103,25 +107,35 @@ void AddLines(std::string_view text, TStringList& lines) {
   }
 }
 
+// How many bytes from the start of rest, at most 65, one encoded line can carry.
+size_t PieceBytes(std::string_view rest) {
+  const size_t most = std::min(rest.size(), kPieceLength);
+  size_t used = 0;
+  size_t n = 0;
+  while (n < most && used + kEncoded[static_cast<uint8_t>(rest[n])].length <= kPieceRoom)
+    used += kEncoded[static_cast<uint8_t>(rest[n++])].length;
+  return n;
+}
+
 }  // namespace
 
 size_t TQuotedPrintable::SplitParagraph(std::string_view rest, bool whole, bool& last) {
   // An LF inside the piece ends it (escaped, then a soft break): Unix text keeps its lines.
-  const size_t window = std::min(rest.size(), kPieceLength);
+  const size_t window = PieceBytes(rest);
   const void* lf = window > 0 ? std::memchr(rest.data(), '\n', window) : nullptr;
   if (lf != nullptr) {
     const size_t n = static_cast<size_t>(static_cast<const char*>(lf) - rest.data()) + 1;
     last = whole && n == rest.size();
     return n;
   }
-  last = whole && rest.size() < kPieceLength;
+  last = whole && rest.size() < kPieceLength && window == rest.size();
   if (last) return rest.size();
-  // Cut before the last blank of the next 66 bytes, so the blank starts the next line; with no
-  // blank after the first byte, cut hard after 65. A paragraph of exactly 65 bytes therefore
-  // ends with an empty line.
-  size_t p = kPieceLength;
+  // Cut before the last blank of the piece and the byte after it, so the blank starts the next
+  // line; with no blank after the first byte, cut hard after the piece. A paragraph of exactly
+  // 65 plain bytes therefore ends with an empty line.
+  size_t p = window;
   while (p > 0 && (p >= rest.size() || rest[p] != ' ')) --p;
-  return p == 0 ? kPieceLength : p;
+  return p == 0 ? window : p;
 }
 
 void TQuotedPrintable::EncodeLine(std::string_view piece, TBreak lineBreak, std::string& out) {

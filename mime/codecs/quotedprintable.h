@@ -2,8 +2,9 @@
 // the very bytes it read, whatever their line ends, trailing blanks or line lengths.
 //
 // Encoded layout: only CR LF in the source is a hard line break. A line carries at most 65
-// source bytes; a longer stretch is cut at its last blank (the blank starts the next line) or
-// hard at 65, with a soft break "=". A lone LF is written "=0A" and ends its line with a soft
+// source bytes, and no more than keep it within 76 characters once escaped (RFC 2045 6.7);
+// a longer stretch is cut at its last blank (the blank starts the next line) or hard at that
+// length, with a soft break "=". A lone LF is written "=0A" and ends its line with a soft
 // break, so Unix text stays readable line by line; a lone CR is "=0D". Escaped: bytes below 32,
 // "=", bytes from 128, a blank that would stand last before a hard break or at the end of the
 // data, and a line that would be a lone "." (which SMTP would take for the end of the data).

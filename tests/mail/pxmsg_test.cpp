@@ -76,6 +76,9 @@ TEST(MessageTest, ValidateNamesWhatIsMissing) {
   EXPECT_EQ(ValidateError(message), LoadStr(sRecipientRequired)) << "an entry without address does not count";
   message.BCC().AddAddress("b@x", "");
   EXPECT_EQ(ValidateError(message), "") << "a blind copy is enough";
+  message.SetCharSet(csUTF8);
+  for (const char* line : {"K\xc3\xb6ln", "caf\xe9"}) message.Body().Add(line);
+  EXPECT_EQ(ValidateError(message), "The message text is to go as UTF-8, but its line 2 is not UTF-8");
 
   TpxArticle article;
   EXPECT_EQ(ValidateError(article), "The address of sender is required");

@@ -199,6 +199,16 @@ TEST_F(ComposerTest, TheMessageBodyIsNeverChanged) {
   EXPECT_TRUE(EndsStr("\r\n<p>a=3Db</p>\r\n", first));
 }
 
+// RFC 5322 2.3: a bare LF never reaches the text, with or without MIME.
+TEST_F(ComposerTest, ALineBreakInsideABodyLineGoesAsCrLf) {
+  for (const TMsgEncoding encoding : {meMIME, meUU}) {
+    TpxMessage message;
+    message.SetEncoding(encoding);
+    for (const char* line : {"one\ntwo", "", ".", "From here"}) message.Body().Add(line);
+    EXPECT_TRUE(EndsStr("\r\n\r\none\r\ntwo\r\n\r\n.\r\nFrom here\r\n", Compose(message))) << encoding;
+  }
+}
+
 TEST(DisplayNameTest, QuotingOfPhrases) {
   const struct {
     const char* what;
@@ -223,7 +233,8 @@ TEST(DisplayNameTest, QuotingOfPhrases) {
   EXPECT_EQ(QuotedParameter("my \"best\" file\\v2.txt"), "\"my \\\"best\\\" file\\\\v2.txt\"");
 }
 
-TEST_F(ComposerTest, HeaderLinesFromOneFieldAreCutAt255) {
+// A mailbox is never cut, or the address would be lost: a long name folds before it.
+TEST_F(ComposerTest, HeaderLinesFromOneFieldAreCutAt255ButNoMailbox) {
   TpxMessage message;
   message.Sender().SetAddress("a@example.com");
   message.Sender().SetName(std::string(250, 'n'));
@@ -235,11 +246,12 @@ TEST_F(ComposerTest, HeaderLinesFromOneFieldAreCutAt255) {
   Attach(message, "f.bin", std::string(250, 't'), kEncodingBase64, "x");
   TStringList lines;
   lines.SetText(Compose(message));
-  EXPECT_EQ(lines[0], "From:     " + std::string(250, 'n') + " <a@example.com>");  // not cut
-  EXPECT_EQ(lines[1], ("To:       " + std::string(250, 'r')).substr(0, 255));
-  EXPECT_EQ(lines[2], std::string(10, ' ') + std::string(250, 'q') + " <q@example.com>");  // not cut
-  EXPECT_EQ(lines[4], ("Subject:  " + std::string(255, 's')).substr(0, 255));
-  EXPECT_EQ(lines[19], ("Content-Type: " + std::string(250, 't')).substr(0, 255) + "; name=\"f.bin\"");
+  const std::vector<std::string> mailboxes = {"From:     " + std::string(250, 'n'),         " <a@example.com>",
+                                              "To:       " + std::string(250, 'r'),         " <r@example.com>,",
+                                              std::string(10, ' ') + std::string(250, 'q'), " <q@example.com>"};
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6), mailboxes);
+  EXPECT_EQ(lines[7], ("Subject:  " + std::string(255, 's')).substr(0, 255));
+  EXPECT_EQ(lines[22], ("Content-Type: " + std::string(250, 't')).substr(0, 255) + "; name=\"f.bin\"");
 }
 
 // The header lines of every part, each without its line end.
@@ -298,9 +310,11 @@ TEST_F(ComposerTest, HeaderLinesStayWithinTheirLimitsForAnyLength) {
             field += lines[j];
           encoded = field.find("=?") != std::string::npos || field.find("*=") != std::string::npos;
         }
-        // Only what cannot be folded may pass 78 there: a mailbox's address and a media type,
-        // ASCII tokens as long as the user made them.
-        const bool oneToken = line.find(' ', line.find(": ") + 2) == std::string::npos;
+        // Only what cannot be folded may pass 78 there: a mailbox's address, a word of a name
+        // and a media type, ASCII tokens as long as the user made them.
+        const bool folded = line[0] == ' ' || line[0] == '\t';
+        const size_t text = folded ? line.find_first_not_of(" \t") : line.find(": ") + 2;
+        const bool oneToken = line.find(' ', text) == std::string::npos;
         if (encoded && line.find('@') == std::string::npos && !oneToken) {
           EXPECT_LE(line.size(), 78u) << length << ": " << line;
         }
@@ -311,8 +325,8 @@ TEST_F(ComposerTest, HeaderLinesStayWithinTheirLimitsForAnyLength) {
 
 TEST_F(ComposerTest, ReservedHeadersLeaveTheMessageOthersStay) {
   TpxMessage message;
-  for (const char* line :
-       {"subject: old", " continued", "X-Mailer: other", "Subject: second stays", "Content-Type: a/b"})
+  for (const char* line : {"Bcc: hidden@x", "subject: old", " continued", "X-Mailer: other", "bcc : second@x",
+                           " third@x", "fourth@x", "Subject: second stays", "Content-Type: a/b"})
     message.Headers().Add(line);
   message.SetSubject("new");
   const std::string composed = Compose(message);

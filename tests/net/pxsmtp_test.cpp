@@ -84,6 +84,13 @@ TEST_F(SmtpTest, DialoguesAsTranscripts) {
          s.message.BCC().AddAddress("bcc@example.org", "");
          s.message.CC().AddAddress("cc@example.org", "");
        }},
+      {"an address in several lists goes once, its domain in any case; a local part's case counts",
+       kGreeting + kEnvelope + Rcpt("To@example.org") + kData + kQueued, "",
+       [](Session& s) {
+         s.message.CC().AddAddress("to@EXAMPLE.org", "");
+         s.message.BCC().AddAddress("To@example.org", "");
+         s.message.BCC().AddAddress("to@example.org", "");
+       }},
       {"refused recipients are skipped when the handler proceeds, each reported with its address",
        kGreeting + kMail + Rcpt("to@example.org", "550 no such user") + Rcpt("ok@example.org") +
            Rcpt("bcc@example.org", "551 not here") + kData + kQueued,

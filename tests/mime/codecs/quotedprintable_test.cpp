@@ -52,10 +52,16 @@ void ExpectRoundTrip(const std::string& data, const std::string& what) {
   for (const std::string& l : lines) {
     ASSERT_EQ(l.find_first_of("\r\n"), std::string::npos) << what;
     ASSERT_NE(l, ".") << what;
-    ASSERT_LE(l.size(), 65u * 3 + 1) << what;
+    ASSERT_LE(l.size(), 76u) << what;  // RFC 2045 6.7 rule 5
     const char last = l.empty() ? 'x' : l.back();
     ASSERT_TRUE(last != ' ' && last != '\t') << what;
   }
+}
+
+std::string Repeated(std::string_view text, size_t times) {
+  std::string out;
+  while (times-- > 0) out += text;
+  return out;
 }
 
 struct EncodeCase {
@@ -83,6 +89,9 @@ TEST(QuotedPrintable, EncodesExactly) {
       {"a line beginning with a dot stays", ".a\r\n", {".a"}},
       {"70 bytes without blanks are cut hard at 65", std::string(70, 'x') + "\r\n", {x65 + "=", "xxxxx"}},
       {"exactly 65 bytes end with an empty line", x65 + "\r\n", {x65 + "=", ""}},
+      {"escaped bytes cut the line before it passes 76",
+       std::string(30, '\xE9') + " \r\n",
+       {Repeated("=E9", 24) + "=", Repeated("=E9", 6) + "=20"}},
       {"a LF inside a long line ends its encoded line",
        std::string(40, 'x') + "\n" + std::string(40, 'y') + "\r\n",
        {std::string(40, 'x') + "=0A=", std::string(40, 'y')}},
