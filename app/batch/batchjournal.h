@@ -23,13 +23,13 @@ MAILCART_EXCEPTION(EJournalError, Exception);
 
 // The settings that decide where a batch's messages go and what they say.
 struct TJournalHead {
-  std::string server, from, subject;
-  // The recipients' lists as the batch had them (TBatchRequest); a journal written before CC and
-  // BCC were kept has a single address in to.
-  std::string to, cc, bcc;
-  std::string body;                // the message text's template; empty: a single space
+  // to: the recipients' list as the batch had it (TBatchRequest); in a journal written before
+  // CC and BCC were kept, a single address.
+  std::string server, from, to, subject;
   std::vector<std::string> files;  // absolute paths, in sending order
   std::string started;             // local time, ISO 8601 with offset ("2026-12-08T15:10:02+01:00")
+  std::string cc, bcc;
+  std::string body;  // the message text's template; empty: a single space
 
   TRecipients Recipients() const { return {to, cc, bcc}; }
 };
