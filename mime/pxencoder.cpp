@@ -290,12 +290,12 @@ void TpxCustomEncoder::WritePlainTextHeaders() {
   }
 }
 
-// Only a body in a character set of its own, or with lines too long for 7bit, needs encoding.
 std::string TpxCustomEncoder::BodyCharsetParameter() const {
   if (message_.CharSet() == csISO8859) return "; charset=\"iso-8859-1\"";
   return utf8Body_ ? "; charset=\"utf-8\"" : "";
 }
 
+// Only a body in a character set of its own, or with lines too long for 7bit, needs encoding.
 void TpxCustomEncoder::EncodeBody() {
   if (message_.CharSet() == csISO8859 || longLines_ || utf8Body_) return WriteQuotedPrintableBody();
   WriteBodyLines();

@@ -17,7 +17,6 @@ For every file, one object:
   from_mailboxes  every mailbox of the From header as [display name, address]
   to_mailboxes    the same for the To header
   cc_mailboxes    the same for the CC header
-  header_names    the names of the message's headers, in order
   date            the Date as seconds since the epoch (email.utils.parsedate_to_datetime)
   message_id      the Message-ID as written
   long_lines      lines over 78 characters of headers that hold encoded words or RFC 2231
@@ -112,7 +111,6 @@ def judge(path):
     report["from_mailboxes"] = mailboxes(message["From"])
     report["to_mailboxes"] = mailboxes(message["To"])
     report["cc_mailboxes"] = mailboxes(message["CC"])
-    report["header_names"] = list(message.keys())
     date = message.get("Date")
     report["date"] = None if date is None else email.utils.parsedate_to_datetime(str(date)).timestamp()
     report["message_id"] = message.get("Message-ID")
