@@ -55,7 +55,7 @@ TEST_F(MailcartSendMessageTest, TwoRecipientsACopyABlindCopyAndAText) {
   const QJsonObject body = report["parts"].toArray()[0].toObject();
   EXPECT_EQ(body["charset"].toString(), "utf-8");
   EXPECT_EQ(body["text"].toString().toStdString(),
-            "Gr\xc3\xbc\xc3\x9f" "e,\n\nhere is scan.pdf, 1 of 1.\n.\nFrom the scanner\n");
+            "Gr\xc3\xbc\xc3\x9f" "e,\r\n\r\nhere is scan.pdf, 1 of 1.\r\n.\r\nFrom the scanner\r\n");
 
   // The same four in another order and case: the journal knows the file was sent to them.
   const struct {

@@ -269,7 +269,7 @@ TEST_F(MailcartSendTest, ExitStatusAndWhatIsLeft) {
        "--to: \"you @example.com\" is not a mail address: it holds a blank",
        true},
       {"a recipient without @", {"--to", "you"}, 2, "--to: \"you\" is not a mail address: it holds no @", true},
-      {"a second recipient smuggled in", {"--to", "a@x.example>,<evil@y.example"}, 2, "it holds a comma", true},
+      {"a second recipient smuggled in", {"--to", "a@x.example>,<evil@y.example"}, 2, "it holds an angle bracket", true},
       {"an empty sender", {"--from="}, 2, "--from needs an address", true},
       {"a sender that would add a recipient",
        {"--from", "me@example.com\r\nRCPT TO:<evil@example.com>"},
@@ -277,7 +277,7 @@ TEST_F(MailcartSendTest, ExitStatusAndWhatIsLeft) {
        "--from: \"me@example.com\\x0D\\x0ARCPT TO:<evil@example.com>\" is not a mail address: it holds a control "
        "character",
        true},
-      {"a recipient with a tab", {"--to", "you@example.com\t"}, 2, "it holds a control character", true},
+      {"a recipient with a tab", {"--to", "you\t@example.com"}, 2, "it holds a control character", true},
       {"a recipient that is not ASCII",
        {"--to", "j\xc3\xbcrgen@example.de"},
        2,

@@ -8,7 +8,8 @@ For every file, one object:
   header_defects  "Header: Defect" for every header whose value Python found fault with
   content_type    the message's content type
   parts           the leaf parts in order: content_type, filename_hex (the name's bytes, or
-                  null), data_hex (the decoded bytes), text (text/* parts read as text), and for
+                  null), data_hex (the decoded bytes), text and charset (text/* parts read as
+                  text, the charset parameter or null), and for
                   message/rfc822 parts the inner message's subject and body_hex
   uu              for a body without MIME: the "begin ... end" blocks, each name and data_hex
   subject         the decoded Subject, or null
@@ -46,6 +47,7 @@ def leaf(part, report):
         entry["data_hex"] = part.get_payload(decode=True).hex()
         if part.get_content_maintype() == "text":
             entry["text"] = part.get_content()
+            entry["charset"] = part.get_param("charset")
     report["parts"].append(entry)
 
 

@@ -201,7 +201,7 @@ TEST(BatchJournalSearch, FindsTheSameFileSentToTheSameRecipientThroughTheSameSer
   };
   for (const auto& c : cases) {
     std::vector<std::string> found;
-    for (const TSentBefore& sent : FindSentBefore(journals, c.server, c.to, c.path, c.digest))
+    for (const TSentBefore& sent : FindSentBefore(journals, c.server, EnvelopeKey({c.to}), c.path, c.digest))
       found.push_back(sent.journal);
     EXPECT_EQ(found, c.found) << c.name;
   }

@@ -211,12 +211,12 @@ TEST_F(MainFormTest, FirstRunShowsEveryControlEmptyInItsPlace) {
 
   std::vector<std::string> tabOrder;
   QWidget* w = Control("MailServerE");
-  for (int i = 0; i < 13; ++i, w = w->nextInFocusChain()) {
+  for (int i = 0; i < 14; ++i, w = w->nextInFocusChain()) {
     while (w->focusPolicy() == Qt::NoFocus) w = w->nextInFocusChain();
     tabOrder.push_back(w->objectName().toStdString());
   }
   EXPECT_EQ(tabOrder,
-            (std::vector<std::string>{"MailServerE", "AccountB", "EMailFromE", "AddrE", "SubjE", "TimeWaitE", "DelSFCB",
+            (std::vector<std::string>{"MailServerE", "AccountB", "EMailFromE", "AddrE", "SubjE", "MessageB", "TimeWaitE", "DelSFCB",
                                       "SelFilesB", "SendB", "CancSendB", "SortFilesCB", "AboutB", "ExitB"}));
 
   // The program file is not there: its date is the zero date.
