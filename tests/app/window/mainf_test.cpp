@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTcpServer>
@@ -425,6 +426,34 @@ TEST_F(MainFormTest, ABatchPaintsEveryTextAsItIsSet) {
   EXPECT_EQ(boxes_.boxes[0].text, "All Sended");
   EXPECT_EQ(boxes_.boxes[0].icon, TMsgIcon::Information);
   EXPECT_EQ(server_->Count(), 3);
+}
+
+// The Message dialog's copies and text go with the batch and into the settings file; a bad
+// address keeps the dialog open.
+TEST_F(MainFormTest, TheMessageDialogGivesCopiesAndAText) {
+  SmtpCapture& server = StartServer();
+  Control<QLineEdit>("AddrE")->setText("you@example.com, Ann <ann@example.com>");
+  std::vector<std::string> refusals;
+  WhenModal([&](QWidget* dialog) {
+    dialog->findChild<QLineEdit*>("BccE")->setText("no address");
+    static_cast<QDialog*>(dialog)->accept();
+    refusals.push_back(boxes_.boxes.empty() ? "" : boxes_.boxes.back().text);
+    dialog->findChild<QLineEdit*>("BccE")->setText("dave@example.com");
+    dialog->findChild<QPlainTextEdit*>("BodyE")->setPlainText("Here is {name}.\nBye");
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  Click("MessageB");
+  ASSERT_EQ(refusals.size(), 1u);
+  EXPECT_NE(refusals[0].find("BCC: \"no address\" is not a mail address"), std::string::npos) << refusals[0];
+  ChooseFiles(1);
+  Click("SendB");
+  ASSERT_EQ(server.Count(), 1);
+  EXPECT_EQ(server.Envelopes()[0].rcptTos,
+            (std::vector<std::string>{"you@example.com", "ann@example.com", "dave@example.com"}));
+  EXPECT_NE(server.Messages()[0].find("\r\n\r\nHere is file1.txt.\r\nBye\r\n"), std::string::npos) << server.Messages()[0];
+  Click("ExitB");
+  EXPECT_NE(ReadFile(Ini()).find("\r\nBCC=dave@example.com\r\nBody=Here is {name}.\\nBye\r\n"), std::string::npos)
+      << ReadFile(Ini());
 }
 
 // "Exit" and a close of the window both stop a batch after the message in progress; once the
