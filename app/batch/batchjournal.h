@@ -28,8 +28,8 @@ struct TJournalHead {
   std::string server, from, to, subject;
   std::vector<std::string> files;  // absolute paths, in sending order
   std::string started;             // local time, ISO 8601 with offset ("2026-12-08T15:10:02+01:00")
-  std::string cc, bcc;
-  std::string body;  // the message text's template; empty: a single space
+  std::string cc = {}, bcc = {};
+  std::string body = {};  // the message text's template; empty: a single space
 
   TRecipients Recipients() const { return {to, cc, bcc}; }
 };

@@ -7,7 +7,7 @@
 #include <string_view>
 
 struct TRecipients {
-  std::string to, cc, bcc;
+  std::string to, cc = {}, bcc = {};
 };
 
 // Empty when every address of text passes the one address check and, unless mayBeEmpty, there is
