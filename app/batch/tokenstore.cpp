@@ -80,7 +80,7 @@ class TFileTokenStore : public TRefreshTokenStore {
   }
 
  private:
-  std::string Name() const { return "The token file " + QuotedName(path_); }
+  std::string Name() const { return std::string("The ") + kTokenFile.what + " " + QuotedName(path_); }
   [[noreturn]] void Fail(int error) const {
     throw EPasswordError(Name() + " cannot be written: " + std::strerror(error));
   }
