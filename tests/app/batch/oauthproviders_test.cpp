@@ -5,32 +5,26 @@
 
 namespace {
 
+// The provider's name, the one mechanism it takes, whether it has the device flow; "" for none.
+std::string Summary(const std::optional<TOAuthProvider>& p) {
+  if (!p) return "";
+  return p->name + (p->mechanism.empty() ? "" : " " + p->mechanism) +
+         (p->deviceAuthorization.empty() ? "" : " device") + (p->scope.empty() ? " without a scope" : "");
+}
+
 TEST(OAuthProviders, EachHostFindsItsProviderInAnyCase) {
   const struct {
     const char* host;
-    const char* provider;  // "": none
-    bool deviceFlow;
-    const char* mechanism;
+    const char* provider;
   } cases[] = {
-      {"smtp.office365.com", "Microsoft", true, "XOAUTH2"},
-      {"SMTP-Mail.Outlook.COM", "Microsoft", true, "XOAUTH2"},
-      {"Smtp.Gmail.com", "Google", false, ""},
-      {"smtp.GOOGLEMAIL.com", "Google", false, ""},
-      {"mail.example.com", "", false, ""},
-      {"gmail.com", "", false, ""},
-      {"smtp.gmail.com.example.net", "", false, ""},
-      {"", "", false, ""},
+      {"smtp.office365.com", "Microsoft XOAUTH2 device"},
+      {"SMTP-Mail.Outlook.COM", "Microsoft XOAUTH2 device"},
+      {"Smtp.Gmail.com", "Google"},
+      {"smtp.GOOGLEMAIL.com", "Google"},
+      {"mail.example.com", ""},
+      {"smtp.gmail.com.example.net", ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.host);
-    const auto found = FindOAuthProvider(c.host);
-    ASSERT_EQ(found.has_value(), *c.provider != '\0');
-    if (!found) continue;
-    EXPECT_EQ(found->name, c.provider);
-    EXPECT_EQ(!found->deviceAuthorization.empty(), c.deviceFlow);
-    EXPECT_EQ(found->mechanism, c.mechanism);
-    EXPECT_FALSE(found->scope.empty());
-  }
+  for (const auto& c : cases) EXPECT_EQ(Summary(FindOAuthProvider(c.host)), c.provider) << c.host;
 }
 
 }  // namespace
