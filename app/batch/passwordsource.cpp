@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/batch/filetrust.h"
 #include "toolkit/pump.h"
 #include "toolkit/regularfile.h"
 #include "toolkit/strutils.h"
@@ -95,18 +96,42 @@ TSecret RunSecretCommand(const std::string& command, const TSecretCommandKind& k
   return result;
 }
 
-TSecret ReadSecretFile(const std::string& fileName) {
-  const std::string name = "The password file " + QuotedName(fileName);
-  std::string why;
+namespace {
+
+std::string SecretFileName(const std::string& fileName, const TSecretFileKind& kind) {
+  return std::string("The ") + kind.what + " " + QuotedName(fileName);
+}
+
+// fileName opened for reading when it may hold kind's secret; -1 when there is no such file.
+int OpenSecretFile(const std::string& fileName, const TSecretFileKind& kind) {
+  const std::string name = SecretFileName(fileName, kind);
   struct stat st;
-  const int fd = OpenRegularFile(fileName, why, st);
+  const int found = kind.written ? ::lstat(fileName.c_str(), &st) : ::stat(fileName.c_str(), &st);
+  if (found != 0 && errno == ENOENT) return -1;
+  // A written file is replaced by a rename, which would put a file in the place of a link.
+  if (found == 0 && kind.written && S_ISLNK(st.st_mode))
+    throw EPasswordError(name + " is a symbolic link; name the file itself");
+  std::string why;
+  const int fd = OpenRegularFile(fileName, why, st, kind.written ? O_NOFOLLOW : 0);
   if (fd < 0)
     throw EPasswordError(name + (why == "not a regular file" ? " is not a regular file" : " cannot be read: " + why));
-  if (st.st_mode & (S_IRGRP | S_IROTH)) {
-    ::close(fd);
-    throw EPasswordError(name + " can be read by other users (mode " + ModeText(st.st_mode) +
-                         "); make it private with chmod 600");
-  }
+  std::string problem;
+  if (st.st_mode & (S_IRGRP | S_IROTH))
+    problem = name + " can be read by other users (mode " + ModeText(st.st_mode) + "); make it private with chmod 600";
+  else if (const std::string trust = kind.written ? DescriptorTrustProblem(fd, fileName) : ""; !trust.empty())
+    problem = "The " + std::string(kind.what) + " " + trust +
+              (st.st_uid != ::geteuid() ? "; name a file of your own" : "; make it private with chmod 600");
+  if (problem.empty()) return fd;
+  ::close(fd);
+  throw EPasswordError(problem);
+}
+
+}  // namespace
+
+TSecret ReadSecretFile(const std::string& fileName, const TSecretFileKind& kind) {
+  const std::string name = SecretFileName(fileName, kind);
+  const int fd = OpenSecretFile(fileName, kind);
+  if (fd < 0) throw EPasswordError(name + " cannot be read: " + std::strerror(ENOENT));
   TSecret line;
   line.Text().reserve(kMaxLine);
   bool complete = false;
@@ -119,8 +144,14 @@ TSecret ReadSecretFile(const std::string& fileName) {
   ::close(fd);
   if (error != 0) throw EPasswordError(name + " cannot be read: " + std::strerror(error));
   TSecret result = FirstLine(line);
-  if (result.Empty()) throw EPasswordError(name + " holds no password on its first line");
+  if (result.Empty()) throw EPasswordError(name + " holds no " + kind.secret + " on its first line");
   return result;
+}
+
+bool SecretFileThere(const std::string& fileName, const TSecretFileKind& kind) {
+  const int fd = OpenSecretFile(fileName, kind);
+  if (fd >= 0) ::close(fd);
+  return fd >= 0;
 }
 
 std::optional<TSecret> TakePasswordVariable() {

@@ -50,11 +50,26 @@ inline constexpr TSecretCommandKind kTokenCommand{"token command", "TokenCommand
 TSecret RunSecretCommand(const std::string& command, const TSecretCommandKind& kind,
                          int timeoutMs = kSecretCommandTimeoutMs);
 
+// A file that holds a secret, as its errors name it. A file the program also writes (the token
+// file, which a sign-in fills and a new token replaces) must moreover be no symbolic link, the
+// user's own, and changeable by nobody else (FileTrustProblem's rule).
+struct TSecretFileKind {
+  const char* what;
+  const char* secret;
+  bool written;
+};
+inline constexpr TSecretFileKind kPasswordFile{"password file", "password", false};
+inline constexpr TSecretFileKind kTokenFile{"token file", "refresh token", true};
+
 // The first line of fileName. Raises EPasswordError when it cannot be read or is no regular
-// file (a FIFO is refused, not waited on), when group or
-// others may read it (checked on the open file, so it cannot be swapped after the check), or
-// when its first line is empty.
-TSecret ReadSecretFile(const std::string& fileName);
+// file (a FIFO is refused, not waited on), when group or others may read it, when it breaks
+// the further rule of a written kind (all checked on the open file, so it cannot be swapped
+// after the check), or when its first line is empty. The text names the file as kind says and
+// what to change.
+TSecret ReadSecretFile(const std::string& fileName, const TSecretFileKind& kind = kPasswordFile);
+// Whether fileName is there; raises EPasswordError as ReadSecretFile does when it is but may
+// not hold kind's secret.
+bool SecretFileThere(const std::string& fileName, const TSecretFileKind& kind);
 
 // The value of MAILCART_PASSWORD, its bytes in the environment overwritten and the variable
 // removed; nothing when it is not set.

@@ -24,9 +24,9 @@ void ReadChoice(const TIniFile& ini, const char* key, bool (*parse)(std::string_
 }
 
 // The keys that decide where mail goes, what runs, whom the program trusts or what it deletes.
-constexpr const char* kGuardedKeys[] = {"MailSrv", "Addr", "AddrFrom", "Security", "User", "UserServer",
-                                        "DelFiles", "TokenCommand", "CAFile", "Fingerprint", "JournalDays",
-                                        "CC",      "BCC",  "Body"};
+constexpr const char* kGuardedKeys[] = {
+    "MailSrv", "Addr",        "AddrFrom",    "Security", "User", "UserServer", "DelFiles",    "TokenCommand",
+    "CAFile",  "Fingerprint", "JournalDays", "CC",       "BCC",  "Body",       "OAuthIssuer", "OAuthClientId"};
 
 // A file that another user could have written gives none of the guarded keys: each is left at
 // its default, with one warning that names those it held.
@@ -136,6 +136,8 @@ TSettings ReadSettings(const std::string& fileName) {
   s.account.tokenCommand = ini.ReadString(kSection, "TokenCommand", "");
   s.account.caFile = ini.ReadString(kSection, "CAFile", "");
   s.account.fingerprint = ini.ReadString(kSection, "Fingerprint", "");
+  s.account.oauthIssuer = ini.ReadString(kSection, "OAuthIssuer", "");
+  s.account.oauthClientId = ini.ReadString(kSection, "OAuthClientId", "");
   s.cc = ini.ReadString(kSection, "CC", "");
   s.bcc = ini.ReadString(kSection, "BCC", "");
   s.body = SeveralLines(ini.ReadString(kSection, "Body", ""));
@@ -177,6 +179,8 @@ void WriteSettings(const std::string& fileName, const TSettings& s) {
   WriteOptional(ini, "TokenCommand", s.account.tokenCommand);
   WriteOptional(ini, "CAFile", s.account.caFile);
   WriteOptional(ini, "Fingerprint", s.account.fingerprint);
+  WriteOptional(ini, "OAuthIssuer", s.account.oauthIssuer);
+  WriteOptional(ini, "OAuthClientId", s.account.oauthClientId);
   WriteOptional(ini, "FromName", s.account.fromName);
   WriteOptional(ini, "LastFolder", s.lastFolder);
   WriteOptional(ini, "CC", s.cc);

@@ -52,10 +52,10 @@ std::string SettingsFileName(const std::string& programPath);
 // Missing or malformed values give the defaults. An unknown Security or AuthMethod is left at its
 // default with a warning; so are the keys that decide where mail goes, what runs, whom the
 // program trusts or what it deletes (MailSrv, Addr, AddrFrom, Security, User, UserServer,
-// DelFiles, TokenCommand, CAFile, Fingerprint, JournalDays, CC, BCC, Body) when another user could
-// have written the file
-// (FileTrustProblem). A file that is there but no regular file (a FIFO would keep the program
-// waiting) raises EInOutError naming it.
+// DelFiles, TokenCommand, CAFile, Fingerprint, JournalDays, CC, BCC, Body, OAuthIssuer,
+// OAuthClientId) when another user could have written the file (FileTrustProblem). A file that
+// is there but no regular file (a FIFO would keep the program waiting) raises EInOutError naming
+// it.
 TSettings ReadSettings(const std::string& fileName);
 // The account's user for a batch through server: the one saved, unless it was saved for another
 // server ("host" and "host:25" are one server when defaultPort is 25; host names compare without

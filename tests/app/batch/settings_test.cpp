@@ -144,18 +144,21 @@ TEST_F(SettingsTest, WriteCreatesFolderAndFileAndReadsBack) {
 }
 
 auto AccountFields(const TAccount& a) {
-  return std::make_tuple(a.security, a.user, a.authMethod, a.tokenCommand, a.caFile, a.fingerprint, a.fromName);
+  return std::make_tuple(a.security, a.user, a.authMethod, a.tokenCommand, a.caFile, a.fingerprint, a.fromName,
+                         a.oauthIssuer, a.oauthClientId);
 }
 
 TEST_F(SettingsTest, AccountKeysReadBackAndDefaultsStayOut) {
   const std::string file = Path("account.ini");
   TSettings s;
   s.account = {TpxSecurity::StartTLS, "ann",   TAuthMethod::XOAuth2, "oauth-token --user ann",
-               "/etc/ca.pem",         "ab:cd", "Scanner Büro"};
+               "/etc/ca.pem",         "ab:cd", "Scanner Büro",       "https://login.example",
+               "mailcart-1"};
   s.userServer = "mail.example:587";
   WriteSettings(file, s);
   EXPECT_NE(ReadFile(file).find("Security=STARTTLS\r\nUser=ann\r\nUserServer=mail.example:587\r\nAuthMethod=XOAUTH2\r\n"
-                                "TokenCommand=oauth-token --user ann\r\nCAFile=/etc/ca.pem\r\nFingerprint=ab:cd\r\n"),
+                                "TokenCommand=oauth-token --user ann\r\nCAFile=/etc/ca.pem\r\nFingerprint=ab:cd\r\n"
+                                "OAuthIssuer=https://login.example\r\nOAuthClientId=mailcart-1\r\n"),
             std::string::npos)
       << ReadFile(file);
   const TSettings read = ReadSettings(file);
@@ -179,7 +182,7 @@ TEST_F(SettingsTest, GuardedKeysOnlyFromAPrivateFile) {
       "[Param]\r\nSubj=scans\r\nMailSrv=evil.example\r\nAddr=thief@evil.example\r\nAddrFrom=me@example.com\r\n"
       "DelFiles=1\r\nUser=ann\r\nUserServer=evil.example\r\nSecurity=none\r\nTokenCommand=evil\r\nCAFile=/tmp/"
       "evil.pem\r\nFingerprint=00\r\nJournalDays=1\r\nCC=spy@evil.example\r\nBCC=spy@evil.example\r\n"
-      "Body=Pay to evil\r\n";
+      "Body=Pay to evil\r\nOAuthIssuer=https://evil.example\r\nOAuthClientId=evil\r\n";
   const struct {
     const char* name;
     mode_t mode;
@@ -192,7 +195,7 @@ TEST_F(SettingsTest, GuardedKeysOnlyFromAPrivateFile) {
       {"writable by the group", 0660, keys, false, "can be changed by other users (mode 0660)"},
       {"writable by all", 0606, keys, false,
        "its MailSrv, Addr, AddrFrom, Security, User, UserServer, DelFiles, TokenCommand, CAFile, Fingerprint, JournalDays, CC, "
-       "BCC, Body are ignored"},
+       "BCC, Body, OAuthIssuer, OAuthClientId are ignored"},
       {"writable by all but without such keys", 0666, "[Param]\r\nSubj=scans\r\n", true, ""},
       {"a security mode and a method not known", 0600,
        "[Param]\r\nSubj=scans\r\nSecurity=ssl\r\nAuthMethod=CRAM-MD5\r\n", true, "Security=ssl in"},
@@ -213,6 +216,7 @@ TEST_F(SettingsTest, GuardedKeysOnlyFromAPrivateFile) {
     EXPECT_EQ(s.userServer, all ? "evil.example" : "");
     EXPECT_EQ(s.account.security, all ? TpxSecurity::None : TpxSecurity::Auto);
     EXPECT_EQ(s.account.tokenCommand, all ? "evil" : "");
+    EXPECT_EQ(s.account.oauthIssuer + s.account.oauthClientId, all ? "https://evil.exampleevil" : "");
     EXPECT_EQ(s.account.caFile.empty(), !all);
     EXPECT_EQ(s.account.fingerprint.empty(), !all);
     EXPECT_EQ(s.journalDays, all ? 1 : 90);
@@ -277,13 +281,14 @@ TEST(UserForTest, TheUserGoesWithItsServer) {
 // trusted by that.
 TEST_F(SettingsTest, AWriteDropsIgnoredCommandKeys) {
   const std::string file = Path("shared.ini");
-  WriteFile(file, "[Param]\r\nTokenCommand=evil\r\nCAFile=/tmp/evil.pem\r\nJournalDays=0\r\n");
+  WriteFile(file, "[Param]\r\nTokenCommand=evil\r\nCAFile=/tmp/evil.pem\r\nJournalDays=0\r\nOAuthIssuer=https://evil.example\r\n");
   ASSERT_EQ(::chmod(file.c_str(), 0666), 0);
   WriteSettings(file, ReadSettings(file));
   const TSettings s = ReadSettings(file);
   EXPECT_TRUE(s.warnings.empty());
   EXPECT_EQ(s.account.tokenCommand, "");
   EXPECT_EQ(s.account.caFile, "");
+  EXPECT_EQ(s.account.oauthIssuer, "");
   EXPECT_EQ(s.journalDays, 90);
 }
 
