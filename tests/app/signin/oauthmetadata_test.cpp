@@ -1,0 +1,65 @@
+// Discovery and registration against a real authorization server, and the addresses refused
+// before anything is sent.
+#include "app/signin/oauthmetadata.h"
+
+#include <gtest/gtest.h>
+
+#include "support/oauth_server.h"
+
+namespace {
+
+TEST(OAuthMetadata, WellKnownAddressKeepsTheIssuersPath) {
+  const struct {
+    const char* issuer;
+    const char* url;
+  } rows[] = {
+      {"https://login.example.com", "https://login.example.com/.well-known/oauth-authorization-server"},
+      {"https://login.example.com/", "https://login.example.com/.well-known/oauth-authorization-server"},
+      {"https://example.com/tenant/v2/", "https://example.com/.well-known/oauth-authorization-server/tenant/v2"},
+      {"http://[::1]:8080/x", "http://[::1]:8080/.well-known/oauth-authorization-server/x"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(MetadataUrl(row.issuer, "oauth-authorization-server"), row.url) << row.issuer;
+}
+
+TEST(OAuthMetadata, DiscoversTheServerOrSaysWhyNot) {
+  const OAuthServer server(OAuthServer::Options{});
+  const std::string issuer = server.Issuer();
+  const TOAuthEndpoints e = DiscoverEndpoints(issuer, {});
+  EXPECT_EQ(e.issuer, issuer);
+  EXPECT_EQ(e.authorization, issuer + "/auth");
+  EXPECT_EQ(e.token, issuer + "/token");
+  EXPECT_EQ(e.deviceAuthorization, issuer + "/device/auth");
+  EXPECT_EQ(e.registration, issuer + "/reg");
+  EXPECT_EQ(e.introspection, issuer + "/token/introspection");
+
+  const std::string id = RegisterNativeClient(e, {}, "Mailcart test");
+  EXPECT_FALSE(id.empty());
+  EXPECT_NE(id, OAuthServer::kClientId);
+
+  const struct {
+    const char* name;
+    std::string issuer;
+    const char* text;
+  } refused[] = {
+      // The document there names the issuer without the slash.
+      {"another issuer's document", issuer + "/", "describes the issuer \"" },
+      {"plain HTTP off the loopback", "http://login.example.com", "it must be an https:// URL"},
+      {"no scheme at all", "login.example.com", "it must be an https:// URL"},
+      {"a query in the issuer", issuer + "?tenant=a", "no query or fragment"},
+      {"nothing listening", "http://127.0.0.1:1", "The metadata request to 127.0.0.1 failed"},
+  };
+  for (const auto& row : refused) {
+    try {
+      DiscoverEndpoints(row.issuer, {}, 5000);
+      ADD_FAILURE() << row.name << ": taken";
+    } catch (const EOAuthError& error) {
+      EXPECT_NE(std::string(error.what()).find(row.text), std::string::npos) << row.name << ": " << error.what();
+      EXPECT_EQ(error.Code(), "") << row.name;
+    }
+  }
+  TOAuthEndpoints plain = e;
+  plain.registration = "http://login.example.com/reg";
+  EXPECT_THROW(RegisterNativeClient(plain, {}, "Mailcart test"), EOAuthError);
+}
+
+}  // namespace
