@@ -20,6 +20,7 @@ class OAuthServer {
     int deviceIntervalS = 1;  // the device flow's polling interval; a poll sooner is refused
     bool slowDown = false;    // the first device poll is answered slow_down
     int maxSeconds = 600;     // the server stops by itself after this long
+    std::string cert{};       // a TestCerts name ("good", "selfsigned"): HTTPS with it
   };
 
   // Starts the server and waits (at most 15 s) until it listens; raises std::runtime_error with
@@ -29,11 +30,12 @@ class OAuthServer {
   OAuthServer(const OAuthServer&) = delete;
   OAuthServer& operator=(const OAuthServer&) = delete;
 
-  // "http://127.0.0.1:PORT", the issuer its metadata names.
+  // "http://127.0.0.1:PORT" ("https" with a certificate), the issuer its metadata names.
   std::string Issuer() const;
   std::string Log() const;
 
  private:
   QTemporaryDir dir_;
   std::unique_ptr<PythonServer> server_;
+  bool https_ = false;
 };

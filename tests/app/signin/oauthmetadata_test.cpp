@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/oauth_server.h"
+#include "support/tls_peer.h"
 
 namespace {
 
@@ -60,6 +61,37 @@ TEST(OAuthMetadata, DiscoversTheServerOrSaysWhyNot) {
   TOAuthEndpoints plain = e;
   plain.registration = "http://login.example.com/reg";
   EXPECT_THROW(RegisterNativeClient(plain, {}, "Mailcart test"), EOAuthError);
+}
+
+// The certificate is checked as for SMTP: the system's CAs and a CA file, or one pinned
+// certificate whatever signed it.
+TEST(OAuthMetadata, HttpsTrustsTheCaFileOrThePinnedCertificateOnly) {
+  const TestCerts& certs = TestCerts::Get();
+  const OAuthServer good(OAuthServer::Options{.cert = "good"});
+  const OAuthServer self(OAuthServer::Options{.cert = "selfsigned"});
+  const struct {
+    const char* name;
+    const OAuthServer& server;
+    TTlsTrust trust;
+    const char* error;  // nullptr: discovered
+  } rows[] = {
+      {"signed by the CA of the CA file", good, {certs.Pem("ca"), ""}, nullptr},
+      {"signed by a CA nobody trusts", good, {}, "failed"},
+      {"self-signed and pinned", self, {"", certs.Fingerprint("selfsigned")}, nullptr},
+      {"self-signed, another pinned", self, {"", certs.Fingerprint("good")}, "failed"},
+      {"a good chain but another pin", good, {certs.Pem("ca"), certs.Fingerprint("selfsigned")}, "does not match"},
+      {"a pin that is none", good, {"", "AB:CD"}, "is not a SHA-256 fingerprint"},
+      {"a CA file that is none", good, {"/nonexistent/ca.pem", ""}, "cannot be read"},
+  };
+  for (const auto& row : rows) {
+    try {
+      EXPECT_EQ(DiscoverEndpoints(row.server.Issuer(), row.trust, 10000).issuer, row.server.Issuer()) << row.name;
+      EXPECT_EQ(row.error, nullptr) << row.name << ": taken";
+    } catch (const EOAuthError& error) {
+      ASSERT_NE(row.error, nullptr) << row.name << ": " << error.what();
+      EXPECT_NE(std::string(error.what()).find(row.error), std::string::npos) << row.name << ": " << error.what();
+    }
+  }
 }
 
 }  // namespace

@@ -3,10 +3,12 @@
 // one public native client. Announces "PORT <n>" and then "ISSUER <url>" on standard output and
 // stops on SIGTERM or after --max-seconds.
 //
-// Options: --access-ttl S (access tokens' lifetime), --device-interval S (the polling interval the
+// Options: --cert PEM --key KEY (HTTPS with that certificate), --access-ttl S (access tokens' lifetime), --device-interval S (the polling interval the
 // device authorization answers with; a poll sooner than that is answered invalid_request), and
 // --slow-down (the first device poll is answered slow_down, which adds 5 s to the interval).
+import fs from 'node:fs';
 import http from 'node:http';
+import https from 'node:https';
 import { parseArgs } from 'node:util';
 import querystring from 'node:querystring';
 import Provider from 'oidc-provider';
@@ -17,6 +19,8 @@ const { values: options } = parseArgs({
     'device-interval': { type: 'string', default: '1' },
     'slow-down': { type: 'boolean', default: false },
     'max-seconds': { type: 'string', default: '600' },
+    cert: { type: 'string' },
+    key: { type: 'string' },
   },
 });
 
@@ -83,10 +87,12 @@ function devicePolling(provider) {
   });
 }
 
-const server = http.createServer();
+const server = options.cert
+  ? https.createServer({ cert: fs.readFileSync(options.cert), key: fs.readFileSync(options.key) })
+  : http.createServer();
 server.listen(0, '127.0.0.1', () => {
   const { port } = server.address();
-  const issuer = `http://127.0.0.1:${port}`;
+  const issuer = `${options.cert ? 'https' : 'http'}://127.0.0.1:${port}`;
   const provider = new Provider(issuer, configuration);
   devicePolling(provider);
   server.on('request', provider.callback());
