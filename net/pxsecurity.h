@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "toolkit/fingerprint.h"  // NormaliseFingerprint, the pin users type
+
 // Auto: implicit TLS on port 465, STARTTLS elsewhere when offered (required once a user name
 // is set); StartTLS and TLS: required, certificate checked; None: plain text.
 enum class TpxSecurity { Auto, StartTLS, TLS, None };
@@ -13,8 +15,3 @@ enum class TpxSecurity { Auto, StartTLS, TLS, None };
 bool ParseSecurity(std::string_view text, TpxSecurity& security);
 // "Auto", "STARTTLS", "TLS", "None".
 const char* SecurityName(TpxSecurity security);
-
-// A SHA-256 fingerprint as 64 hex digits in pairs joined by colons, upper case (as
-// "openssl x509 -fingerprint -sha256" prints it). text may hold the digits in any case, with
-// or without colons, and blanks around them; empty stays empty. False for anything else.
-bool NormaliseFingerprint(std::string_view text, std::string& normalised);

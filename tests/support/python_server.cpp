@@ -6,7 +6,6 @@
 #include <stdexcept>
 
 #include "files.h"
-#include "python_referee.h"
 
 namespace {
 constexpr int kStartTimeoutMs = 15000;
@@ -20,13 +19,14 @@ int ParsePortLine(const QByteArray& line) {
 }
 }  // namespace
 
-PythonServer::PythonServer(const std::string& script, const std::vector<std::string>& args, const std::string& logFile)
+PythonServer::PythonServer(const std::string& script, const std::vector<std::string>& args, const std::string& logFile,
+                           const char* interpreter)
     : process_(std::make_unique<QProcess>()) {
   QStringList list{QString::fromStdString(script)};
   for (const std::string& a : args) list << QString::fromStdString(a);
   // A pipe nobody reads while a test runs could fill and stall the server.
   process_->setStandardErrorFile(QString::fromStdString(logFile));
-  process_->start(kPython, list);
+  process_->start(interpreter, list);
   const QDeadlineTimer deadline(kStartTimeoutMs);
   while (!process_->canReadLine() && process_->state() != QProcess::NotRunning && !deadline.hasExpired())
     process_->waitForReadyRead(static_cast<int>(deadline.remainingTime()));
