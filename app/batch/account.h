@@ -24,8 +24,8 @@ struct TAccount {
   // Where to sign in, for a server the table of providers does not know, and the client id to
   // sign in as instead of the built-in one. They decide whom the refresh token goes to: read
   // only from a file no other user can change.
-  std::string oauthIssuer;    // "OAuthIssuer", a URL
-  std::string oauthClientId;  // "OAuthClientId"
+  std::string oauthIssuer = {};    // "OAuthIssuer", a URL
+  std::string oauthClientId = {};  // "OAuthClientId"
 };
 
 // Gives the client the account's values; the token command, when there is one, becomes its

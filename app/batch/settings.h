@@ -37,10 +37,10 @@ struct TSettings {
   std::string userServer;
   // "CC", "BCC": further recipients, comma-separated lists like Addr; BCC goes into the envelope
   // only.
-  std::string cc, bcc;
+  std::string cc = {}, bcc = {};
   // "Body": the message text (placeholders as in the subject); empty: a single space. The file
   // holds it on one line, a line break as "\n" and a backslash as "\\".
-  std::string body;
+  std::string body = {};
 };
 
 // The program's path with its extension replaced by ".ini" when that file exists (a portable
