@@ -134,9 +134,7 @@ TEST(Sasl, TokenErrorWordsAreShownSafely) {
       {"blanks around the colon, an escaped quote, a control character",
        Base64Encode("{ \"status\" : \"400\", \"schemes\":\"Bearer\", \"scope\":\"a \\\"b\\\"\x1b[2J\"}"),
        "status=400 schemes=Bearer scope=a \"b\"\\x1B[2J"},
-      {"a value that is no string", Base64Encode(R"({"status":401})"), ""},
       {"not Base64", "not base64!", ""},
-      {"the empty challenge of a long token", "", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(TokenErrorWords(c.challenge), c.expected) << c.name;
 }
@@ -195,17 +193,6 @@ TEST(Sasl, ChooserTakesPlainThenLoginAndNamesWhatTheServerOffers) {
     std::string got;
     const std::string raised = Raised([&] { got = AuthMethodName(ChooseAuthMethod(c.offered, c.choice)); });
     EXPECT_EQ(raised.empty() ? got : raised, raised.empty() ? c.expected : "EAuthError: " + c.expected) << c.name;
-  }
-}
-
-TEST(Sasl, MethodNamesReadInAnyCase) {
-  const struct {
-    std::string text;
-    std::string expected;  // the method's name; "" when the text names none
-  } cases[] = {{"OAUTH2", "OAuth2"}, {"oauthBearer", "OAUTHBEARER"}, {"XOAuth2", "XOAUTH2"}, {"oauth", ""}};
-  for (const auto& c : cases) {
-    TAuthMethod method = TAuthMethod::Auto;
-    EXPECT_EQ(ParseAuthMethod(c.text, method) ? AuthMethodName(method) : "", c.expected) << c.text;
   }
 }
 

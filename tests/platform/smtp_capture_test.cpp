@@ -233,11 +233,6 @@ elif mechanism == 'XOAUTH2':
     auth = client.docmd('AUTH', 'XOAUTH2 ' + b64('user=' + user + '\1auth=Bearer ' + secret + '\1\1'))[0]
     if auth == 334:
         auth = client.docmd('')[0]
-elif mechanism == 'OAUTHBEARER':
-    response = 'n,a=' + user + ',\1host=localhost\1port=' + port + '\1auth=Bearer ' + secret + '\1\1'
-    auth = client.docmd('AUTH', 'OAUTHBEARER ' + b64(response))[0]
-    if auth == 334:
-        auth = client.docmd('AQ==')[0]
 mail = client.mail('from@example.org')[0]
 if mail == 250:
     client.rcpt('to@example.org')
@@ -276,9 +271,6 @@ TEST(SmtpCaptureTest, SecurityOptionsGuardTheSessionAndTheJsonTellsHowItWent) {
       {"implicit TLS", implicit, "implicit", "PLAIN", "pw", 235, 250, true, "ann"},
       {"XOAUTH2 token", with("good", "", "ann:tok"), "starttls", "XOAUTH2", "tok", 235, 250, true, "ann"},
       {"XOAUTH2 wrong token", with("good", "", "ann:tok"), "starttls", "XOAUTH2", "bad", 535, 530, true, nullptr},
-      {"OAUTHBEARER token", with("good", "", "ann:tok"), "starttls", "OAUTHBEARER", "tok", 235, 250, true, "ann"},
-      {"OAUTHBEARER wrong token", with("good", "", "ann:tok"), "starttls", "OAUTHBEARER", "bad", 535, 530, true,
-       nullptr},
       {"wrong password", with("good", "ann:pw"), "starttls", "PLAIN", "bad", 535, 530, true, nullptr},
       {"no login, no MAIL", with("good", "ann:pw"), "starttls", "", "", 0, 530, true, nullptr},
       {"no login in the clear", with("good", "ann:pw"), "plain", "PLAIN", "pw", 538, 530, false, nullptr},
