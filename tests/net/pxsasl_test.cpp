@@ -64,13 +64,6 @@ TEST(Sasl, ExchangesMatchKnownEncodings) {
                           "auth=Bearer " +
                           kLongToken + "\x01\x01")},
         {"e30=", ""}}},
-      {"OAUTHBEARER without a host; an error challenge gets a lone ^A, then nothing more",
-       TAuthMethod::OAuthBearer,
-       "u",
-       "tok",
-       "AUTH OAUTHBEARER " + Base64Encode("n,a=u,\x01"
-                                          "auth=Bearer tok\x01\x01"),
-       {{"eyJzdGF0dXMiOiJpbnZhbGlkX3Rva2VuIn0=", "AQ=="}, {"", "EAuthError"}}},
       {"a challenge that is not Base64 is refused",
        TAuthMethod::Login,
        "tim",
