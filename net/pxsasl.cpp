@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <vector>
 
 #include "mime/codecs/base64.h"
@@ -13,10 +14,12 @@ struct MethodName {
   TAuthMethod method;
   const char* name;
 };
-constexpr std::array<MethodName, 4> kMethods = {{{TAuthMethod::Auto, "Auto"},
+constexpr std::array<MethodName, 6> kMethods = {{{TAuthMethod::Auto, "Auto"},
                                                  {TAuthMethod::Plain, "PLAIN"},
                                                  {TAuthMethod::Login, "LOGIN"},
-                                                 {TAuthMethod::XOAuth2, "XOAUTH2"}}};
+                                                 {TAuthMethod::XOAuth2, "XOAUTH2"},
+                                                 {TAuthMethod::OAuth2, "OAuth2"},
+                                                 {TAuthMethod::OAuthBearer, "OAUTHBEARER"}}};
 
 // RFC 5321 4.5.3.1.4: a command line is at most 512 octets, CR LF included.
 constexpr size_t kMaxCommandLine = 512;
@@ -30,6 +33,13 @@ std::vector<std::string> Words(std::string_view text) {
     start = end + 1;
   }
   return words;
+}
+
+// The mechanisms a choice stands for, in the order they are preferred.
+std::vector<TAuthMethod> Candidates(TAuthMethod choice) {
+  if (choice == TAuthMethod::Auto) return {TAuthMethod::Plain, TAuthMethod::Login};
+  if (choice == TAuthMethod::OAuth2) return {TAuthMethod::OAuthBearer, TAuthMethod::XOAuth2};
+  return {choice};
 }
 
 bool Offers(const std::vector<std::string>& offered, TAuthMethod method) {
@@ -105,15 +115,38 @@ class LoginMechanism final : public StepMechanism {
   TSecret user_, password_;
 };
 
+// Both token mechanisms end with the same two steps: the response, then, after a refusal that
+// comes as a 334 with a JSON error, the closing reply the server waits for before its final
+// failure.
+class TokenMechanism : public StepMechanism {
+ public:
+  size_t InitialResponseSize() const override { return message_.View().size(); }
+
+ protected:
+  TokenMechanism(const char* name, std::string_view user, std::string_view token, std::string_view closing)
+      : closing_(closing) {
+    Reject(user, '\x01', "user name", name);
+    Reject(token, '\x01', "token", name);
+  }
+  TSecret Step(int step, std::string_view) override {
+    if (step == 0) return TSecret(std::string(message_.View()));
+    if (step == 1) return TSecret(std::string(closing_));
+    Unexpected();
+  }
+  std::string& Message() { return message_.Text(); }
+
+ private:
+  TSecret message_;
+  std::string_view closing_;
+};
+
 // "user=" user ^A "auth=Bearer " token ^A ^A. A refused token comes back as a 334 with an
 // error description; the client answers it with an empty line and the server then sends the
 // final failure.
-class XOAuth2Mechanism final : public StepMechanism {
+class XOAuth2Mechanism final : public TokenMechanism {
  public:
-  XOAuth2Mechanism(std::string_view user, std::string_view token) {
-    Reject(user, '\x01', "user name", "XOAUTH2");
-    Reject(token, '\x01', "token", "XOAUTH2");
-    std::string& text = message_.Text();
+  XOAuth2Mechanism(std::string_view user, std::string_view token) : TokenMechanism("XOAUTH2", user, token, "") {
+    std::string& text = Message();
     text.reserve(user.size() + token.size() + 20);
     text.append("user=")
         .append(user)
@@ -124,18 +157,58 @@ class XOAuth2Mechanism final : public StepMechanism {
         .append("\x01\x01");
   }
   const char* Name() const override { return "XOAUTH2"; }
-  size_t InitialResponseSize() const override { return message_.View().size(); }
+};
 
- protected:
-  TSecret Step(int step, std::string_view) override {
-    if (step == 0) return TSecret(std::string(message_.View()));
-    if (step == 1) return TSecret();
-    Unexpected();
+// RFC 7628 3.1: a GS2 header naming the user, then key=value pairs each ended by ^A, and a
+// last ^A. The client answers an error challenge with a lone ^A (3.2.3).
+class OAuthBearerMechanism final : public TokenMechanism {
+ public:
+  OAuthBearerMechanism(std::string_view user, std::string_view token, std::string_view host, uint16_t port)
+      : TokenMechanism("OAUTHBEARER", user, token, "\x01") {
+    Reject(user, '\0', "user name", "OAUTHBEARER");
+    std::string& text = Message();
+    text.reserve(user.size() * 3 + token.size() + host.size() + 40);
+    text.append(user.empty() ? "n," : "n,a=");
+    AppendSaslName(user, text);
+    text.append(",\x01");
+    if (!host.empty())
+      text.append("host=").append(host).append("\x01port=").append(std::to_string(port)).append("\x01");
+    text.append("auth=Bearer ").append(token).append("\x01\x01");
   }
+  const char* Name() const override { return "OAUTHBEARER"; }
 
  private:
-  TSecret message_;
+  // RFC 5801 4: in a saslname "=" and "," are written =3D and =2C.
+  static void AppendSaslName(std::string_view user, std::string& out) {
+    for (char c : user) {
+      if (c == '=')
+        out.append("=3D");
+      else if (c == ',')
+        out.append("=2C");
+      else
+        out.push_back(c);
+    }
+  }
 };
+
+// The string value of key in a flat JSON object; enough for words that are only shown. A value
+// that is no string counts as missing.
+std::optional<std::string> JsonString(std::string_view json, std::string_view key) {
+  const std::string quoted = "\"" + std::string(key) + "\"";
+  constexpr std::string_view kBlanks = " \t\r\n";
+  size_t at = json.find(quoted);
+  if (at == std::string_view::npos) return std::nullopt;
+  at = json.find_first_not_of(kBlanks, at + quoted.size());
+  if (at == std::string_view::npos || json[at] != ':') return std::nullopt;
+  at = json.find_first_not_of(kBlanks, at + 1);
+  if (at == std::string_view::npos || json[at] != '"') return std::nullopt;
+  std::string value;
+  for (++at; at < json.size() && json[at] != '"'; ++at) {
+    if (json[at] == '\\' && at + 1 < json.size()) ++at;
+    value.push_back(json[at]);
+  }
+  return value;
+}
 
 TSecret Encoded(const TSecret& response) {
   TSecret line;
@@ -162,24 +235,30 @@ const char* AuthMethodName(TAuthMethod method) {
   return "";
 }
 
+bool UsesBearerToken(TAuthMethod method) {
+  return method == TAuthMethod::XOAuth2 || method == TAuthMethod::OAuth2 || method == TAuthMethod::OAuthBearer;
+}
+
 TAuthMethod ChooseAuthMethod(std::string_view offered, TAuthMethod choice) {
   const std::vector<std::string> words = Words(offered);
-  if (choice != TAuthMethod::Auto && Offers(words, choice)) return choice;
-  if (choice == TAuthMethod::Auto) {
-    for (TAuthMethod m : {TAuthMethod::Plain, TAuthMethod::Login})
-      if (Offers(words, m)) return m;
-  }
-  const std::string wanted = choice == TAuthMethod::Auto ? "PLAIN or LOGIN" : AuthMethodName(choice);
+  const std::vector<TAuthMethod> candidates = Candidates(choice);
+  for (TAuthMethod m : candidates)
+    if (Offers(words, m)) return m;
+  std::string wanted;
+  for (TAuthMethod m : candidates) wanted += (wanted.empty() ? "" : " or ") + std::string(AuthMethodName(m));
   const std::string offers = words.empty() ? "none" : "\"" + Trim(offered) + "\"";
   throw EAuthError("No login mechanism in common: the server offers " + offers + ", not " + wanted);
 }
 
-std::unique_ptr<TSaslMechanism> MakeSaslMechanism(TAuthMethod method, std::string_view user, std::string_view secret) {
+std::unique_ptr<TSaslMechanism> MakeSaslMechanism(TAuthMethod method, std::string_view user, std::string_view secret,
+                                                  std::string_view host, uint16_t port) {
   switch (method) {
     case TAuthMethod::Plain: return std::make_unique<PlainMechanism>(user, secret);
     case TAuthMethod::Login: return std::make_unique<LoginMechanism>(user, secret);
     case TAuthMethod::XOAuth2: return std::make_unique<XOAuth2Mechanism>(user, secret);
-    case TAuthMethod::Auto: break;
+    case TAuthMethod::OAuthBearer: return std::make_unique<OAuthBearerMechanism>(user, secret, host, port);
+    case TAuthMethod::Auto:
+    case TAuthMethod::OAuth2: break;
   }
   throw EAuthError("AUTH: no mechanism chosen");
 }
@@ -202,4 +281,18 @@ TSecret AnswerChallenge(TSaslMechanism& mechanism, std::string_view challengeTex
     throw EAuthError(std::string("AUTH ") + mechanism.Name() + ": the server's challenge is not Base64");
   }
   return Encoded(mechanism.Respond(challenge.View()));
+}
+
+std::string TokenErrorWords(std::string_view challengeText) {
+  std::string json;
+  try {
+    AppendBase64Decoded(Trim(challengeText), json);
+  } catch (const EInOutError&) {
+    return {};
+  }
+  std::string words;
+  for (const char* key : {"status", "schemes", "scope"})
+    if (const std::optional<std::string> value = JsonString(json, key))
+      words += (words.empty() ? "" : " ") + std::string(key) + "=" + DisplayText(*value);
+  return words;
 }

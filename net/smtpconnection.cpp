@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "toolkit/hostport.h"
 #include "toolkit/pump.h"
 #include "toolkit/strtable.h"
 #include "toolkit/strutils.h"
@@ -220,12 +221,33 @@ void TpxSmtpConnection::RunAuthExchange() {
   if (!Encrypted() && extensions_.Supports("STARTTLS") && !extensions_.Supports("AUTH"))
     throw EAuthError(kLoginOnlyAfterStartTls);
   const TAuthMethod method = ChooseAuthMethod(Joined(extensions_.Parameters("AUTH")), account_.authMethod);
-  const std::unique_ptr<TSaslMechanism> mechanism =
-      MakeSaslMechanism(method, account_.userName, LoginSecret(method).View());
+  int code = Exchange(method, false);
+  // A token may be revoked or expire before its time; a fresh one is worth one more try in the
+  // same session (RFC 4954 4 lets a client try AUTH again after a failure).
+  const bool renewed = UsesBearerToken(method) && ReplyClass(code) == 5;
+  if (renewed) {
+    Log(std::string("AUTH ") + AuthMethodName(method) + " refused the token; trying once more with a renewed one");
+    code = Exchange(method, true);
+  }
+  if (code != 235) {
+    const std::string reply = DisplayText(LastReply());
+    RefuseSession(renewed ? ServerName() + " " + kRenewedTokenRefused + ": " + reply
+                          : FormatText(LoadStr(sLoginRefused), {ServerName(), reply}),
+                  LastReply());
+  }
+  loginMechanism_ = method;
+}
+
+int TpxSmtpConnection::Exchange(TAuthMethod method, bool renewToken) {
+  const std::unique_ptr<TSaslMechanism> mechanism = MakeSaslMechanism(
+      method, account_.userName, LoginSecret(method, renewToken).View(), ParseHostPort(Server()).host, Port());
   WriteSecretLine(AuthCommand(*mechanism).View());
   int code = ReadReply();
   for (int step = 0; code == 334 && step < kMaxAuthSteps; ++step) {
     const std::string challenge = LastReply().size() > 4 ? LastReply().substr(4) : std::string();
+    // The error's words say why a token was refused; the token itself never comes back.
+    if (const std::string words = UsesBearerToken(method) ? TokenErrorWords(challenge) : std::string(); !words.empty())
+      Log(std::string("AUTH ") + mechanism->Name() + " token refused: " + words);
     try {
       WriteSecretLine(AnswerChallenge(*mechanism, challenge).View());
     } catch (const EAuthError&) {
@@ -235,15 +257,13 @@ void TpxSmtpConnection::RunAuthExchange() {
     }
     code = ReadReply();
   }
-  if (code != 235)
-    RefuseSession(FormatText(LoadStr(sLoginRefused), {ServerName(), DisplayText(LastReply())}), LastReply());
-  loginMechanism_ = method;
+  return code;
 }
 
-TSecret TpxSmtpConnection::LoginSecret(TAuthMethod method) const {
-  if (method == TAuthMethod::XOAuth2) {
-    if (!tokenSource_) throw EAuthError(LoadStr(sNoTokenSource));
-    return tokenSource_();
+TSecret TpxSmtpConnection::LoginSecret(TAuthMethod method, bool renewToken) const {
+  if (UsesBearerToken(method)) {
+    if (!tokenSource_) throw EAuthError(FormatText(LoadStr(sNoTokenSource), {AuthMethodName(method)}));
+    return tokenSource_(renewToken);
   }
   if (password_.Empty()) throw EAuthError(FormatText(LoadStr(sNoPassword), {account_.userName}));
   TSecret password;

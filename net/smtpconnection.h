@@ -16,6 +16,10 @@
 #include "net/smtpextensions.h"
 #include "toolkit/secret.h"
 
+// Gives the bearer token of a token login. renew: the server refused the token given before in
+// this session (revoked, or expired early), so a fresh one is wanted, not one kept.
+using TTokenSource = std::function<TSecret(bool renew)>;
+
 // Where the dialogue stands. What a refusal concerns, whether a QUIT would be read as one, and
 // whether a failed message may go again on a new session all follow from it.
 enum class TSmtpPhase {
@@ -39,6 +43,8 @@ inline constexpr char kNoGreetingButTls[] = "sent no greeting but answered a TLS
 inline constexpr char kLoginOnlyAfterStartTls[] =
     "No login mechanism in common: the server offers a login only after STARTTLS, and this session is not "
     "encrypted";
+// A token login refused twice: once, and again with the token the source renewed.
+inline constexpr char kRenewedTokenRefused[] = "refused the login, also with a renewed token";
 
 class TpxSmtpConnection : public TpxMailBase {
  public:
@@ -74,9 +80,10 @@ class TpxSmtpConnection : public TpxMailBase {
   // Never published: streaming would write it out. Wiped when replaced and when the client goes.
   std::string_view Password() const { return password_.View(); }
   void SetPassword(TSecret password) { password_ = std::move(password); }
-  // Gives the XOAUTH2 bearer token; called at every login, since tokens expire. Not published.
-  const std::function<TSecret()>& TokenSource() const { return tokenSource_; }
-  void SetTokenSource(std::function<TSecret()> source) { tokenSource_ = std::move(source); }
+  // Gives the bearer token of a token login; called at every login, since tokens expire, and
+  // once more with renew when the server refuses the token. Not published.
+  const TTokenSource& TokenSource() const { return tokenSource_; }
+  void SetTokenSource(TTokenSource source) { tokenSource_ = std::move(source); }
 
  protected:
   void Login() override;
@@ -134,15 +141,18 @@ class TpxSmtpConnection : public TpxMailBase {
   // server refuses it.
   void Authenticate();
   void RunAuthExchange();
-  // The password, or the token of XOAUTH2; raises when there is none.
-  TSecret LoginSecret(TAuthMethod method) const;
+  // One AUTH command and the challenges that follow it; the final reply's code.
+  int Exchange(TAuthMethod method, bool renewToken);
+  // The password, or the token of a token mechanism (renewed when renewToken); raises when there
+  // is none.
+  TSecret LoginSecret(TAuthMethod method, bool renewToken) const;
   // Ends the connection without a word, and raises ESessionRefused: a session that may not go
   // on in the clear says nothing more in it. reply: the server's refusal, when it gave one.
   [[noreturn]] void RefuseSession(const std::string& text, const std::string& reply = {});
 
   TSmtpAccount account_;
   TSecret password_;
-  std::function<TSecret()> tokenSource_;
+  TTokenSource tokenSource_;
   std::unique_ptr<TnkTlsContext> tlsContext_;
   TnkTlsOptions tlsOptions_;  // what tlsContext_ was built from
   std::filesystem::file_time_type caFileTime_;

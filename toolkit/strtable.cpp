@@ -39,7 +39,7 @@ std::string LoadStr(int id) {
        "machine"},
       {sLoginRefused, "%s refused the login: %s"},
       {sNoPassword, "no password for %s"},
-      {sNoTokenSource, "XOAUTH2 needs a token command"},
+      {sNoTokenSource, "%s needs a token command"},
       {sMessageTooLarge, "The message is %s bytes; %s accepts at most %s"},
       {sPossibleDuplicate,
        "The connection to %s was lost after the end of the message and before its reply; the server may "

@@ -20,8 +20,9 @@ void ApplyAccount(TpxSMTP& smtp, const TAccount& account) {
   smtp.SetUserName(account.user);
   smtp.SetAuthMethod(account.authMethod);
   smtp.SetCAFile(account.caFile);
-  std::function<TSecret()> tokenSource;
+  TTokenSource tokenSource;
+  // The command runs at every login; a renewal is one more run, which gives what it gives now.
   if (!account.tokenCommand.empty())
-    tokenSource = [command = account.tokenCommand] { return RunSecretCommand(command, kTokenCommand); };
+    tokenSource = [command = account.tokenCommand](bool) { return RunSecretCommand(command, kTokenCommand); };
   smtp.SetTokenSource(std::move(tokenSource));
 }

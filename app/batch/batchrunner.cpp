@@ -164,7 +164,7 @@ TBatchEnd TBatchRunner::SendAll() {
   smtp_.SetKeepSession(!request_.newConnectionPerMessage);
   ApplyAccount(smtp_, request_.account);
   displayName_ = request_.account.fromName.empty() ? senderName_ : request_.account.fromName;
-  if (!smtp_.UserName().empty() && smtp_.AuthMethod() != TAuthMethod::XOAuth2)
+  if (!smtp_.UserName().empty() && !UsesBearerToken(smtp_.AuthMethod()))
     smtp_.SetPassword(frontEnd_.questions.Password());
   request_.retries = std::max(0, request_.retries);
   failures_.clear();

@@ -54,7 +54,7 @@ TConnectionTest::TConnectionTest(const std::string& server, const TAccount& acco
 TConnectionTestResult TConnectionTest::Run(const TSecret& password) {
   try {
     ApplyAccount(smtp_, account_);
-    if (!account_.user.empty() && account_.authMethod != TAuthMethod::XOAuth2) {
+    if (!account_.user.empty() && !UsesBearerToken(account_.authMethod)) {
       TSecret copy;
       copy.Text() = password.View();
       smtp_.SetPassword(std::move(copy));

@@ -27,6 +27,12 @@ constexpr int kAnyCode = 0;
 constexpr std::string_view kAny;
 
 constexpr std::string_view kWantsLogin = "the server wants a login: set a user name (Account…, --user)";
+constexpr std::string_view kNoPasswordLogin =
+    "the provider has switched off password logins: sign in with OAuth 2 (Authentication: OAuth2 in Account…, or "
+    "mailcart-send --auth oauth2 --sign-in), or the tenant's administrator has disabled SMTP AUTH";
+constexpr std::string_view kSignInAgain =
+    "the sign-in must be renewed: sign in again (Sign in… in Account…, or "
+    "mailcart-send --sign-in)";
 
 // The first row that fits gives the advice: a new kind of failure is one more line.
 constexpr TAdviceRow kRows[] = {
@@ -43,6 +49,18 @@ constexpr TAdviceRow kRows[] = {
     {TSmtpStep::Rcpt, 530, kAny, "authenticat", TLogin::NotMade, kWantsLogin},
     // A server relays only for those who log in.
     {TSmtpStep::Rcpt, kAnyCode, "5.7.1", "relay", TLogin::NotMade, kWantsLogin},
+    // A provider that takes only OAuth 2: "535 5.7.139 Authentication unsuccessful, basic
+    // authentication is disabled", "550 5.7.30 Basic authentication is not supported".
+    {TSmtpStep::Auth, 535, "5.7.139", kAny, TLogin::Any, kNoPasswordLogin},
+    {TSmtpStep::Auth, 550, "5.7.30", kAny, TLogin::Any, kNoPasswordLogin},
+    // RFC 4954 6: 535 5.7.8 "credentials invalid"; some providers say 5.7.3. For a token that a
+    // renewal did not mend, the sign-in behind the token is what has gone.
+    {TSmtpStep::Auth, 535, "5.7.8", kRenewedTokenRefused, TLogin::Any, kSignInAgain},
+    {TSmtpStep::Auth, 535, "5.7.3", kRenewedTokenRefused, TLogin::Any, kSignInAgain},
+    // An account with two-step verification takes no plain password.
+    {TSmtpStep::Auth, 534, "5.7.9", kAny, TLogin::Any,
+     "the provider wants more than the account's password: use OAuth 2 (Authentication: OAuth2) or an app "
+     "password"},
     {TSmtpStep::Tls, kAnyCode, kAny, kPinMismatch, TLogin::Any,
      "the certificate changed since it was pinned; if the provider announced a new certificate, pin it again"},
 };

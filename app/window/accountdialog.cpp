@@ -72,7 +72,9 @@ void TAccountDialog::CreateControls() {
   SecretServiceL->hide();
   form->addRow(SecretServiceL);
   AuthCB = Make<QComboBox>(this, "AuthCB");
-  for (TAuthMethod m : {TAuthMethod::Auto, TAuthMethod::Plain, TAuthMethod::Login, TAuthMethod::XOAuth2})
+  // In the order of TAuthMethod: the index is the method.
+  for (TAuthMethod m : {TAuthMethod::Auto, TAuthMethod::Plain, TAuthMethod::Login, TAuthMethod::XOAuth2,
+                        TAuthMethod::OAuth2, TAuthMethod::OAuthBearer})
     AuthCB->addItem(AuthMethodName(m));
   form->addRow("Authentication:", AuthCB);
   TokenCommandE = Make<QLineEdit>(this, "TokenCommandE");
@@ -105,10 +107,10 @@ void TAccountDialog::CreateControls() {
   connect(AuthCB, &QComboBox::currentIndexChanged, this, [this] { EnableFields(); });
 }
 
-// The token replaces the password for XOAUTH2. A password can be typed whether or not it is to
+// The token replaces the password for the token mechanisms. A password can be typed whether or not it is to
 // be remembered: one that is not serves this run of the window.
 void TAccountDialog::EnableFields() {
-  const bool oauth = static_cast<TAuthMethod>(AuthCB->currentIndex()) == TAuthMethod::XOAuth2;
+  const bool oauth = UsesBearerToken(static_cast<TAuthMethod>(AuthCB->currentIndex()));
   TokenCommandE->setEnabled(oauth);
   RememberCB->setEnabled(serviceRuns_ && !oauth);
   PasswordE->setEnabled(!oauth);

@@ -28,6 +28,7 @@ namespace {
 constexpr char kUser[] = "ann@example.org";
 constexpr char kPassword[] = "Correct-Horse-7";
 constexpr char kToken[] = "ya29.bearer-token-for-ann";
+constexpr char kStaleToken[] = "ya29.revoked-token-of-ann";
 
 // How the client is set up; the file is sent to the server it is given.
 struct Account {
@@ -37,6 +38,7 @@ struct Account {
   TAuthMethod method = TAuthMethod::Auto;
   bool trustTestCa = true;  // CAFile: the test CA
   std::string pin{};        // a TestCerts name whose fingerprint is pinned
+  bool staleToken = false;  // the source's first token is one the server refuses
 };
 
 SmtpCapture::Options Server(const std::string& cert, bool login = true) {
@@ -48,14 +50,21 @@ SmtpCapture::Options Server(const std::string& cert, bool login = true) {
 
 std::string Base64(const std::string& text) { return QByteArray::fromStdString(text).toBase64().toStdString(); }
 
-// The password and the token as they may travel: as they are, and in every encoding a mechanism
-// gives them.
+// The password and the tokens as they may travel: as they are, and in every encoding a mechanism
+// gives them. A token's Base64 inside a longer response depends on where it starts: at each of
+// the three offsets, the characters that come from the token alone.
 std::vector<std::string> SecretForms(const std::string& password) {
-  return {password, kToken, Base64(password), Base64(std::string("\0", 1) + kUser + std::string("\0", 1) + password),
-          Base64(std::string("user=") + kUser +
-                 "\x01"
-                 "auth=Bearer " +
-                 kToken + "\x01\x01")};
+  std::vector<std::string> forms = {password, Base64(password),
+                                    Base64(std::string("\0", 1) + kUser + std::string("\0", 1) + password)};
+  for (const std::string token : {kToken, kStaleToken}) {
+    forms.push_back(token);
+    for (size_t offset = 0; offset < 3; ++offset) {
+      const std::string encoded = Base64(std::string(offset, 'x') + token);
+      const size_t skipped = offset == 0 ? 0 : 4;
+      forms.push_back(encoded.substr(skipped, encoded.size() - skipped - 4));
+    }
+  }
+  return forms;
 }
 
 void ExpectNoSecretIn(const std::string& where, const std::string& text, const Account& account) {
@@ -99,9 +108,9 @@ class SecureSend {
     if (!account.pin.empty()) smtp.SetFingerprint(TestCerts::Get().Fingerprint(account.pin));
     smtp.SetPassword(TSecret(account.password));
     Outcome outcome;
-    smtp.SetTokenSource([&outcome] {
+    smtp.SetTokenSource([&outcome, stale = account.staleToken](bool renew) {
       ++outcome.tokenCalls;
-      return TSecret(kToken);
+      return TSecret(stale && !renew ? kStaleToken : kToken);
     });
     try {
       smtp.Send();
@@ -134,14 +143,15 @@ TEST(SmtpSecureEndToEnd, DeliversEncryptedAndLoggedIn) {
   SmtpCapture::Options implicit = Server("good");
   implicit.implicitTls = true;
   SmtpCapture::Options oauth = Server("good", false);
-  oauth.xoauth2 = std::string(kUser) + ":" + kToken;
+  oauth.token = std::string(kUser) + ":" + kToken;
   struct Case {
     const char* name;
     SmtpCapture::Options server;
     Account account;
     std::string loggedIn;  // the user the server saw log in
     int tokenCalls = 0;
-    bool noted = false;  // the line log notes a certificate that failed its checks
+    bool noted = false;   // the line log notes a certificate that failed its checks
+    std::string heard{};  // a line of the server's transcript
   } cases[] = {
       {"STARTTLS + PLAIN", Server("good"), {TpxSecurity::StartTLS, kUser, kPassword, TAuthMethod::Plain}, kUser},
       {"Auto: STARTTLS + LOGIN", Server("good"), {TpxSecurity::Auto, kUser, kPassword, TAuthMethod::Login}, kUser},
@@ -151,6 +161,14 @@ TEST(SmtpSecureEndToEnd, DeliversEncryptedAndLoggedIn) {
        {TpxSecurity::StartTLS, kUser, "", TAuthMethod::XOAuth2},
        kUser,
        1},
+      // RFC 7628 3.2.3: the error challenge is closed with a lone ^A, then a renewed token goes.
+      {"STARTTLS + OAUTHBEARER, a refused token renewed in the same session",
+       oauth,
+       {TpxSecurity::StartTLS, kUser, "", TAuthMethod::OAuth2, true, "", true},
+       kUser,
+       2,
+       false,
+       "tls b'AQ==\\r\\n'"},
       {"pinned certificate that matches",
        Server("selfsigned"),
        {TpxSecurity::StartTLS, kUser, kPassword, TAuthMethod::Auto, false, "selfsigned"},
@@ -177,6 +195,7 @@ TEST(SmtpSecureEndToEnd, DeliversEncryptedAndLoggedIn) {
               c.noted)
         << outcome.lineLog;
     EXPECT_TRUE(StoredFile(server) == send.File()) << "the file arrives byte for byte";
+    EXPECT_NE(server.Transcript().find(c.heard), std::string::npos) << server.Transcript();
     EXPECT_EQ(server.ReadInClear().find("AUTH"), std::string::npos) << server.ReadInClear();
     ExpectNoSecretIn("the line log", outcome.lineLog, c.account);
     ExpectNoSecretIn("the log file", outcome.logFile, c.account);

@@ -11,8 +11,10 @@ folder, and no stored file is ever replaced. Stops on SIGTERM or SIGINT, when st
 
 Security, for the tests of the client's TLS and login: --tls-cert/--tls-key offer STARTTLS
 (RFC 3207), --implicit-tls speaks TLS from the first byte instead, --require-starttls refuses
-other commands before it; --auth USER:PASSWORD (PLAIN, LOGIN) and --xoauth2 USER:TOKEN require a
-login before MAIL, over TLS unless --auth-plaintext. The .json of each message also says whether
+other commands before it; --auth USER:PASSWORD (PLAIN, LOGIN) and --token USER:TOKEN (XOAUTH2 and
+OAUTHBEARER; --xoauth2 is the older name) require a login before MAIL, over TLS unless
+--auth-plaintext. A token refused gets the JSON error challenge of RFC 7628 3.2.2, then 535, as
+real servers answer. The .json of each message also says whether
 its session was encrypted and who logged in; --transcript FILE receives every line the server
 read, marked "tls" or "plain", so a test can tell what crossed the wire in the clear.
 """
@@ -41,7 +43,7 @@ class CaptureHandler:
     def __init__(self, folder, rejected, tokens, per_session, mail_replies=(), data_replies=()):
         self.folder = folder
         self.rejected = {address.lower() for address in rejected}
-        self.tokens = tokens  # user -> bearer token accepted by XOAUTH2
+        self.tokens = tokens  # user -> bearer token accepted by XOAUTH2 and OAUTHBEARER
         self.count = highest_number(folder)
         self.per_session = per_session
         self.mail_replies = list(mail_replies)  # for the first MAIL FROMs of the server's life
@@ -87,6 +89,29 @@ class CaptureHandler:
         if await server.challenge_auth(error) is MISSING:
             return AuthResult(success=False)
         return AuthResult(success=False, handled=False, message='535 5.7.8 Username and Password not accepted')
+
+    async def auth_OAUTHBEARER(self, server, args):
+        """RFC 7628 3.1, checked strictly: "n,a=" saslname "," ^A "host=" H ^A "port=" P ^A "auth=Bearer "
+        T ^A ^A, with this server's name and port. A refused token gets the error challenge, which
+        the client must answer with a lone ^A (3.2.3), then 535."""
+        response = decode(args[1]) if len(args) > 1 else await server.challenge_auth('', encode_to_b64=False)
+        if response is MISSING:
+            return AuthResult(success=False)
+        match = re.fullmatch(rb'n,a=((?:[^=,\x00\x01]|=2C|=3D)+),\x01host=([^\x01]*)\x01port=([0-9]+)\x01'
+                             rb'auth=Bearer ([^\x01]+)\x01\x01', response or b'')
+        port = server.transport.get_extra_info('sockname')[1]
+        if not match or match[2] not in (b'localhost', b'127.0.0.1') or int(match[3]) != port:
+            return AuthResult(success=False, handled=False, message='501 5.5.2 Malformed OAUTHBEARER response')
+        user = match[1].replace(b'=2C', b',').replace(b'=3D', b'=').decode('utf-8', 'replace')
+        if self.tokens.get(user) is not None and match[4] == self.tokens[user].encode():
+            return AuthResult(success=True, auth_data=user)
+        error = json.dumps({'status': 'invalid_token', 'schemes': 'bearer', 'scope': 'mail'})
+        closing = await server.challenge_auth(error)
+        if closing is MISSING:
+            return AuthResult(success=False)
+        if closing != b'\x01':
+            return AuthResult(success=False, handled=False, message='501 5.5.2 Expected ^A after the error')
+        return AuthResult(success=False, handled=False, message='535 5.7.8 Token not accepted')
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address.lower() in self.rejected:
@@ -189,7 +214,7 @@ async def serve(args):
     loop = asyncio.get_running_loop()
     done = asyncio.Event()
     passwords = dict(credentials(args.auth))
-    tokens = dict(credentials(args.xoauth2))
+    tokens = dict(credentials(args.token))
     handler = CaptureHandler(args.dir, args.reject_rcpt, tokens, args.messages_per_session, args.mail_reply,
                              args.data_reply)
     context = None
@@ -197,7 +222,7 @@ async def serve(args):
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(args.tls_cert, args.tls_key)
     starttls = context if context and not args.implicit_tls and not args.no_starttls else None
-    excluded = ([] if passwords else ['PLAIN', 'LOGIN']) + ([] if tokens else ['XOAUTH2'])
+    excluded = ([] if passwords else ['PLAIN', 'LOGIN']) + ([] if tokens else ['XOAUTH2', 'OAUTHBEARER'])
     TranscribedSMTP.transcript = open(args.transcript, 'a') if args.transcript else None
 
     def session():
@@ -254,8 +279,8 @@ def main():
                         help='answer 530 to commands before STARTTLS')
     parser.add_argument('--auth', action='append', default=[], metavar='USER:PASSWORD',
                         help='require a login (PLAIN, LOGIN) with this account (repeatable)')
-    parser.add_argument('--xoauth2', action='append', default=[], metavar='USER:TOKEN',
-                        help='require a login; XOAUTH2 accepts this bearer token (repeatable)')
+    parser.add_argument('--token', '--xoauth2', action='append', default=[], metavar='USER:TOKEN',
+                        help='require a login; XOAUTH2 and OAUTHBEARER accept this bearer token (repeatable)')
     parser.add_argument('--auth-plaintext', action='store_true', help='allow a login without TLS')
     parser.add_argument('--transcript', metavar='FILE', help='append every line read here')
     args = parser.parse_args()

@@ -83,6 +83,55 @@ TEST(Sasl, ExchangesMatchKnownEncodings) {
   }
 }
 
+// RFC 7628 3.1: the GS2 header with the user as a saslname, the server's host and port, the token.
+TEST(Sasl, OAuthBearerInitialResponse) {
+  const struct {
+    const char* name;
+    std::string user, token;
+    std::string expected;  // the decoded initial response, or "EAuthError"
+  } cases[] = {
+      {"the example of RFC 7628 4.1", "user@example.com", "vF9dft4qmTc2Nvb3RlckBhbHRhdmlzdGEuY29tCg==",
+       "n,a=user@example.com,\x01host=server.example.com\x01port=143\x01"
+       "auth=Bearer vF9dft4qmTc2Nvb3RlckBhbHRhdmlzdGEuY29tCg==\x01\x01"},
+      {"= and , in the user are escaped", "a=b,c", "t",
+       "n,a=a=3Db=2Cc,\x01host=server.example.com\x01port=143\x01"
+       "auth=Bearer t\x01\x01"},
+      {"^A in the user would end the header's pair", "u\x01host=evil", "t", "EAuthError"},
+      {"^A in the token", "u", "t\x01port=1", "EAuthError"},
+  };
+  for (const auto& c : cases) {
+    std::string line;
+    const std::string raised = Raised([&] {
+      line =
+          AuthCommand(*MakeSaslMechanism(TAuthMethod::OAuthBearer, c.user, c.token, "server.example.com", 143)).View();
+    });
+    const std::string prefix = "AUTH OAUTHBEARER ";
+    const std::string got = raised.empty() ? Base64Decode(line.substr(prefix.size())) : raised.substr(0, 10);
+    EXPECT_EQ(got, c.expected) << c.name;
+    if (raised.empty()) {
+      EXPECT_EQ(line.substr(0, prefix.size()), prefix) << c.name;
+    }
+  }
+}
+
+// RFC 7628 3.2.2: the words of an error challenge, for the line log.
+TEST(Sasl, TokenErrorWordsAreShownSafely) {
+  const struct {
+    const char* name;
+    std::string challenge;
+    std::string expected;
+  } cases[] = {
+      {"the example of RFC 7628 4.2, its other members left out",
+       Base64Encode(R"({"status":"invalid_token","scope":"example_scope","openid-configuration":"https://x/"})"),
+       "status=invalid_token scope=example_scope"},
+      {"blanks around the colon, an escaped quote, a control character",
+       Base64Encode("{ \"status\" : \"400\", \"schemes\":\"Bearer\", \"scope\":\"a \\\"b\\\"\x1b[2J\"}"),
+       "status=400 schemes=Bearer scope=a \"b\"\\x1B[2J"},
+      {"not Base64", "not base64!", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TokenErrorWords(c.challenge), c.expected) << c.name;
+}
+
 TEST(Sasl, AuthLineStaysWithinTheCommandLimit) {
   // 512 octets with CR LF: the longest PLAIN line that still carries its response, and one more.
   for (size_t size : {size_t{372}, size_t{373}}) {
@@ -122,6 +171,12 @@ TEST(Sasl, ChooserTakesPlainThenLoginAndNamesWhatTheServerOffers) {
       {"XOAUTH2 when chosen", "plain xoauth2", TAuthMethod::XOAuth2, "XOAUTH2"},
       {"a chosen mechanism is not replaced by another", "PLAIN LOGIN", TAuthMethod::XOAuth2,
        "No login mechanism in common: the server offers \"PLAIN LOGIN\", not XOAUTH2"},
+      {"OAuth2 prefers OAUTHBEARER", "XOAUTH2 OAUTHBEARER PLAIN", TAuthMethod::OAuth2, "OAUTHBEARER"},
+      {"OAuth2 falls back to XOAUTH2", "PLAIN xoauth2", TAuthMethod::OAuth2, "XOAUTH2"},
+      {"OAuth2 never takes a password mechanism", "PLAIN LOGIN", TAuthMethod::OAuth2,
+       "No login mechanism in common: the server offers \"PLAIN LOGIN\", not OAUTHBEARER or XOAUTH2"},
+      {"OAUTHBEARER when chosen is not replaced by XOAUTH2", "XOAUTH2", TAuthMethod::OAuthBearer,
+       "No login mechanism in common: the server offers \"XOAUTH2\", not OAUTHBEARER"},
       {"a server without AUTH", "", TAuthMethod::Auto,
        "No login mechanism in common: the server offers none, not PLAIN or LOGIN"},
       {"a name that merely contains PLAIN", "XPLAIN", TAuthMethod::Plain,

@@ -27,7 +27,7 @@ TEST(Security, SmtpAccountPropertiesStreamWithoutThePassword) {
   smtp.SetCAFile("/etc/ca.pem");
   smtp.SetFingerprint(std::string(kPin).substr(0, 2) + std::string(kPin).substr(3));
   smtp.SetPassword(TSecret("Tr0ub4dor-stream-31337"));
-  smtp.SetTokenSource([] { return TSecret("token"); });
+  smtp.SetTokenSource([](bool) { return TSecret("token"); });
   const std::string text = ComponentToText(smtp);
   EXPECT_NE(text.find("  Security = STARTTLS\n  UserName = \"ann\"\n  AuthMethod = LOGIN\n"
                       "  CAFile = \"/etc/ca.pem\"\n  Fingerprint = \"" +

@@ -6,6 +6,7 @@
 
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ namespace {
 TEST_F(SmtpTest, LoginAndSecurityAsTranscripts) {
   const std::string offers = "S: 220 ready\nC: EHLO {host}\nS: 250-hello\n";
   const std::string plain = "C: AUTH PLAIN AHVzZXIAc2VjcmV0\n";
+  const std::string xoauth2 = "C: AUTH XOAUTH2 dXNlcj11c2VyAWF1dGg9QmVhcmVyIHNlY3JldAEB\n";
+  const std::string renewed = "C: AUTH XOAUTH2 dXNlcj11c2VyAWF1dGg9QmVhcmVyIHNlY3JldC0yAQE=\n";
   const std::string sent = kEnvelope + kData + kQueued;
   const auto account = [](TpxSecurity security, TAuthMethod method = TAuthMethod::Auto) {
     return [security, method](Session& s) {
@@ -32,11 +35,7 @@ TEST_F(SmtpTest, LoginAndSecurityAsTranscripts) {
       TSecret password;
       password.Text() = "secret";
       s.smtp.SetPassword(std::move(password));
-      s.smtp.SetTokenSource([] {
-        TSecret token;
-        token.Text() = "tok";
-        return token;
-      });
+      s.smtp.SetTokenSource([](bool renew) { return TSecret(renew ? "secret-2" : "secret"); });
     };
   };
   const auto security = [](TpxSecurity mode) { return [mode](Session& s) { s.smtp.SetSecurity(mode); }; };
@@ -45,6 +44,7 @@ TEST_F(SmtpTest, LoginAndSecurityAsTranscripts) {
     std::string transcript;
     std::string raised;  // a part of the error text; "" when the send succeeds
     std::function<void(Session&)> setup;
+    std::string logged = {};  // a line of the line log
   } cases[] = {
       {"PLAIN with its initial response, to a server on this machine in the clear",
        offers + "S: 250 AUTH LOGIN PLAIN\n" + plain + "S: 235 2.7.0 ok\n" + sent, "", account(TpxSecurity::None)},
@@ -54,9 +54,18 @@ TEST_F(SmtpTest, LoginAndSecurityAsTranscripts) {
            "C: c2VjcmV0\nS: 235 ok\n" +
            sent,
        "", account(TpxSecurity::None)},
-      {"XOAUTH2 sends the token of its source",
-       offers + "S: 250 AUTH XOAUTH2\nC: AUTH XOAUTH2 dXNlcj11c2VyAWF1dGg9QmVhcmVyIHRvawEB\nS: 235 ok\n" + sent, "",
+      {"XOAUTH2 sends the token of its source", offers + "S: 250 AUTH XOAUTH2\n" + xoauth2 + "S: 235 ok\n" + sent, "",
        account(TpxSecurity::None, TAuthMethod::XOAuth2)},
+      {"a token refused after its error challenge is renewed once, in the same session",
+       offers + "S: 250 AUTH XOAUTH2\n" + xoauth2 +
+           "S: 334 eyJzdGF0dXMiOiJpbnZhbGlkX3Rva2VuIiwic2NoZW1lcyI6ImJlYXJlciIsInNjb3BlIjoibWFpbCJ9\nC: \nS: 535 5.7.8 "
+           "bad\n" +
+           renewed + "S: 235 ok\n" + sent,
+       "", account(TpxSecurity::None, TAuthMethod::OAuth2),
+       "AUTH XOAUTH2 token refused: status=invalid_token schemes=bearer scope=mail"},
+      {"a renewed token refused too ends the session",
+       offers + "S: 250 AUTH XOAUTH2\n" + xoauth2 + "S: 535 5.7.8 bad\n" + renewed + "S: 535 5.7.8 still bad\n",
+       std::string(kRenewedTokenRefused) + ": 535 5.7.8 still bad", account(TpxSecurity::None, TAuthMethod::XOAuth2)},
       {"a refused login ends the session at once", offers + "S: 250 AUTH PLAIN\n" + plain + "S: 535 5.7.8 bad\n",
        "refused the login: 535 5.7.8 bad", account(TpxSecurity::None)},
       {"no mechanism in common: nothing secret is sent", offers + "S: 250 AUTH CRAM-MD5\n" + kQuit,
@@ -88,7 +97,11 @@ TEST_F(SmtpTest, LoginAndSecurityAsTranscripts) {
     EXPECT_TRUE(session.server.WaitFinished());
     EXPECT_EQ(session.server.Failures(), "");
     EXPECT_FALSE(session.smtp.Connected());
-    for (const std::string& line : session.smtp.LineLog().Lines()) {
+    const std::vector<std::string>& log = session.smtp.LineLog().Lines();
+    if (!c.logged.empty()) {
+      EXPECT_NE(std::find(log.begin(), log.end(), c.logged), log.end()) << c.logged;
+    }
+    for (const std::string& line : log) {
       EXPECT_EQ(line.find("secret"), std::string::npos) << line;
       EXPECT_EQ(line.find("AHVzZXIAc2VjcmV0"), std::string::npos) << line;
       EXPECT_EQ(line.find("c2VjcmV0"), std::string::npos) << line;

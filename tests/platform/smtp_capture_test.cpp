@@ -252,11 +252,11 @@ TEST(SmtpCaptureTest, SecurityOptionsGuardTheSessionAndTheJsonTellsHowItWent) {
     bool encrypted;
     const char* user;  // who the .json names; nullptr: no message stored
   };
-  auto with = [](std::string cert, std::string auth, std::string xoauth2 = {}) {
+  auto with = [](std::string cert, std::string auth, std::string token = {}) {
     SmtpCapture::Options options;
     options.cert = std::move(cert);
     options.auth = std::move(auth);
-    options.xoauth2 = std::move(xoauth2);
+    options.token = std::move(token);
     return options;
   };
   SmtpCapture::Options implicit = with("good", "ann:pw");

@@ -57,7 +57,7 @@ void SmtpCapture::AddSecurityArgs(const Options& options, std::vector<std::strin
   for (const auto& [on, flag] : flags)
     if (on) args.push_back(flag);
   if (!options.auth.empty()) args.insert(args.end(), {"--auth", options.auth});
-  if (!options.xoauth2.empty()) args.insert(args.end(), {"--xoauth2", options.xoauth2});
+  if (!options.token.empty()) args.insert(args.end(), {"--token", options.token});
 }
 
 std::string SmtpCapture::TranscriptPath() const { return root_.filePath("transcript.log").toStdString(); }

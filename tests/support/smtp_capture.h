@@ -25,10 +25,11 @@ class SmtpCapture {
     std::string cert{};
     bool implicitTls = false;
     bool requireStartTls = false;
-    // "USER:PASSWORD" for PLAIN and LOGIN, "USER:TOKEN" for XOAUTH2; either makes a login
-    // required before MAIL, over TLS unless authPlaintext.
+    // "USER:PASSWORD" for PLAIN and LOGIN, "USER:TOKEN" for XOAUTH2 and OAUTHBEARER; either makes
+    // a login required before MAIL, over TLS unless authPlaintext. A refused token gets the JSON
+    // error challenge, then 535.
     std::string auth{};
-    std::string xoauth2{};
+    std::string token{};
     bool authPlaintext = false;
     // The replies to the first MAIL FROMs the server gets, in turn: a reply line ("451 busy"),
     // "close" to close the connection instead, "ok" to take it as usual.

@@ -108,8 +108,9 @@ void TCommandLine::TakePassword(const TpxSMTP& smtp, std::optional<TSecret> vari
   std::optional<TSecret> password = ObtainPassword(options_.password, std::move(variable));
   const TAccount& account = request_.account;
   if (account.user.empty()) return;
-  if (account.authMethod == TAuthMethod::XOAuth2) {
-    if (account.tokenCommand.empty()) throw TUsageError("--auth xoauth2 needs --token-command");
+  if (UsesBearerToken(account.authMethod)) {
+    if (account.tokenCommand.empty())
+      throw TUsageError("--auth " + LowerCase(AuthMethodName(account.authMethod)) + " needs --token-command");
     return;
   }
   const std::string key = AccountKey(account.user, request_.server, smtp.DefaultPort());

@@ -23,7 +23,7 @@ const char kUsage[] =
     "                     [--new-connection-per-message] [--retries N]\n"
     "                     [--retry-delays SECONDS,...] [--keep-going]\n"
     "                     [--security auto|starttls|tls|none] [--user NAME]\n"
-    "                     [--auth auto|plain|login|xoauth2] [--token-command CMD]\n"
+    "                     [--auth auto|plain|login|oauth2|oauthbearer|xoauth2] [--token-command CMD]\n"
     "                     [--password-command CMD | --password-file FILE]\n"
     "                     [--ca-file FILE] [--fingerprint SHA256]\n"
     "                     [--dry-run=DIR | --sendmail[=PATH]] [--no-journal]\n"
@@ -110,7 +110,8 @@ TpxSecurity ParseSecurityOption(const std::string& text) {
 
 TAuthMethod ParseAuthOption(const std::string& text) {
   TAuthMethod method;
-  if (!ParseAuthMethod(text, method)) throw TUsageError("--auth needs auto, plain, login or xoauth2");
+  if (!ParseAuthMethod(text, method))
+    throw TUsageError("--auth needs auto, plain, login, oauth2, oauthbearer or xoauth2");
   return method;
 }
 

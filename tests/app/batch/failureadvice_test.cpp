@@ -22,12 +22,29 @@ void LogIn(TpxSMTP& smtp) {
   smtp.SetPassword(TSecret("secret"));
 }
 
+void LogInWithToken(TpxSMTP& smtp) {
+  LogIn(smtp);
+  smtp.SetAuthMethod(TAuthMethod::XOAuth2);
+  smtp.SetTokenSource([](bool renew) { return TSecret(renew ? "new" : "old"); });
+}
+
 TEST_F(SmtpTest, EachFailureGetsItsAdvice) {
   const TlsPeer starttlsPort("good", {"--starttls"});
   const TlsPeer tlsPort("good");
   const std::string mailFrom = "C: MAIL FROM:<from@example.org>\n";
   const std::string loggedIn =
       "S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 AUTH PLAIN\nC: AUTH PLAIN AHVzZXIAc2VjcmV0\nS: 235 ok\n";
+  const std::string offers = "S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 AUTH PLAIN XOAUTH2\n";
+  const std::string password = offers + "C: AUTH PLAIN AHVzZXIAc2VjcmV0\nS: ";
+  const auto twoTokens = [&](const std::string& reply) {
+    return offers + "C: AUTH XOAUTH2 dXNlcj11c2VyAWF1dGg9QmVhcmVyIG9sZAEB\nS: " + reply +
+           "\nC: AUTH XOAUTH2 dXNlcj11c2VyAWF1dGg9QmVhcmVyIG5ldwEB\nS: " + reply + "\n";
+  };
+  const std::string noPasswordLogin =
+      "the provider has switched off password logins: sign in with OAuth 2 (Authentication: OAuth2 in Account…, or "
+      "mailcart-send --auth oauth2 --sign-in), or the tenant's administrator has disabled SMTP AUTH";
+  const std::string signInAgain =
+      "the sign-in must be renewed: sign in again (Sign in… in Account…, or mailcart-send --sign-in)";
   const struct {
     const char* name;
     std::string transcript;
@@ -54,6 +71,18 @@ TEST_F(SmtpTest, EachFailureGetsItsAdvice) {
        loggedIn + kMail + Rcpt("to@example.org", "554 5.7.1 Relay access denied") + kQuit, LogIn, ""},
       {"530 that asks for STARTTLS: no login advice",
        kGreeting + mailFrom + "S: 530 5.7.0 Must issue a STARTTLS command first\n" + kQuit, nullptr, ""},
+      {"password logins switched off", password + "535 5.7.139 Authentication unsuccessful, basic auth disabled\n",
+       LogIn, noPasswordLogin},
+      {"password logins not supported", password + "550 5.7.30 Basic authentication is not supported\n", LogIn,
+       noPasswordLogin},
+      {"an app password wanted", password + "534 5.7.9 Application-specific password required\n", LogIn,
+       "the provider wants more than the account's password: use OAuth 2 (Authentication: OAuth2) or an app "
+       "password"},
+      {"a token refused also after its renewal", twoTokens("535 5.7.8 Username and Password not accepted"),
+       LogInWithToken, signInAgain},
+      {"a token refused with 5.7.3 also after its renewal", twoTokens("535 5.7.3 Authentication unsuccessful"),
+       LogInWithToken, signInAgain},
+      {"a wrong password: no advice to sign in", password + "535 5.7.8 bad credentials\n", LogIn, ""},
       {"a pinned certificate that changed", "",
        [&](TpxSMTP& smtp) {
          smtp.SetServer(tlsPort.Address());

@@ -84,7 +84,7 @@ TEST_F(PasswordSource, TokenCommandFailureNamesItsSetting) {
   TAccount account;
   account.tokenCommand = "exit 1";
   ApplyAccount(smtp, account);
-  EXPECT_EQ(Raised([&] { smtp.TokenSource()(); }),
+  EXPECT_EQ(Raised([&] { smtp.TokenSource()(false); }),
             "EPasswordError: The token command (TokenCommand) \"exit 1\" failed with exit status 1");
 }
 
