@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 
 #include "app/batch/batchplan.h"
 #include "app/batch/batchquestions.h"
@@ -33,14 +34,14 @@ std::optional<TSecret> StoredPassword(const std::string& key) {
 }
 // Each path that is a folder replaced by the regular files inside it (ExpandFolders). A
 // subfolder that cannot be read ends the batch before it starts, as an unreadable file does;
-// with keepGoing it is a warning.
-std::vector<std::string> FilesInFolders(const std::vector<std::string>& paths, bool keepGoing) {
+// with keepGoing, warn is told of it.
+std::vector<std::string> FilesInFolders(const std::vector<std::string>& paths, bool keepGoing,
+                                        const std::function<void(const std::string&)>& warn) {
   TFolderFiles found = ExpandFolders(paths);
   std::string problems;
   for (const std::string& problem : found.problems) problems += (problems.empty() ? "" : "\n") + problem;
-  if (problems.empty()) return std::move(found.files);
-  if (!keepGoing) throw EInOutError(problems + "\n(--keep-going sends the other files)");
-  std::fprintf(stderr, "mailcart-send: warning: %s\n", problems.c_str());
+  if (!problems.empty() && !keepGoing) throw EInOutError(problems + "\n(--keep-going sends the other files)");
+  if (!problems.empty()) warn(problems);
   return std::move(found.files);
 }
 }  // namespace
@@ -90,7 +91,8 @@ void TCommandLine::BuildRequest(uint16_t defaultPort) {
   r.resendChanged = options_.resendChanged;
   r.resendUncertain = options_.resendUncertain;
   r.account = Account(defaultPort);
-  r.files = options_.recursive ? FilesInFolders(options_.files, r.keepGoing) : options_.files;
+  r.files = options_.recursive ? FilesInFolders(options_.files, r.keepGoing, [this](const std::string& text) { ShowWarning(text); })
+                             : options_.files;
   r.delivery = delivery_.get();
   waits_ = TBatchWaits(r.retries);
 }
