@@ -37,3 +37,7 @@ std::unique_ptr<TRefreshTokenStore> SecretServiceTokenStore(TPasswordKeeper& kee
 // (ReadSecretFile's rule for kTokenFile). Failures raise EPasswordError naming the file and what
 // to change.
 std::unique_ptr<TRefreshTokenStore> FileTokenStore(std::string path);
+
+// Keeps the token in this object's memory only: a window with no secret service signs in at each
+// start.
+std::unique_ptr<TRefreshTokenStore> MemoryTokenStore();
