@@ -7,7 +7,7 @@
 #include "toolkit/regularfile.h"
 #include "toolkit/strutils.h"
 
-void ApplyAccount(TpxSMTP& smtp, const TAccount& account) {
+void ApplyAccount(TpxSMTP& smtp, const TAccount& account, TTokenSource signIn) {
   if (!account.caFile.empty()) {
     std::string why;
     struct stat st;
@@ -20,9 +20,8 @@ void ApplyAccount(TpxSMTP& smtp, const TAccount& account) {
   smtp.SetUserName(account.user);
   smtp.SetAuthMethod(account.authMethod);
   smtp.SetCAFile(account.caFile);
-  TTokenSource tokenSource;
   // The command runs at every login; a renewal is one more run, which gives what it gives now.
   if (!account.tokenCommand.empty())
-    tokenSource = [command = account.tokenCommand](bool) { return RunSecretCommand(command, kTokenCommand); };
-  smtp.SetTokenSource(std::move(tokenSource));
+    signIn = [command = account.tokenCommand](bool) { return RunSecretCommand(command, kTokenCommand); };
+  smtp.SetTokenSource(std::move(signIn));
 }

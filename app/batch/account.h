@@ -6,6 +6,7 @@
 
 #include "net/pxsasl.h"
 #include "net/pxsecurity.h"
+#include "net/smtpconnection.h"
 
 class TpxSMTP;
 
@@ -29,6 +30,6 @@ struct TAccount {
 };
 
 // Gives the client the account's values; the token command, when there is one, becomes its
-// token source and runs at every login. A CA file that cannot be read, or a malformed
+// token source and runs at every login, else signIn (the built-in sign-in's) does. A CA file that cannot be read, or a malformed
 // fingerprint, raises an error naming it, before anything connects.
-void ApplyAccount(TpxSMTP& smtp, const TAccount& account);
+void ApplyAccount(TpxSMTP& smtp, const TAccount& account, TTokenSource signIn = {});

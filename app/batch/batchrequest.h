@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/batch/settings.h"
+#include "net/smtpconnection.h"
 
 class TMessageDelivery;
 
@@ -46,6 +47,9 @@ struct TBatchRequest {
   // recorded as uncertain and left for the user to decide.
   bool resendUncertain = false;
   TAccount account;
+  // The built-in sign-in's access tokens (TokenSourceOf), for an account that logs in with a
+  // bearer token and has no token command; empty: none.
+  TTokenSource signIn;
   std::vector<std::string> files;  // ignored when resumeJournal is given
   // Where the messages go instead of the server (a dry run, the system's mailer); nullptr: the
   // server. The front end owns it, for the batch's length at least.

@@ -162,7 +162,7 @@ TBatchEnd TBatchRunner::SendAll() {
   envelope_ = EnvelopeKey(Recipients());
   smtp_.SetServer(request_.server);
   smtp_.SetKeepSession(!request_.newConnectionPerMessage);
-  ApplyAccount(smtp_, request_.account);
+  ApplyAccount(smtp_, request_.account, request_.signIn);
   displayName_ = request_.account.fromName.empty() ? senderName_ : request_.account.fromName;
   if (!smtp_.UserName().empty() && !UsesBearerToken(smtp_.AuthMethod()))
     smtp_.SetPassword(frontEnd_.questions.Password());
