@@ -28,11 +28,11 @@ constexpr std::string_view kAny;
 
 constexpr std::string_view kWantsLogin = "the server wants a login: set a user name (Account…, --user)";
 constexpr std::string_view kNoPasswordLogin =
-    "the provider has switched off password logins: log in with OAuth 2 (Authentication: OAuth2 in Account…, or "
-    "mailcart-send --auth oauth2) and a token command, or the tenant's administrator has disabled SMTP AUTH";
+    "the provider has switched off password logins: sign in with OAuth 2 (Authentication: OAuth2, then Sign in… in "
+    "Account…; or mailcart-send --auth oauth2 --sign-in), or the tenant's administrator has disabled SMTP AUTH";
 constexpr std::string_view kSignInAgain =
-    "the sign-in must be renewed: the token command's access token was refused, also after a renewal (TokenCommand, "
-    "--token-command)";
+    "the sign-in must be renewed: the access token was refused, also after a renewal; sign in again (Sign in… in "
+    "Account…, or mailcart-send --sign-in), or mend the token command if one gives the token";
 
 // The first row that fits gives the advice: a new kind of failure is one more line.
 constexpr TAdviceRow kRows[] = {

@@ -97,5 +97,7 @@ class TOAuthSession {
 // The SMTP client's token source over session, which it keeps alive.
 TTokenSource TokenSourceOf(std::shared_ptr<TOAuthSession> session);
 
-// The text of ESignInNeeded for the account, naming both front ends' ways to sign in.
-std::string SignInNeededText(const std::string& user, const std::string& why);
+// Where place signs in, for texts: the provider's name, else the issuer's host.
+std::string SignInPlaceName(const TSignInPlace& place);
+// The text of ESignInNeeded: where, what is wrong, and both front ends' ways to sign in.
+std::string SignInNeededText(const std::string& where, const std::string& why);

@@ -105,3 +105,20 @@ std::unique_ptr<TRefreshTokenStore> SecretServiceTokenStore(TPasswordKeeper& kee
 std::unique_ptr<TRefreshTokenStore> FileTokenStore(std::string path) {
   return std::make_unique<TFileTokenStore>(std::move(path));
 }
+
+namespace {
+class TMemoryTokenStore : public TRefreshTokenStore {
+ public:
+  std::optional<TSecret> Read() override {
+    if (token_.Empty()) return std::nullopt;
+    return TSecret(std::string(token_.View()));
+  }
+  void Write(const TSecret& token) override { token_ = TSecret(std::string(token.View())); }
+  void Remove() override { token_ = TSecret(); }
+
+ private:
+  TSecret token_;
+};
+}  // namespace
+
+std::unique_ptr<TRefreshTokenStore> MemoryTokenStore() { return std::make_unique<TMemoryTokenStore>(); }

@@ -14,6 +14,7 @@
 #include "app/batch/messagedelivery.h"
 #include "app/batch/messagetext.h"
 #include "app/batch/passwordsource.h"
+#include "app/cli/send/signincommand.h"
 #include "net/pxsmtp.h"
 #include "toolkit/foldertree.h"
 #include "toolkit/msgbox.h"
@@ -111,8 +112,7 @@ void TCommandLine::TakePassword(const TpxSMTP& smtp, std::optional<TSecret> vari
   const TAccount& account = request_.account;
   if (account.user.empty()) return;
   if (UsesBearerToken(account.authMethod)) {
-    if (account.tokenCommand.empty())
-      throw TUsageError("--auth " + LowerCase(AuthMethodName(account.authMethod)) + " needs --token-command");
+    if (account.tokenCommand.empty()) request_.signIn = TokenSourceOf(BatchSignIn(request_, options_));
     return;
   }
   const std::string key = AccountKey(account.user, request_.server, smtp.DefaultPort());
@@ -202,6 +202,8 @@ TAccount TCommandLine::Account(uint16_t defaultPort) {
   }
   if (options_.auth) a.authMethod = *options_.auth;
   if (options_.tokenCommand) a.tokenCommand = *options_.tokenCommand;
+  if (options_.oauthIssuer) a.oauthIssuer = *options_.oauthIssuer;
+  if (options_.oauthClientId) a.oauthClientId = *options_.oauthClientId;
   if (options_.caFile) a.caFile = *options_.caFile;
   if (options_.fingerprint) a.fingerprint = *options_.fingerprint;
   if (options_.fromName) a.fromName = *options_.fromName;

@@ -37,8 +37,9 @@ class TCommandLine : public TBatchView, public TBatchQuestions, public TBatchHos
   // anything connects; a bad one raises TUsageError.
   void CheckValues() const;
   bool NeedsPassword() const { return delivery_ == nullptr; }
-  // A user who logs in with a password and has none is told here, before anything connects.
-  // variable: MAILCART_PASSWORD, taken at the program's start.
+  // A user who logs in with a password and has none, or with OAuth 2 and no token command and is
+  // not signed in, is told here, before anything connects. variable: MAILCART_PASSWORD, taken at
+  // the program's start.
   void TakePassword(const TpxSMTP& smtp, std::optional<TSecret> variable);
   // The summary, or the JSON report, once the batch has ended.
   void Report(const TBatchRunner& runner);

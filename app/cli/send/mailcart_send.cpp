@@ -18,6 +18,7 @@
 #include "app/cli/send/commandline.h"
 #include "app/cli/send/exitstatus.h"
 #include "app/cli/send/sendoptions.h"
+#include "app/cli/send/signincommand.h"
 #include "app/cli/send/stopsignals.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/strutils.h"
@@ -33,12 +34,14 @@ std::string WindowSettingsFile() {
 
 // The file named by --settings, else the window's, which is not there before the window first
 // saves it: then the defaults hold.
+std::string SettingsFile(const TOptions& options) { return options.settingsFile.value_or(WindowSettingsFile()); }
+
 TSettings Settings(const TOptions& options) {
   std::error_code error;
   if (options.settingsFile && !std::filesystem::exists(*options.settingsFile, error) && !error)
     throw EInOutError("The settings file " + QuotedName(*options.settingsFile) +
                       " given with --settings does not exist");
-  return ReadSettings(options.settingsFile.value_or(WindowSettingsFile()));
+  return ReadSettings(SettingsFile(options));
 }
 
 // What is wrong, and where to read how it is right: the whole usage would bury the one line.
@@ -51,9 +54,14 @@ int Send(TOptions options, TStopSignals& stopSignals, std::optional<TSecret> pas
   const TSettings settings = Settings(options);
   for (const std::string& warning : settings.warnings)
     std::fprintf(stderr, "mailcart-send: warning: %s\n", warning.c_str());
+  const std::optional<TOptions> signIn = options.signIn ? std::optional<TOptions>(options) : std::nullopt;
   TCommandLine frontEnd(settings, std::move(options));
   TMailComponents components;
   frontEnd.BuildRequest(components.pxSMTP1.DefaultPort());
+  if (signIn) {
+    CheckServer(frontEnd.Request().server);
+    return SignInCommand(frontEnd.Request(), *signIn, SettingsFile(*signIn));
+  }
   frontEnd.CheckValues();
   if (frontEnd.NeedsPassword()) frontEnd.TakePassword(components.pxSMTP1, std::move(passwordVariable));
   if (timeOut) components.pxSMTP1.SetTimeOut(*timeOut);

@@ -25,10 +25,12 @@ const char kUsage[] =
     "                     [--security auto|starttls|tls|none] [--user NAME]\n"
     "                     [--auth auto|plain|login|oauth2|oauthbearer|xoauth2] [--token-command CMD]\n"
     "                     [--password-command CMD | --password-file FILE]\n"
+    "                     [--oauth-issuer URL] [--oauth-client-id ID] [--token-file FILE]\n"
     "                     [--ca-file FILE] [--fingerprint SHA256]\n"
     "                     [--dry-run=DIR | --sendmail[=PATH]] [--no-journal]\n"
     "                     [--skip-sent] [--report=json|text] [--quiet | --verbose] FILE...\n"
     "       mailcart-send --resume[=JOURNAL] [--resend-changed] [--resend-uncertain] [options]\n"
+    "       mailcart-send --sign-in[=browser|device] [--oauth-client-secret TEXT] [options]\n"
     "       mailcart-send --version\n"
     "Sends each FILE as the attachment of its own message. Values not given come from the\n"
     "settings file of the Mailcart window (--settings names another, which must exist).\n"
@@ -61,8 +63,14 @@ const char kUsage[] =
     "--quiet. A user name the window saved for another server is left out (--user gives one).\n"
     "Optional values are given with \"=\" only. With a user name, the\n"
     "password comes from one of --password-command, --password-file, MAILCART_PASSWORD or the\n"
-    "secret service entry the window saved; never from the command line. Exit status: 0 all\n"
-    "sent, 1 an error ended the batch or a file was not sent, 2 wrong usage (also: a user name without a password),\n"
+    "secret service entry the window saved; never from the command line. With --auth oauth2\n"
+    "(oauthbearer, xoauth2) and no --token-command the access tokens come from the built-in\n"
+    "sign-in: --sign-in signs in once with a browser (its address is printed; one opens where\n"
+    "there is a display, $BROWSER if set) or, =device, with a code typed on any device, and\n"
+    "keeps the refresh token in the secret service, or in --token-file FILE where none runs.\n"
+    "The provider comes from the server's name, else --oauth-issuer. Exit status: 0 all\n"
+    "sent, 1 an error ended the batch or a file was not sent, 2 wrong usage (also: a user name\n"
+    "without a password, or not signed in),\n"
     "3 cancelled (SIGINT or SIGTERM; a second one ends the program at once).\n";
 
 namespace {
@@ -115,6 +123,11 @@ TAuthMethod ParseAuthOption(const std::string& text) {
   return method;
 }
 
+TSignInFlow ParseSignInOption(const std::string& text) {
+  if (text != "browser" && text != "device") throw TUsageError("--sign-in= needs browser or device");
+  return text == "device" ? TSignInFlow::Device : TSignInFlow::Browser;
+}
+
 std::string ParseFingerprintOption(const std::string& text) {
   std::string fingerprint;
   if (text.empty() || !NormaliseFingerprint(text, fingerprint))
@@ -130,7 +143,9 @@ bool ParseReport(const std::string& text) {
 
 void CheckCombination(const TOptions& o) {
   if (o.resume && !o.files.empty()) throw TUsageError("--resume sends the files of its journal: give no FILE");
-  if (!o.resume && o.files.empty()) throw TUsageError("no file to send");
+  if (o.signIn && (o.resume || !o.files.empty())) throw TUsageError("--sign-in signs in and exits: give no FILE");
+  if (o.oauthClientSecret && !o.signIn) throw TUsageError("--oauth-client-secret goes with --sign-in, which keeps it");
+  if (!o.signIn && !o.resume && o.files.empty()) throw TUsageError("no file to send");
   if (o.resendChanged && !o.resume) throw TUsageError("--resend-changed goes with --resume");
   if (o.recursive && o.resume) throw TUsageError("--recursive goes with the files named, not --resume");
   if (o.dryRun && o.sendmail) throw TUsageError("give one of --dry-run and --sendmail");
@@ -177,6 +192,12 @@ const TOptionRule kRules[] = {
     {"--password-command", TTakes::Value, [](TOptions& o, const std::string& v) { o.password.command = v; }},
     {"--password-file", TTakes::Value, [](TOptions& o, const std::string& v) { o.password.file = v; }},
     {"--token-command", TTakes::Value, [](TOptions& o, const std::string& v) { o.tokenCommand = v; }},
+    {"--sign-in", TTakes::ValueAfterEquals, [](TOptions& o, const std::string& v) { o.signIn = ParseSignInOption(v); },
+     "browser"},
+    {"--oauth-issuer", TTakes::Value, [](TOptions& o, const std::string& v) { o.oauthIssuer = v; }},
+    {"--oauth-client-id", TTakes::Value, [](TOptions& o, const std::string& v) { o.oauthClientId = v; }},
+    {"--oauth-client-secret", TTakes::Value, [](TOptions& o, const std::string& v) { o.oauthClientSecret = v; }},
+    {"--token-file", TTakes::Value, [](TOptions& o, const std::string& v) { o.tokenFile = v; }},
     {"--ca-file", TTakes::Value, [](TOptions& o, const std::string& v) { o.caFile = v; }},
     {"--fingerprint", TTakes::Value,
      [](TOptions& o, const std::string& v) { o.fingerprint = ParseFingerprintOption(v); }},

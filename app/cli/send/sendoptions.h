@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/batch/oauthsession.h"
 #include "app/batch/passwordsource.h"
 #include "net/pxsasl.h"
 #include "net/pxsecurity.h"
@@ -24,6 +25,10 @@ struct TOptions {
   std::optional<TpxSecurity> security;
   std::optional<TAuthMethod> auth;
   std::optional<std::string> user, tokenCommand, caFile, fingerprint, fromName;
+  // The built-in sign-in: sign in and exit; where and as which client; a token file where no
+  // secret service runs.
+  std::optional<TSignInFlow> signIn;
+  std::optional<std::string> oauthIssuer, oauthClientId, oauthClientSecret, tokenFile;
   TPasswordOptions password;
   std::vector<std::string> files;
 };

@@ -41,11 +41,11 @@ TEST_F(SmtpTest, EachFailureGetsItsAdvice) {
            "\nC: AUTH XOAUTH2 dXNlcj11c2VyAWF1dGg9QmVhcmVyIG5ldwEB\nS: " + reply + "\n";
   };
   const std::string noPasswordLogin =
-      "the provider has switched off password logins: log in with OAuth 2 (Authentication: OAuth2 in Account…, or "
-      "mailcart-send --auth oauth2) and a token command, or the tenant's administrator has disabled SMTP AUTH";
+      "the provider has switched off password logins: sign in with OAuth 2 (Authentication: OAuth2, then Sign in… in "
+      "Account…; or mailcart-send --auth oauth2 --sign-in), or the tenant's administrator has disabled SMTP AUTH";
   const std::string signInAgain =
-      "the sign-in must be renewed: the token command's access token was refused, also after a renewal (TokenCommand, "
-      "--token-command)";
+      "the sign-in must be renewed: the access token was refused, also after a renewal; sign in again (Sign in… in "
+      "Account…, or mailcart-send --sign-in), or mend the token command if one gives the token";
   const struct {
     const char* name;
     std::string transcript;
