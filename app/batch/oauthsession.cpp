@@ -27,15 +27,17 @@ int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
 
 TSignInPlace SignInPlace(const std::string& server, const TAccount& account) {
   TSignInPlace place;
-  place.trust = {account.caFile, account.fingerprint};
+  place.trust.caFile = account.caFile;
   place.client.id = account.oauthClientId;
+  const std::string host = ParseHostPort(server).host;
   if (!account.oauthIssuer.empty()) {
     RequireSecureUrl(account.oauthIssuer, "issuer (OAuthIssuer)");
+    // A pin names the SMTP server's certificate: it holds for an issuer on that same host only.
+    if (LowerCase(HostOf(account.oauthIssuer)) == LowerCase(host)) place.trust.fingerprint = account.fingerprint;
     place.issuer = account.oauthIssuer;
     place.client.scope = kIssuerScope;
     return place;
   }
-  const std::string host = ParseHostPort(server).host;
   const std::optional<TOAuthProvider> provider = FindOAuthProvider(host);
   if (!provider)
     throw ESignInSetup("Mailcart does not know where the accounts of " + DisplayText(host) +

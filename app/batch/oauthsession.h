@@ -31,7 +31,7 @@ struct TSignInPlace {
   std::string issuer;
   TOAuthEndpoints endpoints;  // a provider's from the table; an issuer's once Discover has run
   TOAuthClient client;        // the id is the account's, else the provider's built-in one, else ""
-  TTlsTrust trust;            // the account's CAFile and Fingerprint
+  TTlsTrust trust;            // the account's CAFile; its Fingerprint for an issuer on the SMTP host
   TAuthMethod mechanism = TAuthMethod::OAuth2;  // XOAuth2 where the provider takes only that
   bool discovered = false;                      // endpoints are known (always, for a provider)
 };
