@@ -24,7 +24,7 @@ std::string Megabytes(uint64_t bytes) {
 class TConnectionTest {
  public:
   TConnectionTest(const std::string& server, const TAccount& account, TBatchHost& host);
-  TConnectionTestResult Run(const TSecret& password);
+  TConnectionTestResult Run(const TSecret& password, TTokenSource signIn);
 
  private:
   void StepDone(TSmtpStep step);
@@ -51,9 +51,9 @@ TConnectionTest::TConnectionTest(const std::string& server, const TAccount& acco
   smtp_.OnStepDone = [this](TComponent*, TSmtpStep step) { StepDone(step); };
 }
 
-TConnectionTestResult TConnectionTest::Run(const TSecret& password) {
+TConnectionTestResult TConnectionTest::Run(const TSecret& password, TTokenSource signIn) {
   try {
-    ApplyAccount(smtp_, account_);
+    ApplyAccount(smtp_, account_, std::move(signIn));
     if (!account_.user.empty() && !UsesBearerToken(account_.authMethod)) {
       TSecret copy;
       copy.Text() = password.View();
@@ -134,7 +134,7 @@ std::string TConnectionTest::Text() const {
 }  // namespace
 
 TConnectionTestResult TestConnection(const std::string& server, const TAccount& account, const TSecret& password,
-                                     TBatchHost& host) {
+                                     TBatchHost& host, TTokenSource signIn) {
   TConnectionTest test(server, account, host);
-  return test.Run(password);
+  return test.Run(password, std::move(signIn));
 }

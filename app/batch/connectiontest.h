@@ -19,6 +19,7 @@ struct TConnectionTestResult {
 // Connects to server ("host[:port]") with the account's security and login, reads what the
 // server takes (its size limit and the extensions that matter to a batch) and says QUIT; no
 // message is offered. password is used as a batch uses it: for an account with a user that logs
-// in with one. host keeps the front end's events going between the steps.
+// in with one; signIn gives the access tokens of an account that logs in with the built-in
+// sign-in, as the batch's request does. host keeps the front end's events going between the steps.
 TConnectionTestResult TestConnection(const std::string& server, const TAccount& account, const TSecret& password,
-                                     TBatchHost& host);
+                                     TBatchHost& host, TTokenSource signIn = {});

@@ -13,8 +13,12 @@
 #include <algorithm>
 
 #include "app/batch/credentials.h"
+#include "app/batch/oauthproviders.h"
+#include "app/window/windowsignin.h"
 #include "app/window/windowtext.h"
+#include "toolkit/hostport.h"
 #include "toolkit/msgbox.h"
+#include "toolkit/strutils.h"
 
 namespace {
 constexpr char kNoSecretService[] =
@@ -22,7 +26,19 @@ constexpr char kNoSecretService[] =
     "here is kept until Mailcart closes and never stored; without one, it is asked for when a "
     "batch starts.";
 constexpr char kRemembered[] = "remembered";
+constexpr char kNotSignedIn[] = "Not signed in";
 constexpr int kFieldChars = 44;
+
+// Whether the providers' table has the program's own client id for server; false for a server
+// that is none (yet).
+bool HasBuiltInClientId(const std::string& server) {
+  try {
+    const std::optional<TOAuthProvider> provider = FindOAuthProvider(ParseHostPort(server).host);
+    return provider && !provider->clientId.empty();
+  } catch (const EConvertError&) {
+    return false;
+  }
+}
 
 template <typename T>
 T* Make(QWidget* parent, const char* name) {
@@ -40,17 +56,24 @@ TSecret SecretFromText(const QString& text) {
 }
 
 TAccountDialog::TAccountDialog(QWidget* parent, const TAccount& account, std::string server, int defaultPort,
-                               TPasswordKeeper& keeper, TConnectionTest test)
-    : QDialog(parent), server_(std::move(server)), defaultPort_(defaultPort), keeper_(keeper), test_(std::move(test)) {
+                               TPasswordKeeper& keeper, TConnectionTest test, TWindowSignIn* signIn)
+    : QDialog(parent),
+      server_(std::move(server)),
+      defaultPort_(defaultPort),
+      keeper_(keeper),
+      test_(std::move(test)),
+      signIn_(signIn),
+      given_(account) {
   setObjectName("AccountDialog");
   setWindowTitle("Account");
   CreateControls();
   LoadAccount(account);
   LookUpRememberedPassword();
+  ShowSignInState();
 }
 
 void TAccountDialog::CreateControls() {
-  auto* form = new QFormLayout(this);
+  auto* form = form_ = new QFormLayout(this);
   FromNameE = Make<QLineEdit>(this, "FromNameE");
   FromNameE->setPlaceholderText("the program's name, version and date");
   form->addRow("Sender's name:", FromNameE);
@@ -80,6 +103,7 @@ void TAccountDialog::CreateControls() {
   TokenCommandE = Make<QLineEdit>(this, "TokenCommandE");
   TokenCommandE->setPlaceholderText("prints an OAuth 2 access token");
   form->addRow("Token command:", TokenCommandE);
+  CreateSignInControls(form);
   CAFileE = Make<QLineEdit>(this, "CAFileE");
   CAFileE->setPlaceholderText("PEM certificates trusted besides the system's");
   auto* caFile = new QHBoxLayout;
@@ -105,15 +129,58 @@ void TAccountDialog::CreateControls() {
   connect(buttons, &QDialogButtonBox::rejected, this, &TAccountDialog::reject);
   connect(browse, &QPushButton::clicked, this, [this] { BrowseCAFile(); });
   connect(AuthCB, &QComboBox::currentIndexChanged, this, [this] { EnableFields(); });
+  connect(TokenCommandE, &QLineEdit::textChanged, this, [this] { EnableFields(); });
+  // Another user, issuer, client or trust is another sign-in.
+  for (QLineEdit* edit : {UserE, TokenCommandE, IssuerE, ClientIdE, CAFileE, FingerprintE})
+    connect(edit, &QLineEdit::editingFinished, this, [this] { ShowSignInState(); });
+  connect(AuthCB, &QComboBox::currentIndexChanged, this, [this] { ShowSignInState(); });
+}
+
+void TAccountDialog::CreateSignInControls(QFormLayout* form) {
+  IssuerE = Make<QLineEdit>(this, "IssuerE");
+  IssuerE->setPlaceholderText("https://\u2026, for a server Mailcart does not know");
+  form->addRow("Issuer:", IssuerE);
+  ClientIdE = Make<QLineEdit>(this, "ClientIdE");
+  const bool builtIn = HasBuiltInClientId(server_);
+  // The issuer wins over the table's provider, and with it the provider's client id.
+  const auto placeholder = [this, builtIn] {
+    ClientIdE->setPlaceholderText(builtIn && IssuerE->text().trimmed().isEmpty()
+                                      ? "built in"
+                                      : "registered at sign-in where the issuer allows it");
+  };
+  placeholder();
+  connect(IssuerE, &QLineEdit::textChanged, this, placeholder);
+  form->addRow("Client id:", ClientIdE);
+  auto* row = SignInRow = new QHBoxLayout;
+  SignInL = Make<QLabel>(this, "SignInL");
+  SignInL->setTextFormat(Qt::PlainText);
+  row->addWidget(SignInL, 1);
+  SignInB = Make<QPushButton>(this, "SignInB");
+  SignInB->setText("Sign in\u2026");
+  row->addWidget(SignInB);
+  SignOutB = Make<QPushButton>(this, "SignOutB");
+  SignOutB->setText("Sign out");
+  row->addWidget(SignOutB);
+  form->addRow("Sign-in:", row);
+  connect(SignInB, &QPushButton::clicked, this, [this] { SignInClick(); });
+  connect(SignOutB, &QPushButton::clicked, this, [this] { SignOutClick(); });
 }
 
 // The token replaces the password for the token mechanisms. A password can be typed whether or not it is to
-// be remembered: one that is not serves this run of the window.
+// be remembered: one that is not serves this run of the window. The built-in sign-in serves a token mechanism
+// whose token command is empty.
 void TAccountDialog::EnableFields() {
   const bool oauth = UsesBearerToken(static_cast<TAuthMethod>(AuthCB->currentIndex()));
   TokenCommandE->setEnabled(oauth);
   RememberCB->setEnabled(serviceRuns_ && !oauth);
   PasswordE->setEnabled(!oauth);
+  const bool builtIn = oauth && TokenCommandE->text().isEmpty();
+  for (QLineEdit* edit : {IssuerE, ClientIdE}) {
+    form_->setRowVisible(edit, builtIn);
+    edit->setEnabled(builtIn);
+  }
+  form_->setRowVisible(SignInRow, builtIn && signIn_ != nullptr);
+  SignInB->setEnabled(builtIn && signIn_ != nullptr);
 }
 
 void TAccountDialog::LoadAccount(const TAccount& account) {
@@ -122,6 +189,8 @@ void TAccountDialog::LoadAccount(const TAccount& account) {
   UserE->setText(Text(account.user));
   AuthCB->setCurrentIndex(static_cast<int>(account.authMethod));
   TokenCommandE->setText(Text(account.tokenCommand));
+  IssuerE->setText(Text(account.oauthIssuer));
+  ClientIdE->setText(Text(account.oauthClientId));
   CAFileE->setText(Text(account.caFile));
   FingerprintE->setText(Text(account.fingerprint));
 }
@@ -159,6 +228,42 @@ void TAccountDialog::ShowNote(const QString& text) {
   }
 }
 
+void TAccountDialog::ShowSignInState() {
+  if (!signIn_) return;
+  const TAccount account = Account();
+  std::optional<std::string> user;
+  try {
+    if (TWindowSignIn::Needed(account)) user = signIn_->SignedInAs(server_, account);
+  } catch (const std::exception&) {
+    // What keeps the account from signing in is told when Sign in… is clicked.
+  }
+  SignInL->setText(user ? Text("Signed in as " + DisplayText(*user)) : QString(kNotSignedIn));
+  SignOutB->setEnabled(user.has_value());
+}
+
+void TAccountDialog::SignInClick() {
+  if (UserE->text().isEmpty()) {
+    MessageBox("Give the user name to sign in as first.", Bytes(windowTitle()), TMsgIcon::Warning);
+    return;
+  }
+  try {
+    // A client id registered now goes to the settings with OK.
+    signIn_->SignIn(this, server_, Account(), [this](const std::string& id) { ClientIdE->setText(Text(id)); });
+  } catch (const std::exception& error) {
+    MessageBox(error.what(), Bytes(windowTitle()), TMsgIcon::Warning);
+  }
+  ShowSignInState();
+}
+
+void TAccountDialog::SignOutClick() {
+  try {
+    signIn_->SignOut(server_, Account());
+  } catch (const std::exception& error) {
+    MessageBox(error.what(), Bytes(windowTitle()), TMsgIcon::Warning);
+  }
+  ShowSignInState();
+}
+
 void TAccountDialog::BrowseCAFile() {
   const QString file =
       QFileDialog::getOpenFileName(this, "CA file", CAFileE->text(), "PEM certificates (*.pem *.crt);;All files (*)");
@@ -179,12 +284,14 @@ void TAccountDialog::TestConnectionClick() {
 }
 
 TAccount TAccountDialog::Account() const {
-  TAccount a;
+  TAccount a = given_;
   a.fromName = Bytes(FromNameE->text());
   a.security = static_cast<TpxSecurity>(SecurityCB->currentIndex());
   a.user = Bytes(UserE->text());
   a.authMethod = static_cast<TAuthMethod>(AuthCB->currentIndex());
   a.tokenCommand = Bytes(TokenCommandE->text());
+  a.oauthIssuer = Bytes(IssuerE->text().trimmed());
+  a.oauthClientId = Bytes(ClientIdE->text().trimmed());
   a.caFile = Bytes(CAFileE->text());
   a.fingerprint = Bytes(FingerprintE->text());
   return a;

@@ -1,5 +1,6 @@
 // The "Account…" dialog: how the connection is protected, the login, and the certificate the
-// user trusts, with a test of the connection. The password goes to the secret service only when
+// user trusts, with a test of the connection and, for an OAuth 2 account without a token
+// command, the built-in sign-in (where, as which client, signed in or not). The password goes to the secret service only when
 // "Remember password" is ticked; one typed without it is handed to the window for this run
 // only. It is never part of the account the window writes to its settings file.
 #pragma once
@@ -18,9 +19,12 @@
 
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class TWindowSignIn;
 
 // The bytes of text (UTF-8), with the copy made on the way wiped.
 TSecret SecretFromText(const QString& text);
@@ -33,11 +37,13 @@ class TAccountDialog : public QDialog {
       std::function<TConnectionTestResult(const std::string& server, const TAccount&, const TSecret& typed)>;
 
   // server and defaultPort name the secret service entry together with the user name; without
-  // a test, "Test connection" is not offered.
+  // a test, "Test connection" is not offered; without signIn (the window's), neither are "Sign
+  // in…" and "Sign out".
   TAccountDialog(QWidget* parent, const TAccount& account, std::string server, int defaultPort, TPasswordKeeper& keeper,
-                 TConnectionTest test = {});
+                 TConnectionTest test = {}, TWindowSignIn* signIn = nullptr);
 
-  // The values shown; after OK, those the user accepted.
+  // The values shown, over the account given for what the dialog has no field for; after OK,
+  // those the user accepted.
   TAccount Account() const;
   // False when the dialog found no secret service: a password typed is kept for this run, or
   // the batch asks for it.
@@ -50,7 +56,13 @@ class TAccountDialog : public QDialog {
 
  private:
   void CreateControls();
+  // The issuer, the client id and the sign-in's row.
+  void CreateSignInControls(QFormLayout* form);
   void EnableFields();
+  // "Signed in as …" or "Not signed in", and Sign out for a signed-in account.
+  void ShowSignInState();
+  void SignInClick();
+  void SignOutClick();
   void LoadAccount(const TAccount& account);
   void LookUpRememberedPassword();
   void ShowNoSecretService();
@@ -65,6 +77,8 @@ class TAccountDialog : public QDialog {
   const int defaultPort_;
   TPasswordKeeper& keeper_;
   const TConnectionTest test_;
+  TWindowSignIn* const signIn_;
+  const TAccount given_;
   TSecret typedPassword_;
   std::string loadedKey_;  // the entry the dialog found ticked or unticked
   bool serviceRuns_ = true;
@@ -77,6 +91,13 @@ class TAccountDialog : public QDialog {
   QLabel* SecretServiceL = nullptr;
   QComboBox* AuthCB = nullptr;
   QLineEdit* TokenCommandE = nullptr;
+  QLineEdit* IssuerE = nullptr;
+  QLineEdit* ClientIdE = nullptr;
+  QLabel* SignInL = nullptr;
+  QPushButton* SignInB = nullptr;
+  QPushButton* SignOutB = nullptr;
+  QHBoxLayout* SignInRow = nullptr;
+  QFormLayout* form_ = nullptr;
   QLineEdit* CAFileE = nullptr;
   QLineEdit* FingerprintE = nullptr;
   QPushButton* TestB = nullptr;

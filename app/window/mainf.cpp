@@ -24,6 +24,7 @@
 #include "app/batch/batchquestions.h"
 #include "app/batch/credentials.h"
 #include "app/batch/mailcomponents.h"
+#include "app/batch/oauthsession.h"
 #include "app/batch/passwordsource.h"
 #include "app/batch/recipients.h"
 #include "app/batch/settings.h"
@@ -436,6 +437,11 @@ TBatchQuestions::TSentBeforeChoice TForm1::SentBefore(const std::vector<TSentBef
 void TForm1::RunBatch() {
   // The one SMTP client never serves two batches, and the list of a running one is its own.
   if (runner_->SendingActive()) return;
+  const std::string server = resumeJournal_ ? resumeJournal_->head.server : MailServer();
+  if (!signIn_->Offer(this, server, account_, TSignInOffer::UnlessSignedIn)) {
+    resumeJournal_.reset();  // the next Send sends the fields
+    return;
+  }
   // Nothing of the last batch stays on show while this one asks its questions and connects.
   FileList->SetFiles(FileList->Paths());
   SetLabel(TBatchLabel::SFileShowL, "");
@@ -452,6 +458,8 @@ void TForm1::RunBatch() {
   chosenDuringBatch_ = false;
   SendB->setEnabled(true);
   EnableListButtons();
+  // The server no longer honours the sign-in: the user need not look for where to renew it.
+  if (std::exchange(signInRefused_, false)) signIn_->Offer(this, server, account_, TSignInOffer::Again);
   if (started) OfferResendUncertain();
 }
 
@@ -488,9 +496,9 @@ void TForm1::AccountBClick() {
   const auto test = [this, port](const std::string& server, const TAccount& account, const TSecret& typed) {
     const bool needed = typed.Empty() && !account.user.empty() && !UsesBearerToken(account.authMethod);
     const TSecret password = needed ? PasswordFor(AccountKey(account.user, server, port)) : TSecret();
-    return TestConnection(server, account, needed ? password : typed, *this);
+    return TestConnection(server, account, needed ? password : typed, *this, signIn_->For(server, account));
   };
-  TAccountDialog dialog(this, account_, MailServer(), port, *keeper_, test);
+  TAccountDialog dialog(this, account_, MailServer(), port, *keeper_, test, signIn_.get());
   if (dialog.exec() != QDialog::Accepted) return;
   account_ = dialog.Account();
   if (TSecret typed = dialog.TakeTypedPassword(); !typed.Empty()) {
@@ -562,6 +570,7 @@ TBatchRequest TForm1::Request() {
     r.body = resumeJournal_->head.body;
     r.subject = resumeJournal_->head.subject;
   }
+  r.signIn = signIn_->For(r.server, r.account);
   return r;
 }
 
@@ -581,6 +590,7 @@ void TForm1::StatusChanged(const TBatchStatus& status, int index) {
   if (status.Number() != lastBatch_) FileList->ShowStatus(status, index);
 }
 void TForm1::ShowError(const std::exception& error) {
+  signInRefused_ = dynamic_cast<const ESignInNeeded*>(&error) != nullptr;
   MessageBox(StandardErrorText(AdvisedText(error)), ApplicationTitle(), TMsgIcon::Error);
 }
 void TForm1::ProcessMessages() { ProcessMessagesNow(); }

@@ -15,6 +15,7 @@
 #include "app/window/accountdialog.h"
 #include "app/window/designscale.h"
 #include "app/window/opendialog.h"
+#include "app/window/windowsignin.h"
 #include "toolkit/version.h"
 
 class QCheckBox;
@@ -43,7 +44,10 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   // is sent before Send.
   void AddFiles(const std::vector<std::string>& paths);
   // The secret service unless a test gives a double.
-  void SetPasswordKeeper(std::unique_ptr<TPasswordKeeper> keeper) { keeper_ = std::move(keeper); }
+  void SetPasswordKeeper(std::unique_ptr<TPasswordKeeper> keeper) {
+    keeper_ = std::move(keeper);
+    signIn_->SetKeeper(*keeper_);
+  }
   // Seconds before each retry of a send that may pass (the last one repeats); the batch's own
   // unless set.
   void SetRetryDelays(std::vector<double> seconds) { retryDelays_ = std::move(seconds); }
@@ -110,6 +114,9 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   TOpenDialog openDialog1_;
   std::unique_ptr<TBatchRunner> runner_;
   std::unique_ptr<TPasswordKeeper> keeper_ = std::make_unique<TSecretServiceKeeper>();
+  // The built-in sign-ins of this window, whose tokens the batches and the connection test use.
+  std::unique_ptr<TWindowSignIn> signIn_ = std::make_unique<TWindowSignIn>(*keeper_);
+  bool signInRefused_ = false;  // the running batch ended with ESignInNeeded
   TAccount account_;
   // A password typed in the Account dialog and not remembered, and its entry's key: for this
   // run of the window only, never written anywhere.

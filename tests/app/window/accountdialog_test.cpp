@@ -14,7 +14,10 @@
 #include <tuple>
 
 #include "app/batch/credentials.h"
+#include "app/window/windowsignin.h"
+#include "support/oauth_server.h"
 #include "support/recording_msgbox.h"
+#include "support/user_agent.h"
 
 namespace {
 
@@ -47,7 +50,8 @@ class FakeKeeper : public TPasswordKeeper {
 };
 
 auto Fields(const TAccount& a) {
-  return std::make_tuple(a.security, a.user, a.authMethod, a.tokenCommand, a.caFile, a.fingerprint, a.fromName);
+  return std::make_tuple(a.security, a.user, a.authMethod, a.tokenCommand, a.caFile, a.fingerprint, a.fromName,
+                         a.oauthIssuer, a.oauthClientId);
 }
 
 class AccountDialogTest : public ::testing::Test {
@@ -64,7 +68,9 @@ class AccountDialogTest : public ::testing::Test {
 };
 
 TEST_F(AccountDialogTest, FieldsShowTheAccountAndGiveBackWhatWasChanged) {
-  const TAccount account{TpxSecurity::TLS, "ann", TAuthMethod::XOAuth2, "oauth-token", "/etc/ca.pem", "", "Scans"};
+  TAccount account{TpxSecurity::TLS, "ann", TAuthMethod::XOAuth2, "oauth-token", "/etc/ca.pem", "", "Scans"};
+  account.oauthIssuer = "https://login.example.com";  // kept while the token command hides them
+  account.oauthClientId = "client-7";
   TAccountDialog dialog(nullptr, account, kServer, 25, keeper_);
   EXPECT_EQ(Fields(dialog.Account()), Fields(account));
   EXPECT_EQ(Control<QComboBox>(dialog, "SecurityCB")->currentText(), "TLS");
@@ -79,8 +85,9 @@ TEST_F(AccountDialogTest, FieldsShowTheAccountAndGiveBackWhatWasChanged) {
   dialog.accept();
   EXPECT_EQ(dialog.result(), QDialog::Accepted);
   Control<QLineEdit>(dialog, "FromNameE")->setText("Scanner Büro");
-  const TAccount expected{TpxSecurity::StartTLS, "ann",        TAuthMethod::Login, "oauth-token",
-                          "/etc/ca.pem",         kFingerprint, "Scanner Büro"};
+  const TAccount expected{
+      TpxSecurity::StartTLS, "ann",          TAuthMethod::Login,          "oauth-token", "/etc/ca.pem",
+      kFingerprint,          "Scanner Büro", "https://login.example.com", "client-7"};
   EXPECT_EQ(Fields(dialog.Account()), Fields(expected)) << "the fingerprint is normalised";
   EXPECT_TRUE(keeper_.entries.empty());
 }
@@ -191,6 +198,60 @@ TEST_F(AccountDialogTest, TestConnectionShowsWhatTheTestSays) {
     EXPECT_EQ(boxes_.boxes[0].icon, ok ? TMsgIcon::Information : TMsgIcon::Warning);
     EXPECT_TRUE(Control<QPushButton>(dialog, "TestB")->isEnabled());
   }
+}
+
+// The issuer, the client id and the sign-in serve an OAuth 2 account without a token command.
+TEST_F(AccountDialogTest, TheSignInIsOfferedWhereItServes) {
+  TWindowSignIn signIn(keeper_);
+  const struct {
+    const char* method;
+    const char* tokenCommand;
+    bool passwordOn, tokenCommandOn, signInOn;
+  } rows[] = {
+      {"LOGIN", "", true, false, false},
+      {"OAUTHBEARER", "", false, true, true},
+      {"XOAUTH2", "oauth-token", false, true, false},
+  };
+  TAccountDialog dialog(nullptr, TAccount{}, kServer, 25, keeper_, {}, &signIn);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.method) + " " + row.tokenCommand);
+    Control<QComboBox>(dialog, "AuthCB")->setCurrentText(row.method);
+    Control<QLineEdit>(dialog, "TokenCommandE")->setText(row.tokenCommand);
+    EXPECT_EQ(Control<QLineEdit>(dialog, "PasswordE")->isEnabled(), row.passwordOn);
+    EXPECT_EQ(Control<QLineEdit>(dialog, "TokenCommandE")->isEnabled(), row.tokenCommandOn);
+    for (const char* name : {"IssuerE", "ClientIdE", "SignInB", "SignInL"}) {
+      auto* control = Control<QWidget>(dialog, name);
+      EXPECT_EQ(control->isVisibleTo(&dialog) && control->isEnabled(), row.signInOn) << name;
+    }
+  }
+}
+
+// The browser is played against a real authorization server; no secret service runs, so the
+// tokens are kept in memory, for the window's life.
+TEST_F(AccountDialogTest, SignsInThroughTheBrowserAndOut) {
+  OAuthServer server(OAuthServer::Options{});
+  keeper_.runs = false;
+  UserAgent browser;
+  TWindowSignIn signIn(keeper_, [&browser](const std::string& url) {
+    browser.Open(url, "alice");
+    return true;
+  });
+  TAccount account;
+  account.user = "alice@example.test";
+  account.authMethod = TAuthMethod::OAuthBearer;
+  account.oauthIssuer = server.Issuer();
+  account.oauthClientId = OAuthServer::kClientId;
+  TAccountDialog dialog(nullptr, account, kServer, 25, keeper_, {}, &signIn);
+  auto* state = Control<QLabel>(dialog, "SignInL");
+  EXPECT_EQ(state->text(), "Not signed in");
+  Control<QPushButton>(dialog, "SignInB")->click();
+  std::string out;
+  EXPECT_TRUE(browser.Finish(out)) << out << server.Log();
+  EXPECT_EQ(state->text(), "Signed in as alice@example.test");
+  EXPECT_FALSE(signIn.For(kServer, dialog.Account())(false).Empty());
+  Control<QPushButton>(dialog, "SignOutB")->click();
+  EXPECT_EQ(state->text(), "Not signed in");
+  for (const auto& box : boxes_.boxes) ADD_FAILURE() << box.text;
 }
 
 TEST_F(AccountDialogTest, AMalformedFingerprintKeepsTheDialogOpen) {

@@ -314,6 +314,21 @@ TEST_F(MainFormTest, AccountDialogAndThePasswordAskedForABatch) {
   EXPECT_NE(ReadFile(Ini()).find("Security=TLS\r\nUser=ann\r\n"), std::string::npos) << ReadFile(Ini());
 }
 
+// An account of the built-in sign-in that is not signed in is asked to before a batch; No
+// sends nothing.
+TEST_F(MainFormTest, ABatchOfAnAccountNotSignedInAsksFirst) {
+  WriteFile(Ini(), "[Param]\r\nUser=ann\r\nAuthMethod=OAUTHBEARER\r\nOAuthIssuer=http://127.0.0.1:9\r\n");
+  ASSERT_EQ(::chmod(Ini().c_str(), 0600), 0);
+  Form().SetPasswordKeeper(std::make_unique<NoSecretService>());
+  const SmtpCapture& server = StartServer();
+  ChooseFiles(1);
+  boxes_.answer = TMsgAnswer::No;
+  Click("SendB");
+  ASSERT_EQ(boxes_.boxes.size(), 1u);
+  EXPECT_EQ(boxes_.boxes[0].text, "You are not signed in to 127.0.0.1 as ann. Sign in now?");
+  EXPECT_EQ(server.Count(), 0);
+}
+
 // The program can always be closed: the error names the file, the window goes all the same.
 TEST_F(MainFormTest, ClosesWhenTheSettingsCannotBeWritten) {
   std::filesystem::remove(Ini());
