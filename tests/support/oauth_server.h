@@ -1,7 +1,8 @@
 // A real authorization server for the sign-in tests: runs tests/e2e/oauth/oauth_server.js
 // (oidc-provider under node, installed by scripts/install-deps) on 127.0.0.1 at a free port for
 // the life of the object, with a public native client, the device flow, refresh tokens,
-// registration and its development login pages (any user name, any password).
+// registration and its development login pages (any user name, any password). A second,
+// confidential client "mailcart-smtp" lets SmtpCapture introspect the first one's access tokens.
 #pragma once
 
 #include <QTemporaryDir>
@@ -33,6 +34,10 @@ class OAuthServer {
   // "http://127.0.0.1:PORT" ("https" with a certificate), the issuer its metadata names.
   std::string Issuer() const;
   std::string Log() const;
+  // Revokes a token of kClientId (RFC 7009), waiting at most 10 s; a refresh token takes its
+  // grant and that grant's access tokens along. Raises std::runtime_error when the server does
+  // not answer 200 (over HTTPS, the server's certificate must be one the "ca" of TestCerts signed).
+  void Revoke(const std::string& token) const;
 
  private:
   QTemporaryDir dir_;

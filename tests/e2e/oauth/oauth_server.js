@@ -1,7 +1,8 @@
 // The authorization server of the sign-in tests: oidc-provider on 127.0.0.1 at a free port, with
-// its development login and consent pages (any user name, any password), an in-memory store, and
-// one public native client. Announces "PORT <n>" and then "ISSUER <url>" on standard output and
-// stops on SIGTERM or after --max-seconds.
+// its development login and consent pages (any user name, any password), an in-memory store, one
+// public native client, and one confidential client for the SMTP server, which may only introspect
+// the native client's access tokens. Announces "PORT <n>" and then "ISSUER <url>" on standard
+// output and stops on SIGTERM or after --max-seconds.
 //
 // Options: --cert PEM --key KEY (HTTPS with that certificate), --access-ttl S (access tokens' lifetime), --device-interval S (the polling interval the
 // device authorization answers with; a poll sooner than that is answered invalid_request), and
@@ -25,6 +26,7 @@ const { values: options } = parseArgs({
 });
 
 const kClientId = 'mailcart-test';
+const kIntrospectorId = 'mailcart-smtp';
 const kDeviceGrant = 'urn:ietf:params:oauth:grant-type:device_code';
 
 const configuration = {
@@ -36,12 +38,28 @@ const configuration = {
     response_types: ['code'],
     // RFC 8252 7.3: a native client's loopback redirect may come at any port.
     redirect_uris: ['http://127.0.0.1/'],
+  }, {
+    // The SMTP server, a resource server: it signs in no one, it only asks whether a token is live.
+    client_id: kIntrospectorId,
+    client_secret: 'mailcart-smtp-secret',
+    token_endpoint_auth_method: 'client_secret_basic',
+    grant_types: [],
+    response_types: [],
+    redirect_uris: [],
   }],
   pkce: { methods: ['S256'], required: () => true },
   features: {
     devInteractions: { enabled: true },
     deviceFlow: { enabled: true },
-    introspection: { enabled: true },
+    introspection: {
+      enabled: true,
+      // The default lets any confidential client read any token. Here the SMTP server reads only
+      // the native client's access tokens (a refresh token is no login), and a client its own.
+      async allowedPolicy(ctx, caller, token) {
+        if (caller.clientId === kIntrospectorId) return token.clientId === kClientId && token.kind === 'AccessToken';
+        return caller.clientId === token.clientId;
+      },
+    },
     registration: { enabled: true },
     revocation: { enabled: true },
   },
