@@ -13,10 +13,15 @@ Security, for the tests of the client's TLS and login: --tls-cert/--tls-key offe
 (RFC 3207), --implicit-tls speaks TLS from the first byte instead, --require-starttls refuses
 other commands before it; --auth USER:PASSWORD (PLAIN, LOGIN) and --token USER:TOKEN (XOAUTH2 and
 OAUTHBEARER; --xoauth2 is the older name) require a login before MAIL, over TLS unless
---auth-plaintext. A token refused gets the JSON error challenge of RFC 7628 3.2.2, then 535, as
-real servers answer. The .json of each message also says whether
-its session was encrypted and who logged in; --transcript FILE receives every line the server
-read, marked "tls" or "plain", so a test can tell what crossed the wire in the clear.
+--auth-plaintext. --introspect ISSUER has XOAUTH2 and OAUTHBEARER take any live access token of
+that authorization server instead (RFC 7662, asked as the client mailcart-smtp, a few seconds at
+most) whose account the user names, and offers PLAIN and LOGIN beside them as providers do;
+--refuse-first-token refuses the first token login of the run whatever the token, and
+--no-oauthbearer leaves OAUTHBEARER out. A token refused gets the JSON error challenge of RFC 7628
+3.2.2, then 535, as real servers answer. The .json of each message also says whether its session
+was encrypted, who logged in and by which mechanism; --transcript FILE receives every line the
+server read, marked "tls" or "plain", so a test can tell what crossed the wire in the clear. The
+transcript is the only file that holds a password or a token.
 """
 
 import argparse
@@ -30,20 +35,76 @@ import re
 import signal
 import ssl
 import sys
+import urllib.parse
+import urllib.request
 import warnings
 
 from aiosmtpd.smtp import MISSING, SMTP, AuthResult
+
+
+# The authorization server of the sign-in tests gives login id NAME the address NAME@example.test.
+ACCOUNT_DOMAIN = 'example.test'
 
 
 def encrypted(server):
     return server.transport.get_extra_info('ssl_object') is not None
 
 
+def names_account(user, account):
+    """Whether the SMTP user is the token's account: its login id or its address."""
+    local, at, domain = user.rpartition('@')
+    return user == account or (bool(at) and local == account and domain.lower() == ACCOUNT_DOMAIN)
+
+
+class Introspector:
+    """Asks an authorization server whether an access token is live (RFC 7662), as the
+    confidential client mailcart-smtp. The endpoint comes from the issuer's metadata, read once."""
+    CLIENT_ID = 'mailcart-smtp'
+    CLIENT_SECRET = 'mailcart-smtp-secret'
+    TIMEOUT_S = 3
+
+    def __init__(self, issuer):
+        self.opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+        with self.opener.open(issuer.rstrip('/') + '/.well-known/openid-configuration',
+                              timeout=self.TIMEOUT_S) as reply:
+            self.endpoint = json.load(reply)['introspection_endpoint']
+        # RFC 6749 2.3.1: the id and the secret are form-encoded before they are joined.
+        pair = '%s:%s' % (urllib.parse.quote(self.CLIENT_ID), urllib.parse.quote(self.CLIENT_SECRET))
+        self.authorization = 'Basic ' + base64.b64encode(pair.encode()).decode()
+
+    def ask(self, token):
+        """The server's answer, blocking: for a worker thread."""
+        request = urllib.request.Request(
+            self.endpoint, data=urllib.parse.urlencode({'token': token, 'token_type_hint': 'access_token'}).encode(),
+            headers={'Authorization': self.authorization, 'Accept': 'application/json'})
+        with self.opener.open(request, timeout=self.TIMEOUT_S) as reply:
+            return json.load(reply)
+
+    async def account(self, token):
+        """The account of a live access token; None for any other token, or when the server
+        did not answer in time. Other sessions go on meanwhile."""
+        loop = asyncio.get_running_loop()
+        try:
+            answer = await asyncio.wait_for(loop.run_in_executor(None, self.ask, token), self.TIMEOUT_S)
+        except (OSError, ValueError, asyncio.TimeoutError) as error:
+            print('smtp_capture: no answer from %s: %s' % (self.endpoint, type(error).__name__),
+                  file=sys.stderr, flush=True)
+            return None
+        if not isinstance(answer, dict) or answer.get('active') is not True:
+            return None
+        if answer.get('token_type') != 'Bearer' or not isinstance(answer.get('sub'), str):
+            return None
+        return answer['sub']
+
+
 class CaptureHandler:
-    def __init__(self, folder, rejected, tokens, per_session, mail_replies=(), data_replies=()):
+    def __init__(self, folder, rejected, tokens, per_session, mail_replies=(), data_replies=(), introspector=None,
+                 refuse_first_token=False):
         self.folder = folder
         self.rejected = {address.lower() for address in rejected}
         self.tokens = tokens  # user -> bearer token accepted by XOAUTH2 and OAUTHBEARER
+        self.introspector = introspector  # asked about every other token
+        self.refuse_next_token = refuse_first_token
         self.count = highest_number(folder)
         self.per_session = per_session
         self.mail_replies = list(mail_replies)  # for the first MAIL FROMs of the server's life
@@ -66,6 +127,17 @@ class CaptureHandler:
         envelope.mail_options.extend(mail_options)
         return '250 OK'
 
+    async def token_accepted(self, user, token):
+        if self.refuse_next_token:
+            self.refuse_next_token = False
+            return False
+        if self.tokens.get(user) is not None and token == self.tokens[user]:
+            return True
+        if self.introspector is None or not token:
+            return False
+        account = await self.introspector.account(token)
+        return account is not None and names_account(user, account)
+
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         session.host_name = hostname
         return [line for line in responses if line != '250-AUTH ']  # no login configured
@@ -83,7 +155,9 @@ class CaptureHandler:
         fields = dict(field.split('=', 1) for field in (response or b'').decode('utf-8', 'replace').split('\x01')
                       if '=' in field)
         user = fields.get('user', '')
-        if self.tokens.get(user) is not None and fields.get('auth') == 'Bearer ' + self.tokens[user]:
+        auth = fields.get('auth', '')
+        if auth.startswith('Bearer ') and await self.token_accepted(user, auth[len('Bearer '):]):
+            server.session.mechanism = 'XOAUTH2'
             return AuthResult(success=True, auth_data=user)
         error = json.dumps({'status': '401', 'schemes': 'bearer', 'scope': 'mail'})
         if await server.challenge_auth(error) is MISSING:
@@ -103,7 +177,8 @@ class CaptureHandler:
         if not match or match[2] not in (b'localhost', b'127.0.0.1') or int(match[3]) != port:
             return AuthResult(success=False, handled=False, message='501 5.5.2 Malformed OAUTHBEARER response')
         user = match[1].replace(b'=2C', b',').replace(b'=3D', b'=').decode('utf-8', 'replace')
-        if self.tokens.get(user) is not None and match[4] == self.tokens[user].encode():
+        if await self.token_accepted(user, match[4].decode('utf-8', 'replace')):
+            server.session.mechanism = 'OAUTHBEARER'
             return AuthResult(success=True, auth_data=user)
         error = json.dumps({'status': 'invalid_token', 'schemes': 'bearer', 'scope': 'mail'})
         closing = await server.challenge_auth(error)
@@ -126,7 +201,8 @@ class CaptureHandler:
                                     'rcpt_tos': list(envelope.rcpt_tos),
                                     'peer': '%s:%d' % session.peer[:2],
                                     'encrypted': encrypted(server),
-                                    'user': session.auth_data if session.authenticated else None}).encode()
+                                    'user': session.auth_data if session.authenticated else None,
+                                    'mechanism': getattr(session, 'mechanism', None)}).encode()
         # The .eml appears last and whole: a reader that sees it also finds its .json.
         while True:
             self.count += 1
@@ -157,6 +233,7 @@ def password_check(passwords):
     def check(server, session, envelope, mechanism, auth_data):
         user = auth_data.login.decode('utf-8', 'replace')
         if mechanism in ('PLAIN', 'LOGIN') and passwords.get(user) == auth_data.password.decode('utf-8', 'replace'):
+            session.mechanism = mechanism
             return AuthResult(success=True, auth_data=user)
         return AuthResult(success=False, handled=False)
     return check
@@ -215,20 +292,27 @@ async def serve(args):
     done = asyncio.Event()
     passwords = dict(credentials(args.auth))
     tokens = dict(credentials(args.token))
+    try:
+        introspector = Introspector(args.introspect) if args.introspect else None
+    except (OSError, ValueError, KeyError) as error:
+        print('smtp_capture: cannot read the metadata of %s: %s' % (args.introspect, error), file=sys.stderr, flush=True)
+        return 1
     handler = CaptureHandler(args.dir, args.reject_rcpt, tokens, args.messages_per_session, args.mail_reply,
-                             args.data_reply)
+                             args.data_reply, introspector, args.refuse_first_token)
     context = None
     if args.tls_cert:
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(args.tls_cert, args.tls_key)
     starttls = context if context and not args.implicit_tls and not args.no_starttls else None
-    excluded = ([] if passwords else ['PLAIN', 'LOGIN']) + ([] if tokens else ['XOAUTH2', 'OAUTHBEARER'])
+    token_logins = bool(tokens or introspector)
+    excluded = (([] if passwords or introspector else ['PLAIN', 'LOGIN']) +
+                ([] if token_logins else ['XOAUTH2', 'OAUTHBEARER']) + (['OAUTHBEARER'] if args.no_oauthbearer else []))
     TranscribedSMTP.transcript = open(args.transcript, 'a') if args.transcript else None
 
     def session():
         return TranscribedSMTP(
             handler, hostname='localhost', loop=loop, tls_context=starttls,
-            require_starttls=args.require_starttls, auth_required=bool(passwords or tokens),
+            require_starttls=args.require_starttls, auth_required=bool(passwords or token_logins),
             # Over implicit TLS aiosmtpd does not know the session is encrypted.
             auth_require_tls=not (args.auth_plaintext or args.implicit_tls),
             authenticator=password_check(passwords), auth_exclude_mechanism=excluded)
@@ -281,6 +365,12 @@ def main():
                         help='require a login (PLAIN, LOGIN) with this account (repeatable)')
     parser.add_argument('--token', '--xoauth2', action='append', default=[], metavar='USER:TOKEN',
                         help='require a login; XOAUTH2 and OAUTHBEARER accept this bearer token (repeatable)')
+    parser.add_argument('--introspect', metavar='ISSUER',
+                        help='require a login; XOAUTH2 and OAUTHBEARER accept the live access tokens of this '
+                             'authorization server (plain HTTP on 127.0.0.1) for the account the user names')
+    parser.add_argument('--refuse-first-token', action='store_true',
+                        help='refuse the first token login of the run, whatever the token')
+    parser.add_argument('--no-oauthbearer', action='store_true', help='do not offer OAUTHBEARER')
     parser.add_argument('--auth-plaintext', action='store_true', help='allow a login without TLS')
     parser.add_argument('--transcript', metavar='FILE', help='append every line read here')
     args = parser.parse_args()

@@ -293,6 +293,7 @@ TEST(SmtpCaptureTest, SecurityOptionsGuardTheSessionAndTheJsonTellsHowItWent) {
     if (c.user) {
       EXPECT_EQ(envelopes[0].encrypted, c.encrypted);
       EXPECT_EQ(envelopes[0].user, c.user);
+      EXPECT_EQ(envelopes[0].mechanism, *c.user ? c.mechanism : "");
     }
     // The transcript tells the lines read under TLS from those read in the clear.
     const bool clearMail = std::string(c.mode) == "plain";

@@ -53,11 +53,14 @@ void SmtpCapture::AddSecurityArgs(const Options& options, std::vector<std::strin
   }
   const std::pair<bool, const char*> flags[] = {{options.implicitTls, "--implicit-tls"},
                                                 {options.requireStartTls, "--require-starttls"},
-                                                {options.authPlaintext, "--auth-plaintext"}};
+                                                {options.authPlaintext, "--auth-plaintext"},
+                                                {options.refuseFirstToken, "--refuse-first-token"},
+                                                {options.noOAuthBearer, "--no-oauthbearer"}};
   for (const auto& [on, flag] : flags)
     if (on) args.push_back(flag);
   if (!options.auth.empty()) args.insert(args.end(), {"--auth", options.auth});
   if (!options.token.empty()) args.insert(args.end(), {"--token", options.token});
+  if (!options.introspect.empty()) args.insert(args.end(), {"--introspect", options.introspect});
 }
 
 std::string SmtpCapture::TranscriptPath() const { return root_.filePath("transcript.log").toStdString(); }
@@ -106,7 +109,8 @@ std::vector<SmtpCapture::Envelope> SmtpCapture::Envelopes() const {
                       {},
                       json["peer"].toString().toStdString(),
                       json["encrypted"].toBool(),
-                      json["user"].toString().toStdString()};
+                      json["user"].toString().toStdString(),
+                      json["mechanism"].toString().toStdString()};
     for (const QJsonValue& rcpt : json["rcpt_tos"].toArray()) envelope.rcptTos.push_back(rcpt.toString().toStdString());
     envelopes.push_back(std::move(envelope));
   }

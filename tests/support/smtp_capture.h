@@ -37,6 +37,12 @@ class SmtpCapture {
     // What follows the storing of each of the first messages, in turn: "close" the connection
     // without a reply, stay "silent", or "ok" (the usual reply).
     std::vector<std::string> dataReplies{};
+    // Token logins checked at an authorization server (OAuthServer::Issuer()): XOAUTH2 and
+    // OAUTHBEARER take its live access tokens for the account the user names ("alice" or
+    // "alice@example.test"), asked as its client mailcart-smtp; PLAIN and LOGIN are offered beside them.
+    std::string introspect{};
+    bool refuseFirstToken = false;  // the first token login is refused, whatever the token
+    bool noOAuthBearer = false;     // OAUTHBEARER is not offered
   };
 
   struct Envelope {
@@ -45,6 +51,7 @@ class SmtpCapture {
     std::string peer;        // "address:port" of the client: one per session
     bool encrypted = false;  // the session was under TLS when the message came
     std::string user;        // who had logged in; empty for nobody
+    std::string mechanism;   // how: "PLAIN", "LOGIN", "XOAUTH2", "OAUTHBEARER"; empty for no login
   };
 
   // Starts the server and waits (at most 15 s) until it listens; raises std::runtime_error
