@@ -3,6 +3,7 @@
 // played by a script, the refresh token in a token file or in a real secret service.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -76,11 +77,12 @@ class SignIn {
     QProcess process;
     StartWithoutDisplay(process, args, flow == "device" ? Variables{} : Environment());
     if (flow == "device") {
+      process.setReadChannel(QProcess::StandardError);
       UserAgent user;
       std::string errors;
       const QDeadlineTimer deadline(30000);
       while (errors.find("which holds the code") == std::string::npos && !deadline.hasExpired() &&
-             process.waitForReadyReadStandardError(1000))
+             process.waitForReadyRead(1000))
         errors += process.readAllStandardError().toStdString();
       const size_t at = errors.find("or open ");
       if (at == std::string::npos) ADD_FAILURE() << "no address printed: " << errors;

@@ -16,7 +16,8 @@ OAUTHBEARER; --xoauth2 is the older name) require a login before MAIL, over TLS 
 --auth-plaintext. --introspect ISSUER has XOAUTH2 and OAUTHBEARER take any live access token of
 that authorization server instead (RFC 7662, asked as the client mailcart-smtp, a few seconds at
 most) whose account the user names, and offers PLAIN and LOGIN beside them as providers do;
---refuse-first-token refuses the first token login of the run whatever the token, and
+--refuse-first-token refuses the first token of the run whatever it is, and that token again
+each time it comes, and
 --no-oauthbearer leaves OAUTHBEARER out. A token refused gets the JSON error challenge of RFC 7628
 3.2.2, then 535, as real servers answer. The .json of each message also says whether its session
 was encrypted, who logged in and by which mechanism; --transcript FILE receives every line the
@@ -104,7 +105,8 @@ class CaptureHandler:
         self.rejected = {address.lower() for address in rejected}
         self.tokens = tokens  # user -> bearer token accepted by XOAUTH2 and OAUTHBEARER
         self.introspector = introspector  # asked about every other token
-        self.refuse_next_token = refuse_first_token
+        self.refuse_first_token = refuse_first_token
+        self.refused_token = None  # the first token, refused for good as a revoked one would be
         self.count = highest_number(folder)
         self.per_session = per_session
         self.mail_replies = list(mail_replies)  # for the first MAIL FROMs of the server's life
@@ -128,8 +130,9 @@ class CaptureHandler:
         return '250 OK'
 
     async def token_accepted(self, user, token):
-        if self.refuse_next_token:
-            self.refuse_next_token = False
+        if self.refuse_first_token and self.refused_token is None:
+            self.refused_token = token
+        if token == self.refused_token:
             return False
         if self.tokens.get(user) is not None and token == self.tokens[user]:
             return True
@@ -369,7 +372,7 @@ def main():
                         help='require a login; XOAUTH2 and OAUTHBEARER accept the live access tokens of this '
                              'authorization server (plain HTTP on 127.0.0.1) for the account the user names')
     parser.add_argument('--refuse-first-token', action='store_true',
-                        help='refuse the first token login of the run, whatever the token')
+                        help='refuse the first token of the run, whatever it is, every time it comes')
     parser.add_argument('--no-oauthbearer', action='store_true', help='do not offer OAUTHBEARER')
     parser.add_argument('--auth-plaintext', action='store_true', help='allow a login without TLS')
     parser.add_argument('--transcript', metavar='FILE', help='append every line read here')

@@ -41,7 +41,7 @@ class SmtpCapture {
     // OAUTHBEARER take its live access tokens for the account the user names ("alice" or
     // "alice@example.test"), asked as its client mailcart-smtp; PLAIN and LOGIN are offered beside them.
     std::string introspect{};
-    bool refuseFirstToken = false;  // the first token login is refused, whatever the token
+    bool refuseFirstToken = false;  // the first token is refused, whatever it is, each time it comes
     bool noOAuthBearer = false;     // OAUTHBEARER is not offered
   };
 
