@@ -47,7 +47,6 @@ TSignInPlace SignInPlace(const std::string& server, const TAccount& account) {
   place.endpoints = {provider->token, provider->authorization, provider->token, provider->deviceAuthorization, {}, {}};
   place.client.scope = provider->scope;
   if (place.client.id.empty()) place.client.id = provider->clientId;
-  if (provider->mechanism == "XOAUTH2") place.mechanism = TAuthMethod::XOAuth2;
   place.discovered = true;
   return place;
 }

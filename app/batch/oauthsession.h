@@ -32,8 +32,7 @@ struct TSignInPlace {
   TOAuthEndpoints endpoints;  // a provider's from the table; an issuer's once Discover has run
   TOAuthClient client;        // the id is the account's, else the provider's built-in one, else ""
   TTlsTrust trust;            // the account's CAFile; its Fingerprint for an issuer on the SMTP host
-  TAuthMethod mechanism = TAuthMethod::OAuth2;  // XOAuth2 where the provider takes only that
-  bool discovered = false;                      // endpoints are known (always, for a provider)
+  bool discovered = false;    // endpoints are known (always, for a provider)
 };
 
 // The place of account for server (its host looked up in the providers' table), or of its

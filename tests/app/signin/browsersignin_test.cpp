@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QTcpSocket>
 #include <QUrlQuery>
 
 #include <gtest/gtest.h>
@@ -45,6 +46,12 @@ class Browser {
     Next(0);
   }
   bool Opened() const { return opened_; }
+  // Whether anything still listens at the redirect's port, for a second redirect.
+  bool ListenerAnswers() const {
+    QTcpSocket socket;
+    socket.connectToHost("127.0.0.1", static_cast<quint16>(QUrl(redirect_).port()));
+    return socket.waitForConnected(2000);
+  }
   std::vector<int> Statuses() const { return statuses_; }
   UserAgent& Agent() { return agent_; }
 
@@ -117,6 +124,7 @@ TEST(BrowserSignIn, EndsWithTokensOrTheReasonWhyNot) {
       EXPECT_EQ(tokens.user, "alice@example.test");
       EXPECT_NEAR(tokens.expiresAt, before + 60, 5);
       EXPECT_NE(agentOut.find("200 http://127.0.0.1:"), std::string::npos) << agentOut;
+      EXPECT_FALSE(browser.ListenerAnswers()) << "a second redirect is taken";
     } catch (const EOAuthError& error) {
       browser.Agent().Finish(agentOut);
       ASSERT_NE(row.errorCode, nullptr) << error.what() << "\n" << agentOut << Server().Log();
