@@ -1,9 +1,9 @@
 #include "app/batch/connectiontest.h"
 
-#include <cstdio>
 #include <vector>
 
 #include "app/batch/failureadvice.h"
+#include "app/batch/serverprobe.h"
 #include "net/pxsmtp.h"
 #include "toolkit/hostport.h"
 #include "toolkit/strutils.h"
@@ -12,13 +12,6 @@ namespace {
 
 // The extensions that change how a batch goes (RFC 2920, 3030, 6152, 6531).
 constexpr const char* kExtensionsShown[] = {"PIPELINING", "CHUNKING", "8BITMIME", "SMTPUTF8"};
-
-// 35000000 as "35.0 MB".
-std::string Megabytes(uint64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
-  return text;
-}
 
 // One session, told as its steps go well.
 class TConnectionTest {

@@ -150,11 +150,32 @@ std::string UserFor(const TSettings& settings, const std::string& server, uint16
   return {};
 }
 
-void WriteSettings(const std::string& fileName, const TSettings& s) {
+namespace {
+void CreateFolderOf(const std::string& fileName) {
   const std::filesystem::path folder = std::filesystem::path(fileName).parent_path();
   std::error_code error;
   if (!folder.empty()) std::filesystem::create_directories(folder, error);
   if (error) throw FileCreateError(fileName, error.message());
+}
+}  // namespace
+
+std::vector<std::pair<std::string, std::string>> FoundServerKeys(const TFoundServer& server) {
+  const std::string mailSrv = HostPortText(server.host, server.port);
+  return {{"MailSrv", mailSrv},
+          {"Security", SecurityName(server.security)},
+          {"User", server.user},
+          {"UserServer", mailSrv},
+          {"AuthMethod", AuthMethodName(server.authMethod)}};
+}
+
+void WriteFoundServer(const std::string& fileName, const TFoundServer& server) {
+  CreateFolderOf(fileName);
+  TIniFile ini(fileName);
+  for (const auto& [key, value] : FoundServerKeys(server)) ini.WriteString(kSection, key, value);
+}
+
+void WriteSettings(const std::string& fileName, const TSettings& s) {
+  CreateFolderOf(fileName);
   TIniFile ini(fileName);
   ini.WriteString(kSection, "Addr", s.addr);
   ini.WriteString(kSection, "Subj", s.subj);

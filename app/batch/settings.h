@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/batch/account.h"
+#include "app/batch/foundserver.h"
 
 struct TSettings {
   std::string addr;      // "Addr": recipient
@@ -65,3 +66,10 @@ std::string UserFor(const TSettings& settings, const std::string& server, uint16
 // Account keys at their defaults are left out unless the file holds one to replace: an ignored
 // TokenCommand must not outlive a write that makes the file trusted (writing sets mode 0600).
 void WriteSettings(const std::string& fileName, const TSettings& settings);
+
+// The [Param] keys of a server found for an address, in the file's words, MailSrv first:
+// MailSrv, Security, User and UserServer, AuthMethod.
+std::vector<std::pair<std::string, std::string>> FoundServerKeys(const TFoundServer& server);
+// Writes those keys alone (mailcart-send --find-settings --save); the file's other keys stay as
+// they are. Creates the file (mode 0600) and its folder when needed.
+void WriteFoundServer(const std::string& fileName, const TFoundServer& server);

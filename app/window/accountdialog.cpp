@@ -14,6 +14,7 @@
 
 #include "app/batch/credentials.h"
 #include "app/batch/oauthproviders.h"
+#include "app/window/findsettingsbox.h"
 #include "app/window/windowsignin.h"
 #include "app/window/windowtext.h"
 #include "toolkit/hostport.h"
@@ -118,7 +119,7 @@ void TAccountDialog::CreateControls() {
   // Wide enough for a command line or a fingerprint's first half without scrolling.
   for (QLineEdit* edit : findChildren<QLineEdit*>())
     edit->setMinimumWidth(fontMetrics().averageCharWidth() * kFieldChars);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  auto* buttons = buttons_ = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   if (test_) {
     TestB = buttons->addButton("Test connection", QDialogButtonBox::ActionRole);
     TestB->setObjectName("TestB");
@@ -295,6 +296,24 @@ TAccount TAccountDialog::Account() const {
   a.caFile = Bytes(CAFileE->text());
   a.fingerprint = Bytes(FingerprintE->text());
   return a;
+}
+
+void TAccountDialog::OfferFindSettings(std::string sender) {
+  sender_ = std::move(sender);
+  QPushButton* find = buttons_->addButton("Find settings", QDialogButtonBox::ActionRole);
+  find->setObjectName("FindSettingsB");
+  connect(find, &QPushButton::clicked, this, [this] { FindSettingsClick(); });
+}
+
+void TAccountDialog::FindSettingsClick() {
+  const std::optional<TFoundServer> found = FindSettingsFor(this, sender_, Bytes(CAFileE->text()));
+  if (!found) return;
+  server_ = HostPortText(found->host, found->port);
+  SecurityCB->setCurrentIndex(static_cast<int>(found->security));
+  UserE->setText(Text(found->user));
+  AuthCB->setCurrentIndex(static_cast<int>(found->authMethod));
+  LookUpRememberedPassword();
+  ShowSignInState();
 }
 
 std::string TAccountDialog::Key() const { return AccountKey(Bytes(UserE->text()), server_, defaultPort_); }

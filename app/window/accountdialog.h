@@ -19,6 +19,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QDialogButtonBox;
 class QFormLayout;
 class QHBoxLayout;
 class QLabel;
@@ -52,9 +53,16 @@ class TAccountDialog : public QDialog {
   // never stored; empty when there is none.
   TSecret TakeTypedPassword() { return std::move(typedPassword_); }
 
+  // Offers "Find settings", which looks up sender's server (FindSettingsFor) and fills the
+  // security, the user and the authentication in; Server() then names it.
+  void OfferFindSettings(std::string sender);
+  // The server the dialog's values are for: the one given, or the one found.
+  const std::string& Server() const { return server_; }
+
   void accept() override;
 
  private:
+  void FindSettingsClick();
   void CreateControls();
   // The issuer, the client id and the sign-in's row.
   void CreateSignInControls(QFormLayout* form);
@@ -73,7 +81,8 @@ class TAccountDialog : public QDialog {
   bool SavePassword();
   std::string Key() const;
 
-  const std::string server_;
+  std::string server_;
+  std::string sender_;  // whose settings "Find settings" looks up
   const int defaultPort_;
   TPasswordKeeper& keeper_;
   const TConnectionTest test_;
@@ -101,4 +110,5 @@ class TAccountDialog : public QDialog {
   QLineEdit* CAFileE = nullptr;
   QLineEdit* FingerprintE = nullptr;
   QPushButton* TestB = nullptr;
+  QDialogButtonBox* buttons_ = nullptr;
 };

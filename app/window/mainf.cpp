@@ -499,7 +499,9 @@ void TForm1::AccountBClick() {
     return TestConnection(server, account, needed ? password : typed, *this, signIn_->For(server, account));
   };
   TAccountDialog dialog(this, account_, MailServer(), port, *keeper_, test, signIn_.get());
+  dialog.OfferFindSettings(Bytes(EMailFromE->text()));
   if (dialog.exec() != QDialog::Accepted) return;
+  MailServerE->setText(Text(dialog.Server()));
   account_ = dialog.Account();
   if (TSecret typed = dialog.TakeTypedPassword(); !typed.Empty()) {
     typedKey_ = AccountKey(account_.user, MailServer(), port);

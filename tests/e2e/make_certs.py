@@ -11,6 +11,7 @@ its DER form as NAME.sha256 ("AB:CD:..."):
     expired     the same names, expired yesterday
     wrongname   signed by the CA, for mail.example.com only
     selfsigned  for localhost and 127.0.0.1, signed by itself (issuer not trusted)
+    lookup      signed by the CA, for the hosts of the account look-up tests (LOOKUP_NAMES)
 """
 import datetime
 import ipaddress
@@ -25,6 +26,11 @@ from cryptography.x509.oid import NameOID
 NOW = datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
 DAY = datetime.timedelta(days=1)
 LOCAL = [x509.DNSName("localhost"), x509.IPAddress(ipaddress.ip_address("127.0.0.1"))]
+# The look-up tests' domains, each with its subdomains, and the providers' hosts they stand in for
+# inside their private network.
+LOOKUP_NAMES = ["gmail.com", "smtp.gmail.com", "smtp.office365.com", "elsewhere.test", "*.elsewhere.test"] + [
+    name for domain in ("auto.test", "srv.test", "corp.test", "guess.test", "none.test")
+    for name in (domain, "*." + domain)]
 
 
 def name(common):
@@ -63,6 +69,7 @@ def main():
         ("good", "localhost", LOCAL, NOW - DAY, NOW + 30 * DAY),
         ("expired", "localhost", LOCAL, NOW - 30 * DAY, NOW - DAY),
         ("wrongname", "mail.example.com", [x509.DNSName("mail.example.com")], NOW - DAY, NOW + 30 * DAY),
+        ("lookup", "lookup.test", [x509.DNSName(n) for n in LOOKUP_NAMES], NOW - DAY, NOW + 30 * DAY),
     ]:
         key = ec.generate_private_key(ec.SECP256R1())
         write(out, stem, build(subject, key, "Mailcart Test CA", ca_key, sans, start=start, end=end), key)

@@ -1,6 +1,6 @@
 // mailcart-send: the batch of the window's "Send" button from a shell, with no display.
 // Values come from the window's settings file and the options override them; the settings
-// file is never written. What became of each file goes to standard output, a line each, the
+// file is written only by --find-settings --save and by a sign-in that registered a client. What became of each file goes to standard output, a line each, the
 // text of an error to standard error. SIGINT and SIGTERM act like "Cancel sending": the message
 // in progress is completed, then the batch stops; a second one ends the program at once.
 #include <QCoreApplication>
@@ -15,6 +15,7 @@
 #include "app/batch/mailcomponents.h"
 #include "app/batch/passwordsource.h"
 #include "app/batch/settings.h"
+#include "app/cli/send/accountcommands.h"
 #include "app/cli/send/commandline.h"
 #include "app/cli/send/exitstatus.h"
 #include "app/cli/send/sendoptions.h"
@@ -54,13 +55,19 @@ int Send(TOptions options, TStopSignals& stopSignals, std::optional<TSecret> pas
   const TSettings settings = Settings(options);
   for (const std::string& warning : settings.warnings)
     std::fprintf(stderr, "mailcart-send: warning: %s\n", warning.c_str());
-  const std::optional<TOptions> signIn = options.signIn ? std::optional<TOptions>(options) : std::nullopt;
+  const TOptions given = options;
   TCommandLine frontEnd(settings, std::move(options));
+  if (given.findSettings) return FindSettingsCommand(given, SettingsFile(given), frontEnd);
   TMailComponents components;
   frontEnd.BuildRequest(components.pxSMTP1.DefaultPort());
-  if (signIn) {
+  if (given.signIn) {
     CheckServer(frontEnd.Request().server);
-    return SignInCommand(frontEnd.Request(), *signIn, SettingsFile(*signIn));
+    return SignInCommand(frontEnd.Request(), given, SettingsFile(given));
+  }
+  if (given.check) {
+    CheckServer(frontEnd.Request().server);
+    frontEnd.TakePassword(components.pxSMTP1, std::move(passwordVariable));
+    return CheckCommand(frontEnd.Request(), frontEnd.Password(), frontEnd);
   }
   frontEnd.CheckValues();
   if (frontEnd.NeedsPassword()) frontEnd.TakePassword(components.pxSMTP1, std::move(passwordVariable));

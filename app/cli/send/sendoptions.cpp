@@ -31,6 +31,8 @@ const char kUsage[] =
     "                     [--skip-sent] [--report=json|text] [--quiet | --verbose] FILE...\n"
     "       mailcart-send --resume[=JOURNAL] [--resend-changed] [--resend-uncertain] [options]\n"
     "       mailcart-send --sign-in[=browser|device] [--oauth-client-secret TEXT] [options]\n"
+    "       mailcart-send --find-settings ADDRESS [--save] [--ca-file FILE] [--settings FILE]\n"
+    "       mailcart-send --check [options]\n"
     "       mailcart-send --version\n"
     "Sends each FILE as the attachment of its own message. Values not given come from the\n"
     "settings file of the Mailcart window (--settings names another, which must exist).\n"
@@ -68,7 +70,11 @@ const char kUsage[] =
     "sign-in: --sign-in signs in once with a browser (its address is printed; one opens where\n"
     "there is a display, $BROWSER if set) or, =device, with a code typed on any device, and\n"
     "keeps the refresh token in the secret service, or in --token-file FILE where none runs.\n"
-    "The provider comes from the server's name, else --oauth-issuer. Exit status: 0 all\n"
+    "The provider comes from the server's name, else --oauth-issuer. --find-settings looks\n"
+    "up the submission server of ADDRESS (the providers' table, autoconfig over HTTPS, SRV\n"
+    "and MX records, guesses), probes it without logging in and prints its settings;\n"
+    "--save writes them to the settings file. --check connects, secures and logs in as a\n"
+    "batch would, sends nothing and says how each step went. Exit status: 0 all\n"
     "sent, 1 an error ended the batch or a file was not sent, 2 wrong usage (also: a user name\n"
     "without a password, or not signed in),\n"
     "3 cancelled (SIGINT or SIGTERM; a second one ends the program at once).\n";
@@ -144,8 +150,13 @@ bool ParseReport(const std::string& text) {
 void CheckCombination(const TOptions& o) {
   if (o.resume && !o.files.empty()) throw TUsageError("--resume sends the files of its journal: give no FILE");
   if (o.signIn && (o.resume || !o.files.empty())) throw TUsageError("--sign-in signs in and exits: give no FILE");
+  const int commands = (o.signIn ? 1 : 0) + (o.findSettings ? 1 : 0) + (o.check ? 1 : 0);
+  if (commands > 1) throw TUsageError("give one of --sign-in, --find-settings and --check");
+  if ((o.findSettings || o.check) && (o.resume || !o.files.empty()))
+    throw TUsageError(std::string(o.check ? "--check" : "--find-settings") + " sends nothing: give no FILE");
+  if (o.save && !o.findSettings) throw TUsageError("--save goes with --find-settings");
   if (o.oauthClientSecret && !o.signIn) throw TUsageError("--oauth-client-secret goes with --sign-in, which keeps it");
-  if (!o.signIn && !o.resume && o.files.empty()) throw TUsageError("no file to send");
+  if (commands == 0 && !o.resume && o.files.empty()) throw TUsageError("no file to send");
   if (o.resendChanged && !o.resume) throw TUsageError("--resend-changed goes with --resume");
   if (o.recursive && o.resume) throw TUsageError("--recursive goes with the files named, not --resume");
   if (o.dryRun && o.sendmail) throw TUsageError("give one of --dry-run and --sendmail");
@@ -194,6 +205,9 @@ const TOptionRule kRules[] = {
     {"--token-command", TTakes::Value, [](TOptions& o, const std::string& v) { o.tokenCommand = v; }},
     {"--sign-in", TTakes::ValueAfterEquals, [](TOptions& o, const std::string& v) { o.signIn = ParseSignInOption(v); },
      "browser"},
+    {"--find-settings", TTakes::Value, [](TOptions& o, const std::string& v) { o.findSettings = v; }},
+    {"--save", TTakes::Nothing, [](TOptions& o, const std::string&) { o.save = true; }},
+    {"--check", TTakes::Nothing, [](TOptions& o, const std::string&) { o.check = true; }},
     {"--oauth-issuer", TTakes::Value, [](TOptions& o, const std::string& v) { o.oauthIssuer = v; }},
     {"--oauth-client-id", TTakes::Value, [](TOptions& o, const std::string& v) { o.oauthClientId = v; }},
     {"--oauth-client-secret", TTakes::Value, [](TOptions& o, const std::string& v) { o.oauthClientSecret = v; }},

@@ -29,6 +29,9 @@ struct TOptions {
   // secret service runs.
   std::optional<TSignInFlow> signIn;
   std::optional<std::string> oauthIssuer, oauthClientId, oauthClientSecret, tokenFile;
+  // Instead of a batch: find the settings of an address (and save them), or test the connection.
+  std::optional<std::string> findSettings;
+  bool save = false, check = false;
   TPasswordOptions password;
   std::vector<std::string> files;
 };
