@@ -19,8 +19,6 @@ constexpr std::string_view kRtfBodyFile = "_rtfbody.rtf";
 constexpr std::string_view kAlternativePrefix = "_alt.";
 // Source bytes handed to an encoder at a time: whole Base64 lines, about 80 KB of output.
 constexpr size_t kDataBlock = kBase64LineBytes * 1024;
-// The longest line SMTP carries, without its CR LF.
-constexpr size_t kMaxTextLine = 998;
 
 TBoundarySource& BoundarySource() {
   static TBoundarySource source;
@@ -92,55 +90,9 @@ std::string MailboxLine(std::string_view head, std::string_view name, std::strin
   return FoldedHeader(head, tokens);
 }
 
-// RFC 2046 4.1.2: a text part names its character set. The bytes travel as they are; a text
-// that is neither ASCII nor UTF-8 gets no charset, as no label could be trusted.
-std::string CharsetParameter(const TpxAttItem& item, std::string_view type) {
-  if (!StartsText("text/", type) || type.find(';') != std::string_view::npos) return {};
-  const std::string_view data = item.Stream().Data();
-  if (IsAscii(data)) return "; charset=us-ascii";
-  return IsValidUtf8(data) ? "; charset=utf-8" : "";
-}
-
 std::string LowerFileName(const TpxAttItem& item) { return LowerCase(FileNamePart(item.FileName())); }
 
 bool IsAlternative(const TpxAttItem& item) { return StartsStr(kAlternativePrefix, LowerFileName(item)); }
-
-// 7bit data travels as lines of at most 998 bytes that end in CR LF, with no NUL (RFC 5322
-// 2.1.1, RFC 5321 4.5.3.1.6). Anything else would arrive changed (a lone LF turned into CR LF)
-// or be refused by the server.
-bool TravelsAsLines(std::string_view data) {
-  size_t lineStart = 0;
-  for (size_t i = data.find_first_of(std::string_view("\r\n\0", 3)); i != std::string_view::npos;
-       i = data.find_first_of(std::string_view("\r\n\0", 3), i + 1)) {
-    if (data[i] != '\r' || i + 1 >= data.size() || data[i + 1] != '\n') return false;
-    if (i - lineStart > kMaxTextLine) return false;
-    lineStart = ++i + 1;
-  }
-  return data.size() - lineStart <= kMaxTextLine;
-}
-
-// A 7bit attachment whose data is not such text goes as Base64, so that it arrives exactly. As
-// the whole body of a single part it must also end in CR LF: no delimiter follows to take the
-// last line end, so a reader counts the one the text needs to end as data.
-int EncodingOf(const TpxAttItem& item, bool singlePart) {
-  const int code = item.TransferEncoding();
-  if (code != kEncoding7Bit) return code;
-  const std::string_view data = item.Stream().Data();
-  const bool endsAsText = !singlePart || data.empty() || EndsStr("\r\n", data);
-  return TravelsAsLines(data) && endsAsText ? code : kEncodingBase64;
-}
-
-// RFC 2046 5.2.1: the body of a message/rfc822 part may not be encoded, so a message file that
-// must go as Base64 is announced as plain bytes.
-std::string ContentTypeOf(const TpxAttItem& item, bool singlePart) {
-  if (EncodingOf(item, singlePart) != item.TransferEncoding() && SameText(item.ContentType(), "message/rfc822"))
-    return "application/octet-stream";
-  return item.ContentType();
-}
-
-std::string EncodingLine(const TpxAttItem& item, bool singlePart) {
-  return std::string("Content-Transfer-Encoding: ") + TransferEncodingNames[EncodingOf(item, singlePart)];
-}
 
 // Feeds data to a block encoder (Base64 or quoted-printable lines) a block at a time.
 template <class Encoder>
@@ -155,23 +107,25 @@ void EncodeBlocks(std::string_view data, TpxOutBuffer& out) {
   out.Written();
 }
 
-// 7bit data is a sequence of lines (RFC 2045 2.7): every line end, CR LF, a lone CR or a lone
-// LF, is written as CR LF; no other byte changes. A last line without a line end stays without
-// one, so that the line end that follows belongs to the delimiter (RFC 2046 5.1.1).
 void WriteTextLines(std::string_view data, TpxOutBuffer& out) {
-  size_t pos = 0;
-  while (pos < data.size()) {
-    const size_t end = data.find_first_of("\r\n", pos);
-    if (end == std::string_view::npos) {
-      out.Pending().append(data.substr(pos));
-      break;
-    }
-    out.Pending().append(data.substr(pos, end - pos)).append("\r\n");
-    pos = end + (data.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+  TTextLineWriter writer;
+  for (size_t pos = 0; pos < data.size(); pos += kDataBlock) {
+    writer.Add(data.substr(pos, kDataBlock), out.Pending());
     out.Written();
     ProcessMessages();
   }
-  out.Written();
+}
+
+// Lines of 45 bytes; the line of fewer (none, when the length is a multiple of 45) ends it.
+void WriteUULines(std::string_view data, TpxOutBuffer& out) {
+  for (size_t pos = 0;; pos += kUULineBytes) {
+    const std::string_view bytes = data.substr(std::min(pos, data.size()), kUULineBytes);
+    AppendUUEncodedLine(bytes, out.Pending());
+    out.Pending().append("\r\n");
+    out.Written();
+    if (bytes.size() < kUULineBytes) break;
+    ProcessMessages();
+  }
 }
 
 }  // namespace
@@ -194,7 +148,10 @@ std::string QuotedParameter(std::string_view value) {
 
 // --- TpxCustomEncoder ---------------------------------------------------------------------
 
-TpxCustomEncoder::TpxCustomEncoder(TpxCustomMessage& message) : message_(message) {
+TpxCustomEncoder::TpxCustomEncoder(TpxCustomMessage& message) : TpxCustomEncoder(message, message.Headers()) {}
+
+TpxCustomEncoder::TpxCustomEncoder(const TpxCustomMessage& message, TpxHeaders& headers)
+    : message_(message), headers_(headers) {
   for (const std::string& line : message.Body()) {
     longLines_ = longLines_ || line.size() > 255;
     utf8Body_ = utf8Body_ || (message.CharSet() == csUTF8 && !IsAscii(line));
@@ -233,14 +190,14 @@ std::string TpxCustomEncoder::NewBoundary() { return BoundarySource() ? Boundary
 void TpxCustomEncoder::RemoveReservedHeaders() {
   // RFC 5322 3.6.3: the blind copies go in the envelope only; no Bcc of the message's own headers,
   // however many, goes out with the text.
-  RemoveEveryHeader(message_.Headers(), "BCC");
+  RemoveEveryHeader(headers_, "BCC");
   for (const char* name : {"From", "To", "CC", "Return-Receipt-To", "X-Priority", "Subject", "Mime-Version",
                            "Content-Type", "X-Encoding", "Content-Transfer-Encoding"})
-    RemoveHeader(message_.Headers(), name);
+    RemoveHeader(headers_, name);
 }
 
 void TpxCustomEncoder::WriteExtraHeaders() {
-  for (const std::string& line : message_.Headers()) WriteLine(FoldedLongLine(line));
+  for (const std::string& line : headers_) WriteLine(FoldedLongLine(line));
 }
 
 // One header for the whole list, folded after each comma: every mailbox starts a line of its own.
@@ -272,7 +229,7 @@ void TpxCustomEncoder::WriteSubject() {
 void TpxCustomEncoder::WriteSubjectAndVersion(std::string_view messageId) {
   WriteSubject();
   const TComposeTime now = ComposeTime();
-  const TpxHeaders& own = message_.Headers();
+  const TpxHeaders& own = headers_;
   if (GetRawHeaderValue(own, "Date").empty()) WriteLine("Date: " + DateHeaderValue(now));
   if (GetRawHeaderValue(own, "Message-ID").empty())
     WriteLine("Message-ID: " +
@@ -336,23 +293,73 @@ void TpxCustomEncoder::WriteFormattedBody() {
   WriteQuotedPrintableBody();
 }
 
+TPartFacts TpxCustomEncoder::ReadFacts(const TpxAttItem& item) { return PartFactsOf(item.Stream().Data()); }
+
+const TPartFacts& TpxCustomEncoder::Facts(const TpxAttItem& item) {
+  const auto known = facts_.find(&item);
+  if (known != facts_.end()) return known->second;
+  return facts_[&item] = ReadFacts(item);
+}
+
+// A 7bit attachment whose data is not such text goes as Base64, so that it arrives exactly. As
+// the whole body of a single part it must also end in CR LF: no delimiter follows to take the
+// last line end, so a reader counts the one the text needs to end as data.
+int TpxCustomEncoder::EncodingOf(const TpxAttItem& item) {
+  const int code = item.TransferEncoding();
+  if (code != kEncoding7Bit) return code;
+  const TPartFacts& facts = Facts(item);
+  const bool endsAsText = !singlePart_ || facts.size == 0 || facts.endsWithCrLf;
+  return facts.travelsAsLines && endsAsText ? code : kEncodingBase64;
+}
+
+// The bytes travel as they are; a text that is neither ASCII nor UTF-8 gets no charset, as no
+// label could be trusted.
+std::string TpxCustomEncoder::CharsetParameter(const TpxAttItem& item, std::string_view type) {
+  if (!StartsText("text/", type) || type.find(';') != std::string_view::npos) return {};
+  const TPartFacts& facts = Facts(item);
+  if (facts.ascii) return "; charset=us-ascii";
+  return facts.utf8 ? "; charset=utf-8" : "";
+}
+
+// RFC 2046 5.2.1: the body of a message/rfc822 part may not be encoded, so a message file that
+// must go as Base64 is announced as plain bytes.
+std::string TpxCustomEncoder::ContentTypeOf(const TpxAttItem& item) {
+  if (EncodingOf(item) != item.TransferEncoding() && SameText(item.ContentType(), "message/rfc822"))
+    return "application/octet-stream";
+  return item.ContentType();
+}
+
+std::string TpxCustomEncoder::EncodingLine(const TpxAttItem& item) {
+  return std::string("Content-Transfer-Encoding: ") + TransferEncodingNames[EncodingOf(item)];
+}
+
 void TpxCustomEncoder::WriteAttachmentHeaders(const TpxAttItem& item, bool bare) {
-  const std::string mediaType = ContentTypeOf(item, singlePart_);
+  const std::string mediaType = ContentTypeOf(item);
   const std::string type = CutLine("Content-Type: " + HeaderText(mediaType));
   const std::string typeLine = type + CharsetParameter(item, mediaType);
   const std::string name = HeaderText(FileNamePart(item.FileName()));
   WriteLine(bare ? typeLine : typeLine + FileNameParameter("name", name));
-  WriteLine(EncodingLine(item, singlePart_));
+  WriteLine(EncodingLine(item));
   constexpr std::string_view kDisposition = "Content-Disposition: attachment";
   if (!bare) WriteLine(std::string(kDisposition) + FileNameParameter("filename", name));
 }
 
-void TpxCustomEncoder::WriteAttachmentData(const TpxAttItem& item) {
+bool TpxCustomEncoder::WriteData(const TpxAttItem& item, TDataLayout layout) {
   const std::string& data = item.Stream().Data();
-  switch (EncodingOf(item, singlePart_)) {
-    case kEncodingBase64: return EncodeBlocks<TBase64LineEncoder>(data, out_);
-    case kEncodingQuotedPrintable: return EncodeBlocks<TQPEncoder>(data, out_);
-    default: return WriteTextLines(data, out_);
+  switch (layout) {
+    case TDataLayout::Base64: EncodeBlocks<TBase64LineEncoder>(data, out_); break;
+    case TDataLayout::QuotedPrintable: EncodeBlocks<TQPEncoder>(data, out_); break;
+    case TDataLayout::TextLines: WriteTextLines(data, out_); break;
+    case TDataLayout::UULines: WriteUULines(data, out_); break;
+  }
+  return out_.AtLineStart();
+}
+
+bool TpxCustomEncoder::WriteAttachmentData(const TpxAttItem& item) {
+  switch (EncodingOf(item)) {
+    case kEncodingBase64: return WriteData(item, TDataLayout::Base64);
+    case kEncodingQuotedPrintable: return WriteData(item, TDataLayout::QuotedPrintable);
+    default: return WriteData(item, TDataLayout::TextLines);
   }
 }
 
@@ -365,13 +372,12 @@ void TpxCustomEncoder::WriteSinglePart() {
     // The file is the message's body: no name, no disposition.
     const std::string type = name == kHtmlBodyFile ? "text/html" : "text/rtf";
     WriteLine("Content-Type: " + type + CharsetParameter(item, type));
-    WriteLine(EncodingLine(item, singlePart_));
+    WriteLine(EncodingLine(item));
   } else {
     WriteAttachmentHeaders(item, false);
   }
   WriteLine("");
-  WriteAttachmentData(item);
-  if (!out_.AtLineStart()) WriteLine("");
+  if (!WriteAttachmentData(item)) WriteLine("");
 }
 
 void TpxCustomEncoder::WriteMultipart(bool alternative) {
@@ -438,16 +444,7 @@ void TpxCustomEncoder::WriteUUMessage() {
 void TpxCustomEncoder::WriteUUAttachment(const TpxAttItem& item) {
   WriteLine("");
   WriteLine("begin 600 " + HeaderText(FileNamePart(item.FileName())));
-  const std::string_view data = item.Stream().Data();
-  // Lines of 45 bytes; the line of fewer (none, when the length is a multiple of 45) ends it.
-  for (size_t pos = 0;; pos += kUULineBytes) {
-    const std::string_view bytes = data.substr(std::min(pos, data.size()), kUULineBytes);
-    AppendUUEncodedLine(bytes, out_.Pending());
-    out_.Pending().append("\r\n");
-    out_.Written();
-    if (bytes.size() < kUULineBytes) break;
-    ProcessMessages();
-  }
+  WriteData(item, TDataLayout::UULines);
   WriteLine("`");
   WriteLine("end");
 }
@@ -477,7 +474,7 @@ void TpxArticleEncoder::WriteHeaders() {
   WriteLine(FoldedLongLine("Newsgroups: " + HeaderText(article->NewsGroups())));
   RemoveReservedHeaders();
   // RFC 5536 3.1.4: one Newsgroups header, the one just written.
-  RemoveHeader(Message().Headers(), "Newsgroups");
+  RemoveHeader(OwnHeaders(), "Newsgroups");
   WriteExtraHeaders();
   WriteSubjectAndVersion(article->MessageId());
 }

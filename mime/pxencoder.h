@@ -4,14 +4,15 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 
+#include "mail/pxmsgcls.h"
+#include "mime/partbytes.h"
 #include "mime/pxoutbuffer.h"
 
 class TStream;
-class TpxAddressList;
-class TpxAttItem;
 class TpxCustomMessage;
 
 // Draws the boundary of a multipart body. Tests install a predictable one; an empty function
@@ -19,16 +20,20 @@ class TpxCustomMessage;
 using TBoundarySource = std::function<std::string()>;
 void SetBoundarySource(TBoundarySource source);
 
+// How an attachment's bytes stand in the text.
+enum class TDataLayout { TextLines, Base64, QuotedPrintable, UULines };
+
 // Holds the whole algorithm; the two composers below differ only in their header block. One
 // composer serves one Encode of one message and is then thrown away.
 class TpxCustomEncoder {
  public:
+  // The headers the composer writes itself leave the message's own header list.
   explicit TpxCustomEncoder(TpxCustomMessage& message);
   virtual ~TpxCustomEncoder() = default;
   TpxCustomEncoder(const TpxCustomEncoder&) = delete;
   TpxCustomEncoder& operator=(const TpxCustomEncoder&) = delete;
 
-  TpxCustomMessage& Message() const { return message_; }
+  const TpxCustomMessage& Message() const { return message_; }
   TStream* Output() const { return output_; }
   void SetOutput(TStream* output) { output_ = output; }
   // True when a body line is longer than 255 characters: the body then goes quoted-printable.
@@ -38,7 +43,19 @@ class TpxCustomEncoder {
   void Encode();
 
  protected:
+  // Takes the message's own headers from headers, which it changes instead of the message's.
+  TpxCustomEncoder(const TpxCustomMessage& message, TpxHeaders& headers);
+
   virtual void WriteHeaders() = 0;
+  // What the part's headers need to know of the item's bytes; from its stream.
+  virtual TPartFacts ReadFacts(const TpxAttItem& item);
+  // Writes the item's bytes laid out so; true when the last byte written ends a line, or none was.
+  virtual bool WriteData(const TpxAttItem& item, TDataLayout layout);
+  // Read once per item and Encode.
+  const TPartFacts& Facts(const TpxAttItem& item);
+  // Of the attachment's bytes: its transfer encoding code, from the item's and its facts.
+  int EncodingOf(const TpxAttItem& item);
+  TpxHeaders& OwnHeaders() { return headers_; }
 
   void WriteLine(std::string_view text) { out_.WriteLine(text); }
   std::string NewBoundary();
@@ -58,7 +75,11 @@ class TpxCustomEncoder {
   // The charset parameter of a body that names one: iso-8859-1, or utf-8 for UTF-8 text.
   std::string BodyCharsetParameter() const;
   void WriteQuotedPrintableBody();
-  void WriteAttachmentData(const TpxAttItem& item);
+  // RFC 2046 4.1.2: a text part names its character set, when its bytes are ASCII or UTF-8.
+  std::string CharsetParameter(const TpxAttItem& item, std::string_view type);
+  std::string ContentTypeOf(const TpxAttItem& item);
+  std::string EncodingLine(const TpxAttItem& item);
+  bool WriteAttachmentData(const TpxAttItem& item);
   void WriteAttachmentHeaders(const TpxAttItem& item, bool bare);
   void WritePlainTextHeaders();
   void WritePlainText();
@@ -68,7 +89,9 @@ class TpxCustomEncoder {
   void WriteUUMessage();
   void WriteUUAttachment(const TpxAttItem& item);
 
-  TpxCustomMessage& message_;
+  const TpxCustomMessage& message_;
+  TpxHeaders& headers_;
+  std::map<const TpxAttItem*, TPartFacts> facts_;
   TStream* output_ = nullptr;
   bool longLines_ = false;
   bool utf8Body_ = false;    // a csUTF8 body that is not plain ASCII

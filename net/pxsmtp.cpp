@@ -51,12 +51,14 @@ void TpxSMTP::Send() {
 
 // --- A kept session -------------------------------------------------------------------------
 
+void TpxSMTP::Open() {
+  carried_ = false;
+  TpxSmtpConnection::Open();
+}
+
 void TpxSMTP::SendInSession() {
-  bool reused = Connected();
-  if (reused && ServerLeftIdleSession()) {
-    Reconnect();
-    reused = false;
-  }
+  if (Connected() && ServerLeftIdleSession()) Reconnect();
+  const bool reused = Connected() && carried_;
   try {
     Connect();
     if (phase_ == TSmtpPhase::NeedsReset) ResetTransaction();
@@ -121,6 +123,7 @@ TpxMessage& TpxSMTP::Message() {
 }
 
 void TpxSMTP::TransmitMessage() {
+  carried_ = true;
   phase_ = TSmtpPhase::Ready;
   dataReply_.clear();
   try {

@@ -60,6 +60,8 @@ class TpxSMTP : public TpxSmtpConnection {
   bool ReadProperty(const std::string& name, const TPropValue& value) override;
 
  protected:
+  // A new session has carried no message yet.
+  void Open() override;
   void Notification(TComponent* component, TOperation operation) override;
   // Stuffs the message text on its way to the socket and ends it with the end-of-data mark.
   void SendBlock(const char* data, size_t size) override;
@@ -100,6 +102,9 @@ class TpxSMTP : public TpxSmtpConnection {
 
   TpxMessage* mailMessage_ = nullptr;
   bool keepSession_ = false;
+  // A transaction has run on the open session: it is one kept from an earlier Send, which the
+  // server may have ended since.
+  bool carried_ = false;
   TStringList envelopeRecipients_;
   TDotStuffer stuffer_;
   std::string pending_;  // stuffed text not sent yet

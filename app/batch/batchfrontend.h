@@ -3,12 +3,14 @@
 // all three; a batch reads its request once, given to TBatchRunner::Run.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "app/batch/batchjournal.h"
 #include "app/batch/batchstatus.h"
+#include "app/batch/sizecheck.h"
 #include "toolkit/secret.h"
 
 enum class TBatchLabel { SFileShowL, StateL, RemaindL };
@@ -39,6 +41,13 @@ class TBatchQuestions {
   enum class TSentBeforeChoice { SendAgain, Skip, Cancel };
   virtual TSentBeforeChoice SentBefore(const std::vector<TSentBefore>& /*files*/) {
     return TSentBeforeChoice::SendAgain;
+  }
+  // Files whose message is larger than the server takes (limit: bytes), asked before the first
+  // file goes unless the batch keeps going (which skips them): SendOthers skips them, Cancel
+  // sends nothing, Refuse ends the batch with the error that names them.
+  enum class TTooLargeChoice { SendOthers, Cancel, Refuse };
+  virtual TTooLargeChoice TooLarge(const std::vector<TTooLarge>& /*files*/, uint64_t /*limit*/) {
+    return TTooLargeChoice::Refuse;
   }
   // Asked once a batch starts, for an account with a user that logs in with a password; the
   // batch wipes it when it ends. A front end that has none raises the error to show.

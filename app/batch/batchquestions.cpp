@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "toolkit/strutils.h"
+
 namespace {
 std::string Files(size_t count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
 }  // namespace
@@ -34,4 +36,12 @@ std::string UncertainQuestion(size_t count) {
   return count == 1 ? "1 file may have been delivered: the server did not confirm it. Send it again?"
                     : std::to_string(count) +
                           " files may have been delivered: the server did not confirm them. Send them again?";
+}
+
+std::string TooLargeQuestion(const std::vector<TTooLarge>& files, uint64_t limit) {
+  std::string text = Files(files.size()) + (files.size() == 1 ? " is" : " are") + " larger than the server takes (" +
+                     FormatBytes(limit) + "):";
+  for (size_t i = 0; i < files.size(); ++i)
+    text += (i == 0 ? " " : ", ") + ShownFileName(files[i].path) + " (" + FormatBytes(files[i].size) + ")";
+  return text + ". Send the others?";
 }

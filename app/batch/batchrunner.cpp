@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <utility>
 
 #include "app/batch/batchplan.h"
 #include "app/batch/batchquestions.h"
@@ -21,11 +22,13 @@
 #include "app/batch/messagedelivery.h"
 #include "app/batch/messagetext.h"
 #include "app/batch/recipients.h"
+#include "app/batch/sizecheck.h"
 #include "app/batch/sourcefile.h"
 #include "app/batch/subjecttemplate.h"
 #include "mail/addresslist.h"
 #include "mail/mailbox.h"
 #include "mail/pxmsg.h"
+#include "mime/messagesize.h"
 #include "net/pxsmtp.h"
 #include "net/smtpfailure.h"
 #include "toolkit/pump.h"
@@ -49,6 +52,12 @@ void MarkSentBefore(std::vector<TBatchFile>& files, const std::vector<TBatchFile
         files[i].detail = "sent before on " + DayOf(before.time);
         files[i].sentBefore = before.time;
       }
+}
+
+// The subject's fields of the file at index of count.
+TSubjectFields FieldsOf(const std::string& file, size_t index, size_t count) {
+  return {std::filesystem::path(file).filename().string(), static_cast<int>(index) + 1, static_cast<int>(count),
+          TodayIsoDate()};
 }
 
 // A pause tick is two sleeps of this length with message processing between them.
@@ -178,9 +187,8 @@ TBatchEnd TBatchRunner::SendAll() {
   for (int i = 0; i < count; ++i) {
     if (status_.Files()[i].state == TFileState::Skipped) continue;
     const std::string file = status_.Files()[i].path;
-    const TSubjectFields fields{std::filesystem::path(file).filename().string(), i + 1, count, TodayIsoDate()};
     status_.SetCurrent(i);
-    const TFileEnd end = SendFile(file, fields);
+    const TFileEnd end = SendFile(file, FieldsOf(file, i, count));
     if (end == TFileEnd::Canceled || cancelRequested_) return Abort();
     if (end == TFileEnd::Failed || end == TFileEnd::Skipped) continue;
     SetState(batchtext::kFilePrefix + ShownFileName(file) + batchtext::kFileSended + batchtext::kWaitPause);
@@ -213,6 +221,7 @@ TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const TSu
         if (const std::string why = SentMeanwhile(*source); !why.empty()) throw EFileBusy(why);
         PrepareMessage(fields, *source);
       }
+      if (startFailure_) std::rethrow_exception(std::exchange(startFailure_, nullptr));
       reply = Deliver();
     } catch (const EFileBusy& busy) {
       SetFileState(TFileState::Skipped, busy.what());
@@ -418,8 +427,39 @@ std::optional<std::vector<TBatchFile>> TBatchRunner::PlanFiles() {
       MarkSentBefore(files, absolute, sent, choice == TBatchQuestions::TSentBeforeChoice::Skip);
     }
   }
+  if (!CheckSizes(files)) return std::nullopt;
   OpenJournal(files);
   return files;
+}
+
+bool TBatchRunner::CheckSizes(std::vector<TBatchFile>& files) {
+  startFailure_ = nullptr;
+  const auto waiting = [](const TBatchFile& file) { return file.state == TFileState::Waiting; };
+  if (Delivery() != nullptr || std::none_of(files.begin(), files.end(), waiting)) return true;
+  try {
+    smtp_.Connect();
+  } catch (const std::exception&) {
+    startFailure_ = std::current_exception();
+    return true;
+  }
+  serverReached_ = true;
+  const uint64_t limit = smtp_.Extensions().SizeLimit();
+  const std::vector<TTooLarge> tooLarge = FindTooLarge(files, limit, [&](size_t i) {
+    FillFileMessage(FieldsOf(files[i].path, i, files.size()), files[i].path);
+    return ComposedSize(message_, TAttachmentBytes::InFile);
+  });
+  message_.Attachments().Clear();
+  if (tooLarge.empty()) return true;
+  if (!request_.keepGoing) {
+    switch (frontEnd_.questions.TooLarge(tooLarge, limit)) {
+      case TBatchQuestions::TTooLargeChoice::SendOthers: break;
+      case TBatchQuestions::TTooLargeChoice::Cancel: return false;
+      case TBatchQuestions::TTooLargeChoice::Refuse: throw ETooLargeFiles(TooLargeText(tooLarge, limit));
+    }
+  }
+  const std::vector<std::string> listed = SkipTooLarge(files, tooLarge, limit);
+  failures_.insert(failures_.end(), listed.begin(), listed.end());
+  return true;
 }
 
 std::vector<TBatchFile> TBatchRunner::ChosenFiles() {
@@ -498,10 +538,14 @@ std::string TBatchRunner::SentMeanwhile(const TSourceFile& source) {
 }
 
 void TBatchRunner::PrepareMessage(const TSubjectFields& fields, TSourceFile& source) {
+  FillFileMessage(fields, source.Path());
+  message_.Attachments().Items(0).Stream().Data() = source.TakeBytes();
+}
+
+void TBatchRunner::FillFileMessage(const TSubjectFields& fields, const std::string& path) {
   FillMessage(request_.from, Recipients(), FillSubject(request_.subject, fields), FillSubject(request_.body, fields));
   auto item = std::make_unique<TpxAttItem>();
-  item->SetFileName(source.Path());
-  item->Stream().Data() = source.TakeBytes();
+  item->SetFileName(path);
   message_.Attachments().Add(std::move(item));
 }
 

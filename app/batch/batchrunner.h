@@ -105,6 +105,10 @@ class TBatchRunner {
   std::optional<std::vector<TBatchFile>> PlanFiles();
   std::vector<TBatchFile> ChosenFiles();
   void OpenJournal(const std::vector<TBatchFile>& files);
+  // RFC 1870: the files whose message is larger than the server takes, found once the session is
+  // open and before the journal, skipped or asked about; false when the user chose to send
+  // nothing. A dry run, the system's mailer and a server that names no limit have no check.
+  bool CheckSizes(std::vector<TBatchFile>& files);
   void RecordSkipped();
   // Records the current file's outcome; durable when its deletion follows.
   void RecordOutcome(TJournalOutcome outcome, const std::string& reply, bool durable);
@@ -112,6 +116,8 @@ class TBatchRunner {
   std::string SentMeanwhile(const TSourceFile& source);
   // Fills the message with the file's bytes, for every try of this file.
   void PrepareMessage(const TSubjectFields& fields, TSourceFile& source);
+  // Fills the message for the file at path, its bytes left out.
+  void FillFileMessage(const TSubjectFields& fields, const std::string& path);
   // Sends the prepared message through the request's delivery or the server; the reply.
   std::string Deliver();
   // The message as prepared, to the server.
@@ -162,6 +168,9 @@ class TBatchRunner {
   bool filesWent_ = false;
   // The server has answered in this batch: a refused connection from now on is a passing fault.
   bool serverReached_ = false;
+  // The failure of the session opened for the size check: the first file's first try, which
+  // handles it as it would its own.
+  std::exception_ptr startFailure_;
   // "file: why" for each file a KeepGoing batch could not send.
   std::vector<std::string> failures_;
   TBatchStatus status_;

@@ -10,12 +10,14 @@
 #include <optional>
 #include <string>
 
+#include "app/batch/batchquestions.h"
 #include "app/batch/batchrunner.h"
 #include "app/batch/settings.h"
 #include "app/window/accountdialog.h"
 #include "app/window/designscale.h"
 #include "app/window/opendialog.h"
 #include "app/window/windowsignin.h"
+#include "toolkit/msgbox.h"
 #include "toolkit/version.h"
 
 class QCheckBox;
@@ -94,6 +96,11 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   void OfferResendUncertain();
   // Yes sends them again, No leaves them out, Cancel sends nothing.
   TSentBeforeChoice SentBefore(const std::vector<TSentBefore>& files) override;
+  // Yes sends the others, No sends nothing.
+  TTooLargeChoice TooLarge(const std::vector<TTooLarge>& files, uint64_t limit) override {
+    return AskQuestion(TooLargeQuestion(files, limit), false) == TMsgAnswer::Yes ? TTooLargeChoice::SendOthers
+                                                                                 : TTooLargeChoice::Cancel;
+  }
 
   // What the next batch sends: the fields as they are now, or the batch to resume.
   TBatchRequest Request();

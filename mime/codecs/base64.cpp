@@ -315,6 +315,12 @@ void TBase64LineEncoder::Finish(std::string& out) {
   carried_ = 0;
 }
 
+uint64_t Base64LinesSize(uint64_t bytes) {
+  constexpr uint64_t kLine = kBase64LineBytes / 3 * 4 + 2;
+  const uint64_t rest = bytes % kBase64LineBytes;
+  return bytes / kBase64LineBytes * kLine + (rest + 2) / 3 * 4 + 2;
+}
+
 void WriteBase64Lines(TStream& source, TStream& output) {
   constexpr size_t kBlock = kBase64LineBytes * 1150;  // about 64 KB
   std::string block(kBlock, '\0');

@@ -44,6 +44,9 @@ class TBase64LineEncoder {
   size_t carried_ = 0;
 };
 
+// The size of the lines TBase64LineEncoder writes for that many bytes, line ends included.
+uint64_t Base64LinesSize(uint64_t bytes);
+
 // Writes the Base64 body lines of source (from position 0 to its end) to output at its
 // position: reads and writes in blocks of about 64 KB and pumps once per block.
 void WriteBase64Lines(TStream& source, TStream& output);

@@ -40,6 +40,8 @@ void AppendUUEncodedLine(std::string_view bytes, std::string& out) {
   }
 }
 
+size_t UUEncodedLineLength(size_t bytes) { return 1 + bytes / 3 * 4 + (bytes % 3 == 0 ? 0 : bytes % 3 + 1); }
+
 std::string UUEncodeLine(std::string_view bytes) {
   ProcessMessages();
   std::string out;

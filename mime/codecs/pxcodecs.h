@@ -22,6 +22,8 @@ inline constexpr size_t kUULineBytes = 45;  // bytes per line as the composer wr
 std::string UUEncodeLine(std::string_view bytes);
 // Appends the same line to out, with no pumping: the composer's loop form.
 void AppendUUEncodedLine(std::string_view bytes, std::string& out);
+// The length of that line for that many bytes (up to 63), without a line end.
+size_t UUEncodedLineLength(size_t bytes);
 // The bytes of one line: groups of four after the length character (a short last group counts
 // its missing characters as 0), cut to the length the first character announces, or padded
 // with zero bytes to it when the groups hold less (a line whose trailing blanks were lost). An

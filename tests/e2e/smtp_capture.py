@@ -318,7 +318,8 @@ async def serve(args):
             require_starttls=args.require_starttls, auth_required=bool(passwords or token_logins),
             # Over implicit TLS aiosmtpd does not know the session is encrypted.
             auth_require_tls=not (args.auth_plaintext or args.implicit_tls),
-            authenticator=password_check(passwords), auth_exclude_mechanism=excluded)
+            authenticator=password_check(passwords), auth_exclude_mechanism=excluded,
+            **({} if args.size_limit is None else {'data_size_limit': args.size_limit or None}))
     try:
         server = await loop.create_server(session, '127.0.0.1', args.port,
                                           ssl=context if args.implicit_tls else None)
@@ -375,6 +376,8 @@ def main():
                         help='refuse the first token of the run, whatever it is, every time it comes')
     parser.add_argument('--no-oauthbearer', action='store_true', help='do not offer OAUTHBEARER')
     parser.add_argument('--auth-plaintext', action='store_true', help='allow a login without TLS')
+    parser.add_argument('--size-limit', type=int, metavar='BYTES',
+                        help='the largest message taken, announced as SIZE; 0 announces none')
     parser.add_argument('--transcript', metavar='FILE', help='append every line read here')
     args = parser.parse_args()
     if bool(args.tls_cert) != bool(args.tls_key) or (args.implicit_tls and not args.tls_cert):

@@ -33,6 +33,7 @@ SmtpCapture::SmtpCapture(const Options& options)
     args.push_back("--messages-per-session");
     args.push_back(std::to_string(options.messagesPerSession));
   }
+  if (options.sizeLimit >= 0) args.insert(args.end(), {"--size-limit", std::to_string(options.sizeLimit)});
   for (const std::string& address : options.rejectRcpt) {
     args.push_back("--reject-rcpt");
     args.push_back(address);

@@ -6,6 +6,7 @@
 
 #include <QTemporaryDir>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,8 @@ class SmtpCapture {
     std::string dir{};                    // where messages go; empty: a folder of its own
     int port = 0;                         // 0: a free port
     int messagesPerSession = 0;           // after these, MAIL FROM gets 421 and a close; 0: no limit
+    // The largest message taken, announced as SIZE; 0: none announced; -1: aiosmtpd's (32 MiB).
+    int64_t sizeLimit = -1;
     // Security, all off by default: a TestCerts name ("good", "expired", …) offered with
     // STARTTLS, or from the first byte with implicitTls.
     std::string cert{};

@@ -1,0 +1,23 @@
+// The exact size of the text the composer writes for a message (TpxMessage::SaveToStream),
+// found without composing it. That is the size SMTP's SIZE extension speaks of (RFC 1870 3:
+// the octets sent after the 354 reply, CR LF pairs included, but neither the dots that
+// dot-stuffing doubles nor the end-of-data mark): the text before the SMTP client stuffs it.
+#pragma once
+
+#include <cstdint>
+
+class TpxMessage;
+
+// Where the attachments' bytes are taken from.
+enum class TAttachmentBytes {
+  InMemory,  // each item's stream, as the composer takes them
+  InFile,    // the file each item's FileName names (a regular file); the item's stream is not read
+};
+
+// The headers, boundaries and part headers are laid out by the composer's own code, which also
+// draws a boundary and a Message-ID as composing does (their length never changes), so the size
+// holds for the text composed later from the same message and bytes. A Base64 part's size follows
+// from the number of its bytes; a quoted-printable part's, a 7bit one's and a text part's charset
+// depend on every byte, which a file gives in one read, a block at a time. The message is left as
+// it is. A file that cannot be read raises EInOutError naming it.
+uint64_t ComposedSize(const TpxMessage& message, TAttachmentBytes bytes = TAttachmentBytes::InMemory);
