@@ -77,3 +77,19 @@ std::string HostPortText(std::string_view host, uint16_t port) {
   if (host.find(':') != npos) return "[" + std::string(host) + "]" + portText;
   return std::string(host) + portText;
 }
+
+namespace {
+bool IsHostLabel(std::string_view label) {
+  return !label.empty() && label.size() <= 63 && label.front() != '-' && label.back() != '-' &&
+         std::all_of(label.begin(), label.end(),
+                     [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'; });
+}
+}  // namespace
+
+bool IsHostName(std::string_view name) {
+  if (name.empty() || name.size() > 253) return false;
+  size_t start = 0;
+  for (size_t dot; (dot = name.find('.', start)) != std::string_view::npos; start = dot + 1)
+    if (!IsHostLabel(name.substr(start, dot - start))) return false;
+  return IsHostLabel(name.substr(start));
+}

@@ -19,3 +19,8 @@ THostPort ParseHostPort(std::string_view text);
 
 // "host:port", with an IPv6 address in brackets so that its own colons are not read as the port's.
 std::string HostPortText(std::string_view host, uint16_t port);
+
+// A lower-case DNS host name: dot-separated labels of letters, digits and inner hyphens, at most
+// 63 bytes each and 253 in all; what a name found in a document or the DNS must be before it is
+// asked for, connected to or written to the settings.
+bool IsHostName(std::string_view name);

@@ -77,6 +77,10 @@ class TLookup {
     std::vector<TFoundServer> found;
     try {
       for (const TSrvRecord& record : LookUpSrv(name)) {
+        if (!IsHostName(record.target)) {
+          result_.steps.push_back("SRV " + name + ": " + DisplayText(record.target) + " is no host name");
+          continue;
+        }
         TFoundServer server;
         server.host = record.target;
         server.port = record.port;

@@ -6,24 +6,10 @@
 #include <algorithm>
 
 #include "app/signin/httpsclient.h"
+#include "toolkit/hostport.h"
 #include "toolkit/strutils.h"
 
 namespace {
-
-bool IsHostLabel(std::string_view label) {
-  return !label.empty() && label.size() <= 63 && label.front() != '-' && label.back() != '-' &&
-         std::all_of(label.begin(), label.end(),
-                     [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'; });
-}
-
-// A lower-case host name of letters, digits and hyphens in dot-separated labels.
-bool IsHostName(std::string_view name) {
-  if (name.empty() || name.size() > 253) return false;
-  size_t start = 0;
-  for (size_t dot; (dot = name.find('.', start)) != std::string_view::npos; start = dot + 1)
-    if (!IsHostLabel(name.substr(start, dot - start))) return false;
-  return IsHostLabel(name.substr(start));
-}
 
 void ReplaceAll(std::string& text, std::string_view placeholder, const std::string& value) {
   for (size_t at = 0; (at = text.find(placeholder, at)) != std::string::npos; at += value.size())
