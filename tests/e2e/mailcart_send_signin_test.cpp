@@ -3,7 +3,6 @@
 // played by a script, the refresh token in a token file or in a real secret service.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -16,6 +15,7 @@
 #include "support/files.h"
 #include "support/mailcart_send_run.h"
 #include "support/oauth_server.h"
+#include "support/secret_service_session.h"
 #include "support/smtp_capture.h"
 #include "support/tls_peer.h"
 #include "support/user_agent.h"
@@ -161,27 +161,7 @@ TEST(MailcartSendSignInTest, SignInThenBatches) {
 // A second batch needs no sign-in, and a second sign-in's browser gets nothing of the first;
 // the refresh token lives in a real secret service, in a private D-Bus session.
 TEST(MailcartSendSignInTest, TheSecretServiceKeepsTheSignIn) {
-  constexpr char kInSession[] = "MAILCART_SIGNIN_TEST_IN_SESSION";
-  if (!qEnvironmentVariableIsSet(kInSession)) {
-    QTemporaryDir home;
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(kInSession, "1");
-    env.insert("HOME", home.path());
-    env.insert("XDG_DATA_HOME", home.filePath("data"));
-    env.insert("XDG_RUNTIME_DIR", home.path());
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start("timeout", {"150", "dbus-run-session", "--", "sh", "-c",
-                            "echo -n keyring-pw | gnome-keyring-daemon --unlock --components=secrets >/dev/null"
-                            " && exec \"$0\" --gtest_filter=MailcartSendSignInTest.TheSecretServiceKeepsTheSignIn",
-                            QCoreApplication::applicationFilePath()});
-    ASSERT_TRUE(child.waitForFinished(160000));
-    const std::string output = child.readAll().toStdString();
-    EXPECT_EQ(child.exitCode(), 0) << output;
-    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
-    return;
-  }
+  if (RerunInSecretService("MailcartSendSignInTest.TheSecretServiceKeepsTheSignIn")) return;
   const OAuthServer oauth(OAuthServer::Options{});
   SignIn t(SignInCase{"", "browser"}, oauth, true);
   ASSERT_EQ(t.Run("browser").exitCode, 0);

@@ -2,32 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDirIterator>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <string>
 
 #include "support/checks.h"
 #include "support/files.h"
+#include "support/secret_service_session.h"
 
 namespace {
 
 constexpr char kSecret[] = "Tr0ub4dor-keyring-31337";
-constexpr char kInSession[] = "MAILCART_TEST_IN_KEYRING_SESSION";
-
-// HOME and the XDG folders in a fresh folder, so nothing of the real user's is reached.
-QProcessEnvironment PrivateHome(const QTemporaryDir& home) {
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("HOME", home.path());
-  env.insert("XDG_DATA_HOME", home.filePath("data"));
-  env.insert("XDG_CONFIG_HOME", home.filePath("config"));
-  env.insert("XDG_RUNTIME_DIR", home.path());
-  for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "DISPLAY", "WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP"})
-    env.remove(name);
-  return env;
-}
 
 // Every file under dir that holds text.
 std::string FilesHolding(const QString& dir, const std::string& text) {
@@ -47,22 +33,8 @@ TEST(Credentials, KeyNamesUserServerAndPort) {
 // The body runs again inside a private D-Bus session with a fresh keyring unlocked by
 // gnome-keyring-daemon, so the real Secret Service keeps the password.
 TEST(Credentials, RoundTripThroughARealSecretService) {
-  if (!qEnvironmentVariableIsSet(kInSession)) {
-    QTemporaryDir home;
-    QProcessEnvironment env = PrivateHome(home);
-    env.insert(kInSession, "1");
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start("timeout", {"90", "dbus-run-session", "--", "sh", "-c",
-                            "echo -n keyring-pw | gnome-keyring-daemon --unlock --components=secrets >/dev/null"
-                            " && exec \"$0\" --gtest_filter=Credentials.RoundTripThroughARealSecretService",
-                            QCoreApplication::applicationFilePath()});
-    ASSERT_TRUE(child.waitForFinished(100000));
-    const std::string output = child.readAll().toStdString();
-    EXPECT_EQ(child.exitCode(), 0) << output;
-    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
-    EXPECT_EQ(output.find(kSecret), std::string::npos) << "the password was printed";
+  if (const auto output = RerunInSecretService("Credentials.RoundTripThroughARealSecretService")) {
+    EXPECT_EQ(output->find(kSecret), std::string::npos) << "the password was printed";
     return;
   }
   const TCredentialStore store(30000);
