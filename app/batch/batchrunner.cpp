@@ -6,9 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <climits>
-#include <cmath>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -60,9 +57,6 @@ TSubjectFields FieldsOf(const std::string& file, size_t index, size_t count) {
           TodayIsoDate()};
 }
 
-// A pause tick is two sleeps of this length with message processing between them.
-constexpr int kHalfTickMs = 250;
-
 // The span of one batch: SendingActive is set, and whichever way the batch ends the flag is
 // cleared, the last file's bytes are let go (the program may sit idle for hours) and the
 // password is wiped.
@@ -85,11 +79,6 @@ class TBatchScope {
   TpxSMTP& smtp_;
 };
 }  // namespace
-
-int PauseFromValue(double seconds) {
-  if (std::isnan(seconds)) return 0;
-  return static_cast<int>(std::clamp(std::trunc(seconds), double{INT_MIN}, double{INT_MAX}));
-}
 
 TBatchRunner::TBatchRunner(TpxSMTP& smtp, TpxMessage& message, TBatchFrontEnd frontEnd, std::string senderName)
     : smtp_(smtp), message_(message), frontEnd_(frontEnd), senderName_(std::move(senderName)) {
@@ -192,7 +181,7 @@ TBatchEnd TBatchRunner::SendAll() {
     if (end == TFileEnd::Canceled || cancelRequested_) return Abort();
     if (end == TFileEnd::Failed || end == TFileEnd::Skipped) continue;
     SetState(batchtext::kFilePrefix + ShownFileName(file) + batchtext::kFileSended + batchtext::kWaitPause);
-    if (!Pause(pause)) return Abort();
+    if (!countdown_.Pause(pause)) return Abort();
     SetState(batchtext::kEndWaitPause);
   }
   status_.SetCurrent(-1);
@@ -302,18 +291,7 @@ bool TBatchRunner::RetryWait(const std::string& file, const std::exception& erro
   SetFileState(TFileState::Retrying, error.what());
   SetState(batchtext::kFilePrefix + ShownFileName(file) + batchtext::kFailedPrefix + error.what() +
            batchtext::kRetryPrefix + std::to_string(retry) + batchtext::kRetryOf + std::to_string(request_.retries));
-  using Clock = TBatchClock::Clock;
-  const auto end = clock_->Now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-  for (;;) {
-    const long long leftMs = std::chrono::ceil<std::chrono::milliseconds>(end - clock_->Now()).count();
-    const int leftSeconds = static_cast<int>((std::max(leftMs, 0LL) + 999) / 1000);
-    frontEnd_.view.SetLabel(TBatchLabel::RemaindL, std::to_string(leftSeconds) + batchtext::kSecondsSuffix);
-    ShowCountdown(leftSeconds);
-    if (leftMs <= 0) return true;
-    clock_->Sleep(static_cast<int>(std::min<long long>(leftMs, kHalfTickMs)));
-    PumpFourTimes();
-    if (cancelRequested_) return false;
-  }
+  return countdown_.CountDown(seconds, [this](int secondsLeft) { ShowCountdown(secondsLeft); });
 }
 
 TBatchEnd TBatchRunner::EndWithFailures() {
@@ -325,20 +303,6 @@ TBatchEnd TBatchRunner::EndWithFailures() {
       text += (text.empty() ? "" : "\n") + ShownFileName(file.path) + ": " + batchtext::kUncertain;
   frontEnd_.view.ShowFailures(text);
   return TBatchEnd::SomeFailed;
-}
-
-bool TBatchRunner::Pause(int seconds) {
-  frontEnd_.view.SetLabel(TBatchLabel::RemaindL, std::to_string(seconds));
-  for (long long ticks = 2LL * seconds; ticks > 0;) {
-    clock_->Sleep(kHalfTickMs);
-    PumpFourTimes();
-    clock_->Sleep(kHalfTickMs);
-    --ticks;
-    if (cancelRequested_) return false;
-    frontEnd_.view.SetLabel(TBatchLabel::RemaindL, std::to_string(ticks / 2) + batchtext::kSecondsSuffix);
-    PumpFourTimes();
-  }
-  return true;
 }
 
 TBatchEnd TBatchRunner::Abort() {
@@ -386,10 +350,6 @@ void TBatchRunner::ShowCountdown(int seconds) {
   if (index < 0 || status_.File(index).secondsLeft == seconds) return;
   status_.File(index).secondsLeft = seconds;
   frontEnd_.view.StatusChanged(status_, index);
-}
-
-void TBatchRunner::PumpFourTimes() {
-  for (int i = 0; i < 4; ++i) frontEnd_.host.ProcessMessages();
 }
 
 void TBatchRunner::SetState(const std::string& text) { frontEnd_.view.SetLabel(TBatchLabel::StateL, text); }

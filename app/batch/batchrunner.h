@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/batch/batchclock.h"
+#include "app/batch/batchcountdown.h"
 #include "app/batch/batchfrontend.h"
 #include "app/batch/batchjournal.h"
 #include "app/batch/batchrequest.h"
@@ -80,7 +81,7 @@ class TBatchRunner {
   // The files of the running batch, or of the last one once it has ended.
   const TBatchStatus& Status() const { return status_; }
   // The clock of the pauses and count-downs from now on; the real one unless a test gives another.
-  void SetClock(TBatchClock& clock) { clock_ = &clock; }
+  void SetClock(TBatchClock& clock) { countdown_.SetClock(clock); }
   // What the running batch sends, or the last one sent.
   const TBatchRequest& Request() const { return request_; }
   // The journal of the running or last batch; empty when it kept none.
@@ -133,13 +134,10 @@ class TBatchRunner {
   // The count-down before a retry; false when a cancel ended it.
   bool RetryWait(const std::string& file, const std::exception& error, int retry, double seconds);
   TBatchEnd EndWithFailures();
-  // False when a cancel ended it.
-  bool Pause(int seconds);
   TBatchEnd Abort();
   // QUIT and close of the batch's session, before its last box: a server should not wait on
   // a user. Every message of the session has had its reply, so nothing here fails the batch.
   void EndSession();
-  void PumpFourTimes();
   void SetState(const std::string& text);
   // Of the current file, shown to the front end.
   void SetFileState(TFileState state, const std::string& detail);
@@ -153,12 +151,11 @@ class TBatchRunner {
   TpxSMTP& smtp_;
   TpxMessage& message_;
   const TBatchFrontEnd frontEnd_;
-  TBatchClock realClock_;
-  TBatchClock* clock_ = &realClock_;
   const std::string senderName_;
   // The sender's display name of this batch: the account's, else senderName_.
   std::string displayName_ = senderName_;
   bool cancelRequested_ = false;
+  TBatchCountdown countdown_{frontEnd_, cancelRequested_};
   bool sendingActive_ = false;
   bool exitRequested_ = false;
   TBatchRequest request_;  // of the running batch, read once at its start
@@ -187,6 +184,3 @@ class TBatchRunner {
   std::map<std::string, TKnownJournal> knownJournals_;
   TFileDigest digest_;  // of the current file's bytes, as read for its message
 };
-
-// The pause of a batch in whole seconds: truncated toward zero (7.8 gives 7, -1.5 gives -1).
-int PauseFromValue(double seconds);
