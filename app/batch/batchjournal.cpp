@@ -101,7 +101,7 @@ std::string PathOf(const QJsonValue& value) {
 
 constexpr const char* kOutcomes[] = {"sent", "failed", "skipped", "written", "uncertain", "changed"};
 // An end line without one is of a version that knew only finished batches.
-constexpr const char* kEndings[] = {"", "finished", "cancelled", "declined", "setup-failed", "failed"};
+constexpr const char* kEndings[] = {"", "finished", "cancelled", "declined", "setup-failed", "failed", "quota"};
 
 // The type first, for people and for grep; the object's own keys come sorted. It is never empty.
 std::string Line(const char* type, const QJsonObject& object) {
@@ -119,6 +119,7 @@ std::string HeadLine(const TJournalHead& head) {
   if (!head.cc.empty()) object["cc"] = Text(head.cc);
   if (!head.bcc.empty()) object["bcc"] = Text(head.bcc);
   if (!head.body.empty()) object["body"] = Text(head.body);
+  if (!head.user.empty()) object["user"] = Text(head.user);
   return Line("batch", object);
 }
 
@@ -136,17 +137,19 @@ std::string TimeLine(const char* type) {
   return Line(type, {{"time", QString::fromStdString(LocalTimeText(QDateTime::currentDateTime()))}});
 }
 
-std::string EndLine(TJournalEnd how, const std::string& error) {
+std::string EndLine(TJournalEnd how, const std::string& error, const std::string& resets) {
   QJsonObject object{{"time", QString::fromStdString(LocalTimeText(QDateTime::currentDateTime()))},
                      {"ending", kEndings[static_cast<int>(how)]}};
   if (!error.empty()) object["error"] = Text(error);
+  if (!resets.empty()) object["resets"] = Text(resets);
   return Line("end", object);
 }
 
-TJournalEnd ReadEnding(const QJsonObject& object, std::string& error) {
+TJournalEnd ReadEnding(const QJsonObject& object, std::string& error, std::string& resets) {
   const std::string ending = object["ending"].toString("finished").toStdString();
   const auto* known = std::find(std::begin(kEndings) + 1, std::end(kEndings), ending);
   error = object["error"].toString().toStdString();
+  resets = object["resets"].toString().toStdString();
   // One this version does not know ended it all the same; it is not for resuming.
   return known == std::end(kEndings) ? TJournalEnd::Finished : static_cast<TJournalEnd>(known - std::begin(kEndings));
 }
@@ -161,6 +164,7 @@ TJournalHead ReadHead(const QJsonObject& object) {
   head.cc = object["cc"].toString().toStdString();
   head.bcc = object["bcc"].toString().toStdString();
   head.body = object["body"].toString().toStdString();
+  head.user = object["user"].toString().toStdString();
   head.subject = object["subject"].toString().toStdString();
   return head;
 }
@@ -284,7 +288,7 @@ TJournal ReadJournal(const std::string& fileName) {
     if (type == "batch") journal.head = ReadHead(object);
     if (type == "file")
       if (std::optional<TJournalRecord> record = ReadRecord(object)) journal.records.push_back(std::move(*record));
-    journal.end = type == "end" ? ReadEnding(object, journal.endError) : TJournalEnd::None;
+    journal.end = type == "end" ? ReadEnding(object, journal.endError, journal.resets) : TJournalEnd::None;
   }
   if (first) throw EJournalError("The journal " + QuotedName(fileName) + " is empty");
   return journal;
@@ -329,6 +333,9 @@ std::string EndingText(const TJournal& journal) {
     case TJournalEnd::Declined: return "declined";
     case TJournalEnd::SetupFailed: return "ended at its start by an error: " + journal.endError;
     case TJournalEnd::Failed: return "ended by an error: " + journal.endError;
+    case TJournalEnd::Quota:
+      return "stopped at the provider's daily limit" +
+             (journal.resets.empty() ? std::string() : ", expected to reset " + journal.resets);
   }
   return {};
 }
@@ -416,7 +423,9 @@ void TJournalWriter::Record(const TJournalRecord& record, bool durable) {
   WriteLine(RecordLine(timed), durable);
 }
 
-void TJournalWriter::End(TJournalEnd how, const std::string& error) { WriteLine(EndLine(how, error), false); }
+void TJournalWriter::End(TJournalEnd how, const std::string& error, const std::string& resets) {
+  WriteLine(EndLine(how, error, resets), false);
+}
 
 void TJournalWriter::WriteLine(const std::string& line, bool durable) {
   const std::string data = line + "\n";

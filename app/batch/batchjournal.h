@@ -30,6 +30,7 @@ struct TJournalHead {
   std::string started;             // local time, ISO 8601 with offset ("2026-12-08T15:10:02+01:00")
   std::string cc = {}, bcc = {};
   std::string body = {};  // the message text's template; empty: a single space
+  std::string user = {};  // who logged in to the server; empty: nobody
 
   TRecipients Recipients() const { return {to, cc, bcc}; }
 };
@@ -56,6 +57,9 @@ enum class TJournalEnd {
   Declined,     // the user said no to resuming it
   SetupFailed,  // a session error ended it before any file went; error holds it
   Failed,       // an error ended it after files went, or one that concerned a file; error holds it
+  // The provider's limit for the day was reached: the file refused and the rest are unsent; error
+  // holds the reply, resets when the limit is expected to reset.
+  Quota,
 };
 
 struct TJournalRecord {
@@ -72,7 +76,8 @@ struct TJournal {
   TJournalHead head;
   std::vector<TJournalRecord> records;  // in the order written; a later one for a path wins
   TJournalEnd end = TJournalEnd::None;
-  std::string endError;  // SetupFailed and Failed: the error that ended it
+  std::string endError;  // SetupFailed, Failed and Quota: the error that ended it
+  std::string resets;    // Quota: when the limit is expected to reset, as TJournalHead::started
   bool running = false;  // another process writes it now (it holds the journal's lock)
   int64_t written = 0;   // when it was last written, as JournalWritten says
 
@@ -104,8 +109,9 @@ class TJournalWriter {
   // Written and flushed to the system before it returns; with durable, also on the disk
   // (fdatasync), as a deletion that follows needs.
   void Record(const TJournalRecord& record, bool durable);
-  // The last line: how the batch ended, with the error that ended it.
-  void End(TJournalEnd how, const std::string& error = {});
+  // The last line: how the batch ended, with the error that ended it; for Quota, resets says
+  // when the limit is expected to reset (JournalTime).
+  void End(TJournalEnd how, const std::string& error = {}, const std::string& resets = {});
 
  private:
   void WriteLine(const std::string& line, bool durable);
@@ -125,7 +131,8 @@ std::vector<TJournal> ReadJournals(
     const std::string& folder, const std::function<bool(const std::string& fileName, int64_t written)>& wanted = {});
 
 // "finished", "cancelled", "declined", "ended at its start by an error: ...", "ended by an
-// error: ...", "stopped by a crash", "still running": for a person.
+// error: ...", "stopped at the provider's daily limit, expected to reset ...", "stopped by a
+// crash", "still running": for a person.
 std::string EndingText(const TJournal& journal);
 // Local time, ISO 8601 with the offset, as journals write it.
 std::string JournalTime(int64_t epochSeconds);

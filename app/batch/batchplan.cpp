@@ -74,10 +74,21 @@ std::vector<TSentBefore> SentBefore(const std::vector<TBatchFile>& files, const 
   return found;
 }
 
+void MarkSentBefore(std::vector<TBatchFile>& files, const std::vector<TBatchFile>& absolute,
+                    const std::vector<TSentBefore>& sent, bool skip) {
+  for (const TSentBefore& before : sent)
+    for (size_t i = 0; i < files.size(); ++i)
+      if (absolute[i].path == before.path) {
+        if (skip) files[i].state = TFileState::Skipped;
+        files[i].detail = "sent before on " + DayOf(before.time);
+        files[i].sentBefore = before.time;
+      }
+}
+
 bool Resumable(const TJournal& journal) {
   if (journal.running) return false;
   return journal.end == TJournalEnd::None || journal.end == TJournalEnd::Cancelled ||
-         journal.end == TJournalEnd::Failed;
+         journal.end == TJournalEnd::Failed || journal.end == TJournalEnd::Quota;
 }
 
 std::optional<TJournal> NewestResumable(const std::vector<TJournal>& journals, std::string& why) {

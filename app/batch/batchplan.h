@@ -25,8 +25,13 @@ std::vector<TSentBefore> SentBefore(const std::vector<TBatchFile>& files, const 
                                     const std::string& server, const std::string& envelope,
                                     const std::function<void()>& afterBlock = {});
 
-// A batch that may be resumed: cancelled, stopped by a crash, or ended by an error after files
-// went; never one that finished, was declined, ended at its start, or runs now.
+// files marked with when they went (detail, sentBefore) and, with skip, Skipped; absolute: the
+// same files with absolute paths, in the same order.
+void MarkSentBefore(std::vector<TBatchFile>& files, const std::vector<TBatchFile>& absolute,
+                    const std::vector<TSentBefore>& sent, bool skip);
+
+// A batch that may be resumed: cancelled, stopped by a crash, stopped at the provider's daily
+// limit, or ended by an error after files went; never one that finished, was declined, ended at its start, or runs now.
 bool Resumable(const TJournal& journal);
 
 // The batch that "resume" means: the newest journal (journals oldest first), when it may be

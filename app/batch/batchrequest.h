@@ -46,6 +46,9 @@ struct TBatchRequest {
   // reply) is sent again, after a retry delay or when its batch is resumed. Otherwise it is
   // recorded as uncertain and left for the user to decide.
   bool resendUncertain = false;
+  // True: at the provider's daily limit the batch ends its session, waits until the limit is
+  // expected to reset and goes on; otherwise it stops there, resumable.
+  bool waitForQuota = false;
   TAccount account;
   // The built-in sign-in's access tokens (TokenSourceOf), for an account that logs in with a
   // bearer token and has no token command; empty: none.

@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <climits>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -21,6 +19,7 @@
 #include "app/batch/journalcleanup.h"
 #include "app/batch/messagedelivery.h"
 #include "app/batch/messagetext.h"
+#include "app/batch/quotawindow.h"
 #include "app/batch/recipients.h"
 #include "app/batch/sizecheck.h"
 #include "app/batch/sourcefile.h"
@@ -42,26 +41,11 @@ std::string AbsolutePath(const std::string& path) {
   return std::filesystem::absolute(path).lexically_normal().string();
 }
 
-// Marked with when they went, and Skipped when they are to be left out.
-void MarkSentBefore(std::vector<TBatchFile>& files, const std::vector<TBatchFile>& absolute,
-                    const std::vector<TSentBefore>& sent, bool skip) {
-  for (const TSentBefore& before : sent)
-    for (size_t i = 0; i < files.size(); ++i)
-      if (absolute[i].path == before.path) {
-        if (skip) files[i].state = TFileState::Skipped;
-        files[i].detail = "sent before on " + DayOf(before.time);
-        files[i].sentBefore = before.time;
-      }
-}
-
-// The subject's fields of the file at index of count.
-TSubjectFields FieldsOf(const std::string& file, size_t index, size_t count) {
-  return {std::filesystem::path(file).filename().string(), static_cast<int>(index) + 1, static_cast<int>(count),
-          TodayIsoDate()};
-}
-
-// A pause tick is two sleeps of this length with message processing between them.
-constexpr int kHalfTickMs = 250;
+// A slow-down reply is tried again after at least this long, doubled for each try of the file.
+constexpr double kSlowDownSeconds = 60;
+constexpr int kSlowDownDoublings = 6;
+// However soon the limit is expected to reset, a batch waiting for it waits this long at least.
+constexpr int64_t kShortestQuotaWait = 60;
 
 // The span of one batch: SendingActive is set, and whichever way the batch ends the flag is
 // cleared, the last file's bytes are let go (the program may sit idle for hours) and the
@@ -85,11 +69,6 @@ class TBatchScope {
   TpxSMTP& smtp_;
 };
 }  // namespace
-
-int PauseFromValue(double seconds) {
-  if (std::isnan(seconds)) return 0;
-  return static_cast<int>(std::clamp(std::trunc(seconds), double{INT_MIN}, double{INT_MAX}));
-}
 
 TBatchRunner::TBatchRunner(TpxSMTP& smtp, TpxMessage& message, TBatchFrontEnd frontEnd, std::string senderName)
     : smtp_(smtp), message_(message), frontEnd_(frontEnd), senderName_(std::move(senderName)) {
@@ -162,6 +141,8 @@ void TBatchRunner::EndJournal(const std::exception& error) {
 TBatchEnd TBatchRunner::SendAll() {
   startedAt_ = static_cast<int64_t>(std::time(nullptr));
   filesWent_ = serverReached_ = false;
+  firstSentAt_.reset();
+  quotaResets_.reset();
   // Addresses go into the envelope and the headers as they stand: better told before a
   // connection is made than at the first file.
   CheckMailbox(request_.from);
@@ -188,11 +169,17 @@ TBatchEnd TBatchRunner::SendAll() {
     if (status_.Files()[i].state == TFileState::Skipped) continue;
     const std::string file = status_.Files()[i].path;
     status_.SetCurrent(i);
-    const TFileEnd end = SendFile(file, FieldsOf(file, i, count));
+    const TFileEnd end = SendFile(file, SubjectFieldsOf(file, i, count));
+    if (end == TFileEnd::Quota && !request_.waitForQuota) return EndAtQuota();
+    if (end == TFileEnd::Quota) {
+      if (!WaitForQuota()) return Abort();
+      --i;  // the same file again, in a new session
+      continue;
+    }
     if (end == TFileEnd::Canceled || cancelRequested_) return Abort();
     if (end == TFileEnd::Failed || end == TFileEnd::Skipped) continue;
     SetState(batchtext::kFilePrefix + ShownFileName(file) + batchtext::kFileSended + batchtext::kWaitPause);
-    if (!Pause(pause)) return Abort();
+    if (!countdown_.Pause(pause)) return Abort();
     SetState(batchtext::kEndWaitPause);
   }
   status_.SetCurrent(-1);
@@ -235,6 +222,7 @@ TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const TSu
   // Accepted: what follows (the record, the deletion) is no failure of the send, and is never
   // retried.
   serverReached_ = filesWent_ = true;
+  if (!firstSentAt_) firstSentAt_ = static_cast<int64_t>(std::time(nullptr));
   SetFileState(TFileState::Sent, *reply);
   FinishSent(*source, *reply);
   return TFileEnd::Sent;
@@ -268,6 +256,8 @@ std::optional<TBatchRunner::TFileEnd> TBatchRunner::HandleFailure(const std::exc
   if (failure.scope != TFailureScope::Session || failure.session == TSessionOutcome::Usable ||
       failure.session == TSessionOutcome::Ended)
     serverReached_ = true;
+  const TReplyMeaning meaning = ReplyMeaning(error);
+  if (meaning == TReplyMeaning::Quota) return QuotaReached(error);
   if (failure.kind == TFailureKind::Uncertain && !request_.resendUncertain) {
     const std::string why = std::string(batchtext::kUncertain) + " (" + error.what() + ")";
     SetFileState(TFileState::Uncertain, why);
@@ -280,8 +270,10 @@ std::optional<TBatchRunner::TFileEnd> TBatchRunner::HandleFailure(const std::exc
   const bool misconfigured = failure.unreachable && !serverReached_;
   if (failure.Retryable() && !misconfigured && retry <= request_.retries) {
     const std::vector<double>& delays = request_.retryDelays;
-    const double delay = delays.empty() ? 0 : delays[std::min<size_t>(retry - 1, delays.size() - 1)];
-    if (!RetryWait(file, error, retry, delay)) return TFileEnd::Canceled;
+    const bool slowDown = meaning == TReplyMeaning::SlowDown;
+    double delay = delays.empty() ? 0 : delays[std::min<size_t>(retry - 1, delays.size() - 1)];
+    if (slowDown) delay = std::max(delay, std::ldexp(kSlowDownSeconds, std::min(retry - 1, kSlowDownDoublings)));
+    if (!RetryWait(file, error.what(), slowDown, retry, delay)) return TFileEnd::Canceled;
     return std::nullopt;
   }
   SetFileState(TFileState::Failed, error.what());
@@ -297,23 +289,43 @@ std::optional<TBatchRunner::TFileEnd> TBatchRunner::HandleFailure(const std::exc
   return TFileEnd::Failed;
 }
 
-bool TBatchRunner::RetryWait(const std::string& file, const std::exception& error, int retry, double seconds) {
+bool TBatchRunner::RetryWait(const std::string& file, const std::string& why, bool slowingDown, int retry,
+                             double seconds) {
   if (cancelRequested_) return false;
-  SetFileState(TFileState::Retrying, error.what());
-  SetState(batchtext::kFilePrefix + ShownFileName(file) + batchtext::kFailedPrefix + error.what() +
-           batchtext::kRetryPrefix + std::to_string(retry) + batchtext::kRetryOf + std::to_string(request_.retries));
-  using Clock = TBatchClock::Clock;
-  const auto end = clock_->Now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-  for (;;) {
-    const long long leftMs = std::chrono::ceil<std::chrono::milliseconds>(end - clock_->Now()).count();
-    const int leftSeconds = static_cast<int>((std::max(leftMs, 0LL) + 999) / 1000);
-    frontEnd_.view.SetLabel(TBatchLabel::RemaindL, std::to_string(leftSeconds) + batchtext::kSecondsSuffix);
-    ShowCountdown(leftSeconds);
-    if (leftMs <= 0) return true;
-    clock_->Sleep(static_cast<int>(std::min<long long>(leftMs, kHalfTickMs)));
-    PumpFourTimes();
-    if (cancelRequested_) return false;
-  }
+  SetFileState(TFileState::Retrying, slowingDown ? batchtext::kSlowingDown + why : why);
+  SetState(batchtext::kFilePrefix + ShownFileName(file) +
+           (slowingDown ? batchtext::kSlowedPrefix : batchtext::kFailedPrefix) + why + batchtext::kRetryPrefix +
+           std::to_string(retry) + batchtext::kRetryOf + std::to_string(request_.retries));
+  return countdown_.CountDown(seconds, [this](int secondsLeft) { ShowCountdown(secondsLeft); });
+}
+
+TBatchRunner::TFileEnd TBatchRunner::QuotaReached(const std::exception& error) {
+  quotaReply_ = error.what();
+  const std::vector<TJournal> journals =
+      request_.journalFolder.empty() ? std::vector<TJournal>() : ReadJournals(request_.journalFolder);
+  quotaResets_ = QuotaResetTime(journals, request_.server, request_.account.user, firstSentAt_,
+                                static_cast<int64_t>(std::time(nullptr)));
+  SetFileState(TFileState::Waiting, error.what());
+  return TFileEnd::Quota;
+}
+
+TBatchEnd TBatchRunner::EndAtQuota() {
+  status_.SetCurrent(-1);
+  frontEnd_.view.StatusChanged(status_, -1);
+  if (journal_) journal_->End(TJournalEnd::Quota, quotaReply_, JournalTime(*quotaResets_));
+  EndSession();
+  frontEnd_.view.ShowInformation(QuotaSummary(status_.Count(TFileState::Sent), status_.Count(TFileState::Waiting),
+                                              *quotaResets_, static_cast<int64_t>(std::time(nullptr)), ""));
+  return TBatchEnd::QuotaReached;
+}
+
+bool TBatchRunner::WaitForQuota() {
+  EndSession();  // nothing held open for hours
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
+  SetState(batchtext::kWaitingForQuota + ResetTimeText(*quotaResets_, now));
+  const int64_t seconds = std::clamp(*quotaResets_ - now, kShortestQuotaWait, kQuotaWindowSeconds);
+  quotaResets_.reset();
+  return countdown_.Pause(static_cast<int>(seconds));
 }
 
 TBatchEnd TBatchRunner::EndWithFailures() {
@@ -325,20 +337,6 @@ TBatchEnd TBatchRunner::EndWithFailures() {
       text += (text.empty() ? "" : "\n") + ShownFileName(file.path) + ": " + batchtext::kUncertain;
   frontEnd_.view.ShowFailures(text);
   return TBatchEnd::SomeFailed;
-}
-
-bool TBatchRunner::Pause(int seconds) {
-  frontEnd_.view.SetLabel(TBatchLabel::RemaindL, std::to_string(seconds));
-  for (long long ticks = 2LL * seconds; ticks > 0;) {
-    clock_->Sleep(kHalfTickMs);
-    PumpFourTimes();
-    clock_->Sleep(kHalfTickMs);
-    --ticks;
-    if (cancelRequested_) return false;
-    frontEnd_.view.SetLabel(TBatchLabel::RemaindL, std::to_string(ticks / 2) + batchtext::kSecondsSuffix);
-    PumpFourTimes();
-  }
-  return true;
 }
 
 TBatchEnd TBatchRunner::Abort() {
@@ -386,10 +384,6 @@ void TBatchRunner::ShowCountdown(int seconds) {
   if (index < 0 || status_.File(index).secondsLeft == seconds) return;
   status_.File(index).secondsLeft = seconds;
   frontEnd_.view.StatusChanged(status_, index);
-}
-
-void TBatchRunner::PumpFourTimes() {
-  for (int i = 0; i < 4; ++i) frontEnd_.host.ProcessMessages();
 }
 
 void TBatchRunner::SetState(const std::string& text) { frontEnd_.view.SetLabel(TBatchLabel::StateL, text); }
@@ -445,7 +439,7 @@ bool TBatchRunner::CheckSizes(std::vector<TBatchFile>& files) {
   serverReached_ = true;
   const uint64_t limit = smtp_.Extensions().SizeLimit();
   const std::vector<TTooLarge> tooLarge = FindTooLarge(files, limit, [&](size_t i) {
-    FillFileMessage(FieldsOf(files[i].path, i, files.size()), files[i].path);
+    FillFileMessage(SubjectFieldsOf(files[i].path, i, files.size()), files[i].path);
     return ComposedSize(message_, TAttachmentBytes::InFile);
   });
   message_.Attachments().Clear();
@@ -490,6 +484,7 @@ void TBatchRunner::OpenJournal(const std::vector<TBatchFile>& files) {
     head.cc = request_.cc;
     head.bcc = request_.bcc;
     head.body = request_.body;
+    head.user = request_.account.user;
     head.started = JournalTime(startedAt_);
     for (const TBatchFile& file : files) head.files.push_back(AbsolutePath(file.path));
     journal_ = std::make_unique<TJournalWriter>(request_.journalFolder, head);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/batch/batchclock.h"
+#include "app/batch/batchcountdown.h"
 #include "app/batch/batchfrontend.h"
 #include "app/batch/batchjournal.h"
 #include "app/batch/batchrequest.h"
@@ -46,11 +47,15 @@ inline constexpr char kRetryPrefix[] = "; retry ";
 inline constexpr char kRetryOf[] = " of ";
 inline constexpr char kNotSent[] = "Not sent:";
 inline constexpr char kUncertain[] = "may have been delivered: the server did not confirm it";
+inline constexpr char kSlowedPrefix[] = " slowed down by the server: ";
+inline constexpr char kSlowingDown[] = "slowing down: ";
+inline constexpr char kWaitingForQuota[] = "waiting for the provider's daily limit: it resets about ";
 }  // namespace batchtext
 
 // SomeFailed: the batch went through its files and could not send some (KeepGoing), or the
-// server may hold some that it did not confirm.
-enum class TBatchEnd { AllSent, Aborted, Failed, SomeFailed, Busy };
+// server may hold some that it did not confirm. QuotaReached: the provider's daily limit stopped
+// it; the file it refused and the rest are unsent, and the batch can be resumed.
+enum class TBatchEnd { AllSent, Aborted, Failed, SomeFailed, Busy, QuotaReached };
 
 class TBatchRunner {
  public:
@@ -67,7 +72,10 @@ class TBatchRunner {
   // KeepGoing such a file is listed instead and the batch goes on, unless the session itself
   // cannot be had (a certificate, a refused login, a server that cannot be reached before it
   // ever answered). A message the server may hold is recorded as uncertain and never sent again
-  // unasked. While a batch runs, a second one is refused with Busy: the one SMTP client never
+  // unasked. A reply that asks to slow down (ReplyMeaning) is retried after growing waits; one
+  // that says the provider's daily limit is reached stops the batch with nothing more sent, or
+  // with WaitForQuota waits until the limit resets (no session held meanwhile) and goes on.
+  // While a batch runs, a second one is refused with Busy: the one SMTP client never
   // serves two batches.
   TBatchEnd Run(TBatchRequest request);
   // "Cancel sending": the batch stops after the send in progress or within the current
@@ -80,9 +88,12 @@ class TBatchRunner {
   // The files of the running batch, or of the last one once it has ended.
   const TBatchStatus& Status() const { return status_; }
   // The clock of the pauses and count-downs from now on; the real one unless a test gives another.
-  void SetClock(TBatchClock& clock) { clock_ = &clock; }
+  void SetClock(TBatchClock& clock) { countdown_.SetClock(clock); }
   // What the running batch sends, or the last one sent.
   const TBatchRequest& Request() const { return request_; }
+  // When the provider's daily limit that stopped the last batch is expected to reset (seconds
+  // since the epoch); nullopt when none stopped it.
+  std::optional<int64_t> QuotaResets() const { return quotaResets_; }
   // The journal of the running or last batch; empty when it kept none.
   const std::string& JournalFileName() const { return journalFileName_; }
 
@@ -123,23 +134,28 @@ class TBatchRunner {
   // The message as prepared, to the server.
   void SendPrepared();
   // What became of one file, after its retries.
-  enum class TFileEnd { Sent, Failed, Skipped, Uncertain, Canceled };
+  // Quota: the provider's daily limit refused it; it is not sent, and not failed either.
+  enum class TFileEnd { Sent, Failed, Skipped, Uncertain, Canceled, Quota };
   TFileEnd SendFile(const std::string& file, const TSubjectFields& fields);
   // The file's message was accepted: records it and deletes the file where asked, while the file
   // is still locked.
   void FinishSent(TSourceFile& source, const std::string& reply);
   // A failure of the current file's try: Failed, Uncertain or an error raised; nullopt to retry.
   std::optional<TFileEnd> HandleFailure(const std::exception& error, int retry);
-  // The count-down before a retry; false when a cancel ended it.
-  bool RetryWait(const std::string& file, const std::exception& error, int retry, double seconds);
+  // The count-down before a retry, told as a failure or as the server slowing the batch down;
+  // false when a cancel ended it.
+  bool RetryWait(const std::string& file, const std::string& why, bool slowingDown, int retry, double seconds);
+  // The provider's daily limit refused the current file: when it resets, from the journals.
+  TFileEnd QuotaReached(const std::exception& error);
+  // The batch stops at the limit: the journal's end says so and when it resets.
+  TBatchEnd EndAtQuota();
+  // Ends the session and waits until the limit resets; false when a cancel ended the wait.
+  bool WaitForQuota();
   TBatchEnd EndWithFailures();
-  // False when a cancel ended it.
-  bool Pause(int seconds);
   TBatchEnd Abort();
   // QUIT and close of the batch's session, before its last box: a server should not wait on
   // a user. Every message of the session has had its reply, so nothing here fails the batch.
   void EndSession();
-  void PumpFourTimes();
   void SetState(const std::string& text);
   // Of the current file, shown to the front end.
   void SetFileState(TFileState state, const std::string& detail);
@@ -153,12 +169,11 @@ class TBatchRunner {
   TpxSMTP& smtp_;
   TpxMessage& message_;
   const TBatchFrontEnd frontEnd_;
-  TBatchClock realClock_;
-  TBatchClock* clock_ = &realClock_;
   const std::string senderName_;
   // The sender's display name of this batch: the account's, else senderName_.
   std::string displayName_ = senderName_;
   bool cancelRequested_ = false;
+  TBatchCountdown countdown_{frontEnd_, cancelRequested_};
   bool sendingActive_ = false;
   bool exitRequested_ = false;
   TBatchRequest request_;  // of the running batch, read once at its start
@@ -171,6 +186,9 @@ class TBatchRunner {
   // The failure of the session opened for the size check: the first file's first try, which
   // handles it as it would its own.
   std::exception_ptr startFailure_;
+  std::optional<int64_t> firstSentAt_;  // when this batch's first message was accepted
+  std::string quotaReply_;              // the provider's reply that said the limit was reached
+  std::optional<int64_t> quotaResets_;
   // "file: why" for each file a KeepGoing batch could not send.
   std::vector<std::string> failures_;
   TBatchStatus status_;
@@ -187,6 +205,3 @@ class TBatchRunner {
   std::map<std::string, TKnownJournal> knownJournals_;
   TFileDigest digest_;  // of the current file's bytes, as read for its message
 };
-
-// The pause of a batch in whole seconds: truncated toward zero (7.8 gives 7, -1.5 gives -1).
-int PauseFromValue(double seconds);

@@ -20,6 +20,7 @@ struct TAdviceRow {
   std::string_view words;     // in the error's text, in any case
   TLogin login;
   std::string_view advice;
+  TReplyMeaning meaning = TReplyMeaning::None;
 };
 
 constexpr std::nullopt_t kAnyStep = std::nullopt;
@@ -33,6 +34,13 @@ constexpr std::string_view kNoPasswordLogin =
 constexpr std::string_view kSignInAgain =
     "the sign-in must be renewed: the access token was refused, also after a renewal; sign in again (Sign in… in "
     "Account…, or mailcart-send --sign-in), or mend the token command if one gives the token";
+
+constexpr std::string_view kSlowDown =
+    "the provider asks to send more slowly: Mailcart waits longer before each try; a longer pause between "
+    "messages (Pause, --pause) avoids it";
+constexpr std::string_view kDailyLimit =
+    "the account's sending limit for the day is reached: the files not sent can go once the provider's "
+    "window has passed (the batch is resumable)";
 
 // The first row that fits gives the advice: a new kind of failure is one more line.
 constexpr TAdviceRow kRows[] = {
@@ -63,6 +71,24 @@ constexpr TAdviceRow kRows[] = {
      "password"},
     {TSmtpStep::Tls, kAnyCode, kAny, kPinMismatch, TLogin::Any,
      "the certificate changed since it was pinned; if the provider announced a new certificate, pin it again"},
+    // Too many logins: every further one may lengthen the lock, so the batch ends and the login is
+    // never retried.
+    {TSmtpStep::Auth, 454, "4.7.0", "too many login attempts", TLogin::Any,
+     "the provider refuses logins for a while after too many of them: try again in an hour at the earliest, "
+     "since each login tried meanwhile may lengthen the lock"},
+    // Providers' limits on how fast and how much an account sends, wherever in the session they
+    // come. 5.7.1 means other refusals too, so iCloud's is known by its words.
+    {kAnyStep, 421, "4.7.0", "try again later", TLogin::Any, kSlowDown, TReplyMeaning::SlowDown},
+    {kAnyStep, 450, "4.2.1", "receiving mail too quickly", TLogin::Any, kSlowDown, TReplyMeaning::SlowDown},
+    {kAnyStep, 432, "4.3.2", "concurrent connections limit exceeded", TLogin::Any,
+     "the account has too many connections open (other programs or other Mailcarts): Mailcart waits longer "
+     "before each try",
+     TReplyMeaning::SlowDown},
+    {kAnyStep, 550, "5.4.5", "daily user sending quota exceeded", TLogin::Any, kDailyLimit, TReplyMeaning::Quota},
+    {kAnyStep, 550, "5.4.5", "daily smtp relay limit exceeded", TLogin::Any, kDailyLimit, TReplyMeaning::Quota},
+    {kAnyStep, 554, "5.2.0", "submissionquotaexceededexception", TLogin::Any, kDailyLimit, TReplyMeaning::Quota},
+    {kAnyStep, 554, "5.2.0", "refusequota", TLogin::Any, kDailyLimit, TReplyMeaning::Quota},
+    {kAnyStep, 550, "5.7.1", "exceeded your daily sending limit", TLogin::Any, kDailyLimit, TReplyMeaning::Quota},
 };
 
 bool IsDigits(std::string_view text) {
@@ -93,12 +119,22 @@ bool Fits(const TAdviceRow& row, const std::exception& error) {
   return row.words.empty() || LowerCase(error.what()).find(LowerCase(row.words)) != std::string::npos;
 }
 
+const TAdviceRow* FirstFitting(const std::exception& error) {
+  for (const TAdviceRow& row : kRows)
+    if (Fits(row, error)) return &row;
+  return nullptr;
+}
+
 }  // namespace
 
+TReplyMeaning ReplyMeaning(const std::exception& error) {
+  const TAdviceRow* row = FirstFitting(error);
+  return row != nullptr ? row->meaning : TReplyMeaning::None;
+}
+
 std::string Advice(const std::exception& error) {
-  for (const TAdviceRow& row : kRows)
-    if (Fits(row, error)) return std::string(row.advice);
-  return {};
+  const TAdviceRow* row = FirstFitting(error);
+  return row != nullptr ? std::string(row->advice) : std::string();
 }
 
 std::string AdvisedText(const std::exception& error) {

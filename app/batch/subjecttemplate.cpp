@@ -1,6 +1,7 @@
 #include "app/batch/subjecttemplate.h"
 
 #include <ctime>
+#include <filesystem>
 
 namespace {
 
@@ -56,4 +57,9 @@ std::string TodayIsoDate() {
   char text[16];
   std::strftime(text, sizeof text, "%Y-%m-%d", &local);
   return text;
+}
+
+TSubjectFields SubjectFieldsOf(const std::string& path, size_t index, size_t count) {
+  return {std::filesystem::path(path).filename().string(), static_cast<int>(index) + 1, static_cast<int>(count),
+          TodayIsoDate()};
 }

@@ -18,3 +18,6 @@ std::string FillSubject(std::string_view subject, const TSubjectFields& fields);
 
 // Today in local time, as {date} shows it.
 std::string TodayIsoDate();
+
+// The fields of the file at path, at index (from 0) of count files, sent today.
+TSubjectFields SubjectFieldsOf(const std::string& path, size_t index, size_t count);

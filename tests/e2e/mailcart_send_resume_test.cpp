@@ -231,3 +231,27 @@ TEST_F(MailcartSendTest, WhatOthersLeaveDoesNotLeadABatchAstray) {
   }
   EXPECT_EQ(ReadFile(Path("mailer.env")).find("MAILCART_PASSWORD"), std::string::npos) << "a child never inherits it";
 }
+
+// The provider's daily limit stops the batch with 4 and says when to resume; --resume sends the
+// rest once.
+TEST_F(MailcartSendTest, TheDailyLimitStopsWithFourAndResumeSendsTheRest) {
+  SmtpCapture::Options options;
+  options.mailReplies = {"ok", "550 5.4.5 Daily user sending quota exceeded."};
+  SmtpCapture server(options);
+  std::vector<std::string> args{
+      "--settings", Path("none.ini"), "--server", "127.0.0.1:" + std::to_string(server.Port()),
+      "--from",     "me@example.com", "--to",     "you@example.com"};
+  for (const char* name : {"a.txt", "b.txt", "c.txt"}) args.push_back(MakeFile(name));
+  const SendRun stopped = RunSend(args, state_);
+  EXPECT_EQ(stopped.exitCode, 4) << stopped.errors;
+  ASSERT_FALSE(stopped.lines.empty());
+  EXPECT_EQ(
+      stopped.lines.back().rfind("The provider's daily limit was reached after 1 file; 2 are left. Resume after ", 0),
+      0u)
+      << stopped.lines.back();
+  EXPECT_NE(stopped.lines.back().find(" with mailcart-send --resume."), std::string::npos) << stopped.lines.back();
+  EXPECT_EQ(ReadJournal(Journal()).end, TJournalEnd::Quota);
+  const SendRun resumed = RunSend({"--resume", "--settings", Path("none.ini")}, state_);
+  EXPECT_EQ(resumed.exitCode, 0) << resumed.errors;
+  EXPECT_EQ(server.Count(), 3);
+}

@@ -199,6 +199,9 @@ class CaptureHandler:
         return '250 OK'
 
     async def handle_DATA(self, server, session, envelope):
+        # A reply line refuses the message, which is not stored.
+        if self.data_replies and self.data_replies[0] not in ('close', 'silent', 'ok'):
+            return self.data_replies.pop(0)
         # The client's address and port tell which session carried the message.
         envelope_json = json.dumps({'mail_from': envelope.mail_from,
                                     'rcpt_tos': list(envelope.rcpt_tos),
@@ -358,7 +361,7 @@ def main():
                              '"close" (the connection is closed instead) or "ok" (handled as usual)')
     parser.add_argument('--data-reply', action='append', default=[], metavar='HOW',
                         help='after storing one of the first messages: "close" the connection, stay '
-                             '"silent", or "ok" (reply as usual)')
+                             '"silent", or "ok" (reply as usual); or a reply line, which refuses it unstored')
     parser.add_argument('--tls-cert', metavar='PEM', help='certificate offered with STARTTLS')
     parser.add_argument('--tls-key', metavar='KEY', help='its private key')
     parser.add_argument('--implicit-tls', action='store_true', help='TLS from the first byte')

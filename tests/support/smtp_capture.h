@@ -38,7 +38,8 @@ class SmtpCapture {
     // "close" to close the connection instead, "ok" to take it as usual.
     std::vector<std::string> mailReplies{};
     // What follows the storing of each of the first messages, in turn: "close" the connection
-    // without a reply, stay "silent", or "ok" (the usual reply).
+    // without a reply, stay "silent", or "ok" (the usual reply); or a reply line that refuses the
+    // message ("554 5.2.0 …"), which is then not stored.
     std::vector<std::string> dataReplies{};
     // Token logins checked at an authorization server (OAuthServer::Issuer()): XOAUTH2 and
     // OAUTHBEARER take its live access tokens for the account the user names ("alice" or

@@ -19,6 +19,7 @@ bool TBatchWaits::CountDown(const std::string& text) {
 
 std::string TBatchWaits::Text() const {
   if (!seconds_ || *seconds_ <= 0) return {};
+  if (!reason_.empty()) return reason_ + " (" + std::to_string(*seconds_) + " s left)";
   std::string text = "waiting " + std::to_string(*seconds_) + " s";
   if (retryWait_) text += " before retry " + std::to_string(retry_) + " of " + std::to_string(retries_);
   return text;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 
 #include "app/batch/batchplan.h"
@@ -14,6 +15,7 @@
 #include "app/batch/messagedelivery.h"
 #include "app/batch/messagetext.h"
 #include "app/batch/passwordsource.h"
+#include "app/batch/quotawindow.h"
 #include "app/cli/send/signincommand.h"
 #include "net/pxsmtp.h"
 #include "toolkit/foldertree.h"
@@ -91,6 +93,7 @@ void TCommandLine::BuildRequest(uint16_t defaultPort) {
   if (journal) r.resumeJournal = journal->fileName;
   r.resendChanged = options_.resendChanged;
   r.resendUncertain = options_.resendUncertain;
+  r.waitForQuota = options_.waitForQuota;
   r.account = Account(defaultPort);
   r.files = options_.recursive ? FilesInFolders(options_.files, r.keepGoing, [this](const std::string& text) { ShowWarning(text); })
                              : options_.files;
@@ -133,6 +136,9 @@ void TCommandLine::Report(const TBatchRunner& runner) {
     const std::string report = JsonReport(status, runner.JournalFileName(), options_.dryRun.has_value());
     std::fwrite(report.data(), 1, report.size(), stdout);
     std::fflush(stdout);
+  } else if (const std::optional<int64_t> resets = runner.QuotaResets()) {
+    PrintLine(QuotaSummary(status.Count(TFileState::Sent), status.Count(TFileState::Waiting), *resets,
+                           static_cast<int64_t>(std::time(nullptr)), " with mailcart-send --resume"));
   } else if (!status.Files().empty()) {
     PrintLine(SummaryLine(status, options_.dryRun));
   }
@@ -152,6 +158,8 @@ void TCommandLine::SetLabel(TBatchLabel label, const std::string& text) {
     // A state after a file's send comes once its record is written and the file deleted or kept.
     if (status_ != nullptr) PrintOutcomes(*status_, true, false);
     waits_.End();
+    // The wait for the provider's limit is told with its reason, as it starts.
+    if (text.rfind(batchtext::kWaitingForQuota, 0) == 0) waits_.Because(text);
     if (options_.verbose) PrintChange(lastState_, text);
   }
   if (label == TBatchLabel::RemaindL) {

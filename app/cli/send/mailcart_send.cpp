@@ -81,6 +81,7 @@ int Send(TOptions options, TStopSignals& stopSignals, std::optional<TSecret> pas
   switch (end) {
     case TBatchEnd::AllSent: return kExitAllSent;
     case TBatchEnd::Aborted: return kExitCanceled;
+    case TBatchEnd::QuotaReached: return kExitQuota;
     default: return kExitFailed;
   }
 }

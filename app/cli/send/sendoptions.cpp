@@ -21,7 +21,7 @@ const char kUsage[] =
     "                     [--pause SECONDS] [--recursive]\n"
     "                     [--sort | --no-sort] [--delete | --no-delete] [--timeout SECONDS]\n"
     "                     [--new-connection-per-message] [--retries N]\n"
-    "                     [--retry-delays SECONDS,...] [--keep-going]\n"
+    "                     [--retry-delays SECONDS,...] [--keep-going] [--wait-for-quota]\n"
     "                     [--security auto|starttls|tls|none] [--user NAME]\n"
     "                     [--auth auto|plain|login|oauth2|oauthbearer|xoauth2] [--token-command CMD]\n"
     "                     [--password-command CMD | --password-file FILE]\n"
@@ -46,7 +46,10 @@ const char kUsage[] =
     "may pass (a 4xx reply, a lost connection) is tried again after 5, 30 and 120 seconds\n"
     "(--retries, --retry-delays; the last delay repeats). A message the server may have\n"
     "kept (the connection went after its end, before the reply) is reported as uncertain\n"
-    "and sent again only with --resend-uncertain. With --keep-going a file that\n"
+    "and sent again only with --resend-uncertain. A reply that asks to slow down is tried\n"
+    "again after longer waits; at the provider's daily limit the batch stops, resumable, and\n"
+    "says when the limit is expected to reset (--wait-for-quota waits for it instead, with\n"
+    "no connection held, and goes on). With --keep-going a file that\n"
     "cannot be sent is named at the end and the others are still sent; a refused login or\n"
     "certificate always ends the batch. Each batch is recorded in a journal in\n"
     "$XDG_STATE_HOME/mailcart (~/.local/state/mailcart); --resume sends the files of the\n"
@@ -77,7 +80,8 @@ const char kUsage[] =
     "batch would, sends nothing and says how each step went. Exit status: 0 all\n"
     "sent, 1 an error ended the batch or a file was not sent, 2 wrong usage (also: a user name\n"
     "without a password, or not signed in),\n"
-    "3 cancelled (SIGINT or SIGTERM; a second one ends the program at once).\n";
+    "3 cancelled (SIGINT or SIGTERM; a second one ends the program at once),\n"
+    "4 the provider's daily limit stopped the batch (resume it with --resume).\n";
 
 namespace {
 
@@ -228,6 +232,7 @@ const TOptionRule kRules[] = {
     {"--resume", TTakes::ValueAfterEquals, [](TOptions& o, const std::string& v) { o.resume = v; }},
     {"--resend-changed", TTakes::Nothing, [](TOptions& o, const std::string&) { o.resendChanged = true; }},
     {"--resend-uncertain", TTakes::Nothing, [](TOptions& o, const std::string&) { o.resendUncertain = true; }},
+    {"--wait-for-quota", TTakes::Nothing, [](TOptions& o, const std::string&) { o.waitForQuota = true; }},
     {"--skip-sent", TTakes::Nothing, [](TOptions& o, const std::string&) { o.skipSent = true; }},
     {"--no-journal", TTakes::Nothing, [](TOptions& o, const std::string&) { o.noJournal = true; }},
     {"--quiet", TTakes::Nothing, [](TOptions& o, const std::string&) { o.quiet = true; }},

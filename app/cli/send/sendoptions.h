@@ -17,7 +17,7 @@ struct TOptions {
   std::optional<std::string> settingsFile, server, from, to, cc, bcc, subject, bodyFile;
   std::optional<double> pause;
   std::optional<bool> sort, remove, newConnectionPerMessage, keepGoing;
-  bool resendChanged = false, resendUncertain = false, skipSent = false, noJournal = false, quiet = false,
+  bool resendChanged = false, resendUncertain = false, waitForQuota = false, skipSent = false, noJournal = false, quiet = false,
        verbose = false, jsonReport = false, recursive = false;
   std::optional<std::string> resume, dryRun, sendmail;
   std::optional<int> timeOut, retries;

@@ -68,6 +68,8 @@ TEST_F(SmtpTest, EachFailureGetsItsAdvice) {
       {"relaying denied without a login",
        kGreeting + kMail + Rcpt("to@example.org", "554 5.7.1 <to@example.org>: Relay access denied") + kQuit, nullptr,
        kWantsLogin},
+      {"5.7.1 without the words of a sending limit: no advice",
+       kGreeting + mailFrom + "S: 550 5.7.1 Message rejected as spam\n" + kQuit, nullptr, ""},
       {"relaying denied after a login: no advice",
        loggedIn + kMail + Rcpt("to@example.org", "554 5.7.1 Relay access denied") + kQuit, LogIn, ""},
       {"530 that asks for STARTTLS: no login advice",
@@ -84,6 +86,9 @@ TEST_F(SmtpTest, EachFailureGetsItsAdvice) {
       {"a token refused with 5.7.3 also after its renewal", twoTokens("535 5.7.3 Authentication unsuccessful"),
        LogInWithToken, signInAgain},
       {"a wrong password: no advice to sign in", password + "535 5.7.8 bad credentials\n", LogIn, ""},
+      {"too many logins", password + "454 4.7.0 Too many login attempts, please try again later.\n", LogIn,
+       "the provider refuses logins for a while after too many of them: try again in an hour at the earliest, "
+       "since each login tried meanwhile may lengthen the lock"},
       {"a pinned certificate that changed", "",
        [&](TpxSMTP& smtp) {
          smtp.SetServer(tlsPort.Address());

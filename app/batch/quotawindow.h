@@ -1,0 +1,29 @@
+// When a provider's daily sending limit is expected to reset, and how a batch stopped at it is
+// told. Providers count the day from the account's first message of it, so the estimate is 24
+// hours after the first message the journals record through the same server and user within the
+// last 24 hours. It is an estimate: the provider's answer to the next try decides.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/batch/batchjournal.h"
+
+// The day providers count: 24 hours, in seconds.
+inline constexpr int64_t kQuotaWindowSeconds = 24 * 60 * 60;
+
+// When the limit is expected to reset, in seconds since the epoch: a day after the first Sent
+// record of the journals through server (any case) and user within the day before now, or after
+// firstSentHere (this batch's first, which a batch without a journal knows only so), whichever
+// is earlier; a day after now when neither is known.
+int64_t QuotaResetTime(const std::vector<TJournal>& journals, const std::string& server, const std::string& user,
+                       std::optional<int64_t> firstSentHere, int64_t now);
+
+// "14:05 today", "14:05 tomorrow", "14:05 on 10 Dec 2026", in local time.
+std::string ResetTimeText(int64_t resets, int64_t now);
+
+// "The provider's daily limit was reached after 500 files; 300 are left. Resume after 14:05
+// tomorrow" then resumeHow (" with mailcart-send --resume") and a full stop.
+std::string QuotaSummary(int sent, int left, int64_t resets, int64_t now, const std::string& resumeHow);

@@ -1,0 +1,112 @@
+// A provider's limits on an account: a reply that asks to slow down is waited out, one that says
+// the day's limit is reached stops the batch resumable (or is waited for), and too many logins
+// end the batch at once.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "app/batch/batchjournal.h"
+#include "app/batch/quotawindow.h"
+#include "support/batchrunner_fixture.h"
+#include "support/scripted_server.h"
+#include "support/smtp_transcript.h"
+
+namespace {
+
+// The replies of each provider to the second file: a slow-down sends every file after a wait of
+// a minute or more; a limit sends nothing more, fails nothing, and a resume sends the rest once.
+TEST_F(BatchRunnerTest, ProvidersLimitsSlowDownOrStopTheBatch) {
+  const struct {
+    std::vector<std::string> mailReplies, dataReplies;
+    bool quota;
+  } cases[] = {
+      // A session the server ended gets one new session at once: the second 421 is waited out.
+      {{"ok", "421 4.7.0 Try again later, closing connection.", "421 4.7.0 Try again later."}, {}, false},
+      {{"ok", "450 4.2.1 The user is receiving mail too quickly."}, {}, false},
+      {{"ok", "432 4.3.2 Concurrent connections limit exceeded."}, {}, false},
+      {{"ok", "550 5.4.5 Daily user sending quota exceeded."}, {}, true},
+      {{"ok", "550 5.4.5 Daily SMTP relay limit exceeded for user."}, {}, true},
+      {{}, {"ok", "554 5.2.0 STOREDRV.Submission.Exception:SubmissionQuotaExceededException"}, true},
+      {{}, {"ok", "554 5.2.0 STOREDRV.Submission.Exception:OutboundSpamException; RefuseQuota"}, true},
+      {{"ok", "550 5.7.1 You have exceeded your daily sending limit."}, {}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mailReplies.empty() ? c.dataReplies[1] : c.mailReplies[1]);
+    SmtpCapture::Options options;
+    options.mailReplies = c.mailReplies;
+    options.dataReplies = c.dataReplies;
+    SmtpCapture server(options);
+    frontEnd_.Reset();
+    frontEnd_.server = "127.0.0.1:" + std::to_string(server.Port());
+    frontEnd_.journalFolder = dir_.filePath("journals").toStdString();
+    frontEnd_.files = MakeFiles(3);
+    EXPECT_EQ(runner_.Run(frontEnd_.Request()), c.quota ? TBatchEnd::QuotaReached : TBatchEnd::AllSent);
+    EXPECT_EQ(runner_.Status().Count(TFileState::Failed), 0);
+    if (!c.quota) {
+      EXPECT_EQ(server.Count(), 3);
+      EXPECT_EQ(frontEnd_.Count("RemaindL: 60 sec."), 1) << "the wait is a minute, not the 0.05 s of a retry";
+      continue;
+    }
+    EXPECT_EQ(server.Count(), 1);
+    const std::string box = "box: The provider's daily limit was reached after 1 file; 2 are left. Resume after ";
+    EXPECT_EQ(frontEnd_.events.back().rfind(box, 0), 0u) << frontEnd_.events.back();
+    EXPECT_EQ(ReadJournal(runner_.JournalFileName()).end, TJournalEnd::Quota);
+    TBatchRequest resume = frontEnd_.Request();
+    resume.resumeJournal = runner_.JournalFileName();
+    EXPECT_EQ(runner_.Run(resume), TBatchEnd::AllSent);
+    EXPECT_EQ(server.Count(), 3);
+  }
+}
+
+// A 454 to the login ends the batch at once: a login tried again may lengthen the lock.
+TEST_F(BatchRunnerTest, TooManyLoginsEndTheBatchUntried) {
+  ScriptedServer server(
+      WithHost({"S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 AUTH PLAIN\n"
+                "C: AUTH PLAIN AHVzZXIAc2VjcmV0\n"
+                "S: 454 4.7.0 Too many login attempts, please try again later.\n"}));
+  frontEnd_.server = server.Address();
+  frontEnd_.account.security = TpxSecurity::None;  // allowed in the clear to this machine
+  frontEnd_.account.user = "user";
+  frontEnd_.password = "secret";
+  frontEnd_.files = MakeFiles(2);
+  EXPECT_EQ(runner_.Run(frontEnd_.Request()), TBatchEnd::Failed);
+  EXPECT_EQ(server.Connections(), 1);
+  EXPECT_EQ(server.Failures(), "");
+}
+
+// With WaitForQuota the batch quits its session, waits until a day after the first message the
+// journals record (two minutes from now), and goes on; a cancel ends the wait.
+TEST_F(BatchRunnerTest, TheWaitForTheLimitEndsWhenItResets) {
+  for (const bool cancel : {false, true}) {
+    SCOPED_TRACE(cancel ? "cancelled" : "waited");
+    SmtpCapture::Options options;
+    options.mailReplies = {"550 5.4.5 Daily user sending quota exceeded."};
+    SmtpCapture server(options);
+    frontEnd_.Reset();
+    frontEnd_.server = "127.0.0.1:" + std::to_string(server.Port());
+    frontEnd_.journalFolder = dir_.filePath(cancel ? "cancelled" : "waited").toStdString();
+    TJournalHead head;
+    head.server = frontEnd_.server;
+    TJournalRecord earlier{
+        "/elsewhere",          1,       "", JournalTime(std::time(nullptr) - kQuotaWindowSeconds + 120),
+        TJournalOutcome::Sent, "250 ok"};
+    TJournalWriter(frontEnd_.journalFolder, head).Record(earlier, false);
+    frontEnd_.files = MakeFiles(2);
+    int quitsBeforeWait = -1;
+    frontEnd_.onEvent = [&](const std::string& event) {
+      if (event.rfind("StateL: waiting for the provider's daily limit: it resets about ", 0) != 0) return;
+      quitsBeforeWait = quits_;
+      if (cancel) runner_.RequestCancel();
+    };
+    TBatchRequest request = frontEnd_.Request();
+    request.waitForQuota = true;
+    EXPECT_EQ(runner_.Run(request), cancel ? TBatchEnd::Aborted : TBatchEnd::AllSent);
+    EXPECT_EQ(server.Count(), cancel ? 0 : 2);
+    EXPECT_GE(quitsBeforeWait, 1) << "no session is held during the wait";
+    EXPECT_EQ(frontEnd_.Count("RemaindL: 120") + frontEnd_.Count("RemaindL: 119"), 1);
+  }
+}
+
+}  // namespace
