@@ -15,6 +15,7 @@ class TBatchCountdown {
       : view_(frontEnd.view), host_(frontEnd.host), cancelRequested_(cancelRequested) {}
   // The clock from now on; the real one unless a test gives another.
   void SetClock(TBatchClock& clock) { clock_ = &clock; }
+  const TBatchClock& Clock() const { return *clock_; }
   // The label shows the whole seconds first ("10"), then "9 sec." and on; false when a cancel
   // ended it.
   bool Pause(int seconds);

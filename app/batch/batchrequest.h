@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/batch/sendcaps.h"
 #include "app/batch/settings.h"
 #include "net/smtpconnection.h"
 
@@ -25,8 +26,12 @@ struct TBatchRequest {
   double pauseSeconds = 0;
   bool deleteSentFiles = false;
   bool sortFiles = false;
-  // True: each message has a session of its own; otherwise one session carries the batch.
-  bool newConnectionPerMessage = false;
+  // A session ends after this many messages and the next opens a new one; 1: each message has a
+  // session of its own; 0: one session carries the batch.
+  int maxPerSession = 0;
+  // The most messages the account sends in a rolling minute, hour and day, counted with the
+  // journals' records; one not given is the provider's published cap (ResolveCaps), 0 none.
+  TCapChoice caps;
   // A file whose send failed in a way that may pass is sent again after each of the delays
   // (seconds; the last one repeats), at most retries more times.
   int retries = 3;

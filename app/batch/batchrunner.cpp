@@ -151,7 +151,7 @@ TBatchEnd TBatchRunner::SendAll() {
     throw EMessageError("The message text " + problem);
   envelope_ = EnvelopeKey(Recipients());
   smtp_.SetServer(request_.server);
-  smtp_.SetKeepSession(!request_.newConnectionPerMessage);
+  smtp_.SetKeepSession(request_.maxPerSession != 1);
   ApplyAccount(smtp_, request_.account, request_.signIn);
   displayName_ = request_.account.fromName.empty() ? senderName_ : request_.account.fromName;
   if (!smtp_.UserName().empty() && !UsesBearerToken(smtp_.AuthMethod()))
@@ -165,10 +165,13 @@ TBatchEnd TBatchRunner::SendAll() {
   status_.Start(std::move(*planned));
   RecordSkipped();
   frontEnd_.view.StatusChanged(status_, -1);
+  pacer_.Start(request_, startedAt_);
   for (int i = 0; i < count; ++i) {
     if (status_.Files()[i].state == TFileState::Skipped) continue;
     const std::string file = status_.Files()[i].path;
     status_.SetCurrent(i);
+    if (const TSendPacer::TPace pace = pacer_.Before(request_.waitForQuota); pace != TSendPacer::TPace::Go)
+      return pace == TSendPacer::TPace::Cancelled ? Abort() : EndAtCap();
     const TFileEnd end = SendFile(file, SubjectFieldsOf(file, i, count));
     if (end == TFileEnd::Quota && !request_.waitForQuota) return EndAtQuota();
     if (end == TFileEnd::Quota) {
@@ -222,6 +225,7 @@ TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const TSu
   // Accepted: what follows (the record, the deletion) is no failure of the send, and is never
   // retried.
   serverReached_ = filesWent_ = true;
+  pacer_.Sent();
   if (!firstSentAt_) firstSentAt_ = static_cast<int64_t>(std::time(nullptr));
   SetFileState(TFileState::Sent, *reply);
   FinishSent(*source, *reply);
@@ -301,6 +305,7 @@ bool TBatchRunner::RetryWait(const std::string& file, const std::string& why, bo
 
 TBatchRunner::TFileEnd TBatchRunner::QuotaReached(const std::exception& error) {
   quotaReply_ = error.what();
+  quotaLimit_ = kDailyLimit;
   const std::vector<TJournal> journals =
       request_.journalFolder.empty() ? std::vector<TJournal>() : ReadJournals(request_.journalFolder);
   quotaResets_ = QuotaResetTime(journals, request_.server, request_.account.user, firstSentAt_,
@@ -314,8 +319,8 @@ TBatchEnd TBatchRunner::EndAtQuota() {
   frontEnd_.view.StatusChanged(status_, -1);
   if (journal_) journal_->End(TJournalEnd::Quota, quotaReply_, JournalTime(*quotaResets_));
   EndSession();
-  frontEnd_.view.ShowInformation(QuotaSummary(status_.Count(TFileState::Sent), status_.Count(TFileState::Waiting),
-                                              *quotaResets_, static_cast<int64_t>(std::time(nullptr)), ""));
+  const int sent = status_.Count(TFileState::Sent), left = status_.Count(TFileState::Waiting);
+  frontEnd_.view.ShowInformation(QuotaSummary(quotaLimit_, sent, left, *quotaResets_, std::time(nullptr), ""));
   return TBatchEnd::QuotaReached;
 }
 
@@ -326,6 +331,12 @@ bool TBatchRunner::WaitForQuota() {
   const int64_t seconds = std::clamp(*quotaResets_ - now, kShortestQuotaWait, kQuotaWindowSeconds);
   quotaResets_.reset();
   return countdown_.Pause(static_cast<int>(seconds));
+}
+
+TBatchEnd TBatchRunner::EndAtCap() {
+  quotaLimit_ = quotaReply_ = pacer_.StopReason();
+  quotaResets_ = pacer_.NextAllowed();
+  return EndAtQuota();
 }
 
 TBatchEnd TBatchRunner::EndWithFailures() {

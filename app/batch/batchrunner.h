@@ -17,6 +17,7 @@
 #include "app/batch/batchrequest.h"
 #include "app/batch/batchstatus.h"
 #include "app/batch/recipients.h"
+#include "app/batch/sendcaps.h"
 #include "app/batch/settings.h"
 #include "app/batch/subjecttemplate.h"
 #include "toolkit/exceptions.h"
@@ -94,6 +95,11 @@ class TBatchRunner {
   // When the provider's daily limit that stopped the last batch is expected to reset (seconds
   // since the epoch); nullopt when none stopped it.
   std::optional<int64_t> QuotaResets() const { return quotaResets_; }
+  // Which limit stopped the last batch ("The provider's daily limit", "The limit of at most 100
+  // messages an hour"), with QuotaResets.
+  const std::string& QuotaLimit() const { return quotaLimit_; }
+  // How long the running or last batch waited for the sending caps, in seconds.
+  int64_t SecondsWaitedForCaps() const { return pacer_.SecondsWaited(); }
   // The journal of the running or last batch; empty when it kept none.
   const std::string& JournalFileName() const { return journalFileName_; }
 
@@ -151,6 +157,8 @@ class TBatchRunner {
   TBatchEnd EndAtQuota();
   // Ends the session and waits until the limit resets; false when a cancel ended the wait.
   bool WaitForQuota();
+  // A sending cap asks for a longer wait than the batch makes: it stops as at the daily limit.
+  TBatchEnd EndAtCap();
   TBatchEnd EndWithFailures();
   TBatchEnd Abort();
   // QUIT and close of the batch's session, before its last box: a server should not wait on
@@ -174,6 +182,7 @@ class TBatchRunner {
   std::string displayName_ = senderName_;
   bool cancelRequested_ = false;
   TBatchCountdown countdown_{frontEnd_, cancelRequested_};
+  TSendPacer pacer_{countdown_, [this](const std::string& text) { SetState(text); }, [this] { EndSession(); }};
   bool sendingActive_ = false;
   bool exitRequested_ = false;
   TBatchRequest request_;  // of the running batch, read once at its start
@@ -188,6 +197,7 @@ class TBatchRunner {
   std::exception_ptr startFailure_;
   std::optional<int64_t> firstSentAt_;  // when this batch's first message was accepted
   std::string quotaReply_;              // the provider's reply that said the limit was reached
+  std::string quotaLimit_;              // which limit it was, as QuotaLimit says
   std::optional<int64_t> quotaResets_;
   // "file: why" for each file a KeepGoing batch could not send.
   std::vector<std::string> failures_;

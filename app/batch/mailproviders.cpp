@@ -50,6 +50,7 @@ std::string LimitsText(const TSendingLimits& limits) {
   std::vector<std::string> parts;
   if (limits.recipientsPerMessage > 0)
     parts.push_back(std::to_string(limits.recipientsPerMessage) + " recipients a message");
+  if (limits.perMinute > 0) parts.push_back(std::to_string(limits.perMinute) + " messages a minute");
   if (limits.perDay > 0) parts.push_back(std::to_string(limits.perDay) + " messages a day");
   if (limits.maxMessageBytes > 0)
     parts.push_back("messages up to " + std::to_string(limits.maxMessageBytes) + " bytes");

@@ -71,6 +71,7 @@ TMailProvider ReadMail(const QJsonObject& entry, const std::optional<TOAuthProvi
   m.signIn = Text(entry, "signIn");
   m.appPasswordPage = Text(entry, "appPasswordPage");
   m.userForm = Text(entry, "user");
+  m.limits.perMinute = limits.value("perMinute").toInt();
   m.limits.perDay = limits.value("perDay").toInt();
   m.limits.recipientsPerMessage = limits.value("recipientsPerMessage").toInt();
   m.limits.maxMessageBytes = static_cast<uint64_t>(limits.value("maxMessageBytes").toDouble());

@@ -10,9 +10,9 @@
 // (exact, or "name.*" for any top level), "mx" (host names, or "*.suffix" for any host under it),
 // "submission" ("host", "port", "security": "tls" or "starttls"), "signIn" ("oauth2",
 // "app-password" with "appPasswordPage" where it is known, or "password"), "user" ("address" or
-// "localpart") and the published "limits" ("perDay", "recipientsPerMessage", "maxMessageBytes"). Keys the reader
-// does not know are left alone ("seen" names where the facts were read), so that other protocols
-// can join a provider.
+// "localpart") and the published "limits" ("perMinute", "perDay", "recipientsPerMessage",
+// "maxMessageBytes"). Keys the reader does not know are left alone ("seen" names where the facts
+// were read), so that other protocols can join a provider.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +36,7 @@ struct TOAuthProvider {
 
 // What a service publishes about sending; 0: not published.
 struct TSendingLimits {
-  int perDay = 0;
+  int perMinute = 0, perDay = 0;
   int recipientsPerMessage = 0;
   uint64_t maxMessageBytes = 0;
 };

@@ -8,15 +8,14 @@
 #include "toolkit/strutils.h"
 
 namespace {
-// Seconds since the epoch of a journal's time; nullopt for one that does not read.
-std::optional<int64_t> EpochOf(const std::string& isoTime) {
+std::string Files(int count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
+}  // namespace
+
+std::optional<int64_t> JournalEpoch(const std::string& isoTime) {
   const QDateTime time = QDateTime::fromString(QString::fromStdString(isoTime), Qt::ISODate);
   if (!time.isValid()) return std::nullopt;
   return time.toSecsSinceEpoch();
 }
-
-std::string Files(int count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
-}  // namespace
 
 int64_t QuotaResetTime(const std::vector<TJournal>& journals, const std::string& server, const std::string& user,
                        std::optional<int64_t> firstSentHere, int64_t now) {
@@ -25,7 +24,7 @@ int64_t QuotaResetTime(const std::vector<TJournal>& journals, const std::string&
     // RFC 4343: host names compare without regard to case.
     if (!SameText(journal.head.server, server) || journal.head.user != user) continue;
     for (const TJournalRecord& record : journal.records) {
-      const std::optional<int64_t> sent = EpochOf(record.time);
+      const std::optional<int64_t> sent = JournalEpoch(record.time);
       if (record.outcome == TJournalOutcome::Sent && sent && *sent > now - kQuotaWindowSeconds)
         first = std::min(first, *sent);
     }
@@ -42,7 +41,8 @@ std::string ResetTimeText(int64_t resets, int64_t now) {
   return clock + " on " + DayOf(at.toString(Qt::ISODate).toStdString());
 }
 
-std::string QuotaSummary(int sent, int left, int64_t resets, int64_t now, const std::string& resumeHow) {
-  return "The provider's daily limit was reached after " + Files(sent) + "; " + std::to_string(left) +
+std::string QuotaSummary(const std::string& limit, int sent, int left, int64_t resets, int64_t now,
+                         const std::string& resumeHow) {
+  return limit + " was reached after " + Files(sent) + "; " + std::to_string(left) +
          (left == 1 ? " is" : " are") + " left. Resume after " + ResetTimeText(resets, now) + resumeHow + ".";
 }

@@ -21,9 +21,16 @@ inline constexpr int64_t kQuotaWindowSeconds = 24 * 60 * 60;
 int64_t QuotaResetTime(const std::vector<TJournal>& journals, const std::string& server, const std::string& user,
                        std::optional<int64_t> firstSentHere, int64_t now);
 
+// Seconds since the epoch of a journal's time (JournalTime); nullopt for one that does not read.
+std::optional<int64_t> JournalEpoch(const std::string& isoTime);
+
 // "14:05 today", "14:05 tomorrow", "14:05 on 10 Dec 2026", in local time.
 std::string ResetTimeText(int64_t resets, int64_t now);
 
+// The limit QuotaSummary names for a provider's refusal.
+inline constexpr char kDailyLimit[] = "The provider's daily limit";
+
 // "The provider's daily limit was reached after 500 files; 300 are left. Resume after 14:05
-// tomorrow" then resumeHow (" with mailcart-send --resume") and a full stop.
-std::string QuotaSummary(int sent, int left, int64_t resets, int64_t now, const std::string& resumeHow);
+// tomorrow" (limit first) then resumeHow (" with mailcart-send --resume") and a full stop.
+std::string QuotaSummary(const std::string& limit, int sent, int left, int64_t resets, int64_t now,
+                         const std::string& resumeHow);

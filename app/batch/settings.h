@@ -42,6 +42,12 @@ struct TSettings {
   // "Body": the message text (placeholders as in the subject); empty: a single space. The file
   // holds it on one line, a line break as "\n" and a backslash as "\\".
   std::string body = {};
+  // "MaxPerMinute", "MaxPerHour", "MaxPerDay": the most messages the account sends in a rolling
+  // window of that length (TSendCaps); 0: none given here, the provider's published one if any.
+  int maxPerMinute = {}, maxPerHour = {}, maxPerDay = {};
+  // "MaxPerSession": a session is ended after this many messages and a new one opened; 0: no
+  // limit. NewConnectionPerMessage is a limit of 1.
+  int maxPerSession = {};
 };
 
 // The program's path with its extension replaced by ".ini" when that file exists (a portable

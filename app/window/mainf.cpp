@@ -551,7 +551,7 @@ TBatchRequest TForm1::Request() {
   r.pauseSeconds = TimeWaitE->Value();
   r.deleteSentFiles = DelSFCB->isChecked();
   r.sortFiles = SortFilesCB->isChecked();
-  r.newConnectionPerMessage = newConnectionPerMessage_;
+  ApplySettingsLimits(r, stored_);
   r.retries = retries_;
   if (!retryDelays_.empty()) r.retryDelays = retryDelays_;
   r.keepGoing = keepGoing_;

@@ -14,7 +14,8 @@ class RecordingFrontEnd : public TBatchView, public TBatchQuestions, public TBat
  public:
   std::string server, from = "me@example.com", to = "you@example.com", subject = "Files";
   double pause = 0;
-  bool remove = false, sort = false, newConnection = false, keepGoing = false, resendUncertain = false;
+  bool remove = false, sort = false, keepGoing = false, resendUncertain = false;
+  int maxPerSession = 0;
   int retries = 3;
   std::vector<double> retryDelays{0.05};  // short: tests wait for them
   TAccount account;
@@ -39,7 +40,7 @@ class RecordingFrontEnd : public TBatchView, public TBatchQuestions, public TBat
     r.deleteSentFiles = remove;
     r.sortFiles = sort;
     r.files = files;
-    r.newConnectionPerMessage = newConnection;
+    r.maxPerSession = maxPerSession;
     r.retries = retries;
     r.retryDelays = retryDelays;
     r.keepGoing = keepGoing;

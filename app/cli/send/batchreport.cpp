@@ -20,7 +20,8 @@ std::string OutcomeName(const TBatchFile& file, bool dryRun) {
   return FileStateName(file.state);
 }
 
-std::string JsonReport(const TBatchStatus& status, const std::string& journalFileName, bool dryRun) {
+std::string JsonReport(const TBatchStatus& status, const std::string& journalFileName, bool dryRun,
+                       int64_t secondsWaited) {
   QJsonArray files;
   for (const TBatchFile& file : status.Files()) {
     QJsonObject entry;
@@ -41,8 +42,16 @@ std::string JsonReport(const TBatchStatus& status, const std::string& journalFil
   report["uncertain"] = status.Count(TFileState::Uncertain);
   report["not_sent"] = status.Count(TFileState::Waiting);
   report["cancelled"] = status.Cancelled();
+  report["waited_for_limits_seconds"] = static_cast<double>(secondsWaited);
   report["journal"] = journalFileName.empty() ? QJsonValue() : QJsonValue(JsonText(journalFileName));
   return QJsonDocument(report).toJson(QJsonDocument::Indented).toStdString();
+}
+
+std::string WaitedText(int64_t seconds) {
+  if (seconds < 60) return std::to_string(seconds) + " s";
+  const int64_t minutes = (seconds + 30) / 60;
+  if (minutes < 60) return std::to_string(minutes) + " min";
+  return std::to_string(minutes / 60) + " h " + std::to_string(minutes % 60) + " min";
 }
 
 void TProgressLine::Show(const TBatchStatus& status, const std::string& waiting) {

@@ -2,6 +2,7 @@
 // terminal, and the JSON report at the end.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -11,9 +12,14 @@
 // never came to, "written" for a dry run's message, else the state's name ("sent", "failed", ...).
 std::string OutcomeName(const TBatchFile& file, bool dryRun);
 
-// One JSON document: the outcome of every file, the counts, whether the batch was cancelled and
-// its journal (null when it kept none). Paths that are not UTF-8 show their odd bytes as \xNN.
-std::string JsonReport(const TBatchStatus& status, const std::string& journalFileName, bool dryRun);
+// One JSON document: the outcome of every file, the counts, whether the batch was cancelled, its
+// journal (null when it kept none) and the seconds it waited for the sending caps. Paths that
+// are not UTF-8 show their odd bytes as \xNN.
+std::string JsonReport(const TBatchStatus& status, const std::string& journalFileName, bool dryRun,
+                       int64_t secondsWaited);
+
+// "45 s", "2 min" (rounded), "3 h 5 min".
+std::string WaitedText(int64_t seconds);
 
 // A line that is rewritten in place ("\r", erase to the end of the line) on a terminal, at most
 // ten times a second so that a fast send is not slowed by the terminal.

@@ -16,6 +16,7 @@
 #include "app/batch/messagetext.h"
 #include "app/batch/passwordsource.h"
 #include "app/batch/quotawindow.h"
+#include "app/batch/sendcaps.h"
 #include "app/cli/send/signincommand.h"
 #include "net/pxsmtp.h"
 #include "toolkit/foldertree.h"
@@ -83,7 +84,12 @@ void TCommandLine::BuildRequest(uint16_t defaultPort) {
   r.pauseSeconds = options_.pause.value_or(settings_.pauseSec);
   r.deleteSentFiles = options_.remove.value_or(settings_.delFiles);
   r.sortFiles = options_.sort.value_or(settings_.sortFiles);
-  r.newConnectionPerMessage = options_.newConnectionPerMessage.value_or(settings_.newConnectionPerMessage);
+  ApplySettingsLimits(r, settings_);
+  r.maxPerSession = options_.maxPerSession.value_or(r.maxPerSession);
+  for (auto [option, cap] :
+       {std::pair{&options_.maxPerMinute, &r.caps.perMinute}, std::pair{&options_.maxPerHour, &r.caps.perHour},
+        std::pair{&options_.maxPerDay, &r.caps.perDay}})
+    if (*option) *cap = *option;
   r.retries = options_.retries.value_or(settings_.retries);
   if (options_.retryDelays) r.retryDelays = *options_.retryDelays;
   r.keepGoing = options_.keepGoing.value_or(settings_.keepGoing);
@@ -133,15 +139,18 @@ void TCommandLine::Report(const TBatchRunner& runner) {
   if (progress_) progress_->Finish(status);
   PrintOutcomes(status, true, true);
   if (options_.jsonReport) {
-    const std::string report = JsonReport(status, runner.JournalFileName(), options_.dryRun.has_value());
+    const std::string report =
+        JsonReport(status, runner.JournalFileName(), options_.dryRun.has_value(), runner.SecondsWaitedForCaps());
     std::fwrite(report.data(), 1, report.size(), stdout);
     std::fflush(stdout);
   } else if (const std::optional<int64_t> resets = runner.QuotaResets()) {
-    PrintLine(QuotaSummary(status.Count(TFileState::Sent), status.Count(TFileState::Waiting), *resets,
-                           static_cast<int64_t>(std::time(nullptr)), " with mailcart-send --resume"));
+    PrintLine(QuotaSummary(runner.QuotaLimit(), status.Count(TFileState::Sent), status.Count(TFileState::Waiting),
+                           *resets, static_cast<int64_t>(std::time(nullptr)), " with mailcart-send --resume"));
   } else if (!status.Files().empty()) {
     PrintLine(SummaryLine(status, options_.dryRun));
   }
+  if (!options_.jsonReport && runner.SecondsWaitedForCaps() > 0)
+    PrintLine("Waited " + WaitedText(runner.SecondsWaitedForCaps()) + " for the provider's limits.");
 }
 
 TBatchQuestions::TSentBeforeChoice TCommandLine::SentBefore(const std::vector<TSentBefore>& files) {
@@ -158,8 +167,8 @@ void TCommandLine::SetLabel(TBatchLabel label, const std::string& text) {
     // A state after a file's send comes once its record is written and the file deleted or kept.
     if (status_ != nullptr) PrintOutcomes(*status_, true, false);
     waits_.End();
-    // The wait for the provider's limit is told with its reason, as it starts.
-    if (text.rfind(batchtext::kWaitingForQuota, 0) == 0) waits_.Because(text);
+    // The waits for the provider's limits are told with their reason, as they start.
+    if (text.rfind(batchtext::kWaitingForQuota, 0) == 0 || text.rfind(kWaitingForCaps, 0) == 0) waits_.Because(text);
     if (options_.verbose) PrintChange(lastState_, text);
   }
   if (label == TBatchLabel::RemaindL) {

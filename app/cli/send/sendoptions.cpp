@@ -20,7 +20,8 @@ const char kUsage[] =
     "                     [--subject TEXT] [--body-file FILE] [--from-name TEXT]\n"
     "                     [--pause SECONDS] [--recursive]\n"
     "                     [--sort | --no-sort] [--delete | --no-delete] [--timeout SECONDS]\n"
-    "                     [--new-connection-per-message] [--retries N]\n"
+    "                     [--new-connection-per-message] [--max-per-session N]\n"
+    "                     [--max-per-minute N] [--max-per-hour N] [--max-per-day N] [--retries N]\n"
     "                     [--retry-delays SECONDS,...] [--keep-going] [--wait-for-quota]\n"
     "                     [--security auto|starttls|tls|none] [--user NAME]\n"
     "                     [--auth auto|plain|login|oauth2|oauthbearer|xoauth2] [--token-command CMD]\n"
@@ -42,7 +43,12 @@ const char kUsage[] =
     "{name}, {n}, {count} and {date}, filled in for each file. With --recursive a folder\n"
     "named sends the regular files inside it and its subfolders, sorted, hidden files and\n"
     "symbolic links left out. One session carries the whole\n"
-    "batch unless --new-connection-per-message is given. A send that failed in a way that\n"
+    "batch unless --new-connection-per-message is given (--max-per-session N: a new one after\n"
+    "N messages). --max-per-minute, --max-per-hour and --max-per-day cap the messages of the\n"
+    "account (the server and user, else the sender) in any rolling minute, hour or day, counted\n"
+    "with the journals' records; without them the provider's published cap applies, 0 has\n"
+    "none. A wait for a cap up to 15 minutes is waited (no connection held past a minute); a\n"
+    "longer one stops the batch like the daily limit. A send that failed in a way that\n"
     "may pass (a 4xx reply, a lost connection) is tried again after 5, 30 and 120 seconds\n"
     "(--retries, --retry-delays; the last delay repeats). A message the server may have\n"
     "kept (the connection went after its end, before the reply) is reported as uncertain\n"
@@ -87,6 +93,8 @@ namespace {
 
 constexpr long kMaxTimeOutSeconds = 86400;
 constexpr long kMaxRetries = 100;
+constexpr long kMaxCap = 1000000;
+constexpr char kCount[] = "a whole number";
 
 double ParseSeconds(const std::string& option, const std::string& text) {
   char* end = nullptr;
@@ -197,9 +205,7 @@ const TOptionRule kRules[] = {
        o.timeOut = ParseWhole("--timeout", v, 1, kMaxTimeOutSeconds, "whole seconds");
      }},
     {"--retries", TTakes::Value,
-     [](TOptions& o, const std::string& v) {
-       o.retries = ParseWhole("--retries", v, 0, kMaxRetries, "a whole number");
-     }},
+     [](TOptions& o, const std::string& v) { o.retries = ParseWhole("--retries", v, 0, kMaxRetries, kCount); }},
     {"--retry-delays", TTakes::Value, [](TOptions& o, const std::string& v) { o.retryDelays = ParseRetryDelays(v); }},
     {"--security", TTakes::Value, [](TOptions& o, const std::string& v) { o.security = ParseSecurityOption(v); }},
     {"--user", TTakes::Value, [](TOptions& o, const std::string& v) { o.user = v; }},
@@ -226,8 +232,17 @@ const TOptionRule kRules[] = {
     {"--no-sort", TTakes::Nothing, [](TOptions& o, const std::string&) { o.sort = false; }},
     {"--delete", TTakes::Nothing, [](TOptions& o, const std::string&) { o.remove = true; }},
     {"--no-delete", TTakes::Nothing, [](TOptions& o, const std::string&) { o.remove = false; }},
-    {"--new-connection-per-message", TTakes::Nothing,
-     [](TOptions& o, const std::string&) { o.newConnectionPerMessage = true; }},
+    {"--new-connection-per-message", TTakes::Nothing, [](TOptions& o, const std::string&) { o.maxPerSession = 1; }},
+    {"--max-per-session", TTakes::Value,
+     [](TOptions& o, const std::string& v) {
+       o.maxPerSession = ParseWhole("--max-per-session", v, 0, kMaxCap, kCount);
+     }},
+    {"--max-per-minute", TTakes::Value,
+     [](TOptions& o, const std::string& v) { o.maxPerMinute = ParseWhole("--max-per-minute", v, 0, kMaxCap, kCount); }},
+    {"--max-per-hour", TTakes::Value,
+     [](TOptions& o, const std::string& v) { o.maxPerHour = ParseWhole("--max-per-hour", v, 0, kMaxCap, kCount); }},
+    {"--max-per-day", TTakes::Value,
+     [](TOptions& o, const std::string& v) { o.maxPerDay = ParseWhole("--max-per-day", v, 0, kMaxCap, kCount); }},
     {"--keep-going", TTakes::Nothing, [](TOptions& o, const std::string&) { o.keepGoing = true; }},
     {"--resume", TTakes::ValueAfterEquals, [](TOptions& o, const std::string& v) { o.resume = v; }},
     {"--resend-changed", TTakes::Nothing, [](TOptions& o, const std::string&) { o.resendChanged = true; }},

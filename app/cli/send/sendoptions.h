@@ -16,9 +16,12 @@ extern const char kUsage[];
 struct TOptions {
   std::optional<std::string> settingsFile, server, from, to, cc, bcc, subject, bodyFile;
   std::optional<double> pause;
-  std::optional<bool> sort, remove, newConnectionPerMessage, keepGoing;
-  bool resendChanged = false, resendUncertain = false, waitForQuota = false, skipSent = false, noJournal = false, quiet = false,
-       verbose = false, jsonReport = false, recursive = false;
+  std::optional<bool> sort, remove, keepGoing;
+  // --max-per-minute, --max-per-hour, --max-per-day (0: no cap, the provider's neither) and
+  // --max-per-session (--new-connection-per-message is 1).
+  std::optional<int> maxPerMinute, maxPerHour, maxPerDay, maxPerSession;
+  bool resendChanged = false, resendUncertain = false, waitForQuota = false, skipSent = false, noJournal = false,
+       quiet = false, verbose = false, jsonReport = false, recursive = false;
   std::optional<std::string> resume, dryRun, sendmail;
   std::optional<int> timeOut, retries;
   std::optional<std::vector<double>> retryDelays;

@@ -9,6 +9,7 @@
 
 #include "app/batch/batchjournal.h"
 #include "app/batch/quotawindow.h"
+#include "app/batch/sendcaps.h"
 #include "support/batchrunner_fixture.h"
 #include "support/scripted_server.h"
 #include "support/smtp_transcript.h"
@@ -106,6 +107,58 @@ TEST_F(BatchRunnerTest, TheWaitForTheLimitEndsWhenItResets) {
     EXPECT_EQ(server.Count(), cancel ? 0 : 2);
     EXPECT_GE(quitsBeforeWait, 1) << "no session is held during the wait";
     EXPECT_EQ(frontEnd_.Count("RemaindL: 120") + frontEnd_.Count("RemaindL: 119"), 1);
+  }
+}
+
+// The caps wait before a message until the account's window has room, counting what the journals
+// record it sent: within a session up to a minute, with no session held beyond one; a wait past
+// a quarter of an hour stops the batch as the daily limit does.
+TEST_F(BatchRunnerTest, SendingCapsWaitOrStopTheBatch) {
+  const struct {
+    const char* name;
+    TCapChoice caps;
+    int64_t journalSentAgo;  // a message of an earlier batch; 0: none
+    int files, sent;
+    int64_t wait;  // the first wait's seconds; 0: it stops at once
+  } cases[] = {
+      {"two a minute", {2, 0, 0}, 0, 3, 3, 60},
+      {"two an hour, one of them sent 55 minutes ago", {0, 2, 0}, 55 * 60, 2, 2, 5 * 60},
+      {"one a day, sent an hour ago", {0, 0, 1}, 60 * 60, 2, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SmtpCapture server;
+    frontEnd_.Reset();
+    frontEnd_.server = "127.0.0.1:" + std::to_string(server.Port());
+    frontEnd_.journalFolder = dir_.filePath(c.name).toStdString();
+    if (c.journalSentAgo > 0) {
+      TJournalHead head{frontEnd_.server, frontEnd_.from};
+      const std::string at = JournalTime(std::time(nullptr) - c.journalSentAgo);
+      TJournalWriter(frontEnd_.journalFolder, head).Record({"/elsewhere", 1, "", at, TJournalOutcome::Sent, ""}, false);
+    }
+    frontEnd_.files = MakeFiles(c.files);
+    const std::string waiting = std::string("StateL: ") + kWaitingForCaps;
+    std::vector<int64_t> waits;
+    int quitsBeforeWait = -1;
+    frontEnd_.onEvent = [&](const std::string& event) {
+      if (event.rfind(waiting, 0) != 0) return;
+      waits.push_back(std::stoll(event.substr(waiting.size())));
+      quitsBeforeWait = quits_;
+    };
+    quits_ = 0;
+    TBatchRequest request = frontEnd_.Request();
+    request.caps = c.caps;
+    EXPECT_EQ(runner_.Run(request), c.wait > 0 ? TBatchEnd::AllSent : TBatchEnd::QuotaReached);
+    EXPECT_EQ(server.Count(), c.sent);
+    if (c.wait == 0) {
+      EXPECT_EQ(ReadJournal(runner_.JournalFileName()).end, TJournalEnd::Quota);
+      EXPECT_NEAR(*runner_.QuotaResets(), std::time(nullptr) - c.journalSentAgo + kQuotaWindowSeconds, 2);
+      continue;
+    }
+    ASSERT_EQ(waits.size(), 1u);
+    EXPECT_NEAR(waits[0], c.wait, 2);
+    EXPECT_NEAR(runner_.SecondsWaitedForCaps(), c.wait, 2);
+    EXPECT_EQ(quitsBeforeWait, c.wait > 60 ? 1 : 0) << "a session is held through a minute's wait only";
   }
 }
 

@@ -197,20 +197,21 @@ TEST_F(BatchRunnerTest, AnErrorEndsTheBatchAndLeavesTheFileInPlace) {
   }
 }
 
-// One session carries the batch, unless each message is to have its own; a server that ends
-// the session after a few messages gets a new one, and the state says so.
+// One session carries the batch, unless each message, or each few, is to have its own; a server
+// that ends the session after a few messages gets a new one, and the state says so.
 TEST_F(BatchRunnerTest, OneSessionCarriesTheBatch) {
   const struct {
     const char* name;
-    bool newConnection;
+    int maxPerSession;
     int messagesPerSession;  // the server's limit; 0: none
     int sessions;
     int reconnects;
     int quits;
   } cases[] = {
-      {"one session", false, 0, 1, 0, 1},
-      {"a session per message", true, 0, 5, 0, 5},
-      {"a server that takes two messages a session", false, 2, 3, 2, 1},
+      {"one session", 0, 0, 1, 0, 1},
+      {"a session per message", 1, 0, 5, 0, 5},
+      {"two messages a session", 2, 0, 3, 0, 3},
+      {"a server that takes two messages a session", 0, 2, 3, 2, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -218,7 +219,7 @@ TEST_F(BatchRunnerTest, OneSessionCarriesTheBatch) {
     const std::string address = "127.0.0.1:" + std::to_string(server.Port());
     frontEnd_.Reset();
     frontEnd_.server = address;
-    frontEnd_.newConnection = c.newConnection;
+    frontEnd_.maxPerSession = c.maxPerSession;
     frontEnd_.files = MakeFiles(5);
     frontEnd_.remove = true;
     quits_ = 0;

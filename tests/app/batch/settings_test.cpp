@@ -34,7 +34,8 @@ class ScopedEnv {
 
 auto Fields(const TSettings& s) {
   return std::make_tuple(s.addr, s.subj, s.mailSrv, s.addrFrom, s.delFiles, s.sortFiles, s.pauseSec,
-                         s.newConnectionPerMessage, s.retries, s.keepGoing);
+                         s.newConnectionPerMessage, s.retries, s.keepGoing, s.maxPerMinute, s.maxPerHour, s.maxPerDay,
+                         s.maxPerSession);
 }
 
 class SettingsTest : public ::testing::Test {
@@ -138,8 +139,11 @@ TEST_F(SettingsTest, WriteCreatesFolderAndFileAndReadsBack) {
   perMessage.newConnectionPerMessage = true;
   perMessage.retries = 0;  // no retry at all is a choice of its own
   perMessage.keepGoing = true;
+  perMessage.maxPerHour = 100;
+  perMessage.maxPerSession = 5;
   WriteSettings(file, perMessage);
   EXPECT_NE(ReadFile(file).find("\r\nNewConnectionPerMessage=1\r\n"), std::string::npos) << ReadFile(file);
+  EXPECT_NE(ReadFile(file).find("\r\nMaxPerHour=100\r\nMaxPerSession=5\r\n"), std::string::npos);
   EXPECT_EQ(Fields(ReadSettings(file)), Fields(perMessage));
 }
 
