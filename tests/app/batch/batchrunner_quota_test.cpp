@@ -132,7 +132,9 @@ TEST_F(BatchRunnerTest, SendingCapsWaitOrStopTheBatch) {
     frontEnd_.server = "127.0.0.1:" + std::to_string(server.Port());
     frontEnd_.journalFolder = dir_.filePath(c.name).toStdString();
     if (c.journalSentAgo > 0) {
-      TJournalHead head{frontEnd_.server, frontEnd_.from};
+      TJournalHead head;
+      head.server = frontEnd_.server;
+      head.from = frontEnd_.from;
       const std::string at = JournalTime(std::time(nullptr) - c.journalSentAgo);
       TJournalWriter(frontEnd_.journalFolder, head).Record({"/elsewhere", 1, "", at, TJournalOutcome::Sent, ""}, false);
     }

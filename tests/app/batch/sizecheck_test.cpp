@@ -22,7 +22,9 @@ TEST(SizeCheckTest, FilesLargerThanTheServerTakesAreNamedBeforeTheFirstIsSent) {
       {0, false, TBatchEnd::AllSent, 2, ""},
   };
   for (const auto& row : rows) {
-    SmtpCapture server(SmtpCapture::Options{.sizeLimit = row.sizeLimit});
+    SmtpCapture::Options options;
+    options.sizeLimit = row.sizeLimit;
+    SmtpCapture server(options);
     QTemporaryDir dir;
     TMailComponents components;
     RecordingFrontEnd frontEnd;
