@@ -108,16 +108,16 @@ async def main():
     args = parser.parse_args()
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     context.load_cert_chain(args.cert, args.key)
-    for spec in args.smtp:
-        address, port, mode, mechs, size = spec.split(':')
+    for entry in args.smtp:
+        address, port, mode, mechs, size = entry.split(':')
         mechs = [] if mechs == '-' else mechs.split(',')
         where = '%s:%s' % (address, port)
 
         def handler(r, w, mode=mode, mechs=mechs, size=int(size), where=where):
             return smtp_session(r, w, context, mode == 'starttls', mechs, size, args.log, where)
         await asyncio.start_server(handler, address, int(port), ssl=context if mode == 'tls' else None)
-    for spec in args.https:
-        address, folder = spec.split(':', 1)
+    for entry in args.https:
+        address, folder = entry.split(':', 1)
         serve_http(address, 443, https_handler(folder, args.log, True), context)
     for address in args.http:
         serve_http(address, 80, https_handler(None, args.log, False))
