@@ -89,8 +89,7 @@ std::vector<int64_t> SentTimes(const std::vector<TJournal>& journals, const std:
 }
 
 void ApplySettingsLimits(TBatchRequest& request, const TSettings& settings) {
-  const auto given = [](int value) { return value > 0 ? std::optional<int>(value) : std::nullopt; };
-  request.caps = {given(settings.maxPerMinute), given(settings.maxPerHour), given(settings.maxPerDay)};
+  request.caps = {settings.maxPerMinute, settings.maxPerHour, settings.maxPerDay};
   request.maxPerSession = settings.newConnectionPerMessage ? 1 : settings.maxPerSession;
 }
 

@@ -32,7 +32,7 @@ struct TCapChoice {
   std::optional<int> perMinute, perHour, perDay;
 };
 TSendCaps ResolveCaps(const TCapChoice& choice, const std::string& server);
-// The caps and the session limit the settings give: a key at 0 gives none (nullopt), and
+// The caps and the session limit the settings give (a cap key missing: the provider's), and
 // NewConnectionPerMessage is a session limit of 1.
 void ApplySettingsLimits(TBatchRequest& request, const TSettings& settings);
 

@@ -123,9 +123,9 @@ TSettings ReadSettings(const std::string& fileName) {
   s.sortFiles = ini.ReadBool(kSection, "SortFiles", false);
   s.pauseSec = ini.ReadInteger(kSection, "PauseSec", 0);
   s.newConnectionPerMessage = ini.ReadBool(kSection, "NewConnectionPerMessage", false);
-  s.maxPerMinute = std::max(0, ini.ReadInteger(kSection, "MaxPerMinute", 0));
-  s.maxPerHour = std::max(0, ini.ReadInteger(kSection, "MaxPerHour", 0));
-  s.maxPerDay = std::max(0, ini.ReadInteger(kSection, "MaxPerDay", 0));
+  for (auto [key, cap] : {std::pair{"MaxPerMinute", &s.maxPerMinute}, std::pair{"MaxPerHour", &s.maxPerHour},
+                          std::pair{"MaxPerDay", &s.maxPerDay}})
+    if (!ini.ReadString(kSection, key, "").empty()) *cap = std::max(0, ini.ReadInteger(kSection, key, 0));
   s.maxPerSession = std::max(0, ini.ReadInteger(kSection, "MaxPerSession", 0));
   s.retries = std::max(0, ini.ReadInteger(kSection, "Retries", s.retries));
   s.keepGoing = ini.ReadBool(kSection, "KeepGoing", false);
@@ -190,9 +190,11 @@ void WriteSettings(const std::string& fileName, const TSettings& s) {
   ini.WriteInteger(kSection, "PauseSec", s.pauseSec);
   // Only a file that asked for it holds it; the window offers no control for it.
   if (s.newConnectionPerMessage) ini.WriteBool(kSection, "NewConnectionPerMessage", true);
-  for (const auto& [key, value] : {std::pair{"MaxPerMinute", s.maxPerMinute}, std::pair{"MaxPerHour", s.maxPerHour},
-                                   std::pair{"MaxPerDay", s.maxPerDay}, std::pair{"MaxPerSession", s.maxPerSession}})
-    if (value != 0) ini.WriteInteger(kSection, key, value);
+  // A cap at 0 is written: it switches the provider's published one off.
+  for (const auto& [key, cap] : {std::pair{"MaxPerMinute", s.maxPerMinute}, std::pair{"MaxPerHour", s.maxPerHour},
+                                 std::pair{"MaxPerDay", s.maxPerDay}})
+    if (cap) ini.WriteInteger(kSection, key, *cap);
+  if (s.maxPerSession != 0) ini.WriteInteger(kSection, "MaxPerSession", s.maxPerSession);
   if (s.retries != TSettings{}.retries) ini.WriteInteger(kSection, "Retries", s.retries);
   if (s.keepGoing) ini.WriteBool(kSection, "KeepGoing", true);
   // Also the default replaces a value in the file: one ignored as untrusted must not outlive a

@@ -43,8 +43,9 @@ struct TSettings {
   // holds it on one line, a line break as "\n" and a backslash as "\\".
   std::string body = {};
   // "MaxPerMinute", "MaxPerHour", "MaxPerDay": the most messages the account sends in a rolling
-  // window of that length (TSendCaps); 0: none given here, the provider's published one if any.
-  int maxPerMinute = {}, maxPerHour = {}, maxPerDay = {};
+  // window of that length (TSendCaps); 0: no cap, not even the provider's; missing (nullopt): the
+  // provider's published one if any.
+  std::optional<int> maxPerMinute = {}, maxPerHour = {}, maxPerDay = {};
   // "MaxPerSession": a session is ended after this many messages and a new one opened; 0: no
   // limit. NewConnectionPerMessage is a limit of 1.
   int maxPerSession = {};

@@ -139,11 +139,12 @@ TEST_F(SettingsTest, WriteCreatesFolderAndFileAndReadsBack) {
   perMessage.newConnectionPerMessage = true;
   perMessage.retries = 0;  // no retry at all is a choice of its own
   perMessage.keepGoing = true;
+  perMessage.maxPerMinute = 0;  // switches the provider's cap off: kept apart from a missing key
   perMessage.maxPerHour = 100;
   perMessage.maxPerSession = 5;
   WriteSettings(file, perMessage);
   EXPECT_NE(ReadFile(file).find("\r\nNewConnectionPerMessage=1\r\n"), std::string::npos) << ReadFile(file);
-  EXPECT_NE(ReadFile(file).find("\r\nMaxPerHour=100\r\nMaxPerSession=5\r\n"), std::string::npos);
+  EXPECT_NE(ReadFile(file).find("\r\nMaxPerMinute=0\r\nMaxPerHour=100\r\nMaxPerSession=5\r\n"), std::string::npos);
   EXPECT_EQ(Fields(ReadSettings(file)), Fields(perMessage));
 }
 
