@@ -309,7 +309,7 @@ TBatchRunner::TFileEnd TBatchRunner::QuotaReached(const std::exception& error) {
   const std::vector<TJournal> journals =
       request_.journalFolder.empty() ? std::vector<TJournal>() : ReadJournals(request_.journalFolder);
   quotaResets_ = QuotaResetTime(journals, request_.server, request_.account.user, firstSentAt_,
-                                static_cast<int64_t>(std::time(nullptr)));
+                                static_cast<int64_t>(std::time(nullptr)), quotaReply_);
   SetFileState(TFileState::Waiting, error.what());
   return TFileEnd::Quota;
 }

@@ -14,12 +14,18 @@
 // The day providers count: 24 hours, in seconds.
 inline constexpr int64_t kQuotaWindowSeconds = 24 * 60 * 60;
 
-// When the limit is expected to reset, in seconds since the epoch: a day after the first Sent
-// record of the journals through server (any case) and user within the day before now, or after
-// firstSentHere (this batch's first, which a batch without a journal knows only so), whichever
-// is earlier; a day after now when neither is known.
+// When the limit is expected to reset, in seconds since the epoch: the time the provider's reply
+// states (StatedResetTime), else a day after the first Sent record of the journals through server
+// (any case) and user within the day before now, or after firstSentHere (this batch's first, which
+// a batch without a journal knows only so), whichever is earlier; a day after now when neither is
+// known.
 int64_t QuotaResetTime(const std::vector<TJournal>& journals, const std::string& server, const std::string& user,
-                       std::optional<int64_t> firstSentHere, int64_t now);
+                       std::optional<int64_t> firstSentHere, int64_t now, const std::string& reply = {});
+
+// The time a refusal names for the next try: a date and time with its zone ("2026-12-10T14:05:00Z",
+// "2026-12-10 14:05 UTC", "+01:00") or a wait ("try again in 3 hours", "after 45 minutes"). Only a
+// time after now and within two days counts: anything else is no statement about this limit.
+std::optional<int64_t> StatedResetTime(const std::string& reply, int64_t now);
 
 // Seconds since the epoch of a journal's time (JournalTime); nullopt for one that does not read.
 std::optional<int64_t> JournalEpoch(const std::string& isoTime);

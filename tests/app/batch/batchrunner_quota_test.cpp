@@ -22,6 +22,7 @@ TEST_F(BatchRunnerTest, ProvidersLimitsSlowDownOrStopTheBatch) {
   const struct {
     std::vector<std::string> mailReplies, dataReplies;
     bool quota;
+    int64_t statedIn = 0;  // the reset the reply states, in seconds from now
   } cases[] = {
       // A session the server ended gets one new session at once: the second 421 is waited out.
       {{"ok", "421 4.7.0 Try again later, closing connection.", "421 4.7.0 Try again later."}, {}, false},
@@ -32,6 +33,8 @@ TEST_F(BatchRunnerTest, ProvidersLimitsSlowDownOrStopTheBatch) {
       {{}, {"ok", "554 5.2.0 STOREDRV.Submission.Exception:SubmissionQuotaExceededException"}, true},
       {{}, {"ok", "554 5.2.0 STOREDRV.Submission.Exception:OutboundSpamException; RefuseQuota"}, true},
       {{"ok", "550 5.7.1 You have exceeded your daily sending limit."}, {}, true},
+      // The provider's own time wins over the estimate.
+      {{"ok", "550 5.4.5 Daily user sending quota exceeded, try again in 3 hours."}, {}, true, 3 * 3600},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mailReplies.empty() ? c.dataReplies[1] : c.mailReplies[1]);
@@ -54,11 +57,32 @@ TEST_F(BatchRunnerTest, ProvidersLimitsSlowDownOrStopTheBatch) {
     const std::string box = "box: The provider's daily limit was reached after 1 file; 2 are left. Resume after ";
     EXPECT_EQ(frontEnd_.events.back().rfind(box, 0), 0u) << frontEnd_.events.back();
     EXPECT_EQ(ReadJournal(runner_.JournalFileName()).end, TJournalEnd::Quota);
+    const int64_t resets = std::time(nullptr) + (c.statedIn > 0 ? c.statedIn : kQuotaWindowSeconds);
+    EXPECT_NEAR(*runner_.QuotaResets(), resets, 2);
     TBatchRequest resume = frontEnd_.Request();
     resume.resumeJournal = runner_.JournalFileName();
     EXPECT_EQ(runner_.Run(resume), TBatchEnd::AllSent);
     EXPECT_EQ(server.Count(), 3);
   }
+}
+
+// A time the reply states counts only when it is a time ahead, and not far.
+TEST(StatedResetTime, ReadsTimesAndWaitsAhead) {
+  const int64_t now = 1796816000;  // 2026-12-09T11:33:20Z
+  const struct {
+    const char* reply;
+    std::optional<int64_t> resets;
+  } cases[] = {
+      {"550 5.4.5 Daily user sending quota exceeded.", std::nullopt},
+      {"421 4.7.0 Try again in 45 minutes", now + 45 * 60},
+      {"550 quota exceeded, retry after 2 hours", now + 7200},
+      {"550 limit reached until 2026-12-10T08:00:00Z", 1796889600},
+      {"550 limit reached until 2026-12-10 09:00 +0100", 1796889600},
+      {"550 limit reached until 2026-12-10 08:00:00 UTC", 1796889600},
+      {"550 limit reset 2026-12-09T10:00:00Z", std::nullopt},  // passed: not about this refusal
+      {"550 try again in 30 days", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(StatedResetTime(c.reply, now), c.resets) << c.reply;
 }
 
 // A 454 to the login ends the batch at once: a login tried again may lengthen the lock.
