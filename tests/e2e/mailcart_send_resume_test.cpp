@@ -232,11 +232,12 @@ TEST_F(MailcartSendTest, WhatOthersLeaveDoesNotLeadABatchAstray) {
   EXPECT_EQ(ReadFile(Path("mailer.env")).find("MAILCART_PASSWORD"), std::string::npos) << "a child never inherits it";
 }
 
-// The provider's daily limit stops the batch with 4 and says when to resume; --resume sends the
-// rest once.
+// The provider's daily limit stops the batch with 4 and says when to resume, in the summary or
+// the report; --resume sends the rest once, here with a session for each message.
 TEST_F(MailcartSendTest, TheDailyLimitStopsWithFourAndResumeSendsTheRest) {
   SmtpCapture::Options options;
-  options.mailReplies = {"ok", "550 5.4.5 Daily user sending quota exceeded."};
+  const std::string quotaReply = "550 5.4.5 Daily user sending quota exceeded.";
+  options.mailReplies = {"ok", quotaReply, quotaReply};
   SmtpCapture server(options);
   std::vector<std::string> args{
       "--settings", Path("none.ini"), "--server", "127.0.0.1:" + std::to_string(server.Port()),
@@ -251,7 +252,16 @@ TEST_F(MailcartSendTest, TheDailyLimitStopsWithFourAndResumeSendsTheRest) {
       << stopped.lines.back();
   EXPECT_NE(stopped.lines.back().find(" with mailcart-send --resume."), std::string::npos) << stopped.lines.back();
   EXPECT_EQ(ReadJournal(Journal()).end, TJournalEnd::Quota);
-  const SendRun resumed = RunSend({"--resume", "--settings", Path("none.ini")}, state_);
+  const SendRun reported = RunSend({"--resume", "--report=json", "--settings", Path("none.ini")}, state_);
+  EXPECT_EQ(reported.exitCode, 4) << reported.errors;
+  std::string output;
+  for (const std::string& line : reported.lines) output += line + "\n";
+  const QJsonObject quota = QJsonDocument::fromJson(QByteArray::fromStdString(output)).object()["quota"].toObject();
+  EXPECT_EQ(quota["limit"].toString(), "The provider's daily limit") << output;
+  EXPECT_TRUE(quota["resets"].toString().contains('T')) << output;
+  const int sessions = server.Sessions();
+  const SendRun resumed = RunSend({"--resume", "--max-per-session", "1", "--settings", Path("none.ini")}, state_);
   EXPECT_EQ(resumed.exitCode, 0) << resumed.errors;
   EXPECT_EQ(server.Count(), 3);
+  EXPECT_EQ(server.Sessions() - sessions, 2);
 }

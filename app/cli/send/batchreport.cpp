@@ -4,6 +4,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "app/batch/batchjournal.h"
+#include "app/batch/batchrunner.h"
 #include "toolkit/strutils.h"
 
 namespace {
@@ -20,8 +22,8 @@ std::string OutcomeName(const TBatchFile& file, bool dryRun) {
   return FileStateName(file.state);
 }
 
-std::string JsonReport(const TBatchStatus& status, const std::string& journalFileName, bool dryRun,
-                       int64_t secondsWaited) {
+std::string JsonReport(const TBatchRunner& runner, bool dryRun) {
+  const TBatchStatus& status = runner.Status();
   QJsonArray files;
   for (const TBatchFile& file : status.Files()) {
     QJsonObject entry;
@@ -42,8 +44,13 @@ std::string JsonReport(const TBatchStatus& status, const std::string& journalFil
   report["uncertain"] = status.Count(TFileState::Uncertain);
   report["not_sent"] = status.Count(TFileState::Waiting);
   report["cancelled"] = status.Cancelled();
-  report["waited_for_limits_seconds"] = static_cast<double>(secondsWaited);
-  report["journal"] = journalFileName.empty() ? QJsonValue() : QJsonValue(JsonText(journalFileName));
+  report["waited_for_limits_seconds"] = static_cast<double>(runner.SecondsWaitedForCaps());
+  QJsonValue quota;
+  if (const std::optional<int64_t> resets = runner.QuotaResets())
+    quota = QJsonObject{{"limit", JsonText(runner.QuotaLimit())}, {"resets", JsonText(JournalTime(*resets))}};
+  report["quota"] = quota;
+  const std::string& journal = runner.JournalFileName();
+  report["journal"] = journal.empty() ? QJsonValue() : QJsonValue(JsonText(journal));
   return QJsonDocument(report).toJson(QJsonDocument::Indented).toStdString();
 }
 

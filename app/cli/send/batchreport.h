@@ -8,15 +8,17 @@
 
 #include "app/batch/batchstatus.h"
 
+class TBatchRunner;
+
 // The word for what became of a file once its batch has ended: "not reached" for one the batch
 // never came to, "written" for a dry run's message, else the state's name ("sent", "failed", ...).
 std::string OutcomeName(const TBatchFile& file, bool dryRun);
 
-// One JSON document: the outcome of every file, the counts, whether the batch was cancelled, its
-// journal (null when it kept none) and the seconds it waited for the sending caps. Paths that
-// are not UTF-8 show their odd bytes as \xNN.
-std::string JsonReport(const TBatchStatus& status, const std::string& journalFileName, bool dryRun,
-                       int64_t secondsWaited);
+// One JSON document of the runner's last batch: the outcome of every file, the counts, whether
+// the batch was cancelled, its journal (null when it kept none), the seconds it waited for the
+// sending caps, and the provider's limit it stopped at with when that is expected to reset (null
+// when it stopped at none). Paths that are not UTF-8 show their odd bytes as \xNN.
+std::string JsonReport(const TBatchRunner& runner, bool dryRun);
 
 // "45 s", "2 min" (rounded), "3 h 5 min".
 std::string WaitedText(int64_t seconds);

@@ -139,8 +139,7 @@ void TCommandLine::Report(const TBatchRunner& runner) {
   if (progress_) progress_->Finish(status);
   PrintOutcomes(status, true, true);
   if (options_.jsonReport) {
-    const std::string report =
-        JsonReport(status, runner.JournalFileName(), options_.dryRun.has_value(), runner.SecondsWaitedForCaps());
+    const std::string report = JsonReport(runner, options_.dryRun.has_value());
     std::fwrite(report.data(), 1, report.size(), stdout);
     std::fflush(stdout);
   } else if (const std::optional<int64_t> resets = runner.QuotaResets()) {
