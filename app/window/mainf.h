@@ -14,24 +14,20 @@
 #include "app/batch/batchrunner.h"
 #include "app/batch/settings.h"
 #include "app/window/accountdialog.h"
-#include "app/window/designscale.h"
+#include "app/window/mainlayout.h"
+#include "app/window/resumetimer.h"
 #include "app/window/opendialog.h"
 #include "app/window/windowsignin.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/version.h"
 
-class QCheckBox;
-class QLabel;
-class TElidedLabel;
-class TFileListView;
-class QLineEdit;
-class QPushButton;
-class TGradientCaption;
-class TNumericEdit;
-class TStretchForm;
 struct TMailComponents;
 
-class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, private TBatchHost {
+class TForm1 : public QWidget,
+               protected TMainControls,
+               private TBatchView,
+               private TBatchQuestions,
+               private TBatchHost {
  public:
   // programPath names the settings file and the version record; the running program's own
   // path unless a test gives another.
@@ -58,7 +54,8 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   // When the newest batch of the journals may be resumed (cancelled, cut short, ended by an error
   // after files went) and has files no server took since, asks whether to resume it, saying how
   // it ended: Yes sends them to where the batch sent the rest, without touching the fields; No
-  // marks it declined, so the question does not come back.
+  // marks it declined, so the question does not come back. One stopped at a provider's daily
+  // limit is asked about once the limit is expected to reset (the state line says when).
   void OfferResume();
 
  protected:
@@ -69,10 +66,6 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   void dropEvent(QDropEvent* event) override;
 
  private:
-  void CreateControls();
-  void PlaceControls();
-  void PlaceList(const TDesignScale& scale);
-  void SetTabOrder();
   void ConnectHandlers();
   void FormCreate();
   void FormClose();
@@ -137,39 +130,6 @@ class TForm1 : public QWidget, private TBatchView, private TBatchQuestions, priv
   std::vector<double> retryDelays_;
   bool chosenDuringBatch_ = false;
   std::optional<TJournal> resumeJournal_;  // for the next batch only
+  TResumeTimer resumeTimer_{[this] { return runner_->SendingActive(); }, [this] { OfferResume(); }};
   uint64_t lastBatch_ = 0;                 // the number of the batch before the running one
-
-  TGradientCaption* GradientCaption1 = nullptr;
-  QLabel* Label1 = nullptr;
-  QLabel* Label2 = nullptr;
-  QLabel* Label3 = nullptr;
-  QLabel* Label4 = nullptr;
-  QLabel* Label5 = nullptr;
-  QLabel* Label6 = nullptr;
-  QLabel* Label7 = nullptr;
-  QLabel* Label8 = nullptr;
-  QLabel* Label9 = nullptr;
-  QLineEdit* MailServerE = nullptr;
-  QPushButton* AccountB = nullptr;
-  QLineEdit* EMailFromE = nullptr;
-  QLineEdit* AddrE = nullptr;
-  QLineEdit* SubjE = nullptr;
-  QPushButton* MessageB = nullptr;
-  TNumericEdit* TimeWaitE = nullptr;
-  QCheckBox* DelSFCB = nullptr;
-  QCheckBox* SortFilesCB = nullptr;
-  QPushButton* SelFilesB = nullptr;
-  QPushButton* SendB = nullptr;
-  QPushButton* CancSendB = nullptr;
-  QPushButton* AboutB = nullptr;
-  QPushButton* ExitB = nullptr;
-  TElidedLabel* SFileShowL = nullptr;
-  TElidedLabel* StateL = nullptr;
-  TElidedLabel* RemaindL = nullptr;
-  // The form above keeps its height; the list below takes what the window grows by.
-  TStretchForm* FormArea = nullptr;
-  TFileListView* FileList = nullptr;
-  QPushButton* RemoveB = nullptr;
-  QPushButton* ClearB = nullptr;
-  QPushButton* RetryB = nullptr;
 };

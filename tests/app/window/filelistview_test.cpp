@@ -456,6 +456,19 @@ TEST_F(FileListWindowTest, TheJournalsQuestions) {
   EXPECT_EQ(ReadJournal(declined).end, TJournalEnd::Declined);
   Form().OfferResume();
   EXPECT_EQ(boxes_.boxes.size(), 1u);
+
+  // Stopped at the provider's limit: the offer comes once the limit is expected to reset.
+  boxes_.answer = TMsgAnswer::Yes;
+  boxes_.boxes.clear();
+  TJournalWriter(DefaultJournalFolder(), {head.server, head.from, head.to, "Rest", {files[2]}, {}})
+      .End(TJournalEnd::Quota, "550 5.4.5 Daily user sending quota exceeded.", JournalTime(std::time(nullptr) + 2));
+  Form().OfferResume();
+  EXPECT_TRUE(boxes_.boxes.empty());
+  EXPECT_TRUE(Control<QLabel>("StateL")->text().startsWith("Stopped at the provider's limit: resume offered after "));
+  for (int i = 0; i < 100 && boxes_.boxes.empty(); ++i) SleepProcessing(50);
+  ASSERT_FALSE(boxes_.boxes.empty());
+  EXPECT_NE(boxes_.boxes[0].text.find("stopped at the provider's daily limit"), std::string::npos);
+  EXPECT_EQ(server.Count(), 3);
   qunsetenv("XDG_STATE_HOME");
 }
 
