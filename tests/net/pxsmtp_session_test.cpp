@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "composed_text.h"
 #include "support/checks.h"
 #include "support/files.h"
 #include "support/scripted_server.h"
@@ -34,6 +35,7 @@ struct Step {
   std::string raised = "";
   int pauseMs = 0;
   std::string text = "Subject: t\r\n\r\nbody\r\n";
+  std::string body = "";  // what the composer's size is counted from
 };
 
 struct Batch {
@@ -56,6 +58,8 @@ struct Batch {
 };
 
 TEST(SmtpSession, MessagesShareOneSession) {
+  const std::string composed = ComposedText();
+  const size_t larger = ComposedText(std::string(100, 'x')).size();
   const std::vector<std::string> refused = {"to@example.org | 550 no such user"};
   const struct {
     const char* name;
@@ -121,19 +125,29 @@ TEST(SmtpSession, MessagesShareOneSession) {
         {}},
        2},
       {"SIZE is declared, and a larger message is refused before its upload; the session goes on",
-       {"S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 SIZE 1000\n"
-        "C: MAIL FROM:<from@example.org> SIZE=20\nS: 250 ok\n" +
-        Rcpt("to@example.org") + kData + "S: 250 queued\n" + kQuit},
-       {{"EMessageError: The message is 1,500 bytes; 127.0.0.1:{port} accepts at most 1,000", 0,
-         std::string(1500, 'x')},
-        {}},
+       {"S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 SIZE " + std::to_string(composed.size()) +
+        "\nC: MAIL FROM:<from@example.org> SIZE=" + std::to_string(composed.size()) + "\nS: 250 ok\n" +
+        Rcpt("to@example.org") + "C: DATA\nS: 354 go\n" + ClientLines(composed) + "C: .\nS: 250 queued\n" + kQuit},
+       {{"EMessageError: The message is " + std::to_string(larger) + " bytes; 127.0.0.1:{port} accepts at most " +
+             std::to_string(composed.size()),
+         0, composed, std::string(100, 'x')},
+        {"", 0, composed}},
        1},
       {"SIZE 0 is no limit",
-       {"S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 SIZE 0\n"
-        "C: MAIL FROM:<from@example.org> SIZE=20\nS: 250 ok\n" +
-        Rcpt("to@example.org") + kData + "S: 250 queued\n" + kQuit},
-       {{}},
+       {"S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 SIZE 0\nC: MAIL FROM:<from@example.org> SIZE=" +
+        std::to_string(composed.size()) + "\nS: 250 ok\n" + Rcpt("to@example.org") + "C: DATA\nS: 354 go\n" +
+        ClientLines(composed) + "C: .\nS: 250 queued\n" + kQuit},
+       {{"", 0, composed}},
        1},
+      {"SIZE declared, and the composer writes another size: the connection closes before the end mark",
+       {"S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 SIZE 0\nC: MAIL FROM:<from@example.org> SIZE=" +
+            std::to_string(composed.size()) + "\nS: 250 ok\n" + Rcpt("to@example.org") +
+            "C: DATA\nS: 354 go\n",
+        kGreeting + kMessage + kQuit},
+       {{"EMessageError: The composer wrote 20 bytes of a message announced as " + std::to_string(composed.size()) +
+         " bytes; the message was not sent"},
+        {}},
+       2},
       {"pipelined: every recipient refused, DATA still taken: an empty text, then RSET",
        {kPipelining + kGroup + "S: 250 ok\nS: 550 no such user\nS: 354 go\nC: .\nS: 554 no recipients\n" + kRset +
         kPipelined + kQuit},
@@ -183,6 +197,7 @@ TEST(SmtpSession, MessagesShareOneSession) {
       SCOPED_TRACE("message " + std::to_string(i));
       if (step.pauseMs > 0) PumpUntil([] { return false; }, step.pauseMs);
       batch.message.text = step.text;
+      batch.message.Body().SetText(step.body);
       std::string raised = step.raised;
       const size_t port = raised.find("{port}");
       if (port != std::string::npos) raised.replace(port, 6, std::to_string(batch.server.Port()));
