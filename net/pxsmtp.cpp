@@ -141,10 +141,12 @@ void TpxSMTP::TransmitMessage() {
     CheckSize(transfer_.size);
     transfer_.envelope = Envelope();
     transfer_.envelopeDone = TakeNextEnvelope(transfer_.envelope, transfer_.size);
-    carried_ = true;
+    carried_ = true;  // also on the new session that a next envelope not taken may have opened
     if (!transfer_.envelopeDone) phase_ = TSmtpPhase::Ready;
     transfer_.chunking = Extensions().Supports("CHUNKING");
-    if (announced && keepSession_ && Extensions().Supports("PIPELINING"))
+    const uint64_t limit = Extensions().SizeLimit();
+    if (announced && keepSession_ && Extensions().Supports("PIPELINING") &&
+        (limit == 0 || static_cast<uint64_t>(*announced) <= limit))
       transfer_.next = EnvelopeCommands(transfer_.envelope, *announced, !transfer_.chunking);
     transfer_.nextSize = announced.value_or(0);
     SendText();
