@@ -418,6 +418,11 @@ void TpxSMTP::ReadChunkReply() {
 // transaction; a session that the failure did not end stays usable for the next message.
 void TpxSMTP::EndFailedChunks(const std::exception& e) {
   if (ClassifyFailure(e).session != TSessionOutcome::Usable || !Connected()) return;
+  // A pipelined envelope still held: the server has heard nothing of the message.
+  if (!transfer_.held.empty() && !transfer_.heldSent) {
+    phase_ = TSmtpPhase::Ready;
+    return;
+  }
   size_t owed = static_cast<size_t>(transfer_.chunksOwed) + (transfer_.heldOwed ? transfer_.held.size() : 0) +
                 (transfer_.endOwed ? 1 : 0) +
                 (next_.state == TNextEnvelope::TState::Sent ? next_.commands.size() : 0);

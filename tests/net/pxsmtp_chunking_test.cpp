@@ -91,6 +91,11 @@ TEST(SmtpChunking, TransactionsAsTranscripts) {
       {"pipelined BDAT with a refused MAIL FROM: the other replies are read, then RSET",
        {Ehlo("PIPELINING CHUNKING") + kGroup + kLast + "S: 553 bad sender\nS: 503 no\nS: 503 no\n" + kRset + kQuit},
        {{"EServerError: 127.0.0.1:{port} refused the message: 553 bad sender"}}},
+      {"SIZE declared and a text of another size: no chunk goes, the accepted envelope is reset",
+       {Ehlo("CHUNKING SIZE") + "C: MAIL FROM:<from@example.org> SIZE=" + size + "\n" + kOk +
+        "C: RCPT TO:<to@example.org>\n" + kOk + kRset + kQuit},
+       {{"EMessageError: The composer wrote 20 bytes of a message announced as " + size +
+         " bytes; the message was not sent"}}},
       {"the next envelope goes with the end mark; its text follows at once",
        {Ehlo("PIPELINING") + kDataGroup + kDataReplies + kDataText + kDataGroup + "S: 250 queued\n" + kDataReplies +
         kDataText + "S: 250 queued\n" + kQuit},

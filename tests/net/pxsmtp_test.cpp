@@ -110,6 +110,12 @@ TEST_F(SmtpTest, DialoguesAsTranscripts) {
        "EServerError: {server} refused the message: 554 no valid recipients",
        nullptr,
        {"to@example.org | 550 no"}},
+      {"pipelined: a refused recipient ends the send; a DATA taken all the same is closed, never ended empty",
+       "S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 PIPELINING\nC: MAIL FROM:<from@example.org>\n"
+       "C: RCPT TO:<to@example.org>\nC: RCPT TO:<cc@example.org>\nC: DATA\nS: 250 ok\nS: 550 no such user\n"
+       "S: 250 ok\nS: 354 go\n",
+       "EServerError: {server} refused the recipient to@example.org: 550 no such user",
+       [](Session& s) { s.message.CC().AddAddress("cc@example.org", ""); }},
       {"DATA answered with class 2 is an error", kGreeting + kEnvelope + "C: DATA\nS: 250 ok\n" + kQuit,
        "EServerError: {server} refused the message: 250 ok"},
       {"a refused text: no OnMailSent, then QUIT", kGreeting + kEnvelope + kData + "S: 554 rejected\n" + kQuit,
