@@ -424,8 +424,7 @@ void TpxSMTP::EndFailedChunks(const std::exception& e) {
     return;
   }
   size_t owed = static_cast<size_t>(transfer_.chunksOwed) + (transfer_.heldOwed ? transfer_.held.size() : 0) +
-                (transfer_.endOwed ? 1 : 0) +
-                (next_.state == TNextEnvelope::TState::Sent ? next_.commands.size() : 0);
+                (transfer_.endOwed ? 1 : 0) + (next_.state == TNextEnvelope::TState::Sent ? next_.commands.size() : 0);
   next_ = {};
   transfer_ = {};
   const TQuietErrors quiet(*this);

@@ -83,7 +83,8 @@ void TSmtpTextSink::RaiseWrongSize(int64_t size) const {
 
 int64_t TSmtpTextSink::Seek(int64_t offset, TSeekOrigin origin) {
   const int64_t target = origin == TSeekOrigin::soBeginning ? offset : written_ + offset;
-  if (target != written_) throw EStreamError("The message text goes to the server as it is written and cannot be rewound");
+  if (target != written_)
+    throw EStreamError("The message text goes to the server as it is written and cannot be rewound");
   return written_;
 }
 

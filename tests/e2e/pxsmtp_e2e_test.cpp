@@ -12,8 +12,8 @@
 
 #include <optional>
 #include <random>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mail/pxmsg.h"

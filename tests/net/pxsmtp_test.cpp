@@ -50,8 +50,9 @@ TEST_F(SmtpTest, DialoguesAsTranscripts) {
       {"a multi-line EHLO reply is read whole and its extensions kept",
        "S: 220 ready\nC: EHLO {host}\nS: 250-mx greets you\nS: 250-SIZE 1000\nS: 250-AUTH PLAIN LOGIN\n"
        "S: 250 PIPELINING\nC: MAIL FROM:<from@example.org> SIZE=" +
-           std::to_string(composed.size()) + "\nC: RCPT TO:<to@example.org>\nC: DATA\nS: 250 ok\nS: 250 ok\nS: 354 go\n" +
-           ClientLines(composed) + "C: .\n" + kQueued,
+           std::to_string(composed.size()) +
+           "\nC: RCPT TO:<to@example.org>\nC: DATA\nS: 250 ok\nS: 250 ok\nS: 354 go\n" + ClientLines(composed) +
+           "C: .\n" + kQueued,
        "",
        [&composed](Session& s) { s.message.text = composed; },
        {},
@@ -243,7 +244,8 @@ TEST_F(SmtpTest, EveryFailureNamesTheServer) {
       {"a refused text", kGreeting + kEnvelope + kData + "S: 552 5.3.4 too big\n" + kQuit,
        "EServerError: {server} refused the message: 552 5.3.4 too big"},
       {"a message over the server's SIZE", offers + "S: 250 SIZE 10\n" + kQuit,
-       "EMessageError: The message is " + std::to_string(ComposedText().size()) + " bytes; {server} accepts at most 10"},
+       "EMessageError: The message is " + std::to_string(ComposedText().size()) +
+           " bytes; {server} accepts at most 10"},
       {"a refused login", offers + "S: 250 AUTH PLAIN\nC: AUTH PLAIN AHVzZXIAc2VjcmV0\nS: 535 5.7.8 bad credentials\n",
        "ESessionRefused: {server} refused the login: 535 5.7.8 bad credentials", login},
       {"a login refused for now", offers + "S: 250 AUTH PLAIN\nC: AUTH PLAIN AHVzZXIAc2VjcmV0\nS: 454 4.7.0 later\n",
