@@ -5,8 +5,10 @@ Listens on 127.0.0.1, prints "PORT <n>" once it accepts connections, answers eve
 with a success reply and reads DATA in large blocks up to the end mark (RFC 5321 4.1.1.4:
 CRLF "." CRLF), so that it costs far less than the clients it measures. After each message it
 rewrites --stats with "<messages> <bytes>". It offers PIPELINING (RFC 2920), which
-answering one line after another already honours; with --cert and --key also STARTTLS, and
-after it AUTH PLAIN and LOGIN, taking any login. Stops on SIGTERM or SIGINT, or after --max-seconds.
+answering one line after another already honours; with --chunking also CHUNKING (RFC 3030),
+reading each BDAT chunk's bytes as counted and answering every chunk; with --cert and --key
+also STARTTLS, and after it AUTH PLAIN and LOGIN, taking any login. Stops on SIGTERM or SIGINT,
+or after --max-seconds.
 """
 
 import argparse
@@ -52,8 +54,26 @@ async def read_data(reader):
         tail = window[-4:]
 
 
-def extensions(tls_context, encrypted):
-    lines = [b"sink", b"PIPELINING"]
+async def read_chunk(reader, size):
+    """Reads and drops the size bytes of a BDAT chunk, a block at a time."""
+    left = size
+    while left > 0:
+        block = await reader.read(min(left, BLOCK))
+        if not block:
+            raise ConnectionError("closed inside BDAT")
+        left -= len(block)
+
+
+def bdat_arguments(line):
+    """RFC 3030 2: "BDAT" SP size [SP "LAST"]; (size, last), or None for a malformed command."""
+    words = line.split()
+    if len(words) not in (2, 3) or not words[1].isdigit() or (len(words) == 3 and words[2].upper() != b"LAST"):
+        return None
+    return int(words[1]), len(words) == 3
+
+
+def extensions(tls_context, encrypted, chunking):
+    lines = [b"sink", b"PIPELINING"] + ([b"CHUNKING"] if chunking else [])
     if tls_context and not encrypted:
         lines.append(b"STARTTLS")
     if encrypted:
@@ -62,9 +82,10 @@ def extensions(tls_context, encrypted):
     return b"".join(b"250-" + line + b"\r\n" for line in lines[:-1]) + b"250 " + lines[-1] + b"\r\n"
 
 
-async def session(reader, writer, stats, tls_context):
+async def session(reader, writer, stats, tls_context, chunking):
     writer.write(b"220 sink ready\r\n")
     encrypted = False
+    chunked = 0  # bytes of the message in BDAT chunks so far
     try:
         while True:
             line = await reader.readline()
@@ -72,7 +93,7 @@ async def session(reader, writer, stats, tls_context):
                 break
             verb = line[:4].upper()
             if verb == b"EHLO":
-                writer.write(extensions(tls_context, encrypted))
+                writer.write(extensions(tls_context, encrypted, chunking))
             elif verb == b"STAR" and tls_context and not encrypted:
                 writer.write(b"220 go ahead\r\n")
                 await writer.drain()
@@ -86,6 +107,17 @@ async def session(reader, writer, stats, tls_context):
                 await writer.drain()
                 stats.add(await read_data(reader))
                 writer.write(b"250 accepted\r\n")
+            elif verb == b"BDAT" and chunking and (bdat := bdat_arguments(line)) is not None:
+                size, last = bdat
+                await read_chunk(reader, size)
+                chunked += size
+                if last:
+                    stats.add(chunked)
+                    chunked = 0
+                writer.write(b"250 accepted\r\n" if last else b"250 chunk taken\r\n")
+            elif verb == b"RSET":
+                chunked = 0
+                writer.write(b"250 ok\r\n")
             elif verb == b"QUIT":
                 writer.write(b"221 bye\r\n")
                 await writer.drain()
@@ -106,7 +138,7 @@ async def serve(args):
         tls_context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         tls_context.load_cert_chain(args.cert, args.key)
     server = await asyncio.start_server(
-        lambda r, w: session(r, w, stats, tls_context), "127.0.0.1", args.port, limit=BLOCK)
+        lambda r, w: session(r, w, stats, tls_context, args.chunking), "127.0.0.1", args.port, limit=BLOCK)
     await serve_until_stopped(server, args.max_seconds)
 
 
@@ -115,6 +147,7 @@ def main():
     parser.add_argument("--stats", required=True, help="file that holds the message count and bytes")
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--max-seconds", type=float, default=3600)
+    parser.add_argument("--chunking", action="store_true", help="offer CHUNKING: BDAT besides DATA")
     parser.add_argument("--cert", help="PEM certificate: offer STARTTLS and then AUTH")
     parser.add_argument("--key", help="its PEM key")
     asyncio.run(serve(parser.parse_args()))

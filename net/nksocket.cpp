@@ -10,7 +10,6 @@
 #include "toolkit/strutils.h"
 
 namespace {
-const char kSuppressedBody[] = "Suppressing the message body";
 const char kMaskedLine[] = "****";
 
 // RFC 5321 4.2.1: the last line of a reply has a blank or nothing after its code.
@@ -174,6 +173,7 @@ void TnkSocket::FireProgress(int64_t position, int64_t size) {
   if (!OnProgress) return;
   // Half to even, the default rounding mode; an empty stream counts as complete.
   const double perc =
-      size > 0 ? std::nearbyint(static_cast<double>(position) * 100.0 / static_cast<double>(size)) : 100.0;
+      size > 0 ? std::min(100.0, std::nearbyint(static_cast<double>(position) * 100.0 / static_cast<double>(size)))
+               : 100.0;
   OnProgress(this, static_cast<int32_t>(perc), static_cast<int32_t>(std::min<int64_t>(position, INT32_MAX)));
 }

@@ -54,6 +54,10 @@ class TnkSocket : public TnkConnection {
   TnkLineEvent OnLineReceived;
 
  protected:
+  // What the line log holds in place of a message's text.
+  static constexpr char kSuppressedBody[] = "Suppressing the message body";
+  // OnProgress for position of size bytes.
+  void FireProgress(int64_t position, int64_t size);
   // Sends one block of a stream. A writer that transforms the text on its way (SMTP dot
   // stuffing) overrides this and passes its output to SendBuffer.
   virtual void SendBlock(const char* data, size_t size);
@@ -70,7 +74,6 @@ class TnkSocket : public TnkConnection {
   [[noreturn]] void RaiseLineTooLong();
   // Sends text, a line with its CR LF, and shows it as shown.
   void SendLine(std::string_view text, const std::string& shown);
-  void FireProgress(int64_t position, int64_t size);
 
   std::string lastReply_;
 };

@@ -5,13 +5,16 @@
 
 #include "mail/mailbox.h"
 #include "mail/pxmsg.h"
+#include "mime/messagesize.h"
 #include "net/nkutils.h"
 #include "net/smtpfailure.h"
 #include "toolkit/strtable.h"
 #include "toolkit/strutils.h"
 
 namespace {
-constexpr size_t kSendSize = 65536;  // stuffed text gathered for one send
+// BDAT chunks whose replies may be owed before one is read: the server never has more than a
+// few replies to write while it reads, so neither side can block on a full buffer.
+constexpr int kChunksInFlight = 3;
 
 // 31457280 as "31,457,280".
 std::string Grouped(uint64_t number) {
@@ -53,6 +56,7 @@ void TpxSMTP::Send() {
 
 void TpxSMTP::Open() {
   carried_ = false;
+  next_ = {};
   TpxSmtpConnection::Open();
 }
 
@@ -96,9 +100,11 @@ void TpxSMTP::Reconnect() {
 }
 
 void TpxSMTP::KeepOrAbandon(const TSmtpFailure& failure) {
-  if (failure.session == TSessionOutcome::Usable && Connected() && CanQuit()) {
+  // A next envelope accepted behind this message waits for the next Send, 354 and all.
+  const bool nextAccepted = next_.state == TNextEnvelope::TState::Accepted;
+  if (failure.session == TSessionOutcome::Usable && Connected() && (CanQuit() || nextAccepted)) {
     // What the transaction left (a sender, recipients) must go before the next one.
-    if (phase_ != TSmtpPhase::Ready) phase_ = TSmtpPhase::NeedsReset;
+    if (phase_ != TSmtpPhase::Ready && !nextAccepted) phase_ = TSmtpPhase::NeedsReset;
     return;
   }
   // A server that has ended the session, or left us not knowing, hears nothing more.
@@ -124,22 +130,33 @@ TpxMessage& TpxSMTP::Message() {
 
 void TpxSMTP::TransmitMessage() {
   carried_ = true;
-  phase_ = TSmtpPhase::Ready;
   dataReply_.clear();
+  const std::optional<int64_t> announced = std::exchange(announced_, std::nullopt);
   try {
     Message().Validate();
-    TTempFileStream text;  // its file goes with it, on every exit
     if (OnPrepare) OnPrepare(this);
-    Message().SaveToStream(text);
-    CheckSize(text.Size());
-    SendEnvelope(text.Size());
-    SendData(text);
+    transfer_ = {};
+    // RFC 1870 3: SIZE counts the text as composed, before stuffing; the composer's own count.
+    transfer_.size = static_cast<int64_t>(ComposedSize(Message()));
+    CheckSize(transfer_.size);
+    transfer_.envelope = Envelope();
+    transfer_.envelopeDone = TakeNextEnvelope(transfer_.envelope, transfer_.size);
+    carried_ = true;  // also on the new session that a next envelope not taken may have opened
+    if (!transfer_.envelopeDone) phase_ = TSmtpPhase::Ready;
+    transfer_.chunking = Extensions().Supports("CHUNKING");
+    const uint64_t limit = Extensions().SizeLimit();
+    if (announced && keepSession_ && Extensions().Supports("PIPELINING") &&
+        (limit == 0 || static_cast<uint64_t>(*announced) <= limit))
+      transfer_.next = EnvelopeCommands(transfer_.envelope, *announced, !transfer_.chunking);
+    transfer_.nextSize = announced.value_or(0);
+    SendText();
   } catch (...) {
     StampFailure();
     throw;
   }
-  if (OnMailSent) OnMailSent(this);
   phase_ = TSmtpPhase::Ready;
+  if (OnMailSent) OnMailSent(this);
+  ReadNextEnvelope();
 }
 
 TpxSMTP::TEnvelope TpxSMTP::Envelope() {
@@ -165,54 +182,83 @@ void TpxSMTP::CheckSize(int64_t size) const {
         FormatText(LoadStr(sMessageTooLarge), {Grouped(static_cast<uint64_t>(size)), ServerName(), Grouped(limit)}));
 }
 
-void TpxSMTP::SendEnvelope(int64_t size) {
-  if (OnSending) OnSending(this);
-  // Taken before the first wait, so that the message need not outlive it.
-  const TEnvelope envelope = Envelope();
+// --- The envelope ---------------------------------------------------------------------------
+
+std::vector<std::string> TpxSMTP::EnvelopeCommands(const TEnvelope& envelope, int64_t size, bool withData) const {
   // RFC 5321 4.1.1.2 and 4.1.1.3: the whole path, however long; a cut one is another address.
   std::string mail = "MAIL FROM:<" + envelope.sender + ">";
   // RFC 1870 3: the size, so that the server can refuse a message it cannot take before it comes.
   if (Extensions().Supports("SIZE")) mail += " SIZE=" + std::to_string(size);
+  std::vector<std::string> group{mail};
+  for (const std::string& address : envelope.recipients) group.push_back("RCPT TO:<" + address + ">");
+  if (withData) group.push_back("DATA");
+  return group;
+}
+
+void TpxSMTP::SendEnvelope() {
+  const std::vector<std::string> group = EnvelopeCommands(transfer_.envelope, transfer_.size, !transfer_.chunking);
   phase_ = TSmtpPhase::Envelope;
   BeginStep(TSmtpStep::Mail);
   if (Extensions().Supports("PIPELINING")) {
-    std::vector<std::string> group{mail};
-    for (const std::string& address : envelope.recipients) group.push_back("RCPT TO:<" + address + ">");
-    group.push_back("DATA");
-    return SendEnvelopePipelined(group);
+    // RFC 3030 4.2: BDAT may end a pipelined group, so the envelope goes with the first chunk.
+    if (transfer_.chunking) {
+      transfer_.held = group;
+      return;
+    }
+    WriteLines(group);
+    return ReadEnvelopeReplies(group);
   }
-  WriteLine(mail);
+  WriteLine(group.front());
   Expect(ReadReply(), 2);
   BeginStep(TSmtpStep::Rcpt);
-  for (const std::string& address : envelope.recipients) SendRecipient(address);
+  bool accepted = false;
+  for (const std::string& address : transfer_.envelope.recipients) {
+    WriteLine("RCPT TO:<" + address + ">");
+    accepted = RecipientAccepted(address, ReadReply()) || accepted;
+  }
+  if (transfer_.chunking) {
+    // With every recipient refused, the chunks would only be refused too: the last refusal is
+    // the one raised.
+    if (!accepted) RaiseServerError(TSmtpStage::Recipient, transfer_.envelope.recipients.back());
+    return;
+  }
   BeginStep(TSmtpStep::Data);
   WriteLine("DATA");
   Expect(ReadReply(), 3);
 }
 
-// RFC 2920 3.1: MAIL FROM, the RCPT TOs and DATA go out in one write, and their replies come
-// back in the same order; each is handled as it would be without pipelining.
-void TpxSMTP::SendEnvelopePipelined(const std::vector<std::string>& group) {
-  WriteLines(group);
+// RFC 2920 3.1: the group went out in one write, and its replies come back in the same order.
+void TpxSMTP::ReadEnvelopeReplies(const std::vector<std::string>& group, bool deferred) {
+  const bool withData = group.back() == "DATA";
+  const size_t recipients = group.size() - (withData ? 2 : 1);
   size_t owed = group.size();
   try {
     --owed;
+    BeginStep(TSmtpStep::Mail);
     Expect(ReadReply(), 2);
     BeginStep(TSmtpStep::Rcpt);
     bool accepted = false;
     std::string refusal;
     std::string refused;
-    for (size_t i = 1; i + 1 < group.size(); ++i) {
+    for (size_t i = 1; i <= recipients; ++i) {
       --owed;
       const int code = ReadReply();
       // "RCPT TO:<" and ">" around the address.
       const std::string address = group[i].substr(9, group[i].size() - 10);
-      if (RecipientAccepted(address, code)) {
+      if (deferred && ReplyClass(code) != 2) {
+        next_.rejected.emplace_back(address, LastReply());
+      } else if (deferred || RecipientAccepted(address, code)) {
         accepted = true;
-      } else {
-        refusal = LastReply();
-        refused = address;
+        continue;
       }
+      refusal = LastReply();
+      refused = address;
+    }
+    if (!withData) {
+      if (!accepted)
+        throw EServerError(RefusalText(TSmtpStage::Recipient, refusal, refused), ReplyCode(refusal),
+                           TSmtpStage::Recipient, refusal);
+      return;
     }
     --owed;
     BeginStep(TSmtpStep::Data);
@@ -230,15 +276,18 @@ void TpxSMTP::DropReplies(size_t count) {
   for (; count > 0; --count) {
     const int code = ReadReply();
     if (code < 0) break;  // the server has closed
-    // A DATA that a server took despite everything gets its empty text.
-    if (count == 1 && code == 354) {
-      WriteLine(".");
-      ReadReply();
+    // A DATA that a server took despite everything waits for a text; an empty one would be
+    // delivered to the recipients it did accept. Closing is the only way out.
+    if (code == 354) {
+      Log("Closing the connection: the server awaits a text that will not come");
+      Close();
+      break;
     }
   }
 }
 
 void TpxSMTP::EndEmptyTransaction(const std::string& refusal, const std::string& address) {
+  // No recipient was accepted, so the empty text can reach nobody.
   phase_ = TSmtpPhase::Text;
   WriteLine(".");
   phase_ = TSmtpPhase::Envelope;
@@ -258,54 +307,232 @@ bool TpxSMTP::RecipientAccepted(const std::string& address, int code) {
   return false;
 }
 
-void TpxSMTP::SendRecipient(const std::string& address) {
-  WriteLine("RCPT TO:<" + address + ">");
-  RecipientAccepted(address, ReadReply());
+// --- The text -------------------------------------------------------------------------------
+
+void TpxSMTP::SendText() {
+  TSmtpTextSink sink(*this, transfer_.chunking ? TTextFraming::Bdat : TTextFraming::Data,
+                     Extensions().Supports("SIZE") ? transfer_.size : -1);
+  try {
+    Message().SaveToStream(sink);
+    sink.Finish();
+    if (OnProgress) OnProgress(this, 0, 0);
+    ReadAfterEnd([this] {
+      if (transfer_.heldOwed) {
+        transfer_.heldOwed = false;
+        ReadEnvelopeReplies(transfer_.held);
+      }
+      while (transfer_.chunksOwed > 0) ReadChunkReply();
+    });
+    ReadTextReply();
+  } catch (const EServerError& e) {
+    // The refused end of a text with the next envelope behind it: the replies to that envelope
+    // tell whether the server has begun the next transaction.
+    if (phase_ == TSmtpPhase::TextEnded && !transfer_.endOwed && next_.state == TNextEnvelope::TState::Sent &&
+        e.Failure().session == TSessionOutcome::Usable) {
+      ReadNextEnvelope();
+      throw;
+    }
+    if (transfer_.chunking) EndFailedChunks(e);
+    throw;
+  } catch (const std::exception& e) {
+    if (transfer_.chunking) EndFailedChunks(e);
+    throw;
+  }
 }
 
-void TpxSMTP::SendData(TStream& text) {
-  stuffer_.Reset();
-  pending_.clear();
-  textSize_ = text.Size();
-  textRead_ = 0;
+void TpxSMTP::BeginText() {
+  if (OnSending) OnSending(this);
+  if (!transfer_.envelopeDone) SendEnvelope();
   phase_ = TSmtpPhase::Text;
-  WriteStream(text);
-  phase_ = TSmtpPhase::TextEnded;
-  int code = -1;
-  bool lost = false;
+  BeginStep(TSmtpStep::Data);
+  Log(kSuppressedBody);
+}
+
+// The text goes out in large sends, the end of the message with its last bytes, and the next
+// envelope with that: a few bytes sent right after a send the server has not acknowledged yet
+// wait for its delayed acknowledgement (Nagle), some 40 ms a message.
+void TpxSMTP::SendText(const std::string& framed, bool last) {
+  const bool first = !transfer_.held.empty() && !transfer_.heldSent;
+  const std::vector<std::string> none;
+  const std::vector<std::string>& before = first ? transfer_.held : none;
+  const std::vector<std::string>& after = last ? transfer_.next : none;
+  std::string joined;
+  if (!before.empty() || !after.empty()) {
+    for (const std::string& line : before) joined += line + "\r\n";
+    joined += framed;
+    for (const std::string& line : after) joined += line + "\r\n";
+  }
+  const std::string& bytes = joined.empty() ? framed : joined;
+  {
+    const TTimedSpan span(Counter());
+    SendBuffer(bytes.data(), bytes.size(), true);
+  }
+  RaiseIfInterrupted(TInterrupt::TimeOutFirst);
+  for (const std::string& line : before) ShowSent(line);
+  if (transfer_.chunking) ShowSent(framed.substr(0, framed.find('\r')));
+  for (const std::string& line : after) ShowSent(line);
+  if (first) {
+    transfer_.heldSent = true;
+    transfer_.heldOwed = true;
+  }
+  if (last) {
+    phase_ = TSmtpPhase::TextEnded;
+    transfer_.endOwed = true;
+    if (!after.empty()) {
+      next_.state = TNextEnvelope::TState::Sent;
+      next_.envelope = transfer_.envelope;
+      next_.size = transfer_.nextSize;
+      next_.commands = after;
+    }
+    return;
+  }
+  if (!transfer_.chunking) return;
+  ++transfer_.chunksOwed;
+  // The envelope's replies come first; without a recipient the chunks are not worth sending.
+  if (transfer_.heldOwed) {
+    transfer_.heldOwed = false;
+    ReadEnvelopeReplies(transfer_.held);
+  }
+  while (transfer_.chunksOwed > kChunksInFlight) ReadChunkReply();
+}
+
+void TpxSMTP::ShowSent(const std::string& line) {
+  Log(line);
+  if (OnLineSent) OnLineSent(this, line);
+}
+
+void TpxSMTP::TextProgress(int64_t position) {
+  FireProgress(position, transfer_.size);
+  // A handler may cancel; the composer stops at the next block.
+  if (Aborted()) RaiseIfInterrupted(TInterrupt::CancelFirst);
+}
+
+// RFC 3030 2: every chunk is answered, in order; a refusal ends the message (the server
+// discards what it has of it).
+void TpxSMTP::ReadChunkReply() {
+  --transfer_.chunksOwed;
+  Expect(ReadReply(), 2);
+}
+
+// RFC 3030 4.2: after a failed chunk no more go, the replies owed are read and RSET ends the
+// transaction; a session that the failure did not end stays usable for the next message.
+void TpxSMTP::EndFailedChunks(const std::exception& e) {
+  if (ClassifyFailure(e).session != TSessionOutcome::Usable || !Connected()) return;
+  // A pipelined envelope still held: the server has heard nothing of the message.
+  if (!transfer_.held.empty() && !transfer_.heldSent) {
+    phase_ = TSmtpPhase::Ready;
+    return;
+  }
+  size_t owed = static_cast<size_t>(transfer_.chunksOwed) + (transfer_.heldOwed ? transfer_.held.size() : 0) +
+                (transfer_.endOwed ? 1 : 0) + (next_.state == TNextEnvelope::TState::Sent ? next_.commands.size() : 0);
+  next_ = {};
+  transfer_ = {};
+  const TQuietErrors quiet(*this);
   try {
-    code = ReadReply();
+    DropReplies(owed);
+    if (Connected()) ResetTransaction();
+  } catch (const Exception&) {
+    // The failure of the message is the one to report; the kept session finds out the rest.
+  }
+}
+
+// RFC 5321 4.1.1.4: once the end of the text has gone out, only the reply tells whether the
+// server took the message; none (a lost connection, a time-out) leaves it uncertain.
+void TpxSMTP::ReadAfterEnd(const std::function<void()>& read) {
+  if (phase_ != TSmtpPhase::TextEnded) return read();
+  try {
+    read();
   } catch (const ESocketError&) {
-    lost = true;
+    throw EPossibleDuplicate(FormatText(LoadStr(sPossibleDuplicate), {ServerName()}));
   } catch (const ETimedOutError&) {
     // RFC 5321 4.5.3.2.6: a server may take ten minutes over the text; one that says nothing in
     // the time given may all the same have taken it.
     throw EPossibleDuplicate(FormatText(LoadStr(sNoReplyToText), {ServerName()}));
+  } catch (const EServerError& e) {
+    if (e.Code() == 0 && LastReply().empty())
+      throw EPossibleDuplicate(FormatText(LoadStr(sPossibleDuplicate), {ServerName()}));
+    throw;
   }
-  // RFC 5321 4.1.1.4: only the reply tells whether the server took the message.
-  if (lost || (code < 0 && LastReply().empty()))
-    throw EPossibleDuplicate(FormatText(LoadStr(sPossibleDuplicate), {ServerName()}));
-  Expect(code, 2);
+}
+
+void TpxSMTP::ReadTextReply() {
+  transfer_.endOwed = false;
+  ReadAfterEnd([this] { Expect(ReadReply(), 2); });
   dataReply_ = LastReply();
 }
 
-// The text goes out in large sends, the end-of-data mark with its last bytes: a few bytes sent
-// right after a send the server has not acknowledged yet wait for its delayed acknowledgement
-// (Nagle), some 40 ms a message.
-void TpxSMTP::SendBlock(const char* data, size_t size) {
-  stuffer_.Stuff({data, size}, pending_);
-  textRead_ += static_cast<int64_t>(size);
-  // WriteStream ends after a short block, or after the block that reaches the end.
-  const bool last = size < static_cast<size_t>(kBlockSize) || textRead_ >= textSize_;
-  if (last) {
-    // RFC 5321 4.1.1.4: the mark is CR LF "." CR LF, whose CR LF may be the one that ends the
-    // text's last line; a text that ends inside a line gets its own.
-    if (stuffer_.LineOpen()) pending_ += "\r\n";
-    pending_ += ".\r\n";
+// --- The next message behind this one --------------------------------------------------------
+
+bool TpxSMTP::TakeNextEnvelope(const TEnvelope& envelope, int64_t size) {
+  const TNextEnvelope next = std::exchange(next_, {});
+  if (next.state == TNextEnvelope::TState::None || !Connected()) return false;
+  const bool same = next.envelope == envelope && (next.size == size || !Extensions().Supports("SIZE"));
+  if (next.state == TNextEnvelope::TState::Refused) {
+    if (!same) return false;  // the reset the refusal left stands; this message goes on its own
+    BeginStep(next.step);
+    std::rethrow_exception(next.refusal);
   }
-  if (!last && pending_.size() < kSendSize) return;
-  SendBuffer(pending_.data(), pending_.size(), true);
-  pending_.clear();
+  if (next.state != TNextEnvelope::TState::Accepted) return false;
+  const bool textAwaited = phase_ == TSmtpPhase::Text;
+  std::string refusal;
+  std::string refused;
+  bool proceed = true;
+  for (const auto& [address, reply] : next.rejected) {
+    if (OnAddressRejected) OnAddressRejected(this, address, reply, proceed);
+    refusal = reply;
+    refused = address;
+    if (!proceed) break;
+  }
+  if (same && proceed) return true;
+  // A connection awaiting a text can only be closed: a lone "." would deliver an empty message.
+  if (textAwaited) {
+    Reconnect();
+    if (!proceed) {
+      BeginStep(TSmtpStep::Rcpt);
+      throw EServerError(RefusalText(TSmtpStage::Recipient, refusal, refused), ReplyCode(refusal),
+                         TSmtpStage::Recipient, refusal);
+    }
+    Connect();
+    return false;
+  }
+  ResetTransaction();
+  if (!proceed) {
+    BeginStep(TSmtpStep::Rcpt);
+    throw EServerError(RefusalText(TSmtpStage::Recipient, refusal, refused), ReplyCode(refusal), TSmtpStage::Recipient,
+                       refusal);
+  }
+  return false;
+}
+
+// After the reply to this message's text: what the server says to the next envelope decides
+// what the next Send finds. Nothing here fails this message, which the server has answered.
+void TpxSMTP::ReadNextEnvelope() {
+  if (next_.state != TNextEnvelope::TState::Sent) return;
+  const bool thisAccepted = !dataReply_.empty();
+  const TSmtpPhase after = transfer_.chunking ? TSmtpPhase::Envelope : TSmtpPhase::Text;
+  phase_ = TSmtpPhase::Envelope;
+  const TQuietErrors quiet(*this);
+  try {
+    ReadEnvelopeReplies(next_.commands, true);
+    next_.state = TNextEnvelope::TState::Accepted;
+    phase_ = after;
+    return;
+  } catch (const EServerError& e) {
+    const bool kept = thisAccepted && e.Failure().session == TSessionOutcome::Usable && Connected();
+    if (kept) {
+      next_.state = TNextEnvelope::TState::Refused;
+      next_.refusal = std::current_exception();
+      next_.step = Step();
+    } else {
+      next_ = {};
+    }
+    if (e.Failure().session == TSessionOutcome::Ended) Close();
+  } catch (const Exception&) {
+    // A lost connection: the next message had no text sent, and goes on a new session.
+    next_ = {};
+    Close();
+  }
+  if (Connected() && phase_ != TSmtpPhase::Ready) phase_ = TSmtpPhase::NeedsReset;
 }
 
 // --- Properties -----------------------------------------------------------------------------

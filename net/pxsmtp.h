@@ -1,22 +1,25 @@
-// The SMTP client: delivers a message per Send (greeting, EHLO or HELO, MAIL FROM, RCPT TO, DATA,
-// QUIT), with the message composed into a temporary file before the first command; with
-// KeepSession, one session carries message after message. The session's opening and ending are
-// smtpconnection's; the transaction and the kept session are here.
+// The SMTP client: delivers a message per Send (greeting, EHLO or HELO, MAIL FROM, RCPT TO, DATA
+// or BDAT, QUIT), composing the message straight onto the connection; with KeepSession, one
+// session carries message after message, and with AnnounceNext the next message's envelope
+// travels behind the end of this one. The session's opening and ending are smtpconnection's;
+// the transaction and the kept session are here.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "net/dotstuffing.h"
 #include "net/smtpconnection.h"
 #include "net/smtpfailure.h"
+#include "net/smtptextsink.h"
 #include "toolkit/stringlist.h"
 
 class TpxMessage;
-class TStream;
 
 // The kept session was found ended and a new one is opened to Server ("host:port").
 using TpxReconnectEvent = std::function<void(TComponent* Sender, const std::string& Server)>;
@@ -25,7 +28,7 @@ using TpxReconnectEvent = std::function<void(TComponent* Sender, const std::stri
 using TpxAddressRejectedEvent = std::function<void(TComponent* Sender, const std::string& TheAddress,
                                                    const std::string& ServerReply, bool& Proceed)>;
 
-class TpxSMTP : public TpxSmtpConnection {
+class TpxSMTP : public TpxSmtpConnection, private TSmtpTextTarget {
  public:
   using TpxSmtpConnection::TpxSmtpConnection;
   const char* ClassName() const override { return "TpxSMTP"; }
@@ -36,9 +39,23 @@ class TpxSMTP : public TpxSmtpConnection {
   // With KeepSession the session stays open for the next Send instead (Disconnect ends it); a
   // refusal leaves it usable, and a session the server ended is opened anew, once.
   void Send();
-  // Composes MailMessage and runs its dialogue on the open connection; OnMailSent fires once
-  // the server has accepted the text.
+  // Composes MailMessage onto the open connection and runs its dialogue; OnMailSent fires once
+  // the server has accepted the text. The message is read until the text has gone out, across
+  // the waits of the connection: it must stay while it is sent.
   void TransmitMessage();
+
+  // For a kept session over PIPELINING (RFC 2920 3.1): the next Send will carry a message of
+  // composedSize bytes (ComposedSize) to the same sender and recipients as this one, so its
+  // MAIL FROM, RCPT TOs and DATA (with CHUNKING: MAIL FROM and RCPT TOs) go out with the end of
+  // this message's text. Called before each Send it concerns; without PIPELINING or
+  // KeepSession it does nothing. This Send still ends with this message: its reply is read
+  // first (OnMailSent, DataReply), then the next envelope's, whose outcome the next Send takes:
+  // an accepted envelope carries its text at once, a refusal is raised by it (the transaction
+  // reset), a lost connection leaves it to go on a new session. A next Send of another envelope
+  // or size is sent in a transaction of its own: after a 354 on a new connection, since a
+  // connection awaiting a text can only be closed. Disconnect with a 354 outstanding closes
+  // without QUIT.
+  void AnnounceNext(int64_t composedSize) { announced_ = composedSize; }
 
   TpxMessage* MailMessage() const { return mailMessage_; }
   void SetMailMessage(TpxMessage* message);
@@ -63,16 +80,42 @@ class TpxSMTP : public TpxSmtpConnection {
   // A new session has carried no message yet.
   void Open() override;
   void Notification(TComponent* component, TOperation operation) override;
-  // Stuffs the message text on its way to the socket and ends it with the end-of-data mark.
-  void SendBlock(const char* data, size_t size) override;
 
  private:
   // The addresses of the SMTP envelope, checked for characters that would break the commands.
   struct TEnvelope {
     std::string sender;
     std::vector<std::string> recipients;
+    bool operator==(const TEnvelope&) const = default;
   };
   TEnvelope Envelope();
+
+  // The next message's envelope, gone out behind the end of the last text.
+  struct TNextEnvelope {
+    enum class TState { None, Sent, Accepted, Refused } state = TState::None;
+    TEnvelope envelope;
+    int64_t size = 0;
+    std::vector<std::string> commands;
+    // Recipients refused meanwhile, "address", "reply": OnAddressRejected is asked at its Send.
+    std::vector<std::pair<std::string, std::string>> rejected;
+    std::exception_ptr refusal;
+    TSmtpStep step = TSmtpStep::Mail;
+  };
+
+  // The message whose text is going out.
+  struct TTransfer {
+    TEnvelope envelope;
+    int64_t size = 0;
+    bool chunking = false;
+    bool envelopeDone = false;      // taken over from the last message
+    std::vector<std::string> held;  // a pipelined envelope, sent with the first chunk
+    bool heldSent = false;
+    bool heldOwed = false;          // its replies not read yet
+    int chunksOwed = 0;             // replies to chunks before the last not read yet
+    bool endOwed = false;           // the end has gone out, its reply not read yet
+    std::vector<std::string> next;  // the next message's envelope, sent with the end
+    int64_t nextSize = 0;
+  };
 
   // MailMessage, or the usage error when there is none.
   TpxMessage& Message();
@@ -88,8 +131,14 @@ class TpxSMTP : public TpxSmtpConnection {
   void ResetTransaction();
   // RFC 1870: a message larger than the server's maximum is not uploaded.
   void CheckSize(int64_t size) const;
-  void SendEnvelope(int64_t size);
-  void SendEnvelopePipelined(const std::vector<std::string>& group);
+
+  // The commands of an envelope; DATA ends them unless the text goes in BDAT chunks.
+  std::vector<std::string> EnvelopeCommands(const TEnvelope& envelope, int64_t size, bool withData) const;
+  void SendEnvelope();
+  // Reads the replies to a pipelined group (MAIL FROM, RCPT TOs, DATA when it ends it); each is
+  // handled as it would be without pipelining. With deferred, a refused recipient is recorded in
+  // next_ instead of asking OnAddressRejected.
+  void ReadEnvelopeReplies(const std::vector<std::string>& group, bool deferred = false);
   // Reads the replies to a pipelined group after a failure, without events; stops when the
   // server closes.
   void DropReplies(size_t count);
@@ -98,7 +147,28 @@ class TpxSMTP : public TpxSmtpConnection {
   // The handling of one RCPT TO reply; true when it accepted the recipient.
   bool RecipientAccepted(const std::string& address, int code);
   void SendRecipient(const std::string& address);
-  void SendData(TStream& text);
+
+  // The text, composed into the sink, then the reply to its end.
+  void SendText();
+  void BeginText() override;
+  void SendText(const std::string& framed, bool last) override;
+  void TextProgress(int64_t position) override;
+  // A command that went out with text, for the line log and OnLineSent.
+  void ShowSent(const std::string& line);
+  void ReadChunkReply();
+  // After a failed text in chunks that left the session usable: the replies owed, then RSET.
+  void EndFailedChunks(const std::exception& failure);
+  // Runs read; once the end of the text is out, no reply (a lost connection, a time-out) is a
+  // possible duplicate.
+  void ReadAfterEnd(const std::function<void()>& read);
+  // The reply to the end of the text: 250, or a failure.
+  void ReadTextReply();
+
+  // Takes the next envelope for this message when it is the one announced; raises a refusal
+  // kept for it. False when this message needs an envelope of its own.
+  bool TakeNextEnvelope(const TEnvelope& envelope, int64_t size);
+  // The next envelope's replies, after this message's; their outcome is kept in next_.
+  void ReadNextEnvelope();
 
   TpxMessage* mailMessage_ = nullptr;
   bool keepSession_ = false;
@@ -106,9 +176,8 @@ class TpxSMTP : public TpxSmtpConnection {
   // server may have ended since.
   bool carried_ = false;
   TStringList envelopeRecipients_;
-  TDotStuffer stuffer_;
-  std::string pending_;  // stuffed text not sent yet
-  int64_t textSize_ = 0;
-  int64_t textRead_ = 0;
+  std::optional<int64_t> announced_;
+  TNextEnvelope next_;
+  TTransfer transfer_;
   std::string dataReply_;
 };

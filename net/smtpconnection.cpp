@@ -284,6 +284,9 @@ void TpxSmtpConnection::RefuseSession(const std::string& text, const std::string
 // --- The farewell ---------------------------------------------------------------------------
 
 void TpxSmtpConnection::Logout() {
+  // Inside a text, or with a 354 awaiting one, QUIT would be taken as text: the close that
+  // follows makes the server drop the transaction.
+  if (phase_ == TSmtpPhase::Text) return;
   BeginStep(TSmtpStep::Quit);
   try {
     ProcessMessagesNow();

@@ -109,6 +109,7 @@ class TpxSmtpConnection : public TpxMailBase {
   void StampFailure() const;
   // The step the dialogue is at, and a step gone well.
   void BeginStep(TSmtpStep step) { step_ = step; }
+  TSmtpStep Step() const { return step_; }
   void StepDone(TSmtpStep step);
 
   const TSmtpAccount& Account() const { return account_; }

@@ -23,6 +23,11 @@ each time it comes, and
 was encrypted, who logged in and by which mechanism; --transcript FILE receives every line the
 server read, marked "tls" or "plain", so a test can tell what crossed the wire in the clear. The
 transcript is the only file that holds a password or a token.
+
+Extensions aiosmtpd does not offer: --pipelining lists PIPELINING (RFC 2920; commands are read
+one after another in any case), --chunking lists CHUNKING and takes BDAT (RFC 3030): each chunk's
+bytes as counted, no transparency dots, the message stored as DATA's would be once its LAST
+chunk is in.
 """
 
 import argparse
@@ -100,7 +105,7 @@ class Introspector:
 
 class CaptureHandler:
     def __init__(self, folder, rejected, tokens, per_session, mail_replies=(), data_replies=(), introspector=None,
-                 refuse_first_token=False):
+                 refuse_first_token=False, offered=()):
         self.folder = folder
         self.rejected = {address.lower() for address in rejected}
         self.tokens = tokens  # user -> bearer token accepted by XOAUTH2 and OAUTHBEARER
@@ -111,6 +116,7 @@ class CaptureHandler:
         self.per_session = per_session
         self.mail_replies = list(mail_replies)  # for the first MAIL FROMs of the server's life
         self.data_replies = list(data_replies)  # for the first messages it stores
+        self.offered = list(offered)  # extensions listed besides aiosmtpd's own
 
     async def handle_MAIL(self, server, session, envelope, address, mail_options):
         # A provider's limit of messages per session: the next MAIL FROM ends the session.
@@ -143,7 +149,8 @@ class CaptureHandler:
 
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         session.host_name = hostname
-        return [line for line in responses if line != '250-AUTH ']  # no login configured
+        lines = [line for line in responses if line != '250-AUTH ']  # no login configured
+        return lines[:-1] + ['250-' + name for name in self.offered] + lines[-1:]
 
     async def auth_XOAUTH2(self, server, args):
         """The bearer token mechanism of the big providers: one response "user=U^Aauth=Bearer
@@ -246,8 +253,10 @@ def password_check(passwords):
 
 
 class TranscribedSMTP(SMTP):
-    """Writes each chunk the server reads (after decryption) to the transcript."""
+    """Writes each chunk the server reads (after decryption) to the transcript; takes BDAT when
+    chunking is on."""
     transcript = None
+    chunking = False
 
     def data_received(self, data):
         if self.transcript is not None:
@@ -256,6 +265,48 @@ class TranscribedSMTP(SMTP):
                 self.transcript.write('%s %r\n' % (mode, line))
             self.transcript.flush()
         super().data_received(data)
+
+
+    async def smtp_BDAT(self, arg):
+        """RFC 3030 2: "BDAT" SP size [SP "LAST"], then exactly size bytes, read whatever the reply.
+        A failed chunk fails the chunks after it up to RSET (4.2); the LAST one hands the message
+        to handle_DATA as DATA does."""
+        words = (arg or '').split()
+        if not self.chunking or len(words) not in (1, 2) or not words[0].isdigit() or words[1:] not in ([], ['LAST']):
+            # The bytes that follow cannot be told from commands: the session ends here.
+            await self.push('501 5.5.4 Syntax: BDAT size [LAST]')
+            self.transport.close()
+            return
+        try:
+            chunk = await self._reader.readexactly(int(words[0]))
+        except asyncio.IncompleteReadError:
+            self._writer.close()  # the client went inside the chunk
+            return
+        envelope = self.envelope
+        chunks = getattr(envelope, 'chunks', None)
+        if chunks is None:
+            chunks = envelope.chunks = bytearray()
+            envelope.chunk_failure = None
+            if not self.session.host_name:
+                envelope.chunk_failure = '503 5.5.1 Error: send HELO first'
+            elif self._auth_required and not self.session.authenticated:
+                envelope.chunk_failure = '530 5.7.0 Authentication required'
+            elif not envelope.rcpt_tos:
+                envelope.chunk_failure = '503 5.5.1 Error: need RCPT command'
+        chunks += chunk
+        if self.data_size_limit and len(chunks) > self.data_size_limit:
+            envelope.chunk_failure = '552 5.3.4 Error: Too much mail data'
+            chunks *= 0
+        if envelope.chunk_failure is not None:
+            await self.push(envelope.chunk_failure)
+            return
+        if len(words) == 1:
+            await self.push('250 2.0.0 %d octets received' % len(chunk))
+            return
+        envelope.original_content = envelope.content = bytes(chunks)
+        status = await self._call_handler_hook('DATA')
+        self._set_post_data_state()
+        await self.push('250 OK' if status is MISSING else status)
 
 
 def highest_number(folder):
@@ -304,7 +355,8 @@ async def serve(args):
         print('smtp_capture: cannot read the metadata of %s: %s' % (args.introspect, error), file=sys.stderr, flush=True)
         return 1
     handler = CaptureHandler(args.dir, args.reject_rcpt, tokens, args.messages_per_session, args.mail_reply,
-                             args.data_reply, introspector, args.refuse_first_token)
+                             args.data_reply, introspector, args.refuse_first_token,
+                             (['PIPELINING'] if args.pipelining else []) + (['CHUNKING'] if args.chunking else []))
     context = None
     if args.tls_cert:
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
@@ -314,6 +366,7 @@ async def serve(args):
     excluded = (([] if passwords or introspector else ['PLAIN', 'LOGIN']) +
                 ([] if token_logins else ['XOAUTH2', 'OAUTHBEARER']) + (['OAUTHBEARER'] if args.no_oauthbearer else []))
     TranscribedSMTP.transcript = open(args.transcript, 'a') if args.transcript else None
+    TranscribedSMTP.chunking = args.chunking
 
     def session():
         return TranscribedSMTP(
@@ -382,6 +435,8 @@ def main():
     parser.add_argument('--size-limit', type=int, metavar='BYTES',
                         help='the largest message taken, announced as SIZE; 0 announces none')
     parser.add_argument('--transcript', metavar='FILE', help='append every line read here')
+    parser.add_argument('--pipelining', action='store_true', help='offer PIPELINING')
+    parser.add_argument('--chunking', action='store_true', help='offer CHUNKING and take BDAT')
     args = parser.parse_args()
     if bool(args.tls_cert) != bool(args.tls_key) or (args.implicit_tls and not args.tls_cert):
         parser.error('--tls-cert and --tls-key go together, and --implicit-tls needs them')

@@ -1,6 +1,7 @@
 // The SMTP client with KeepSession: several messages on one session, with and without
 // pipelining, RSET after a failed transaction, a server that ends the session between messages,
-// and SIZE; each case a set of transcripts with the exact bytes the server expects.
+// SIZE, BDAT chunks, and the next message's envelope behind the end of a text (AnnounceNext);
+// each case a set of transcripts with the exact bytes the server expects.
 #include "net/pxsmtp.h"
 
 #include <gtest/gtest.h>
@@ -9,9 +10,11 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "composed_text.h"
 #include "support/checks.h"
 #include "support/files.h"
 #include "support/scripted_server.h"
@@ -25,8 +28,29 @@ const std::string kPipelining = "S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 
 const std::string kMessage = kEnvelope + kData + "S: 250 queued\n";
 const std::string kGroup = "C: MAIL FROM:<from@example.org>\nC: RCPT TO:<to@example.org>\nC: DATA\n";
 const std::string kText = "C: Subject: t\nC: \nC: body\nC: .\n";
-const std::string kPipelined = kGroup + "S: 250 ok\nS: 250 ok\nS: 354 go\n" + kText + "S: 250 queued\n";
+const std::string kGroupReplies = "S: 250 ok\nS: 250 ok\nS: 354 go\n";
+const std::string kPipelined = kGroup + kGroupReplies + kText + "S: 250 queued\n";
 const std::string kRset = "C: RSET\nS: 250 reset\n";
+
+const std::string kChunking = "S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 CHUNKING\n";
+const std::string kPipelinedChunks = "S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250-PIPELINING\nS: 250 CHUNKING\n";
+const std::string kMailRcpt = "C: MAIL FROM:<from@example.org>\nC: RCPT TO:<to@example.org>\n";
+const std::string kLines = "C: Subject: t\nC: \nC: body\n";
+const std::string kLast = "C: BDAT 20 LAST\n" + kLines;
+
+// A text of whole chunks, each one line, and a short last one; and the lines that expect them.
+std::string ChunkLine() { return std::string(TSmtpTextSink::kChunkSize - 2, 'x'); }
+std::string Chunks(int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) text += ChunkLine() + "\r\n";
+  return text + "tail\r\n";
+}
+std::string ChunkLines(int count) {
+  std::string lines;
+  for (int i = 0; i < count; ++i)
+    lines += "C: BDAT " + std::to_string(TSmtpTextSink::kChunkSize) + "\nC: " + ChunkLine() + "\n";
+  return lines;
+}
 
 // One Send of the batch: what the message holds, what the send raises, how long the client
 // pauses before it (letting the server close in between).
@@ -34,6 +58,23 @@ struct Step {
   std::string raised = "";
   int pauseMs = 0;
   std::string text = "Subject: t\r\n\r\nbody\r\n";
+  std::string body = "";                           // what the composer's size is counted from
+  std::optional<int64_t> announce = std::nullopt;  // AnnounceNext before the Send
+};
+
+// A Send that announces the next message.
+Step Announcing(int64_t size, std::string raised = "", std::string text = "Subject: t\r\n\r\nbody\r\n") {
+  return {std::move(raised), 0, std::move(text), "", size};
+}
+
+struct Case {
+  const char* name;
+  std::vector<std::string> transcripts;
+  std::vector<Step> steps;
+  int connections = 1;
+  int reconnects = 0;
+  std::vector<std::string> rejected = {};  // "address | reply" for each OnAddressRejected
+  bool proceed = false;                    // what the handler answers
 };
 
 struct Batch {
@@ -55,17 +96,47 @@ struct Batch {
   std::vector<std::string> reconnects;
 };
 
+void Play(const Case& c) {
+  SCOPED_TRACE(c.name);
+  {
+    Batch batch(c.transcripts);
+    std::vector<std::string> rejected;
+    batch.smtp.OnAddressRejected = [&](TComponent*, const std::string& address, const std::string& reply,
+                                       bool& proceed) {
+      rejected.push_back(address + " | " + reply);
+      proceed = c.proceed;
+    };
+    int delivered = 0;
+    for (size_t i = 0; i < c.steps.size(); ++i) {
+      const Step& step = c.steps[i];
+      SCOPED_TRACE("message " + std::to_string(i));
+      if (step.pauseMs > 0) PumpUntil([] { return false; }, step.pauseMs);
+      batch.message.text = step.text;
+      batch.message.Body().SetText(step.body);
+      if (step.announce) batch.smtp.AnnounceNext(*step.announce);
+      std::string raised = step.raised;
+      const size_t port = raised.find("{port}");
+      if (port != std::string::npos) raised.replace(port, 6, std::to_string(batch.server.Port()));
+      EXPECT_EQ(Raised([&] { batch.smtp.Send(); }), raised);
+      if (raised.empty()) ++delivered;
+    }
+    batch.smtp.Disconnect();
+    EXPECT_FALSE(batch.smtp.Connected());
+    EXPECT_EQ(batch.sent, delivered);
+    EXPECT_EQ(rejected, c.rejected);
+    EXPECT_EQ(batch.server.Connections(), c.connections);
+    for (int k = 0; k < c.connections; ++k) EXPECT_TRUE(batch.server.WaitFinished(k)) << k;
+    EXPECT_EQ(batch.server.Failures(), "");
+    EXPECT_EQ(batch.reconnects, std::vector<std::string>(static_cast<size_t>(c.reconnects),
+                                                         "127.0.0.1:" + std::to_string(batch.server.Port())));
+  }
+}
+
 TEST(SmtpSession, MessagesShareOneSession) {
+  const std::string composed = ComposedText();
+  const size_t larger = ComposedText(std::string(100, 'x')).size();
   const std::vector<std::string> refused = {"to@example.org | 550 no such user"};
-  const struct {
-    const char* name;
-    std::vector<std::string> transcripts;
-    std::vector<Step> steps;
-    int connections;
-    int reconnects = 0;
-    std::vector<std::string> rejected = {};  // "address | reply" for each OnAddressRejected
-    bool proceed = false;                    // what the handler answers
-  } cases[] = {
+  const Case cases[] = {
       {"three messages, one greeting and one QUIT",
        {kGreeting + kMessage + kMessage + kMessage + kQuit},
        {{}, {}, {}},
@@ -121,19 +192,28 @@ TEST(SmtpSession, MessagesShareOneSession) {
         {}},
        2},
       {"SIZE is declared, and a larger message is refused before its upload; the session goes on",
-       {"S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 SIZE 1000\n"
-        "C: MAIL FROM:<from@example.org> SIZE=20\nS: 250 ok\n" +
-        Rcpt("to@example.org") + kData + "S: 250 queued\n" + kQuit},
-       {{"EMessageError: The message is 1,500 bytes; 127.0.0.1:{port} accepts at most 1,000", 0,
-         std::string(1500, 'x')},
-        {}},
+       {"S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 SIZE " + std::to_string(composed.size()) +
+        "\nC: MAIL FROM:<from@example.org> SIZE=" + std::to_string(composed.size()) + "\nS: 250 ok\n" +
+        Rcpt("to@example.org") + "C: DATA\nS: 354 go\n" + ClientLines(composed) + "C: .\nS: 250 queued\n" + kQuit},
+       {{"EMessageError: The message is " + std::to_string(larger) + " bytes; 127.0.0.1:{port} accepts at most " +
+             std::to_string(composed.size()),
+         0, composed, std::string(100, 'x')},
+        {"", 0, composed}},
        1},
       {"SIZE 0 is no limit",
-       {"S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 SIZE 0\n"
-        "C: MAIL FROM:<from@example.org> SIZE=20\nS: 250 ok\n" +
-        Rcpt("to@example.org") + kData + "S: 250 queued\n" + kQuit},
-       {{}},
+       {"S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 SIZE 0\nC: MAIL FROM:<from@example.org> SIZE=" +
+        std::to_string(composed.size()) + "\nS: 250 ok\n" + Rcpt("to@example.org") + "C: DATA\nS: 354 go\n" +
+        ClientLines(composed) + "C: .\nS: 250 queued\n" + kQuit},
+       {{"", 0, composed}},
        1},
+      {"SIZE declared, and the composer writes another size: the connection closes before the end mark",
+       {"S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 SIZE 0\nC: MAIL FROM:<from@example.org> SIZE=" +
+            std::to_string(composed.size()) + "\nS: 250 ok\n" + Rcpt("to@example.org") + "C: DATA\nS: 354 go\n",
+        kGreeting + kMessage + kQuit},
+       {{"EMessageError: The composer wrote 20 bytes of a message announced as " + std::to_string(composed.size()) +
+         " bytes; the message was not sent"},
+        {}},
+       2},
       {"pipelined: every recipient refused, DATA still taken: an empty text, then RSET",
        {kPipelining + kGroup + "S: 250 ok\nS: 550 no such user\nS: 354 go\nC: .\nS: 554 no recipients\n" + kRset +
         kPipelined + kQuit},
@@ -168,37 +248,80 @@ TEST(SmtpSession, MessagesShareOneSession) {
        {{}, {}},
        1},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Batch batch(c.transcripts);
-    std::vector<std::string> rejected;
-    batch.smtp.OnAddressRejected = [&](TComponent*, const std::string& address, const std::string& reply,
-                                       bool& proceed) {
-      rejected.push_back(address + " | " + reply);
-      proceed = c.proceed;
-    };
-    int delivered = 0;
-    for (size_t i = 0; i < c.steps.size(); ++i) {
-      const Step& step = c.steps[i];
-      SCOPED_TRACE("message " + std::to_string(i));
-      if (step.pauseMs > 0) PumpUntil([] { return false; }, step.pauseMs);
-      batch.message.text = step.text;
-      std::string raised = step.raised;
-      const size_t port = raised.find("{port}");
-      if (port != std::string::npos) raised.replace(port, 6, std::to_string(batch.server.Port()));
-      EXPECT_EQ(Raised([&] { batch.smtp.Send(); }), raised);
-      if (raised.empty()) ++delivered;
-    }
-    batch.smtp.Disconnect();
-    EXPECT_FALSE(batch.smtp.Connected());
-    EXPECT_EQ(batch.sent, delivered);
-    EXPECT_EQ(rejected, c.rejected);
-    EXPECT_EQ(batch.server.Connections(), c.connections);
-    for (int k = 0; k < c.connections; ++k) EXPECT_TRUE(batch.server.WaitFinished(k)) << k;
-    EXPECT_EQ(batch.server.Failures(), "");
-    EXPECT_EQ(batch.reconnects, std::vector<std::string>(static_cast<size_t>(c.reconnects),
-                                                         "127.0.0.1:" + std::to_string(batch.server.Port())));
-  }
+  for (const Case& c : cases) Play(c);
+}
+
+TEST(SmtpSession, ChunksAndTheNextEnvelopeBehindTheText) {
+  const std::string composed = ComposedText();
+  const std::string size = std::to_string(composed.size());
+  const std::string sized = "C: MAIL FROM:<from@example.org> SIZE=" + size + "\nC: RCPT TO:<to@example.org>\nC: DATA\n";
+  const std::string kPipeliningSize = "S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250-PIPELINING\nS: 250 SIZE\n";
+  const std::string refusedText = "EServerError: 127.0.0.1:{port} refused the message: 554 rejected";
+  const Case cases[] = {
+      {"BDAT without PIPELINING: MAIL and RCPT wait for their replies, then one chunk, LAST",
+       {kChunking + kEnvelope + kLast + "S: 250 queued\n" + kQuit},
+       {{}}},
+      {"BDAT with PIPELINING: the envelope and the chunk in one write",
+       {kPipelinedChunks + kMailRcpt + kLast + "S: 250 ok\nS: 250 ok\n" + "S: 250 queued\n" + kQuit},
+       {{}}},
+      {"an empty text is BDAT 0 LAST",
+       {kPipelinedChunks + kMailRcpt + "C: BDAT 0 LAST\n" + "S: 250 ok\nS: 250 ok\n" + "S: 250 queued\n" + kQuit},
+       {{"", 0, ""}}},
+      // A reply is read whenever more than three are owed: the refusal of the second chunk is read
+      // after the fifth has gone, and the sixth never goes.
+      {"a refused chunk: no more go, the replies owed are read, then RSET; the session goes on",
+       {kChunking + kEnvelope + ChunkLines(1) + "S: 250 1\n" + ChunkLines(1) + "S: 554 rejected\n" + ChunkLines(3) +
+        "S: 503 no\nS: 503 no\nS: 503 no\n" + kRset + kEnvelope + kLast + "S: 250 queued\n" + kQuit},
+       {{refusedText, 0, Chunks(6)}, {}}},
+      {"a refused last chunk: RSET",
+       {kPipelinedChunks + kMailRcpt + kLast + "S: 250 ok\nS: 250 ok\n" + "S: 554 rejected\n" + kRset + kQuit},
+       {{refusedText}}},
+      {"pipelined BDAT with a refused MAIL FROM: the other replies are read, then RSET",
+       {kPipelinedChunks + kMailRcpt + kLast + "S: 553 bad sender\nS: 503 no\nS: 503 no\n" + kRset + kQuit},
+       {{"EServerError: 127.0.0.1:{port} refused the message: 553 bad sender"}}},
+      {"SIZE declared and a text of another size: no chunk goes, the accepted envelope is reset",
+       {"S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250-CHUNKING\nS: 250 SIZE\nC: MAIL FROM:<from@example.org> "
+        "SIZE=" +
+        size + "\nS: 250 ok\n" + Rcpt("to@example.org") + kRset + kQuit},
+       {{"EMessageError: The composer wrote 20 bytes of a message announced as " + size +
+         " bytes; the message was not sent"}}},
+      {"the next envelope goes with the end mark; its text follows at once",
+       {kPipelining + kGroup + kGroupReplies + kText + kGroup + "S: 250 queued\n" + kGroupReplies + kText +
+        "S: 250 queued\n" + kQuit},
+       {Announcing(20), {}}},
+      {"BDAT: the next MAIL and RCPT go behind LAST",
+       {kPipelinedChunks + kMailRcpt + kLast + kMailRcpt +
+        "S: 250 ok\nS: 250 ok\nS: 250 queued\nS: 250 ok\nS: 250 ok\n" + kLast + "S: 250 queued\n" + kQuit},
+       {Announcing(20), {}}},
+      {"a refusal of the first text: the next envelope is kept, and its text goes",
+       {kPipelining + kGroup + kGroupReplies + kText + kGroup + "S: 554 rejected\n" + kGroupReplies + kText +
+        "S: 250 queued\n" + kQuit},
+       {Announcing(20, refusedText), {}}},
+      {"a refused next envelope is raised by the next Send, after RSET",
+       {kPipelining + kGroup + kGroupReplies + kText + kGroup + "S: 250 queued\nS: 452 full\nS: 503 no\nS: 503 no\n" +
+        kRset + kGroup + kGroupReplies + kText + "S: 250 queued\n" + kQuit},
+       {Announcing(20), {"EServerError: 127.0.0.1:{port} refused the message: 452 full"}, {}}},
+      {"a lost connection with the next envelope out: the first uncertain, the next goes on a new session",
+       {kPipelining + kGroup + kGroupReplies + kText + kGroup + "close\n",
+        kPipelining + kGroup + kGroupReplies + kText + "S: 250 queued\n" + kQuit},
+       {Announcing(20,
+                   "EPossibleDuplicate: The connection to 127.0.0.1:{port} was lost after the end of the message "
+                   "and before its reply; the server may have kept it, so sending it again may deliver it twice"),
+        {}},
+       2},
+      {"no next Send after a 354: the session closes without QUIT and without a text",
+       {kPipelining + kGroup + kGroupReplies + kText + kGroup + "S: 250 queued\n" + kGroupReplies},
+       {Announcing(20)}},
+      {"a next message of another size than announced: after the 354, a new connection",
+       {kPipeliningSize + sized + kGroupReplies + ClientLines(composed) + "C: .\n" +
+            "C: MAIL FROM:<from@example.org> SIZE=999\nC: RCPT TO:<to@example.org>\nC: DATA\nS: 250 queued\n" +
+            kGroupReplies,
+        kPipeliningSize + sized + kGroupReplies + ClientLines(composed) + "C: .\nS: 250 queued\n" + kQuit},
+       {Announcing(999, "", composed), {"", 0, composed}},
+       2,
+       1},
+  };
+  for (const Case& c : cases) Play(c);
 }
 
 // Without KeepSession each message still has its own session.

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "composed_text.h"
 #include "mail/pxmsg.h"
 #include "net/dotstuffing.h"
 #include "support/checks.h"
@@ -35,6 +36,7 @@ std::string BlockBoundaryText() {
 TEST_F(SmtpTest, DialoguesAsTranscripts) {
   const std::string boundary = BlockBoundaryText();
   const size_t block = TnkSocket::kBlockSize;
+  const std::string composed = ComposedText();
   const struct {
     const char* name;
     std::string transcript;
@@ -47,11 +49,12 @@ TEST_F(SmtpTest, DialoguesAsTranscripts) {
       {"a message is delivered and the connection ended", kDelivery, ""},
       {"a multi-line EHLO reply is read whole and its extensions kept",
        "S: 220 ready\nC: EHLO {host}\nS: 250-mx greets you\nS: 250-SIZE 1000\nS: 250-AUTH PLAIN LOGIN\n"
-       "S: 250 PIPELINING\nC: MAIL FROM:<from@example.org> SIZE=20\nC: RCPT TO:<to@example.org>\nC: DATA\n"
-       "S: 250 ok\nS: 250 ok\n" +
-           kData.substr(kData.find('\n') + 1) + kQueued,
+       "S: 250 PIPELINING\nC: MAIL FROM:<from@example.org> SIZE=" +
+           std::to_string(composed.size()) +
+           "\nC: RCPT TO:<to@example.org>\nC: DATA\nS: 250 ok\nS: 250 ok\nS: 354 go\n" + ClientLines(composed) +
+           "C: .\n" + kQueued,
        "",
-       nullptr,
+       [&composed](Session& s) { s.message.text = composed; },
        {},
        [](Session& s) {
          EXPECT_TRUE(s.smtp.Extensions().Supports("PIPELINING"));
@@ -108,6 +111,12 @@ TEST_F(SmtpTest, DialoguesAsTranscripts) {
        "EServerError: {server} refused the message: 554 no valid recipients",
        nullptr,
        {"to@example.org | 550 no"}},
+      {"pipelined: a refused recipient ends the send; a DATA taken all the same is closed, never ended empty",
+       "S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 PIPELINING\nC: MAIL FROM:<from@example.org>\n"
+       "C: RCPT TO:<to@example.org>\nC: RCPT TO:<cc@example.org>\nC: DATA\nS: 250 ok\nS: 550 no such user\n"
+       "S: 250 ok\nS: 354 go\n",
+       "EServerError: {server} refused the recipient to@example.org: 550 no such user",
+       [](Session& s) { s.message.CC().AddAddress("cc@example.org", ""); }},
       {"DATA answered with class 2 is an error", kGreeting + kEnvelope + "C: DATA\nS: 250 ok\n" + kQuit,
        "EServerError: {server} refused the message: 250 ok"},
       {"a refused text: no OnMailSent, then QUIT", kGreeting + kEnvelope + kData + "S: 554 rejected\n" + kQuit,
@@ -235,7 +244,8 @@ TEST_F(SmtpTest, EveryFailureNamesTheServer) {
       {"a refused text", kGreeting + kEnvelope + kData + "S: 552 5.3.4 too big\n" + kQuit,
        "EServerError: {server} refused the message: 552 5.3.4 too big"},
       {"a message over the server's SIZE", offers + "S: 250 SIZE 10\n" + kQuit,
-       "EMessageError: The message is 20 bytes; {server} accepts at most 10"},
+       "EMessageError: The message is " + std::to_string(ComposedText().size()) +
+           " bytes; {server} accepts at most 10"},
       {"a refused login", offers + "S: 250 AUTH PLAIN\nC: AUTH PLAIN AHVzZXIAc2VjcmV0\nS: 535 5.7.8 bad credentials\n",
        "ESessionRefused: {server} refused the login: 535 5.7.8 bad credentials", login},
       {"a login refused for now", offers + "S: 250 AUTH PLAIN\nC: AUTH PLAIN AHVzZXIAc2VjcmV0\nS: 454 4.7.0 later\n",
