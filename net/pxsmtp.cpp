@@ -38,6 +38,11 @@ void AddAddresses(const TpxAddressList& list, std::vector<std::string>& addresse
 }  // namespace
 
 void TpxSMTP::Send() {
+  // An announcement is for this Send alone, also when it fails before its text.
+  const struct TForgetAnnounced {
+    std::optional<int64_t>& announced;
+    ~TForgetAnnounced() { announced.reset(); }
+  } forget{announced_};
   // A bad address ends the send before a connection is made; TransmitMessage checks again for
   // a message changed by a handler while connecting.
   if (mailMessage_ != nullptr) Envelope();
@@ -140,13 +145,14 @@ void TpxSMTP::TransmitMessage() {
     transfer_.size = static_cast<int64_t>(ComposedSize(Message()));
     CheckSize(transfer_.size);
     transfer_.envelope = Envelope();
+    transfer_.declared = Extensions().Supports("SIZE") ? transfer_.size : -1;
     transfer_.envelopeDone = TakeNextEnvelope(transfer_.envelope, transfer_.size);
     carried_ = true;  // also on the new session that a next envelope not taken may have opened
     if (!transfer_.envelopeDone) phase_ = TSmtpPhase::Ready;
     transfer_.chunking = Extensions().Supports("CHUNKING");
     const uint64_t limit = Extensions().SizeLimit();
     if (announced && keepSession_ && Extensions().Supports("PIPELINING") &&
-        (limit == 0 || static_cast<uint64_t>(*announced) <= limit))
+        (limit == 0 || *announced < 0 || static_cast<uint64_t>(*announced) <= limit))
       transfer_.next = EnvelopeCommands(transfer_.envelope, *announced, !transfer_.chunking);
     transfer_.nextSize = announced.value_or(0);
     SendText();
@@ -188,7 +194,7 @@ std::vector<std::string> TpxSMTP::EnvelopeCommands(const TEnvelope& envelope, in
   // RFC 5321 4.1.1.2 and 4.1.1.3: the whole path, however long; a cut one is another address.
   std::string mail = "MAIL FROM:<" + envelope.sender + ">";
   // RFC 1870 3: the size, so that the server can refuse a message it cannot take before it comes.
-  if (Extensions().Supports("SIZE")) mail += " SIZE=" + std::to_string(size);
+  if (Extensions().Supports("SIZE") && size >= 0) mail += " SIZE=" + std::to_string(size);
   std::vector<std::string> group{mail};
   for (const std::string& address : envelope.recipients) group.push_back("RCPT TO:<" + address + ">");
   if (withData) group.push_back("DATA");
@@ -311,7 +317,7 @@ bool TpxSMTP::RecipientAccepted(const std::string& address, int code) {
 
 void TpxSMTP::SendText() {
   TSmtpTextSink sink(*this, transfer_.chunking ? TTextFraming::Bdat : TTextFraming::Data,
-                     Extensions().Supports("SIZE") ? transfer_.size : -1);
+                     transfer_.declared);
   try {
     Message().SaveToStream(sink);
     sink.Finish();
@@ -466,7 +472,8 @@ void TpxSMTP::ReadTextReply() {
 bool TpxSMTP::TakeNextEnvelope(const TEnvelope& envelope, int64_t size) {
   const TNextEnvelope next = std::exchange(next_, {});
   if (next.state == TNextEnvelope::TState::None || !Connected()) return false;
-  const bool same = next.envelope == envelope && (next.size == size || !Extensions().Supports("SIZE"));
+  const bool same =
+      next.envelope == envelope && (next.size == size || next.size < 0 || !Extensions().Supports("SIZE"));
   if (next.state == TNextEnvelope::TState::Refused) {
     if (!same) return false;  // the reset the refusal left stands; this message goes on its own
     BeginStep(next.step);
@@ -483,7 +490,10 @@ bool TpxSMTP::TakeNextEnvelope(const TEnvelope& envelope, int64_t size) {
     refused = address;
     if (!proceed) break;
   }
-  if (same && proceed) return true;
+  if (same && proceed) {
+    if (next.size < 0) transfer_.declared = -1;  // its MAIL FROM went without SIZE
+    return true;
+  }
   // A connection awaiting a text can only be closed: a lone "." would deliver an empty message.
   if (textAwaited) {
     Reconnect();

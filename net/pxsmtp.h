@@ -45,7 +45,9 @@ class TpxSMTP : public TpxSmtpConnection, private TSmtpTextTarget {
   void TransmitMessage();
 
   // For a kept session over PIPELINING (RFC 2920 3.1): the next Send will carry a message of
-  // composedSize bytes (ComposedSize) to the same sender and recipients as this one, so its
+  // composedSize bytes (ComposedSize; kAnySize: not known yet, so its MAIL FROM goes without SIZE,
+  // which RFC 1870 leaves to the client, and any size is taken) to the same sender and
+  // recipients as this one, so its
   // MAIL FROM, RCPT TOs and DATA (with CHUNKING: MAIL FROM and RCPT TOs) go out with the end of
   // this message's text. Called before each Send it concerns; without PIPELINING or
   // KeepSession it does nothing. This Send still ends with this message: its reply is read
@@ -55,7 +57,8 @@ class TpxSMTP : public TpxSmtpConnection, private TSmtpTextTarget {
   // or size is sent in a transaction of its own: after a 354 on a new connection, since a
   // connection awaiting a text can only be closed. Disconnect with a 354 outstanding closes
   // without QUIT.
-  void AnnounceNext(int64_t composedSize) { announced_ = composedSize; }
+  static constexpr int64_t kAnySize = -1;
+  void AnnounceNext(int64_t composedSize = kAnySize) { announced_ = composedSize; }
 
   TpxMessage* MailMessage() const { return mailMessage_; }
   void SetMailMessage(TpxMessage* message);
@@ -106,6 +109,7 @@ class TpxSMTP : public TpxSmtpConnection, private TSmtpTextTarget {
   struct TTransfer {
     TEnvelope envelope;
     int64_t size = 0;
+    int64_t declared = -1;  // the SIZE its MAIL FROM gave; -1: none
     bool chunking = false;
     bool envelopeDone = false;      // taken over from the last message
     std::vector<std::string> held;  // a pipelined envelope, sent with the first chunk

@@ -312,6 +312,10 @@ TEST(SmtpSession, ChunksAndTheNextEnvelopeBehindTheText) {
       {"no next Send after a 354: the session closes without QUIT and without a text",
        {kPipelining + kGroup + kGroupReplies + kText + kGroup + "S: 250 queued\n" + kGroupReplies},
        {Announcing(20)}},
+      {"announced with no size: the next MAIL FROM goes without SIZE, its text on the same session",
+       {kPipeliningSize + sized + kGroupReplies + ClientLines(composed) + "C: .\n" + kGroup + "S: 250 queued\n" +
+        kGroupReplies + ClientLines(composed) + "C: .\nS: 250 queued\n" + kQuit},
+       {Announcing(TpxSMTP::kAnySize, "", composed), {"", 0, composed}}},
       {"a next message of another size than announced: after the 354, a new connection",
        {kPipeliningSize + sized + kGroupReplies + ClientLines(composed) + "C: .\n" +
             "C: MAIL FROM:<from@example.org> SIZE=999\nC: RCPT TO:<to@example.org>\nC: DATA\nS: 250 queued\n" +
