@@ -14,6 +14,7 @@
 
 #include "app/batch/batchplan.h"
 #include "app/batch/batchquestions.h"
+#include "app/batch/batchscope.h"
 #include "app/batch/failureadvice.h"
 #include "app/batch/filecheck.h"
 #include "app/batch/journalcleanup.h"
@@ -46,28 +47,6 @@ constexpr double kSlowDownSeconds = 60;
 constexpr int kSlowDownDoublings = 6;
 // However soon the limit is expected to reset, a batch waiting for it waits this long at least.
 constexpr int64_t kShortestQuotaWait = 60;
-
-// The span of one batch: SendingActive is set, and whichever way the batch ends the flag is
-// cleared, the last file's bytes are let go (the program may sit idle for hours) and the
-// password is wiped.
-class TBatchScope {
- public:
-  TBatchScope(bool& active, TpxMessage& message, TpxSMTP& smtp) : active_(active), message_(message), smtp_(smtp) {
-    active_ = true;
-  }
-  ~TBatchScope() {
-    message_.Attachments().Clear();
-    smtp_.SetPassword(TSecret());
-    active_ = false;
-  }
-  TBatchScope(const TBatchScope&) = delete;
-  TBatchScope& operator=(const TBatchScope&) = delete;
-
- private:
-  bool& active_;
-  TpxMessage& message_;
-  TpxSMTP& smtp_;
-};
 }  // namespace
 
 TBatchRunner::TBatchRunner(TpxSMTP& smtp, TpxMessage& message, TBatchFrontEnd frontEnd, std::string senderName)
