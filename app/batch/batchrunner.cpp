@@ -175,29 +175,30 @@ TBatchEnd TBatchRunner::SendAll() {
 }
 
 TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const TSubjectFields& fields) {
-  std::optional<TSourceFile> source;
+  std::shared_ptr<TSourceFile> source;
+  const TFileScope turn(message_);
   digest_ = {};
   std::optional<std::string> reply;
   for (int retry = 1; !reply; ++retry) {
     try {
       SetFileState(TFileState::Sending, "");
       if (!source) {
-        // Opened, locked and read once: every try sends the same bytes, and the journal records
-        // exactly those.
-        source.emplace(file);
-        source->Read([this] { frontEnd_.host.ProcessMessages(); });
-        digest_ = source->Digest();
+        // Opened and locked once; every try reads it from its start as it is sent, the same bytes
+        // or a failure, and the journal records what the last read gave.
+        source = std::make_shared<TSourceFile>(file, [this] { frontEnd_.host.ProcessMessages(); });
         if (const std::string why = SentMeanwhile(*source); !why.empty()) throw EFileBusy(why);
-        PrepareMessage(fields, *source);
+        PrepareMessage(fields, source);
       }
       if (startFailure_) std::rethrow_exception(std::exchange(startFailure_, nullptr));
       reply = Deliver();
+      digest_ = source->Digest();
     } catch (const EFileBusy& busy) {
       SetFileState(TFileState::Skipped, busy.what());
       SetState(busy.what());
       RecordOutcome(TJournalOutcome::Skipped, busy.what(), false);
       return TFileEnd::Skipped;
     } catch (const std::exception& error) {
+      if (source) digest_ = source->Digest();
       if (const std::optional<TFileEnd> end = HandleFailure(error, retry)) return *end;
     }
   }
@@ -517,14 +518,16 @@ std::string TBatchRunner::SentMeanwhile(const TSourceFile& source) {
     const size_t known = std::min(knownJournals_[journal.fileName].records, journal.records.size());
     journal.records.erase(journal.records.begin(), journal.records.begin() + static_cast<long>(known));
   }
-  if (!FindSentBefore(journals, request_.server, envelope_, AbsolutePath(source.Path()), source.Digest()).empty())
+  // The digest is taken as the file is sent: a record of this path and size counts, whatever
+  // its contents (another Mailcart held the file's lock while it sent it, and has let go).
+  if (!FindSentBefore(journals, request_.server, envelope_, AbsolutePath(source.Path()), {source.Size(), ""}).empty())
     return "The file \"" + ShownFileName(source.Path()) + "\" was sent by another Mailcart while this batch ran";
   return {};
 }
 
-void TBatchRunner::PrepareMessage(const TSubjectFields& fields, TSourceFile& source) {
-  FillFileMessage(fields, source.Path());
-  message_.Attachments().Items(0).Stream().Data() = source.TakeBytes();
+void TBatchRunner::PrepareMessage(const TSubjectFields& fields, std::shared_ptr<TSourceFile> source) {
+  FillFileMessage(fields, source->Path());
+  message_.Attachments().Items(0).SetSource(std::move(source));
 }
 
 void TBatchRunner::FillFileMessage(const TSubjectFields& fields, const std::string& path) {

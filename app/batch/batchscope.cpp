@@ -13,3 +13,5 @@ TBatchScope::~TBatchScope() {
   smtp_.SetPassword(TSecret());
   active_ = false;
 }
+
+TFileScope::~TFileScope() { message_.Attachments().Clear(); }

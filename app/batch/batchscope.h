@@ -19,3 +19,16 @@ class TBatchScope {
   TpxMessage& message_;
   TpxSMTP& smtp_;
 };
+
+// The turn of one file: its message's attachment reads from the file's descriptor, so when the
+// turn ends the attachment goes, and the descriptor and the file's lock with it.
+class TFileScope {
+ public:
+  explicit TFileScope(TpxMessage& message) : message_(message) {}
+  ~TFileScope();
+  TFileScope(const TFileScope&) = delete;
+  TFileScope& operator=(const TFileScope&) = delete;
+
+ private:
+  TpxMessage& message_;
+};
