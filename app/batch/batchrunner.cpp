@@ -518,8 +518,8 @@ std::string TBatchRunner::SentMeanwhile(const TSourceFile& source) {
     const size_t known = std::min(knownJournals_[journal.fileName].records, journal.records.size());
     journal.records.erase(journal.records.begin(), journal.records.begin() + static_cast<long>(known));
   }
-  // The digest is taken as the file is sent: a record of this path and size counts, whatever
-  // its contents (another Mailcart held the file's lock while it sent it, and has let go).
+  // The digest is known only once the file is sent, so a record of this path and size counts
+  // whatever its contents: a conservative skip, as the other Mailcart held the lock to send it.
   if (!FindSentBefore(journals, request_.server, envelope_, AbsolutePath(source.Path()), {source.Size(), ""}).empty())
     return "The file \"" + ShownFileName(source.Path()) + "\" was sent by another Mailcart while this batch ran";
   return {};
