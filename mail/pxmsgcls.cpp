@@ -222,12 +222,27 @@ void TpxAttItem::SetTransferEncoding(int code) {
   transferEncoding_ = static_cast<uint8_t>(code);
 }
 
+void TpxAttItem::SetSource(std::shared_ptr<TAttSource> source) {
+  source_ = std::move(source);
+  std::string().swap(stream_.Data());  // its memory goes too
+  stream_.SetPosition(0);
+}
+
+uint64_t TpxAttItem::ByteCount() const { return source_ ? source_->Size() : stream_.Data().size(); }
+
+void TpxAttItem::ReadBlocks(size_t block, const std::function<void(std::string_view)>& take) const {
+  if (source_) return source_->Read(take);
+  const std::string_view data = stream_.Data();
+  for (size_t pos = 0; pos < data.size(); pos += block) take(data.substr(pos, block));
+}
+
 void TpxAttItem::Assign(const TPersistent& source) {
   const auto* other = dynamic_cast<const TpxAttItem*>(&source);
   if (other == nullptr) return TPersistent::Assign(source);
   if (other == this) return;
   stream_.Data() = other->stream_.Data();
   stream_.SetPosition(0);
+  source_ = other->source_;
   contentType_ = other->contentType_;
   transferEncoding_ = other->transferEncoding_;
   fileName_ = other->fileName_;

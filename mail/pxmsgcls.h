@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "mail/attsource.h"
 #include "toolkit/components.h"
 #include "toolkit/streams.h"
 #include "toolkit/stringlist.h"
@@ -93,12 +95,23 @@ inline constexpr const char* TransferEncodingNames[3] = {"7bit", "Base64", "Quot
 // "application/octet-stream".
 std::string ContentTypeOfFile(std::string_view fileName);
 
-// One attachment: its bytes, held whole in memory, and how the composer is to announce them.
+// One attachment: its bytes, held whole in memory or read from a source, and how the composer
+// is to announce them.
 class TpxAttItem : public TPersistent {
  public:
   const char* ClassName() const override { return "TpxAttItem"; }
+  // The bytes held in memory; empty while the item has a source.
   TMemoryStream& Stream() { return stream_; }
   const TMemoryStream& Stream() const { return stream_; }
+  // From now on the bytes are read from source (shared with the item's copies) and the stream is
+  // emptied; nullptr goes back to the stream, empty.
+  void SetSource(std::shared_ptr<TAttSource> source);
+  TAttSource* Source() const { return source_.get(); }
+  // The number of bytes: the source's, or the stream's.
+  uint64_t ByteCount() const;
+  // Hands the bytes to take in order: the source's blocks as it reads them, or the stream's cut
+  // into blocks of block bytes. Nothing for no bytes.
+  void ReadBlocks(size_t block, const std::function<void(std::string_view)>& take) const;
   // A path: its last component, the name a message carries, is at most 255 bytes, and the
   // folders before it must not cut that short, so the path holds up to PATH_MAX bytes.
   const std::string& FileName() const { return fileName_; }
@@ -114,6 +127,7 @@ class TpxAttItem : public TPersistent {
 
  private:
   TMemoryStream stream_;
+  std::shared_ptr<TAttSource> source_;
   std::string fileName_;
   ShortString contentType_;
   uint8_t transferEncoding_ = kEncoding7Bit;

@@ -104,7 +104,13 @@ class TMessageSizer : private THeaderCopy, public TpxMessageEncoder {
   }
 
  protected:
-  TPartFacts ReadFacts(const TpxAttItem& item) override { return Measured(item).facts; }
+  // A source's facts, once found, are those the composer takes: its bytes need no reading for a
+  // Base64 part.
+  TPartFacts ReadFacts(const TpxAttItem& item) override {
+    TAttSource* source = bytes_ == TAttachmentBytes::InMemory ? item.Source() : nullptr;
+    if (source != nullptr && source->KnownFacts()) return *source->KnownFacts();
+    return Measured(item).facts;
+  }
 
   bool WriteData(const TpxAttItem& item, TDataLayout layout) override {
     TLaidOut laidOut;
@@ -126,7 +132,7 @@ class TMessageSizer : private THeaderCopy, public TpxMessageEncoder {
   }
 
   uint64_t ByteCount(const TpxAttItem& item) const {
-    if (bytes_ == TAttachmentBytes::InMemory) return item.Stream().Data().size();
+    if (bytes_ == TAttachmentBytes::InMemory) return item.ByteCount();
     struct stat st;
     const TFileDescriptor file(OpenFile(item.FileName(), st));
     return static_cast<uint64_t>(st.st_size);
@@ -154,15 +160,14 @@ class TMessageSizer : private THeaderCopy, public TpxMessageEncoder {
     quotedPrintable.Finish(out);
     measured.quotedPrintable.Add(out);
     measured.facts = facts.Facts();
+    // The composer that follows reads the source's bytes once more, to send them, not for these.
+    if (TAttSource* source = item.Source(); source != nullptr && bytes_ == TAttachmentBytes::InMemory)
+      source->KnownFacts() = measured.facts;
     return measured;
   }
 
   void EachBlock(const TpxAttItem& item, const std::function<void(std::string_view)>& take) const {
-    if (bytes_ == TAttachmentBytes::InMemory) {
-      const std::string_view data = item.Stream().Data();
-      for (size_t pos = 0; pos < data.size(); pos += kReadBlock) take(data.substr(pos, kReadBlock));
-      return;
-    }
+    if (bytes_ == TAttachmentBytes::InMemory) return item.ReadBlocks(kReadBlock, take);
     struct stat st;
     const TFileDescriptor file(OpenFile(item.FileName(), st));
     std::string block(kReadBlock, '\0');

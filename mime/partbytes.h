@@ -8,15 +8,7 @@
 #include <string>
 #include <string_view>
 
-struct TPartFacts {
-  uint64_t size = 0;
-  bool ascii = true;
-  bool utf8 = true;
-  // Lines of at most 998 bytes that end in CR LF, with no NUL (RFC 5322 2.1.1, RFC 5321
-  // 4.5.3.1.6): what 7bit data may be, or it would arrive changed or be refused.
-  bool travelsAsLines = true;
-  bool endsWithCrLf = false;
-};
+#include "mail/attsource.h"
 
 class TPartFactsReader {
  public:

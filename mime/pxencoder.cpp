@@ -94,38 +94,60 @@ std::string LowerFileName(const TpxAttItem& item) { return LowerCase(FileNamePar
 
 bool IsAlternative(const TpxAttItem& item) { return StartsStr(kAlternativePrefix, LowerFileName(item)); }
 
-// Feeds data to a block encoder (Base64 or quoted-printable lines) a block at a time.
+// Feeds an item's bytes to a block encoder (Base64 or quoted-printable lines) as they are read.
 template <class Encoder>
-void EncodeBlocks(std::string_view data, TpxOutBuffer& out) {
+void EncodeBlocks(const TpxAttItem& item, TpxOutBuffer& out) {
   Encoder encoder;
-  for (size_t pos = 0; pos < data.size(); pos += kDataBlock) {
-    encoder.Add(data.substr(pos, kDataBlock), out.Pending());
+  item.ReadBlocks(kDataBlock, [&](std::string_view block) {
+    encoder.Add(block, out.Pending());
     out.Written();
     ProcessMessages();
-  }
+  });
   encoder.Finish(out.Pending());
   out.Written();
 }
 
-void WriteTextLines(std::string_view data, TpxOutBuffer& out) {
-  TTextLineWriter writer;
-  for (size_t pos = 0; pos < data.size(); pos += kDataBlock) {
-    writer.Add(data.substr(pos, kDataBlock), out.Pending());
-    out.Written();
-    ProcessMessages();
-  }
+void WriteTextBlock(TTextLineWriter& writer, std::string_view block, TpxOutBuffer& out) {
+  writer.Add(block, out.Pending());
+  out.Written();
+  ProcessMessages();
 }
 
-// Lines of 45 bytes; the line of fewer (none, when the length is a multiple of 45) ends it.
-void WriteUULines(std::string_view data, TpxOutBuffer& out) {
-  for (size_t pos = 0;; pos += kUULineBytes) {
-    const std::string_view bytes = data.substr(std::min(pos, data.size()), kUULineBytes);
-    AppendUUEncodedLine(bytes, out.Pending());
-    out.Pending().append("\r\n");
-    out.Written();
-    if (bytes.size() < kUULineBytes) break;
+void WriteTextLines(std::string_view data, TpxOutBuffer& out) {
+  TTextLineWriter writer;
+  for (size_t pos = 0; pos < data.size(); pos += kDataBlock) WriteTextBlock(writer, data.substr(pos, kDataBlock), out);
+}
+
+void WriteTextLines(const TpxAttItem& item, TpxOutBuffer& out) {
+  TTextLineWriter writer;
+  item.ReadBlocks(kDataBlock, [&](std::string_view block) { WriteTextBlock(writer, block, out); });
+}
+
+void WriteUULine(std::string_view bytes, TpxOutBuffer& out) {
+  AppendUUEncodedLine(bytes, out.Pending());
+  out.Pending().append("\r\n");
+  out.Written();
+}
+
+// Lines of 45 bytes; the line of fewer (none, when the length is a multiple of 45) ends it. A
+// line cut by a block's end waits for the rest of its bytes.
+void WriteUULines(const TpxAttItem& item, TpxOutBuffer& out) {
+  std::string carry;
+  item.ReadBlocks(kDataBlock, [&](std::string_view block) {
+    if (!carry.empty()) {
+      const size_t taken = std::min(kUULineBytes - carry.size(), block.size());
+      carry.append(block.substr(0, taken));
+      block.remove_prefix(taken);
+      if (carry.size() < kUULineBytes) return;
+      WriteUULine(carry, out);
+      carry.clear();
+    }
+    for (; block.size() >= kUULineBytes; block.remove_prefix(kUULineBytes))
+      WriteUULine(block.substr(0, kUULineBytes), out);
+    carry.assign(block);
     ProcessMessages();
-  }
+  });
+  WriteUULine(carry, out);
 }
 
 }  // namespace
@@ -293,7 +315,19 @@ void TpxCustomEncoder::WriteFormattedBody() {
   WriteQuotedPrintableBody();
 }
 
-TPartFacts TpxCustomEncoder::ReadFacts(const TpxAttItem& item) { return PartFactsOf(item.Stream().Data()); }
+TPartFacts TpxCustomEncoder::ReadFacts(const TpxAttItem& item) {
+  TAttSource* source = item.Source();
+  if (source == nullptr) return PartFactsOf(item.Stream().Data());
+  if (!source->KnownFacts()) {
+    TPartFactsReader reader;
+    item.ReadBlocks(kDataBlock, [&](std::string_view block) {
+      reader.Add(block);
+      ProcessMessages();
+    });
+    source->KnownFacts() = reader.Facts();
+  }
+  return *source->KnownFacts();
+}
 
 const TPartFacts& TpxCustomEncoder::Facts(const TpxAttItem& item) {
   const auto known = facts_.find(&item);
@@ -345,12 +379,11 @@ void TpxCustomEncoder::WriteAttachmentHeaders(const TpxAttItem& item, bool bare)
 }
 
 bool TpxCustomEncoder::WriteData(const TpxAttItem& item, TDataLayout layout) {
-  const std::string& data = item.Stream().Data();
   switch (layout) {
-    case TDataLayout::Base64: EncodeBlocks<TBase64LineEncoder>(data, out_); break;
-    case TDataLayout::QuotedPrintable: EncodeBlocks<TQPEncoder>(data, out_); break;
-    case TDataLayout::TextLines: WriteTextLines(data, out_); break;
-    case TDataLayout::UULines: WriteUULines(data, out_); break;
+    case TDataLayout::Base64: EncodeBlocks<TBase64LineEncoder>(item, out_); break;
+    case TDataLayout::QuotedPrintable: EncodeBlocks<TQPEncoder>(item, out_); break;
+    case TDataLayout::TextLines: WriteTextLines(item, out_); break;
+    case TDataLayout::UULines: WriteUULines(item, out_); break;
   }
   return out_.AtLineStart();
 }

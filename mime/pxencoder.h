@@ -47,7 +47,8 @@ class TpxCustomEncoder {
   TpxCustomEncoder(const TpxCustomMessage& message, TpxHeaders& headers);
 
   virtual void WriteHeaders() = 0;
-  // What the part's headers need to know of the item's bytes; from its stream.
+  // What the part's headers need to know of the item's bytes: from its stream, or from its
+  // source, read once for them and kept with it.
   virtual TPartFacts ReadFacts(const TpxAttItem& item);
   // Writes the item's bytes laid out so; true when the last byte written ends a line, or none was.
   virtual bool WriteData(const TpxAttItem& item, TDataLayout layout);

@@ -351,7 +351,7 @@ std::vector<TSentBefore> FindSentBefore(const std::vector<TJournal>& journals, c
     if (!SameText(journal->head.server, server) || EnvelopeKey(journal->head.Recipients()) != envelope) continue;
     for (auto record = journal->records.rbegin(); record != journal->records.rend(); ++record)
       if (record->outcome == TJournalOutcome::Sent && record->path == path && record->size == digest.size &&
-          record->sha256 == digest.sha256)
+          (digest.sha256.empty() || record->sha256 == digest.sha256))
         found.push_back({record->path, record->time, journal->fileName});
   }
   return found;

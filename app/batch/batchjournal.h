@@ -143,8 +143,9 @@ struct TSentBefore {
   std::string time;
   std::string journal;
 };
-// The records of the journals that say path (absolute) with this size and SHA-256 was sent
-// through server to the recipients whose EnvelopeKey is envelope; the newest first.
+// The records of the journals that say path (absolute) with this size and SHA-256 (any, when
+// digest has none) was sent through server to the recipients whose EnvelopeKey is envelope; the
+// newest first.
 std::vector<TSentBefore> FindSentBefore(const std::vector<TJournal>& journals, const std::string& server,
                                         const std::string& envelope, const std::string& path,
                                         const TFileDigest& digest);

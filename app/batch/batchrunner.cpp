@@ -14,6 +14,7 @@
 
 #include "app/batch/batchplan.h"
 #include "app/batch/batchquestions.h"
+#include "app/batch/batchscope.h"
 #include "app/batch/failureadvice.h"
 #include "app/batch/filecheck.h"
 #include "app/batch/journalcleanup.h"
@@ -46,28 +47,6 @@ constexpr double kSlowDownSeconds = 60;
 constexpr int kSlowDownDoublings = 6;
 // However soon the limit is expected to reset, a batch waiting for it waits this long at least.
 constexpr int64_t kShortestQuotaWait = 60;
-
-// The span of one batch: SendingActive is set, and whichever way the batch ends the flag is
-// cleared, the last file's bytes are let go (the program may sit idle for hours) and the
-// password is wiped.
-class TBatchScope {
- public:
-  TBatchScope(bool& active, TpxMessage& message, TpxSMTP& smtp) : active_(active), message_(message), smtp_(smtp) {
-    active_ = true;
-  }
-  ~TBatchScope() {
-    message_.Attachments().Clear();
-    smtp_.SetPassword(TSecret());
-    active_ = false;
-  }
-  TBatchScope(const TBatchScope&) = delete;
-  TBatchScope& operator=(const TBatchScope&) = delete;
-
- private:
-  bool& active_;
-  TpxMessage& message_;
-  TpxSMTP& smtp_;
-};
 }  // namespace
 
 TBatchRunner::TBatchRunner(TpxSMTP& smtp, TpxMessage& message, TBatchFrontEnd frontEnd, std::string senderName)
@@ -196,29 +175,30 @@ TBatchEnd TBatchRunner::SendAll() {
 }
 
 TBatchRunner::TFileEnd TBatchRunner::SendFile(const std::string& file, const TSubjectFields& fields) {
-  std::optional<TSourceFile> source;
+  std::shared_ptr<TSourceFile> source;
+  const TFileScope turn(message_);
   digest_ = {};
   std::optional<std::string> reply;
   for (int retry = 1; !reply; ++retry) {
     try {
       SetFileState(TFileState::Sending, "");
       if (!source) {
-        // Opened, locked and read once: every try sends the same bytes, and the journal records
-        // exactly those.
-        source.emplace(file);
-        source->Read([this] { frontEnd_.host.ProcessMessages(); });
-        digest_ = source->Digest();
+        // Opened and locked once; every try reads it from its start as it is sent, the same bytes
+        // or a failure, and the journal records what the last read gave.
+        source = std::make_shared<TSourceFile>(file, [this] { frontEnd_.host.ProcessMessages(); });
         if (const std::string why = SentMeanwhile(*source); !why.empty()) throw EFileBusy(why);
-        PrepareMessage(fields, *source);
+        PrepareMessage(fields, source);
       }
       if (startFailure_) std::rethrow_exception(std::exchange(startFailure_, nullptr));
       reply = Deliver();
+      digest_ = source->Digest();
     } catch (const EFileBusy& busy) {
       SetFileState(TFileState::Skipped, busy.what());
       SetState(busy.what());
       RecordOutcome(TJournalOutcome::Skipped, busy.what(), false);
       return TFileEnd::Skipped;
     } catch (const std::exception& error) {
+      if (source) digest_ = source->Digest();
       if (const std::optional<TFileEnd> end = HandleFailure(error, retry)) return *end;
     }
   }
@@ -538,14 +518,16 @@ std::string TBatchRunner::SentMeanwhile(const TSourceFile& source) {
     const size_t known = std::min(knownJournals_[journal.fileName].records, journal.records.size());
     journal.records.erase(journal.records.begin(), journal.records.begin() + static_cast<long>(known));
   }
-  if (!FindSentBefore(journals, request_.server, envelope_, AbsolutePath(source.Path()), source.Digest()).empty())
+  // The digest is known only once the file is sent, so a record of this path and size counts
+  // whatever its contents: a conservative skip, as the other Mailcart held the lock to send it.
+  if (!FindSentBefore(journals, request_.server, envelope_, AbsolutePath(source.Path()), {source.Size(), ""}).empty())
     return "The file \"" + ShownFileName(source.Path()) + "\" was sent by another Mailcart while this batch ran";
   return {};
 }
 
-void TBatchRunner::PrepareMessage(const TSubjectFields& fields, TSourceFile& source) {
-  FillFileMessage(fields, source.Path());
-  message_.Attachments().Items(0).Stream().Data() = source.TakeBytes();
+void TBatchRunner::PrepareMessage(const TSubjectFields& fields, std::shared_ptr<TSourceFile> source) {
+  FillFileMessage(fields, source->Path());
+  message_.Attachments().Items(0).SetSource(std::move(source));
 }
 
 void TBatchRunner::FillFileMessage(const TSubjectFields& fields, const std::string& path) {

@@ -129,10 +129,10 @@ class TBatchRunner {
   void RecordSkipped();
   // Records the current file's outcome; durable when its deletion follows.
   void RecordOutcome(TJournalOutcome outcome, const std::string& reply, bool durable);
-  // Why the file just read is not to go: another Mailcart sent it since this batch started.
+  // Why the file just opened is not to go: another Mailcart sent it since this batch started.
   std::string SentMeanwhile(const TSourceFile& source);
-  // Fills the message with the file's bytes, for every try of this file.
-  void PrepareMessage(const TSubjectFields& fields, TSourceFile& source);
+  // Fills the message with the file, read from its descriptor as each try sends it.
+  void PrepareMessage(const TSubjectFields& fields, std::shared_ptr<TSourceFile> source);
   // Fills the message for the file at path, its bytes left out.
   void FillFileMessage(const TSubjectFields& fields, const std::string& path);
   // Sends the prepared message through the request's delivery or the server; the reply.
@@ -213,5 +213,5 @@ class TBatchRunner {
     size_t records = 0;
   };
   std::map<std::string, TKnownJournal> knownJournals_;
-  TFileDigest digest_;  // of the current file's bytes, as read for its message
+  TFileDigest digest_;  // of the current file's bytes, as last read whole for its message
 };

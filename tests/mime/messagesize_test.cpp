@@ -4,7 +4,11 @@
 
 #include <QTemporaryDir>
 
+#include <memory>
+
 #include "mail/pxmsg.h"
+#include "mime/messagestamp.h"
+#include "mime/pxencoder.h"
 #include "support/files.h"
 #include "support/samples.h"
 #include "toolkit/streams.h"
@@ -22,9 +26,28 @@ void Fill(TpxMessage& message, const char* text) {
   message.SetCharSet(IsAscii(text) ? csUSASCII : csUTF8);
   if (*text != '\0') message.Body().SetText(text);
 }
+
+// Bytes handed over in blocks of a chosen size, counting its reads.
+class TBlockSource : public TAttSource {
+ public:
+  TBlockSource(std::string bytes, size_t block) : bytes_(std::move(bytes)), block_(block) {}
+  uint64_t Size() const override { return bytes_.size(); }
+  void Read(const std::function<void(std::string_view)>& take) override {
+    ++reads;
+    for (size_t pos = 0; pos < bytes_.size(); pos += block_) take(std::string_view(bytes_).substr(pos, block_));
+  }
+  int reads = 0;
+
+ private:
+  std::string bytes_;
+  size_t block_;
+};
 }  // namespace
 
-// The size found from the file, and from the bytes in memory, is that of the composed text.
+// The size found from the file, and from the bytes in memory, is that of the composed text; the
+// text composed from a source, in blocks of any size, is byte for byte the one composed from
+// memory, and its size is found with it in as few reads: one for a Base64 part, which the send
+// makes, and one more where every byte decides the part (text, a message, a charset).
 TEST(ComposedSizeTest, EqualsTheComposedTextForEveryKindOfFile) {
   const std::string longLine = std::string(2000, 'a') + " \r\n.\r\n..x \n.\r\n";
   const std::string eml = "From: a@example.com\r\nSubject: x\r\n\r\nbody\r\n.\r\n";
@@ -58,6 +81,10 @@ TEST(ComposedSizeTest, EqualsTheComposedTextForEveryKindOfFile) {
        "application/pdf", kB64, RandomBytes(300)},
       {"old.bin", "application/octet-stream", kB64, RandomBytes(46 * 45), meUU},
   };
+  // The same boundaries, date and Message-ID in every text, so that texts compare whole.
+  SetBoundarySource([] { return std::string("=_boundary"); });
+  SetClockSource([] { return TComposeTime{1796648709, 60}; });
+  SetRandomSource([](size_t n) { return std::string(n, 'r'); });
   QTemporaryDir dir;
   for (const auto& row : rows)
     for (const char* text : {"", " ", "Hello,\nthe file \xc3\xa0 keep.\n"}) {
@@ -77,7 +104,24 @@ TEST(ComposedSizeTest, EqualsTheComposedTextForEveryKindOfFile) {
       message.SaveToStream(composed);
       EXPECT_EQ(inMemory, composed.Data().size()) << row.name << " / " << text;
       EXPECT_EQ(inFile, composed.Data().size()) << row.name << " / " << text;
+      const bool readForFacts = row.encoding != kB64 || StartsText("text/", row.type);
+      for (const size_t block : {size_t{1}, size_t{4099}, size_t{64 * 1024}}) {
+        TpxMessage streamed;
+        Fill(streamed, text);
+        streamed.SetEncoding(row.layout);
+        Attach(streamed, path, row.type, row.encoding, "");
+        auto source = std::make_shared<TBlockSource>(row.bytes, block);
+        streamed.Attachments().Items(0).SetSource(source);
+        EXPECT_EQ(ComposedSize(streamed), composed.Data().size()) << row.name << " / " << text << " / " << block;
+        TMemoryStream fromSource;
+        streamed.SaveToStream(fromSource);
+        EXPECT_TRUE(fromSource.Data() == composed.Data()) << row.name << " / " << text << " / " << block;
+        EXPECT_EQ(source->reads, readForFacts ? 2 : 1) << row.name << " / " << text << " / " << block;
+      }
     }
+  SetBoundarySource(nullptr);
+  SetClockSource(nullptr);
+  SetRandomSource(nullptr);
 }
 
 TEST(ComposedSizeTest, AFileThatCannotBeReadIsNamed) {

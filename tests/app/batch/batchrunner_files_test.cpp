@@ -6,15 +6,18 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/batch/batchjournal.h"
 #include "app/batch/sourcefile.h"
 #include "support/batchrunner_fixture.h"
 #include "support/files.h"
+#include "support/samples.h"
 
 namespace {
 
@@ -142,6 +145,65 @@ TEST_F(BatchRunnerTest, AFileChangedWhileItIsSentIsKept) {
     EXPECT_EQ(record.size, 8u) << "the bytes sent, not the file's size now";
     ASSERT_NE(record.reply.find(ChangedWhileSentText(file)), std::string::npos) << record.reply;
     EXPECT_EQ(frontEnd_.Count("StateL: " + record.reply.substr(record.reply.find("The file"))), 1);
+  }
+}
+
+// A file is read from its descriptor as it is sent: it goes whole, its journal record the
+// digest of the bytes read, or, when its size or modification time moved since it was opened
+// (while its charset was read, while it was read to be sent, between two tries), it fails as
+// changed and is neither sent nor recorded as sent.
+TEST_F(BatchRunnerTest, AFileThatChangesBeforeItGoesFailsAsChanged) {
+  const auto grow = [](const std::string& path) { WriteFile(path, ReadFile(path) + "page 2\r\n"); };
+  const auto touch = [](const std::string& path) {
+    std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) + std::chrono::seconds(1));
+  };
+  const struct {
+    const char* name;
+    std::string file, bytes;
+    std::function<void(const std::string&)> change;
+    bool betweenTries;  // else at the first block read
+  } cases[] = {
+      {"unchanged, three blocks and a byte", "scan.bin", RandomBytes(3 * 65536 + 1), nullptr, false},
+      {"it grew while its charset was read", "scan.txt", "page 1\r\n", grow, false},
+      {"it was written to while it was read to be sent", "scan.bin", RandomBytes(70000), touch, false},
+      {"it grew between two tries", "scan.bin", RandomBytes(100), grow, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SmtpCapture::Options options;
+    if (c.betweenTries) options.mailReplies = {"451 4.3.0 busy"};
+    SmtpCapture server(options);
+    frontEnd_.Reset();
+    frontEnd_.server = "127.0.0.1:" + std::to_string(server.Port());
+    const std::string file = MakeFile(c.file, c.bytes);
+    frontEnd_.files = {file};
+    frontEnd_.remove = true;
+    frontEnd_.retries = 1;
+    frontEnd_.journalFolder = dir_.filePath("journals").toStdString();
+    std::function<void(const std::string&)> change = c.change;  // once
+    const auto changeOnce = [&](bool now) {
+      if (now && change) std::exchange(change, nullptr)(file);
+    };
+    frontEnd_.onPump = [&] { changeOnce(!c.betweenTries); };
+    frontEnd_.onEvent = [&](const std::string& event) {
+      changeOnce(event.find("; retry 1 of 1") != std::string::npos);
+    };
+    const TBatchEnd end = runner_.Run(frontEnd_.Request());
+    const TJournalRecord record = ReadJournal(runner_.JournalFileName()).records.back();
+    if (!c.change) {
+      EXPECT_EQ(end, TBatchEnd::AllSent);
+      EXPECT_EQ(record.outcome, TJournalOutcome::Sent);
+      TSha256 sent;
+      sent.Add(c.bytes);
+      EXPECT_EQ(record.sha256, sent.Finish());
+      EXPECT_EQ(server.Count(), 1);
+      continue;
+    }
+    EXPECT_EQ(end, TBatchEnd::Failed);
+    EXPECT_EQ(server.Count(), 0);
+    EXPECT_TRUE(Exists(file));
+    EXPECT_EQ(record.outcome, TJournalOutcome::Failed);
+    EXPECT_EQ(record.reply.rfind(ChangedWhileSentText(file) + " (", 0), 0u) << record.reply;
   }
 }
 

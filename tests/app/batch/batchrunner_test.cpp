@@ -373,9 +373,9 @@ TEST_F(BatchRunnerTest, AnExitClosesWhenTheBatchEndsHoweverItEnds) {
     TBatchEnd end;
     const char* box;  // the start of the last box
   } cases[] = {
-      // Reading the file for the journal makes one call; a one-second pause is two ticks of
-      // eight calls: 14 is the first after the last tick.
-      {"after the last tick of the pause", 1, 1, false, "", 14, TBatchEnd::AllSent, "box: All Sended"},
+      // Each read of the text file makes one call (its charset, then the send); a one-second
+      // pause is two ticks of eight calls: 15 is the first after the last tick.
+      {"after the last tick of the pause", 1, 1, false, "", 15, TBatchEnd::AllSent, "box: All Sended"},
       {"before a send that fails", 0, 2, true, "RemaindL: 0", 0, TBatchEnd::Failed, "error: "},
   };
   for (const auto& c : cases) {
