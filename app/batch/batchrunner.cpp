@@ -151,6 +151,9 @@ TBatchEnd TBatchRunner::SendAll() {
     status_.SetCurrent(i);
     if (const TSendPacer::TPace pace = pacer_.Before(request_.waitForQuota); pace != TSendPacer::TPace::Go)
       return pace == TSendPacer::TPace::Cancelled ? Abort() : EndAtCap();
+    announceNext_ = pause == 0 && pacer_.NextFollowsAtOnce() &&
+                    std::any_of(status_.Files().begin() + i + 1, status_.Files().end(),
+                                [](const TBatchFile& next) { return next.state != TFileState::Skipped; });
     const TFileEnd end = SendFile(file, SubjectFieldsOf(file, i, count));
     if (end == TFileEnd::Quota && !request_.waitForQuota) return EndAtQuota();
     if (end == TFileEnd::Quota) {
@@ -539,6 +542,7 @@ void TBatchRunner::FillFileMessage(const TSubjectFields& fields, const std::stri
 
 std::string TBatchRunner::Deliver() {
   if (TMessageDelivery* delivery = Delivery()) return delivery->Deliver(message_);
+  if (announceNext_) smtp_.AnnounceNext();
   SendPrepared();
   return smtp_.DataReply();
 }

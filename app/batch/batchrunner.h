@@ -135,7 +135,8 @@ class TBatchRunner {
   void PrepareMessage(const TSubjectFields& fields, std::shared_ptr<TSourceFile> source);
   // Fills the message for the file at path, its bytes left out.
   void FillFileMessage(const TSubjectFields& fields, const std::string& path);
-  // Sends the prepared message through the request's delivery or the server; the reply.
+  // Sends the prepared message through the request's delivery or the server; the reply. Through
+  // the server with announceNext_, the next message's envelope goes with the end of this text.
   std::string Deliver();
   // The message as prepared, to the server.
   void SendPrepared();
@@ -192,6 +193,9 @@ class TBatchRunner {
   bool filesWent_ = false;
   // The server has answered in this batch: a refused connection from now on is a passing fault.
   bool serverReached_ = false;
+  // Another file follows the one being sent at once, in its session (no pause, no cap's wait):
+  // RFC 2920 lets its envelope go behind this text, so a message costs one round trip.
+  bool announceNext_ = false;
   // The failure of the session opened for the size check: the first file's first try, which
   // handles it as it would its own.
   std::exception_ptr startFailure_;

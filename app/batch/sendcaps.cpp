@@ -135,6 +135,15 @@ TSendPacer::TPace TSendPacer::Before(bool waitLong) {
   return waited ? TPace::Go : TPace::Cancelled;
 }
 
+bool TSendPacer::NextFollowsAtOnce() const {
+  if (maxPerSession_ > 0 && inSession_ + 1 >= maxPerSession_) return false;
+  if (!caps_.Any()) return true;
+  std::vector<int64_t> sent = sent_;
+  const int64_t now = Now(true);
+  sent.push_back(now);
+  return CapWait(sent, caps_, now) <= 0;
+}
+
 void TSendPacer::Sent() {
   sent_.push_back(Now(true));
   if (maxPerSession_ <= 0 || ++inSession_ < maxPerSession_) return;

@@ -73,6 +73,9 @@ class TSendPacer {
   TPace Before(bool waitLong);
   // A message was accepted; its session ends when it holds MaxPerSession.
   void Sent();
+  // Before a message: whether the one after it may follow in the same session without a wait,
+  // should this one be accepted now.
+  bool NextFollowsAtOnce() const;
   // After Stop: when the next message may go (seconds since the epoch), and which cap says so
   // ("The limit of at most 100 messages an hour").
   int64_t NextAllowed() const { return stoppedUntil_; }

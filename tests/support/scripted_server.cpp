@@ -15,7 +15,7 @@
 #include "toolkit/pump.h"
 
 struct ScriptedServer::Step {
-  enum Kind { Send, Expect, Close, Reset, Drip, Pause } kind;
+  enum Kind { Send, Expect, Close, Reset, Drip, Pause, Message } kind;
   std::string data;
   int size = 0;
   int ms = 0;
@@ -92,6 +92,8 @@ Step ParseStep(const std::string& line) {
   } else if (word == "pause") {
     step.kind = Step::Pause;
     in >> step.ms;
+  } else if (word == "message") {
+    step.kind = Step::Message;
   } else {
     throw std::invalid_argument("unknown transcript line: " + line);
   }
@@ -133,6 +135,12 @@ class ScriptedServer::Session {
         case Step::Expect:
           if (!Match(step.data)) return;
           break;
+        case Step::Message: {
+          const size_t end = received_.find("\r\n.\r\n", consumed_);
+          if (end == std::string::npos) return;
+          consumed_ = end + 5;
+          break;
+        }
         case Step::Close:
           ++index_;
           socket_->disconnectFromHost();

@@ -11,6 +11,7 @@
 //   reset       abort the connection (SO_LINGER 0: RST)
 //   drip N MS   from here on, send in pieces of N bytes, MS milliseconds apart
 //   pause MS    wait MS milliseconds before the next step
+//   message     expect a message text, whatever its bytes, up to its end mark CR LF "." CR LF
 //
 // In texts, \r \n \t \\ and \xHH stand for those bytes. When the transcript ends the connection
 // stays open and silent (a stalled server) until the client closes it or the server goes away.

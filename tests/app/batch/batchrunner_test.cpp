@@ -22,7 +22,10 @@
 #include "app/batch/sourcefile.h"
 #include "support/batchrunner_fixture.h"
 #include "support/files.h"
+#include "support/scripted_server.h"
 #include "support/smtp_capture.h"
+#include "support/smtp_transcript.h"
+#include "toolkit/pump.h"
 
 namespace {
 
@@ -428,6 +431,68 @@ TEST(PauseFromValueTest, TruncatesTowardZero) {
       {"not a number", std::nan(""), 0}, {"beyond an int", 1e12, INT_MAX},
   };
   for (const auto& c : cases) EXPECT_EQ(PauseFromValue(c.value), c.pause) << c.name;
+}
+
+// With no pause, the next file's envelope goes out behind the end of this one's text (one round
+// trip a message); a pause, or the session limit, keeps each envelope to itself. A cancel with
+// the next DATA taken closes the connection: neither a text nor QUIT follows a 354.
+TEST_F(BatchRunnerTest, TheNextEnvelopeGoesBehindTheText) {
+  const std::string hello = "S: 220 ready\nC: EHLO {host}\nS: 250-hello\nS: 250 PIPELINING\n";
+  const std::string envelope = "C: MAIL FROM:<me@example.com>\nC: RCPT TO:<you@example.com>\nC: DATA\n";
+  const std::string accepted = "S: 250 ok\nS: 250 ok\nS: 354 go\n";
+  const std::string quit = "C: QUIT\nS: 221 bye\n";
+  const struct {
+    const char* name;
+    double pause;
+    int maxPerSession;
+    bool cancel;  // at the first file's text
+    std::vector<std::string> transcripts;
+    TBatchEnd end;
+    int sent;
+  } cases[] = {
+      {"no pause",
+       0,
+       0,
+       false,
+       {hello + envelope + accepted + "message\n" + envelope + "S: 250 queued\n" + accepted + "message\n" +
+        "S: 250 queued\n" + quit},
+       TBatchEnd::AllSent,
+       2},
+      {"a pause",
+       1,
+       0,
+       false,
+       {hello + envelope + accepted + "message\nS: 250 queued\n" + envelope + accepted + "message\nS: 250 queued\n" + quit},
+       TBatchEnd::AllSent,
+       2},
+      {"a session a message",
+       0,
+       1,
+       false,
+       {hello + envelope + accepted + "message\nS: 250 queued\n" + quit},
+       TBatchEnd::AllSent,
+       2},
+      {"a cancel", 0, 0, true, {hello + envelope + accepted + "message\n" + envelope + "S: 250 queued\n" + accepted},
+       TBatchEnd::Aborted, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedServer server(WithHost(c.transcripts));
+    frontEnd_.Reset();
+    frontEnd_.server = server.Address();
+    frontEnd_.account.security = TpxSecurity::None;
+    frontEnd_.pause = c.pause;
+    frontEnd_.files = MakeFiles(2);
+    frontEnd_.onEvent = [&](const std::string& event) {
+      if (c.cancel && event == "StateL: In progress") runner_.RequestCancel();
+    };
+    TBatchRequest request = frontEnd_.Request();
+    request.maxPerSession = c.maxPerSession;
+    EXPECT_EQ(runner_.Run(request), c.end);
+    EXPECT_EQ(runner_.Status().Count(TFileState::Sent), c.sent);
+    SleepProcessing(50);  // for the server to see whatever came last
+    EXPECT_EQ(server.Failures(), "");
+  }
 }
 
 }  // namespace
