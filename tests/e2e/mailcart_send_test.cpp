@@ -40,7 +40,7 @@ class MailcartSendTest : public MailcartSendFixture {
   MailcartSendTest() : MailcartSendFixture(SmtpCapture::Options{{kRefused}}) {}
 };
 
-// One session carries the whole batch.
+// One session carries the whole batch, the text after DATA or in BDAT chunks.
 TEST_F(MailcartSendTest, FiftyFilesOfEveryKindArriveExactlyOnOneSession) {
   std::string longText;
   for (int i = 0; longText.size() < 1000000; ++i) longText += "line " + std::to_string(i) + " of a long text  \r\n";
@@ -84,52 +84,61 @@ TEST_F(MailcartSendTest, FiftyFilesOfEveryKindArriveExactlyOnOneSession) {
   for (unsigned i = 1; i <= 20; ++i)
     kinds.emplace_back("random " + std::to_string(i) + ".bin", RandomBytes(i * 7919, 100 + i));
   ASSERT_EQ(kinds.size(), 50u);
-  std::vector<std::string> files;
-  for (const auto& [name, data] : kinds) files.push_back(MakeFile(name, data));
+  // Through a server that takes the text after DATA, and one that takes it in BDAT chunks, the
+  // envelopes pipelined behind the texts.
+  SmtpCapture::Options chunkingOptions;
+  chunkingOptions.pipelining = chunkingOptions.chunking = true;
+  SmtpCapture chunking(chunkingOptions);
+  for (SmtpCapture* server : {&server_, &chunking}) {
+    SCOPED_TRACE(server == &server_ ? "DATA" : "BDAT");
+    std::vector<std::string> files;
+    for (const auto& [name, data] : kinds) files.push_back(MakeFile(name, data));
 
-  // The sender's name and the subject's fields come through to what a mail program shows.
-  std::vector<std::string> args =
-      Args({"--delete", "--subject", "Scan {n} of {count}: {name}", "--from-name", "Scanner B\xc3\xbcro"});
-  args.insert(args.end(), files.begin(), files.end());
-  const SendRun run = RunSend(args);
-  ASSERT_EQ(run.exitCode, 0) << run.errors;
-  EXPECT_EQ(run.errors, "");
-  ASSERT_EQ(run.lines.size(), 51u);
-  EXPECT_EQ(run.lines.back(), "50 files sent, 0 failed, 0 skipped.");
-  for (size_t i = 0; i < files.size(); ++i) {
-    const std::string told = "[" + std::to_string(i + 1) + "/50] " + ShownFileName(files[i]) + ": sent (250 ";
-    EXPECT_EQ(run.lines[i].rfind(told, 0), 0u) << run.lines[i];
-    EXPECT_FALSE(std::filesystem::exists(files[i])) << files[i];
-  }
+    // The sender's name and the subject's fields come through to what a mail program shows.
+    std::vector<std::string> args =
+        Args({"--delete", "--subject", "Scan {n} of {count}: {name}", "--from-name", "Scanner B\xc3\xbcro",
+            "--server", "127.0.0.1:" + std::to_string(server->Port())});
+    args.insert(args.end(), files.begin(), files.end());
+    const SendRun run = RunSend(args);
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    EXPECT_EQ(run.errors, "");
+    ASSERT_EQ(run.lines.size(), 51u);
+    EXPECT_EQ(run.lines.back(), "50 files sent, 0 failed, 0 skipped.");
+    for (size_t i = 0; i < files.size(); ++i) {
+      const std::string told = "[" + std::to_string(i + 1) + "/50] " + ShownFileName(files[i]) + ": sent (250 ";
+      EXPECT_EQ(run.lines[i].rfind(told, 0), 0u) << run.lines[i];
+      EXPECT_FALSE(std::filesystem::exists(files[i])) << files[i];
+    }
 
-  const std::vector<std::string> messages = server_.Messages();
-  ASSERT_EQ(messages.size(), 50u);
-  EXPECT_EQ(server_.Sessions(), 1);
-  std::vector<std::string> stored;
-  const QDir dir(QString::fromStdString(server_.Dir()));
-  for (const QString& name : dir.entryList({"*.eml"}, QDir::Files, QDir::Name))
-    stored.push_back(dir.filePath(name).toStdString());
-  const std::string judged = RunPython(E2eScript("mime_referee.py"), stored);
-  const QJsonArray reports = QJsonDocument::fromJson(QByteArray::fromStdString(judged)).array();
-  ASSERT_EQ(reports.size(), 50);
-  for (int i = 0; i < 50; ++i) {
-    SCOPED_TRACE(kinds[i].first);
-    const QJsonObject report = reports[i].toObject();
-    const QJsonArray defects = report["defects"].toArray();
-    EXPECT_TRUE(defects.isEmpty()) << QJsonDocument(defects).toJson().toStdString();
-    EXPECT_EQ(report["content_type"].toString(), "multipart/mixed");
-    EXPECT_EQ(report["from_name"].toString().toStdString(), "Scanner B\xc3\xbcro");
-    EXPECT_EQ(report["subject"].toString().toStdString(),
-              "Scan " + std::to_string(i + 1) + " of 50: " + kinds[i].first);
-    const QJsonArray parts = report["parts"].toArray();
-    ASSERT_EQ(parts.size(), 2);
-    const QJsonObject text = parts[0].toObject(), file = parts[1].toObject();
-    EXPECT_EQ(text["content_type"].toString(), "text/plain");
-    EXPECT_EQ(TrimRight(QByteArray::fromHex(text["data_hex"].toString().toLatin1()).toStdString()), "")
-        << "the text part is a single blank";
-    EXPECT_EQ(text["data_hex"].toString().left(2), "20");
-    EXPECT_EQ(file["filename_hex"].toString().toStdString(), Hex(kinds[i].first));
-    EXPECT_EQ(file["data_hex"].toString().toStdString(), Hex(kinds[i].second));
+    const std::vector<std::string> messages = server->Messages();
+    ASSERT_EQ(messages.size(), 50u);
+    EXPECT_EQ(server->Sessions(), 1);
+    std::vector<std::string> stored;
+    const QDir dir(QString::fromStdString(server->Dir()));
+    for (const QString& name : dir.entryList({"*.eml"}, QDir::Files, QDir::Name))
+      stored.push_back(dir.filePath(name).toStdString());
+    const std::string judged = RunPython(E2eScript("mime_referee.py"), stored);
+    const QJsonArray reports = QJsonDocument::fromJson(QByteArray::fromStdString(judged)).array();
+    ASSERT_EQ(reports.size(), 50);
+    for (int i = 0; i < 50; ++i) {
+      SCOPED_TRACE(kinds[i].first);
+      const QJsonObject report = reports[i].toObject();
+      const QJsonArray defects = report["defects"].toArray();
+      EXPECT_TRUE(defects.isEmpty()) << QJsonDocument(defects).toJson().toStdString();
+      EXPECT_EQ(report["content_type"].toString(), "multipart/mixed");
+      EXPECT_EQ(report["from_name"].toString().toStdString(), "Scanner B\xc3\xbcro");
+      EXPECT_EQ(report["subject"].toString().toStdString(),
+                "Scan " + std::to_string(i + 1) + " of 50: " + kinds[i].first);
+      const QJsonArray parts = report["parts"].toArray();
+      ASSERT_EQ(parts.size(), 2);
+      const QJsonObject text = parts[0].toObject(), file = parts[1].toObject();
+      EXPECT_EQ(text["content_type"].toString(), "text/plain");
+      EXPECT_EQ(TrimRight(QByteArray::fromHex(text["data_hex"].toString().toLatin1()).toStdString()), "")
+          << "the text part is a single blank";
+      EXPECT_EQ(text["data_hex"].toString().left(2), "20");
+      EXPECT_EQ(file["filename_hex"].toString().toStdString(), Hex(kinds[i].first));
+      EXPECT_EQ(file["data_hex"].toString().toStdString(), Hex(kinds[i].second));
+    }
   }
 }
 

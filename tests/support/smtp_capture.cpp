@@ -56,7 +56,9 @@ void SmtpCapture::AddSecurityArgs(const Options& options, std::vector<std::strin
                                                 {options.requireStartTls, "--require-starttls"},
                                                 {options.authPlaintext, "--auth-plaintext"},
                                                 {options.refuseFirstToken, "--refuse-first-token"},
-                                                {options.noOAuthBearer, "--no-oauthbearer"}};
+                                                {options.noOAuthBearer, "--no-oauthbearer"},
+                                                {options.pipelining, "--pipelining"},
+                                                {options.chunking, "--chunking"}};
   for (const auto& [on, flag] : flags)
     if (on) args.push_back(flag);
   if (!options.auth.empty()) args.insert(args.end(), {"--auth", options.auth});

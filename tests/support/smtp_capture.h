@@ -47,6 +47,8 @@ class SmtpCapture {
     std::string introspect{};
     bool refuseFirstToken = false;  // the first token is refused, whatever it is, each time it comes
     bool noOAuthBearer = false;     // OAUTHBEARER is not offered
+    bool pipelining = false;        // PIPELINING is offered
+    bool chunking = false;          // CHUNKING is offered and BDAT taken
   };
 
   struct Envelope {
