@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# The path from the file to the socket, on this machine's loopback to bench/smtp_sink.py:
+#  1. 200 files of 100 KiB, pause 0, one session: mailcart-send beside a plain SMTP generator
+#     (smtp-source, unpacked from Debian's postfix package into the build folder, never
+#     installed) sending the same message, precomposed, 200 times over one connection; messages
+#     per second and CPU (user + system) per message, RUNS alternating runs of each, medians;
+#  2. one file of 1 GiB: peak resident memory and MB/s beside the 100 KiB batch's MB/s;
+#  3. system calls per 100 KiB message (strace -c -f over 20 messages).
+# Usage: bench/stream_bench.sh [BUILD_DIR] [RUNS]   (defaults: build, 5)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+runs=${2:-5}
+readonly files=200 file_kib=100
+readonly from=me@example.com to=you@example.com
+
+ninja -C "$build" mailcart-send >/dev/null
+tools="$build/bench-tools"
+if [ ! -x "$tools/usr/sbin/smtp-source" ]; then
+  mkdir -p "$tools"
+  (cd "$tools" && apt-get download postfix >/dev/null 2>&1 && dpkg-deb -x postfix_*.deb . && rm -f postfix_*.deb)
+fi
+source_cmd=(env LD_LIBRARY_PATH="$tools/usr/lib/postfix" "$tools/usr/sbin/smtp-source")
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+/usr/bin/python3 bench/smtp_sink.py --stats "$work/sink" --max-seconds 3600 </dev/null >"$work/sink.out" &
+pids+=($!)
+for _ in $(seq 100); do grep -q '^PORT ' "$work/sink.out" && break; sleep 0.1; done
+port=$(awk '/^PORT /{print $2}' "$work/sink.out")
+[ -n "$port" ] || { echo "stream_bench: the sink did not start" >&2; exit 1; }
+
+mkdir "$work/files" "$work/eml"
+: >"$work/none.ini"
+for i in $(seq -w 1 "$files"); do head -c $((file_kib * 1024)) /dev/urandom >"$work/files/file$i.bin"; done
+batch=("$work"/files/*.bin)
+send=("$build/app/mailcart-send" --settings "$work/none.ini" --no-journal --server "127.0.0.1:$port"
+      --security none --from "$from" --to "$to" --subject Batch --pause 0)
+"${send[@]}" --dry-run="$work/eml" "${batch[0]}" >/dev/null
+precomposed="$work/eml/0001.eml"
+
+# timed NAME MESSAGES COMMAND...: one line "NAME seconds user+system" to $work/times
+timed() {
+  local name=$1 messages=$2
+  shift 2
+  /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>"$work/errors" ||
+    { echo "stream_bench: $name failed:" >&2; cat "$work/errors" >&2; exit 1; }
+  awk -v n="$name" -v m="$messages" '{ printf "%s %f %f %d\n", n, $1, ($2 + $3) / m, $4 }' "$work/time" >>"$work/times"
+}
+
+: >"$work/times"
+for _ in $(seq "$runs"); do
+  timed mailcart-send "$files" "${send[@]}" "${batch[@]}"
+  timed smtp-source "$files" "${source_cmd[@]}" -d -s 1 -m "$files" -f "$from" -t "$to" -F "$precomposed" \
+    "127.0.0.1:$port"
+done
+echo "== $files messages of a $file_kib KiB file ($(stat -c %s "$precomposed") bytes composed), pause 0," \
+     "one session, loopback, median of $runs alternating runs"
+for name in mailcart-send smtp-source; do
+  awk -v n="$name" -v m="$files" '$1 == n { t[++k] = $2; c[k] = $3 }
+    function median(a, k,   i, j, x) { for (i = 2; i <= k; i++) { x = a[i]; for (j = i - 1; j > 0 && a[j] > x; j--) a[j + 1] = a[j]; a[j + 1] = x }
+                                    return k % 2 ? a[(k + 1) / 2] : (a[k / 2] + a[k / 2 + 1]) / 2 }
+    END { printf "  %-14s %7.1f msg/s  %6.3f ms CPU/message\n", n, m / median(t, k), 1000 * median(c, k) }' "$work/times"
+done
+
+echo "== one file of 1 GiB beside the 100 KiB batch"
+head -c $((1 << 30)) /dev/urandom >"$work/big.bin"
+: >"$work/times"
+timed big 1 "${send[@]}" "$work/big.bin"
+timed batch "$files" "${send[@]}" "${batch[@]}"
+awk -v small=$((files * file_kib * 1024)) -v big=$((1 << 30)) '
+  $1 == "big" { bt = $2; rss = $4 } $1 == "batch" { st = $2 }
+  END { printf "  1 GiB: %.0f MiB peak resident, %.1f MB/s; 100 KiB batch: %.1f MB/s (%.0f %%)\n",
+               rss / 1024, big / bt / 1e6, small / st / 1e6, 100 * (big / bt) / (small / st) }' "$work/times"
+rm -f "$work/big.bin"
+
+echo "== system calls per 100 KiB message (20 messages, strace -c -f)"
+strace -c -f -o "$work/strace" "${send[@]}" "${batch[@]:0:20}" >/dev/null 2>&1
+awk '/^100.00/ || /total/ { print "  " $4 / 20 " calls per message" }' "$work/strace"
+sort -k4 -n -r "$work/strace" | awk 'NR > 2 && NR <= 9 && $NF != "total" { printf "    %-14s %8.1f\n", $NF, $4 / 20 }'
