@@ -27,11 +27,21 @@ struct TNetworkType {
   const char* name;
 };
 constexpr TNetworkType kNetworkTypes[] = {
-    {0x6969, "NFS"},          {0x517B, "SMB"},      {static_cast<long>(0xFF534D42), "CIFS"},
-    {static_cast<long>(0xFE534D42), "SMB2"}, {0x65735546, "FUSE"}, {0x73757245, "Coda"},
-    {0x5346414F, "AFS"},      {0x6B414653, "AFS"},  {0x01021997, "9P"},
-    {0x00C36400, "Ceph"},     {0x564C, "NCP"},      {0x0BD00BD0, "Lustre"},
-    {0x01161970, "GFS2"},     {0x7461636F, "OCFS2"}, {0x47504653, "GPFS"},
+    {0x6969, "NFS"},
+    {0x517B, "SMB"},
+    {static_cast<long>(0xFF534D42), "CIFS"},
+    {static_cast<long>(0xFE534D42), "SMB2"},
+    {0x65735546, "FUSE"},
+    {0x73757245, "Coda"},
+    {0x5346414F, "AFS"},
+    {0x6B414653, "AFS"},
+    {0x01021997, "9P"},
+    {0x00C36400, "Ceph"},
+    {0x564C, "NCP"},
+    {0x0BD00BD0, "Lustre"},
+    {0x01161970, "GFS2"},
+    {0x7461636F, "OCFS2"},
+    {0x47504653, "GPFS"},
     {0x13661366, "OrangeFS"},
 };
 
@@ -111,7 +121,8 @@ int TFolderWatch::AddWatch(const std::string& path, int depth) {
   if (wd < 0 && depth == 0)
     throw EWatchError("The folder " + QuotedName(path) + " cannot be watched: " + std::strerror(errno));
   if (wd < 0) {
-    if (errno != ENOENT) notices_.push_back("The folder " + QuotedName(path) + " cannot be watched: " + std::strerror(errno));
+    if (errno != ENOENT)
+      notices_.push_back("The folder " + QuotedName(path) + " cannot be watched: " + std::strerror(errno));
     return -1;
   }
   const auto known = folders_.find(wd);
@@ -134,7 +145,8 @@ void TFolderWatch::ScanFolder(const std::string& path, int depth, TFound found, 
   const bool local = folders_.at(wd).local;
   DIR* dir = ::opendir(path.c_str());
   if (dir == nullptr) {
-    if (depth == 0) throw EWatchError("The watched folder " + QuotedName(path) + " cannot be read: " + std::strerror(errno));
+    if (depth == 0)
+      throw EWatchError("The watched folder " + QuotedName(path) + " cannot be read: " + std::strerror(errno));
     if (errno != ENOENT) notices_.push_back(QuotedName(path) + " cannot be read: " + std::strerror(errno));
     return;
   }
@@ -220,7 +232,8 @@ std::vector<TWatchedFile> TFolderWatch::Process() {
 // system, open for writing nowhere; else its settle time starts again.
 bool TFolderWatch::Settled(TCandidate& candidate, const struct stat& st, Clock::time_point now) {
   const TFileStamp stamp = StampOf(st);
-  const bool held = stamp == candidate.stamp && candidate.local && st.st_uid == ::geteuid() && HeldForWriting(candidate.path);
+  const bool held =
+      stamp == candidate.stamp && candidate.local && st.st_uid == ::geteuid() && HeldForWriting(candidate.path);
   if (stamp == candidate.stamp && !held) return true;
   candidate.stamp = stamp;
   candidate.since = now;

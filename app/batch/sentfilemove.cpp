@@ -39,8 +39,7 @@ int RenameNoReplace(int fromDir, const std::string& from, int toDir, const std::
 
 // from renamed into the folder under the first free form of name, which placed says; 0 or the
 // errno.
-int RenameToFreeName(int fromDir, const std::string& from, int folderFd, const std::string& name,
-                     std::string& placed) {
+int RenameToFreeName(int fromDir, const std::string& from, int folderFd, const std::string& name, std::string& placed) {
   for (int number = 0; number <= kMaxNumber; ++number) {
     placed = NumberedName(name, number);
     const int error = RenameNoReplace(fromDir, from, folderFd, placed);
@@ -118,9 +117,7 @@ class TCrossMove {
     return {destination, {}};
   }
 
-  std::string Changed() const {
-    return QuotedName(path_) + " is no longer the file sent: it stays where it is";
-  }
+  std::string Changed() const { return QuotedName(path_) + " is no longer the file sent: it stays where it is"; }
   std::string Failed(int error) const {
     return QuotedName(path_) + " could not be moved to " + QuotedName(folder_) + ": " + std::strerror(error);
   }

@@ -80,6 +80,6 @@ TWatchDecision DecideWatchFile(const std::vector<TJournal>& journals, const std:
   if (newest->outcome == TJournalOutcome::Uncertain && SameBytes(*newest, digest))
     return {TWatchVerdict::MaybeHeld, resendUncertain,
             "the server may hold it: no reply came after it was sent on " + DayOf(newest->time), newest->time};
-  return {TWatchVerdict::ChangedSinceSent, resendChanged,
-          "changed since it was sent on " + DayOf(newest->time), newest->time};
+  return {TWatchVerdict::ChangedSinceSent, resendChanged, "changed since it was sent on " + DayOf(newest->time),
+          newest->time};
 }

@@ -41,8 +41,8 @@ enum class TWatchVerdict {
 
 struct TWatchDecision {
   TWatchVerdict verdict = TWatchVerdict::Send;
-  bool send = true;     // what the verdict and the flags make of it
-  std::string why;      // for a person, when the file stays: "sent on ...", ...
+  bool send = true;      // what the verdict and the flags make of it
+  std::string why;       // for a person, when the file stays: "sent on ...", ...
   std::string recorded;  // the time of the record that decided, as the journals write it
 };
 

@@ -20,7 +20,8 @@ bool MatchesAny(const std::vector<std::string>& patterns, const std::string& nam
 bool IsTemporaryName(std::string_view name) {
   if (name.empty() || name.front() == '.' || name.front() == '~' || name.back() == '~') return true;
   constexpr std::string_view kEndings[] = {".part", ".tmp", ".crdownload", ".partial", ".swp"};
-  return std::any_of(std::begin(kEndings), std::end(kEndings), [&](std::string_view end) { return EndsWith(name, end); });
+  return std::any_of(std::begin(kEndings), std::end(kEndings),
+                     [&](std::string_view end) { return EndsWith(name, end); });
 }
 
 bool WatchTakes(const TWatchNames& names, std::string_view name) {

@@ -6,30 +6,16 @@
 namespace {
 
 TEST(WatchNames, TemporaryNamesNeverIncludesOnlyExcludesNot) {
-  const TWatchNames none;
-  const TWatchNames pdfs{{"*.pdf", "*.PDF"}, {"draft*"}};
-  const struct {
-    const char* name;
-    bool plain, withPatterns;
-  } rows[] = {
-      {"scan.pdf", true, true},
-      {"SCAN.PDF", true, true},
-      {"notes.txt", true, false},
-      {"draft-1.pdf", true, false},
-      {".hidden.pdf", false, false},
-      {"~lock.pdf", false, false},
-      {"scan.pdf~", false, false},
-      {"scan.pdf.part", false, false},
-      {"scan.pdf.tmp", false, false},
-      {"scan.pdf.crdownload", false, false},
-      {"scan.pdf.partial", false, false},
-      {".scan.pdf.swp", false, false},
-      {"scan.swp", false, false},
-      {"part", true, false},
-  };
-  for (const auto& row : rows) {
-    EXPECT_EQ(WatchTakes(none, row.name), row.plain) << row.name;
-    EXPECT_EQ(WatchTakes(pdfs, row.name), row.withPatterns) << row.name;
+  const TWatchNames none, pdfs{{"*.pdf", "*.PDF"}, {"draft*"}};
+  for (const char* name : {".hidden.pdf", "~lock.pdf", "scan.pdf~", "scan.pdf.part", "scan.pdf.tmp",
+                           "scan.pdf.crdownload", "scan.pdf.partial", "scan.swp", ""})
+    EXPECT_FALSE(WatchTakes(none, name) || WatchTakes(pdfs, name)) << name;
+  // Names taken without patterns, and whether with pdfs.
+  const std::pair<const char*, bool> rows[] = {{"scan.pdf", true},     {"SCAN.PDF", true}, {"notes.txt", false},
+                                               {"draft-1.pdf", false}, {"part", false},    {"scan.pdf.txt", false}};
+  for (const auto& [name, pdf] : rows) {
+    EXPECT_TRUE(WatchTakes(none, name)) << name;
+    EXPECT_EQ(WatchTakes(pdfs, name), pdf) << name;
   }
 }
 
