@@ -145,8 +145,10 @@ void TFolderWatch::ScanFolder(const std::string& path, int depth, TFound found, 
   const bool local = folders_.at(wd).local;
   DIR* dir = ::opendir(path.c_str());
   if (dir == nullptr) {
-    if (depth == 0)
-      throw EWatchError("The watched folder " + QuotedName(path) + " cannot be read: " + std::strerror(errno));
+    if (depth == 0) {
+      ended_ = "The watched folder " + QuotedName(path) + " cannot be read: " + std::strerror(errno);
+      throw EWatchError(ended_);
+    }
     if (errno != ENOENT) notices_.push_back(QuotedName(path) + " cannot be read: " + std::strerror(errno));
     return;
   }

@@ -129,7 +129,36 @@ class TCrossMove {
   const int folderFd_;
 };
 
+// path with its links followed as far as it exists; the rest as it stands.
+std::string Resolved(std::string path) {
+  std::string rest;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  for (;;) {
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+      std::string resolved = rest.empty() ? real : Join(real, rest);
+      std::free(real);
+      return resolved;
+    }
+    const size_t slash = path.rfind('/');
+    if (path == "/" || path == ".") return path;
+    rest = path.substr(slash + 1) + (rest.empty() ? "" : "/" + rest);
+    path = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  }
+}
+
 }  // namespace
+
+std::string MoveFolderProblem(const std::string& folder, const std::string& watched, bool recursive) {
+  const std::string target = Resolved(folder), top = Resolved(watched);
+  const bool below = target.size() > top.size() && target.compare(0, top.size(), top) == 0 &&
+                     (top == "/" || target[top.size()] == '/');
+  // The watch enters no folder whose name starts with '.'.
+  const bool hidden = below && target.find("/.", top == "/" ? 0 : top.size()) != std::string::npos;
+  if (target != top && !(recursive && below && !hidden)) return {};
+  return "The folder for the sent files, " + QuotedName(folder) + ", lies in the watched folder " +
+         QuotedName(watched) + ": a file moved there would be sent again. Choose a folder outside it" +
+         (recursive ? std::string(", or one whose name starts with '.'") : std::string());
+}
 
 TSentFileMove MoveSentFile(const std::string& path, const TFileStamp& sent, const std::string& folder) {
   if (const int error = ForceDirectories(folder, 0777))

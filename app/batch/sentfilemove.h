@@ -17,3 +17,8 @@ struct TSentFileMove {
 // copied to a hidden temporary name in folder, synced, renamed into place without replacing,
 // and the original removed only when its name still holds the file sent. Nothing is raised.
 TSentFileMove MoveSentFile(const std::string& path, const TFileStamp& sent, const std::string& folder);
+
+// Why folder cannot take the files a watch of watched (recursive: and the folders inside, but
+// for those named ".*") sent: one moved where the watch looks would come out again under its new
+// name and be sent again, for ever. Empty when it can. Links are followed; folder need not exist.
+std::string MoveFolderProblem(const std::string& folder, const std::string& watched, bool recursive);

@@ -32,32 +32,24 @@ std::string Twenty(const std::string& before = "") {
   return names;
 }
 
-// The child that holds a file open for writing until told to end.
-struct THolder {
-  pid_t pid = -1;
-  int release[2] = {-1, -1};
-  void Start(const std::string& path) {
-    ASSERT_EQ(::pipe(release), 0);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);  // inherited: open before the fork returns
-    pid = ::fork();
-    if (pid == 0) {
-      ::close(release[1]);
-      ::alarm(60);  // never outlives a test gone wrong
-      char byte;
-      ::read(release[0], &byte, 1);
-      ::_exit(0);
-    }
-    ::close(fd);
+// A child that holds path open for writing until its pipe, release[1], is closed.
+pid_t HoldOpen(const std::string& path, int release[2]) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);  // the child's before the fork returns
+  if (::pipe(release) != 0 || fd < 0) return -1;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    char byte;
+    ::close(release[1]);
+    ::alarm(60);  // never outlives a test gone wrong
+    ::_exit(static_cast<int>(::read(release[0], &byte, 1)));
   }
-  void End() {
-    ::close(release[1]);  // the child reads the end of the pipe, and its close of the file follows
-    ::close(release[0]);
-    ASSERT_EQ(::waitpid(pid, nullptr, 0), pid);
-  }
-};
+  ::close(fd);
+  ::close(release[0]);
+  return pid;
+}
 
 // Does what step says in folder.
-void Act(const TStep& step, const std::string& folder, THolder& holder) {
+void Act(const TStep& step, const std::string& folder, pid_t& holder, int release[2]) {
   const std::string path = folder + "/" + step.name;
   switch (step.op) {
     case Write: WriteFile(path, ReadFile(path) + "piece"); break;
@@ -70,8 +62,11 @@ void Act(const TStep& step, const std::string& folder, THolder& holder) {
       ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
       WriteFile(path + "/f", "x");
       break;
-    case Hold: holder.Start(path); break;
-    case Release: holder.End(); break;
+    case Hold: ASSERT_GT(holder = HoldOpen(path, release), 0); break;
+    case Release:  // its close of the file follows its end
+      ::close(release[1]);
+      ASSERT_EQ(::waitpid(holder, nullptr, 0), holder);
+      break;
     case RemoveTop: ASSERT_EQ(::rmdir((folder + "/sub").c_str()) | ::rmdir(folder.c_str()), 0); break;
     case MoveTop: ASSERT_EQ(std::rename(folder.c_str(), (folder + "-moved").c_str()), 0); break;
     case Nothing: break;
@@ -127,7 +122,8 @@ TEST(FolderWatch, EachFileOnceAfterItsLastChange) {
       for (const char* name : {"old", "sub/old"}) WriteFile(folder + "/" + name, "x");
     auto now = TWatchOptions::Clock::now();
     TFolderWatch watch({folder, !(row.start & kFlat), (row.start & kNewOnly) != 0, 1000ms, {}, [&now] { return now; }});
-    THolder holder;
+    pid_t holder = -1;
+    int release[2];
     // As a driver would: the events read at once, the clock moved on, then its deadline.
     const auto process = [&] {
       std::string names;
@@ -141,7 +137,7 @@ TEST(FolderWatch, EachFileOnceAfterItsLastChange) {
       return names;
     };
     for (const TStep& step : row.steps) {
-      ASSERT_NO_FATAL_FAILURE(Act(step, folder, holder));
+      ASSERT_NO_FATAL_FAILURE(Act(step, folder, holder, release));
       std::string out = process();
       now += std::chrono::milliseconds(step.ms);
       const std::string later = process();

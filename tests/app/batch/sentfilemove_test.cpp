@@ -47,7 +47,7 @@ TEST(SentFileMove, TakesTheFirstFreeNameAndOnlyTheFileSent) {
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
     ASSERT_EQ(::lstat(path.c_str(), &st), 0);
     if (row.changed) WriteFile(path, "other bytes");
-    QDir().mkpath(QString::fromStdString(folder));
+    if (!row.there.empty()) QDir().mkpath(QString::fromStdString(folder));
     for (const QString& name : row.there) WriteFile(folder + "/" + name.toStdString(), "was there");
     const TSentFileMove moved = MoveSentFile(path, StampOf(st), folder);
     EXPECT_EQ(moved.destination, *row.placed ? folder + "/" + row.placed : "");
@@ -66,6 +66,23 @@ TEST(SentFileMove, TakesTheFirstFreeNameAndOnlyTheFileSent) {
     names.sort();
     EXPECT_EQ(QDir(QString::fromStdString(folder)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
               names);
+  }
+}
+
+TEST(SentFileMove, NeverIntoWhatTheWatchLooksAt) {
+  QTemporaryDir dir;
+  const std::string top = dir.path().toStdString();
+  ASSERT_EQ(::symlink(".", (top + "/link").c_str()), 0);
+  const struct {
+    const char* folder;    // below the temporary folder, which is watched
+    bool flat, recursive;  // refused by a watch of it alone, by one of the folders inside too
+  } rows[] = {
+      {"", true, true},        {"link/", true, true},         {"sent/x", false, true},       {"link/new", false, true},
+      {".sent", false, false}, {"sent/.old/x", false, false}, {"../elsewhere", false, false}};
+  for (const auto& row : rows) {
+    const std::string folder = top + "/" + row.folder;
+    EXPECT_EQ(!MoveFolderProblem(folder, top, false).empty(), row.flat) << row.folder;
+    EXPECT_EQ(!MoveFolderProblem(folder, top + "/", true).empty(), row.recursive) << row.folder;
   }
 }
 
