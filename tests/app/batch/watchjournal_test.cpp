@@ -23,7 +23,8 @@ TJournalHead Head(const std::string& watch) {
   return head;
 }
 
-TJournalRecord Record(const TFileDigest& digest, TJournalOutcome outcome, const std::string& time) {
+// A record of kPath.
+TJournalRecord Of(const TFileDigest& digest, TJournalOutcome outcome, const std::string& time) {
   return {kPath, digest.size, digest.sha256, time, outcome, "250 Ok"};
 }
 
@@ -39,22 +40,18 @@ TEST(WatchJournal, RecordsOfTheDestinationDecide) {
     const char* sends;  // plain, with resendChanged, with resendUncertain: y or n
   } rows[] = {
       {"no record", {}, {}, V::Send, "yyy"},
-      {"failed only", {Record(kNow, O::Failed, t1)}, {}, V::Send, "yyy"},
-      {"sent with these bytes", {Record(kNow, O::Sent, t1)}, {}, V::SentBefore, "nnn"},
-      {"sent, then changed while sent again",
-       {Record(kNow, O::Sent, t1)},
-       {Record(kOther, O::Changed, t2)},
-       V::SentBefore,
-       "nnn"},
-      {"sent with other bytes", {}, {Record(kOther, O::Sent, t1)}, V::ChangedSinceSent, "nyn"},
-      {"changed while sent", {Record(kNow, O::Changed, t1)}, {}, V::Send, "yyy"},
-      {"other bytes sent, later changed while sent, in a journal read first",
-       {Record(kOther, O::Changed, t2)},
-       {Record(kOther, O::Sent, t1)},
+      {"failed only", {Of(kNow, O::Failed, t1)}, {}, V::Send, "yyy"},
+      {"sent with these bytes", {Of(kNow, O::Sent, t1)}, {}, V::SentBefore, "nnn"},
+      {"sent, then changed in a resend", {Of(kNow, O::Sent, t1)}, {Of(kOther, O::Changed, t2)}, V::SentBefore, "nnn"},
+      {"sent with other bytes", {}, {Of(kOther, O::Sent, t1)}, V::ChangedSinceSent, "nyn"},
+      {"changed while sent", {Of(kNow, O::Changed, t1)}, {}, V::Send, "yyy"},
+      {"changed later, in a journal read first",
+       {Of(kOther, O::Changed, t2)},
+       {Of(kOther, O::Sent, t1)},
        V::Send,
        "yyy"},
-      {"uncertain", {Record(kNow, O::Uncertain, t1)}, {}, V::MaybeHeld, "nny"},
-      {"uncertain with other bytes", {Record(kOther, O::Uncertain, t1)}, {}, V::ChangedSinceSent, "nyn"},
+      {"uncertain", {Of(kNow, O::Uncertain, t1)}, {}, V::MaybeHeld, "nny"},
+      {"uncertain with other bytes", {Of(kOther, O::Uncertain, t1)}, {}, V::ChangedSinceSent, "nyn"},
   };
   const std::string envelope = EnvelopeKey(Head("").Recipients());
   for (const auto& row : rows) {
@@ -85,7 +82,7 @@ TEST(WatchJournal, OneADayNeverResumedNorRemoved) {
   std::vector<std::string> names;
   for (int64_t at : {now - day, now - day, now}) {       // a restart each time
     TWatchJournal journal(folder, Head("/scans/\xff"));  // no UTF-8: kept byte for byte
-    journal.Record(Record(kNow, TJournalOutcome::Sent, ""), false, at);
+    journal.Record(Of(kNow, TJournalOutcome::Sent, ""), false, at);
     names.push_back(journal.FileName());
   }
   EXPECT_EQ(names[0], names[1]);
