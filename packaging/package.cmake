@@ -1,6 +1,6 @@
 # What an installed Mailcart needs beside its programs and icon (manual pages, completion,
-# desktop entry, AppStream metadata, copyright and changelog), and how CPack makes the Debian
-# package of it (scripts/package).
+# desktop entry, AppStream metadata, the user's service of a watched folder, copyright and
+# changelog), and how CPack makes the Debian package of it (scripts/package).
 include(GNUInstallDirs)
 
 set(MAILCART_PACKAGING_SOURCE ${CMAKE_SOURCE_DIR}/packaging)
@@ -33,6 +33,8 @@ install(FILES ${MAILCART_PACKAGING_SOURCE}/bash-completion/mailcart-send
               ${MAILCART_PACKAGING_SOURCE}/bash-completion/mailcart-unpack
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 install(FILES ${MAILCART_PACKAGING_SOURCE}/mailcart.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The user's service that watches a folder; systemd looks in /usr/lib, whatever the libdir.
+install(FILES "${MAILCART_PACKAGING_SOURCE}/systemd/mailcart-watch@.service" DESTINATION lib/systemd/user)
 install(FILES ${MAILCART_METAINFO} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(FILES ${MAILCART_PACKAGING_SOURCE}/copyright ${MAILCART_PACKAGING_BINARY}/changelog.gz
   DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/mailcart)

@@ -120,6 +120,7 @@ std::string HeadLine(const TJournalHead& head) {
   if (!head.bcc.empty()) object["bcc"] = Text(head.bcc);
   if (!head.body.empty()) object["body"] = Text(head.body);
   if (!head.user.empty()) object["user"] = Text(head.user);
+  if (!head.watch.empty()) object["watch"] = PathValue(head.watch);
   return Line("batch", object);
 }
 
@@ -166,6 +167,7 @@ TJournalHead ReadHead(const QJsonObject& object) {
   head.body = object["body"].toString().toStdString();
   head.user = object["user"].toString().toStdString();
   head.subject = object["subject"].toString().toStdString();
+  if (object.contains("watch")) head.watch = PathOf(object["watch"]);
   return head;
 }
 
@@ -245,7 +247,15 @@ std::string JournalName(const std::string& folder, const QDateTime& started, int
   return name + kSuffix;
 }
 
-int CreateJournal(const std::string& folder, const QDateTime& started, std::string& fileName) {
+// name: exactly that one, -1 with errno EEXIST when it is there; else a batch's name.
+int CreateJournal(const std::string& folder, const QDateTime& started, const std::string& name,
+                  std::string& fileName) {
+  if (!name.empty()) {
+    fileName = folder + "/" + name;
+    const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) FolderError(folder, errno);
+    return fd;
+  }
   constexpr int kAttempts = 100;
   for (int attempt = 1; attempt <= kAttempts; ++attempt) {
     fileName = JournalName(folder, started, attempt);
@@ -371,13 +381,21 @@ bool IsBatchJournalName(std::string_view fileName) {
 
 // ---- Writing ----------------------------------------------------------------------------------
 
-TJournalWriter::TJournalWriter(const std::string& folder, const TJournalHead& head) {
+TJournalWriter::TJournalWriter(const std::string& folder, const TJournalHead& head) { Create(folder, head, {}); }
+
+TJournalWriter::TJournalWriter(const std::string& folder, const std::string& name, const TJournalHead& head) {
+  Create(folder, head, name);
+  if (fd_ < 0) GoOn();
+}
+
+void TJournalWriter::Create(const std::string& folder, const TJournalHead& head, const std::string& name) {
   if (const int error = ForceDirectories(folder, 0700)) FolderError(folder, error);
   // A journal there would never be read back: no resume, no check of what was sent before.
   if (const std::string problem = FileTrustProblem(folder); !problem.empty())
     throw EJournalError(problem + ": its journals could not be trusted; make it yours alone (chmod 700)");
   const QDateTime now = QDateTime::currentDateTime();
-  fd_ = CreateJournal(folder, now, fileName_);
+  fd_ = CreateJournal(folder, now, name, fileName_);
+  if (fd_ < 0) return;
   ::flock(fd_, LOCK_EX | LOCK_NB);  // new, so nobody else holds it
   TJournalHead started = head;
   if (started.started.empty()) started.started = LocalTimeText(now);
@@ -391,7 +409,10 @@ TJournalWriter::TJournalWriter(const std::string& folder, const TJournalHead& he
   SyncFolder(folder);
 }
 
-TJournalWriter::TJournalWriter(const std::string& fileName) : fileName_(fileName) {
+TJournalWriter::TJournalWriter(const std::string& fileName) : fileName_(fileName) { GoOn(); }
+
+void TJournalWriter::GoOn() {
+  const std::string& fileName = fileName_;
   // Read and write: the last byte tells whether the last line was torn.
   std::string why;
   struct stat st;

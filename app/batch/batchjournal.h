@@ -31,6 +31,9 @@ struct TJournalHead {
   std::string cc = {}, bcc = {};
   std::string body = {};  // the message text's template; empty: a single space
   std::string user = {};  // who logged in to the server; empty: nobody
+  // The folder a watch sends from (absolute); empty: a batch of chosen files. A watch's journal
+  // is never finished, resumed or removed with old journals.
+  std::string watch = {};
 
   TRecipients Recipients() const { return {to, cc, bcc}; }
 };
@@ -101,6 +104,9 @@ class TJournalWriter {
   // Goes on writing an existing journal (a resumed batch), after its last complete line; one
   // that another process writes now is refused.
   explicit TJournalWriter(const std::string& fileName);
+  // The journal folder/name (a name of its own kind, see IsBatchJournalName): created as the
+  // first constructor does when missing, else gone on with as the second does.
+  TJournalWriter(const std::string& folder, const std::string& name, const TJournalHead& head);
   ~TJournalWriter();
   TJournalWriter(const TJournalWriter&) = delete;
   TJournalWriter& operator=(const TJournalWriter&) = delete;
@@ -114,6 +120,8 @@ class TJournalWriter {
   void End(TJournalEnd how, const std::string& error = {}, const std::string& resets = {});
 
  private:
+  void Create(const std::string& folder, const TJournalHead& head, const std::string& name);
+  void GoOn();
   void WriteLine(const std::string& line, bool durable);
   std::string fileName_;
   int fd_ = -1;

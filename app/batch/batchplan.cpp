@@ -1,5 +1,6 @@
 #include "app/batch/batchplan.h"
 
+#include <algorithm>
 #include <set>
 
 #include "app/batch/batchquestions.h"
@@ -86,18 +87,21 @@ void MarkSentBefore(std::vector<TBatchFile>& files, const std::vector<TBatchFile
 }
 
 bool Resumable(const TJournal& journal) {
-  if (journal.running) return false;
+  if (journal.running || !journal.head.watch.empty()) return false;
   return journal.end == TJournalEnd::None || journal.end == TJournalEnd::Cancelled ||
          journal.end == TJournalEnd::Failed || journal.end == TJournalEnd::Quota;
 }
 
 std::optional<TJournal> NewestResumable(const std::vector<TJournal>& journals, std::string& why) {
-  if (journals.empty()) {
+  // A watch's journals sit among the batches' but are no batch: the newest batch is the one meant.
+  const auto newest = std::find_if(journals.rbegin(), journals.rend(),
+                                   [](const TJournal& journal) { return journal.head.watch.empty(); });
+  if (newest == journals.rend()) {
     why = "there is no batch to resume";
     return std::nullopt;
   }
-  if (Resumable(journals.back())) return journals.back();
-  why = "the newest batch, " + BatchDescription(journals.back()) + ", " + EndingText(journals.back());
+  if (Resumable(*newest)) return *newest;
+  why = "the newest batch, " + BatchDescription(*newest) + ", " + EndingText(*newest);
   return std::nullopt;
 }
 

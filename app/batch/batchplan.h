@@ -31,11 +31,12 @@ void MarkSentBefore(std::vector<TBatchFile>& files, const std::vector<TBatchFile
                     const std::vector<TSentBefore>& sent, bool skip);
 
 // A batch that may be resumed: cancelled, stopped by a crash, stopped at the provider's daily
-// limit, or ended by an error after files went; never one that finished, was declined, ended at its start, or runs now.
+// limit, or ended by an error after files went; never one that finished, was declined, ended at its start, or runs now,
+// nor a watch's journal.
 bool Resumable(const TJournal& journal);
 
-// The batch that "resume" means: the newest journal (journals oldest first), when it may be
-// resumed. Otherwise nullopt, and why says what the newest is ("the newest batch, of 8 Dec 2026
+// The batch that "resume" means: the newest journal of a batch (journals oldest first; a watch's
+// are passed over), when it may be resumed. Otherwise nullopt, and why says what the newest is ("the newest batch, of 8 Dec 2026
 // to ..., finished") or that there is none: an older batch is never taken in its place unnoticed.
 std::optional<TJournal> NewestResumable(const std::vector<TJournal>& journals, std::string& why);
 

@@ -23,7 +23,8 @@ constexpr int64_t kNanosecondsPerSecond = 1000000000;
 // keeps it whatever the end, for the user to check; so do the unsent files of a finished batch
 // (a KeepGoing failure, a file that changed while it was sent).
 bool Settled(const TJournal& journal) {
-  if (journal.running) return false;
+  // A watch's journal says what its folder's files were; without it they would all go again.
+  if (journal.running || !journal.head.watch.empty()) return false;
   std::map<std::string, TJournalOutcome> last;
   for (const TJournalRecord& record : journal.records) last[record.path] = record.outcome;
   for (const auto& [path, outcome] : last)

@@ -2,7 +2,7 @@
 // decide is removed once it has not been written for a number of days, when a batch starts.
 // Everything else in the folder stays: journals a batch could still be resumed from or that
 // hold a file the server may have kept, journals being written, and whatever is no journal of
-// a batch of this version.
+// a batch of this version, such as a watch's journals.
 #pragma once
 
 #include <cstdint>
