@@ -12,6 +12,7 @@
 #include "net/smtpconnection.h"
 
 class TMessageDelivery;
+class TWatchJournal;
 
 struct TBatchRequest {
   std::string server;   // "host" or "host:port"
@@ -59,6 +60,12 @@ struct TBatchRequest {
   // bearer token and has no token command; empty: none.
   TTokenSource signIn;
   std::vector<std::string> files;  // ignored when resumeJournal is given
+  // A watch's journal (never ended): every record goes there, and the batch keeps no journal of
+  // its own; nullptr: the batch's own in journalFolder. The front end owns it.
+  TWatchJournal* watchJournal = nullptr;
+  // A folder the accepted files are moved into (MoveSentFile) instead of being deleted; empty:
+  // none.
+  std::string moveSentTo;
   // Where the messages go instead of the server (a dry run, the system's mailer); nullptr: the
   // server. The front end owns it, for the batch's length at least.
   TMessageDelivery* delivery = nullptr;

@@ -21,9 +21,11 @@
 #include "app/batch/messagedelivery.h"
 #include "app/batch/messagetext.h"
 #include "app/batch/quotawindow.h"
+#include "app/batch/sentfilemove.h"
 #include "app/batch/recipients.h"
 #include "app/batch/sizecheck.h"
 #include "app/batch/sourcefile.h"
+#include "app/batch/watchjournal.h"
 #include "app/batch/subjecttemplate.h"
 #include "mail/addresslist.h"
 #include "mail/mailbox.h"
@@ -223,7 +225,8 @@ void TBatchRunner::FinishSent(TSourceFile& source, const std::string& reply) {
   // the send, or the next run would send it again; but only once the journal says so on the
   // disk, or a crash in between would leave no trace of either; and only while its name still
   // holds the bytes that were sent. A failed deletion does not stop the batch.
-  const bool remove = request_.deleteSentFiles && delivers;
+  const bool move = !request_.moveSentTo.empty() && delivers;
+  const bool remove = (request_.deleteSentFiles || move) && delivers;
   const std::string change = remove ? source.Change() : std::string();
   if (!change.empty()) {
     status_.File(status_.Current()).detail = reply + "; " + change;
@@ -233,7 +236,13 @@ void TBatchRunner::FinishSent(TSourceFile& source, const std::string& reply) {
     return;
   }
   RecordOutcome(delivers ? TJournalOutcome::Sent : TJournalOutcome::Written, reply, remove);
-  if (remove) ::unlink(source.Path().c_str());
+  if (move) {
+    if (const TSentFileMove moved = MoveSentFile(source.Path(), source.Stamp(), request_.moveSentTo);
+        !moved.problem.empty())
+      SetState(moved.problem);
+  } else if (remove) {
+    ::unlink(source.Path().c_str());
+  }
 }
 
 std::optional<TBatchRunner::TFileEnd> TBatchRunner::HandleFailure(const std::exception& error, int retry) {
@@ -469,7 +478,7 @@ std::vector<TBatchFile> TBatchRunner::ChosenFiles() {
 void TBatchRunner::OpenJournal(const std::vector<TBatchFile>& files) {
   if (!request_.resumeJournal.empty()) {
     journal_ = std::make_unique<TJournalWriter>(request_.resumeJournal);
-  } else if (!request_.journalFolder.empty()) {
+  } else if (!request_.journalFolder.empty() && request_.watchJournal == nullptr) {
     TJournalHead head;
     head.server = request_.server;
     head.from = request_.from;
@@ -497,7 +506,7 @@ void TBatchRunner::RecordSkipped() {
 }
 
 void TBatchRunner::RecordOutcome(TJournalOutcome outcome, const std::string& reply, bool durable) {
-  if (!journal_ || status_.Current() < 0) return;
+  if ((!journal_ && request_.watchJournal == nullptr) || status_.Current() < 0) return;
   const TBatchFile& file = status_.Files()[status_.Current()];
   TJournalRecord record;
   record.path = AbsolutePath(file.path);
@@ -505,6 +514,7 @@ void TBatchRunner::RecordOutcome(TJournalOutcome outcome, const std::string& rep
   record.sha256 = digest_.sha256;
   record.outcome = outcome;
   record.reply = reply;
+  if (request_.watchJournal != nullptr) return request_.watchJournal->Record(record, durable, std::time(nullptr));
   journal_->Record(record, durable);
 }
 

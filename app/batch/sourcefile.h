@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/batch/filedigest.h"
+#include "app/batch/filestamp.h"
 #include "mail/attsource.h"
 #include "toolkit/exceptions.h"
 
@@ -54,6 +55,8 @@ class TSourceFile : public TAttSource {
   const std::string& Path() const { return path_; }
   // The size the file had when it was opened.
   uint64_t Size() const override { return static_cast<uint64_t>(opened_.st_size); }
+  // The file as it stood when opened.
+  TFileStamp Stamp() const { return StampOf(opened_); }
   // Reads the whole file from its start, hashing it on the way. Raises EFileChanged when, before
   // the read or after it, the file's size or modification time are not those it had when opened,
   // or it gave another number of bytes; EFileError when it cannot be read.
