@@ -4,15 +4,16 @@
 # mailcart-send with its kept, pipelined session, by mailcart-send --new-connection-per-message,
 # and by a Python smtplib loop with a connection per message and with one connection. For each:
 # seconds, messages per second, connections and round trips per message (counted by the relay).
-# With "starttls" every session starts TLS (a throw-away certificate, pinned) and logs in.
-# Usage: bench/session_bench.sh [BUILD_DIR] [plain|starttls] [RTT_MS...]
+# With "starttls" every session starts TLS (a throw-away certificate, pinned) and logs in; with
+# "chunking" the sink offers CHUNKING, and the texts go in BDAT chunks.
+# Usage: bench/session_bench.sh [BUILD_DIR] [plain|starttls|chunking] [RTT_MS...]
 #        (defaults: build, plain, 0 10 40)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 shift || true
 mode=plain
-if [ "${1:-}" = plain ] || [ "${1:-}" = starttls ]; then mode=$1; shift; fi
+case "${1:-}" in plain | starttls | chunking) mode=$1; shift ;; esac
 rtts=("$@")
 [ ${#rtts[@]} -gt 0 ] || rtts=(0 10 40)
 readonly files=200 file_kib=100
@@ -42,6 +43,7 @@ start() {
 security=(--security none)
 login=()
 tls=()
+[ "$mode" = chunking ] && tls=(--chunking)
 if [ "$mode" = starttls ]; then
   openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
     -subj /CN=localhost -addext "subjectAltName=IP:127.0.0.1" 2>/dev/null
