@@ -30,6 +30,7 @@ port=$(awk '/^PORT /{print $2}' "$work/sink.out")
 [ -n "$port" ] || { echo "batch_bench: the SMTP sink did not start" >&2; exit 1; }
 
 mkdir "$work/files"
+: >"$work/none.ini"  # --settings names a file that must exist
 for i in $(seq -w 1 "$files"); do head -c $((file_kib * 1024)) /dev/urandom >"$work/files/file$i.bin"; done
 batch=("$work"/files/*.bin)
 

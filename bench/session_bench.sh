@@ -56,6 +56,7 @@ fi
 start sink /usr/bin/python3 bench/smtp_sink.py --stats "$work/sink" --max-seconds 3600 "${tls[@]}"
 sink_port=$port
 mkdir "$work/files"
+: >"$work/none.ini"  # --settings names a file that must exist
 for i in $(seq -w 1 "$files"); do head -c $((file_kib * 1024)) /dev/urandom >"$work/files/file$i.bin"; done
 batch=("$work"/files/*.bin)
 
