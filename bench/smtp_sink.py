@@ -38,6 +38,32 @@ class Stats:
         os.replace(partial, self.path)
 
 
+class Input:
+    """The client's bytes, with those read past the end of a text kept for the commands after it
+    (RFC 2920: a pipelining client sends the next envelope right behind the end mark)."""
+
+    def __init__(self, reader):
+        self.reader = reader
+        self.pending = b""
+
+    async def read(self, count):
+        if not self.pending:
+            return await self.reader.read(count)
+        block, self.pending = self.pending[:count], self.pending[count:]
+        return block
+
+    async def readline(self):
+        end = self.pending.find(b"\n")
+        if end >= 0:
+            line, self.pending = self.pending[:end + 1], self.pending[end + 1:]
+            return line
+        line, self.pending = self.pending, b""
+        return line + await self.reader.readline()
+
+    def unread(self, data):
+        self.pending = data + self.pending
+
+
 async def read_data(reader):
     """Reads the message text up to its end mark; returns its size."""
     size = 0
@@ -49,6 +75,7 @@ async def read_data(reader):
         window = tail + block
         end = window.find(END_MARK)
         if end >= 0:
+            reader.unread(window[end + len(END_MARK):])
             return size + end
         size += len(block)
         tail = window[-4:]
@@ -82,7 +109,8 @@ def extensions(tls_context, encrypted, chunking):
     return b"".join(b"250-" + line + b"\r\n" for line in lines[:-1]) + b"250 " + lines[-1] + b"\r\n"
 
 
-async def session(reader, writer, stats, tls_context, chunking):
+async def session(stream, writer, stats, tls_context, chunking):
+    reader = Input(stream)
     writer.write(b"220 sink ready\r\n")
     encrypted = False
     chunked = 0  # bytes of the message in BDAT chunks so far
