@@ -33,6 +33,9 @@ struct TSettings {
   // "JournalDays": the journals of settled batches are removed this many days after they were
   // last written (RemoveOldJournals); 0 keeps them all.
   int journalDays = 90;
+  // "SettleSeconds": how long a file in a watched folder is left alone before it counts as
+  // written (mailcart-send --watch; --settle).
+  int settleSeconds = 5;
   // "UserServer": the server (host:port) the account's user was saved for; empty in a file
   // written before it was kept, whose user goes with any server.
   std::string userServer;
