@@ -33,9 +33,6 @@ struct TSettings {
   // "JournalDays": the journals of settled batches are removed this many days after they were
   // last written (RemoveOldJournals); 0 keeps them all.
   int journalDays = 90;
-  // "SettleSeconds": how long a file in a watched folder is left alone before it counts as
-  // written (mailcart-send --watch; --settle).
-  int settleSeconds = 5;
   // "UserServer": the server (host:port) the account's user was saved for; empty in a file
   // written before it was kept, whose user goes with any server.
   std::string userServer;
@@ -52,6 +49,9 @@ struct TSettings {
   // "MaxPerSession": a session is ended after this many messages and a new one opened; 0: no
   // limit. NewConnectionPerMessage is a limit of 1.
   int maxPerSession = {};
+  // "SettleSeconds": how long a file in a watched folder is left alone before it counts as
+  // written (mailcart-send --watch; --settle).
+  int settleSeconds = 5;
 };
 
 // The program's path with its extension replaced by ".ini" when that file exists (a portable

@@ -181,3 +181,27 @@ TEST_F(MailcartSendWatchTest, FilesWaitForAServerThatWentAway) {
   WatchRun atStart(args, state_);
   EXPECT_EQ(atStart.Wait(), 1) << atStart.Errors();
 }
+
+// What a watch cannot do is said before it starts, and nothing is sent.
+TEST_F(MailcartSendWatchTest, AWatchThatCannotStartSaysWhy) {
+  const std::string folder = Folder("in");
+  WriteFile(folder + "/a.txt", "a");
+  const struct {
+    std::vector<std::string> args;
+    int exitCode;
+    const char* error;
+  } cases[] = {
+      {WatchArgs(folder, {Path("none.ini")}), 2, "--watch sends the files that come into its folder: give no FILE"},
+      {Args({"--include", "*.pdf", Path("none.ini")}), 2, "--include, --exclude, --settle, --new-only and --move-to go"},
+      {WatchArgs(folder, {"--settle", "-1"}), 2, "--settle needs zero or more seconds"},
+      {WatchArgs(folder, {"--move-to", folder}), 2, "--move-to: "},
+      {WatchArgs(Path("nowhere")), 1, "nowhere"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error);
+    const SendRun run = RunSend(c.args, state_);
+    EXPECT_EQ(run.exitCode, c.exitCode);
+    EXPECT_NE(run.errors.find(c.error), std::string::npos) << run.errors;
+  }
+  EXPECT_EQ(server_.Count(), 0);
+}
