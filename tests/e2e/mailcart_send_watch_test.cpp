@@ -169,8 +169,9 @@ TEST_F(MailcartSendWatchTest, FilesWaitForAServerThatWentAway) {
     server.reset();
     WriteFile(Path("in/second.txt"), "second");
     WriteFile(Path("in/third.txt"), "third");
-    EXPECT_TRUE(watch.Until([&] { return watch.Errors().find("cannot be reached: 2 files wait") != std::string::npos; }))
-        << watch.Errors();
+    EXPECT_TRUE(watch.Until([&] {
+      return watch.Errors().find("cannot be reached: 2 files wait") != std::string::npos;
+    })) << watch.Errors();
     server.emplace(SmtpCapture::Options{.port = port});
     EXPECT_TRUE(watch.Until([&] { return server->Count() == 2; })) << watch.Errors();
     EXPECT_EQ(watch.Stop(), 0);
@@ -192,7 +193,8 @@ TEST_F(MailcartSendWatchTest, AWatchThatCannotStartSaysWhy) {
     const char* error;
   } cases[] = {
       {WatchArgs(folder, {Path("none.ini")}), 2, "--watch sends the files that come into its folder: give no FILE"},
-      {Args({"--include", "*.pdf", Path("none.ini")}), 2, "--include, --exclude, --settle, --new-only and --move-to go"},
+      {Args({"--include", "*.pdf", Path("none.ini")}), 2,
+       "--include, --exclude, --settle, --new-only and --move-to go"},
       {WatchArgs(folder, {"--settle", "-1"}), 2, "--settle needs zero or more seconds"},
       {WatchArgs(folder, {"--move-to", folder}), 2, "--move-to: "},
       {WatchArgs(Path("nowhere")), 1, "nowhere"},

@@ -161,7 +161,8 @@ void TCommandLine::ReportWatchBatch(const TBatchRunner& runner, int kept) {
   if (!options_.jsonReport) return;
   const std::vector<TBatchFile>& files = status.Files();
   for (size_t i = 0; i < files.size(); ++i)
-    if (DealtWith(files[i].state) && static_cast<int>(i) != kept) std::fprintf(stdout, "%s\n", JsonFileLine(files[i], options_.dryRun.has_value()).c_str());
+    if (DealtWith(files[i].state) && static_cast<int>(i) != kept)
+      std::fprintf(stdout, "%s\n", JsonFileLine(files[i], options_.dryRun.has_value()).c_str());
   std::fflush(stdout);
 }
 

@@ -178,8 +178,10 @@ void CheckWatchCombination(const TOptions& o) {
     return;
   }
   if (o.watch->empty()) throw TUsageError("--watch needs a folder");
-  if (o.resume || !o.files.empty()) throw TUsageError("--watch sends the files that come into its folder: give no FILE");
-  if (o.signIn || o.findSettings || o.check) throw TUsageError("--watch sends files: give none of --sign-in, --find-settings and --check");
+  if (o.resume || !o.files.empty())
+    throw TUsageError("--watch sends the files that come into its folder: give no FILE");
+  if (o.signIn || o.findSettings || o.check)
+    throw TUsageError("--watch sends files: give none of --sign-in, --find-settings and --check");
   if (o.settle && *o.settle < 0) throw TUsageError("--settle needs zero or more seconds");
   if (o.moveTo && o.moveTo->empty()) throw TUsageError("--move-to needs a folder");
   if (o.moveTo && o.remove.value_or(false)) throw TUsageError("give one of --move-to and --delete");

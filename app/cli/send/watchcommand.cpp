@@ -94,7 +94,7 @@ class TWatchLoop {
   const std::string envelope_;
   std::vector<TJournal> journals_;  // as they were at the start
   std::unique_ptr<TWatchJournal> journal_;
-  std::vector<TQueued> queue_;                            // in the order the files came
+  std::vector<TQueued> queue_;                           // in the order the files came
   std::unordered_map<std::string, TSentHere> sentHere_;  // by path: what this watch sent
   int sent_ = 0;
   bool reached_ = false;  // a batch of this watch has reached the server
@@ -102,8 +102,8 @@ class TWatchLoop {
   std::optional<Clock::time_point> retryAt_;
 };
 
-TWatchLoop::TWatchLoop(const TOptions& options, const TSettings& settings, TCommandLine& frontEnd,
-                       TBatchRunner& runner, TStopSignals& stop)
+TWatchLoop::TWatchLoop(const TOptions& options, const TSettings& settings, TCommandLine& frontEnd, TBatchRunner& runner,
+                       TStopSignals& stop)
     : options_(options),
       frontEnd_(frontEnd),
       runner_(runner),
@@ -204,7 +204,8 @@ std::optional<int> TWatchLoop::SendQueued() {
   bool reached = false;
   for (size_t i = 0; i < files.size(); ++i) {
     const TBatchFile& file = files[i];
-    const auto queued = std::find_if(queue_.begin(), queue_.end(), [&](const TQueued& q) { return q.path == file.path; });
+    const auto queued =
+        std::find_if(queue_.begin(), queue_.end(), [&](const TQueued& q) { return q.path == file.path; });
     const std::string sha256 = queued == queue_.end() ? std::string() : queued->sha256;
     if (file.state == TFileState::Sent) {
       ++sent_;
