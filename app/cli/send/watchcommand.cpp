@@ -67,10 +67,6 @@ class TWatchLoop {
   int Run();
 
  private:
-  struct TQueued {
-    std::string path;
-    std::string sha256;  // as it was found complete
-  };
   struct TSentHere {
     std::string sha256;
     std::string why;  // why the same bytes stay
@@ -94,7 +90,8 @@ class TWatchLoop {
   const std::string envelope_;
   std::vector<TJournal> journals_;  // as they were at the start
   std::unique_ptr<TWatchJournal> journal_;
-  std::vector<TQueued> queue_;                           // in the order the files came
+  std::vector<std::string> queue_;                       // in the order the files came
+  std::unordered_map<std::string, std::string> queued_;  // the SHA-256 of each, as found complete
   std::unordered_map<std::string, TSentHere> sentHere_;  // by path: what this watch sent
   int sent_ = 0;
   bool reached_ = false;  // a batch of this watch has reached the server
@@ -165,7 +162,7 @@ int TWatchLoop::Run() {
 
 void TWatchLoop::Take(const std::string& path) {
   // A file queued goes with its bytes of the time its batch reads it.
-  if (std::any_of(queue_.begin(), queue_.end(), [&](const TQueued& queued) { return queued.path == path; })) return;
+  if (queued_.count(path) != 0) return;
   TFileDigest digest;
   try {
     digest = DigestFile(path);
@@ -185,28 +182,28 @@ void TWatchLoop::Take(const std::string& path) {
     send = decision.send;
     why = std::move(decision.why);
   }
-  if (send)
-    queue_.push_back({path, digest.sha256});
-  else
+  if (send) {
+    queue_.push_back(path);
+    queued_.emplace(path, digest.sha256);
+  } else {
     frontEnd_.Notice(ShownFileName(path) + ": skipped: " + DisplayText(why));
+  }
 }
 
 std::optional<int> TWatchLoop::SendQueued() {
-  request_.files.clear();
-  for (const TQueued& queued : queue_) request_.files.push_back(queued.path);
+  request_.files = queue_;
   stop_.Watch(&runner_);
   const TBatchEnd end = runner_.Run(request_);
   stop_.Watch(nullptr);
   const bool unreachable = end == TBatchEnd::Failed && frontEnd_.ServerUnreachable();
   const std::vector<TBatchFile>& files = runner_.Status().Files();
-  std::vector<TQueued> kept;
+  std::vector<std::string> kept;
   int keptFailed = -1;
   bool reached = false;
   for (size_t i = 0; i < files.size(); ++i) {
     const TBatchFile& file = files[i];
-    const auto queued =
-        std::find_if(queue_.begin(), queue_.end(), [&](const TQueued& q) { return q.path == file.path; });
-    const std::string sha256 = queued == queue_.end() ? std::string() : queued->sha256;
+    const auto queued = queued_.find(file.path);
+    const std::string sha256 = queued == queued_.end() ? std::string() : queued->second;
     if (file.state == TFileState::Sent) {
       ++sent_;
       sentHere_[file.path] = {sha256, "sent by this watch already"};
@@ -215,13 +212,16 @@ std::optional<int> TWatchLoop::SendQueued() {
     }
     const bool failedUnreached = unreachable && file.state == TFileState::Failed && keptFailed < 0;
     if (failedUnreached) keptFailed = static_cast<int>(i);
-    if (unreachable && (failedUnreached || file.state == TFileState::Waiting) && queued != queue_.end())
-      kept.push_back(*queued);
+    if (unreachable && (failedUnreached || file.state == TFileState::Waiting) && queued != queued_.end())
+      kept.push_back(file.path);
     reached = reached || (DealtWith(file.state) && !failedUnreached && file.state != TFileState::Skipped);
   }
   frontEnd_.ReportWatchBatch(runner_, keptFailed);
   if (unreachable && reached_ && end == TBatchEnd::Failed) {
     queue_ = std::move(kept);
+    std::unordered_map<std::string, std::string> digests;
+    for (const std::string& path : queue_) digests.emplace(path, queued_[path]);
+    queued_ = std::move(digests);
     retryDelay_ = retryDelay_.count() == 0 ? kFirstRetry : std::min(retryDelay_ * 2, kLongestRetry);
     retryAt_ = Clock::now() + retryDelay_;
     frontEnd_.Notice("the server cannot be reached: " + std::to_string(queue_.size()) +
@@ -231,6 +231,7 @@ std::optional<int> TWatchLoop::SendQueued() {
   }
   reached_ = reached_ || reached;
   queue_.clear();
+  queued_.clear();
   retryDelay_ = std::chrono::seconds(0);
   retryAt_.reset();
   switch (end) {
