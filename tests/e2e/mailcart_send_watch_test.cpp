@@ -130,6 +130,9 @@ TEST_F(MailcartSendWatchTest, ARestartedWatchSendsNothingTwice) {
     WatchRun watch(WatchArgs(folder), state_);
     for (const char* name : {"a.txt", "b.txt", "c.txt"}) WriteFile(folder + "/" + name, name);
     EXPECT_TRUE(watch.Until([&] { return server_.Count() == 3; })) << watch.Errors();
+    WriteFile(folder + "/a.txt", "a.txt");  // written again, the same bytes
+    EXPECT_TRUE(
+        watch.Until([&] { return watch.Errors().find("a.txt: skipped: sent by this watch") != std::string::npos; }));
     EXPECT_EQ(watch.Stop(), 0);
   }
   WatchRun again(WatchArgs(folder, {"--report=json"}), state_);
