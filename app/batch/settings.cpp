@@ -132,6 +132,7 @@ TSettings ReadSettings(const std::string& fileName) {
   s.lastFolder = ini.ReadString(kSection, "LastFolder", "");
   // A negative count is taken as 0: a mistyped value keeps the journals rather than losing them.
   s.journalDays = std::max(0, ini.ReadInteger(kSection, "JournalDays", s.journalDays));
+  s.settleSeconds = std::max(0, ini.ReadInteger(kSection, "SettleSeconds", s.settleSeconds));
   ReadChoice(ini, "Security", ParseSecurity, s.account.security, s.warnings);
   s.account.user = ini.ReadString(kSection, "User", "");
   s.userServer = ini.ReadString(kSection, "UserServer", "");
@@ -201,6 +202,7 @@ void WriteSettings(const std::string& fileName, const TSettings& s) {
   // write that makes the file trusted.
   if (s.journalDays != TSettings{}.journalDays || !ini.ReadString(kSection, "JournalDays", "").empty())
     ini.WriteInteger(kSection, "JournalDays", s.journalDays);
+  if (s.settleSeconds != TSettings{}.settleSeconds) ini.WriteInteger(kSection, "SettleSeconds", s.settleSeconds);
   WriteOptional(ini, "Security", s.account.security == TpxSecurity::Auto ? "" : SecurityName(s.account.security));
   WriteOptional(ini, "User", s.account.user);
   WriteOptional(ini, "UserServer", s.userServer);

@@ -49,6 +49,9 @@ struct TSettings {
   // "MaxPerSession": a session is ended after this many messages and a new one opened; 0: no
   // limit. NewConnectionPerMessage is a limit of 1.
   int maxPerSession = {};
+  // "SettleSeconds": how long a file in a watched folder is left alone before it counts as
+  // written (mailcart-send --watch; --settle).
+  int settleSeconds = 5;
 };
 
 // The program's path with its extension replaced by ".ini" when that file exists (a portable

@@ -14,6 +14,16 @@ constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 QString JsonText(const std::string& text) {
   return QString::fromStdString(IsValidUtf8(text) ? text : DisplayText(text));
 }
+
+QJsonObject FileEntry(const TBatchFile& file, bool dryRun) {
+  QJsonObject entry;
+  entry["path"] = JsonText(file.path);
+  entry["size"] = static_cast<double>(file.size);
+  entry["outcome"] = QString::fromStdString(OutcomeName(file, dryRun));
+  if (!file.detail.empty()) entry[file.state == TFileState::Sent ? "reply" : "reason"] = JsonText(file.detail);
+  if (!file.sentBefore.empty()) entry["sent_before"] = JsonText(file.sentBefore);
+  return entry;
+}
 }  // namespace
 
 std::string OutcomeName(const TBatchFile& file, bool dryRun) {
@@ -25,15 +35,7 @@ std::string OutcomeName(const TBatchFile& file, bool dryRun) {
 std::string JsonReport(const TBatchRunner& runner, bool dryRun) {
   const TBatchStatus& status = runner.Status();
   QJsonArray files;
-  for (const TBatchFile& file : status.Files()) {
-    QJsonObject entry;
-    entry["path"] = JsonText(file.path);
-    entry["size"] = static_cast<double>(file.size);
-    entry["outcome"] = QString::fromStdString(OutcomeName(file, dryRun));
-    if (!file.detail.empty()) entry[file.state == TFileState::Sent ? "reply" : "reason"] = JsonText(file.detail);
-    if (!file.sentBefore.empty()) entry["sent_before"] = JsonText(file.sentBefore);
-    files.append(entry);
-  }
+  for (const TBatchFile& file : status.Files()) files.append(FileEntry(file, dryRun));
   QJsonObject report;
   report["files"] = files;
   // A dry run sends nothing: what it wrote is counted apart.
@@ -52,6 +54,10 @@ std::string JsonReport(const TBatchRunner& runner, bool dryRun) {
   const std::string& journal = runner.JournalFileName();
   report["journal"] = journal.empty() ? QJsonValue() : QJsonValue(JsonText(journal));
   return QJsonDocument(report).toJson(QJsonDocument::Indented).toStdString();
+}
+
+std::string JsonFileLine(const TBatchFile& file, bool dryRun) {
+  return QJsonDocument(FileEntry(file, dryRun)).toJson(QJsonDocument::Compact).toStdString();
 }
 
 std::string WaitedText(int64_t seconds) {

@@ -20,6 +20,9 @@ std::string OutcomeName(const TBatchFile& file, bool dryRun);
 // when it stopped at none). Paths that are not UTF-8 show their odd bytes as \xNN.
 std::string JsonReport(const TBatchRunner& runner, bool dryRun);
 
+// One file's entry of the report, as one JSON line without its line end: a watch's report.
+std::string JsonFileLine(const TBatchFile& file, bool dryRun);
+
 // "45 s", "2 min" (rounded), "3 h 5 min".
 std::string WaitedText(int64_t seconds);
 

@@ -19,6 +19,7 @@
 #include "app/batch/sendcaps.h"
 #include "app/cli/send/signincommand.h"
 #include "net/pxsmtp.h"
+#include "net/smtpfailure.h"
 #include "toolkit/foldertree.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/pump.h"
@@ -55,7 +56,7 @@ void PrintError(const std::exception& error) {
 }
 
 TCommandLine::TCommandLine(const TSettings& s, TOptions o)
-    : settings_(s), options_(std::move(o)), outcomes_(options_.dryRun.has_value()) {
+    : settings_(s), options_(std::move(o)), outcomes_(options_.dryRun.has_value(), options_.watch.has_value()) {
   if (options_.dryRun) delivery_ = std::make_unique<TDryRunDelivery>(*options_.dryRun);
   if (options_.sendmail)
     delivery_ =
@@ -152,6 +153,19 @@ void TCommandLine::Report(const TBatchRunner& runner) {
     PrintLine("Waited " + WaitedText(runner.SecondsWaitedForCaps()) + " for the provider's limits.");
 }
 
+void TCommandLine::ReportWatchBatch(const TBatchRunner& runner, int kept) {
+  const TBatchStatus& status = runner.Status();
+  PrintOutcomes(status, true, true);
+  outcomes_.NextBatch();
+  unreachable_ = false;
+  if (!options_.jsonReport) return;
+  const std::vector<TBatchFile>& files = status.Files();
+  for (size_t i = 0; i < files.size(); ++i)
+    if (DealtWith(files[i].state) && static_cast<int>(i) != kept)
+      std::fprintf(stdout, "%s\n", JsonFileLine(files[i], options_.dryRun.has_value()).c_str());
+  std::fflush(stdout);
+}
+
 TBatchQuestions::TSentBeforeChoice TCommandLine::SentBefore(const std::vector<TSentBefore>& files) {
   std::string last;
   for (const TSentBefore& file : files) last = std::max(last, file.time);
@@ -182,6 +196,7 @@ void TCommandLine::ShowInformation(const std::string& text) {
 }
 
 void TCommandLine::ShowError(const std::exception& error) {
+  unreachable_ = ClassifyFailure(error).unreachable;
   ClearProgress();
   PrintError(error);
 }

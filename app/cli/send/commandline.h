@@ -43,6 +43,14 @@ class TCommandLine : public TBatchView, public TBatchQuestions, public TBatchHos
   void TakePassword(const TpxSMTP& smtp, std::optional<TSecret> variable);
   // The summary, or the JSON report, once the batch has ended.
   void Report(const TBatchRunner& runner);
+  // Once each batch of a watch has ended: the lines of its files not told yet, or with
+  // --report=json a JSON line for each file dealt with but kept (the file at that index is to
+  // go again: the server could not be reached; -1 none). The next batch numbers on.
+  void ReportWatchBatch(const TBatchRunner& runner, int kept);
+  // The error that ended the last batch was a server that could not be reached.
+  bool ServerUnreachable() const { return unreachable_; }
+  // On standard error, behind the program's name.
+  void Notice(const std::string& text);
 
   // TBatchQuestions: one line however many files sent before (the report names them).
   TSentBeforeChoice SentBefore(const std::vector<TSentBefore>& files) override;
@@ -68,8 +76,6 @@ class TCommandLine : public TBatchView, public TBatchQuestions, public TBatchHos
   void PrintOutcomes(const TBatchStatus& status, bool moved, bool all);
   // With --report=json standard output holds the report and nothing else, with --quiet nothing.
   void PrintLine(const std::string& text);
-  // On standard error, behind the program's name.
-  void Notice(const std::string& text);
   // A wait starts: told once, on a line of its own away from a terminal (a retry's with its
   // reason everywhere); a terminal counts it down on the progress line.
   void TellWait();
@@ -87,6 +93,7 @@ class TCommandLine : public TBatchView, public TBatchQuestions, public TBatchHos
   TBatchWaits waits_{0};                  // given the request's retries once it is built
   const TBatchStatus* status_ = nullptr;  // the runner's, from its first change on
   int current_ = -1;                      // the file the batch is at
+  bool unreachable_ = false;
 };
 
 // The text of an error as mailcart-send prints it.

@@ -2,7 +2,8 @@
 // Values come from the window's settings file and the options override them; the settings
 // file is written only by --find-settings --save and by a sign-in that registered a client. What became of each file goes to standard output, a line each, the
 // text of an error to standard error. SIGINT and SIGTERM act like "Cancel sending": the message
-// in progress is completed, then the batch stops; a second one ends the program at once.
+// in progress is completed, then the batch stops; a second one ends the program at once. With
+// --watch they stop the watch the same way, which then ends with status 0.
 #include <QCoreApplication>
 
 #include <cstdio>
@@ -21,6 +22,7 @@
 #include "app/cli/send/sendoptions.h"
 #include "app/cli/send/signincommand.h"
 #include "app/cli/send/stopsignals.h"
+#include "app/cli/send/watchcommand.h"
 #include "toolkit/exceptions.h"
 #include "toolkit/strutils.h"
 #include "toolkit/version.h"
@@ -74,6 +76,7 @@ int Send(TOptions options, TStopSignals& stopSignals, std::optional<TSecret> pas
   if (timeOut) components.pxSMTP1.SetTimeOut(*timeOut);
   TBatchRunner runner(components.pxSMTP1, components.pxMessage1, TBatchFrontEnd{frontEnd, frontEnd, frontEnd},
                       ProgramTitle(TVersionInfo(ExecutablePath())));
+  if (given.watch) return WatchCommand(given, settings, frontEnd, runner, stopSignals);
   stopSignals.Watch(&runner);
   const TBatchEnd end = runner.Run(frontEnd.Request());
   stopSignals.Watch(nullptr);

@@ -1,5 +1,7 @@
 #include "app/cli/send/outcomelines.h"
 
+#include <algorithm>
+
 #include "app/cli/send/batchreport.h"
 #include "toolkit/strutils.h"
 
@@ -46,11 +48,18 @@ std::vector<std::string> TOutcomeLines::Take(const TBatchStatus& status, bool mo
     const TBatchFile& file = files[i];
     const bool settled = static_cast<int>(i) != status.Current() || file.state != TFileState::Sent || moved;
     if (!told_[i] && DealtWith(file.state) && settled && (earlierTold || all)) {
-      lines.push_back(FilePrefix(i + 1, files.size()) + " " + ShownFileName(file.path) + ": " +
+      const std::optional<size_t> total = running_ ? std::nullopt : std::optional<size_t>(files.size());
+      lines.push_back(FilePrefix(numbered_ + i + 1, total) + " " + ShownFileName(file.path) + ": " +
                       OutcomeText(file, dryRun_));
       told_[i] = true;
     }
     earlierTold = earlierTold && told_[i];
   }
   return lines;
+}
+
+void TOutcomeLines::NextBatch() {
+  const auto last = std::find(told_.rbegin(), told_.rend(), true);
+  numbered_ += static_cast<size_t>(told_.rend() - last);
+  told_.clear();
 }

@@ -22,12 +22,17 @@ std::string SummaryLine(const TBatchStatus& status, const std::optional<std::str
 // written, the file deleted or kept), so that its line says all.
 class TOutcomeLines {
  public:
-  explicit TOutcomeLines(bool dryRun) : dryRun_(dryRun) {}
+  // running: the batches of a watch, whose files are numbered on from batch to batch, "[7]".
+  explicit TOutcomeLines(bool dryRun, bool running = false) : dryRun_(dryRun), running_(running) {}
   // The lines due since the last call. moved: the batch has gone on from its current file; all:
   // the batch has ended, and every file dealt with is told.
   std::vector<std::string> Take(const TBatchStatus& status, bool moved, bool all);
+  // The next batch begins: running, its files are numbered after the last one told.
+  void NextBatch();
 
  private:
   bool dryRun_;
+  bool running_;
+  size_t numbered_ = 0;  // running: the files of the batches before
   std::vector<bool> told_;
 };

@@ -30,6 +30,9 @@ const char kUsage[] =
     "                     [--ca-file FILE] [--fingerprint SHA256]\n"
     "                     [--dry-run=DIR | --sendmail[=PATH]] [--no-journal]\n"
     "                     [--skip-sent] [--report=json|text] [--quiet | --verbose] FILE...\n"
+    "       mailcart-send --watch DIR [--recursive] [--include GLOB] [--exclude GLOB]\n"
+    "                     [--settle SECONDS] [--new-only] [--resend-changed] [--resend-uncertain]\n"
+    "                     [--move-to DIR] [options]\n"
     "       mailcart-send --resume[=JOURNAL] [--resend-changed] [--resend-uncertain] [options]\n"
     "       mailcart-send --sign-in[=browser|device] [--oauth-client-secret TEXT] [options]\n"
     "       mailcart-send --find-settings ADDRESS [--save] [--ca-file FILE] [--settings FILE]\n"
@@ -87,7 +90,16 @@ const char kUsage[] =
     "sent, 1 an error ended the batch or a file was not sent, 2 wrong usage (also: a user name\n"
     "without a password, or not signed in),\n"
     "3 cancelled (SIGINT or SIGTERM; a second one ends the program at once),\n"
-    "4 the provider's daily limit stopped the batch (resume it with --resume).\n";
+    "4 the provider's daily limit stopped the batch (resume it with --resume).\n"
+    "--watch DIR sends every file that comes into DIR (with --recursive its folders too), once\n"
+    "it has been left alone for --settle seconds (5, SettleSeconds), until SIGINT or SIGTERM\n"
+    "(exit status 0 once the message in progress is done). Files there at the start go too,\n"
+    "unless --new-only; names of unfinished files (.part, .tmp, ~, hidden) never do; --include\n"
+    "and --exclude GLOB (each repeatable) choose by name. A file the journals record as sent\n"
+    "to the same server and recipients is skipped, unless it changed since (--resend-changed)\n"
+    "or may have been delivered (--resend-uncertain). --move-to DIR moves each sent file there.\n"
+    "A server that cannot be reached ends the watch at its start; later the files wait and go\n"
+    "when it is back. --report=json prints a JSON line for each file.\n";
 
 namespace {
 
@@ -159,7 +171,24 @@ bool ParseReport(const std::string& text) {
   return text == "json";
 }
 
+void CheckWatchCombination(const TOptions& o) {
+  if (!o.watch) {
+    if (!o.include.empty() || !o.exclude.empty() || o.settle || o.newOnly || o.moveTo)
+      throw TUsageError("--include, --exclude, --settle, --new-only and --move-to go with --watch");
+    return;
+  }
+  if (o.watch->empty()) throw TUsageError("--watch needs a folder");
+  if (o.resume || !o.files.empty())
+    throw TUsageError("--watch sends the files that come into its folder: give no FILE");
+  if (o.signIn || o.findSettings || o.check)
+    throw TUsageError("--watch sends files: give none of --sign-in, --find-settings and --check");
+  if (o.settle && *o.settle < 0) throw TUsageError("--settle needs zero or more seconds");
+  if (o.moveTo && o.moveTo->empty()) throw TUsageError("--move-to needs a folder");
+  if (o.moveTo && o.remove.value_or(false)) throw TUsageError("give one of --move-to and --delete");
+}
+
 void CheckCombination(const TOptions& o) {
+  CheckWatchCombination(o);
   if (o.resume && !o.files.empty()) throw TUsageError("--resume sends the files of its journal: give no FILE");
   if (o.signIn && (o.resume || !o.files.empty())) throw TUsageError("--sign-in signs in and exits: give no FILE");
   const int commands = (o.signIn ? 1 : 0) + (o.findSettings ? 1 : 0) + (o.check ? 1 : 0);
@@ -168,8 +197,8 @@ void CheckCombination(const TOptions& o) {
     throw TUsageError(std::string(o.check ? "--check" : "--find-settings") + " sends nothing: give no FILE");
   if (o.save && !o.findSettings) throw TUsageError("--save goes with --find-settings");
   if (o.oauthClientSecret && !o.signIn) throw TUsageError("--oauth-client-secret goes with --sign-in, which keeps it");
-  if (commands == 0 && !o.resume && o.files.empty()) throw TUsageError("no file to send");
-  if (o.resendChanged && !o.resume) throw TUsageError("--resend-changed goes with --resume");
+  if (commands == 0 && !o.resume && !o.watch && o.files.empty()) throw TUsageError("no file to send");
+  if (o.resendChanged && !o.resume && !o.watch) throw TUsageError("--resend-changed goes with --resume or --watch");
   if (o.recursive && o.resume) throw TUsageError("--recursive goes with the files named, not --resume");
   if (o.dryRun && o.sendmail) throw TUsageError("give one of --dry-run and --sendmail");
   if (o.quiet && o.verbose) throw TUsageError("give one of --quiet and --verbose");
@@ -245,6 +274,12 @@ const TOptionRule kRules[] = {
      [](TOptions& o, const std::string& v) { o.maxPerDay = ParseWhole("--max-per-day", v, 0, kMaxCap, kCount); }},
     {"--keep-going", TTakes::Nothing, [](TOptions& o, const std::string&) { o.keepGoing = true; }},
     {"--resume", TTakes::ValueAfterEquals, [](TOptions& o, const std::string& v) { o.resume = v; }},
+    {"--watch", TTakes::Value, [](TOptions& o, const std::string& v) { o.watch = v; }},
+    {"--include", TTakes::Value, [](TOptions& o, const std::string& v) { o.include.push_back(v); }},
+    {"--exclude", TTakes::Value, [](TOptions& o, const std::string& v) { o.exclude.push_back(v); }},
+    {"--settle", TTakes::Value, [](TOptions& o, const std::string& v) { o.settle = ParseSeconds("--settle", v); }},
+    {"--new-only", TTakes::Nothing, [](TOptions& o, const std::string&) { o.newOnly = true; }},
+    {"--move-to", TTakes::Value, [](TOptions& o, const std::string& v) { o.moveTo = v; }},
     {"--resend-changed", TTakes::Nothing, [](TOptions& o, const std::string&) { o.resendChanged = true; }},
     {"--resend-uncertain", TTakes::Nothing, [](TOptions& o, const std::string&) { o.resendUncertain = true; }},
     {"--wait-for-quota", TTakes::Nothing, [](TOptions& o, const std::string&) { o.waitForQuota = true; }},

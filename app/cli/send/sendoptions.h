@@ -35,6 +35,13 @@ struct TOptions {
   // Instead of a batch: find the settings of an address (and save them), or test the connection.
   std::optional<std::string> findSettings;
   bool save = false, check = false;
+  // --watch DIR: every file that comes into DIR is sent, until SIGINT or SIGTERM; which names
+  // (--include, --exclude), how long a file is left alone first (--settle), whether the files
+  // there at the start go too (--new-only), where the sent ones are moved (--move-to).
+  std::optional<std::string> watch, moveTo;
+  std::vector<std::string> include, exclude;
+  std::optional<double> settle;
+  bool newOnly = false;
   TPasswordOptions password;
   std::vector<std::string> files;
 };

@@ -1,6 +1,7 @@
 #include "app/cli/send/stopsignals.h"
 
 #include <pthread.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -15,6 +16,7 @@ TStopSignals::TStopSignals() {
   sigaddset(&set_, SIGINT);
   sigaddset(&set_, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+  stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   std::thread([this] { Wait(); }).detach();
 }
 
@@ -24,11 +26,17 @@ void TStopSignals::Wait() {
     if (sigwait(&set_, &signal) != 0) continue;
     TBatchRunner* runner = runner_.load();
     QCoreApplication* app = QCoreApplication::instance();
-    if (runner == nullptr || app == nullptr || ++received > 1) {
+    const bool watching = watching_.load() && stopFd_ >= 0;
+    if ((runner == nullptr && !watching) || app == nullptr || ++received > 1) {
       static constexpr char kText[] = "mailcart-send: stopped\n";
       [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, kText, sizeof kText - 1);
       ::_exit(kExitCanceled);
     }
+    if (watching) {
+      const uint64_t one = 1;
+      [[maybe_unused]] const ssize_t written = ::write(stopFd_, &one, sizeof one);
+    }
+    if (runner == nullptr) continue;
     QMetaObject::invokeMethod(
         app,
         [this] {

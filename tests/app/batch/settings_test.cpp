@@ -35,7 +35,7 @@ class ScopedEnv {
 auto Fields(const TSettings& s) {
   return std::make_tuple(s.addr, s.subj, s.mailSrv, s.addrFrom, s.delFiles, s.sortFiles, s.pauseSec,
                          s.newConnectionPerMessage, s.retries, s.keepGoing, s.maxPerMinute, s.maxPerHour, s.maxPerDay,
-                         s.maxPerSession);
+                         s.maxPerSession, s.settleSeconds);
 }
 
 class SettingsTest : public ::testing::Test {
@@ -142,7 +142,9 @@ TEST_F(SettingsTest, WriteCreatesFolderAndFileAndReadsBack) {
   perMessage.maxPerMinute = 0;  // switches the provider's cap off: kept apart from a missing key
   perMessage.maxPerHour = 100;
   perMessage.maxPerSession = 5;
+  perMessage.settleSeconds = 2;
   WriteSettings(file, perMessage);
+  EXPECT_NE(ReadFile(file).find("\r\nSettleSeconds=2\r\n"), std::string::npos) << ReadFile(file);
   EXPECT_NE(ReadFile(file).find("\r\nNewConnectionPerMessage=1\r\n"), std::string::npos) << ReadFile(file);
   EXPECT_NE(ReadFile(file).find("\r\nMaxPerMinute=0\r\nMaxPerHour=100\r\nMaxPerSession=5\r\n"), std::string::npos);
   EXPECT_EQ(Fields(ReadSettings(file)), Fields(perMessage));
