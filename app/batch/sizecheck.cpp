@@ -10,13 +10,21 @@ std::pair<std::string, std::string> Sizes(uint64_t size, uint64_t limit) {
   if (FormatBytes(size) != FormatBytes(limit)) return {FormatBytes(size), FormatBytes(limit)};
   return {std::to_string(size) + " bytes", std::to_string(limit) + " bytes"};
 }
+
+// A file of this size makes a message within limit whatever its bytes: no encoding grows a part
+// more than 3.1 times (quoted-printable's worst, soft line breaks included), and the headers and
+// the message text (64 KiB at most) take far less than a MiB. Such a file is not read to count.
+bool SurelyFits(uint64_t fileSize, uint64_t limit) {
+  constexpr uint64_t kHeadersAndText = 1 << 20;
+  return fileSize < limit / 4 && fileSize * 4 + kHeadersAndText <= limit;
+}
 }  // namespace
 
 std::vector<TTooLarge> FindTooLarge(const std::vector<TBatchFile>& files, uint64_t limit,
                                     const std::function<uint64_t(size_t index)>& sizeOf) {
   std::vector<TTooLarge> found;
   for (size_t i = 0; limit > 0 && i < files.size(); ++i) {
-    if (files[i].state != TFileState::Waiting) continue;
+    if (files[i].state != TFileState::Waiting || SurelyFits(files[i].size, limit)) continue;
     try {
       if (const uint64_t size = sizeOf(i); size > limit) found.push_back({files[i].path, size});
     } catch (const EInOutError&) {

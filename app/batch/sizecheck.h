@@ -22,8 +22,9 @@ struct TTooLarge {
 MAILCART_EXCEPTION(ETooLargeFiles, Exception);
 
 // The files still to send whose message, of the size sizeOf(index) gives, is larger than limit;
-// none when limit is 0 (no limit). A file sizeOf cannot read (gone since it was checked) is left
-// to its send, which tells.
+// none when limit is 0 (no limit). A file far smaller than limit is not asked about (its message
+// fits whatever its bytes), so that it is not read for the count. A file sizeOf cannot read (gone
+// since it was checked) is left to its send, which tells.
 std::vector<TTooLarge> FindTooLarge(const std::vector<TBatchFile>& files, uint64_t limit,
                                     const std::function<uint64_t(size_t index)>& sizeOf);
 

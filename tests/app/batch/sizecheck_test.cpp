@@ -55,3 +55,26 @@ TEST(SizeCheckTest, FilesLargerThanTheServerTakesAreNamedBeforeTheFirstIsSent) {
     }
   }
 }
+
+// A file far below the limit fits whatever its bytes: it is not read to count its message.
+TEST(SizeCheckTest, OnlyFilesNearTheLimitAreCounted) {
+  constexpr uint64_t kMiB = 1 << 20;
+  const struct {
+    uint64_t fileSize, limit;
+    bool counted;
+  } cases[] = {
+      {100 * 1024, 35 * kMiB, false},
+      {8 * kMiB, 35 * kMiB, false},
+      {9 * kMiB, 35 * kMiB, true},  // quoted-printable could make it 28 MiB and more with its headers
+      {30 * kMiB, 35 * kMiB, true},
+      {1000, kMiB, true},  // the headers and the text alone may come near a limit this small
+  };
+  for (const auto& c : cases) {
+    TBatchFile file;
+    file.path = "/a";
+    file.size = c.fileSize;
+    int counted = 0;
+    FindTooLarge({file}, c.limit, [&](size_t) { return ++counted, uint64_t{0}; });
+    EXPECT_EQ(counted > 0, c.counted) << c.fileSize << " of " << c.limit;
+  }
+}
