@@ -274,7 +274,8 @@ std::optional<TBatchRunner::TFileEnd> TBatchRunner::HandleFailure(const std::exc
   }
   SetFileState(TFileState::Failed, error.what());
   RecordOutcome(TJournalOutcome::Failed, error.what(), false);
-  if (failure.EndsBatch() || misconfigured) throw;
+  // A watch keeps its files queued for a server that went away, and tries again later.
+  if (failure.EndsBatch() || misconfigured || (failure.unreachable && request_.watchJournal != nullptr)) throw;
   // What concerns this file is told with its name (a file error names it already); the
   // session's errors name the server.
   if (!request_.keepGoing) {
