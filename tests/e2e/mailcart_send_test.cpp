@@ -113,6 +113,7 @@ TEST_F(MailcartSendTest, FiftyFilesOfEveryKindArriveExactlyOnOneSession) {
     const std::vector<std::string> messages = server->Messages();
     ASSERT_EQ(messages.size(), 50u);
     EXPECT_EQ(server->Sessions(), 1);
+    for (const SmtpCapture::Envelope& envelope : server->Envelopes()) EXPECT_EQ(envelope.chunked, server == &chunking);
     std::vector<std::string> stored;
     const QDir dir(QString::fromStdString(server->Dir()));
     for (const QString& name : dir.entryList({"*.eml"}, QDir::Files, QDir::Name))

@@ -117,7 +117,9 @@ TEST_F(MailcartSendWatchTest, EachFileGoesOnceWhenComplete) {
     EXPECT_EQ(watch.Stop(), 0) << watch.Errors();
     const std::vector<std::string> messages = server_.Messages();
     ASSERT_EQ(messages.size(), static_cast<size_t>(before + c.messages)) << watch.Output();
-    if (c.holds) EXPECT_NE(messages.back().find(c.holds), std::string::npos) << messages.back();
+    if (c.holds) {
+      EXPECT_NE(messages.back().find(c.holds), std::string::npos) << messages.back();
+    }
     EXPECT_NE(watch.Output().find("[" + std::to_string(c.messages) + "] "), std::string::npos) << watch.Output();
   }
 }
@@ -163,7 +165,9 @@ TEST_F(MailcartSendWatchTest, FilesWaitForAServerThatWentAway) {
     EXPECT_TRUE(watch.Until([&] {
       return watch.Errors().find("cannot be reached: 2 files wait") != std::string::npos;
     })) << watch.Errors();
-    server.emplace(SmtpCapture::Options{.port = port});
+    SmtpCapture::Options samePort;
+    samePort.port = port;
+    server.emplace(samePort);
     EXPECT_TRUE(watch.Until([&] { return server->Count() == 2; })) << watch.Errors();
     EXPECT_EQ(watch.Stop(), 0);
     EXPECT_EQ(server->Count(), 2);

@@ -1,7 +1,6 @@
 // The SMTP client against a real server (aiosmtpd): composed messages go out over SMTP, and
 // Python's email package reads what the server stored back to the very bytes of every file,
-// including lines that are "." or begin with one, which only dot transparency carries whole;
-// and the same in BDAT chunks, each message's envelope sent behind the end of the one before.
+// including lines that are "." or begin with one, which only dot transparency carries whole.
 #include <gtest/gtest.h>
 
 #include <QByteArray>
@@ -10,18 +9,14 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
-#include <optional>
 #include <random>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "mail/pxmsg.h"
-#include "mime/messagesize.h"
 #include "net/pxsmtp.h"
 #include "support/files.h"
 #include "support/python_referee.h"
-#include "support/python_server.h"
 #include "support/smtp_capture.h"
 
 namespace {
@@ -48,44 +43,17 @@ struct Sent {
   std::vector<File> files;
 };
 
-// The capture server offering PIPELINING and CHUNKING, which aiosmtpd alone does not.
-struct ChunkingCapture {
-  QTemporaryDir root;
-  std::string dir = root.filePath("mail").toStdString();
-  std::string transcript = root.filePath("transcript").toStdString();
-  PythonServer server{E2eScript("smtp_capture.py"),
-                      {"--dir", dir, "--pipelining", "--chunking", "--transcript", transcript},
-                      root.filePath("server.log").toStdString()};
-};
+void SendAndCheck(bool keepSession);
 
-void SendAndCheck(bool keepSession, bool chunking);
-void CheckStored(const std::vector<Sent>& messages, const std::vector<std::string>& stored);
-
-// Once with a session per message, once with one session for all of them, once in chunks.
+// Once with a session per message, once with one session for all of them.
 TEST(SmtpEndToEnd, StoredMessagesCarryTheExactBytesOfEveryFile) {
-  for (const auto& [keepSession, chunking] : {std::pair{false, false}, {true, false}, {true, true}}) {
-    SCOPED_TRACE(chunking ? "in chunks" : keepSession ? "one session" : "a session per message");
-    SendAndCheck(keepSession, chunking);
+  for (const bool keepSession : {false, true}) {
+    SCOPED_TRACE(keepSession ? "one session" : "a session per message");
+    SendAndCheck(keepSession);
   }
 }
 
-void Fill(TpxMessage& message, const Sent& m, const QTemporaryDir& dir) {
-  message.Clear();
-  message.Sender().SetAddress("from@example.org");
-  message.Sender().SetName("Mailcart");
-  message.Recipients().AddAddress("to@example.org", "");
-  message.SetSubject("files");
-  for (const std::string& line : m.body) message.Body().Add(line);
-  for (const File& f : m.files) {
-    const std::string path = dir.filePath(QString::fromStdString(f.name)).toStdString();
-    WriteFile(path, f.bytes);
-    message.Attachments().AddFile(path);
-    if (f.transferEncoding >= 0)
-      message.Attachments().Items(message.Attachments().Count() - 1).SetTransferEncoding(f.transferEncoding);
-  }
-}
-
-void SendAndCheck(bool keepSession, bool chunking) {
+void SendAndCheck(bool keepSession) {
   QTemporaryDir dir;
   const std::string dots = ".\r\n.profile\r\n..\r\nmid.dot\r\n.";
   const std::vector<Sent> messages = {
@@ -98,57 +66,47 @@ void SendAndCheck(bool keepSession, bool chunking) {
   };
 
   SmtpCapture capture;
-  std::optional<ChunkingCapture> chunks;
-  if (chunking) chunks.emplace();
   TpxMessage message;
-  TpxMessage upcoming;
   TpxSMTP smtp;
   smtp.SetWinsockLoaded(true);
   smtp.SetTimeOut(20);
-  smtp.SetServer("127.0.0.1:" + std::to_string(chunking ? chunks->server.Port() : capture.Port()));
+  smtp.SetServer("127.0.0.1:" + std::to_string(capture.Port()));
   smtp.SetMailMessage(&message);
   smtp.SetKeepSession(keepSession);
   int sent = 0;
   smtp.OnMailSent = [&](TComponent*) { ++sent; };
-  for (size_t i = 0; i < messages.size(); ++i) {
-    Fill(message, messages[i], dir);
-    if (chunking && i + 1 < messages.size()) {
-      Fill(upcoming, messages[i + 1], dir);
-      smtp.AnnounceNext(static_cast<int64_t>(ComposedSize(upcoming)));
+  for (const Sent& m : messages) {
+    message.Clear();
+    message.Sender().SetAddress("from@example.org");
+    message.Sender().SetName("Mailcart");
+    message.Recipients().AddAddress("to@example.org", "");
+    message.SetSubject("files");
+    for (const std::string& line : m.body) message.Body().Add(line);
+    for (const File& f : m.files) {
+      const std::string path = dir.filePath(QString::fromStdString(f.name)).toStdString();
+      WriteFile(path, f.bytes);
+      message.Attachments().AddFile(path);
+      if (f.transferEncoding >= 0)
+        message.Attachments().Items(message.Attachments().Count() - 1).SetTransferEncoding(f.transferEncoding);
     }
     ASSERT_NO_THROW(smtp.Send());
   }
   smtp.Disconnect();
   EXPECT_EQ(sent, 3);
-  std::vector<std::string> stored;
-  for (const char* name : {"/0001.eml", "/0002.eml", "/0003.eml"})
-    stored.push_back((chunking ? chunks->dir : capture.Dir()) + name);
-  if (chunking) {
-    const std::string transcript = ReadFile(chunks->transcript);
-    EXPECT_NE(transcript.find("b'BDAT "), std::string::npos);
-    EXPECT_EQ(transcript.find("b'DATA\\r\\n'"), std::string::npos);
-    return CheckStored(messages, stored);
-  }
   EXPECT_EQ(capture.Sessions(), keepSession ? 1 : 3);
-  ASSERT_EQ(capture.Count(), 3);
-  CheckStored(messages, stored);
-  const std::vector<SmtpCapture::Envelope> envelopes = capture.Envelopes();
-  ASSERT_EQ(envelopes.size(), 3u);
-  for (const SmtpCapture::Envelope& envelope : envelopes) {
-    EXPECT_EQ(envelope.mailFrom, "from@example.org");
-    EXPECT_EQ(envelope.rcptTos, std::vector<std::string>{"to@example.org"});
-  }
-}
 
-void CheckStored(const std::vector<Sent>& messages, const std::vector<std::string>& stored) {
+  ASSERT_EQ(capture.Count(), 3);
+  std::vector<std::string> stored;
+  for (const char* name : {"/0001.eml", "/0002.eml", "/0003.eml"}) stored.push_back(capture.Dir() + name);
   const QJsonArray reports =
       QJsonDocument::fromJson(QByteArray::fromStdString(RunPython(E2eScript("mime_referee.py"), stored))).array();
   ASSERT_EQ(reports.size(), 3);
+  const std::vector<std::string> texts = capture.Messages();
   for (size_t i = 0; i < messages.size(); ++i) {
     SCOPED_TRACE("message " + std::to_string(i + 1));
     const Sent& m = messages[i];
     // The server took exactly the composed text: no empty line was added before the end mark.
-    EXPECT_FALSE(ReadFile(stored[i]).ends_with("\r\n\r\n"));
+    EXPECT_FALSE(texts[i].ends_with("\r\n\r\n"));
     const QJsonObject report = reports[static_cast<qsizetype>(i)].toObject();
     EXPECT_TRUE(report["defects"].toArray().isEmpty()) << QJsonDocument(report).toJson().toStdString();
     const QJsonArray parts = report["parts"].toArray();
@@ -162,6 +120,12 @@ void CheckStored(const std::vector<Sent>& messages, const std::vector<std::strin
       EXPECT_EQ(part["filename_hex"].toString().toStdString(), Hex(m.files[k].name));
       EXPECT_EQ(part["data_hex"].toString().toStdString(), Hex(m.files[k].bytes));
     }
+  }
+  const std::vector<SmtpCapture::Envelope> envelopes = capture.Envelopes();
+  ASSERT_EQ(envelopes.size(), 3u);
+  for (const SmtpCapture::Envelope& envelope : envelopes) {
+    EXPECT_EQ(envelope.mailFrom, "from@example.org");
+    EXPECT_EQ(envelope.rcptTos, std::vector<std::string>{"to@example.org"});
   }
 }
 

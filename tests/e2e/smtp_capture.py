@@ -215,7 +215,8 @@ class CaptureHandler:
                                     'peer': '%s:%d' % session.peer[:2],
                                     'encrypted': encrypted(server),
                                     'user': session.auth_data if session.authenticated else None,
-                                    'mechanism': getattr(session, 'mechanism', None)}).encode()
+                                    'mechanism': getattr(session, 'mechanism', None),
+                                    'chunked': getattr(envelope, 'chunks', None) is not None}).encode()
         # The .eml appears last and whole: a reader that sees it also finds its .json.
         while True:
             self.count += 1

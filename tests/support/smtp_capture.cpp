@@ -113,7 +113,8 @@ std::vector<SmtpCapture::Envelope> SmtpCapture::Envelopes() const {
                       json["peer"].toString().toStdString(),
                       json["encrypted"].toBool(),
                       json["user"].toString().toStdString(),
-                      json["mechanism"].toString().toStdString()};
+                      json["mechanism"].toString().toStdString(),
+                      json["chunked"].toBool()};
     for (const QJsonValue& rcpt : json["rcpt_tos"].toArray()) envelope.rcptTos.push_back(rcpt.toString().toStdString());
     envelopes.push_back(std::move(envelope));
   }

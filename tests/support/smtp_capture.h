@@ -58,6 +58,7 @@ class SmtpCapture {
     bool encrypted = false;  // the session was under TLS when the message came
     std::string user;        // who had logged in; empty for nobody
     std::string mechanism;   // how: "PLAIN", "LOGIN", "XOAUTH2", "OAUTHBEARER"; empty for no login
+    bool chunked = false;    // the text came in BDAT chunks
   };
 
   // Starts the server and waits (at most 15 s) until it listens; raises std::runtime_error
