@@ -15,24 +15,9 @@ readonly files=200 file_kib=100 big_mib=256
 readonly from=me@example.com to=you@example.com
 
 ninja -C "$build" mailcart-send window_bench >/dev/null
-work=$(mktemp -d)
-sink=""
-cleanup() {
-  if [ -n "$sink" ]; then kill "$sink" 2>/dev/null || true; wait "$sink" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-/usr/bin/python3 bench/smtp_sink.py --stats "$work/stats" --max-seconds 3600 </dev/null >"$work/sink.out" &
-sink=$!
-for _ in $(seq 100); do grep -q '^PORT ' "$work/sink.out" && break; sleep 0.1; done
-port=$(awk '/^PORT /{print $2}' "$work/sink.out")
-[ -n "$port" ] || { echo "batch_bench: the SMTP sink did not start" >&2; exit 1; }
-
-mkdir "$work/files"
-: >"$work/none.ini"  # --settings names a file that must exist
-for i in $(seq -w 1 "$files"); do head -c $((file_kib * 1024)) /dev/urandom >"$work/files/file$i.bin"; done
-batch=("$work"/files/*.bin)
+. bench/servers.sh
+start sink /usr/bin/python3 bench/smtp_sink.py --stats "$work/stats" --max-seconds 3600
+make_batch "$files" "$file_kib"
 
 delivered() { if [ -e "$work/stats" ]; then awk '{print $1}' "$work/stats"; else echo 0; fi; }
 

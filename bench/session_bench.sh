@@ -20,25 +20,7 @@ readonly files=200 file_kib=100
 readonly from=me@example.com to=you@example.com
 
 ninja -C "$build" mailcart-send >/dev/null
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# start NAME COMMAND...: runs a helper that prints "PORT <n>"; sets port and pid.
-start() {
-  local name=$1
-  shift
-  "$@" </dev/null >"$work/$name.out" &
-  pid=$!
-  pids+=("$pid")
-  for _ in $(seq 100); do grep -q '^PORT ' "$work/$name.out" && break; sleep 0.1; done
-  port=$(awk '/^PORT /{print $2}' "$work/$name.out")
-  [ -n "$port" ] || { echo "session_bench: $name did not start" >&2; exit 1; }
-}
+. bench/servers.sh
 
 security=(--security none)
 login=()
@@ -55,10 +37,7 @@ if [ "$mode" = starttls ]; then
 fi
 start sink /usr/bin/python3 bench/smtp_sink.py --stats "$work/sink" --max-seconds 3600 "${tls[@]}"
 sink_port=$port
-mkdir "$work/files"
-: >"$work/none.ini"  # --settings names a file that must exist
-for i in $(seq -w 1 "$files"); do head -c $((file_kib * 1024)) /dev/urandom >"$work/files/file$i.bin"; done
-batch=("$work"/files/*.bin)
+make_batch "$files" "$file_kib"
 
 field() { awk -v k="$2" '{print $k}' "$1" 2>/dev/null || echo 0; }
 

@@ -23,24 +23,10 @@ if [ ! -x "$tools/usr/sbin/smtp-source" ]; then
 fi
 source_cmd=(env LD_LIBRARY_PATH="$tools/usr/lib/postfix" "$tools/usr/sbin/smtp-source")
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-/usr/bin/python3 bench/smtp_sink.py --stats "$work/sink" --max-seconds 3600 </dev/null >"$work/sink.out" &
-pids+=($!)
-for _ in $(seq 100); do grep -q '^PORT ' "$work/sink.out" && break; sleep 0.1; done
-port=$(awk '/^PORT /{print $2}' "$work/sink.out")
-[ -n "$port" ] || { echo "stream_bench: the sink did not start" >&2; exit 1; }
-
-mkdir "$work/files" "$work/eml"
-: >"$work/none.ini"
-for i in $(seq -w 1 "$files"); do head -c $((file_kib * 1024)) /dev/urandom >"$work/files/file$i.bin"; done
-batch=("$work"/files/*.bin)
+. bench/servers.sh
+start sink /usr/bin/python3 bench/smtp_sink.py --stats "$work/sink" --max-seconds 3600
+mkdir "$work/eml"
+make_batch "$files" "$file_kib"
 send=("$build/app/mailcart-send" --settings "$work/none.ini" --no-journal --server "127.0.0.1:$port"
       --security none --from "$from" --to "$to" --subject Batch --pause 0)
 "${send[@]}" --dry-run="$work/eml" "${batch[0]}" >/dev/null
