@@ -84,6 +84,7 @@ TBatchEnd TBatchRunner::Run(TBatchRequest request) {
   // before it was seen, belongs to no batch: this one starts afresh.
   cancelRequested_ = false;
   exitRequested_ = false;
+  endedUnreachable_ = false;
   const TBatchEnd end = RunScoped();
   // Closing comes after the batch has let go of everything and after its last box, so the
   // close sees no batch.
@@ -103,6 +104,7 @@ TBatchEnd TBatchRunner::RunScoped() {
     }
     EndJournal(error);
     EndSession();
+    endedUnreachable_ = ClassifyFailure(error).unreachable;
     frontEnd_.view.ShowError(error);
     return TBatchEnd::Failed;
   }

@@ -100,6 +100,9 @@ class TBatchRunner {
   const std::string& QuotaLimit() const { return quotaLimit_; }
   // How long the running or last batch waited for the sending caps, in seconds.
   int64_t SecondsWaitedForCaps() const { return pacer_.SecondsWaited(); }
+  // The last batch ended Failed because its server could not be reached (refused, unknown,
+  // silent), before it or after it had answered.
+  bool EndedUnreachable() const { return endedUnreachable_; }
   // The journal of the running or last batch; empty when it kept none.
   const std::string& JournalFileName() const { return journalFileName_; }
 
@@ -193,6 +196,7 @@ class TBatchRunner {
   bool filesWent_ = false;
   // The server has answered in this batch: a refused connection from now on is a passing fault.
   bool serverReached_ = false;
+  bool endedUnreachable_ = false;  // EndedUnreachable
   // Another file follows the one being sent at once, in its session (no pause, no cap's wait):
   // RFC 2920 lets its envelope go behind this text, so a message costs one round trip.
   bool announceNext_ = false;

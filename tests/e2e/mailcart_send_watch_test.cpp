@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>
@@ -17,6 +18,7 @@
 #include "support/files.h"
 #include "support/mailcart_send_run.h"
 #include "support/smtp_capture.h"
+#include "support/tls_peer.h"
 
 namespace {
 
@@ -180,4 +182,29 @@ TEST_F(MailcartSendWatchTest, FilesWaitForAServerThatWentAway) {
   const SendRun moved = RunSend(WatchArgs(Path("in"), {"--move-to", Path("in")}), state_);
   EXPECT_EQ(moved.exitCode, 2);
   EXPECT_NE(moved.errors.find("--move-to: "), std::string::npos) << moved.errors;
+}
+
+// Every batch of a watch logs in with the password taken at its start.
+TEST_F(MailcartSendWatchTest, EachBatchLogsIn) {
+  constexpr char kUser[] = "ann@example.org", kPassword[] = "Correct-Horse-7";
+  SmtpCapture::Options options;
+  options.cert = "good";
+  options.auth = std::string(kUser) + ":" + kPassword;
+  SmtpCapture server(options);
+  WriteFile(Path("password"), std::string(kPassword) + "\n");
+  ASSERT_EQ(::chmod(Path("password").c_str(), 0600), 0);
+  const std::string folder = Folder("in");
+  WatchRun watch(WatchArgs(folder, {"--server", "localhost:" + std::to_string(server.Port()), "--security",
+                                    "starttls", "--user", kUser, "--ca-file", TestCerts::Get().Pem("ca"),
+                                    "--password-file", Path("password")}),
+                 state_);
+  for (const int sent : {1, 2}) {
+    WriteFile(folder + "/" + std::to_string(sent) + ".txt", "text");
+    EXPECT_TRUE(watch.Until([&] { return server.Count() == sent; })) << watch.Errors();
+  }
+  EXPECT_EQ(watch.Stop(), 0) << watch.Errors();
+  const std::vector<SmtpCapture::Envelope> envelopes = server.Envelopes();
+  ASSERT_EQ(envelopes.size(), 2u);
+  EXPECT_NE(envelopes[0].peer, envelopes[1].peer) << "a session each";
+  for (const SmtpCapture::Envelope& envelope : envelopes) EXPECT_EQ(envelope.user, kUser);
 }

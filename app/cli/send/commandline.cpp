@@ -19,7 +19,6 @@
 #include "app/batch/sendcaps.h"
 #include "app/cli/send/signincommand.h"
 #include "net/pxsmtp.h"
-#include "net/smtpfailure.h"
 #include "toolkit/foldertree.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/pump.h"
@@ -157,7 +156,6 @@ void TCommandLine::ReportWatchBatch(const TBatchRunner& runner, int kept) {
   const TBatchStatus& status = runner.Status();
   PrintOutcomes(status, true, true);
   outcomes_.NextBatch();
-  unreachable_ = false;
   if (!options_.jsonReport) return;
   const std::vector<TBatchFile>& files = status.Files();
   for (size_t i = 0; i < files.size(); ++i)
@@ -196,7 +194,6 @@ void TCommandLine::ShowInformation(const std::string& text) {
 }
 
 void TCommandLine::ShowError(const std::exception& error) {
-  unreachable_ = ClassifyFailure(error).unreachable;
   ClearProgress();
   PrintError(error);
 }

@@ -47,14 +47,15 @@ class TCommandLine : public TBatchView, public TBatchQuestions, public TBatchHos
   // --report=json a JSON line for each file dealt with but kept (the file at that index is to
   // go again: the server could not be reached; -1 none). The next batch numbers on.
   void ReportWatchBatch(const TBatchRunner& runner, int kept);
-  // The error that ended the last batch was a server that could not be reached.
-  bool ServerUnreachable() const { return unreachable_; }
   // On standard error, behind the program's name.
   void Notice(const std::string& text);
 
   // TBatchQuestions: one line however many files sent before (the report names them).
   TSentBeforeChoice SentBefore(const std::vector<TSentBefore>& files) override;
-  TSecret Password() override { return std::move(password_); }
+  // A watch's batches each log in with it; a batch alone takes it, and wipes it at its end.
+  TSecret Password() override {
+    return options_.watch ? TSecret(std::string(password_.View())) : std::move(password_);
+  }
   // TBatchView
   void SetLabel(TBatchLabel label, const std::string& text) override;
   void ShowInformation(const std::string& text) override;
@@ -93,7 +94,6 @@ class TCommandLine : public TBatchView, public TBatchQuestions, public TBatchHos
   TBatchWaits waits_{0};                  // given the request's retries once it is built
   const TBatchStatus* status_ = nullptr;  // the runner's, from its first change on
   int current_ = -1;                      // the file the batch is at
-  bool unreachable_ = false;
 };
 
 // The text of an error as mailcart-send prints it.
