@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "toolkit/regularfile.h"
@@ -47,6 +48,8 @@ class TBatchStatus {
   uint64_t Number() const { return number_; }
   const std::vector<TBatchFile>& Files() const { return files_; }
   TBatchFile& File(size_t index) { return files_[index]; }
+  // One file more at the end, as a watch of a folder finds it.
+  void Add(TBatchFile file) { files_.push_back(std::move(file)); }
   // The file being sent or waited on; -1 before the first and after the last.
   int Current() const { return current_; }
   void SetCurrent(int index) { current_ = index; }

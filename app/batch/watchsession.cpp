@@ -1,6 +1,7 @@
 #include "app/batch/watchsession.h"
 
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <filesystem>
 #include <unordered_set>
@@ -23,6 +24,10 @@ std::string WatchedFolderPath(const std::string& folder) {
   std::string path = std::filesystem::absolute(folder).lexically_normal().string();
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
+}
+
+std::chrono::milliseconds SettleTime(double seconds) {
+  return std::chrono::milliseconds(static_cast<int64_t>(std::llround(std::clamp(seconds, 0.0, 86400.0) * 1000)));
 }
 
 TWatchSession::TWatchSession(TWatchChoice choice, TBatchRequest request, TWatchSessionView& view)

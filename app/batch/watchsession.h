@@ -95,3 +95,5 @@ class TWatchSession {
 
 // The folder as the journals name it: absolute, without a trailing '/'.
 std::string WatchedFolderPath(const std::string& folder);
+// The settle time of seconds as SettleSeconds or --settle give it, at most a day.
+std::chrono::milliseconds SettleTime(double seconds);

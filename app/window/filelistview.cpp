@@ -78,6 +78,12 @@ void TFileListModel::SetFiles(std::vector<TBatchFile> files) {
 }
 
 void TFileListModel::StoreRow(int row, const TBatchFile& file) {
+  if (row == rowCount()) {  // a file a watch has found
+    beginInsertRows({}, row, row);
+    files_.push_back(file);
+    endInsertRows();
+    return;
+  }
   if (row < 0 || row >= rowCount()) return;
   files_[row] = file;
   dirtyFirst_ = dirtyFirst_ < 0 ? row : std::min(dirtyFirst_, row);

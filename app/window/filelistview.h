@@ -30,7 +30,8 @@ class TFileListModel : public QAbstractTableModel {
 
   void SetFiles(std::vector<TBatchFile> files);
   const std::vector<TBatchFile>& Files() const { return files_; }
-  // Takes a changed row without telling the view; Flush tells it about all of them at once.
+  // Takes a changed row without telling the view; Flush tells it about all of them at once. A
+  // row just past the last is added at once.
   void StoreRow(int row, const TBatchFile& file);
   void Flush();
   void RemoveRows(std::vector<int> rows);

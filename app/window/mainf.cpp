@@ -28,6 +28,7 @@
 #include "app/batch/quotawindow.h"
 #include "app/batch/recipients.h"
 #include "app/batch/settings.h"
+#include "app/batch/watchsession.h"
 #include "app/icon/programicon.h"
 #include "app/window/aboutf.h"
 #include "app/window/elidedlabel.h"
@@ -37,6 +38,7 @@
 #include "app/window/messagedialog.h"
 #include "app/window/numericedit.h"
 #include "app/window/windowtext.h"
+#include "net/smtpfailure.h"
 #include "toolkit/foldertree.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/pump.h"
@@ -104,7 +106,8 @@ void TForm1::ConnectHandlers() {
   const QAbstractItemModel* files = FileList->View()->model();
   connect(files, &QAbstractItemModel::modelReset, this, [this] { EnableListButtons(); });
   connect(files, &QAbstractItemModel::rowsRemoved, this, [this] { EnableListButtons(); });
-  connect(CancSendB, &QPushButton::clicked, this, [this] { runner_->RequestCancel(); });
+  connect(CancSendB, &QPushButton::clicked, this, [this] { CancSendBClick(); });
+  connect(WatchB, &QPushButton::clicked, this, [this] { WatchBClick(); });
   connect(ExitB, &QPushButton::clicked, this, [this] { ExitBClick(); });
   connect(AboutB, &QPushButton::clicked, this, [this] { AboutBClick(); });
   connect(AccountB, &QPushButton::clicked, this, [this] { AccountBClick(); });
@@ -169,17 +172,18 @@ void TForm1::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  if (watch_ != nullptr) watch_->Stop();
   FormClose();
   event->accept();
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
   // The list of a running batch is the batch's own.
-  if (!runner_->SendingActive() && event->mimeData()->hasUrls()) event->acceptProposedAction();
+  if (Idle() && event->mimeData()->hasUrls()) event->acceptProposedAction();
 }
 
 void TForm1::dropEvent(QDropEvent* event) {
-  if (runner_->SendingActive() || !event->mimeData()->hasUrls()) return;
+  if (!Idle() || !event->mimeData()->hasUrls()) return;
   std::vector<std::string> paths;
   for (const QUrl& url : event->mimeData()->urls())
     paths.push_back(url.isLocalFile() ? Bytes(url.toLocalFile()) : Bytes(url.toDisplayString()));
@@ -203,8 +207,48 @@ void TForm1::AddFiles(const std::vector<std::string>& paths) {
 
 void TForm1::AddFolderClick() {
   // The list of a running batch is the batch's own, as for a drop.
-  if (runner_->SendingActive() || !openDialog1_.ExecuteFolder(this)) return;
+  if (!Idle() || !openDialog1_.ExecuteFolder(this)) return;
   AddFiles({openDialog1_.ChosenFolder()});
+}
+
+void TForm1::WatchBClick() {
+  if (!Idle() || !FormReady() || !openDialog1_.ExecuteFolder(this)) return;
+  resumeJournal_.reset();
+  if (!signIn_->Offer(this, MailServer(), account_, TSignInOffer::UnlessSignedIn)) return;
+  TWatchChoice choice;
+  choice.folder.folder = WatchedFolderPath(openDialog1_.ChosenFolder());
+  choice.folder.settle = SettleTime(stored_.settleSeconds);
+  lastBatch_ = runner_->Status().Number();
+  watchError_.clear();
+  try {
+    watch_ = new TWindowWatch(this, std::move(choice), Request(), *runner_, *FileList,
+                              {[this](const std::string& text) { SetLabel(TBatchLabel::StateL, text); },
+                               [this](std::optional<TBatchEnd> end, const std::string& error) {
+                                 WatchEnded(end, error);
+                               }});
+  } catch (const std::exception& error) {
+    ShowException(error);
+    return;
+  }
+  for (QPushButton* button : {SendB, RemoveB, ClearB, RetryB, WatchB}) button->setEnabled(false);
+}
+
+void TForm1::WatchEnded(std::optional<TBatchEnd> end, const std::string& error) {
+  watch_->deleteLater();
+  watch_ = nullptr;
+  watchPassword_ = {};
+  SendB->setEnabled(true);
+  WatchB->setEnabled(true);
+  EnableListButtons();
+  // A server that could not be reached told of in the state line only, until it ended the watch.
+  const std::string unreached = std::exchange(watchError_, {});
+  const std::string shown = !error.empty() ? error : end == TBatchEnd::Failed ? unreached : std::string();
+  if (!shown.empty()) MessageBox(shown, ApplicationTitle(), TMsgIcon::Error);
+}
+
+void TForm1::CancSendBClick() {
+  runner_->RequestCancel();
+  if (watch_ != nullptr) watch_->Stop();
 }
 
 void TForm1::SelFilesBClick() {
@@ -250,7 +294,7 @@ void TForm1::RetryBClick() {
 }
 
 void TForm1::OfferResume() {
-  if (runner_->SendingActive()) return;
+  if (!Idle()) return;
   const std::vector<TJournal> journals = ReadJournals(DefaultJournalFolder());
   std::string why;
   const std::optional<TJournal> journal = NewestResumable(journals, why);
@@ -285,7 +329,7 @@ TBatchQuestions::TSentBeforeChoice TForm1::SentBefore(const std::vector<TSentBef
 
 void TForm1::RunBatch() {
   // The one SMTP client never serves two batches, and the list of a running one is its own.
-  if (runner_->SendingActive()) return;
+  if (!Idle()) return;
   const std::string server = resumeJournal_ ? resumeJournal_->head.server : MailServer();
   if (!signIn_->Offer(this, server, account_, TSignInOffer::UnlessSignedIn)) {
     resumeJournal_.reset();  // the next Send sends the fields
@@ -324,7 +368,7 @@ void TForm1::OfferResendUncertain() {
 }
 
 void TForm1::EnableListButtons() {
-  const bool idle = !runner_->SendingActive();
+  const bool idle = Idle();
   RemoveB->setEnabled(idle && !FileList->Empty());
   ClearB->setEnabled(idle && !FileList->Empty());
   const auto& last = runner_->Status();
@@ -372,7 +416,12 @@ std::string TForm1::AccountKeyOfServer() {
   return AccountKey(account_.user, runner_->Request().server, components_->pxSMTP1.DefaultPort());
 }
 
-TSecret TForm1::Password() { return PasswordFor(AccountKeyOfServer()); }
+TSecret TForm1::Password() {
+  if (watch_ == nullptr) return PasswordFor(AccountKeyOfServer());
+  // A watch asks once for all its batches.
+  if (watchPassword_.Empty()) watchPassword_ = PasswordFor(AccountKeyOfServer());
+  return TSecret(std::string(watchPassword_.View()));
+}
 
 // The password typed in the Account dialog for this run, the remembered one, or the one the
 // user types now; the batch wipes its copy when it ends.
@@ -437,13 +486,30 @@ void TForm1::SetLabel(TBatchLabel which, const std::string& text) {
   label->repaint();
 }
 
-void TForm1::ShowInformation(const std::string& text) { ::ShowInformation(text); }
+// A watch's batch ends without a box: nobody need be there to close it.
+void TForm1::ShowInformation(const std::string& text) {
+  if (watch_ != nullptr)
+    SetLabel(TBatchLabel::StateL, text);
+  else
+    ::ShowInformation(text);
+}
 void TForm1::StatusChanged(const TBatchStatus& status, int index) {
-  if (status.Number() != lastBatch_) FileList->ShowStatus(status, index);
+  if (watch_ != nullptr && watch_->InBatch())
+    watch_->BatchChanged(status, index);
+  else if (status.Number() != lastBatch_)
+    FileList->ShowStatus(status, index);
 }
 void TForm1::ShowError(const std::exception& error) {
   signInRefused_ = dynamic_cast<const ESignInNeeded*>(&error) != nullptr;
-  MessageBox(StandardErrorText(AdvisedText(error)), ApplicationTitle(), TMsgIcon::Error);
+  const std::string text = StandardErrorText(AdvisedText(error));
+  // A server gone away is waited for, the files in the list: its box comes if it ends the watch.
+  if (watch_ != nullptr && ClassifyFailure(error).unreachable) {
+    watchError_ = text;
+    SetLabel(TBatchLabel::StateL, text);
+    return;
+  }
+  watchError_.clear();
+  MessageBox(text, ApplicationTitle(), TMsgIcon::Error);
 }
 void TForm1::ProcessMessages() { ProcessMessagesNow(); }
 void TForm1::CloseApplication() { close(); }

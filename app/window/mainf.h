@@ -18,6 +18,7 @@
 #include "app/window/resumetimer.h"
 #include "app/window/opendialog.h"
 #include "app/window/windowsignin.h"
+#include "app/window/windowwatch.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/version.h"
 
@@ -72,6 +73,13 @@ class TForm1 : public QWidget,
   void SelFilesBClick();
   // The folder chosen is added like a dropped one.
   void AddFolderClick();
+  // A folder chosen is watched with the form's settings: every file that comes into it (and
+  // those there already, not sent before) goes as a batch runs, until "Cancel sending".
+  void WatchBClick();
+  void WatchEnded(std::optional<TBatchEnd> end, const std::string& error);
+  void CancSendBClick();
+  // No batch runs and no folder is watched.
+  bool Idle() const { return !runner_->SendingActive() && watch_ == nullptr; }
   void SendBClick();
   // The form's problems in one box, before anything of a batch happens; a sender typed with its
   // name is split on Yes. True when the batch may start.
@@ -130,6 +138,12 @@ class TForm1 : public QWidget,
   std::vector<double> retryDelays_;
   bool chosenDuringBatch_ = false;
   std::optional<TJournal> resumeJournal_;  // for the next batch only
-  TResumeTimer resumeTimer_{[this] { return runner_->SendingActive(); }, [this] { OfferResume(); }};
+  TResumeTimer resumeTimer_{[this] { return !Idle(); }, [this] { OfferResume(); }};
   uint64_t lastBatch_ = 0;                 // the number of the batch before the running one
+  TWindowWatch* watch_ = nullptr;          // the folder watched, a child of the window
+  // Of the watch: the password its batches log in with, asked once; the error of a server that
+  // could not be reached, in the state line while the watch waits for the server, in a box
+  // when it ends the watch.
+  TSecret watchPassword_;
+  std::string watchError_;
 };

@@ -96,6 +96,7 @@ void TMainControls::CreateControls(QWidget* window) {
   FileList->setObjectName("FileList");
   RemoveB = Make<QPushButton>(window, "RemoveB", "Remove");
   ClearB = Make<QPushButton>(window, "ClearB", "Clear");
+  WatchB = Make<QPushButton>(window, "WatchB", "Watch folder\u2026");
   RetryB = Make<QPushButton>(window, "RetryB", "Retry failed");
   window->setAcceptDrops(true);
 }
@@ -155,6 +156,7 @@ void TMainControls::PlaceList(QWidget* window, const TDesignScale& s) {
   buttons->addWidget(RemoveB);
   buttons->addWidget(ClearB);
   buttons->addStretch(1);
+  buttons->addWidget(WatchB);
   buttons->addWidget(RetryB);
   auto* below = new QVBoxLayout;
   below->setContentsMargins(s(8), 0, s(8), s(8));
@@ -170,7 +172,7 @@ void TMainControls::PlaceList(QWidget* window, const TDesignScale& s) {
 void TMainControls::SetTabOrder(QWidget* window) {
   QWidget* order[] = {MailServerE, AccountB,         EMailFromE, AddrE,     SubjE,       MessageB, TimeWaitE,
                       DelSFCB,     SelFilesB,        SendB,      CancSendB, SortFilesCB, AboutB,
-                      ExitB,       FileList->View(), RemoveB,    ClearB,    RetryB};
+                      ExitB,       FileList->View(), RemoveB,    ClearB,    WatchB,      RetryB};
   for (size_t i = 0; i + 1 < std::size(order); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
   for (QLabel* label : window->findChildren<QLabel*>()) label->setFocusPolicy(Qt::NoFocus);
 }

@@ -55,6 +55,7 @@ struct TMainControls {
   TFileListView* FileList = nullptr;
   QPushButton* RemoveB = nullptr;
   QPushButton* ClearB = nullptr;
+  QPushButton* WatchB = nullptr;  // sends what comes into a folder until "Cancel sending"
   QPushButton* RetryB = nullptr;
 
  private:

@@ -2,10 +2,7 @@
 
 #include <poll.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cmath>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -54,9 +51,7 @@ TWatchChoice WatchChoice(const TOptions& options, const TSettings& settings) {
   choice.folder.folder = WatchedFolderPath(*options.watch);
   choice.folder.recursive = options.recursive;
   choice.folder.newOnly = options.newOnly;
-  const double settle = options.settle.value_or(settings.settleSeconds);
-  choice.folder.settle =
-      std::chrono::milliseconds(static_cast<int64_t>(std::llround(std::min(settle, 86400.0) * 1000)));
+  choice.folder.settle = SettleTime(options.settle.value_or(settings.settleSeconds));
   choice.folder.names = {options.include, options.exclude};
   choice.resendChanged = options.resendChanged;
   choice.resendUncertain = options.resendUncertain;
