@@ -1,8 +1,16 @@
 #include "app/batch/watchjournal.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <QDateTime>
 
+#include <cerrno>
+#include <cstring>
+
 #include "app/batch/batchquestions.h"
+#include "toolkit/folders.h"
 #include "toolkit/strutils.h"
 
 namespace {
@@ -47,7 +55,21 @@ std::string WatchJournalName(const TJournalHead& head, int64_t now) {
 }
 
 TWatchJournal::TWatchJournal(std::string folder, TJournalHead head)
-    : folder_(std::move(folder)), head_(std::move(head)) {}
+    : folder_(std::move(folder)), head_(std::move(head)) {
+  const std::string lock = folder_ + "/watch-" + WatchKey(head_) + ".lock";
+  const int error = ForceDirectories(folder_, 0700);
+  if (error == 0) lock_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (lock_ < 0)
+    throw EJournalError("The watch's journal " + QuotedName(lock) + " cannot be written: " +
+                        std::strerror(error != 0 ? error : errno));
+  if (::flock(lock_, LOCK_EX | LOCK_NB) != 0) {
+    ::close(lock_);
+    throw EJournalError("The folder " + QuotedName(head_.watch) +
+                        " is watched already by another Mailcart, for the same server and recipients");
+  }
+}
+
+TWatchJournal::~TWatchJournal() { ::close(lock_); }
 
 void TWatchJournal::Record(const TJournalRecord& record, bool durable, int64_t now) {
   const std::string name = WatchJournalName(head_, now);

@@ -17,8 +17,13 @@ std::string WatchJournalName(const TJournalHead& head, int64_t now);
 
 class TWatchJournal {
  public:
-  // Nothing is opened yet: each record goes to the journal of its day, in folder.
+  // Each record goes to the journal of its day, in folder. Held for the watch's life, a lock
+  // there keeps a second watch of the folder for the same destination from starting, since it
+  // would send every file again: that raises EJournalError, as a folder that cannot be made.
   TWatchJournal(std::string folder, TJournalHead head);
+  ~TWatchJournal();
+  TWatchJournal(const TWatchJournal&) = delete;
+  TWatchJournal& operator=(const TWatchJournal&) = delete;
   // Written as TJournalWriter::Record does, to the journal of now's day, created (or gone on
   // with, after a restart) at its first record. Raises EJournalError.
   void Record(const TJournalRecord& record, bool durable, int64_t now);
@@ -30,6 +35,7 @@ class TWatchJournal {
   TJournalHead head_;
   std::string name_;
   std::unique_ptr<TJournalWriter> writer_;
+  int lock_ = -1;
 };
 
 enum class TWatchVerdict {

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include <ctime>
+#include <optional>
 
 #include "app/batch/batchplan.h"
 #include "app/batch/journalcleanup.h"
@@ -98,6 +99,19 @@ TEST(WatchJournal, OneADayNeverResumedNorRemoved) {
   EXPECT_EQ(resumed ? resumed->fileName : why, journals[0].fileName);  // the batch, not the newer watch
   EXPECT_TRUE(RemoveOldJournals(folder, 1, now + 30 * day).empty());
   EXPECT_EQ(ReadJournals(folder).size(), 3u);
+}
+
+// A second watch of a folder for the same destination would send every file again.
+TEST(WatchJournal, OneWatchAtATimeOfAFolderForADestination) {
+  QTemporaryDir dir;
+  const std::string folder = dir.filePath("journals").toStdString();
+  std::optional<TWatchJournal> first(std::in_place, folder, Head("/scans"));
+  EXPECT_THROW(TWatchJournal(folder, Head("/scans")), EJournalError);
+  TJournalHead elsewhere = Head("/scans");
+  elsewhere.to = "archive@example.org";
+  EXPECT_NO_THROW(TWatchJournal(folder, elsewhere));
+  first.reset();
+  EXPECT_NO_THROW(TWatchJournal(folder, Head("/scans")));
 }
 
 }  // namespace
