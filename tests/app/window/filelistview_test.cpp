@@ -28,6 +28,7 @@
 
 #include "app/batch/batchjournal.h"
 #include "app/window/filelistview.h"
+#include "app/window/mainform_fixture.h"
 #include "app/window/mainf.h"
 #include "app/window/numericedit.h"
 #include "support/files.h"
@@ -72,24 +73,10 @@ TEST(FileListProgress, TheBarReachesItsEndExactlyAndNeverOverflows) {
   for (const auto& c : cases) EXPECT_EQ(ProgressSteps(c.status), c.steps) << c.name;
 }
 
-class FileListWindowTest : public ::testing::Test {
+class FileListWindowTest : public MainFormTest {
  protected:
-  FileListWindowTest() { WriteFile(Path("mailcart.ini"), ""); }
-
-  std::string Path(const std::string& name) const { return dir_.filePath(QString::fromStdString(name)).toStdString(); }
-  TForm1& Form() {
-    if (!form_) {
-      form_.emplace(Path("mailcart"));
-      form_->show();
-    }
-    return *form_;
-  }
-  template <typename T = QWidget>
-  T* Control(const char* name) {
-    T* control = Form().findChild<T*>(name);
-    EXPECT_NE(control, nullptr) << name;
-    return control;
-  }
+  // A row's count-down is seen as it is painted.
+  FileListWindowTest() { fastClock_ = false; }
   TFileListView& List() { return *Control<TFileListView>("FileList"); }
   std::vector<std::string> MakeFiles(int count) {
     std::vector<std::string> files;
@@ -123,10 +110,6 @@ class FileListWindowTest : public ::testing::Test {
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&Form(), &drop);
   }
-
-  QTemporaryDir dir_;
-  RecordingMessageBoxes boxes_;
-  std::optional<TForm1> form_;
 };
 
 // Every state a row shows, in order, as the list paints it. "sending" is left out: how long a

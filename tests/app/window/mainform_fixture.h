@@ -33,7 +33,7 @@ class MainFormTest : public ::testing::Test {
   TForm1& Form() {
     if (!form_) {
       form_.emplace(Program());
-      form_->SetBatchClock(clock_);
+      if (fastClock_) form_->SetBatchClock(clock_);
       form_->show();
     }
     return *form_;
@@ -73,5 +73,6 @@ class MainFormTest : public ::testing::Test {
   RecordingMessageBoxes boxes_;
   std::optional<SmtpCapture> server_;
   FastClock clock_;
+  bool fastClock_ = true;  // the batches' pauses and count-downs on clock_, else on the real clock
   std::optional<TForm1> form_;
 };
