@@ -25,3 +25,7 @@ void ApplyAccount(TpxSMTP& smtp, const TAccount& account, TTokenSource signIn) {
     signIn = [command = account.tokenCommand](bool) { return RunSecretCommand(command, kTokenCommand); };
   smtp.SetTokenSource(std::move(signIn));
 }
+
+bool LogsInWithPassword(const TAccount& account) {
+  return !account.user.empty() && !UsesBearerToken(account.authMethod);
+}

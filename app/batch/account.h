@@ -33,3 +33,5 @@ struct TAccount {
 // token source and runs at every login, else signIn (the built-in sign-in's) does. A CA file that cannot be read, or a malformed
 // fingerprint, raises an error naming it, before anything connects.
 void ApplyAccount(TpxSMTP& smtp, const TAccount& account, TTokenSource signIn = {});
+// The account has a user who logs in with a password (not a bearer token).
+bool LogsInWithPassword(const TAccount& account);

@@ -137,8 +137,7 @@ TBatchEnd TBatchRunner::SendAll() {
   smtp_.SetKeepSession(request_.maxPerSession != 1);
   ApplyAccount(smtp_, request_.account, request_.signIn);
   displayName_ = request_.account.fromName.empty() ? senderName_ : request_.account.fromName;
-  if (!smtp_.UserName().empty() && !UsesBearerToken(smtp_.AuthMethod()))
-    smtp_.SetPassword(frontEnd_.questions.Password());
+  if (LogsInWithPassword(request_.account)) smtp_.SetPassword(frontEnd_.questions.Password());
   request_.retries = std::max(0, request_.retries);
   failures_.clear();
   const int pause = PauseFromValue(request_.pauseSeconds);

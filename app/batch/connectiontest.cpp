@@ -47,7 +47,7 @@ TConnectionTest::TConnectionTest(const std::string& server, const TAccount& acco
 TConnectionTestResult TConnectionTest::Run(const TSecret& password, TTokenSource signIn) {
   try {
     ApplyAccount(smtp_, account_, std::move(signIn));
-    if (!account_.user.empty() && !UsesBearerToken(account_.authMethod)) {
+    if (LogsInWithPassword(account_)) {
       TSecret copy;
       copy.Text() = password.View();
       smtp_.SetPassword(std::move(copy));

@@ -388,7 +388,7 @@ void TForm1::AccountBClick() {
   const int port = components_->pxSMTP1.DefaultPort();
   // The test logs in as a batch would: with the password typed, else the one a batch would use.
   const auto test = [this, port](const std::string& server, const TAccount& account, const TSecret& typed) {
-    const bool needed = typed.Empty() && !account.user.empty() && !UsesBearerToken(account.authMethod);
+    const bool needed = typed.Empty() && LogsInWithPassword(account);
     const TSecret password = needed ? PasswordFor(AccountKey(account.user, server, port)) : TSecret();
     return TestConnection(server, account, needed ? password : typed, *this, signIn_->For(server, account));
   };
