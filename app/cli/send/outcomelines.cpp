@@ -42,9 +42,13 @@ std::string SummaryLine(const TBatchStatus& status, const std::optional<std::str
 std::vector<std::string> TOutcomeLines::Take(const TBatchStatus& status, bool moved, bool all) {
   const std::vector<TBatchFile>& files = status.Files();
   told_.resize(files.size());
+  allToldBefore_ = std::min(allToldBefore_, files.size());
   std::vector<std::string> lines;
   bool earlierTold = true;
-  for (size_t i = 0; i < files.size(); ++i) {
+  // Each call starts after the files all told and, unless all are due, stops at the first file
+  // that is not, since none after it may be told before it: a batch of thousands of files is
+  // not walked again for every change of its status.
+  for (size_t i = allToldBefore_; i < files.size(); ++i) {
     const TBatchFile& file = files[i];
     const bool settled = static_cast<int>(i) != status.Current() || file.state != TFileState::Sent || moved;
     if (!told_[i] && DealtWith(file.state) && settled && (earlierTold || all)) {
@@ -54,6 +58,10 @@ std::vector<std::string> TOutcomeLines::Take(const TBatchStatus& status, bool mo
       told_[i] = true;
     }
     earlierTold = earlierTold && told_[i];
+    if (earlierTold)
+      allToldBefore_ = i + 1;
+    else if (!all)
+      break;
   }
   return lines;
 }
@@ -62,4 +70,5 @@ void TOutcomeLines::NextBatch() {
   const auto last = std::find(told_.rbegin(), told_.rend(), true);
   numbered_ += static_cast<size_t>(told_.rend() - last);
   told_.clear();
+  allToldBefore_ = 0;
 }

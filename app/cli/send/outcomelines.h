@@ -35,4 +35,5 @@ class TOutcomeLines {
   bool running_;
   size_t numbered_ = 0;  // running: the files of the batches before
   std::vector<bool> told_;
+  size_t allToldBefore_ = 0;  // the files before it are all told
 };
