@@ -87,10 +87,16 @@ struct Location {
   size_t insertAt = npos;  // after the section's last non-blank line
 };
 
-Location Find(const std::vector<Line>& lines, const std::string& section, const std::string& key) {
+const std::string& TextOf(const Line& line) { return line.text; }
+const std::string& TextOf(const std::string& text) { return text; }
+
+// Over a file's lines, or over their texts alone.
+template <typename L>
+Location Find(const std::vector<L>& lines, const std::string& section, const std::string& key) {
   Location loc;
   for (size_t i = 0; i < lines.size(); ++i) {
-    if (const auto name = SectionName(lines[i].text)) {
+    const std::string& text = TextOf(lines[i]);
+    if (const auto name = SectionName(text)) {
       if (loc.sectionLine != npos) break;
       if (SameText(*name, section)) {
         loc.sectionLine = i;
@@ -99,8 +105,8 @@ Location Find(const std::vector<Line>& lines, const std::string& section, const 
       continue;
     }
     if (loc.sectionLine == npos) continue;
-    if (!Trim(lines[i].text).empty()) loc.insertAt = i + 1;
-    const auto entry = ParseKeyLine(lines[i].text);
+    if (!Trim(text).empty()) loc.insertAt = i + 1;
+    const auto entry = ParseKeyLine(text);
     if (entry && SameText(entry->key, key)) {
       loc.keyLine = i;
       loc.valueStart = entry->valueStart;
@@ -197,16 +203,19 @@ std::string OneLine(std::string value) {
 
 }  // namespace
 
-std::string TIniFile::ReadString(const std::string& section, const std::string& key, const std::string& def) const {
+TIniValues::TIniValues(std::string fileName) : fileName_(std::move(fileName)) {
   std::string data;
-  if (ReadWholeFile(fileName_, data) != 0) return def.substr(0, kMaxValueLength);
-  const std::vector<Line> lines = SplitLines(data);
-  const Location loc = Find(lines, section, key);
-  if (loc.keyLine == npos) return def.substr(0, kMaxValueLength);
-  return Trim(lines[loc.keyLine].text.substr(loc.valueStart)).substr(0, kMaxValueLength);
+  if (ReadWholeFile(fileName_, data) != 0) return;
+  for (Line& line : SplitLines(data)) lines_.push_back(std::move(line.text));
 }
 
-int TIniFile::ReadInteger(const std::string& section, const std::string& key, int def) const {
+std::string TIniValues::ReadString(const std::string& section, const std::string& key, const std::string& def) const {
+  const Location loc = Find(lines_, section, key);
+  if (loc.keyLine == npos) return def.substr(0, TIniFile::kMaxValueLength);
+  return Trim(lines_[loc.keyLine].substr(loc.valueStart)).substr(0, TIniFile::kMaxValueLength);
+}
+
+int TIniValues::ReadInteger(const std::string& section, const std::string& key, int def) const {
   const std::string text = ReadString(section, key, "");
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
     uint64_t hex;
@@ -218,8 +227,20 @@ int TIniFile::ReadInteger(const std::string& section, const std::string& key, in
   return static_cast<int>(value);
 }
 
-bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
+bool TIniValues::ReadBool(const std::string& section, const std::string& key, bool def) const {
   return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+std::string TIniFile::ReadString(const std::string& section, const std::string& key, const std::string& def) const {
+  return TIniValues(fileName_).ReadString(section, key, def);
+}
+
+int TIniFile::ReadInteger(const std::string& section, const std::string& key, int def) const {
+  return TIniValues(fileName_).ReadInteger(section, key, def);
+}
+
+bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
+  return TIniValues(fileName_).ReadBool(section, key, def);
 }
 
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {

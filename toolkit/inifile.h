@@ -5,10 +5,12 @@
 // and puts the file back through a temporary file and a rename, so a failed write leaves the
 // old file whole, and leaves the file readable and writable by its owner only (0600). Everything
 // a write does not touch (other sections, keys, comments, blank
-// lines, order, line ends) stays byte for byte.
+// lines, order, line ends) stays byte for byte. TIniValues reads many keys from one reading of
+// the file.
 #pragma once
 
 #include <string>
+#include <vector>
 
 class TIniFile {
  public:
@@ -36,4 +38,21 @@ class TIniFile {
 
  private:
   std::string fileName_;
+};
+
+// The keys of a file as it stood when read, once, for a reader of many keys: they come as
+// TIniFile's reads give them, from one moment of the file.
+class TIniValues {
+ public:
+  // A missing or unreadable file holds no keys.
+  explicit TIniValues(std::string fileName);
+  const std::string& FileName() const { return fileName_; }
+
+  std::string ReadString(const std::string& section, const std::string& key, const std::string& def) const;
+  int ReadInteger(const std::string& section, const std::string& key, int def) const;
+  bool ReadBool(const std::string& section, const std::string& key, bool def) const;
+
+ private:
+  std::string fileName_;
+  std::vector<std::string> lines_;  // without their line ends
 };

@@ -16,7 +16,7 @@ constexpr char kSection[] = "Param";
 
 // Reads a name of an enumeration; an unknown one leaves the default with a warning.
 template <typename T>
-void ReadChoice(const TIniFile& ini, const char* key, bool (*parse)(std::string_view, T&), T& value,
+void ReadChoice(const TIniValues& ini, const char* key, bool (*parse)(std::string_view, T&), T& value,
                 std::vector<std::string>& warnings) {
   const std::string text = ini.ReadString(kSection, key, "");
   if (text.empty() || parse(text, value)) return;
@@ -30,7 +30,7 @@ constexpr const char* kGuardedKeys[] = {
 
 // A file that another user could have written gives none of the guarded keys: each is left at
 // its default, with one warning that names those it held.
-void DropUntrusted(const TIniFile& ini, TSettings& s) {
+void DropUntrusted(const TIniValues& ini, TSettings& s) {
   std::string held;
   for (const char* key : kGuardedKeys)
     if (!ini.ReadString(kSection, key, "").empty()) held += std::string(held.empty() ? "" : ", ") + key;
@@ -113,7 +113,7 @@ std::string SettingsFileName(const std::string& programPath) {
 TSettings ReadSettings(const std::string& fileName) {
   if (const std::string problem = RegularFileProblem(fileName); !problem.empty())
     throw EInOutError("The settings file " + problem);
-  const TIniFile ini(fileName);
+  const TIniValues ini(fileName);
   TSettings s;
   s.addr = ini.ReadString(kSection, "Addr", "");
   s.subj = ini.ReadString(kSection, "Subj", "");
