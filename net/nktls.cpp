@@ -106,9 +106,15 @@ TnkTlsContext::TnkTlsContext(const TnkTlsOptions& options) : policy_(options.pol
   ctx_ = SSL_CTX_new(TLS_client_method());
   if (ctx_ == nullptr) throw ETlsError("TLS cannot start: " + LibraryReason("out of memory"));
   SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION);
-  SSL_CTX_set_default_verify_paths(ctx_);
-  ERR_clear_error();  // a missing default folder is no error: the store is then empty
   if (!options.caFile.empty()) AddCaFile(options.caFile);
+}
+
+SSL_CTX* TnkTlsContext::Handle() const {
+  std::call_once(systemStoreRead_, [this] {
+    SSL_CTX_set_default_verify_paths(ctx_);
+    ERR_clear_error();  // a missing default folder is no error: the store is then empty
+  });
+  return ctx_;
 }
 
 void TnkTlsContext::AddCaFile(const std::string& path) {

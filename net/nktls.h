@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "net/nkutils.h"
@@ -58,12 +59,15 @@ class TnkTlsContext {
 
   TnkTlsPolicy Policy() const { return policy_; }
   const std::string& Pin() const { return pin_; }  // normalised "AB:CD:…", empty when none
-  SSL_CTX* Handle() const { return ctx_; }
+  // The system's trust store is read here, on the first session's call: a send that never
+  // starts TLS never reads its hundreds of certificates.
+  SSL_CTX* Handle() const;
 
  private:
   void AddCaFile(const std::string& path);
 
   SSL_CTX* ctx_ = nullptr;
+  mutable std::once_flag systemStoreRead_;
   TnkTlsPolicy policy_;
   std::string pin_;
 };
