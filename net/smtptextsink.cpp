@@ -6,7 +6,12 @@
 #include "net/nksocket.h"
 
 TSmtpTextSink::TSmtpTextSink(TSmtpTextTarget& target, TTextFraming framing, int64_t declared)
-    : target_(target), framing_(framing), declared_(declared), nextStep_(TnkSocket::kBlockSize) {}
+    : target_(target), framing_(framing), declared_(declared), nextStep_(TnkSocket::kBlockSize) {
+  // A send's whole size from the start: the text is never copied into a larger buffer as it
+  // gathers. DATA: a send goes once it reaches kSendSize, after one more piece (a progress
+  // step at most, stuffed at most twice over); BDAT: a chunk with its command.
+  gathered_.reserve(framing == TTextFraming::Data ? kSendSize + 2 * TnkSocket::kBlockSize : kChunkSize + 32);
+}
 
 // The envelope waits for the first byte, so that a composer failing at once (an attachment that
 // cannot be read) leaves the server with nothing of the message.
