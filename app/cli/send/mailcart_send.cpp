@@ -24,6 +24,7 @@
 #include "app/cli/send/stopsignals.h"
 #include "app/cli/send/watchcommand.h"
 #include "toolkit/exceptions.h"
+#include "toolkit/heappolicy.h"
 #include "toolkit/strutils.h"
 #include "toolkit/version.h"
 
@@ -92,6 +93,7 @@ int Send(TOptions options, TStopSignals& stopSignals, std::optional<TSecret> pas
 }  // namespace
 
 int main(int argc, char** argv) {
+  KeepMessageBuffers();
   // Before anything else: no thread may take the signals their own way, and no child (a
   // password or token command, the system's mailer) may inherit the password.
   TStopSignals stopSignals;
