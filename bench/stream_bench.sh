@@ -3,7 +3,10 @@
 #  1. 200 files of 100 KiB, pause 0, one session: mailcart-send beside a plain SMTP generator
 #     (smtp-source, unpacked from Debian's postfix package into the build folder, never
 #     installed) sending the same message, precomposed, 200 times over one connection; messages
-#     per second and CPU (user + system) per message, RUNS alternating runs of each, medians;
+#     per second and CPU (user + system) per message, RUNS alternating runs of each after one
+#     untimed run of each (caches, the sink's first session), medians; beside each, the sink's
+#     CPU per message (each side waits for it) and the bytes it took per message, which are the
+#     same on both sides;
 #  2. one file of 1 GiB: peak resident memory and MB/s beside the 100 KiB batch's MB/s;
 #  3. system calls per 100 KiB message (strace -c -f over 40 messages less those over 20, so that
 #     the program's start is left out).
@@ -25,35 +28,53 @@ source_cmd=(env LD_LIBRARY_PATH="$tools/usr/lib/postfix" "$tools/usr/sbin/smtp-s
 
 . bench/servers.sh
 start sink /usr/bin/python3 bench/smtp_sink.py --stats "$work/sink" --max-seconds 3600
+sink_pid=$pid
 mkdir "$work/eml"
 make_batch "$files" "$file_kib"
 send=("$build/app/mailcart-send" --settings "$work/none.ini" --no-journal --server "127.0.0.1:$port"
       --security none --from "$from" --to "$to" --subject Batch --pause 0)
 "${send[@]}" --dry-run="$work/eml" "${batch[0]}" >/dev/null
 precomposed="$work/eml/0001.eml"
+# The generator ends every line it reads with CR LF itself: from the composed file's CR LF lines
+# it would send CR CR LF, a bare CR and one byte more on each line.
+tr -d '\r' <"$precomposed" >"$work/precomposed-lf.eml"
+source_send=("${source_cmd[@]}" -d -s 1 -m "$files" -f "$from" -t "$to" -F "$work/precomposed-lf.eml" "127.0.0.1:$port")
 
-# timed NAME MESSAGES COMMAND...: one line "NAME seconds user+system" to $work/times
-timed() {
-  local name=$1 messages=$2
-  shift 2
-  /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>"$work/errors" ||
-    { echo "stream_bench: $name failed:" >&2; cat "$work/errors" >&2; exit 1; }
-  awk -v n="$name" -v m="$messages" '{ printf "%s %f %f %d\n", n, $1, ($2 + $3) / m, $4 }' "$work/time" >>"$work/times"
+# The sink's CPU time so far (ns, from the scheduler) and the bytes it has taken.
+sink_state() {
+  local bytes=0
+  [ -f "$work/sink" ] && bytes=$(cut -d' ' -f2 "$work/sink")
+  echo "$(cut -d' ' -f1 "/proc/$sink_pid/schedstat") $bytes"
 }
 
+# timed NAME MESSAGES COMMAND...: one line to $work/times, "NAME seconds CPU/message peak-KiB
+# sink-CPU/message sink-bytes/message" (CPU: user + system, in seconds)
+timed() {
+  local name=$1 messages=$2 before
+  shift 2
+  before=$(sink_state)
+  /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>"$work/errors" ||
+    { echo "stream_bench: $name failed:" >&2; cat "$work/errors" >&2; exit 1; }
+  echo "$before $(sink_state)" >"$work/sink-delta"
+  awk -v n="$name" -v m="$messages" 'NR == FNR { sc = ($3 - $1) / 1e9 / m; sb = ($4 - $2) / m; next }
+    { printf "%s %f %f %d %f %d\n", n, $1, ($2 + $3) / m, $4, sc, sb }' "$work/sink-delta" "$work/time" >>"$work/times"
+}
+
+"${send[@]}" "${batch[@]}" >/dev/null
+"${source_send[@]}" >/dev/null
 : >"$work/times"
 for _ in $(seq "$runs"); do
   timed mailcart-send "$files" "${send[@]}" "${batch[@]}"
-  timed smtp-source "$files" "${source_cmd[@]}" -d -s 1 -m "$files" -f "$from" -t "$to" -F "$precomposed" \
-    "127.0.0.1:$port"
+  timed smtp-source "$files" "${source_send[@]}"
 done
 echo "== $files messages of a $file_kib KiB file ($(stat -c %s "$precomposed") bytes composed), pause 0," \
      "one session, loopback, median of $runs alternating runs"
 for name in mailcart-send smtp-source; do
-  awk -v n="$name" -v m="$files" '$1 == n { t[++k] = $2; c[k] = $3 }
+  awk -v n="$name" -v m="$files" '$1 == n { t[++k] = $2; c[k] = $3; s[k] = $5; b[k] = $6 }
     function median(a, k,   i, j, x) { for (i = 2; i <= k; i++) { x = a[i]; for (j = i - 1; j > 0 && a[j] > x; j--) a[j + 1] = a[j]; a[j + 1] = x }
                                     return k % 2 ? a[(k + 1) / 2] : (a[k / 2] + a[k / 2 + 1]) / 2 }
-    END { printf "  %-14s %7.1f msg/s  %6.3f ms CPU/message\n", n, m / median(t, k), 1000 * median(c, k) }' "$work/times"
+    END { printf "  %-14s %7.1f msg/s  %6.3f ms CPU/message; sink %6.3f ms CPU/message, %d bytes/message\n",
+                 n, m / median(t, k), 1000 * median(c, k), 1000 * median(s, k), median(b, k) }' "$work/times"
 done
 
 echo "== one file of 1 GiB beside the 100 KiB batch"
