@@ -95,6 +95,12 @@ std::string LibraryReason(const char* fallback) {
   const char* reason = error != 0 ? ERR_reason_error_string(error) : nullptr;
   return reason != nullptr ? reason : fallback;
 }
+SSL_CTX* NewClientContext() {
+  SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+  if (ctx == nullptr) throw ETlsError("TLS cannot start: " + LibraryReason("out of memory"));
+  SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+  return ctx;
+}
 }  // namespace
 
 // --- Context ---------------------------------------------------------------------------------
@@ -103,14 +109,17 @@ TnkTlsContext::TnkTlsContext(const TnkTlsOptions& options) : policy_(options.pol
   if (!NormaliseFingerprint(options.fingerprint, pin_))
     throw ETlsError("The fingerprint \"" + options.fingerprint +
                     "\" is not a SHA-256 fingerprint (64 hex digits, colons allowed)");
-  ctx_ = SSL_CTX_new(TLS_client_method());
-  if (ctx_ == nullptr) throw ETlsError("TLS cannot start: " + LibraryReason("out of memory"));
-  SSL_CTX_set_min_proto_version(ctx_, TLS1_2_VERSION);
-  if (!options.caFile.empty()) AddCaFile(options.caFile);
+  // A CA file is read now, to be found unreadable before connecting; without one the library's
+  // context waits for the first session too.
+  if (!options.caFile.empty()) {
+    ctx_ = NewClientContext();
+    AddCaFile(options.caFile);
+  }
 }
 
 SSL_CTX* TnkTlsContext::Handle() const {
   std::call_once(systemStoreRead_, [this] {
+    if (ctx_ == nullptr) ctx_ = NewClientContext();
     SSL_CTX_set_default_verify_paths(ctx_);
     ERR_clear_error();  // a missing default folder is no error: the store is then empty
   });

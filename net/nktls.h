@@ -59,14 +59,15 @@ class TnkTlsContext {
 
   TnkTlsPolicy Policy() const { return policy_; }
   const std::string& Pin() const { return pin_; }  // normalised "AB:CD:…", empty when none
-  // The system's trust store is read here, on the first session's call: a send that never
-  // starts TLS never reads its hundreds of certificates.
+  // The library's context is made (unless a CA file needed it before) and the system's trust
+  // store read here, on the first session's call: a send that never starts TLS does neither.
+  // Raises ETlsError when TLS cannot start.
   SSL_CTX* Handle() const;
 
  private:
   void AddCaFile(const std::string& path);
 
-  SSL_CTX* ctx_ = nullptr;
+  mutable SSL_CTX* ctx_ = nullptr;
   mutable std::once_flag systemStoreRead_;
   TnkTlsPolicy policy_;
   std::string pin_;
