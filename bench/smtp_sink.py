@@ -68,6 +68,30 @@ class Input:
     def unread(self, data):
         self.pending = data + self.pending
 
+    def waiting(self):
+        """True when more of the client's bytes are here already (StreamReader has no public
+        count of those it holds)."""
+        return bool(self.pending) or bool(self.reader._buffer)
+
+
+class Replies:
+    """The replies to a pipelined group go out together once its last command is read, as RFC
+    2920 3 asks of a server: one send, and one wake-up of the client, for the end of a text and
+    the next envelope behind it. A client that waits for each reply gets each at once."""
+
+    def __init__(self, writer):
+        self.writer = writer
+        self.held = []
+
+    def add(self, reply):
+        self.held.append(reply)
+
+    async def flush(self):
+        if self.held:
+            self.writer.write(b"".join(self.held))
+            self.held.clear()
+        await self.writer.drain()
+
 
 async def read_data(reader):
     """Reads the message text up to its end mark; returns its size."""
@@ -116,6 +140,7 @@ def extensions(tls_context, encrypted, chunking):
 
 async def session(stream, writer, stats, tls_context, chunking):
     reader = Input(stream)
+    replies = Replies(writer)
     writer.write(b"220 sink ready\r\n")
     encrypted = False
     chunked = 0  # bytes of the message in BDAT chunks so far
@@ -126,20 +151,20 @@ async def session(stream, writer, stats, tls_context, chunking):
                 break
             verb = line[:4].upper()
             if verb == b"EHLO":
-                writer.write(extensions(tls_context, encrypted, chunking))
+                replies.add(extensions(tls_context, encrypted, chunking))
             elif verb == b"STAR" and tls_context and not encrypted:
-                writer.write(b"220 go ahead\r\n")
-                await writer.drain()
+                replies.add(b"220 go ahead\r\n")
+                await replies.flush()
                 await writer.start_tls(tls_context)
                 encrypted = True
                 continue
             elif verb == b"AUTH":
-                writer.write(b"235 2.7.0 accepted\r\n")
+                replies.add(b"235 2.7.0 accepted\r\n")
             elif verb == b"DATA":
-                writer.write(b"354 end with <CRLF>.<CRLF>\r\n")
-                await writer.drain()
+                replies.add(b"354 end with <CRLF>.<CRLF>\r\n")
+                await replies.flush()
                 stats.add(await read_data(reader))
-                writer.write(b"250 accepted\r\n")
+                replies.add(b"250 accepted\r\n")
             elif verb == b"BDAT" and chunking and (bdat := bdat_arguments(line)) is not None:
                 size, last = bdat
                 await read_chunk(reader, size)
@@ -147,18 +172,19 @@ async def session(stream, writer, stats, tls_context, chunking):
                 if last:
                     stats.add(chunked)
                     chunked = 0
-                writer.write(b"250 accepted\r\n" if last else b"250 chunk taken\r\n")
+                replies.add(b"250 accepted\r\n" if last else b"250 chunk taken\r\n")
             elif verb == b"RSET":
                 chunked = 0
-                writer.write(b"250 ok\r\n")
+                replies.add(b"250 ok\r\n")
             elif verb == b"QUIT":
                 stats.save()
-                writer.write(b"221 bye\r\n")
-                await writer.drain()
+                replies.add(b"221 bye\r\n")
+                await replies.flush()
                 break
             else:
-                writer.write(b"250 ok\r\n")
-            await writer.drain()
+                replies.add(b"250 ok\r\n")
+            if not reader.waiting():
+                await replies.flush()
     except ConnectionError:
         pass
     finally:
