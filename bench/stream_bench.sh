@@ -53,7 +53,7 @@ timed() {
   local name=$1 messages=$2 before
   shift 2
   before=$(sink_state)
-  /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>"$work/errors" ||
+  /usr/bin/python3 bench/timed_run.py "$work/time" "$@" >/dev/null 2>"$work/errors" ||
     { echo "stream_bench: $name failed:" >&2; cat "$work/errors" >&2; exit 1; }
   echo "$before $(sink_state)" >"$work/sink-delta"
   awk -v n="$name" -v m="$messages" 'NR == FNR { sc = ($3 - $1) / 1e9 / m; sb = ($4 - $2) / m; next }
