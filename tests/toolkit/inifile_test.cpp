@@ -78,6 +78,18 @@ TEST_F(IniFile, FindsSectionsAndKeysWithoutRegardToCase) {
   EXPECT_EQ(ini.ReadString("Other", "Long", ""), std::string(1023, 'x'));
 }
 
+// One reading for many keys: what a later write changes is not seen, so the keys of one read
+// never mix two versions of the file.
+TEST_F(IniFile, ValuesKeepTheFileAsItWasRead) {
+  WriteFile(Path(), "[Param]\r\nAddr=ann@example.com\r\nPauseSec=0x10\r\n");
+  const TIniValues values(Path());
+  TIniFile(Path()).WriteString("Param", "Addr", "bob@example.com");
+  EXPECT_EQ(values.ReadString("param", "ADDR", ""), "ann@example.com");
+  EXPECT_EQ(values.ReadInteger("Param", "PauseSec", 0), 16);
+  EXPECT_EQ(TIniFile(Path()).ReadString("Param", "Addr", ""), "bob@example.com");
+  EXPECT_EQ(TIniValues(Path("missing.ini")).ReadString("Param", "Addr", "none"), "none");
+}
+
 TEST_F(IniFile, WriteChangesOnlyItsLine) {
   const std::string head =
       "; Mailcart settings\r\n\r\n[Other]\r\nKeep = this \r\n\r\n[Param]\r\nAddr=old@example.com\r\n; note\r\n";
