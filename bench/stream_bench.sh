@@ -6,7 +6,7 @@
 #     per second and CPU (user + system) per message, RUNS alternating runs of each after one
 #     untimed run of each (caches, the sink's first session), medians; beside each, the sink's
 #     CPU per message (each side waits for it) and the bytes it took per message, which are the
-#     same on both sides;
+#     same on both sides; each run timed to the microsecond by bench/timed_run.py;
 #  2. one file of 1 GiB: peak resident memory and MB/s beside the 100 KiB batch's MB/s;
 #  3. system calls per 100 KiB message (strace -c -f over 40 messages less those over 20, so that
 #     the program's start is left out).
