@@ -170,22 +170,23 @@ __attribute__((target("avx2"))) __m256i EncodeGroups8Avx2(const uint8_t* in) {
   // Reads in[0..31]: bytes 0..11 to the low half, 12..23 to the high one.
   const __m256i loaded = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
   const __m256i halves = _mm256_permutevar8x32_epi32(loaded, _mm256_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0));
-  const __m256i words = _mm256_shuffle_epi8(halves, _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10,
-                                                                     1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10));
-  const __m256i first = _mm256_mulhi_epu16(_mm256_and_si256(words, _mm256_set1_epi32(0x0FC0FC00)),
-                                           _mm256_set1_epi32(0x04000040));
-  const __m256i second = _mm256_mullo_epi16(_mm256_and_si256(words, _mm256_set1_epi32(0x003F03F0)),
-                                            _mm256_set1_epi32(0x01000010));
+  const __m256i words =
+      _mm256_shuffle_epi8(halves, _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10, 1, 0, 2, 1, 4, 3,
+                                                   5, 4, 7, 6, 8, 7, 10, 9, 11, 10));
+  const __m256i first =
+      _mm256_mulhi_epu16(_mm256_and_si256(words, _mm256_set1_epi32(0x0FC0FC00)), _mm256_set1_epi32(0x04000040));
+  const __m256i second =
+      _mm256_mullo_epi16(_mm256_and_si256(words, _mm256_set1_epi32(0x003F03F0)), _mm256_set1_epi32(0x01000010));
   const __m256i values = _mm256_or_si256(first, second);
   // The range of each value as a table index: 0 for 0..25, 1 for 26..51, 2..11 for the digits
   // (52..61), 12 and 13 for 62 and 63.
   __m256i range = _mm256_subs_epu8(values, _mm256_set1_epi8(51));
   const __m256i upper = _mm256_cmpgt_epi8(_mm256_set1_epi8(26), values);
   range = _mm256_or_si256(range, _mm256_and_si256(upper, _mm256_set1_epi8(13)));
-  const __m256i offsets = _mm256_setr_epi8(
-      'a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
-      '+' - 62, '/' - 63, 'A', 0, 0, 'a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
-      '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0);
+  const __m256i offsets = _mm256_setr_epi8('a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                                           '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0,
+                                           'a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                                           '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0);
   return _mm256_add_epi8(values, _mm256_shuffle_epi8(offsets, range));
 }
 
