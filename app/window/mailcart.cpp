@@ -15,6 +15,7 @@
 #include "app/window/mainf.h"
 #include "app/window/windowtext.h"
 #include "mail/dialogs/pxaddred.h"
+#include "toolkit/heappolicy.h"
 #include "toolkit/msgbox.h"
 #include "toolkit/version.h"
 
@@ -77,6 +78,7 @@ class TQtMessageBoxes : public TMessageBoxService {
 
 int main(int argc, char** argv) {
   if (const std::optional<int> status = AnswerInfoOption(argc, argv)) return *status;
+  KeepMessageBuffers();
   QApplication app(argc, argv);
   SetApplicationTitle("Mailcart");
   QApplication::setApplicationName("Mailcart");
