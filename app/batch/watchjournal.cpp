@@ -60,8 +60,8 @@ TWatchJournal::TWatchJournal(std::string folder, TJournalHead head)
   const int error = ForceDirectories(folder_, 0700);
   if (error == 0) lock_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (lock_ < 0)
-    throw EJournalError("The watch's journal " + QuotedName(lock) + " cannot be written: " +
-                        std::strerror(error != 0 ? error : errno));
+    throw EJournalError("The watch's journal " + QuotedName(lock) +
+                        " cannot be written: " + std::strerror(error != 0 ? error : errno));
   if (::flock(lock_, LOCK_EX | LOCK_NB) != 0) {
     ::close(lock_);
     throw EJournalError("The folder " + QuotedName(head_.watch) +

@@ -20,7 +20,7 @@
 #include "app/batch/watchjournal.h"
 
 struct TWatchChoice {
-  TWatchOptions folder;  // folder.folder absolute, without a trailing '/'
+  TWatchOptions folder;          // folder.folder absolute, without a trailing '/'
   bool resendChanged = false;    // a file changed since a clean send goes again
   bool resendUncertain = false;  // a file the server may hold goes again
 };

@@ -18,8 +18,8 @@
 #include <ctime>
 
 #include "app/batch/batchplan.h"
-#include "app/batch/connectiontest.h"
 #include "app/batch/batchquestions.h"
+#include "app/batch/connectiontest.h"
 #include "app/batch/credentials.h"
 #include "app/batch/failureadvice.h"
 #include "app/batch/mailcomponents.h"
@@ -221,11 +221,10 @@ void TForm1::WatchBClick() {
   lastBatch_ = runner_->Status().Number();
   watchError_.clear();
   try {
-    watch_ = new TWindowWatch(this, std::move(choice), Request(), *runner_, *FileList,
-                              {[this](const std::string& text) { SetLabel(TBatchLabel::StateL, text); },
-                               [this](std::optional<TBatchEnd> end, const std::string& error) {
-                                 WatchEnded(end, error);
-                               }});
+    watch_ =
+        new TWindowWatch(this, std::move(choice), Request(), *runner_, *FileList,
+                         {[this](const std::string& text) { SetLabel(TBatchLabel::StateL, text); },
+                          [this](std::optional<TBatchEnd> end, const std::string& error) { WatchEnded(end, error); }});
   } catch (const std::exception& error) {
     ShowException(error);
     return;

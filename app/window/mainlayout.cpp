@@ -170,9 +170,9 @@ void TMainControls::PlaceList(QWidget* window, const TDesignScale& s) {
 }
 
 void TMainControls::SetTabOrder(QWidget* window) {
-  QWidget* order[] = {MailServerE, AccountB,         EMailFromE, AddrE,     SubjE,       MessageB, TimeWaitE,
-                      DelSFCB,     SelFilesB,        SendB,      CancSendB, SortFilesCB, AboutB,
-                      ExitB,       FileList->View(), RemoveB,    ClearB,    WatchB,      RetryB};
+  QWidget* order[] = {MailServerE,      AccountB,  EMailFromE, AddrE,     SubjE,       MessageB, TimeWaitE,
+                      DelSFCB,          SelFilesB, SendB,      CancSendB, SortFilesCB, AboutB,   ExitB,
+                      FileList->View(), RemoveB,   ClearB,     WatchB,    RetryB};
   for (size_t i = 0; i + 1 < std::size(order); ++i) QWidget::setTabOrder(order[i], order[i + 1]);
   for (QLabel* label : window->findChildren<QLabel*>()) label->setFocusPolicy(Qt::NoFocus);
 }

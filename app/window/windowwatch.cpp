@@ -8,11 +8,12 @@
 TWindowWatch::TWindowWatch(QObject* parent, TWatchChoice choice, TBatchRequest request, TBatchRunner& runner,
                            TFileListView& list, THooks hooks)
     : QObject(parent),
-      session_(std::move(choice), std::move(request), *this),
+      session_(std::make_unique<TWatchSession>(std::move(choice), std::move(request),
+                                               static_cast<TWatchSessionView&>(*this))),
       runner_(runner),
       list_(list),
       hooks_(std::move(hooks)),
-      notifier_(session_.Descriptor(), QSocketNotifier::Read) {
+      notifier_(session_->Descriptor(), QSocketNotifier::Read) {
   files_.Start({});
   list_.ShowStatus(files_, -1);
   connect(&notifier_, &QSocketNotifier::activated, this, [this] { Step(); });
@@ -24,8 +25,8 @@ TWindowWatch::TWindowWatch(QObject* parent, TWatchChoice choice, TBatchRequest r
 }
 
 std::string TWindowWatch::WatchingText() const {
-  const int sent = session_.Sent();
-  return "Watching " + session_.Folder() + ": " + std::to_string(sent) + (sent == 1 ? " file" : " files") +
+  const int sent = session_->Sent();
+  return "Watching " + session_->Folder() + ": " + std::to_string(sent) + (sent == 1 ? " file" : " files") +
          " sent so far";
 }
 
@@ -44,10 +45,10 @@ void TWindowWatch::Step() {
   notifier_.setEnabled(false);
   deadline_.stop();
   try {
-    session_.Process();
-    if (session_.Due()) {
+    session_->Process();
+    if (session_->Due()) {
       inBatch_ = true;
-      const std::optional<TBatchEnd> end = session_.SendDue(runner_);
+      const std::optional<TBatchEnd> end = session_->SendDue(runner_);
       inBatch_ = false;
       if (end || stopping_) return Finish(end, {});
       hooks_.state(WatchingText());
@@ -57,7 +58,7 @@ void TWindowWatch::Step() {
     return Finish(std::nullopt, error.what());
   }
   notifier_.setEnabled(true);
-  if (const int timeout = session_.PollTimeout(); timeout >= 0) deadline_.start(timeout);
+  if (const int timeout = session_->PollTimeout(); timeout >= 0) deadline_.start(timeout);
 }
 
 void TWindowWatch::Finish(std::optional<TBatchEnd> end, const std::string& error) {
@@ -66,9 +67,12 @@ void TWindowWatch::Finish(std::optional<TBatchEnd> end, const std::string& error
   deadline_.stop();
   // The list keeps what it shows, but not this status, which goes with the watch.
   list_.ShowEnd(files_);
-  const int sent = session_.Sent();
-  hooks_.state("Stopped watching " + session_.Folder() + ": " + std::to_string(sent) +
+  const int sent = session_->Sent();
+  hooks_.state("Stopped watching " + session_->Folder() + ": " + std::to_string(sent) +
                (sent == 1 ? " file" : " files") + " sent");
+  // Its folder and its journal's lock go now, not when this object does: a new watch of the
+  // folder may start at once.
+  session_.reset();
   hooks_.ended(end, error);
 }
 
@@ -86,9 +90,7 @@ void TWindowWatch::AddRow(const std::string& path, TFileState state, const std::
 
 void TWindowWatch::Queued(const std::string& path) { AddRow(path, TFileState::Waiting, {}); }
 
-void TWindowWatch::Skipped(const std::string& path, const std::string& why) {
-  AddRow(path, TFileState::Skipped, why);
-}
+void TWindowWatch::Skipped(const std::string& path, const std::string& why) { AddRow(path, TFileState::Skipped, why); }
 
 void TWindowWatch::BatchChanged(const TBatchStatus& batch, int index) {
   const std::vector<TBatchFile>& files = batch.Files();
@@ -112,9 +114,8 @@ void TWindowWatch::BatchChanged(const TBatchStatus& batch, int index) {
     list_.ShowStatus(files_, static_cast<int>(batchRows_[i]));
   };
   const int current = batch.Current();
-  files_.SetCurrent(current >= 0 && static_cast<size_t>(current) < batchRows_.size()
-                        ? static_cast<int>(batchRows_[current])
-                        : -1);
+  files_.SetCurrent(
+      current >= 0 && static_cast<size_t>(current) < batchRows_.size() ? static_cast<int>(batchRows_[current]) : -1);
   if (index >= 0) return show(static_cast<size_t>(index));
   for (size_t i = 0; i < files.size(); ++i) show(i);
 }

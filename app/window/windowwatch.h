@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -31,8 +32,8 @@ class TWindowWatch : public QObject, private TWatchSessionView {
   };
 
   // Starts the watch (EWatchError); from now on the list shows its files.
-  TWindowWatch(QObject* parent, TWatchChoice choice, TBatchRequest request, TBatchRunner& runner,
-               TFileListView& list, THooks hooks);
+  TWindowWatch(QObject* parent, TWatchChoice choice, TBatchRequest request, TBatchRunner& runner, TFileListView& list,
+               THooks hooks);
 
   // "Cancel sending": ends the watch now, or once the batch in progress has stopped.
   void Stop();
@@ -40,7 +41,6 @@ class TWindowWatch : public QObject, private TWatchSessionView {
   void BatchChanged(const TBatchStatus& batch, int index);
   // One of the watch's batches is running.
   bool InBatch() const { return inBatch_; }
-  const std::string& Folder() const { return session_.Folder(); }
 
  private:
   // TWatchSessionView
@@ -55,16 +55,16 @@ class TWindowWatch : public QObject, private TWatchSessionView {
   void Finish(std::optional<TBatchEnd> end, const std::string& error);
   std::string WatchingText() const;
 
-  TWatchSession session_;
+  std::unique_ptr<TWatchSession> session_;  // until the watch has ended
   TBatchRunner& runner_;
   TFileListView& list_;
   const THooks hooks_;
   QSocketNotifier notifier_;
   QTimer deadline_;
-  TBatchStatus files_;                                   // every file found, as the list shows them
-  std::unordered_map<std::string, size_t> lastRow_;      // by path: its newest row
-  std::vector<size_t> batchRows_;                        // the row of each file of the running batch
-  uint64_t batchNumber_ = 0;                             // of the batch batchRows_ is for
+  TBatchStatus files_;                               // every file found, as the list shows them
+  std::unordered_map<std::string, size_t> lastRow_;  // by path: its newest row
+  std::vector<size_t> batchRows_;                    // the row of each file of the running batch
+  uint64_t batchNumber_ = 0;                         // of the batch batchRows_ is for
   bool inBatch_ = false;
   bool stopping_ = false;
   bool ended_ = false;

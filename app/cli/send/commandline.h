@@ -53,9 +53,7 @@ class TCommandLine : public TBatchView, public TBatchQuestions, public TBatchHos
   // TBatchQuestions: one line however many files sent before (the report names them).
   TSentBeforeChoice SentBefore(const std::vector<TSentBefore>& files) override;
   // A watch's batches each log in with it; a batch alone takes it, and wipes it at its end.
-  TSecret Password() override {
-    return options_.watch ? TSecret(std::string(password_.View())) : std::move(password_);
-  }
+  TSecret Password() override { return options_.watch ? TSecret(std::string(password_.View())) : std::move(password_); }
   // TBatchView
   void SetLabel(TBatchLabel label, const std::string& text) override;
   void ShowInformation(const std::string& text) override;

@@ -15,7 +15,6 @@
 
 #include "app/batch/batchjournal.h"
 #include "app/batch/sourcefile.h"
-#include "app/batch/watchjournal.h"
 #include "support/batchrunner_fixture.h"
 #include "support/files.h"
 #include "support/samples.h"
@@ -45,31 +44,6 @@ TEST_F(BatchRunnerTest, TheJournalRecordsEveryOutcome) {
   EXPECT_EQ(status.BytesDone(), status.TotalBytes());
   EXPECT_EQ(status.Summary(), "2 files sent, 0 failed, 1 skipped.");
   EXPECT_EQ(status.Files()[0].detail, journal.records[1].reply);
-}
-
-// A watch's batch records into the watch's journal of the day, keeps none of its own, and moves
-// each accepted file into the folder given.
-TEST_F(BatchRunnerTest, AWatchsBatchRecordsInItsJournalAndMovesTheFiles) {
-  frontEnd_.journalFolder = dir_.filePath("journals").toStdString();
-  frontEnd_.files = {MakeFile("a.txt", "abc"), MakeFile("b.txt", "def")};
-  TJournalHead head;
-  head.server = frontEnd_.server;
-  head.watch = dir_.path().toStdString();
-  TWatchJournal watchJournal(frontEnd_.journalFolder, head);
-  TBatchRequest request = frontEnd_.Request();
-  request.watchJournal = &watchJournal;
-  request.moveSentTo = dir_.filePath("sent").toStdString();
-  EXPECT_EQ(runner_.Run(request), TBatchEnd::AllSent);
-  const std::vector<TJournal> journals = ReadJournals(frontEnd_.journalFolder);
-  ASSERT_EQ(journals.size(), 1u);
-  EXPECT_EQ(journals[0].fileName, watchJournal.FileName());
-  ASSERT_EQ(journals[0].records.size(), 2u);
-  EXPECT_EQ(journals[0].records[1].outcome, TJournalOutcome::Sent);
-  EXPECT_EQ(journals[0].end, TJournalEnd::None);
-  for (const char* name : {"a.txt", "b.txt"}) {
-    EXPECT_FALSE(std::filesystem::exists(dir_.filePath(name).toStdString())) << name;
-    EXPECT_TRUE(std::filesystem::exists(dir_.filePath("sent/").toStdString() + name)) << name;
-  }
 }
 
 // A sent file is deleted only once its record is on the disk: when the record cannot be

@@ -28,8 +28,8 @@
 
 #include "app/batch/batchjournal.h"
 #include "app/window/filelistview.h"
-#include "app/window/mainform_fixture.h"
 #include "app/window/mainf.h"
+#include "app/window/mainform_fixture.h"
 #include "app/window/numericedit.h"
 #include "support/files.h"
 #include "support/recording_msgbox.h"

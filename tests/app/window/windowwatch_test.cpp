@@ -1,12 +1,13 @@
 // "Watch folder…" in a real window against aiosmtpd: the files there and those that come go
 // once each, the list shows them as they come and go, no box waits for anyone between
-// batches, and "Cancel sending" ends the watch; a server away at the start ends it with a box.
+// batches, and "Cancel sending" ends the watch; a server away at its start ends it with a box.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QTreeView>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -25,7 +26,8 @@ class WindowWatchTest : public MainFormTest {
   }
   void Watch(const std::string& folder) {
     std::filesystem::create_directories(folder);
-    Form().OpenDialog1().SetFolderChooser([folder](QWidget*, const QString&) { return QString::fromStdString(folder); });
+    Form().OpenDialog1().SetFolderChooser(
+        [folder](QWidget*, const QString&) { return QString::fromStdString(folder); });
     Click("WatchB");
   }
   // "name: state" of each row of the list, with why for a skipped one.
@@ -64,21 +66,18 @@ TEST_F(WindowWatchTest, SendsWhatComesUntilCancelled) {
   WriteFile(folder + "/late.txt", "after the watch\r\n");
   EXPECT_FALSE(Until([&] { return server.Count() == 3; }, 1000));
   EXPECT_TRUE(boxes_.boxes.empty());
-}
 
-TEST_F(WindowWatchTest, AServerAwayAtTheStartEndsTheWatchWithABox) {
-  WriteFile(Ini(), "[Param]\r\nSettleSeconds=0\r\n");
-  const int port = StartServer().Port();
+  // Watched again with the server away: the one box comes, and the watch is over.
+  const int port = server.Port();
   server_.reset();
-  std::filesystem::create_directories(Path("in"));
-  WriteFile(Path("in/first.txt"), "first\r\n");
-  Watch(Path("in"));
+  Watch(folder);
   EXPECT_TRUE(Until([&] { return !boxes_.boxes.empty(); }));
   ASSERT_EQ(boxes_.boxes.size(), 1u);
   EXPECT_NE(boxes_.boxes[0].text.find("127.0.0.1:" + std::to_string(port)), std::string::npos) << boxes_.boxes[0].text;
   EXPECT_EQ(boxes_.boxes[0].icon, TMsgIcon::Error);
   EXPECT_TRUE(Control("WatchB")->isEnabled());
-  EXPECT_EQ(Rows(), std::vector<std::string>{"first.txt: failed"});
+  const std::vector<std::string> rows = Rows();  // the two sent before are skipped
+  EXPECT_NE(std::find(rows.begin(), rows.end(), "late.txt: failed"), rows.end()) << rows.size();
 }
 
 }  // namespace
