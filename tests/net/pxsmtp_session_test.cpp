@@ -309,9 +309,6 @@ TEST(SmtpSession, ChunksAndTheNextEnvelopeBehindTheText) {
                    "and before its reply; the server may have kept it, so sending it again may deliver it twice"),
         {}},
        2},
-      {"no next Send after a 354: the session closes without QUIT and without a text",
-       {kPipelining + kGroup + kGroupReplies + kText + kGroup + "S: 250 queued\n" + kGroupReplies},
-       {Announcing(20)}},
       {"announced with no size: the next MAIL FROM goes without SIZE, its text on the same session",
        {kPipeliningSize + sized + kGroupReplies + ClientLines(composed) + "C: .\n" + kGroup + "S: 250 queued\n" +
         kGroupReplies + ClientLines(composed) + "C: .\nS: 250 queued\n" + kQuit},
